@@ -1,0 +1,77 @@
+#include "qorl_core/base64.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace qorl_core {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+constexpr std::array<std::int8_t, 256> make_decode_table() {
+  std::array<std::int8_t, 256> table{};
+  table.fill(-1);
+  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+  return table;
+}
+
+constexpr auto kDecode = make_decode_table();
+
+}  // namespace
+
+std::string base64_encode(std::string_view data) {
+  std::string out;
+  out.reserve((data.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < data.size(); i += 3) {
+    const std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
+                            (static_cast<unsigned char>(data[i + 1]) << 8) |
+                            static_cast<unsigned char>(data[i + 2]);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += kAlphabet[n & 63];
+  }
+  const std::size_t rest = data.size() - i;
+  if (rest == 1) {
+    const std::uint32_t n = static_cast<unsigned char>(data[i]) << 16;
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += "==";
+  } else if (rest == 2) {
+    const std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
+                            (static_cast<unsigned char>(data[i + 1]) << 8);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::optional<std::string> base64_decode(std::string_view text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    const bool last = i + 4 == text.size();
+    int padding = 0;
+    std::uint32_t n = 0;
+    for (std::size_t j = 0; j < 4; ++j) {
+      const unsigned char c = static_cast<unsigned char>(text[i + j]);
+      if (c == '=' && last && j >= 2) {
+        ++padding;
+        n <<= 6;
+        continue;
+      }
+      if (padding > 0 || kDecode[c] < 0) return std::nullopt;  // data after '=' or a stray char
+      n = (n << 6) | static_cast<std::uint32_t>(kDecode[c]);
+    }
+    out += static_cast<char>((n >> 16) & 0xff);
+    if (padding < 2) out += static_cast<char>((n >> 8) & 0xff);
+    if (padding < 1) out += static_cast<char>(n & 0xff);
+  }
+  return out;
+}
+
+}  // namespace qorl_core

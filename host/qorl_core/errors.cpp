@@ -1,0 +1,45 @@
+#include "qorl_core/errors.hpp"
+
+#include <algorithm>
+
+namespace qorl_core {
+namespace {
+
+std::string validation_message(const std::string& record_name,
+                               const std::vector<ValidationError::FieldError>& errors) {
+  std::string text = std::to_string(errors.size()) + " validation error" +
+                     (errors.size() == 1 ? "" : "s") + " for " + record_name;
+  for (const auto& error : errors) text += "\n" + error.field + "\n  " + error.message;
+  return text;
+}
+
+void append_nested(const std::exception& error, std::string& out) {
+  try {
+    std::rethrow_if_nested(error);
+  } catch (const std::exception& inner) {
+    out += ": ";
+    out += inner.what();
+    append_nested(inner, out);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+ValidationError::ValidationError(std::string record_name, std::vector<FieldError> errors)
+    : ValueError(validation_message(record_name, errors)),
+      record_name_(std::move(record_name)),
+      errors_(std::move(errors)) {}
+
+bool ValidationError::names(const std::string& field) const {
+  return std::any_of(errors_.begin(), errors_.end(),
+                     [&](const FieldError& e) { return e.field == field; });
+}
+
+std::string describe(const std::exception& error) {
+  std::string out = error.what();
+  append_nested(error, out);
+  return out;
+}
+
+}  // namespace qorl_core

@@ -1,0 +1,64 @@
+#include "qorl_core/value.hpp"
+
+#include <gtest/gtest.h>
+
+#include "qorl_core/errors.hpp"
+
+namespace qorl_core {
+namespace {
+
+TEST(ReprTest, TextQuotingFollowsTheContent) {
+  EXPECT_EQ(repr(Value("a.mp3")), "'a.mp3'");
+  EXPECT_EQ(repr(Value("it's")), "\"it's\"");
+  EXPECT_EQ(repr(Value("both ' and \"")), "'both \\' and \"'");
+  EXPECT_EQ(repr(Value("line\nbreak\\tab\t")), "'line\\nbreak\\\\tab\\t'");
+  EXPECT_EQ(repr(Value("bell\x07")), "'bell\\x07'");
+  EXPECT_EQ(repr(Value("café")), "'café'");
+}
+
+TEST(ReprTest, OtherKinds) {
+  EXPECT_EQ(repr(Value()), "None");
+  EXPECT_EQ(repr(Value(true)), "True");
+  EXPECT_EQ(repr(Value(42)), "42");
+  EXPECT_EQ(repr(Value(5.0)), "5.0");
+  EXPECT_EQ(repr(Value(0.1)), "0.1");
+  EXPECT_EQ(repr(Value(Bytes("a\xff'"))), "b\"a\\xff'\"");
+  EXPECT_EQ(repr(Value(List{1, "x", Value()})), "[1, 'x', None]");
+  EXPECT_EQ(repr(Value(Map{{"k", 1}, {"a", "b"}})), "{'k': 1, 'a': 'b'}");
+}
+
+TEST(MapTest, KeepsInsertionOrderAndReplacesInPlace) {
+  Map map{{"b", 1}, {"a", 2}};
+  map.set("c", 3);
+  map.set("b", 4);
+  EXPECT_EQ(map.keys(), (std::vector<std::string>{"b", "a", "c"}));
+  EXPECT_EQ(map.at("b"), Value(4));
+  EXPECT_THROW(map.at("missing"), KeyError);
+  EXPECT_TRUE(map.erase("a"));
+  EXPECT_EQ(map.get("a", "fallback"), Value("fallback"));
+}
+
+TEST(ValueTest, KindsStayApart) {
+  EXPECT_NE(Value("abc"), Value(Bytes("abc")));
+  EXPECT_EQ(Value(5), Value(5.0));
+  EXPECT_EQ(Value("x").type_name(), "str");
+  EXPECT_EQ(Value(Bytes()).type_name(), "bytes");
+  EXPECT_EQ(Value(Map{}).type_name(), "dict");
+  EXPECT_EQ(Value().type_name(), "NoneType");
+  EXPECT_THROW(Value(3).as_string(), TypeError);
+  EXPECT_FALSE(Value("").truthy());
+  EXPECT_FALSE(Value(0).truthy());
+  EXPECT_TRUE(Value(List{Value()}).truthy());
+}
+
+TEST(JsonTest, RoundTripKeepsKeyOrderAndKinds) {
+  const Value value = from_json(R"({"z": 1, "a": [true, null, 2.5, "t"], "m": {"k": -3}})");
+  EXPECT_EQ(value.as_map().keys(), (std::vector<std::string>{"z", "a", "m"}));
+  EXPECT_TRUE(value.as_map().at("z").is_int());
+  EXPECT_EQ(to_json(value), R"({"z":1,"a":[true,null,2.5,"t"],"m":{"k":-3}})");
+  EXPECT_EQ(to_json(Value(Bytes("hi"))), "\"aGk=\"");
+  EXPECT_THROW(from_json("{not json"), ValueError);
+}
+
+}  // namespace
+}  // namespace qorl_core
