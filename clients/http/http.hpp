@@ -1,0 +1,132 @@
+// HTTP(S) on libcurl: an asynchronous client driven by the asio event loop through curl's multi
+// interface (no thread per request), and a blocking client for synchronous operations.
+// TLS verification is always on; only http and https are spoken.
+#pragma once
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace clients::http {
+
+// A transfer that did not complete: refused connection, bad URL, time-out, TLS failure, ...
+// A completed transfer with any status (404 included) is a Response, not an Error.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+struct Request {
+  std::string method = "GET";
+  std::string url;
+  // Appended to the URL's query, percent-encoded, in order.
+  std::vector<std::pair<std::string, std::string>> query;
+  Headers headers;
+  std::string body;
+  // Total time for the whole exchange (connect, headers, body); none for no limit.
+  std::optional<std::chrono::milliseconds> timeout;
+  // Abort a transfer that moves fewer than `low_speed_limit` bytes/s for `low_speed_time`:
+  // catches stalled servers without capping long downloads.
+  std::optional<std::chrono::seconds> low_speed_time;
+  long low_speed_limit = 1;
+  bool follow_redirects = true;
+  // "http://host:port" or "socks5://..."; none uses the session's (then none at all).
+  std::optional<std::string> proxy;
+  // When set, body bytes are handed here as they arrive and Response::body stays empty.
+  std::function<void(std::string_view chunk)> on_body_chunk;
+};
+
+struct Response {
+  long status = 0;
+  std::string reason;  // reason phrase of the status line ("Not Found")
+  Headers headers;     // of the final response, in the order received
+  std::string body;
+  std::string effective_url;  // after redirects
+
+  // The first header of that name, compared case-insensitively.
+  std::optional<std::string> header(std::string_view name) const;
+  bool ok() const noexcept { return status >= 200 && status < 300; }
+};
+
+struct SessionOptions {
+  std::optional<std::string> proxy;
+  std::string user_agent = "qorl-multimodal";
+  // Keep cookies across the session's requests.
+  bool cookies = true;
+};
+
+// A set of transfers sharing connections and cookies, run on one executor. Close it when done;
+// the destructor closes it too. A Session must be used from its executor's thread.
+class Session {
+ public:
+  explicit Session(boost::asio::any_io_executor executor, SessionOptions options = {});
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Sends one request and reads the whole response (or streams it to on_body_chunk).
+  // Throws Error when the transfer fails; cancellation aborts the transfer and propagates as
+  // boost::system::system_error(operation_aborted).
+  boost::asio::awaitable<Response> send(Request request);
+
+  // Aborts what is in flight and releases connections. Idempotent.
+  void close();
+  bool is_closed() const noexcept;
+
+  // Cookie value by name from the session's cookie store, if any was set.
+  std::optional<std::string> cookie(std::string_view name) const;
+
+ private:
+  class Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+// One request on `session`, or on a private session closed on every path when none is given.
+boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
+
+// The blocking counterpart, for operations that are synchronous by contract. Reuses its
+// connections and cookies across calls; not for concurrent use.
+class BlockingClient {
+ public:
+  explicit BlockingClient(SessionOptions options = {});
+  ~BlockingClient();
+  BlockingClient(const BlockingClient&) = delete;
+  BlockingClient& operator=(const BlockingClient&) = delete;
+
+  Response send(const Request& request);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// multipart/form-data bodies, as browsers and official SDK clients send them.
+struct FormPart {
+  std::string name;
+  std::string data;
+  std::optional<std::string> filename;
+  std::optional<std::string> content_type;
+};
+
+struct EncodedForm {
+  std::string content_type;  // "multipart/form-data; boundary=..."
+  std::string body;
+};
+
+EncodedForm encode_multipart(const std::vector<FormPart>& parts);
+
+// Percent-encoding of one URL component (RFC 3986 unreserved characters kept).
+std::string url_encode(std::string_view text);
+
+}  // namespace clients::http
