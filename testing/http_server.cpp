@@ -1,0 +1,33 @@
+#include "testing/http_server.hpp"
+
+#include <chrono>
+#include <stdexcept>
+
+namespace qorl_testing {
+
+HttpServer::HttpServer() = default;
+
+HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::start() {
+  port_ = server_.bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  // httplib 0.11 has no wait_until_ready.
+  for (int i = 0; i < 500 && !server_.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (!server_.is_running()) throw std::runtime_error("test server did not start");
+}
+
+void HttpServer::stop() {
+  if (!thread_.joinable()) return;
+  server_.stop();
+  thread_.join();
+}
+
+std::string HttpServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+}  // namespace qorl_testing
