@@ -1,6 +1,7 @@
 #include "testing/s3rver.hpp"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -61,9 +62,13 @@ S3rver::S3rver(const std::vector<std::string>& buckets) {
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  if (::posix_spawnp(&pid_, "node", nullptr, nullptr, argv.data(), environ) != 0) {
-    throw std::runtime_error("cannot start node");
-  }
+  // Its start-up banner is written even when silent; keep the test output clean.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const int spawned = ::posix_spawnp(&pid_, "node", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start node");
   for (int i = 0; i < 1000; ++i) {
     if (accepts_connections(port_)) return;
     int status = 0;
