@@ -54,6 +54,16 @@ std::string with_query(const Request& request) {
   return url + fragment;
 }
 
+// curl would take a URL without a scheme as http:// plus a host name ("photo.png" becomes a DNS
+// lookup); only absolute URLs are accepted.
+void check_url(const std::string& url) {
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+  if (!parsed) throw Error("Cannot parse the URL");
+  if (CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0); code != CURLUE_OK) {
+    throw Error(std::string("Invalid URL: ") + curl_url_strerror(code));
+  }
+}
+
 std::string upper(std::string text) {
   for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
@@ -87,6 +97,7 @@ Exchange::Exchange(Request request) : request_(std::move(request)), url_(with_qu
 Exchange::~Exchange() { curl_slist_free_all(header_list_); }
 
 void Exchange::configure(CURL* easy, const SessionOptions& options) {
+  check_url(url_);
   set(easy, CURLOPT_URL, url_.c_str());
   set(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

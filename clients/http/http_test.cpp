@@ -112,7 +112,7 @@ TEST_F(HttpTest, CompletedTransfersAreResponsesWhateverTheStatus) {
 
 TEST_F(HttpTest, FailedTransfersThrowReadableErrors) {
   auto refused = get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
-  for (const auto& url : {refused.url, std::string("not a url"), std::string("/tmp/photo.png"),
+  for (const auto& url : {refused.url, std::string("not a url"), std::string("/tmp/photo.png"), std::string("photo.png"),
                           std::string("file:///etc/passwd"), std::string("http://[::1")}) {
     SCOPED_TRACE(url);
     try {

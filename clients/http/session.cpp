@@ -96,21 +96,22 @@ Session::Impl::Impl(asio::any_io_executor executor, SessionOptions options)
 }
 
 void Session::Impl::start(Request request, Completion completion) {
-  auto fail = [&](std::exception_ptr error) { post_completion(std::move(completion), error, Response{}); };
-  if (is_closed()) return fail(std::make_exception_ptr(Error("The HTTP session is closed")));
-
-  Transfer transfer{++next_id_, nullptr, nullptr, std::move(completion)};
-  try {
-    transfer.easy = detail::make_easy();
-    transfer.exchange = std::make_unique<detail::Exchange>(std::move(request));
-    transfer.exchange->configure(transfer.easy.get(), options_);
-    curl_easy_setopt(transfer.easy.get(), CURLOPT_SHARE, share_);
-    curl_easy_setopt(transfer.easy.get(), CURLOPT_CLOSESOCKETFUNCTION, &Impl::on_close_socket);
-    curl_easy_setopt(transfer.easy.get(), CURLOPT_CLOSESOCKETDATA, this);
-  } catch (...) {
-    completion = std::move(transfer.completion);
-    return fail(std::current_exception());
+  if (is_closed()) {
+    return post_completion(std::move(completion), std::make_exception_ptr(Error("The HTTP session is closed")), Response{});
   }
+  detail::EasyHandle easy_handle;
+  std::unique_ptr<detail::Exchange> exchange;
+  try {
+    easy_handle = detail::make_easy();
+    exchange = std::make_unique<detail::Exchange>(std::move(request));
+    exchange->configure(easy_handle.get(), options_);
+    curl_easy_setopt(easy_handle.get(), CURLOPT_SHARE, share_);
+    curl_easy_setopt(easy_handle.get(), CURLOPT_CLOSESOCKETFUNCTION, &Impl::on_close_socket);
+    curl_easy_setopt(easy_handle.get(), CURLOPT_CLOSESOCKETDATA, this);
+  } catch (...) {
+    return post_completion(std::move(completion), std::current_exception(), Response{});
+  }
+  Transfer transfer{++next_id_, std::move(easy_handle), std::move(exchange), std::move(completion)};
 
   auto slot = asio::get_associated_cancellation_slot(transfer.completion);
   if (slot.is_connected()) {
