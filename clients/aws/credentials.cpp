@@ -49,16 +49,16 @@ std::chrono::system_clock::time_point parse_expiration(const std::string& text) 
 // The JSON document both the container and the instance endpoints answer.
 Credentials parse_credentials_document(const std::string& body) {
   const auto document = nlohmann::json::parse(body, nullptr, false);
-  if (!document.is_object() || !document.contains("AccessKeyId") ||
-      !document.contains("SecretAccessKey")) {
+  const auto text = [&](const char* name) -> std::string {
+    if (!document.is_object() || !document.contains(name) || !document[name].is_string()) return {};
+    return document[name].get<std::string>();
+  };
+  Credentials credentials{text("AccessKeyId"), text("SecretAccessKey"), text("Token"), std::nullopt};
+  if (credentials.access_key_id.empty() || credentials.secret_access_key.empty()) {
     throw Error("credential endpoint answered no credentials");
   }
-  Credentials credentials;
-  credentials.access_key_id = document.at("AccessKeyId").get<std::string>();
-  credentials.secret_access_key = document.at("SecretAccessKey").get<std::string>();
-  credentials.session_token = document.value("Token", "");
-  if (document.contains("Expiration")) {
-    credentials.expiration = parse_expiration(document.at("Expiration").get<std::string>());
+  if (const std::string expiration = text("Expiration"); !expiration.empty()) {
+    credentials.expiration = parse_expiration(expiration);
   }
   return credentials;
 }
