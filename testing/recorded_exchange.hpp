@@ -21,6 +21,10 @@ struct RecordedRequest {
 };
 
 struct ScriptedReply {
+  ScriptedReply(int status = 200, std::string body = "", std::chrono::milliseconds delay = {},
+                httplib::Headers headers = {})
+      : status(status), body(std::move(body)), delay(delay), headers(std::move(headers)) {}
+
   int status = 200;
   std::string body;
   std::chrono::milliseconds delay{0};  // before answering

@@ -229,7 +229,10 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     throw BaseInvokerError(
         "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");
   }
-  clients::http::Session session(co_await boost::asio::this_coro::executor);
+  // co_await kept out of the constructor's full-expression: GCC 12 relocates the temporaries
+  // around it (the default SessionOptions) bitwise, which breaks their strings.
+  const auto executor = co_await boost::asio::this_coro::executor;
+  clients::http::Session session(executor);
   const ExchangePolicy policy{"Gemini", options_.retry_config, options_.backoff,
                               {options_.api_key}, logger_};
   GeminiFiles files(&session, {options_.base_url, options_.api_key, policy,

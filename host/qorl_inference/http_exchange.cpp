@@ -112,7 +112,8 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
                                         std::to_string(attempts) + ")",
                                     policy.secrets));
     }
-    boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor, delay);
+    const auto executor = co_await boost::asio::this_coro::executor;
+    boost::asio::steady_timer timer(executor, delay);
     co_await timer.async_wait(boost::asio::use_awaitable);
   }
   const std::string tries =

@@ -93,9 +93,10 @@ TEST(OpenAILMInvokerTest, SelfHostedServersWithoutKeyAndFailures) {
   EXPECT_EQ(invoke(invoker, {Message::user({std::string("Hi")})}).text, "Hello from the fake chat model.");
 
   try {
-    invoke(invoker, {Message::user({Attachment::from_url("https://youtu.be/abc")})});
+    invoke(invoker, {Message::user({Attachment::from_url("https://media.example.test/clip.mp4")})});
     FAIL() << "no error";
-  } catch (const BaseInvokerError&) {
+  } catch (const BaseInvokerError& error) {
+    EXPECT_STREQ(error.what(), "OpenAI chat completions take links to images only, not 'clip.mp4' (video/mp4)");
   }
   server.queue_reply({200, R"({"choices": [{"message": {"role": "assistant", "content": null,
                                 "refusal": "I can't help with that."}}]})"});
