@@ -1,5 +1,9 @@
 #include "qorl_inference/google_lm_invoker.hpp"
 
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -276,6 +280,29 @@ TEST_F(GoogleLMInvokerTest, NetworkFailuresAreRetriedThenReported) {
   const auto message = failure(invoker, hello());
   EXPECT_EQ(message.rfind("Gemini generateContent failed after 2 attempts: ", 0), 0u) << message;
   EXPECT_EQ(message.find(server.api_key()), std::string::npos);
+}
+
+TEST_F(GoogleLMInvokerTest, CancellationPropagates) {
+  namespace asio = boost::asio;
+  auto o = options();
+  o.retry_config = {3, 0.0};
+  GoogleLMInvoker invoker(o);
+  server.queue_reply({200, FakeGeminiServer::answer_body("late"), 1000ms});
+  asio::io_context io;
+  asio::cancellation_signal signal;
+  auto result = asio::co_spawn(io, invoker.invoke(hello()),
+                               asio::bind_cancellation_slot(signal.slot(), asio::use_future));
+  io.run_for(200ms);
+  signal.emit(asio::cancellation_type::terminal);
+  io.restart();
+  io.run();
+  try {
+    result.get();
+    ADD_FAILURE() << "cancellation was swallowed";
+  } catch (const boost::system::system_error& error) {
+    EXPECT_EQ(error.code(), asio::error::operation_aborted);
+  }
+  EXPECT_EQ(server.generate_requests().size(), 1u);  // not retried
 }
 
 TEST_F(GoogleLMInvokerTest, KeysAndEndpointFromTheEnvironment) {

@@ -94,7 +94,10 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
   for (int attempt = 1;; ++attempt) {
     std::optional<milliseconds> server_wait;
     try {
-      clients::http::Response response = co_await session->send(request);
+      // Bodies can be large: only attempts that may be followed by another send a copy.
+      // (A named local: GCC 12 mishandles temporaries that live across a co_await.)
+      clients::http::Request sent = attempt == attempts ? std::move(request) : request;
+      clients::http::Response response = co_await session->send(std::move(sent));
       if (!is_retryable(response.status)) co_return response;
       failure = status_summary(response);
       server_wait = retry_after(response);
