@@ -11,7 +11,7 @@ namespace {
 
 TEST(BuildLMInvokerTest, PicksTheProviderByModelId) {
   qorl_testing::ScopedEnv env;
-  env.set("GOOGLE_GEMINI_BASE_URL", std::nullopt).set("OPENAI_BASE_URL", "http://127.0.0.1:1/v1");
+  env.unset("GOOGLE_GEMINI_BASE_URL").set("OPENAI_BASE_URL", "http://127.0.0.1:1/v1");
   auto google = std::dynamic_pointer_cast<GoogleLMInvoker>(build_lm_invoker("google/gemini-2.5-flash"));
   ASSERT_TRUE(google);
   EXPECT_EQ(google->model_name(), "gemini-2.5-flash");

@@ -308,7 +308,7 @@ TEST_F(GoogleLMInvokerTest, CancellationPropagates) {
 TEST_F(GoogleLMInvokerTest, KeysAndEndpointFromTheEnvironment) {
   qorl_testing::ScopedEnv env;
   env.set("GOOGLE_GEMINI_BASE_URL", server.base_url() + "/")
-      .set("GEMINI_API_KEY", std::nullopt)
+      .unset("GEMINI_API_KEY")
       .set("GOOGLE_API_KEY", server.api_key());
   GoogleLMInvokerOptions o;
   o.model_name = "models/gemini-2.5-flash";
@@ -321,7 +321,7 @@ TEST_F(GoogleLMInvokerTest, KeysAndEndpointFromTheEnvironment) {
   EXPECT_EQ(failure(*std::make_unique<GoogleLMInvoker>(o), hello()).find("preferred-key"), std::string::npos);
   EXPECT_EQ(server.generate_requests().size(), 1u);  // the wrong preferred key was refused
 
-  env.set("GEMINI_API_KEY", std::nullopt).set("GOOGLE_API_KEY", std::nullopt);
+  env.unset("GEMINI_API_KEY").unset("GOOGLE_API_KEY");
   GoogleLMInvoker keyless(o);
   EXPECT_EQ(failure(keyless, hello()),
             "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");

@@ -80,7 +80,7 @@ TEST(OpenAILMInvokerTest, SendsChatCompletionsWithAttachmentsAndSchema) {
 TEST(OpenAILMInvokerTest, SelfHostedServersWithoutKeyAndFailures) {
   qorl_testing::FakeChatCompletionsServer server;
   qorl_testing::ScopedEnv env;
-  env.set("OPENAI_API_KEY", std::nullopt).set("OPENAI_BASE_URL", server.base_url());
+  env.unset("OPENAI_API_KEY").set("OPENAI_BASE_URL", server.base_url());
   OpenAILMInvokerOptions o;
   o.model_name = "llama3";
   o.backoff = {1ms, 5ms};
