@@ -1,8 +1,6 @@
 #include "qorl_inference/google_lm_invoker.hpp"
 
-#include <boost/asio/error.hpp>
 #include <boost/asio/this_coro.hpp>
-#include <boost/system/system_error.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -171,8 +169,9 @@ std::string answer_text(const clients::http::Response& response) {
   if (!body.is_object()) throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
   const auto candidates = body.find("candidates");
   if (candidates == body.end() || !candidates->is_array() || candidates->empty()) {
-    const std::string reason = body.contains("promptFeedback")
-                                   ? body["promptFeedback"].value("blockReason", "")
+    const auto feedback = body.find("promptFeedback");
+    const std::string reason = feedback != body.end() && feedback->is_object()
+                                   ? feedback->value("blockReason", "")
                                    : "";
     throw BaseInvokerError("Gemini returned no answer" +
                            (reason.empty() ? std::string() : " (prompt blocked: " + reason + ")"));
@@ -202,8 +201,8 @@ bool is_cancellation(const std::exception_ptr& failure) {
   if (!failure) return false;
   try {
     std::rethrow_exception(failure);
-  } catch (const boost::system::system_error& error) {
-    return error.code() == boost::asio::error::operation_aborted;
+  } catch (const std::exception& error) {
+    return qorl_core::is_cancellation(error);
   } catch (...) {
   }
   return false;
