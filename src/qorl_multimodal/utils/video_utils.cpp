@@ -1,0 +1,102 @@
+#include "qorl_multimodal/utils/video_utils.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "qorl_core/errors.hpp"
+#include "qorl_core/logger_manager.hpp"
+
+namespace qorl_multimodal::utils::video_utils {
+namespace {
+
+using qorl_core::ValueError;
+
+qorl_core::Logger& logger() {
+  static const auto instance =
+      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.video_utils");
+  return *instance;
+}
+
+// 5.5, 10.0, 0.0: shortest round-trip form with at least one decimal.
+std::string number_text(double value) { return qorl_core::repr(qorl_core::Value(value)); }
+
+// Image format name -> the file extension OpenCV's encoder selects its codec by.
+std::string encoder_extension(const std::string& output_format) {
+  std::string name;
+  for (char c : output_format) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name == "PNG") return ".png";
+  if (name == "JPEG" || name == "JPG") return ".jpg";
+  if (name == "BMP") return ".bmp";
+  if (name == "TIFF" || name == "TIF") return ".tiff";
+  if (name == "WEBP") return ".webp";
+  if (name == "PPM") return ".ppm";
+  throw ValueError("Unsupported image format: " + output_format);
+}
+
+qorl_core::Bytes read_and_encode(const std::string& video_path, double timestamp,
+                                 const std::string& output_format) {
+  cv::VideoCapture capture;
+  // Released on every path, also when decoding throws.
+  std::unique_ptr<cv::VideoCapture, void (*)(cv::VideoCapture*)> release_guard(
+      &capture, [](cv::VideoCapture* c) { c->release(); });
+
+  if (!capture.open(video_path)) throw ValueError("Failed to open video file: " + video_path);
+
+  const double fps = capture.get(cv::CAP_PROP_FPS);
+  if (fps <= 0) {
+    throw ValueError("Invalid FPS (" + number_text(fps) + ") in video file: " + video_path);
+  }
+  long long frame_number = static_cast<long long>(timestamp * fps);
+  const long long total_frames = static_cast<long long>(capture.get(cv::CAP_PROP_FRAME_COUNT));
+  if (frame_number >= total_frames) {
+    logger().warning("Timestamp " + number_text(timestamp) + "s (frame " + std::to_string(frame_number) +
+                     ") exceeds video duration. Using last frame (frame " +
+                     std::to_string(total_frames - 1) + ").");
+    frame_number = total_frames - 1;
+  }
+
+  cv::Mat frame;
+  capture.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(frame_number));
+  const bool read = capture.read(frame);
+  capture.release();
+  if (!read || frame.empty()) {
+    throw ValueError("Failed to extract frame at timestamp " + number_text(timestamp) + "s from " +
+                     video_path);
+  }
+
+  // The decoder delivers blue-green-red and OpenCV's encoder expects exactly that order, so the
+  // pixels go to the encoder as decoded and the written image carries the video's colours.
+  std::vector<unsigned char> encoded;
+  if (!cv::imencode(encoder_extension(output_format), frame, encoded)) {
+    throw ValueError("Failed to encode frame as " + output_format);
+  }
+  return qorl_core::Bytes(encoded.data(), encoded.size());
+}
+
+}  // namespace
+
+qorl_core::Bytes extract_video_frame_at_timestamp(const std::string& video_path, double timestamp,
+                                                  const std::string& output_format) {
+  logger().debug("Extracting frame from " + video_path + " at timestamp " + number_text(timestamp) + "s");
+  std::error_code ignored;
+  if (!std::filesystem::exists(video_path, ignored)) {
+    throw qorl_core::FileNotFoundError("Video file not found: " + video_path);
+  }
+  if (timestamp < 0) {
+    throw ValueError("Timestamp must be non-negative, got: " + number_text(timestamp));
+  }
+
+  qorl_core::Bytes image;
+  try {
+    image = read_and_encode(video_path, timestamp, output_format);
+  } catch (const std::exception& error) {
+    std::throw_with_nested(ValueError("Error extracting frame from video " + video_path +
+                                      " at timestamp " + number_text(timestamp) + "s: " + error.what()));
+  }
+  logger().debug("Successfully extracted frame at " + number_text(timestamp) + "s");
+  return image;
+}
+
+}  // namespace qorl_multimodal::utils::video_utils
