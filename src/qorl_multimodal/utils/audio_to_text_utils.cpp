@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "clients/http/http.hpp"
@@ -42,10 +41,10 @@ qorl_core::Logger& logger() {
 }
 
 // An OS error in the form "[Errno 2] No such file or directory: 'a.wav'".
-std::system_error os_error(int error, const std::string& path) {
-  return std::system_error(error, std::generic_category(),
-                           "[Errno " + std::to_string(error) + "] " + std::strerror(error) +
-                               ": " + qorl_core::repr(path));
+std::runtime_error os_error(int error, const std::string& path) {
+  const std::string message = "[Errno " + std::to_string(error) + "] " + std::strerror(error) +
+                              ": " + qorl_core::repr(path);
+  return std::runtime_error(message);
 }
 
 // Reads a whole regular file. Devices and pipes are refused: reading /dev/zero or a FIFO would
@@ -214,7 +213,7 @@ std::optional<qorl_core::Bytes> get_audio_from_downloadable_url(const std::strin
     return std::nullopt;
   }
   if (response.status != 200) {
-    logger().debug("Failed to download audio with response status code: %s", response.status);
+    logger().debug("Failed to download audio with response status code: %d", response.status);
     return std::nullopt;
   }
   qorl_core::Bytes audio(std::move(response.body));

@@ -237,9 +237,9 @@ TEST(IsYoutubeUrlTest, MatchesTheDomainsStrictly) {
 // to see that nothing stays behind.
 class YoutubeDownloadTest : public ::testing::Test {
  protected:
+  qorl_testing::TempDir work_;
   qorl_testing::TempDir tmp_;
   qorl_testing::ScopedEnv tmpdir_{"TMPDIR", tmp_.path().string()};
-  qorl_testing::TempDir work_;
 
   bool temp_is_empty() const { return fs::is_empty(tmp_.path()); }
 
