@@ -1,0 +1,263 @@
+#include "clients/http/http.hpp"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/use_future.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "testing/http_server.hpp"
+#include "testing/loopback.hpp"
+
+namespace clients::http {
+namespace {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+
+template <typename T>
+T run(asio::io_context& io, asio::awaitable<T> operation) {
+  auto future = asio::co_spawn(io, std::move(operation), asio::use_future);
+  io.restart();
+  io.run();
+  return future.get();
+}
+
+Request get(std::string url) {
+  Request request;
+  request.url = std::move(url);
+  return request;
+}
+
+class HttpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto& s = server_.server();
+    s.Get("/missing", [](const auto&, auto& res) { res.status = 404; res.set_content("gone", "text/plain"); });
+    s.Get("/nothing", [](const auto&, auto& res) { res.status = 204; });
+    s.Get("/empty", [](const auto&, auto& res) { res.set_content("", "application/octet-stream"); });
+    s.Get("/hello", [](const auto&, auto& res) { res.set_header("X-Thing", "value"); res.set_content("hello", "text/plain"); });
+    s.Get("/echo", [](const httplib::Request& req, auto& res) {
+      std::string out = req.target + "\n";
+      for (const auto& [k, v] : req.params) out += k + "=" + v + "\n";
+      res.set_content(out, "text/plain");
+    });
+    s.Get("/redirect", [](const auto&, auto& res) { res.set_redirect("/hello"); });
+    s.Get("/set-cookie", [](const auto&, auto& res) { res.set_header("Set-Cookie", "token=abc; Path=/"); });
+    s.Get("/show-cookie", [](const httplib::Request& req, auto& res) {
+      res.set_content(req.get_header_value("Cookie"), "text/plain");
+    });
+    s.Get("/slow", [this](const auto&, auto& res) {
+      for (int i = 0; i < 500 && !released_; ++i) std::this_thread::sleep_for(10ms);
+      res.set_content("late", "text/plain");
+    });
+    s.Get("/stall", [this](const auto&, auto& res) {
+      res.set_chunked_content_provider("text/plain", [this](size_t offset, httplib::DataSink& sink) {
+        if (offset == 0) return sink.write("x", 1);
+        for (int i = 0; i < 500 && !released_; ++i) std::this_thread::sleep_for(10ms);
+        sink.done();
+        return true;
+      });
+    });
+    s.Get("/big", [](const auto&, auto& res) { res.set_content(std::string(1 << 20, 'b'), "application/octet-stream"); });
+    s.Post("/form", [](const httplib::Request& req, auto& res) {
+      std::string out;
+      for (const auto& [name, file] : req.files) out += name + "|" + file.filename + "|" + file.content_type + "|" + file.content + "\n";
+      res.set_content(out, "text/plain");
+    });
+    s.Get("/port", [](const httplib::Request& req, auto& res) { res.set_content(std::to_string(req.remote_port), "text/plain"); });
+    s.Get(R"(.*)", [](const httplib::Request& req, auto& res) { res.set_content("proxied " + req.target, "text/plain"); });
+    // Enough workers for every concurrent connection the tests open.
+    s.new_task_queue = [] { return new httplib::ThreadPool(128); };
+    server_.start();
+  }
+  void TearDown() override { released_ = true; }
+
+  std::atomic<bool> released_ = false;
+  qorl_testing::HttpServer server_;
+  asio::io_context io_;
+};
+
+TEST_F(HttpTest, CompletedTransfersAreResponsesWhateverTheStatus) {
+  auto missing = run(io_, fetch(get(server_.url("/missing"))));
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.reason, "Not Found");
+  EXPECT_EQ(missing.body, "gone");
+  EXPECT_FALSE(missing.ok());
+
+  auto nothing = run(io_, fetch(get(server_.url("/nothing"))));
+  EXPECT_EQ(nothing.status, 204);
+  EXPECT_TRUE(nothing.body.empty());
+
+  auto empty = run(io_, fetch(get(server_.url("/empty"))));
+  EXPECT_EQ(empty.status, 200);
+  EXPECT_TRUE(empty.body.empty());
+
+  auto hello = run(io_, fetch(get(server_.url("/hello"))));
+  EXPECT_EQ(hello.body, "hello");
+  EXPECT_EQ(hello.reason, "OK");
+  EXPECT_EQ(hello.header("x-thing"), "value");
+  EXPECT_EQ(hello.header("Content-Type"), "text/plain");
+  EXPECT_EQ(hello.header("X-None"), std::nullopt);
+}
+
+TEST_F(HttpTest, FailedTransfersThrowReadableErrors) {
+  auto refused = get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
+  for (const auto& url : {refused.url, std::string("not a url"), std::string("/tmp/photo.png"), std::string("photo.png"),
+                          std::string("file:///etc/passwd"), std::string("http://[::1")}) {
+    SCOPED_TRACE(url);
+    try {
+      run(io_, fetch(get(url)));
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_GT(std::string(e.what()).size(), 5u);
+    }
+  }
+  BlockingClient blocking;
+  EXPECT_THROW(blocking.send(refused), Error);
+}
+
+TEST_F(HttpTest, SlowAndStalledServersHitTheLimits) {
+  auto slow = get(server_.url("/slow"));
+  slow.timeout = 200ms;
+  EXPECT_THROW(run(io_, fetch(slow)), Error);
+
+  auto stalled = get(server_.url("/stall"));
+  stalled.low_speed_time = 1s;
+  stalled.low_speed_limit = 10;
+  EXPECT_THROW(run(io_, fetch(stalled)), Error);
+}
+
+TEST_F(HttpTest, RedirectsAreFollowedUnlessAskedNotTo) {
+  auto followed = run(io_, fetch(get(server_.url("/redirect"))));
+  EXPECT_EQ(followed.status, 200);
+  EXPECT_EQ(followed.body, "hello");
+  EXPECT_EQ(followed.effective_url, server_.url("/hello"));
+  EXPECT_EQ(followed.header("Location"), std::nullopt);  // headers of the final response only
+
+  auto request = get(server_.url("/redirect"));
+  request.follow_redirects = false;
+  auto kept = run(io_, fetch(request));
+  EXPECT_EQ(kept.status, 302);
+  EXPECT_EQ(kept.header("location"), "/hello");
+}
+
+TEST_F(HttpTest, SessionKeepsCookiesAndStaysUsableUntilClosed) {
+  Session session(io_.get_executor());
+  run(io_, fetch(get(server_.url("/set-cookie")), &session));
+  EXPECT_EQ(session.cookie("token"), "abc");
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/show-cookie")), &session)).body, "token=abc");
+  EXPECT_THROW(run(io_, fetch(get("http://127.0.0.1:1/"), &session)), Error);
+  EXPECT_FALSE(session.is_closed());
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/port")), &session)).body,
+            run(io_, fetch(get(server_.url("/port")), &session)).body);  // one reused connection
+
+  // A private session does not see them.
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/show-cookie")))).body, "");
+
+  session.close();
+  session.close();
+  EXPECT_TRUE(session.is_closed());
+  EXPECT_THROW(run(io_, fetch(get(server_.url("/hello")), &session)), Error);
+
+  BlockingClient blocking;
+  blocking.send(get(server_.url("/set-cookie")));
+  EXPECT_EQ(blocking.send(get(server_.url("/show-cookie"))).body, "token=abc");
+}
+
+TEST_F(HttpTest, ClosingASessionEndsItsTransfers) {
+  auto session = std::make_unique<Session>(io_.get_executor());
+  auto pending = asio::co_spawn(io_, session->send(get(server_.url("/slow"))), asio::use_future);
+  io_.run_for(100ms);
+  session.reset();
+  io_.restart();
+  io_.run();
+  EXPECT_THROW(pending.get(), Error);
+}
+
+TEST_F(HttpTest, StreamsQueriesProxiesAndForms) {
+  auto streamed = get(server_.url("/big"));
+  std::size_t received = 0;
+  int chunks = 0;
+  streamed.on_body_chunk = [&](std::string_view chunk) { received += chunk.size(); ++chunks; };
+  auto response = run(io_, fetch(streamed));
+  EXPECT_EQ(received, 1u << 20);
+  EXPECT_GT(chunks, 1);
+  EXPECT_TRUE(response.body.empty());
+
+  auto query = get(server_.url("/echo?x=1"));
+  query.query = {{"q", "a b&c=d"}, {"\xC3\xBC", "x/y"}};
+  EXPECT_EQ(run(io_, fetch(query)).body,
+            "/echo?x=1&q=a%20b%26c%3Dd&%C3%BC=x%2Fy\nq=a b&c=d\nx=1\n\xC3\xBC=x/y\n");
+  EXPECT_EQ(url_encode("a-_.~ /?"), "a-_.~%20%2F%3F");
+
+  auto proxied = get("http://127.0.0.1:1/elsewhere");
+  proxied.proxy = server_.url();
+  EXPECT_EQ(run(io_, fetch(proxied)).body, "proxied http://127.0.0.1:1/elsewhere");
+
+  auto form = encode_multipart({{"model", "whisper-1", std::nullopt, std::nullopt},
+                                {"file", std::string("RIFF\0\r\n--", 9), "a \"b\".wav", "audio/wav"}});
+  Request post;
+  post.method = "POST";
+  post.url = server_.url("/form");
+  post.headers = {{"Content-Type", form.content_type}};
+  post.body = form.body;
+  EXPECT_EQ(BlockingClient().send(post).body,
+            "file|a %22b%22.wav|audio/wav|" + std::string("RIFF\0\r\n--", 9) + "\nmodel|||whisper-1\n");
+}
+
+TEST_F(HttpTest, CancellationAbortsTheTransfer) {
+  using namespace asio::experimental::awaitable_operators;
+  Session session(io_.get_executor());
+  auto race = [&]() -> asio::awaitable<std::size_t> {
+    asio::steady_timer timer(co_await asio::this_coro::executor, 100ms);
+    auto winner = co_await (session.send(get(server_.url("/slow"))) || timer.async_wait(asio::use_awaitable));
+    co_return winner.index();
+  };
+  EXPECT_EQ(run(io_, race()), 1u);
+
+  for (Session* on : {&session, static_cast<Session*>(nullptr)}) {
+    asio::cancellation_signal signal;
+    auto future = asio::co_spawn(io_, fetch(get(server_.url("/slow")), on),
+                                 asio::bind_cancellation_slot(signal.slot(), asio::use_future));
+    io_.restart();
+    io_.run_for(100ms);
+    signal.emit(asio::cancellation_type::terminal);
+    io_.restart();
+    io_.run();
+    try {
+      future.get();
+      ADD_FAILURE() << "not cancelled";
+    } catch (const boost::system::system_error& e) {
+      EXPECT_EQ(e.code(), asio::error::operation_aborted);
+    }
+  }
+  EXPECT_EQ(run(io_, session.send(get(server_.url("/hello")))).body, "hello");
+}
+
+TEST_F(HttpTest, ManyConcurrentRequestsOnOneThread) {
+  Session shared(io_.get_executor());
+  constexpr int kCount = 200;
+  std::vector<std::future<Response>> results;
+  for (int i = 0; i < kCount; ++i) {
+    auto request = get(server_.url("/echo"));
+    request.query = {{"i", std::to_string(i)}};
+    results.push_back(asio::co_spawn(io_, fetch(request, i % 2 ? &shared : nullptr), asio::use_future));
+  }
+  io_.run();
+  for (int i = 0; i < kCount; ++i) {
+    EXPECT_EQ(results[i].get().body, "/echo?i=" + std::to_string(i) + "\ni=" + std::to_string(i) + "\n");
+  }
+}
+
+}  // namespace
+}  // namespace clients::http

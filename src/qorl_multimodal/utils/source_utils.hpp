@@ -1,0 +1,31 @@
+// Lowest-level ways of getting a media file's bytes: a local file, an HTTP(S) download, and
+// base64 text of bytes. The fetchers never raise for a bad source: they log why at debug level
+// and give none, so a caller can try the next kind of source.
+#pragma once
+
+#include <boost/asio/awaitable.hpp>
+
+#include <optional>
+#include <string>
+
+#include "qorl_core/value.hpp"
+
+namespace clients::http {
+class Session;
+}
+
+namespace qorl_multimodal::utils::source_utils {
+
+// The body of a 200 answer to a GET of `file_source` within `timeout` seconds, or none. Runs on
+// `session` (left open) or on a private session closed before returning. Cancellation
+// propagates.
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
+    std::string file_source, int timeout = 30, clients::http::Session* session = nullptr);
+
+// The whole content of the file at `source`, or none.
+std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& source);
+
+// Standard base64 with padding, no line breaks.
+std::string encode_file_to_base64(const qorl_core::Bytes& file_binary);
+
+}  // namespace qorl_multimodal::utils::source_utils
