@@ -35,18 +35,18 @@ extern const std::vector<QualityStep> QUALITY_STEPS;
 class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
  public:
   struct Params {
-    std::string api_key;
+    std::string api_key{};
     std::string model = "whisper-1";
-    std::optional<std::string> language;
-    std::optional<std::string> prompt;
+    std::optional<std::string> language{};
+    std::optional<std::string> prompt{};
     double temperature = 0.0;
     std::string timestamp_granularity = "segment";
     // Used only for YouTube downloads, never for the transcription service.
-    std::optional<std::string> proxy;
+    std::optional<std::string> proxy{};
     // Formats sent as they are ("mp3", ".MP3", ...).
-    std::optional<std::vector<std::string>> skip_conversion_for_formats;
+    std::optional<std::vector<std::string>> skip_conversion_for_formats{};
     // The service's address; none: env OPENAI_BASE_URL, else the public service.
-    std::optional<std::string> base_url;
+    std::optional<std::string> base_url{};
   };
 
   explicit OpenAIWhisperAudioToText(Params params);
