@@ -1,35 +1,26 @@
-// Sets (or unsets) an environment variable for a scope and restores it afterwards.
+// Sets or unsets environment variables for the object's lifetime, then restores them.
 #pragma once
 
-#include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qorl_testing {
 
 class ScopedEnv {
  public:
-  ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) saved_ = old;
-    if (value) {
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ~ScopedEnv() {
-    if (saved_) {
-      ::setenv(name_.c_str(), saved_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
+  ScopedEnv() = default;
+  ~ScopedEnv();
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
+  ScopedEnv& set(const std::string& name, const std::string& value);
+  ScopedEnv& unset(const std::string& name);
+
  private:
-  std::string name_;
-  std::optional<std::string> saved_;
+  void remember(const std::string& name);
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace qorl_testing

@@ -91,7 +91,8 @@ TEST_F(AudioTranscriptionsTest, ParsesTheVerboseAnswer) {
 }
 
 TEST_F(AudioTranscriptionsTest, BaseUrlComesFromTheOptionsThenTheEnvironment) {
-  qorl_testing::ScopedEnv env("OPENAI_BASE_URL", server_.base_url() + "/");
+  qorl_testing::ScopedEnv env;
+  env.set("OPENAI_BASE_URL", server_.base_url() + "/");
   ClientOptions options;
   options.api_key = qorl_testing::FakeOpenAI::kApiKey;
   AudioTranscriptionsClient from_env(options);

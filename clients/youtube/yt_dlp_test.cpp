@@ -17,8 +17,10 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(YoutubeDLTest, TranslatesOptionsToArgumentsWithTheUrlLast) {
-  qorl_testing::ScopedEnv tool("QORL_YT_DLP", "/opt/yt-dlp");
-  qorl_testing::ScopedEnv ffmpeg("QORL_FFMPEG", "/opt/ffmpeg");
+  qorl_testing::ScopedEnv tool;
+  tool.set("QORL_YT_DLP", "/opt/yt-dlp");
+  qorl_testing::ScopedEnv ffmpeg;
+  ffmpeg.set("QORL_FFMPEG", "/opt/ffmpeg");
   YoutubeDL ydl({"m4a/bestaudio/best", true, "/tmp/d/%(id)s.%(ext)s",
                  {{"FFmpegExtractAudio", "m4a"}}, true, "socks5://127.0.0.1:9"});
   EXPECT_THAT(ydl.command("--exec=rm"),
@@ -33,7 +35,8 @@ TEST(YoutubeDLTest, TranslatesOptionsToArgumentsWithTheUrlLast) {
 }
 
 TEST(YoutubeDLTest, ReportsErrorLinesOfTheRealProgram) {
-  qorl_testing::ScopedEnv tool("QORL_YT_DLP", std::nullopt);
+  qorl_testing::ScopedEnv tool;
+  tool.unset("QORL_YT_DLP");
   try {
     YoutubeDL({}).extract_info("not a url");
     FAIL();
@@ -44,7 +47,8 @@ TEST(YoutubeDLTest, ReportsErrorLinesOfTheRealProgram) {
 }
 
 TEST(FfmpegTest, TranscodesToFlacOrReportsFfmpegsError) {
-  qorl_testing::ScopedEnv ffmpeg("QORL_FFMPEG", std::nullopt);
+  qorl_testing::ScopedEnv ffmpeg;
+  ffmpeg.unset("QORL_FFMPEG");
   const qorl_testing::TempDir dir;
   const auto made = run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
                                  "sine=duration=0.5", "-c:a", "aac",

@@ -239,7 +239,9 @@ class YoutubeDownloadTest : public ::testing::Test {
  protected:
   qorl_testing::TempDir work_;
   qorl_testing::TempDir tmp_;
-  qorl_testing::ScopedEnv tmpdir_{"TMPDIR", tmp_.path().string()};
+  qorl_testing::ScopedEnv tmpdir_;
+
+  void SetUp() override { tmpdir_.set("TMPDIR", tmp_.path().string()); }
 
   bool temp_is_empty() const { return fs::is_empty(tmp_.path()); }
 
@@ -315,10 +317,12 @@ TEST_F(YoutubeDownloadTest, PassesTheDownloadOptionsAsArgumentsAndReadsTheReport
   // The tool reports its id and extension from before post-processing; the file is elsewhere.
   const std::string flac = sine_audio(AudioContainer::FLAC, 2, 16000, 0.5);
   const auto source = work_.write("source.flac", flac);
-  qorl_testing::ScopedEnv tool("QORL_YT_DLP", fake_yt_dlp(
+  qorl_testing::ScopedEnv tool;
+  tool.set("QORL_YT_DLP", fake_yt_dlp(
       "cp '" + source.string() + "' \"$dir/vid.opus\"\n"
       "printf '{\"id\": \"vid\", \"ext\": \"webm\", \"filepath\": \"%s\"}\\n' \"$dir/vid.opus\"\n"));
-  qorl_testing::ScopedEnv no_ffmpeg_override("QORL_FFMPEG", std::nullopt);
+  qorl_testing::ScopedEnv no_ffmpeg_override;
+  no_ffmpeg_override.unset("QORL_FFMPEG");
 
   const auto audio = get_audio_from_youtube_url("https://youtu.be/vid; rm -rf /", "");
   ASSERT_TRUE(audio.has_value());
@@ -337,7 +341,8 @@ TEST_F(YoutubeDownloadTest, PassesTheDownloadOptionsAsArgumentsAndReadsTheReport
 TEST_F(YoutubeDownloadTest, FailuresAndMissingIdsReturnNoneAndRemoveTheDownload) {
   qorl_testing::LogCapture capture;
   {
-    qorl_testing::ScopedEnv tool("QORL_YT_DLP", fake_yt_dlp(
+    qorl_testing::ScopedEnv tool;
+    tool.set("QORL_YT_DLP", fake_yt_dlp(
         "echo partial > \"$dir/x.m4a.part\"\n"
         "echo 'ERROR: [youtube] x: Video unavailable' >&2\nexit 1\n"));
     EXPECT_EQ(get_audio_from_youtube_url("https://youtu.be/x", "socks5://127.0.0.1:9"),
@@ -345,12 +350,14 @@ TEST_F(YoutubeDownloadTest, FailuresAndMissingIdsReturnNoneAndRemoveTheDownload)
     EXPECT_THAT(recorded_args(), ::testing::IsSupersetOf({"--proxy", "socks5://127.0.0.1:9"}));
   }
   {
-    qorl_testing::ScopedEnv tool("QORL_YT_DLP", fake_yt_dlp(
+    qorl_testing::ScopedEnv tool;
+    tool.set("QORL_YT_DLP", fake_yt_dlp(
         "echo data > \"$dir/NA.m4a\"\nprintf '{\"title\": \"no id\"}\\n'\n"));
     EXPECT_EQ(get_audio_from_youtube_url("https://youtu.be/y"), std::nullopt);
   }
   {
-    qorl_testing::ScopedEnv tool("QORL_YT_DLP", (work_.path() / "missing-program").string());
+    qorl_testing::ScopedEnv tool;
+    tool.set("QORL_YT_DLP", (work_.path() / "missing-program").string());
     EXPECT_EQ(get_audio_from_youtube_url("https://youtu.be/z"), std::nullopt);
   }
   EXPECT_TRUE(capture.contains(

@@ -23,10 +23,6 @@ qorl_core::Logger& logger() {
   return *instance;
 }
 
-bool is_cancellation(const boost::system::system_error& error) {
-  return error.code() == boost::asio::error::operation_aborted;
-}
-
 // Reads the whole file; the error names the cause and the path.
 std::string read_file(const std::string& path) {
   auto fail = [&](int error) {
@@ -73,10 +69,8 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     // fmt's printf rejects %s for a number: hand it the number's text.
     logger().debug("Failed to download file with response status code: %s", std::to_string(response.status));
     co_return std::nullopt;
-  } catch (const boost::system::system_error& e) {
-    if (is_cancellation(e)) throw;
-    error = e.what();
   } catch (const std::exception& e) {
+    if (qorl_core::is_cancellation(e)) throw;
     error = e.what();
   }
   logger().debug("The provided image source is not a valid URL with error: %s", *error);
