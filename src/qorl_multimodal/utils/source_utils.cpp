@@ -13,6 +13,7 @@
 
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 
 namespace qorl_multimodal::utils::source_utils {
