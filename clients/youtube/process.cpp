@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,19 +114,17 @@ ProcessResult run_process(const std::vector<std::string>& argv) {
     drain(out.read_end.get(), err.read_end.get(), result.out, result.err);
   } catch (...) {
     ::kill(pid, SIGKILL);
-    while (::wait4(pid, nullptr, 0, nullptr) < 0 && errno == EINTR) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     throw;
   }
   int status = 0;
-  struct rusage usage {};
-  while (::wait4(pid, &status, 0, &usage) < 0) {
+  while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
       throw ProcessError(std::string("cannot wait for ") + argv[0] + ": " + std::strerror(errno));
     }
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.max_rss_kb = usage.ru_maxrss;
   return result;
 }
 

@@ -17,7 +17,6 @@ struct ProcessResult {
   int exit_code = 0;  // 128 + signal number when the program was killed by a signal
   std::string out;
   std::string err;
-  long max_rss_kb = 0;  // the program's peak resident memory
 };
 
 // Runs argv[0] (looked up on PATH when it names no directory) with exactly `argv`, standard

@@ -18,7 +18,6 @@ TEST(RunProcessTest, CollectsLargeOutputOnBothStreamsAndTheExitStatus) {
   EXPECT_EQ(result.exit_code, 3);
   EXPECT_EQ(result.out.size(), 300000u);
   EXPECT_EQ(result.err.size(), 200000u);
-  EXPECT_GT(result.max_rss_kb, 0);
   EXPECT_EQ(run_process({"sh", "-c", "kill -9 $$"}).exit_code, 128 + 9);
   EXPECT_EQ(run_process({"cat"}).out, "");  // standard input is empty, not the test's
 }
