@@ -137,9 +137,13 @@ MonoAudio decode_mono(std::string_view file, std::size_t spare) {
   const Info& info = reader.info();
   MonoAudio audio;
   audio.sample_rate = info.sample_rate;
-  // The header's frame count is a hint (MP3 gives an estimate); reading goes on to the end.
-  audio.samples.reserve(static_cast<std::size_t>(std::max<std::int64_t>(info.frames, 0)) +
-                        spare);
+  // The header's frame count is a hint (MP3 gives an estimate, a damaged header anything);
+  // reading goes on to the end. The reservation is bounded so a false count cannot claim
+  // unbounded memory.
+  constexpr std::int64_t kMaxReservedFrames = std::int64_t{1} << 30;
+  audio.samples.reserve(
+      static_cast<std::size_t>(std::clamp<std::int64_t>(info.frames, 0, kMaxReservedFrames)) +
+      spare);
   const int channels = info.channels;
   std::vector<double> block(static_cast<std::size_t>(kBlockFrames) * channels);
   while (const std::int64_t n = reader.read(block.data(), kBlockFrames)) {
