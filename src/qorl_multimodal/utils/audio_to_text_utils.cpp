@@ -269,7 +269,9 @@ qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_
   logger().debug("Converting audio to mono FLAC format");
   sound_file::Reader reader(input_audio_bytes.view());
   const int channels = reader.info().channels;
-  sound_file::FlacWriter writer(reader.info().sample_rate, 1, sound_file::Subtype::PCM_24);
+  // FLAC rarely outgrows the raw 3 bytes a sample.
+  sound_file::FlacWriter writer(reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
+                                static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3);
   // Block by block: neither the decoded input nor the mono samples are held whole.
   std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) * channels);
   std::vector<double> mono(static_cast<std::size_t>(sound_file::kBlockFrames));

@@ -47,9 +47,15 @@ struct MemoryFile {
   static sf_count_t write(const void* in, sf_count_t count, void* self) {
     MemoryFile& f = of(self);
     if (!f.buffer || count < 0) return 0;
-    const auto end = static_cast<std::size_t>(f.position + count);
-    if (end > f.buffer->size()) f.buffer->resize(end);
-    std::memcpy(f.buffer->data() + f.position, in, static_cast<std::size_t>(count));
+    std::string& buffer = *f.buffer;
+    const auto position = static_cast<std::size_t>(f.position);
+    const auto n = static_cast<std::size_t>(count);
+    const char* data = static_cast<const char*>(in);
+    // Appending (the usual case) neither zero-fills nor copies what is already written.
+    if (position > buffer.size()) buffer.resize(position);
+    const std::size_t overwrite = std::min(n, buffer.size() - position);
+    buffer.replace(position, overwrite, data, overwrite);
+    buffer.append(data + overwrite, n - overwrite);
     f.position += count;
     return count;
   }
@@ -161,8 +167,10 @@ struct FlacWriter::Sink : MemoryFile {
   Sink() { buffer = &bytes; }
 };
 
-FlacWriter::FlacWriter(int sample_rate, int channels, Subtype subtype)
+FlacWriter::FlacWriter(int sample_rate, int channels, Subtype subtype, std::size_t size_hint)
     : sink_(std::make_unique<Sink>()) {
+  // Untouched reserved pages cost nothing; growing by copies would.
+  sink_->bytes.reserve(size_hint);
   SF_VIRTUAL_IO io = MemoryFile::io();
   SF_INFO info{};
   info.samplerate = sample_rate;

@@ -69,7 +69,8 @@ enum class Subtype { PCM_16, PCM_24 };
 // A FLAC file being written to memory, block by block.
 class FlacWriter {
  public:
-  FlacWriter(int sample_rate, int channels, Subtype subtype);
+  // `size_hint`: bytes to reserve for the file (an upper estimate avoids regrowing it).
+  FlacWriter(int sample_rate, int channels, Subtype subtype, std::size_t size_hint = 0);
   ~FlacWriter();
   FlacWriter(const FlacWriter&) = delete;
   FlacWriter& operator=(const FlacWriter&) = delete;

@@ -169,7 +169,8 @@ Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) cons
       utils::fourier_resample::resample(data, num_samples);
       samplerate = step.sample_rate;
     }
-    sound_file::FlacWriter writer(samplerate, step.channels, sound_file::Subtype::PCM_16);
+    sound_file::FlacWriter writer(samplerate, step.channels, sound_file::Subtype::PCM_16,
+                                  data.size() * 2);
     write_pcm16(writer, data);
     Bytes reduced(writer.finish());
     logger().debug(fmt::format(
