@@ -1,8 +1,8 @@
 // Mono FLAC conversion and Whisper size reduction on a 30-minute 44.1 kHz stereo WAV, beside
 // ffmpeg and sox doing the mono FLAC conversion of the same file. Wall time and peak memory.
 //
-//   cmake --preset bench && cmake --build --preset bench --target qorl_audio_bench
-//   ./build/bench/bench/qorl_audio_bench
+//   cmake --preset bench && cmake --build --preset bench --target qorl_bench
+//   ./build/bench/bench/qorl_bench --benchmark_filter='Flac|Reduce' 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
@@ -134,5 +134,3 @@ BENCHMARK(BM_SoxMonoFlac)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillis
 BENCHMARK(BM_ReduceFileSize)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();
