@@ -50,6 +50,8 @@ std::runtime_error os_error(int error, const std::string& path) {
 // Reads a whole regular file. Devices and pipes are refused: reading /dev/zero or a FIFO would
 // never end.
 std::string read_regular_file(const std::string& path) {
+  // The system call would stop at the byte and open another file.
+  if (path.find('\0') != std::string::npos) throw qorl_core::ValueError("embedded null byte");
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw os_error(errno, path);
   struct Closer {

@@ -90,6 +90,7 @@ TEST(GetAudioFromFilePathTest, ReturnsExactBytesOfAnAudioFileAndNoneOtherwise) {
   EXPECT_EQ(get_audio_from_file_path((dir.path() / "missing.wav").string()), std::nullopt);
   EXPECT_EQ(get_audio_from_file_path(dir.path().string()), std::nullopt);
   EXPECT_EQ(get_audio_from_file_path(text.string()), std::nullopt);
+  EXPECT_EQ(get_audio_from_file_path(good.string() + std::string(1, '\0') + "x"), std::nullopt);
   // A FIFO nobody writes to would block a reader forever.
   EXPECT_EQ(get_audio_from_file_path((dir.path() / "pipe").string()), std::nullopt);
 
