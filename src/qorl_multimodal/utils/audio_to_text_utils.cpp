@@ -215,7 +215,7 @@ std::optional<qorl_core::Bytes> get_audio_from_downloadable_url(const std::strin
     return std::nullopt;
   }
   if (response.status != 200) {
-    logger().debug("Failed to download audio with response status code: %d", response.status);
+    logger().debug("Failed to download audio with response status code: %s", response.status);
     return std::nullopt;
   }
   qorl_core::Bytes audio(std::move(response.body));
