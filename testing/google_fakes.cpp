@@ -5,6 +5,7 @@
 #include <openssl/rsa.h>
 
 #include <chrono>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -29,13 +30,18 @@ std::string base64url_decode(std::string text) {
 
 EVP_PKEY* pkey(const std::shared_ptr<void>& key) { return static_cast<EVP_PKEY*>(key.get()); }
 
-void json_error(httplib::Response& response, int status, const std::string& message) {
-  response.status = status;
-  response.set_content(nlohmann::json{{"error", {{"code", status}, {"message", message}}}}.dump(),
-                       "application/json");
-}
-
 }  // namespace
+
+void send_google_error(httplib::Response& response, int status, const std::string& message) {
+  static const std::map<int, std::string> names = {
+      {400, "INVALID_ARGUMENT"}, {401, "UNAUTHENTICATED"},    {403, "PERMISSION_DENIED"},
+      {404, "NOT_FOUND"},        {429, "RESOURCE_EXHAUSTED"}, {500, "INTERNAL"},
+      {503, "UNAVAILABLE"}};
+  nlohmann::json error = {{"code", status}, {"message", message}};
+  if (const auto name = names.find(status); name != names.end()) error["status"] = name->second;
+  response.status = status;
+  response.set_content(nlohmann::json{{"error", error}}.dump(), "application/json");
+}
 
 ServiceAccount::ServiceAccount(std::string token_uri) : token_uri_(std::move(token_uri)) {
   static std::atomic<int> serial{0};
@@ -122,7 +128,9 @@ std::string FakeGoogle::warning_page(int serial) {
 
 void FakeGoogle::serve_uc(const httplib::Request& request, httplib::Response& response) {
   const int serial = ++uc_requests_;
-  if (request.get_param_value("export") != "download") return json_error(response, 400, "bad export");
+  if (request.get_param_value("export") != "download") {
+    return send_google_error(response, 400, "bad export");
+  }
   const std::string id = request.get_param_value("id");
   std::unique_lock lock(mutex_);
   const auto found = files_.find(id);
@@ -198,18 +206,34 @@ void FakeGoogle::serve_token(const httplib::Request& request, httplib::Response&
                        "application/json");
 }
 
+bool FakeGoogle::authorizes(const std::string& authorization, const std::string& scope) const {
+  std::lock_guard lock(mutex_);
+  return authorized(authorization, scope);
+}
+
+bool FakeGoogle::authorized(const std::string& authorization, const std::string& scope) const {
+  if (!authorization.starts_with("Bearer ")) return false;
+  const std::string prefix = authorization.substr(7) + "|";
+  for (auto it = tokens_.lower_bound(prefix); it != tokens_.end() && it->starts_with(prefix); ++it) {
+    std::istringstream scopes(it->substr(prefix.size()));
+    for (std::string granted; scopes >> granted;) {
+      if (granted == scope) return true;
+    }
+  }
+  return false;
+}
+
 void FakeGoogle::serve_media(const httplib::Request& request, httplib::Response& response) {
   const std::string id = request.matches[1];
   std::lock_guard lock(mutex_);
   media_ranges_.push_back(request.get_header_value("Range"));
-  const std::string authorization = request.get_header_value("Authorization");
-  const std::string token = authorization.starts_with("Bearer ") ? authorization.substr(7) : "";
-  if (!tokens_.contains(token + "|https://www.googleapis.com/auth/drive.readonly")) {
-    return json_error(response, 401, "Request had invalid authentication credentials.");
+  if (!authorized(request.get_header_value("Authorization"),
+                  "https://www.googleapis.com/auth/drive.readonly")) {
+    return send_google_error(response, 401, "Request had invalid authentication credentials.");
   }
-  if (request.get_param_value("alt") != "media") return json_error(response, 400, "alt=media only");
+  if (request.get_param_value("alt") != "media") return send_google_error(response, 400, "alt=media only");
   const auto found = files_.find(id);
-  if (found == files_.end()) return json_error(response, 404, "File not found: " + id + ".");
+  if (found == files_.end()) return send_google_error(response, 404, "File not found: " + id + ".");
   // The server library answers a Range request with 206 and Content-Range itself.
   response.set_content(found->second.content, "application/octet-stream");
 }

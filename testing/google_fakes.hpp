@@ -17,6 +17,9 @@
 
 namespace qorl_testing {
 
+// Google's JSON error answer: {"error": {"code": <status>, "message": ..., "status": <its name>}}.
+void send_google_error(httplib::Response& response, int status, const std::string& message);
+
 class ServiceAccount {
  public:
   // A new 2048-bit RSA key whose key file names `token_uri`.
@@ -57,6 +60,9 @@ class FakeGoogle {
   void add_file(const std::string& id, const std::string& content, Web web);
   void set_token_lifetime(int seconds) { token_lifetime_ = seconds; }
 
+  // Whether an Authorization header carries a bearer token this server issued for `scope`.
+  bool authorizes(const std::string& authorization, const std::string& scope) const;
+
   int uc_requests() const { return uc_requests_; }
   int token_requests() const { return token_requests_; }
   // The Range header of every API media request, in order.
@@ -71,6 +77,7 @@ class FakeGoogle {
   void serve_uc(const httplib::Request& request, httplib::Response& response);
   void serve_token(const httplib::Request& request, httplib::Response& response);
   void serve_media(const httplib::Request& request, httplib::Response& response);
+  bool authorized(const std::string& authorization, const std::string& scope) const;  // mutex held
 
   HttpServer server_;
   std::optional<ServiceAccount> account_;  // its token_uri needs the server's port

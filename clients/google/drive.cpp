@@ -2,23 +2,12 @@
 
 #include <strings.h>
 
-#include <cstdlib>
-#include <nlohmann/json.hpp>
+#include "clients/google/rest.hpp"
 
 namespace clients::google {
 namespace {
 
 constexpr std::string_view WARNING_COOKIE_PREFIX = "download_warning";
-
-std::string base_url(const std::optional<std::string>& given, const char* variable,
-                     std::string_view fallback) {
-  std::string url = given ? *given : std::string(fallback);
-  if (!given) {
-    if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') url = value;
-  }
-  while (url.ends_with('/')) url.pop_back();
-  return url;
-}
 
 // The value of the first Set-Cookie whose name starts with `prefix`.
 std::optional<std::string> cookie_with_prefix(const http::Response& response, std::string_view prefix) {
@@ -42,14 +31,9 @@ HttpError status_error(const http::Response& response, const std::string& url) {
 
 // "HttpError 404 when requesting <url> returned "File not found: x."", from the JSON error.
 HttpError api_error(const http::Response& response, const std::string& url) {
-  std::string reason = response.reason;
-  const auto answer = nlohmann::json::parse(response.body, nullptr, false);
-  if (answer.is_object() && answer.contains("error") && answer["error"].is_object() &&
-      answer["error"].contains("message") && answer["error"]["message"].is_string()) {
-    reason = answer["error"]["message"].get<std::string>();
-  }
   return HttpError(response.status, "HttpError " + std::to_string(response.status) +
-                                        " when requesting " + url + " returned \"" + reason + "\"");
+                                        " when requesting " + url + " returned \"" +
+                                        internal::error_message(response) + "\"");
 }
 
 // The size after the "/" of a Content-Range ("bytes 0-9/100"); none for "*".
@@ -64,8 +48,10 @@ std::optional<std::uint64_t> range_total(const std::string& content_range) {
 class RestDriveConnection final : public DriveConnection {
  public:
   explicit RestDriveConnection(DriveOptions options)
-      : web_(base_url(options.web_base_url, "QORL_GDRIVE_BASE_URL", DRIVE_WEB_BASE_URL)),
-        api_(base_url(options.api_base_url, "QORL_GOOGLEAPIS_BASE_URL", GOOGLEAPIS_BASE_URL)),
+      : web_(internal::resolve_endpoint(options.web_base_url, {"QORL_GDRIVE_BASE_URL"},
+                                        DRIVE_WEB_BASE_URL)),
+        api_(internal::resolve_endpoint(options.api_base_url, {"QORL_GOOGLEAPIS_BASE_URL"},
+                                        GOOGLEAPIS_BASE_URL)),
         credentials_(std::move(options.credentials)),
         stall_time_(options.stall_time) {}
 

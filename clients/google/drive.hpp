@@ -18,16 +18,6 @@ inline constexpr std::string_view GOOGLEAPIS_BASE_URL = "https://www.googleapis.
 inline constexpr std::string_view DRIVE_READONLY_SCOPE =
     "https://www.googleapis.com/auth/drive.readonly";
 
-// An error status answered by Drive; the message names the status and the server's reason.
-class HttpError : public Error {
- public:
-  HttpError(long status, const std::string& message) : Error(message), status_(status) {}
-  long status() const noexcept { return status_; }
-
- private:
-  long status_;
-};
-
 struct DriveOptions {
   // None: QORL_GDRIVE_BASE_URL, else DRIVE_WEB_BASE_URL.
   std::optional<std::string> web_base_url;

@@ -15,6 +15,9 @@
 namespace clients::google {
 
 inline constexpr std::string_view JWT_BEARER_GRANT = "urn:ietf:params:oauth:grant-type:jwt-bearer";
+// Access to every Google Cloud API the account may use.
+inline constexpr std::string_view CLOUD_PLATFORM_SCOPE =
+    "https://www.googleapis.com/auth/cloud-platform";
 // A cached token is replaced this long before it expires.
 inline constexpr auto TOKEN_REFRESH_MARGIN = std::chrono::minutes(4);
 

@@ -79,12 +79,17 @@ ServiceAccountKey ServiceAccountKey::from_file(const std::string& path) {
   return from_json(content);
 }
 
-std::string base64url_encode(std::string_view data) {
+std::string base64_encode(std::string_view data) {
   std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
   const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                    reinterpret_cast<const unsigned char*>(data.data()),
                                    static_cast<int>(data.size()));
   out.resize(static_cast<std::size_t>(size));
+  return out;
+}
+
+std::string base64url_encode(std::string_view data) {
+  std::string out = base64_encode(data);
   while (!out.empty() && out.back() == '=') out.pop_back();
   for (char& c : out) {
     if (c == '+') c = '-';

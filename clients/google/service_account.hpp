@@ -3,18 +3,13 @@
 #pragma once
 
 #include <chrono>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace clients::google {
+#include "clients/google/errors.hpp"
 
-// Errors of the Google clients; messages never hold a key or a token.
-class Error : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace clients::google {
 
 struct ServiceAccountKey {
   std::string client_email;
@@ -35,6 +30,8 @@ inline constexpr auto ASSERTION_LIFETIME = std::chrono::hours(1);
 std::string make_jwt_assertion(const ServiceAccountKey& key, const std::vector<std::string>& scopes,
                                std::chrono::system_clock::time_point now);
 
+// Standard base64 (RFC 4648, with padding) and its URL-safe form without padding.
+std::string base64_encode(std::string_view data);
 std::string base64url_encode(std::string_view data);
 
 }  // namespace clients::google

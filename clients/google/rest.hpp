@@ -1,0 +1,48 @@
+// What the REST clients of Google APIs share: where requests go and how failed calls read.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "clients/google/errors.hpp"
+#include "clients/google/oauth2.hpp"
+#include "clients/http/http.hpp"
+
+namespace clients::google::internal {
+
+// `given`, else the first variable of `variables` set to a non-empty text, else `fallback`;
+// without trailing slashes.
+std::string resolve_endpoint(const std::optional<std::string>& given,
+                             std::initializer_list<const char*> variables, std::string_view fallback);
+
+// The server's words for a failed call: error.message of Google's JSON error answer, else the
+// reason phrase of the status line.
+std::string error_message(const http::Response& response);
+
+// "404 DELETE <url>: <message>", as Google's Cloud client libraries word a failed call.
+HttpError call_error(const http::Response& response, std::string_view method, const std::string& url);
+
+// Each of the text's "/"-separated segments percent-encoded, the slashes kept.
+std::string encode_path(std::string_view text);
+
+// Authenticated exchanges with one Google REST API.
+class RestStub {
+ public:
+  // `credentials` may be null: requests then go out without a token (emulators take them).
+  RestStub(std::string endpoint, std::shared_ptr<Credentials> credentials)
+      : endpoint_(std::move(endpoint)), credentials_(std::move(credentials)) {}
+
+  // Sends `request`, whose URL is a path under the endpoint, with a bearer token. Returns the
+  // answer of a successful status; throws call_error's HttpError for an error status,
+  // http::Error for a failed transfer and Error when no token can be had.
+  http::Response send(http::Request request) const;
+
+ private:
+  std::string endpoint_;
+  std::shared_ptr<Credentials> credentials_;
+};
+
+}  // namespace clients::google::internal

@@ -1,0 +1,193 @@
+#include "clients/google/speech.hpp"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "clients/google/rest.hpp"
+#include "clients/google/service_account.hpp"
+
+namespace clients::google {
+namespace {
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+// The largest Duration the protobuf JSON mapping allows (10000 years).
+constexpr std::int64_t kMaxDurationSeconds = 315576000000;
+
+Error invalid_answer(const std::string& what) {
+  return Error("Invalid Speech-to-Text answer: " + what);
+}
+
+// A protobuf Duration in its JSON form: seconds with up to nine fractional digits and an "s",
+// for example "4.700s" or "-1s".
+std::chrono::nanoseconds parse_duration(std::string_view text) {
+  const std::string original(text);
+  if (!text.ends_with('s')) throw invalid_answer("bad duration " + original);
+  text.remove_suffix(1);
+  const bool negative = text.starts_with('-');
+  if (negative) text.remove_prefix(1);
+  const auto dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  const std::string_view fraction = dot == std::string_view::npos ? "" : text.substr(dot + 1);
+  const auto digits = [](std::string_view part) {
+    return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (whole.empty() || whole.size() > 12 || !digits(whole) || !digits(fraction) ||
+      fraction.size() > 9 || (dot != std::string_view::npos && fraction.empty())) {
+    throw invalid_answer("bad duration " + original);
+  }
+  const std::int64_t seconds = std::stoll(std::string(whole));
+  if (seconds > kMaxDurationSeconds) throw invalid_answer("bad duration " + original);
+  std::int64_t nanos = 0;
+  for (std::size_t i = 0; i < 9; ++i) nanos = nanos * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  const std::chrono::nanoseconds value = std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanos);
+  return negative ? -value : value;
+}
+
+const json* member(const json& object, const char* name, json::value_t type) {
+  const auto it = object.find(name);
+  if (it == object.end() || it->is_null()) return nullptr;
+  // Numbers arrive as signed or unsigned integers.
+  const bool matches = it->type() == type || (type == json::value_t::number_integer &&
+                                              it->type() == json::value_t::number_unsigned);
+  if (!matches) throw invalid_answer(std::string("unexpected type of ") + name);
+  return &*it;
+}
+
+std::string text_member(const json& object, const char* name) {
+  const json* value = member(object, name, json::value_t::string);
+  return value ? value->get<std::string>() : std::string();
+}
+
+SpeechRecognitionResult parse_result(const json& item) {
+  if (!item.is_object()) throw invalid_answer("a result is not an object");
+  SpeechRecognitionResult result;
+  if (const json* alternatives = member(item, "alternatives", json::value_t::array)) {
+    for (const json& alternative : *alternatives) {
+      if (!alternative.is_object()) throw invalid_answer("an alternative is not an object");
+      result.alternatives.push_back({text_member(alternative, "transcript")});
+    }
+  }
+  if (const json* end = member(item, "resultEndTime", json::value_t::string)) {
+    result.result_end_time = parse_duration(end->get<std::string>());
+  }
+  result.language_code = text_member(item, "languageCode");
+  return result;
+}
+
+Operation parse_operation(const http::Response& answer) {
+  const json body = json::parse(answer.body, nullptr, false);
+  if (!body.is_object()) throw invalid_answer("not a JSON object");
+  Operation operation;
+  operation.name = text_member(body, "name");
+  if (const json* done = member(body, "done", json::value_t::boolean)) operation.done = done->get<bool>();
+  if (const json* error = member(body, "error", json::value_t::object)) {
+    const json* code = member(*error, "code", json::value_t::number_integer);
+    operation.error = Status{code ? code->get<int>() : 0, text_member(*error, "message")};
+  }
+  if (const json* response = member(body, "response", json::value_t::object)) {
+    LongRunningRecognizeResponse& parsed = operation.response.emplace();
+    if (const json* results = member(*response, "results", json::value_t::array)) {
+      for (const json& item : *results) parsed.results.push_back(parse_result(item));
+    }
+  }
+  if (operation.name.empty()) throw invalid_answer("an operation without a name");
+  return operation;
+}
+
+ordered_json config_json(const RecognitionConfig& config) {
+  ordered_json out = ordered_json::object();
+  if (config.audio_channel_count) out["audioChannelCount"] = *config.audio_channel_count;
+  if (!config.language_code.empty()) out["languageCode"] = config.language_code;
+  if (!config.alternative_language_codes.empty()) {
+    out["alternativeLanguageCodes"] = config.alternative_language_codes;
+  }
+  if (config.enable_automatic_punctuation) out["enableAutomaticPunctuation"] = true;
+  if (!config.model.empty()) out["model"] = config.model;
+  return out;
+}
+
+class RestSpeechConnection final : public SpeechConnection {
+ public:
+  explicit RestSpeechConnection(const SpeechOptions& options)
+      : stub_(internal::resolve_endpoint(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
+              options.credentials),
+        request_timeout_(options.request_timeout) {}
+
+  Operation long_running_recognize(const RecognitionConfig& config,
+                                   const RecognitionAudio& audio) override {
+    ordered_json audio_json = ordered_json::object();
+    if (audio.content) audio_json["content"] = base64_encode(*audio.content);
+    if (audio.uri) audio_json["uri"] = *audio.uri;
+    http::Request request;
+    request.method = "POST";
+    request.url = "/v1/speech:longrunningrecognize";
+    request.headers = {{"Content-Type", "application/json"}};
+    request.body = ordered_json{{"config", config_json(config)}, {"audio", std::move(audio_json)}}.dump();
+    request.timeout = request_timeout_;
+    return parse_operation(stub_.send(std::move(request)));
+  }
+
+  Operation get_operation(const std::string& name, std::chrono::milliseconds timeout) override {
+    http::Request request;
+    request.url = "/v1/operations/" + internal::encode_path(name);
+    request.timeout = std::min<std::chrono::milliseconds>(timeout, request_timeout_);
+    return parse_operation(stub_.send(std::move(request)));
+  }
+
+ private:
+  internal::RestStub stub_;
+  std::chrono::seconds request_timeout_;
+};
+
+std::string describe(std::chrono::milliseconds timeout) {
+  if (timeout.count() % 1000 == 0) return std::to_string(timeout.count() / 1000) + " seconds";
+  return std::to_string(timeout.count()) + " milliseconds";
+}
+
+}  // namespace
+
+OperationError::OperationError(Status status)
+    : Error("Operation failed with status code " + std::to_string(status.code) + ": " + status.message),
+      status_(std::move(status)) {}
+
+OperationTimeoutError::OperationTimeoutError(std::chrono::milliseconds timeout)
+    : Error("Operation did not complete within the designated timeout of " + describe(timeout) + ".") {}
+
+std::string to_json(const RecognitionConfig& config) { return config_json(config).dump(); }
+
+std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& options) {
+  return std::make_shared<RestSpeechConnection>(options);
+}
+
+LongRunningRecognizeResponse SpeechClient::wait_for_response(Operation operation,
+                                                            std::chrono::milliseconds timeout) const {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  std::chrono::milliseconds delay = polling_.initial_delay;
+  for (bool first = true; !operation.done; first = false) {
+    if (!first) {
+      std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - Clock::now()));
+      delay = std::min(polling_.maximum_delay, std::chrono::milliseconds(static_cast<std::int64_t>(
+                                                   static_cast<double>(delay.count()) * polling_.multiplier)));
+    }
+    const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (remaining.count() <= 0) throw OperationTimeoutError(timeout);
+    try {
+      operation = connection_->get_operation(operation.name, remaining);
+    } catch (const http::Error&) {
+      // The exchange was cut short by the deadline.
+      if (Clock::now() >= deadline) throw OperationTimeoutError(timeout);
+      throw;
+    }
+  }
+  if (operation.error) throw OperationError(std::move(*operation.error));
+  if (!operation.response) {
+    throw Error("Unexpected state: Long-running operation had neither response nor error set.");
+  }
+  return std::move(*operation.response);
+}
+
+}  // namespace clients::google

@@ -1,0 +1,146 @@
+#include "clients/google/speech.hpp"
+
+#include <gtest/gtest.h>
+
+#include "clients/google/service_account.hpp"
+#include "testing/fake_speech.hpp"
+#include "testing/scoped_env.hpp"
+
+namespace clients::google {
+namespace {
+
+using namespace std::chrono_literals;
+using Result = qorl_testing::FakeSpeech::Result;
+
+class SpeechClientTest : public ::testing::Test {
+ protected:
+  SpeechClientTest() { env_.set("QORL_SPEECH_ENDPOINT", speech_.endpoint() + "/"); }
+
+  SpeechClient client() const {
+    SpeechOptions options;
+    options.credentials = std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
+        google_.account().key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
+    options.polling = {10ms, 40ms, 2.0};
+    return SpeechClient(options);
+  }
+
+  static RecognitionConfig config() {
+    RecognitionConfig config;
+    config.audio_channel_count = 1;
+    config.language_code = "id-ID";
+    config.alternative_language_codes = {"en-US", "en-GB"};
+    config.enable_automatic_punctuation = true;
+    config.model = "latest_long";
+    return config;
+  }
+
+  qorl_testing::FakeGoogle google_;
+  qorl_testing::FakeStorage storage_{google_};
+  qorl_testing::FakeSpeech speech_{google_, storage_};
+  qorl_testing::ScopedEnv env_;
+};
+
+TEST_F(SpeechClientTest, ConfigGoesOutInTheServiceJsonNames) {
+  EXPECT_EQ(to_json(RecognitionConfig{}), "{}");
+  EXPECT_EQ(to_json(config()),
+            R"({"audioChannelCount":1,"languageCode":"id-ID","alternativeLanguageCodes":["en-US","en-GB"],)"
+            R"("enableAutomaticPunctuation":true,"model":"latest_long"})");
+}
+
+TEST_F(SpeechClientTest, RecognitionIsPolledUntilDone) {
+  speech_.finish_with({{"Halo semua.", "4.700s", "id-id"},
+                       {std::nullopt, "9.000000001s", "en-us"},
+                       {"Bye.", "15s", ""}},
+                      /*polls_before_done=*/2);
+  const std::string flac = std::string("fLaC") + '\0' + "\xff audio";
+  const SpeechClient speech = client();
+  const Operation started = speech.long_running_recognize(config(), {flac, std::nullopt});
+  EXPECT_FALSE(started.done);
+  const LongRunningRecognizeResponse response = speech.wait_for_response(started, 10s);
+  EXPECT_EQ(speech_.polls(), 3);
+
+  ASSERT_EQ(response.results.size(), 3u);
+  EXPECT_EQ(response.results[0].alternatives.at(0).transcript, "Halo semua.");
+  EXPECT_EQ(response.results[0].result_end_time, 4700ms);
+  EXPECT_EQ(response.results[0].language_code, "id-id");
+  EXPECT_TRUE(response.results[1].alternatives.empty());
+  EXPECT_EQ(response.results[1].result_end_time, 9s + 1ns);
+  EXPECT_EQ(response.results[2].result_end_time, 15s);
+
+  const auto recognitions = speech_.recognitions();
+  ASSERT_EQ(recognitions.size(), 1u);
+  EXPECT_EQ(recognitions[0].audio, flac);
+  EXPECT_EQ(recognitions[0].body["config"].dump(), to_json(config()));
+  EXPECT_EQ(recognitions[0].body["audio"], nlohmann::ordered_json({{"content", base64_encode(flac)}}));
+}
+
+TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
+  const SpeechClient speech = client();
+  speech_.fail_with(3, "Audio data does not appear to be FLAC.", 1);
+  try {
+    speech.wait_for_response(speech.long_running_recognize(config(), {"fLaC", std::nullopt}), 10s);
+    FAIL();
+  } catch (const OperationError& e) {
+    EXPECT_EQ(e.status().code, 3);
+    EXPECT_STREQ(e.what(), "Operation failed with status code 3: Audio data does not appear to be FLAC.");
+  }
+
+  RecognitionConfig too_many = config();
+  too_many.alternative_language_codes = {"a", "b", "c", "d"};
+  try {
+    speech.long_running_recognize(too_many, {"fLaC", std::nullopt});
+    FAIL();
+  } catch (const HttpError& e) {
+    EXPECT_EQ(e.status(), 400);
+    EXPECT_STREQ(e.what(), ("400 POST " + speech_.endpoint() +
+                            "/v1/speech:longrunningrecognize: Invalid recognition 'config': too many "
+                            "alternative language codes.")
+                               .c_str());
+  }
+  // The object a URI names must exist.
+  try {
+    speech.long_running_recognize(config(), {std::nullopt, "gs://bucket/audio-files/absent.flac"});
+    FAIL();
+  } catch (const HttpError& e) {
+    EXPECT_EQ(e.status(), 404);
+  }
+  // Another account's token is refused.
+  qorl_testing::ServiceAccount stranger(google_.account().token_uri());
+  SpeechOptions options;
+  options.credentials = std::make_shared<ServiceAccountCredentials>(
+      ServiceAccountCredentials::from_json(stranger.key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
+  EXPECT_THROW(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt}), Error);
+  options.credentials = nullptr;
+  EXPECT_THROW(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt}), HttpError);
+}
+
+TEST_F(SpeechClientTest, WaitEndsAtTheDeadline) {
+  speech_.never_finish();
+  const SpeechClient speech = client();
+  const Operation started = speech.long_running_recognize(config(), {"fLaC", std::nullopt});
+  try {
+    speech.wait_for_response(started, 300ms);
+    FAIL();
+  } catch (const OperationTimeoutError& e) {
+    EXPECT_STREQ(e.what(), "Operation did not complete within the designated timeout of 300 milliseconds.");
+  }
+  // Polled at once, then after 10, 20, 40, 40, ... ms.
+  EXPECT_GE(speech_.polls(), 5);
+  EXPECT_THROW(speech.wait_for_response(started, 0s), OperationTimeoutError);
+}
+
+TEST_F(SpeechClientTest, MalformedDurationsAreRefused) {
+  const SpeechClient speech = client();
+  for (const char* bad : {"4.7", "4.s", ".5s", "1.0000000001s", "4,7s", "s"}) {
+    speech_.finish_with({{"x", bad, "en-us"}});
+    const Operation started = speech.long_running_recognize(config(), {"fLaC", std::nullopt});
+    EXPECT_THROW(speech.wait_for_response(started, 10s), Error) << bad;
+  }
+  speech_.finish_with({{"x", "-1.5s", "en-us"}});
+  const auto response =
+      speech.wait_for_response(speech.long_running_recognize(config(), {"fLaC", std::nullopt}), 10s);
+  EXPECT_EQ(response.results.at(0).result_end_time, -1500ms);
+}
+
+}  // namespace
+}  // namespace clients::google

@@ -1,0 +1,79 @@
+#include "clients/google/storage.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include "clients/google/rest.hpp"
+
+namespace clients::google {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto DELETE_TIMEOUT = 60s;
+
+std::string storage_endpoint(const std::optional<std::string>& given) {
+  std::string url = internal::resolve_endpoint(
+      given, {"STORAGE_EMULATOR_HOST", "CLOUD_STORAGE_EMULATOR_ENDPOINT"}, STORAGE_ENDPOINT);
+  if (url.find("://") == std::string::npos) url = "http://" + url;
+  return url;
+}
+
+std::string object_path(const std::string& bucket) { return "/b/" + http::url_encode(bucket) + "/o"; }
+
+// The object resource of an answer; its size is a decimal text, as for every 64-bit number.
+ObjectMetadata parse_object(const http::Response& answer) {
+  const auto body = nlohmann::json::parse(answer.body, nullptr, false);
+  if (!body.is_object() || !body.contains("name") || !body["name"].is_string()) {
+    throw Error("Invalid Cloud Storage answer: not an object resource");
+  }
+  ObjectMetadata object;
+  object.name = body["name"].get<std::string>();
+  if (body.contains("bucket") && body["bucket"].is_string()) object.bucket = body["bucket"].get<std::string>();
+  if (body.contains("size") && body["size"].is_string()) {
+    const std::string size = body["size"].get<std::string>();
+    if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos) {
+      throw Error("Invalid Cloud Storage answer: bad size " + size);
+    }
+    object.size = std::stoull(size);
+  }
+  return object;
+}
+
+class RestStorageConnection final : public StorageConnection {
+ public:
+  explicit RestStorageConnection(StorageOptions options)
+      : stub_(storage_endpoint(options.endpoint), std::move(options.credentials)),
+        stall_time_(options.stall_time) {}
+
+  ObjectMetadata insert_object(const std::string& bucket, const std::string& name, std::string data,
+                               const std::string& content_type) override {
+    http::Request request;
+    request.method = "POST";
+    request.url = "/upload/storage/v1" + object_path(bucket);
+    request.query = {{"uploadType", "media"}, {"name", name}};
+    request.headers = {{"Content-Type", content_type}};
+    request.body = std::move(data);
+    request.low_speed_time = stall_time_;
+    return parse_object(stub_.send(std::move(request)));
+  }
+
+  void delete_object(const std::string& bucket, const std::string& name) override {
+    http::Request request;
+    request.method = "DELETE";
+    request.url = "/storage/v1" + object_path(bucket) + "/" + http::url_encode(name);
+    request.timeout = DELETE_TIMEOUT;
+    stub_.send(std::move(request));
+  }
+
+ private:
+  internal::RestStub stub_;
+  std::chrono::seconds stall_time_;
+};
+
+}  // namespace
+
+std::shared_ptr<StorageConnection> make_storage_connection(StorageOptions options) {
+  return std::make_shared<RestStorageConnection>(std::move(options));
+}
+
+}  // namespace clients::google

@@ -1,0 +1,66 @@
+// Google Cloud Storage JSON API: simple (media) uploads and deletions of objects.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "clients/google/oauth2.hpp"
+
+namespace clients::google {
+
+inline constexpr std::string_view STORAGE_ENDPOINT = "https://storage.googleapis.com";
+inline constexpr std::string_view DEFAULT_CONTENT_TYPE = "application/octet-stream";
+
+struct StorageOptions {
+  // None: env STORAGE_EMULATOR_HOST, then CLOUD_STORAGE_EMULATOR_ENDPOINT, else STORAGE_ENDPOINT.
+  // An address without a scheme ("localhost:9023") is spoken to over http.
+  std::optional<std::string> endpoint;
+  // Null: requests carry no token.
+  std::shared_ptr<Credentials> credentials;
+  // A transfer that moves no bytes for this long is abandoned (no cap on slow progress).
+  std::chrono::seconds stall_time{60};
+};
+
+struct ObjectMetadata {
+  std::string bucket;
+  std::string name;
+  std::uint64_t size = 0;
+};
+
+class StorageConnection {
+ public:
+  virtual ~StorageConnection() = default;
+  // Creates or replaces the object. Throws HttpError for an error status (a missing bucket
+  // answers 404), http::Error for a failed transfer.
+  virtual ObjectMetadata insert_object(const std::string& bucket, const std::string& name,
+                                       std::string data, const std::string& content_type) = 0;
+  // Throws HttpError for an error status (a missing object answers 404), http::Error.
+  virtual void delete_object(const std::string& bucket, const std::string& name) = 0;
+};
+
+std::shared_ptr<StorageConnection> make_storage_connection(StorageOptions options);
+
+class StorageClient {
+ public:
+  explicit StorageClient(StorageOptions options)
+      : StorageClient(make_storage_connection(std::move(options))) {}
+  explicit StorageClient(std::shared_ptr<StorageConnection> connection)
+      : connection_(std::move(connection)) {}
+
+  ObjectMetadata insert_object(const std::string& bucket, const std::string& name, std::string data,
+                               const std::string& content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
+    return connection_->insert_object(bucket, name, std::move(data), content_type);
+  }
+  void delete_object(const std::string& bucket, const std::string& name) const {
+    connection_->delete_object(bucket, name);
+  }
+
+ private:
+  std::shared_ptr<StorageConnection> connection_;
+};
+
+}  // namespace clients::google
