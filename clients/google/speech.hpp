@@ -91,12 +91,12 @@ struct PollingPolicy {
 
 struct SpeechOptions {
   // None: env QORL_SPEECH_ENDPOINT, else SPEECH_ENDPOINT.
-  std::optional<std::string> endpoint;
+  std::optional<std::string> endpoint{};
   // Null: requests carry no token.
-  std::shared_ptr<Credentials> credentials;
+  std::shared_ptr<Credentials> credentials{};
   // Limit of each exchange with the service.
   std::chrono::seconds request_timeout{120};
-  PollingPolicy polling;
+  PollingPolicy polling{};
 };
 
 class SpeechConnection {

@@ -18,9 +18,9 @@ inline constexpr std::string_view DEFAULT_CONTENT_TYPE = "application/octet-stre
 struct StorageOptions {
   // None: env STORAGE_EMULATOR_HOST, then CLOUD_STORAGE_EMULATOR_ENDPOINT, else STORAGE_ENDPOINT.
   // An address without a scheme ("localhost:9023") is spoken to over http.
-  std::optional<std::string> endpoint;
+  std::optional<std::string> endpoint{};
   // Null: requests carry no token.
-  std::shared_ptr<Credentials> credentials;
+  std::shared_ptr<Credentials> credentials{};
   // A transfer that moves no bytes for this long is abandoned (no cap on slow progress).
   std::chrono::seconds stall_time{60};
 };

@@ -1,10 +1,12 @@
 // Modules concerning the audio to text process in Gen AI applications.
 #pragma once
 
+#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text {
 
+using google_cloud_audio_to_text::GoogleCloudAudioToText;
 using openai_whisper_audio_to_text::OpenAIWhisperAudioToText;
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text

@@ -56,4 +56,14 @@ std::optional<std::string> iso_639_code(std::string_view name) {
   return it->second;
 }
 
+std::optional<std::string> language_of_tag(std::string_view tag) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale locale = icu::Locale::forLanguageTag(
+      icu::StringPiece(tag.data(), static_cast<int32_t>(tag.size())), status);
+  if (U_FAILURE(status)) return std::nullopt;
+  locale.canonicalize(status);
+  if (U_FAILURE(status) || *locale.getLanguage() == '\0') return std::nullopt;
+  return std::string(locale.getLanguage());
+}
+
 }  // namespace qorl_multimodal::utils::language_names

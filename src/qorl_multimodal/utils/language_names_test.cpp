@@ -48,5 +48,17 @@ TEST(LanguageNamesTest, IgnoresCaseAndKnowsNoMadeUpNames) {
   EXPECT_EQ(iso_639_code("en"), std::nullopt);  // a code is not a name
 }
 
+TEST(LanguageNamesTest, TagsGiveTheirCanonicalLanguage) {
+  EXPECT_EQ(language_of_tag("id-ID"), "id");
+  EXPECT_EQ(language_of_tag("id-id"), "id");  // as the recognition service reports tags
+  EXPECT_EQ(language_of_tag("EN-us"), "en");
+  EXPECT_EQ(language_of_tag("iw-IL"), "he");
+  EXPECT_EQ(language_of_tag("eng"), "en");
+  EXPECT_EQ(language_of_tag("yue-Hant-HK"), "yue");
+  for (const char* bad : {"", "und", "x-private", "en_US", "en-", "en-US ", "12-!!", "en-US-!!"}) {
+    EXPECT_EQ(language_of_tag(bad), std::nullopt) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace qorl_multimodal::utils::language_names

@@ -9,10 +9,10 @@
 #include <limits>
 
 #include "qorl_core/errors.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/fourier_resample.hpp"
 #include "qorl_multimodal/utils/language_names.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
@@ -20,7 +20,6 @@ namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_aud
 namespace atu = utils::audio_to_text_utils;
 namespace sound_file = utils::sound_file;
 using qorl_core::Bytes;
-using utils::log_redaction::redact_url;
 
 const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE = {
     {"mp3", "audio/mpeg"}, {"mpeg", "audio/mpeg"}, {"mpga", "audio/mpeg"},
@@ -83,20 +82,7 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
 
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::convert(
     std::string audio_source) {
-  logger().debug("Converting audio source: %s", redact_url(audio_source));
-  std::optional<Bytes> audio = atu::get_audio_from_file_path(audio_source);
-  if (audio) {
-    logger().debug("Audio source is a valid audio file path: %s", audio_source);
-  } else if ((audio = atu::get_audio_from_base64(audio_source))) {
-    logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
-  } else if ((audio = atu::get_audio_from_downloadable_url(audio_source))) {
-    logger().debug("Audio source is a valid downloadable audio URL: %s", redact_url(audio_source));
-  } else if ((audio = atu::get_audio_from_youtube_url(audio_source, proxy))) {
-    logger().debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
-  } else {
-    throw qorl_core::ValueError("Unsupported audio source");
-  }
-  co_return _transcribe_audio_file(*audio);
+  co_return _transcribe_audio_file(audio_sources::read_audio_source(logger(), audio_source, proxy));
 }
 
 std::vector<AudioTranscript> OpenAIWhisperAudioToText::_transcribe_audio_file(

@@ -1,0 +1,158 @@
+#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
+
+#include <boost/uuid/uuid_generators.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include <algorithm>
+#include <chrono>
+
+#include "qorl_core/errors.hpp"
+#include "qorl_core/json.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/language_names.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::google_cloud_audio_to_text {
+
+namespace atu = utils::audio_to_text_utils;
+namespace google = clients::google;
+using qorl_core::Bytes;
+
+namespace {
+
+// The service takes at most 3 further languages.
+constexpr std::size_t kMaxAlternativeLanguages = 3;
+
+std::shared_ptr<google::Credentials> load_credentials(const qorl_core::Value& credentials_json) {
+  std::vector<std::string> scopes{std::string(google::CLOUD_PLATFORM_SCOPE)};
+  if (credentials_json.is_string()) {
+    return std::make_shared<google::ServiceAccountCredentials>(
+        google::ServiceAccountCredentials::from_file(credentials_json.as_string(), std::move(scopes)));
+  }
+  // Key content; anything but a map of the key's fields is refused by the key parser.
+  return std::make_shared<google::ServiceAccountCredentials>(google::ServiceAccountCredentials::from_json(
+      qorl_core::to_ordered_json(credentials_json).dump(), std::move(scopes)));
+}
+
+std::vector<std::string> first_alternatives(std::optional<std::vector<std::string>> codes) {
+  if (!codes) return {"id-ID", "en-US", "en-GB"};
+  if (codes->size() > kMaxAlternativeLanguages) codes->resize(kMaxAlternativeLanguages);
+  return std::move(*codes);
+}
+
+}  // namespace
+
+GoogleCloudAudioToText::GoogleCloudAudioToText(Params params)
+    : GoogleCloudAudioToText(params, load_credentials(params.credentials_json)) {}
+
+GoogleCloudAudioToText::GoogleCloudAudioToText(Params params,
+                                               std::shared_ptr<google::Credentials> credentials)
+    : speech_client(google::SpeechOptions{.credentials = credentials}),
+      storage_client(google::StorageOptions{.credentials = credentials}),
+      bucket_name(std::move(params.bucket_name)),
+      language_code(std::move(params.language_code)),
+      alternative_language_codes(first_alternatives(std::move(params.alternative_language_codes))),
+      model(std::move(params.model)),
+      timeout(params.timeout),
+      proxy(std::move(params.proxy)) {}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::convert(
+    std::string audio_source) {
+  co_return _transcribe_audio_binary(audio_sources::read_audio_source(logger(), audio_source, proxy));
+}
+
+std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
+    const Bytes& audio_binary_data) const {
+  Bytes flac_binary_data = atu::convert_audio_to_mono_flac(audio_binary_data);
+  const bool is_exceed_max_duration = atu::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
+
+  google::RecognitionAudio audio;
+  std::optional<std::string> blob_name;
+  if (is_exceed_max_duration) {
+    logger().debug("Audio duration exceeds %d seconds, uploading to GCS", MAX_AUDIO_DURATION);
+    blob_name = _upload_audio_to_gcs(std::move(flac_binary_data));
+    audio.uri = "gs://" + bucket_name + "/" + *blob_name;
+  } else {
+    audio.content = std::move(flac_binary_data.str());
+  }
+
+  google::RecognitionConfig config;
+  config.enable_automatic_punctuation = true;
+  config.language_code = language_code;
+  config.alternative_language_codes = alternative_language_codes;
+  config.model = model;
+  config.audio_channel_count = 1;
+  logger().debug("Transcribing audio with config: %s", google::to_json(config));
+
+  google::LongRunningRecognizeResponse response;
+  try {
+    try {
+      google::Operation operation = speech_client.long_running_recognize(config, audio);
+      response = speech_client.wait_for_response(std::move(operation), std::chrono::seconds(timeout));
+    } catch (const std::exception& error) {
+      if (!qorl_core::is_cancellation(error)) logger().error("Error transcribing audio: %s", error.what());
+      throw;
+    }
+  } catch (...) {
+    // The object would otherwise stay in the bucket for good; the recognition error is the one
+    // the caller needs.
+    if (blob_name) delete_quietly(*blob_name);
+    throw;
+  }
+  logger().debug("Received transcription response with %d results", response.results.size());
+
+  // The transcript is in hand: losing it over a failed clean-up would be worse than the leak.
+  if (blob_name) delete_quietly(*blob_name);
+  return _convert_google_cloud_response_to_audio_transcripts(response);
+}
+
+std::string GoogleCloudAudioToText::_upload_audio_to_gcs(Bytes audio_binary_data) const {
+  boost::uuids::random_generator uuid4;
+  const std::string destination_blob_name = "audio-files/" + boost::uuids::to_string(uuid4()) + ".flac";
+  storage_client.insert_object(bucket_name, destination_blob_name, std::move(audio_binary_data.str()));
+  logger().debug("Successfully uploaded audio to GCS: %s", destination_blob_name);
+  return destination_blob_name;
+}
+
+void GoogleCloudAudioToText::_delete_file_from_gcs(const std::string& destination_blob_name) const {
+  storage_client.delete_object(bucket_name, destination_blob_name);
+  logger().debug("Successfully deleted audio file from GCS: %s", destination_blob_name);
+}
+
+void GoogleCloudAudioToText::delete_quietly(const std::string& destination_blob_name) const {
+  try {
+    _delete_file_from_gcs(destination_blob_name);
+  } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error)) throw;
+    logger().warning("Failed to delete audio file from GCS: %s with error: %s", destination_blob_name,
+                     error.what());
+  }
+}
+
+std::vector<AudioTranscript> GoogleCloudAudioToText::_convert_google_cloud_response_to_audio_transcripts(
+    const google::LongRunningRecognizeResponse& response) const {
+  std::vector<AudioTranscript> transcripts;
+  std::int64_t previous_end = 0;
+  for (const google::SpeechRecognitionResult& result : response.results) {
+    if (result.alternatives.empty()) throw qorl_core::IndexError("list index out of range");
+    // Whole seconds: the fraction is dropped.
+    const std::int64_t end = std::chrono::duration_cast<std::chrono::seconds>(result.result_end_time).count();
+    AudioTranscript record;
+    record.text = result.alternatives.front().transcript;
+    record.start_time = static_cast<double>(previous_end);
+    record.end_time = static_cast<double>(end);
+    record.lang_id = _convert_language_code_to_iso_639(result.language_code);
+    transcripts.push_back(std::move(record));
+    previous_end = end;
+  }
+  return transcripts;
+}
+
+std::optional<std::string> GoogleCloudAudioToText::_convert_language_code_to_iso_639(
+    const std::string& language_code) const {
+  std::optional<std::string> code = utils::language_names::language_of_tag(language_code);
+  if (!code) logger().debug("Failed to convert language code: %s to ISO 639 code", language_code);
+  return code;
+}
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::google_cloud_audio_to_text
