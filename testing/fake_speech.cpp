@@ -20,12 +20,25 @@ constexpr std::size_t kMaxInlineBytes = 10485760;
 
 // RecognitionConfig's fields in their JSON names.
 const std::set<std::string>& config_fields() {
-  static const std::set<std::string> fields = {
-      "encoding", "sampleRateHertz", "audioChannelCount", "enableSeparateRecognitionPerChannel",
-      "languageCode", "alternativeLanguageCodes", "maxAlternatives", "profanityFilter",
-      "adaptation", "speechContexts", "enableWordTimeOffsets", "enableWordConfidence",
-      "enableAutomaticPunctuation", "enableSpokenPunctuation", "enableSpokenEmojis",
-      "diarizationConfig", "metadata", "model", "useEnhanced"};
+  static const std::set<std::string> fields = {"encoding",
+                                               "sampleRateHertz",
+                                               "audioChannelCount",
+                                               "enableSeparateRecognitionPerChannel",
+                                               "languageCode",
+                                               "alternativeLanguageCodes",
+                                               "maxAlternatives",
+                                               "profanityFilter",
+                                               "adaptation",
+                                               "speechContexts",
+                                               "enableWordTimeOffsets",
+                                               "enableWordConfidence",
+                                               "enableAutomaticPunctuation",
+                                               "enableSpokenPunctuation",
+                                               "enableSpokenEmojis",
+                                               "diarizationConfig",
+                                               "metadata",
+                                               "model",
+                                               "useEnhanced"};
   return fields;
 }
 
@@ -57,7 +70,8 @@ void FakeSpeech::finish_with(std::vector<Result> results, int polls_before_done)
     for (const Result& result : results) {
       json item = json::object();
       if (result.transcript) {
-        item["alternatives"] = json::array({{{"transcript", *result.transcript}, {"confidence", 0.92}}});
+        item["alternatives"] =
+            json::array({{{"transcript", *result.transcript}, {"confidence", 0.92}}});
       }
       item["resultEndTime"] = result.result_end_time;
       item["languageCode"] = result.language_code;
@@ -111,7 +125,8 @@ std::optional<std::string> FakeSpeech::read_audio(const nlohmann::ordered_json& 
     if (!content) {
       send_google_error(response, 400, "Invalid value at 'audio.content' (TYPE_BYTES)");
     } else if (content->size() > kMaxInlineBytes) {
-      send_google_error(response, 400, "Inline audio exceeds duration limit. Please use a GCS URI.");
+      send_google_error(response, 400,
+                        "Inline audio exceeds duration limit. Please use a GCS URI.");
     } else {
       return content;
     }
@@ -131,22 +146,24 @@ std::optional<std::string> FakeSpeech::read_audio(const nlohmann::ordered_json& 
 void FakeSpeech::recognize(const httplib::Request& request, httplib::Response& response) {
   if (!authorized(request, response)) return;
   const auto body = nlohmann::ordered_json::parse(request.body, nullptr, false);
-  if (!request.get_header_value("Content-Type").starts_with("application/json") || !body.is_object() ||
-      !body.contains("config") || !body["config"].is_object() || !body.contains("audio") ||
-      !body["audio"].is_object()) {
+  if (!request.get_header_value("Content-Type").starts_with("application/json") ||
+      !body.is_object() || !body.contains("config") || !body["config"].is_object() ||
+      !body.contains("audio") || !body["audio"].is_object()) {
     return send_google_error(response, 400, "Invalid JSON payload received.");
   }
   const auto& config = body["config"];
   for (const auto& [name, value] : config.items()) {
     if (!config_fields().contains(name)) {
-      return send_google_error(response, 400, "Invalid JSON payload received. Unknown name \"" +
-                                                  name + "\" at 'config': Cannot find field.");
+      return send_google_error(response, 400,
+                               "Invalid JSON payload received. Unknown name \"" + name +
+                                   "\" at 'config': Cannot find field.");
     }
   }
   if (!config.contains("languageCode")) {
     return send_google_error(response, 400, "Invalid recognition 'config': missing language_code.");
   }
-  if (config.contains("alternativeLanguageCodes") && config["alternativeLanguageCodes"].size() > 3) {
+  if (config.contains("alternativeLanguageCodes") &&
+      config["alternativeLanguageCodes"].size() > 3) {
     return send_google_error(response, 400,
                              "Invalid recognition 'config': too many alternative language codes.");
   }

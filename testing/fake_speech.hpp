@@ -27,7 +27,7 @@ class FakeSpeech {
   };
   struct Recognition {
     nlohmann::ordered_json body;  // the request as sent, inline content included
-    std::string audio;    // the audio the service read, inline or from the object
+    std::string audio;            // the audio the service read, inline or from the object
   };
 
   FakeSpeech(const FakeGoogle& google, const FakeStorage& storage);

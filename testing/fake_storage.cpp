@@ -25,7 +25,8 @@ void FakeStorage::add_bucket(const std::string& bucket) {
   buckets_[bucket];
 }
 
-std::optional<std::string> FakeStorage::object(const std::string& bucket, const std::string& name) const {
+std::optional<std::string> FakeStorage::object(const std::string& bucket,
+                                               const std::string& name) const {
   std::lock_guard lock(mutex_);
   const auto found = buckets_.find(bucket);
   if (found == buckets_.end() || !found->second.contains(name)) return std::nullopt;
@@ -67,7 +68,8 @@ void FakeStorage::upload(const httplib::Request& request, httplib::Response& res
   const std::string bucket = request.matches[1];
   const std::string name = request.get_param_value("name");
   if (request.get_param_value("uploadType") != "media") {
-    return send_google_error(response, 400, "Upload requests must include an uploadType URL parameter.");
+    return send_google_error(response, 400,
+                             "Upload requests must include an uploadType URL parameter.");
   }
   if (name.empty()) return send_google_error(response, 400, "Required");
   std::string content_type = request.get_header_value("Content-Type");

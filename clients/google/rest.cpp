@@ -6,7 +6,8 @@
 namespace clients::google::internal {
 
 std::string resolve_endpoint(const std::optional<std::string>& given,
-                             std::initializer_list<const char*> variables, std::string_view fallback) {
+                             std::initializer_list<const char*> variables,
+                             std::string_view fallback) {
   std::string url(fallback);
   if (given) {
     url = *given;
@@ -31,7 +32,8 @@ std::string error_message(const http::Response& response) {
   return response.reason;
 }
 
-HttpError call_error(const http::Response& response, std::string_view method, const std::string& url) {
+HttpError call_error(const http::Response& response, std::string_view method,
+                     const std::string& url) {
   return HttpError(response.status, std::to_string(response.status) + " " + std::string(method) +
                                         " " + url + ": " + error_message(response));
 }
@@ -50,7 +52,9 @@ std::string encode_path(std::string_view text) {
 http::Response RestStub::send(http::Request request) const {
   const std::string url = endpoint_ + request.url;
   request.url = url;
-  if (credentials_) request.headers.emplace_back("Authorization", "Bearer " + credentials_->access_token());
+  if (credentials_) {
+    request.headers.emplace_back("Authorization", "Bearer " + credentials_->access_token());
+  }
   http::BlockingClient client;
   http::Response response = client.send(request);
   if (!response.ok()) throw call_error(response, request.method, url);

@@ -41,8 +41,11 @@ std::chrono::nanoseconds parse_duration(std::string_view text) {
   const std::int64_t seconds = std::stoll(std::string(whole));
   if (seconds > kMaxDurationSeconds) throw invalid_answer("bad duration " + original);
   std::int64_t nanos = 0;
-  for (std::size_t i = 0; i < 9; ++i) nanos = nanos * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
-  const std::chrono::nanoseconds value = std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanos);
+  for (std::size_t i = 0; i < 9; ++i) {
+    nanos = nanos * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  }
+  const std::chrono::nanoseconds value =
+      std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanos);
   return negative ? -value : value;
 }
 
@@ -82,7 +85,9 @@ Operation parse_operation(const http::Response& answer) {
   if (!body.is_object()) throw invalid_answer("not a JSON object");
   Operation operation;
   operation.name = text_member(body, "name");
-  if (const json* done = member(body, "done", json::value_t::boolean)) operation.done = done->get<bool>();
+  if (const json* done = member(body, "done", json::value_t::boolean)) {
+    operation.done = done->get<bool>();
+  }
   if (const json* error = member(body, "error", json::value_t::object)) {
     const json* code = member(*error, "code", json::value_t::number_integer);
     operation.error = Status{code ? code->get<int>() : 0, text_member(*error, "message")};
@@ -112,8 +117,9 @@ ordered_json config_json(const RecognitionConfig& config) {
 class RestSpeechConnection final : public SpeechConnection {
  public:
   explicit RestSpeechConnection(const SpeechOptions& options)
-      : stub_(internal::resolve_endpoint(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
-              options.credentials),
+      : stub_(
+            internal::resolve_endpoint(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
+            options.credentials),
         request_timeout_(options.request_timeout) {}
 
   Operation long_running_recognize(const RecognitionConfig& config,
@@ -125,7 +131,8 @@ class RestSpeechConnection final : public SpeechConnection {
     request.method = "POST";
     request.url = "/v1/speech:longrunningrecognize";
     request.headers = {{"Content-Type", "application/json"}};
-    request.body = ordered_json{{"config", config_json(config)}, {"audio", std::move(audio_json)}}.dump();
+    request.body =
+        ordered_json{{"config", config_json(config)}, {"audio", std::move(audio_json)}}.dump();
     request.timeout = request_timeout_;
     return parse_operation(stub_.send(std::move(request)));
   }
@@ -150,11 +157,13 @@ std::string describe(std::chrono::milliseconds timeout) {
 }  // namespace
 
 OperationError::OperationError(Status status)
-    : Error("Operation failed with status code " + std::to_string(status.code) + ": " + status.message),
+    : Error("Operation failed with status code " + std::to_string(status.code) + ": " +
+            status.message),
       status_(std::move(status)) {}
 
 OperationTimeoutError::OperationTimeoutError(std::chrono::milliseconds timeout)
-    : Error("Operation did not complete within the designated timeout of " + describe(timeout) + ".") {}
+    : Error("Operation did not complete within the designated timeout of " + describe(timeout) +
+            ".") {}
 
 std::string to_json(const RecognitionConfig& config) { return config_json(config).dump(); }
 
@@ -162,16 +171,17 @@ std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& op
   return std::make_shared<RestSpeechConnection>(options);
 }
 
-LongRunningRecognizeResponse SpeechClient::wait_for_response(Operation operation,
-                                                            std::chrono::milliseconds timeout) const {
+LongRunningRecognizeResponse SpeechClient::wait_for_response(
+    Operation operation, std::chrono::milliseconds timeout) const {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   std::chrono::milliseconds delay = polling_.initial_delay;
   for (bool first = true; !operation.done; first = false) {
     if (!first) {
       std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - Clock::now()));
-      delay = std::min(polling_.maximum_delay, std::chrono::milliseconds(static_cast<std::int64_t>(
-                                                   static_cast<double>(delay.count()) * polling_.multiplier)));
+      delay = std::min(polling_.maximum_delay,
+                       std::chrono::milliseconds(static_cast<std::int64_t>(
+                           static_cast<double>(delay.count()) * polling_.multiplier)));
     }
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (remaining.count() <= 0) throw OperationTimeoutError(timeout);

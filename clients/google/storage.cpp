@@ -18,7 +18,9 @@ std::string storage_endpoint(const std::optional<std::string>& given) {
   return url;
 }
 
-std::string object_path(const std::string& bucket) { return "/b/" + http::url_encode(bucket) + "/o"; }
+std::string object_path(const std::string& bucket) {
+  return "/b/" + http::url_encode(bucket) + "/o";
+}
 
 // The object resource of an answer; its size is a decimal text, as for every 64-bit number.
 ObjectMetadata parse_object(const http::Response& answer) {
@@ -28,7 +30,9 @@ ObjectMetadata parse_object(const http::Response& answer) {
   }
   ObjectMetadata object;
   object.name = body["name"].get<std::string>();
-  if (body.contains("bucket") && body["bucket"].is_string()) object.bucket = body["bucket"].get<std::string>();
+  if (body.contains("bucket") && body["bucket"].is_string()) {
+    object.bucket = body["bucket"].get<std::string>();
+  }
   if (body.contains("size") && body["size"].is_string()) {
     const std::string size = body["size"].get<std::string>();
     if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos) {

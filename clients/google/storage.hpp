@@ -51,8 +51,9 @@ class StorageClient {
   explicit StorageClient(std::shared_ptr<StorageConnection> connection)
       : connection_(std::move(connection)) {}
 
-  ObjectMetadata insert_object(const std::string& bucket, const std::string& name, std::string data,
-                               const std::string& content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
+  ObjectMetadata insert_object(
+      const std::string& bucket, const std::string& name, std::string data,
+      const std::string& content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
     return connection_->insert_object(bucket, name, std::move(data), content_type);
   }
   void delete_object(const std::string& bucket, const std::string& name) const {

@@ -15,8 +15,9 @@ class StorageClientTest : public ::testing::Test {
   StorageClient client(bool with_credentials = true) const {
     StorageOptions options;
     if (with_credentials) {
-      options.credentials = std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
-          google_.account().key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
+      options.credentials =
+          std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
+              google_.account().key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
     }
     return StorageClient(std::move(options));
   }
@@ -32,7 +33,8 @@ TEST_F(StorageClientTest, UploadsAndDeletesObjectsAtTheEmulatorHost) {
       .set("CLOUD_STORAGE_EMULATOR_ENDPOINT", "http://127.0.0.1:1");
   const StorageClient storage = client();
   const std::string name = "audio-files/a b+c.flac";
-  const ObjectMetadata object = storage.insert_object("qorl-audio", name, std::string("fLaC\0data", 9));
+  const ObjectMetadata object =
+      storage.insert_object("qorl-audio", name, std::string("fLaC\0data", 9));
   EXPECT_EQ(object.bucket, "qorl-audio");
   EXPECT_EQ(object.name, name);
   EXPECT_EQ(object.size, 9u);
@@ -48,10 +50,11 @@ TEST_F(StorageClientTest, UploadsAndDeletesObjectsAtTheEmulatorHost) {
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 404);
-    EXPECT_STREQ(e.what(), ("404 DELETE " + storage_.endpoint() +
-                            "/storage/v1/b/qorl-audio/o/audio-files%2Fa%20b%2Bc.flac: No such object: "
-                            "qorl-audio/audio-files/a b+c.flac")
-                               .c_str());
+    EXPECT_STREQ(e.what(),
+                 ("404 DELETE " + storage_.endpoint() +
+                  "/storage/v1/b/qorl-audio/o/audio-files%2Fa%20b%2Bc.flac: No such object: "
+                  "qorl-audio/audio-files/a b+c.flac")
+                     .c_str());
   }
 }
 
@@ -62,9 +65,10 @@ TEST_F(StorageClientTest, RefusalsAreHttpErrors) {
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 404);
-    EXPECT_STREQ(e.what(), ("404 POST " + storage_.endpoint() +
-                            "/upload/storage/v1/b/absent-bucket/o: The specified bucket does not exist.")
-                               .c_str());
+    EXPECT_STREQ(e.what(),
+                 ("404 POST " + storage_.endpoint() +
+                  "/upload/storage/v1/b/absent-bucket/o: The specified bucket does not exist.")
+                     .c_str());
   }
   try {
     client(/*with_credentials=*/false).insert_object("qorl-audio", "x.flac", "data");

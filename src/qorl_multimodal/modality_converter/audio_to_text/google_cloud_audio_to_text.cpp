@@ -3,7 +3,6 @@
 #include <boost/uuid/uuid_generators.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-#include <algorithm>
 #include <chrono>
 
 #include "qorl_core/errors.hpp"
@@ -27,11 +26,13 @@ std::shared_ptr<google::Credentials> load_credentials(const qorl_core::Value& cr
   std::vector<std::string> scopes{std::string(google::CLOUD_PLATFORM_SCOPE)};
   if (credentials_json.is_string()) {
     return std::make_shared<google::ServiceAccountCredentials>(
-        google::ServiceAccountCredentials::from_file(credentials_json.as_string(), std::move(scopes)));
+        google::ServiceAccountCredentials::from_file(credentials_json.as_string(),
+                                                     std::move(scopes)));
   }
   // Key content; anything but a map of the key's fields is refused by the key parser.
-  return std::make_shared<google::ServiceAccountCredentials>(google::ServiceAccountCredentials::from_json(
-      qorl_core::to_ordered_json(credentials_json).dump(), std::move(scopes)));
+  return std::make_shared<google::ServiceAccountCredentials>(
+      google::ServiceAccountCredentials::from_json(
+          qorl_core::to_ordered_json(credentials_json).dump(), std::move(scopes)));
 }
 
 std::vector<std::string> first_alternatives(std::optional<std::vector<std::string>> codes) {
@@ -58,13 +59,15 @@ GoogleCloudAudioToText::GoogleCloudAudioToText(Params params,
 
 boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::convert(
     std::string audio_source) {
-  co_return _transcribe_audio_binary(audio_sources::read_audio_source(logger(), audio_source, proxy));
+  co_return _transcribe_audio_binary(
+      audio_sources::read_audio_source(logger(), audio_source, proxy));
 }
 
 std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
     const Bytes& audio_binary_data) const {
   Bytes flac_binary_data = atu::convert_audio_to_mono_flac(audio_binary_data);
-  const bool is_exceed_max_duration = atu::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
+  const bool is_exceed_max_duration =
+      atu::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
 
   google::RecognitionAudio audio;
   std::optional<std::string> blob_name;
@@ -88,9 +91,12 @@ std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
   try {
     try {
       google::Operation operation = speech_client.long_running_recognize(config, audio);
-      response = speech_client.wait_for_response(std::move(operation), std::chrono::seconds(timeout));
+      response =
+          speech_client.wait_for_response(std::move(operation), std::chrono::seconds(timeout));
     } catch (const std::exception& error) {
-      if (!qorl_core::is_cancellation(error)) logger().error("Error transcribing audio: %s", error.what());
+      if (!qorl_core::is_cancellation(error)) {
+        logger().error("Error transcribing audio: %s", error.what());
+      }
       throw;
     }
   } catch (...) {
@@ -108,8 +114,10 @@ std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
 
 std::string GoogleCloudAudioToText::_upload_audio_to_gcs(Bytes audio_binary_data) const {
   boost::uuids::random_generator uuid4;
-  const std::string destination_blob_name = "audio-files/" + boost::uuids::to_string(uuid4()) + ".flac";
-  storage_client.insert_object(bucket_name, destination_blob_name, std::move(audio_binary_data.str()));
+  const std::string destination_blob_name =
+      "audio-files/" + boost::uuids::to_string(uuid4()) + ".flac";
+  storage_client.insert_object(bucket_name, destination_blob_name,
+                               std::move(audio_binary_data.str()));
   logger().debug("Successfully uploaded audio to GCS: %s", destination_blob_name);
   return destination_blob_name;
 }
@@ -124,19 +132,21 @@ void GoogleCloudAudioToText::delete_quietly(const std::string& destination_blob_
     _delete_file_from_gcs(destination_blob_name);
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
-    logger().warning("Failed to delete audio file from GCS: %s with error: %s", destination_blob_name,
-                     error.what());
+    logger().warning("Failed to delete audio file from GCS: %s with error: %s",
+                     destination_blob_name, error.what());
   }
 }
 
-std::vector<AudioTranscript> GoogleCloudAudioToText::_convert_google_cloud_response_to_audio_transcripts(
+std::vector<AudioTranscript>
+GoogleCloudAudioToText::_convert_google_cloud_response_to_audio_transcripts(
     const google::LongRunningRecognizeResponse& response) const {
   std::vector<AudioTranscript> transcripts;
   std::int64_t previous_end = 0;
   for (const google::SpeechRecognitionResult& result : response.results) {
     if (result.alternatives.empty()) throw qorl_core::IndexError("list index out of range");
     // Whole seconds: the fraction is dropped.
-    const std::int64_t end = std::chrono::duration_cast<std::chrono::seconds>(result.result_end_time).count();
+    const std::int64_t end =
+        std::chrono::duration_cast<std::chrono::seconds>(result.result_end_time).count();
     AudioTranscript record;
     record.text = result.alternatives.front().transcript;
     record.start_time = static_cast<double>(previous_end);

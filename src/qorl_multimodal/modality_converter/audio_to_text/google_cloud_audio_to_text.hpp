@@ -2,7 +2,6 @@
 #pragma once
 
 #include <boost/asio/awaitable.hpp>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,7 +58,8 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
   // Transcribe audio binary data using Google Cloud Speech-to-Text: mono FLAC, inline up to
   // MAX_AUDIO_DURATION seconds, else through a temporary Cloud Storage object that is deleted
   // on every path. Blocks until the recognition ends or `timeout` passes.
-  std::vector<AudioTranscript> _transcribe_audio_binary(const qorl_core::Bytes& audio_binary_data) const;
+  std::vector<AudioTranscript> _transcribe_audio_binary(
+      const qorl_core::Bytes& audio_binary_data) const;
 
   // Uploads to "audio-files/<uuid4>.flac" in the bucket; returns the object name.
   std::string _upload_audio_to_gcs(qorl_core::Bytes audio_binary_data) const;
@@ -72,7 +72,8 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
   std::vector<AudioTranscript> _convert_google_cloud_response_to_audio_transcripts(
       const clients::google::LongRunningRecognizeResponse& response) const;
 
-  std::optional<std::string> _convert_language_code_to_iso_639(const std::string& language_code) const;
+  std::optional<std::string> _convert_language_code_to_iso_639(
+      const std::string& language_code) const;
 
  private:
   GoogleCloudAudioToText(Params params, std::shared_ptr<clients::google::Credentials> credentials);

@@ -28,8 +28,9 @@ using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 
 // The package offers the backend by name.
-static_assert(std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::GoogleCloudAudioToText,
-                             GoogleCloudAudioToText>);
+static_assert(
+    std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::GoogleCloudAudioToText,
+                   GoogleCloudAudioToText>);
 
 constexpr const char* kBucket = "qorl-audio";
 constexpr const char* kName = "GoogleCloudAudioToText";
@@ -47,7 +48,8 @@ class GoogleCloudTest : public ::testing::Test {
  protected:
   GoogleCloudTest() {
     storage_.add_bucket(kBucket);
-    env_.set("QORL_SPEECH_ENDPOINT", speech_.endpoint()).set("STORAGE_EMULATOR_HOST", storage_.endpoint());
+    env_.set("QORL_SPEECH_ENDPOINT", speech_.endpoint())
+        .set("STORAGE_EMULATOR_HOST", storage_.endpoint());
     speech_.finish_with({{"Selamat pagi.", "4.700s", "id-id"},
                          {"Good morning.", "9.200s", "en-us"},
                          {"Sampai jumpa.", "15.900s", "id-ID"}});
@@ -76,7 +78,8 @@ class GoogleCloudTest : public ::testing::Test {
 
 TEST_F(GoogleCloudTest, ConstructorSettingsAndCredentials) {
   const GoogleCloudAudioToText defaults(params());
-  EXPECT_EQ(defaults.alternative_language_codes, (std::vector<std::string>{"id-ID", "en-US", "en-GB"}));
+  EXPECT_EQ(defaults.alternative_language_codes,
+            (std::vector<std::string>{"id-ID", "en-US", "en-GB"}));
   EXPECT_EQ(defaults.language_code, "id-ID");
   EXPECT_EQ(defaults.model, "latest_long");
   EXPECT_EQ(defaults.timeout, 300);
@@ -84,22 +87,27 @@ TEST_F(GoogleCloudTest, ConstructorSettingsAndCredentials) {
   EXPECT_EQ(defaults.logger().name(), kName);
 
   const std::vector<std::string> five = {"a-A", "b-B", "c-C", "d-D", "e-E"};
-  EXPECT_EQ(GoogleCloudAudioToText(params({.alternative_language_codes = five})).alternative_language_codes,
+  EXPECT_EQ(GoogleCloudAudioToText(params({.alternative_language_codes = five}))
+                .alternative_language_codes,
             (std::vector<std::string>{"a-A", "b-B", "c-C"}));
-  EXPECT_THAT(GoogleCloudAudioToText(params({.alternative_language_codes = std::vector<std::string>{}}))
-                  .alternative_language_codes,
-              IsEmpty());
+  EXPECT_THAT(
+      GoogleCloudAudioToText(params({.alternative_language_codes = std::vector<std::string>{}}))
+          .alternative_language_codes,
+      IsEmpty());
 
   // Key content as a map; constructing sends nothing.
-  const auto key = qorl_core::from_ordered_json(nlohmann::ordered_json::parse(google_.account().key_json()));
+  const auto key =
+      qorl_core::from_ordered_json(nlohmann::ordered_json::parse(google_.account().key_json()));
   GoogleCloudAudioToText from_map(params({.credentials_json = key}));
   EXPECT_EQ(google_.token_requests(), 0);
   EXPECT_EQ(qorl_core::run_sync(from_map.convert(wav_file(1))).size(), 3u);
 
-  EXPECT_THROW(GoogleCloudAudioToText(params({.credentials_json = (dir_.path() / "absent.json").string()})),
-               clients::google::Error);
+  EXPECT_THROW(
+      GoogleCloudAudioToText(params({.credentials_json = (dir_.path() / "absent.json").string()})),
+      clients::google::Error);
   const qorl_core::Map partial{{"type", "service_account"}};
-  EXPECT_THROW(GoogleCloudAudioToText(params({.credentials_json = partial})), clients::google::Error);
+  EXPECT_THROW(GoogleCloudAudioToText(params({.credentials_json = partial})),
+               clients::google::Error);
 }
 
 TEST_F(GoogleCloudTest, AudioOfUpToAMinuteIsSentInline) {
@@ -128,14 +136,15 @@ TEST_F(GoogleCloudTest, AudioOfUpToAMinuteIsSentInline) {
   EXPECT_TRUE(storage_.uploads().empty());
   EXPECT_EQ(google_.token_requests(), 1);
 
-  EXPECT_THAT(capture.messages(kName),
-              ElementsAre("[Start 'GoogleCloudAudioToText'] Converting audio to text from: '" + path + "'",
-                          "Converting audio source: " + path,
-                          "Audio source is a valid audio file path: " + path,
-                          std::string("Transcribing audio with config: ") + kConfig,
-                          "Received transcription response with 3 results",
-                          "[Finished 'GoogleCloudAudioToText'] Converted audio to text: 3 audio "
-                          "transcript(s)"));
+  EXPECT_THAT(
+      capture.messages(kName),
+      ElementsAre("[Start 'GoogleCloudAudioToText'] Converting audio to text from: '" + path + "'",
+                  "Converting audio source: " + path,
+                  "Audio source is a valid audio file path: " + path,
+                  std::string("Transcribing audio with config: ") + kConfig,
+                  "Received transcription response with 3 results",
+                  "[Finished 'GoogleCloudAudioToText'] Converted audio to text: 3 audio "
+                  "transcript(s)"));
 }
 
 TEST_F(GoogleCloudTest, LongerAudioGoesThroughATemporaryObject) {
@@ -146,18 +155,21 @@ TEST_F(GoogleCloudTest, LongerAudioGoesThroughATemporaryObject) {
 
   ASSERT_EQ(storage_.uploads().size(), 1u);
   const std::string name = storage_.uploads()[0].name;
-  EXPECT_THAT(name, MatchesRegex("audio-files/[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-"
-                                 "[0-9a-f]{12}\\.flac"));
+  EXPECT_THAT(name,
+              MatchesRegex("audio-files/[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-"
+                           "[0-9a-f]{12}\\.flac"));
   const auto recognitions = speech_.recognitions();
   ASSERT_EQ(recognitions.size(), 1u);
-  EXPECT_EQ(recognitions[0].body["audio"], nlohmann::ordered_json({{"uri", std::string("gs://qorl-audio/") + name}}));
+  EXPECT_EQ(recognitions[0].body["audio"],
+            nlohmann::ordered_json({{"uri", std::string("gs://qorl-audio/") + name}}));
   const auto sent = qorl_testing::decode_audio(recognitions[0].audio);
   EXPECT_EQ(sent.channels, 1);
   EXPECT_EQ(sent.frames, 61 * 8000);
   EXPECT_THAT(storage_.object_names(kBucket), IsEmpty());
 
   EXPECT_THAT(capture.messages(kName),
-              ElementsAre("Converting audio source: " + path, "Audio source is a valid audio file path: " + path,
+              ElementsAre("Converting audio source: " + path,
+                          "Audio source is a valid audio file path: " + path,
                           "Audio duration exceeds 60 seconds, uploading to GCS",
                           "Successfully uploaded audio to GCS: " + name,
                           std::string("Transcribing audio with config: ") + kConfig,
@@ -175,22 +187,25 @@ TEST_F(GoogleCloudTest, FailedOrUnfinishedRecognitionsStillRemoveTheObject) {
   EXPECT_THROW(qorl_core::run_sync(GoogleCloudAudioToText(params()).convert(path)),
                clients::google::OperationError);
   const std::string kept = storage_.uploads().at(0).name;
-  EXPECT_THAT(capture.messages(kName, LogLevel::ERROR),
-              ElementsAre("Error transcribing audio: Operation failed with status code 3: Audio data does "
-                          "not appear to be FLAC."));
-  EXPECT_THAT(capture.messages(kName, LogLevel::WARNING),
-              ElementsAre("Failed to delete audio file from GCS: " + kept + " with error: 503 DELETE " +
-                          storage_.endpoint() + "/storage/v1/b/qorl-audio/o/audio-files%2F" +
-                          kept.substr(12) + ": Backend Error"));
+  EXPECT_THAT(
+      capture.messages(kName, LogLevel::ERROR),
+      ElementsAre("Error transcribing audio: Operation failed with status code 3: Audio data does "
+                  "not appear to be FLAC."));
+  EXPECT_THAT(
+      capture.messages(kName, LogLevel::WARNING),
+      ElementsAre("Failed to delete audio file from GCS: " + kept + " with error: 503 DELETE " +
+                  storage_.endpoint() + "/storage/v1/b/qorl-audio/o/audio-files%2F" +
+                  kept.substr(12) + ": Backend Error"));
   EXPECT_EQ(storage_.object_names(kBucket), std::vector<std::string>{kept});
 
   capture.clear();
   speech_.never_finish();
   EXPECT_THROW(qorl_core::run_sync(GoogleCloudAudioToText(params({.timeout = 1})).convert(path)),
                clients::google::OperationTimeoutError);
-  EXPECT_THAT(capture.messages(kName, LogLevel::ERROR),
-              ElementsAre("Error transcribing audio: Operation did not complete within the designated "
-                          "timeout of 1 seconds."));
+  EXPECT_THAT(
+      capture.messages(kName, LogLevel::ERROR),
+      ElementsAre("Error transcribing audio: Operation did not complete within the designated "
+                  "timeout of 1 seconds."));
   const std::string removed = storage_.uploads().at(1).name;
   EXPECT_EQ(capture.messages(kName).back(), "Successfully deleted audio file from GCS: " + removed);
   EXPECT_EQ(storage_.object_names(kBucket), std::vector<std::string>{kept});
@@ -199,7 +214,8 @@ TEST_F(GoogleCloudTest, FailedOrUnfinishedRecognitionsStillRemoveTheObject) {
 TEST_F(GoogleCloudTest, FailedCleanUpAfterSuccessKeepsTheTranscript) {
   storage_.fail_next_delete(503);
   qorl_testing::LogCapture capture;
-  const auto transcripts = qorl_core::run_sync(GoogleCloudAudioToText(params()).convert(wav_file(61.0)));
+  const auto transcripts =
+      qorl_core::run_sync(GoogleCloudAudioToText(params()).convert(wav_file(61.0)));
   EXPECT_EQ(transcripts.size(), 3u);
   EXPECT_EQ(capture.messages(kName, LogLevel::WARNING).size(), 1u);
   EXPECT_EQ(storage_.object_names(kBucket).size(), 1u);
@@ -209,9 +225,11 @@ TEST_F(GoogleCloudTest, ResponsesWithoutResultsOrUnusableOnes) {
   speech_.finish_with({});
   GoogleCloud backend(params());
   qorl_testing::LogCapture capture;
-  const std::string base64 = qorl_core::base64_encode(sine_audio(AudioContainer::WAV, 1, 8000, 0.5));
+  const std::string base64 =
+      qorl_core::base64_encode(sine_audio(AudioContainer::WAV, 1, 8000, 0.5));
   EXPECT_THAT(qorl_core::run_sync(backend.convert(base64)), IsEmpty());
-  EXPECT_THAT(capture.messages("GoogleCloud"), Contains("Received transcription response with 0 results"));
+  EXPECT_THAT(capture.messages("GoogleCloud"),
+              Contains("Received transcription response with 0 results"));
 
   capture.clear();
   clients::google::LongRunningRecognizeResponse response;
@@ -224,7 +242,8 @@ TEST_F(GoogleCloudTest, ResponsesWithoutResultsOrUnusableOnes) {
               ElementsAre("Failed to convert language code: not a tag! to ISO 639 code"));
 
   response.results.push_back({{}, std::chrono::seconds(5), "en-us"});
-  EXPECT_THROW(backend._convert_google_cloud_response_to_audio_transcripts(response), qorl_core::IndexError);
+  EXPECT_THROW(backend._convert_google_cloud_response_to_audio_transcripts(response),
+               qorl_core::IndexError);
 
   try {
     qorl_core::run_sync(backend.convert("neither a path, base64, nor a link"));
