@@ -1,0 +1,272 @@
+#include "qorl_inference/google_lm_invoker.hpp"
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/system/system_error.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <exception>
+#include <map>
+#include <set>
+
+#include "clients/http/http.hpp"
+#include "qorl_core/base64.hpp"
+#include "qorl_core/json.hpp"
+#include "qorl_inference/exceptions.hpp"
+#include "qorl_inference/gemini_files.hpp"
+#include "qorl_inference/http_exchange.hpp"
+
+namespace qorl_inference {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr const char* kDefaultBaseUrl = "https://generativelanguage.googleapis.com";
+constexpr const char* kApiVersion = "v1beta";
+
+std::string env_or_empty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// JSON Schema into Gemini's schema dialect (an OpenAPI subset): upper-case types, `nullable`
+// instead of a "null" type, properties kept in their order through `propertyOrdering`.
+json gemini_schema(const qorl_core::Value& node) {
+  if (!node.is_map()) return qorl_core::to_ordered_json(node);
+  static const std::set<std::string> kCopied{"required", "enum",     "description", "format",
+                                             "minItems", "maxItems", "minimum",     "maximum",
+                                             "nullable", "title"};
+  json out = json::object();
+  node.as_map().for_each([&](const std::string& key, const qorl_core::Value& value) {
+    if (key == "type" && value.is_string()) {
+      out["type"] = upper(value.as_string());
+    } else if (key == "type" && value.is_list()) {
+      for (const auto& type : value.as_list()) {
+        if (!type.is_string()) continue;
+        if (type.as_string() == "null") {
+          out["nullable"] = true;
+        } else {
+          out["type"] = upper(type.as_string());
+        }
+      }
+    } else if (key == "properties" && value.is_map()) {
+      json properties = json::object();
+      json ordering = json::array();
+      value.as_map().for_each([&](const std::string& name, const qorl_core::Value& schema) {
+        properties[name] = gemini_schema(schema);
+        ordering.push_back(name);
+      });
+      out["properties"] = std::move(properties);
+      out["propertyOrdering"] = std::move(ordering);
+    } else if (key == "items") {
+      out["items"] = gemini_schema(value);
+    } else if (key == "anyOf" && value.is_list()) {
+      json options = json::array();
+      for (const auto& option : value.as_list()) options.push_back(gemini_schema(option));
+      out["anyOf"] = std::move(options);
+    } else if (kCopied.count(key)) {
+      out[key] = qorl_core::to_ordered_json(value);
+    }
+    // Anything else (additionalProperties, $schema, ...) is outside Gemini's dialect.
+  });
+  return out;
+}
+
+std::size_t base64_size(std::size_t bytes) { return (bytes + 2) / 3 * 4; }
+
+// The in-memory attachments to upload so that the request stays within `limit`: the largest
+// first, until the rest fits.
+std::vector<std::shared_ptr<Attachment>> choose_uploads(const std::vector<Message>& messages,
+                                                        std::size_t limit) {
+  std::size_t request_size = 0;
+  std::map<const Attachment*, std::pair<std::shared_ptr<Attachment>, std::size_t>> inline_sizes;
+  for (const auto& message : messages) {
+    for (const auto& part : message.contents) {
+      if (const auto* text = std::get_if<std::string>(&part)) {
+        request_size += text->size();
+        continue;
+      }
+      const auto& attachment = std::get<std::shared_ptr<Attachment>>(part);
+      if (attachment->is_url()) continue;
+      const std::size_t size = base64_size(attachment->data.size());
+      request_size += size;
+      auto& entry = inline_sizes[attachment.get()];
+      entry.first = attachment;
+      entry.second += size;
+    }
+  }
+  std::vector<std::pair<std::shared_ptr<Attachment>, std::size_t>> candidates;
+  for (auto& [key, entry] : inline_sizes) candidates.push_back(entry);
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::vector<std::shared_ptr<Attachment>> uploads;
+  for (const auto& [attachment, size] : candidates) {
+    if (request_size <= limit) break;
+    uploads.push_back(attachment);
+    request_size -= size;
+  }
+  return uploads;
+}
+
+json file_data(const std::string& uri, const std::string& mime_type) {
+  json data = json::object();
+  if (!mime_type.empty()) data["mimeType"] = mime_type;
+  data["fileUri"] = uri;
+  return json{{"fileData", std::move(data)}};
+}
+
+json request_body(const std::vector<Message>& messages,
+                  const std::map<const Attachment*, GeminiFile>& uploaded,
+                  const std::shared_ptr<ResponseSchema>& response_schema) {
+  json system_parts = json::array();
+  json contents = json::array();
+  for (const auto& message : messages) {
+    json parts = json::array();
+    for (const auto& part : message.contents) {
+      if (const auto* text = std::get_if<std::string>(&part)) {
+        parts.push_back({{"text", *text}});
+        continue;
+      }
+      const auto& attachment = std::get<std::shared_ptr<Attachment>>(part);
+      if (attachment->is_url()) {
+        parts.push_back(file_data(attachment->url, attachment->mime_type));
+      } else if (const auto file = uploaded.find(attachment.get()); file != uploaded.end()) {
+        const auto& mime = file->second.mime_type.empty() ? attachment->mime_type
+                                                          : file->second.mime_type;
+        parts.push_back(file_data(file->second.uri, mime));
+      } else {
+        parts.push_back({{"inlineData",
+                          {{"mimeType", attachment->mime_type},
+                           {"data", qorl_core::base64_encode(attachment->data.view())}}}});
+      }
+    }
+    if (message.role == Role::SYSTEM) {
+      for (auto& part : parts) system_parts.push_back(std::move(part));
+    } else {
+      contents.push_back({{"role", "user"}, {"parts", std::move(parts)}});
+    }
+  }
+  json body = json::object();
+  if (!system_parts.empty()) body["systemInstruction"] = {{"parts", std::move(system_parts)}};
+  body["contents"] = std::move(contents);
+  if (response_schema) {
+    body["generationConfig"] = {{"responseMimeType", "application/json"},
+                                {"responseSchema", gemini_schema(response_schema->json_schema())}};
+  }
+  return body;
+}
+
+// The answer text of the first candidate (its thought parts left out).
+std::string answer_text(const clients::http::Response& response) {
+  const auto body = json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  if (!body.is_object()) throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
+  const auto candidates = body.find("candidates");
+  if (candidates == body.end() || !candidates->is_array() || candidates->empty()) {
+    const std::string reason = body.contains("promptFeedback")
+                                   ? body["promptFeedback"].value("blockReason", "")
+                                   : "";
+    throw BaseInvokerError("Gemini returned no answer" +
+                           (reason.empty() ? std::string() : " (prompt blocked: " + reason + ")"));
+  }
+  const auto& candidate = candidates->front();
+  std::string text;
+  bool has_text = false;
+  if (candidate.contains("content") && candidate["content"].contains("parts") &&
+      candidate["content"]["parts"].is_array()) {
+    for (const auto& part : candidate["content"]["parts"]) {
+      if (!part.is_object() || part.value("thought", false)) continue;
+      const auto it = part.find("text");
+      if (it == part.end() || !it->is_string()) continue;
+      text += it->get<std::string>();
+      has_text = true;
+    }
+  }
+  if (!has_text) {
+    const std::string reason = candidate.is_object() ? candidate.value("finishReason", "") : "";
+    throw BaseInvokerError("Gemini returned no text" +
+                           (reason.empty() ? std::string() : " (finish reason: " + reason + ")"));
+  }
+  return text;
+}
+
+bool is_cancellation(const std::exception_ptr& failure) {
+  if (!failure) return false;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const boost::system::system_error& error) {
+    return error.code() == boost::asio::error::operation_aborted;
+  } catch (...) {
+  }
+  return false;
+}
+
+}  // namespace
+
+GoogleLMInvoker::GoogleLMInvoker(GoogleLMInvokerOptions options)
+    : BaseLMInvoker(options.response_schema),
+      options_(std::move(options)),
+      logger_(qorl_core::LoggerManager().get_logger("GoogleLMInvoker")) {
+  if (options_.model_name.rfind("models/", 0) == 0) options_.model_name.erase(0, 7);
+  if (options_.model_name.empty()) throw qorl_core::ValueError("GoogleLMInvoker needs a model name");
+  if (options_.api_key.empty()) options_.api_key = env_or_empty("GEMINI_API_KEY");
+  if (options_.api_key.empty()) options_.api_key = env_or_empty("GOOGLE_API_KEY");
+  if (options_.base_url.empty()) options_.base_url = env_or_empty("GOOGLE_GEMINI_BASE_URL");
+  if (options_.base_url.empty()) options_.base_url = kDefaultBaseUrl;
+  while (options_.base_url.size() > 1 && options_.base_url.back() == '/') options_.base_url.pop_back();
+}
+
+boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message> messages) {
+  if (options_.api_key.empty()) {
+    throw BaseInvokerError(
+        "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");
+  }
+  clients::http::Session session(co_await boost::asio::this_coro::executor);
+  const ExchangePolicy policy{"Gemini", options_.retry_config, options_.backoff,
+                              {options_.api_key}, logger_};
+  GeminiFiles files(&session, {options_.base_url, options_.api_key, policy,
+                               options_.file_poll_interval, options_.file_processing_timeout});
+
+  std::map<const Attachment*, GeminiFile> uploaded;
+  std::string text;
+  std::exception_ptr failure;
+  try {
+    for (auto& attachment : choose_uploads(messages, options_.inline_data_limit)) {
+      logger_->debug("Uploading %s (%d bytes, %s) through the Files API",
+                     qorl_core::repr(attachment->filename), attachment->data.size(),
+                     attachment->mime_type);
+      const auto* key = attachment.get();
+      uploaded[key] = co_await files.upload(attachment);
+      uploaded[key] = co_await files.wait_until_active(uploaded[key]);
+    }
+    clients::http::Request request;
+    request.method = "POST";
+    request.url = options_.base_url + "/" + kApiVersion + "/models/" +
+                  clients::http::url_encode(options_.model_name) + ":generateContent";
+    request.headers = {{"x-goog-api-key", options_.api_key},
+                       {"Content-Type", "application/json"}};
+    request.body = request_body(messages, uploaded, response_schema())
+                       .dump(-1, ' ', false, json::error_handler_t::replace);
+    const auto response =
+        co_await send_with_retries(&session, std::move(request), policy, "generateContent");
+    if (!response.ok()) throw_status_error(response, policy, "generateContent");
+    text = answer_text(response);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (!is_cancellation(failure)) {
+    for (const auto& [key, file] : uploaded) co_await files.remove(file);
+  }
+  if (failure) std::rethrow_exception(failure);
+  co_return text;
+}
+
+}  // namespace qorl_inference

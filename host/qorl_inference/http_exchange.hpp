@@ -1,0 +1,42 @@
+// The HTTP side shared by the invokers: retries with backoff, per-attempt time limits, and
+// readable errors that carry no credential.
+#pragma once
+
+#include <boost/asio/awaitable.hpp>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "clients/http/http.hpp"
+#include "qorl_core/logger_manager.hpp"
+#include "qorl_core/retry.hpp"
+#include "qorl_inference/lm_invoker.hpp"
+
+namespace qorl_inference {
+
+struct ExchangePolicy {
+  std::string service;  // names the service in messages ("Gemini")
+  qorl_core::RetryConfig retry_config;
+  RetryBackoff backoff;
+  std::vector<std::string> secrets;  // blanked out of every message
+  std::shared_ptr<qorl_core::Logger> logger;
+};
+
+// Sends `request` on `session`, again after network failures, 429 and 5xx answers, at most
+// `max_retries` more times; each attempt is limited to `timeout` seconds (0: no limit). Returns
+// the first answer that is not retried, whatever its status; BaseInvokerError once the retries
+// are spent. `what` names the step in messages ("generateContent").
+boost::asio::awaitable<clients::http::Response> send_with_retries(
+    clients::http::Session* session, clients::http::Request request, ExchangePolicy policy,
+    std::string what);
+
+// BaseInvokerError for an answer with an error status, with the service's own error message.
+[[noreturn]] void throw_status_error(const clients::http::Response& response,
+                                     const ExchangePolicy& policy, std::string_view what);
+
+// `text` with every secret replaced by "***".
+std::string redact(std::string text, const std::vector<std::string>& secrets);
+
+}  // namespace qorl_inference

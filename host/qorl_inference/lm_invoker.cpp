@@ -1,0 +1,41 @@
+#include "qorl_inference/lm_invoker.hpp"
+
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <exception>
+
+#include "qorl_inference/exceptions.hpp"
+#include "qorl_inference/output_parser.hpp"
+
+namespace qorl_inference {
+
+BaseLMInvoker::BaseLMInvoker(std::shared_ptr<ResponseSchema> response_schema)
+    : response_schema_(std::move(response_schema)) {}
+
+boost::asio::awaitable<LMResponse> BaseLMInvoker::invoke(
+    std::vector<Message> messages, std::shared_ptr<EventEmitter> event_emitter) {
+  LMResponse response;
+  try {
+    response.text = co_await _invoke(std::move(messages));
+  } catch (const BaseInvokerError&) {
+    throw;
+  } catch (const boost::system::system_error& error) {
+    if (error.code() == boost::asio::error::operation_aborted) throw;
+    std::throw_with_nested(BaseInvokerError("Model request failed: " + qorl_core::describe(error)));
+  } catch (const std::exception& error) {
+    std::throw_with_nested(BaseInvokerError("Model request failed: " + qorl_core::describe(error)));
+  }
+  if (response_schema_) {
+    try {
+      response.structured_output = response_schema_->parse(JSONOutputParser().parse(response.text));
+    } catch (const qorl_core::ValueError& error) {
+      std::throw_with_nested(BaseInvokerError("The model's answer does not fit " +
+                                              response_schema_->name() + ": " + error.what()));
+    }
+  }
+  if (event_emitter) event_emitter->emit({"response", response.text});
+  co_return response;
+}
+
+}  // namespace qorl_inference

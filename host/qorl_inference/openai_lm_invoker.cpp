@@ -1,0 +1,145 @@
+#include "qorl_inference/openai_lm_invoker.hpp"
+
+#include <boost/asio/this_coro.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+
+#include "clients/http/http.hpp"
+#include "qorl_core/base64.hpp"
+#include "qorl_core/json.hpp"
+#include "qorl_inference/exceptions.hpp"
+#include "qorl_inference/http_exchange.hpp"
+
+namespace qorl_inference {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr const char* kDefaultBaseUrl = "https://api.openai.com/v1";
+
+std::string env_or_empty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string data_url(const Attachment& attachment) {
+  return "data:" + attachment.mime_type + ";base64," + qorl_core::base64_encode(attachment.data.view());
+}
+
+json content_part(const Attachment& attachment) {
+  if (attachment.is_url()) {
+    if (!attachment.mime_type.empty() && !starts_with(attachment.mime_type, "image/")) {
+      throw BaseInvokerError("OpenAI chat completions take links to images only, not " +
+                             qorl_core::repr(attachment.filename) + " (" + attachment.mime_type + ")");
+    }
+    return {{"type", "image_url"}, {"image_url", {{"url", attachment.url}}}};
+  }
+  if (starts_with(attachment.mime_type, "image/")) {
+    return {{"type", "image_url"}, {"image_url", {{"url", data_url(attachment)}}}};
+  }
+  if (attachment.mime_type == "audio/x-wav" || attachment.mime_type == "audio/wav" ||
+      attachment.mime_type == "audio/mpeg") {
+    return {{"type", "input_audio"},
+            {"input_audio",
+             {{"data", qorl_core::base64_encode(attachment.data.view())},
+              {"format", attachment.mime_type == "audio/mpeg" ? "mp3" : "wav"}}}};
+  }
+  const std::string filename = attachment.filename.empty()
+                                   ? "attachment" + (attachment.extension.empty() ? std::string()
+                                                                                 : "." + attachment.extension)
+                                   : attachment.filename;
+  return {{"type", "file"}, {"file", {{"filename", filename}, {"file_data", data_url(attachment)}}}};
+}
+
+json request_body(const std::string& model, const std::vector<Message>& messages,
+                  const std::shared_ptr<ResponseSchema>& response_schema) {
+  json chat = json::array();
+  for (const auto& message : messages) {
+    if (message.role == Role::SYSTEM) {
+      std::string text;
+      for (const auto& part : message.contents) {
+        if (const auto* piece = std::get_if<std::string>(&part)) text += *piece;
+      }
+      chat.push_back({{"role", "system"}, {"content", text}});
+      continue;
+    }
+    json parts = json::array();
+    for (const auto& part : message.contents) {
+      if (const auto* text = std::get_if<std::string>(&part)) {
+        parts.push_back({{"type", "text"}, {"text", *text}});
+      } else {
+        parts.push_back(content_part(*std::get<std::shared_ptr<Attachment>>(part)));
+      }
+    }
+    chat.push_back({{"role", "user"}, {"content", std::move(parts)}});
+  }
+  json body{{"model", model}, {"messages", std::move(chat)}};
+  if (response_schema) {
+    body["response_format"] = {
+        {"type", "json_schema"},
+        {"json_schema",
+         {{"name", response_schema->name()},
+          {"schema", qorl_core::to_ordered_json(response_schema->json_schema())}}}};
+  }
+  return body;
+}
+
+std::string answer_text(const clients::http::Response& response) {
+  const auto body = json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  if (!body.is_object() || !body.contains("choices") || !body["choices"].is_array() ||
+      body["choices"].empty() || !body["choices"][0].is_object() ||
+      !body["choices"][0].contains("message")) {
+    throw BaseInvokerError("OpenAI chat completions returned an unreadable answer");
+  }
+  const auto& message = body["choices"][0]["message"];
+  if (message.contains("refusal") && message["refusal"].is_string()) {
+    throw BaseInvokerError("The model refused: " + message["refusal"].get<std::string>());
+  }
+  const auto content = message.find("content");
+  if (content != message.end() && content->is_string()) return content->get<std::string>();
+  if (content != message.end() && content->is_array()) {
+    std::string text;
+    for (const auto& part : *content) {
+      if (part.is_object() && part.value("type", "") == "text") text += part.value("text", "");
+    }
+    return text;
+  }
+  throw BaseInvokerError("OpenAI chat completions returned no text (finish reason: " +
+                         body["choices"][0].value("finish_reason", std::string("unknown")) + ")");
+}
+
+}  // namespace
+
+OpenAILMInvoker::OpenAILMInvoker(OpenAILMInvokerOptions options)
+    : BaseLMInvoker(options.response_schema),
+      options_(std::move(options)),
+      logger_(qorl_core::LoggerManager().get_logger("OpenAILMInvoker")) {
+  if (options_.model_name.empty()) throw qorl_core::ValueError("OpenAILMInvoker needs a model name");
+  if (options_.api_key.empty()) options_.api_key = env_or_empty("OPENAI_API_KEY");
+  if (options_.base_url.empty()) options_.base_url = env_or_empty("OPENAI_BASE_URL");
+  if (options_.base_url.empty()) options_.base_url = kDefaultBaseUrl;
+  while (options_.base_url.size() > 1 && options_.base_url.back() == '/') options_.base_url.pop_back();
+}
+
+boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message> messages) {
+  const ExchangePolicy policy{"OpenAI chat completions", options_.retry_config, options_.backoff,
+                              {options_.api_key}, logger_};
+  clients::http::Request request;
+  request.method = "POST";
+  request.url = options_.base_url + "/chat/completions";
+  request.headers = {{"Content-Type", "application/json"}};
+  if (!options_.api_key.empty()) {
+    request.headers.emplace_back("Authorization", "Bearer " + options_.api_key);
+  }
+  request.body = request_body(options_.model_name, messages, response_schema())
+                     .dump(-1, ' ', false, json::error_handler_t::replace);
+  clients::http::Session session(co_await boost::asio::this_coro::executor);
+  const auto response = co_await send_with_retries(&session, std::move(request), policy, "request");
+  if (!response.ok()) throw_status_error(response, policy, "request");
+  co_return answer_text(response);
+}
+
+}  // namespace qorl_inference

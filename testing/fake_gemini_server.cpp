@@ -1,0 +1,360 @@
+#include "testing/fake_gemini_server.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <thread>
+
+#include "qorl_core/base64.hpp"
+
+namespace qorl_testing {
+namespace {
+
+using json = nlohmann::json;
+
+const std::string kFilesPrefix = "/v1beta/files/";
+
+void reply_error(httplib::Response& response, int code, const std::string& message,
+                 const std::string& status) {
+  response.status = code;
+  response.set_content(FakeGeminiServer::error_body(code, message, status), "application/json");
+}
+
+std::string unknown_name(const std::string& name, const std::string& where) {
+  return "Invalid JSON payload received. Unknown name \"" + name + "\" at '" + where +
+         "': Cannot find field.";
+}
+
+// Empty when `schema` is in Gemini's schema dialect.
+std::string check_schema(const json& schema, const std::string& where) {
+  static const std::set<std::string> kKeys{
+      "type",  "format",   "description", "nullable", "enum",    "maxItems", "minItems",
+      "items", "required", "properties",  "anyOf",    "minimum", "maximum",  "propertyOrdering",
+      "title"};
+  static const std::set<std::string> kTypes{"STRING", "NUMBER", "INTEGER",
+                                            "BOOLEAN", "ARRAY", "OBJECT"};
+  if (!schema.is_object()) return "Invalid value at '" + where + "': not a schema";
+  for (const auto& [key, value] : schema.items()) {
+    if (!kKeys.count(key)) return unknown_name(key, where);
+  }
+  if (schema.contains("type") &&
+      (!schema["type"].is_string() || !kTypes.count(schema["type"].get<std::string>()))) {
+    return "Invalid value at '" + where + ".type' (type.googleapis.com/google.ai.generativelanguage.v1beta.Type), " +
+           schema["type"].dump();
+  }
+  if (schema.value("type", "") == "ARRAY" && !schema.contains("items")) {
+    return "* GenerateContentRequest." + where + ".items: missing field.";
+  }
+  if (schema.contains("items")) {
+    if (auto problem = check_schema(schema["items"], where + ".items"); !problem.empty()) return problem;
+  }
+  if (schema.contains("properties")) {
+    for (const auto& [name, property] : schema["properties"].items()) {
+      if (auto problem = check_schema(property, where + ".properties[" + name + "]");
+          !problem.empty()) {
+        return problem;
+      }
+    }
+  }
+  for (const auto& name : schema.value("required", json::array())) {
+    if (!schema.contains("properties") || !schema["properties"].contains(name.get<std::string>())) {
+      return "* GenerateContentRequest." + where + ".required: property is not defined";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FakeGeminiServer::Recorded::header(const std::string& name) const {
+  const auto it = headers.find(name);
+  return it == headers.end() ? std::string() : it->second;
+}
+
+FakeGeminiServer::FakeGeminiServer(std::string api_key) : api_key_(std::move(api_key)) {
+  auto& server = server_.server();
+  server.Post(R"(/v1beta/models/([^/]+):generateContent)",
+              [this](const httplib::Request& q, httplib::Response& r) { generate(q, r); });
+  server.Post("/upload/v1beta/files",
+              [this](const httplib::Request& q, httplib::Response& r) { upload(q, r); });
+  server.Get(R"(/v1beta/files/([^/]+))",
+             [this](const httplib::Request& q, httplib::Response& r) { file_status(q, r); });
+  server.Delete(R"(/v1beta/files/([^/]+))",
+                [this](const httplib::Request& q, httplib::Response& r) { file_remove(q, r); });
+  server.set_error_handler([this](const httplib::Request& q, httplib::Response& r) {
+    if (r.status == 404 && r.body.empty()) {
+      record(q);
+      reply_error(r, 404, "Requested entity was not found.", "NOT_FOUND");
+    }
+  });
+  server_.start();
+}
+
+void FakeGeminiServer::queue_reply(Reply reply) {
+  std::lock_guard lock(mutex_);
+  replies_.push_back(std::move(reply));
+}
+
+void FakeGeminiServer::set_answer_text(std::string text) {
+  std::lock_guard lock(mutex_);
+  answer_text_ = std::move(text);
+}
+
+void FakeGeminiServer::set_request_size_limit(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  request_size_limit_ = bytes;
+}
+
+void FakeGeminiServer::set_processing(int status_reads, std::string final_state) {
+  std::lock_guard lock(mutex_);
+  processing_reads_ = status_reads;
+  final_state_ = std::move(final_state);
+}
+
+std::string FakeGeminiServer::answer_body(const std::string& text) {
+  return json{{"candidates",
+               {{{"content", {{"parts", {{{"text", text}}}}, {"role", "model"}}},
+                 {"finishReason", "STOP"},
+                 {"index", 0}}}},
+              {"usageMetadata", {{"promptTokenCount", 10}, {"candidatesTokenCount", 5}}},
+              {"modelVersion", "fake"}}
+      .dump();
+}
+
+std::string FakeGeminiServer::error_body(int code, const std::string& message,
+                                         const std::string& status) {
+  return json{{"error", {{"code", code}, {"message", message}, {"status", status}}}}.dump();
+}
+
+std::vector<FakeGeminiServer::Recorded> FakeGeminiServer::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+std::vector<FakeGeminiServer::Recorded> FakeGeminiServer::generate_requests() const {
+  std::lock_guard lock(mutex_);
+  return generate_requests_;
+}
+
+std::map<std::string, std::string> FakeGeminiServer::files() const {
+  std::lock_guard lock(mutex_);
+  std::map<std::string, std::string> out;
+  for (const auto& [name, file] : files_) out[name] = file.content;
+  return out;
+}
+
+std::vector<std::string> FakeGeminiServer::removed_files() const {
+  std::lock_guard lock(mutex_);
+  return removed_;
+}
+
+void FakeGeminiServer::record(const httplib::Request& request) {
+  std::string query;
+  for (const auto& [key, value] : request.params) {
+    query += (query.empty() ? "" : "&") + key + "=" + value;
+  }
+  std::lock_guard lock(mutex_);
+  requests_.push_back({request.method, request.path, query, request.headers, request.body});
+}
+
+bool FakeGeminiServer::key_ok(const httplib::Request& request, httplib::Response& response) const {
+  if (!request.has_header("x-goog-api-key")) {
+    reply_error(response, 403,
+                "Method doesn't allow unregistered callers (callers without established identity). "
+                "Please use API Key or other form of API consumer identity to call this API.",
+                "PERMISSION_DENIED");
+    return false;
+  }
+  if (request.get_header_value("x-goog-api-key") != api_key_) {
+    reply_error(response, 400, "API key not valid. Please pass a valid API key.", "INVALID_ARGUMENT");
+    return false;
+  }
+  return true;
+}
+
+std::string FakeGeminiServer::check_generate_body(const std::string& body) const {
+  const auto request = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (!request.is_object()) return "Invalid JSON payload received.";
+  for (const auto& [key, value] : request.items()) {
+    if (key != "contents" && key != "systemInstruction" && key != "generationConfig") {
+      return unknown_name(key, "");
+    }
+  }
+  auto check_parts = [this](const json& parts, const std::string& where) -> std::string {
+    if (!parts.is_array() || parts.empty()) return "* GenerateContentRequest." + where + ": must have parts";
+    for (const auto& part : parts) {
+      if (!part.is_object() || part.size() != 1) return "* GenerateContentRequest." + where + ": one datum per part";
+      if (part.contains("text")) {
+        if (!part["text"].is_string()) return "Invalid value at '" + where + ".text'";
+      } else if (part.contains("inlineData")) {
+        const auto& data = part["inlineData"];
+        if (!data.is_object() || !data.contains("mimeType") || data["mimeType"].get<std::string>().empty()) {
+          return "* GenerateContentRequest." + where + ".inline_data.mime_type: required";
+        }
+        if (!data.contains("data") || !data["data"].is_string() ||
+            !qorl_core::base64_decode(data["data"].get<std::string>())) {
+          return "Invalid value at '" + where + ".inline_data.data' (TYPE_BYTES), Base64 decoding failed";
+        }
+      } else if (part.contains("fileData")) {
+        const auto& data = part["fileData"];
+        if (!data.is_object() || !data.contains("fileUri") || data["fileUri"].get<std::string>().empty()) {
+          return "* GenerateContentRequest." + where + ".file_data.file_uri: required";
+        }
+        const std::string uri = data["fileUri"];
+        const std::string files_base = base_url() + kFilesPrefix;
+        if (uri.rfind(files_base, 0) == 0) {
+          const std::string name = "files/" + uri.substr(files_base.size());
+          const auto file = files_.find(name);
+          if (file == files_.end()) return "File " + name + " does not exist.";
+          if (file->second.processing_reads > 0 || final_state_ != "ACTIVE") {
+            return "The File " + name + " is not in an ACTIVE state and usage is not allowed.";
+          }
+        }
+      } else {
+        return unknown_name(part.begin().key(), where);
+      }
+    }
+    return {};
+  };
+  if (request.contains("systemInstruction")) {
+    if (auto problem = check_parts(request["systemInstruction"].value("parts", json()), "system_instruction.parts");
+        !problem.empty()) {
+      return problem;
+    }
+  }
+  if (!request.contains("contents") || !request["contents"].is_array() || request["contents"].empty()) {
+    return "* GenerateContentRequest.contents: contents is not specified";
+  }
+  for (const auto& content : request["contents"]) {
+    const std::string role = content.value("role", "");
+    if (role != "user" && role != "model") return "Please use a valid role: user, model.";
+    if (auto problem = check_parts(content.value("parts", json()), "contents.parts"); !problem.empty()) {
+      return problem;
+    }
+  }
+  if (request.contains("generationConfig")) {
+    const auto& config = request["generationConfig"];
+    if (config.contains("responseSchema")) {
+      if (config.value("responseMimeType", "") != "application/json") {
+        return "* GenerateContentRequest.generation_config.response_mime_type: allowed mimetypes "
+               "are `text/plain`, `application/json`, `application/xml`, `application/yaml` and "
+               "`text/x.enum`.";
+      }
+      if (auto problem = check_schema(config["responseSchema"], "generation_config.response_schema");
+          !problem.empty()) {
+        return problem;
+      }
+    }
+  }
+  return {};
+}
+
+void FakeGeminiServer::generate(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  std::string problem;
+  std::optional<Reply> reply;
+  std::string text;
+  {
+    std::lock_guard lock(mutex_);
+    if (request.body.size() > request_size_limit_) {
+      problem = "Request payload size exceeds the limit: " + std::to_string(request_size_limit_) + " bytes.";
+    } else {
+      problem = check_generate_body(request.body);
+    }
+    if (problem.empty()) {
+      generate_requests_.push_back(requests_.back());
+      if (!replies_.empty()) {
+        reply = std::move(replies_.front());
+        replies_.pop_front();
+      }
+      text = answer_text_;
+    }
+  }
+  if (!problem.empty()) return reply_error(response, 400, problem, "INVALID_ARGUMENT");
+  if (!reply) return response.set_content(answer_body(text), "application/json");
+  std::this_thread::sleep_for(reply->delay);
+  response.status = reply->status;
+  for (const auto& [name, value] : reply->headers) response.set_header(name, value);
+  response.set_content(reply->body, "application/json");
+}
+
+std::string FakeGeminiServer::file_json(const std::string& name, const StoredFile& file) const {
+  const std::string state = file.processing_reads > 0 ? "PROCESSING" : final_state_;
+  json out{{"name", name},
+           {"mimeType", file.mime_type},
+           {"sizeBytes", std::to_string(file.content.size())},
+           {"uri", base_url() + kFilesPrefix + name.substr(6)},
+           {"state", state},
+           {"source", "UPLOADED"}};
+  if (!file.display_name.empty()) out["displayName"] = file.display_name;
+  return out.dump();
+}
+
+void FakeGeminiServer::upload(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  const std::string command = request.get_header_value("X-Goog-Upload-Command");
+  if (!request.has_param("upload_id")) {
+    if (!key_ok(request, response)) return;
+    const std::string length = request.get_header_value("X-Goog-Upload-Header-Content-Length");
+    const auto metadata = json::parse(request.body, nullptr, /*allow_exceptions=*/false);
+    if (request.get_header_value("X-Goog-Upload-Protocol") != "resumable" || command != "start" ||
+        length.empty() || length.find_first_not_of("0123456789") != std::string::npos ||
+        !request.has_header("X-Goog-Upload-Header-Content-Type") || !metadata.is_object()) {
+      return reply_error(response, 400, "Invalid resumable upload start request.", "INVALID_ARGUMENT");
+    }
+    std::string display_name;
+    if (metadata.contains("file") && metadata["file"].contains("displayName")) {
+      display_name = metadata["file"]["displayName"];
+    }
+    std::string id;
+    {
+      std::lock_guard lock(mutex_);
+      id = std::to_string(next_id_++);
+      pending_[id] = {display_name, request.get_header_value("X-Goog-Upload-Header-Content-Type"),
+                      std::stoul(length)};
+    }
+    response.set_header("X-Goog-Upload-URL",
+                        base_url() + "/upload/v1beta/files?upload_id=" + id + "&upload_protocol=resumable");
+    response.set_header("X-Goog-Upload-Status", "active");
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  const auto pending = pending_.find(request.get_param_value("upload_id"));
+  if (pending == pending_.end()) {
+    return reply_error(response, 404, "Upload session not found.", "NOT_FOUND");
+  }
+  if (command != "upload, finalize" || request.get_header_value("X-Goog-Upload-Offset") != "0" ||
+      request.body.size() != pending->second.length) {
+    return reply_error(response, 400, "Invalid upload chunk.", "INVALID_ARGUMENT");
+  }
+  const std::string name = "files/" + pending->first;
+  StoredFile file{pending->second.display_name, pending->second.mime_type, request.body,
+                  processing_reads_};
+  pending_.erase(pending);
+  response.set_header("X-Goog-Upload-Status", "final");
+  response.set_content("{\"file\": " + file_json(name, file) + "}", "application/json");
+  files_[name] = std::move(file);
+}
+
+void FakeGeminiServer::file_status(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  std::lock_guard lock(mutex_);
+  const auto file = files_.find("files/" + request.matches[1].str());
+  if (file == files_.end()) return reply_error(response, 404, "File not found.", "NOT_FOUND");
+  if (file->second.processing_reads > 0) --file->second.processing_reads;
+  response.set_content(file_json(file->first, file->second), "application/json");
+}
+
+void FakeGeminiServer::file_remove(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  std::lock_guard lock(mutex_);
+  const std::string name = "files/" + request.matches[1].str();
+  if (!files_.erase(name)) return reply_error(response, 404, "File not found.", "NOT_FOUND");
+  removed_.push_back(name);
+  response.set_content("{}", "application/json");
+}
+
+}  // namespace qorl_testing

@@ -1,0 +1,103 @@
+// A fake Gemini API on loopback that checks requests the way the real service does and answers
+// in its wire format: generateContent (API version v1beta, key in the x-goog-api-key header,
+// parts as text / inlineData / fileData, Gemini schema dialect) and the Files API (resumable
+// upload handshake, file status, removal). Replies can be scripted: errors, slow or malformed
+// answers.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "testing/http_server.hpp"
+
+namespace qorl_testing {
+
+class FakeGeminiServer {
+ public:
+  struct Recorded {
+    std::string method;
+    std::string path;
+    std::string query;  // as received, without '?'
+    httplib::Headers headers;
+    std::string body;
+    std::string header(const std::string& name) const;
+  };
+
+  struct Reply {
+    int status = 200;
+    std::string body;
+    std::chrono::milliseconds delay{0};
+    httplib::Headers headers;
+  };
+
+  explicit FakeGeminiServer(std::string api_key = "fake-gemini-key");
+
+  // "http://127.0.0.1:<port>", what GOOGLE_GEMINI_BASE_URL would hold.
+  std::string base_url() const { return server_.url(); }
+  const std::string& api_key() const noexcept { return api_key_; }
+
+  // The next generateContent calls get these replies, in order; afterwards the canned answer.
+  void queue_reply(Reply reply);
+  // The text of the canned answer's one candidate.
+  void set_answer_text(std::string text);
+  // generateContent bodies larger than this are refused, as the real service refuses them.
+  void set_request_size_limit(std::size_t bytes);
+  // Uploaded files report PROCESSING for this many status reads, then `final_state`.
+  void set_processing(int status_reads, std::string final_state = "ACTIVE");
+
+  // A generateContent answer whose first candidate says `text`.
+  static std::string answer_body(const std::string& text);
+  // An error answer in the service's format.
+  static std::string error_body(int code, const std::string& message, const std::string& status);
+
+  std::vector<Recorded> requests() const;
+  // Requests to generateContent that passed every check, in order.
+  std::vector<Recorded> generate_requests() const;
+  // Uploaded file contents by file name ("files/1"); removed ones are gone.
+  std::map<std::string, std::string> files() const;
+  std::vector<std::string> removed_files() const;
+
+ private:
+  struct StoredFile {
+    std::string display_name;
+    std::string mime_type;
+    std::string content;
+    int processing_reads = 0;
+  };
+  struct PendingUpload {
+    std::string display_name;
+    std::string mime_type;
+    std::size_t length = 0;
+  };
+
+  void record(const httplib::Request& request);
+  bool key_ok(const httplib::Request& request, httplib::Response& response) const;
+  void generate(const httplib::Request& request, httplib::Response& response);
+  void upload(const httplib::Request& request, httplib::Response& response);
+  void file_status(const httplib::Request& request, httplib::Response& response);
+  void file_remove(const httplib::Request& request, httplib::Response& response);
+  std::string file_json(const std::string& name, const StoredFile& file) const;
+  // Empty when the body is what the service accepts, else the service's complaint.
+  std::string check_generate_body(const std::string& body) const;
+
+  std::string api_key_;
+  HttpServer server_;
+  mutable std::mutex mutex_;
+  std::vector<Recorded> requests_;
+  std::vector<Recorded> generate_requests_;
+  std::deque<Reply> replies_;
+  std::string answer_text_ = "Hello from the fake model.";
+  std::size_t request_size_limit_ = 20 * 1024 * 1024;
+  int processing_reads_ = 0;
+  std::string final_state_ = "ACTIVE";
+  int next_id_ = 1;
+  std::map<std::string, PendingUpload> pending_;
+  std::map<std::string, StoredFile> files_;
+  std::vector<std::string> removed_;
+};
+
+}  // namespace qorl_testing
