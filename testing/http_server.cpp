@@ -5,7 +5,12 @@
 
 namespace qorl_testing {
 
-HttpServer::HttpServer() = default;
+HttpServer::HttpServer() {
+  // Clients that keep connections alive hold a server thread each: give them enough threads,
+  // and let idle connections go soon.
+  server_.new_task_queue = [] { return new httplib::ThreadPool(32); };
+  server_.set_keep_alive_timeout(1);
+}
 
 HttpServer::~HttpServer() { stop(); }
 

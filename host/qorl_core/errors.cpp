@@ -1,5 +1,8 @@
 #include "qorl_core/errors.hpp"
 
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
 #include <algorithm>
 
 namespace qorl_core {
@@ -34,6 +37,11 @@ ValidationError::ValidationError(std::string record_name, std::vector<FieldError
 bool ValidationError::names(const std::string& field) const {
   return std::any_of(errors_.begin(), errors_.end(),
                      [&](const FieldError& e) { return e.field == field; });
+}
+
+bool is_cancellation(const std::exception& error) {
+  const auto* system_error = dynamic_cast<const boost::system::system_error*>(&error);
+  return system_error && system_error->code() == boost::asio::error::operation_aborted;
 }
 
 std::string describe(const std::exception& error) {

@@ -49,6 +49,10 @@ class ValidationError : public ValueError {
   std::vector<FieldError> errors_;
 };
 
+// True for the error an asynchronous operation ends with when it is cancelled
+// (operation_aborted). Error guards rethrow it instead of absorbing it.
+bool is_cancellation(const std::exception& error);
+
 // The message of an error together with the messages of the errors nested in it
 // ("outer: inner: innermost").
 std::string describe(const std::exception& error);

@@ -13,6 +13,7 @@
 
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 
 namespace qorl_multimodal::utils::source_utils {
@@ -21,10 +22,6 @@ namespace {
 qorl_core::Logger& logger() {
   static const auto instance = qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.source_utils");
   return *instance;
-}
-
-bool is_cancellation(const boost::system::system_error& error) {
-  return error.code() == boost::asio::error::operation_aborted;
 }
 
 // Reads the whole file; the error names the cause and the path.
@@ -73,10 +70,8 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     // fmt's printf rejects %s for a number: hand it the number's text.
     logger().debug("Failed to download file with response status code: %s", std::to_string(response.status));
     co_return std::nullopt;
-  } catch (const boost::system::system_error& e) {
-    if (is_cancellation(e)) throw;
-    error = e.what();
   } catch (const std::exception& e) {
+    if (qorl_core::is_cancellation(e)) throw;
     error = e.what();
   }
   logger().debug("The provided image source is not a valid URL with error: %s", *error);

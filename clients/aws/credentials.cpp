@@ -1,0 +1,189 @@
+#include "clients/aws/credentials.hpp"
+
+#include <boost/url/parse.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+#include "clients/aws/shared_config.hpp"
+#include "clients/http/http.hpp"
+
+namespace clients::aws {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view CONTAINER_HOST = "http://169.254.170.2";
+constexpr std::string_view METADATA_ENDPOINT = "http://169.254.169.254";
+constexpr auto CONTAINER_TIMEOUT = 2s;
+constexpr auto METADATA_TIMEOUT = 1s;
+// Temporary credentials are replaced this long before they expire.
+constexpr auto EXPIRY_MARGIN = 5min;
+
+std::optional<Credentials> from_keys(const Profile& profile) {
+  const auto value = [&](std::string_view key) -> std::string {
+    const auto it = profile.find(key);
+    return it == profile.end() ? std::string() : it->second;
+  };
+  Credentials credentials{value("aws_access_key_id"), value("aws_secret_access_key"),
+                          value("aws_session_token"), std::nullopt};
+  if (credentials.access_key_id.empty() || credentials.secret_access_key.empty()) {
+    return std::nullopt;
+  }
+  return credentials;
+}
+
+// "2025-01-01T00:00:00Z", as the credential endpoints write expirations.
+std::chrono::system_clock::time_point parse_expiration(const std::string& text) {
+  std::tm utc{};
+  std::istringstream in(text);
+  in >> std::get_time(&utc, "%Y-%m-%dT%H:%M:%S");
+  if (in.fail()) throw Error("credentials with an unreadable expiration");
+  return std::chrono::system_clock::from_time_t(timegm(&utc));
+}
+
+// The JSON document both the container and the instance endpoints answer.
+Credentials parse_credentials_document(const std::string& body) {
+  const auto document = nlohmann::json::parse(body, nullptr, false);
+  const auto text = [&](const char* name) -> std::string {
+    if (!document.is_object() || !document.contains(name) || !document[name].is_string()) return {};
+    return document[name].get<std::string>();
+  };
+  Credentials credentials{text("AccessKeyId"), text("SecretAccessKey"), text("Token"), std::nullopt};
+  if (credentials.access_key_id.empty() || credentials.secret_access_key.empty()) {
+    throw Error("credential endpoint answered no credentials");
+  }
+  if (const std::string expiration = text("Expiration"); !expiration.empty()) {
+    credentials.expiration = parse_expiration(expiration);
+  }
+  return credentials;
+}
+
+// Full URIs must stay on the container agent's link-local addresses or loopback, or use TLS.
+bool allowed_full_uri(const std::string& uri) {
+  const auto url = boost::urls::parse_uri(uri);
+  if (!url) return false;
+  if (url->scheme() == "https") return true;
+  if (url->scheme() != "http") return false;
+  const std::string host(url->encoded_host_address());
+  return host == "127.0.0.1" || host == "localhost" || host == "[::1]" ||
+         host == "169.254.170.2" || host == "169.254.170.23" || host == "[fd00:ec2::23]" ||
+         host.starts_with("127.");
+}
+
+std::string trimmed_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("cannot read the container authorization token file");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+bool expires_soon(const Credentials& credentials) {
+  return credentials.expiration &&
+         *credentials.expiration - EXPIRY_MARGIN <= std::chrono::system_clock::now();
+}
+
+}  // namespace
+
+std::optional<Credentials> credentials_from_environment() {
+  const auto key = env("AWS_ACCESS_KEY_ID");
+  const auto secret = env("AWS_SECRET_ACCESS_KEY");
+  if (!key || !secret) return std::nullopt;
+  return Credentials{*key, *secret,
+                     env("AWS_SESSION_TOKEN").value_or(env("AWS_SECURITY_TOKEN").value_or("")),
+                     std::nullopt};
+}
+
+std::optional<Credentials> credentials_from_shared_files() {
+  if (auto credentials = from_keys(credentials_file_profile())) return credentials;
+  return from_keys(config_file_profile());
+}
+
+std::optional<Credentials> credentials_from_container() {
+  std::string url;
+  if (auto relative = env("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI")) {
+    url = std::string(CONTAINER_HOST) + *relative;
+  } else if (auto full = env("AWS_CONTAINER_CREDENTIALS_FULL_URI")) {
+    if (!allowed_full_uri(*full)) throw Error("container credentials URI is not allowed");
+    url = *full;
+  } else {
+    return std::nullopt;
+  }
+
+  http::Request request;
+  request.url = url;
+  request.timeout = CONTAINER_TIMEOUT;
+  request.headers.emplace_back("Accept", "application/json");
+  if (auto token_file = env("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE")) {
+    request.headers.emplace_back("Authorization", trimmed_file(*token_file));
+  } else if (auto token = env("AWS_CONTAINER_AUTHORIZATION_TOKEN")) {
+    request.headers.emplace_back("Authorization", *token);
+  }
+  http::BlockingClient client;
+  const http::Response response = client.send(request);
+  if (!response.ok()) {
+    throw Error("container credentials endpoint answered HTTP " + std::to_string(response.status));
+  }
+  return parse_credentials_document(response.body);
+}
+
+std::optional<Credentials> credentials_from_instance_metadata() {
+  auto disabled = env("AWS_EC2_METADATA_DISABLED").value_or("");
+  std::transform(disabled.begin(), disabled.end(), disabled.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (disabled == "true") return std::nullopt;
+
+  std::string endpoint = env("AWS_EC2_METADATA_SERVICE_ENDPOINT").value_or(std::string(METADATA_ENDPOINT));
+  while (endpoint.ends_with('/')) endpoint.pop_back();
+
+  try {
+    http::BlockingClient client;
+    // IMDSv2: a session token first, then the role name, then the role's credentials.
+    http::Request token_request;
+    token_request.method = "PUT";
+    token_request.url = endpoint + "/latest/api/token";
+    token_request.timeout = METADATA_TIMEOUT;
+    token_request.headers = {{"x-aws-ec2-metadata-token-ttl-seconds", "21600"},
+                             {"Content-Length", "0"}};  // a PUT without a body still says so
+    const http::Response token = client.send(token_request);
+    if (!token.ok()) return std::nullopt;
+
+    http::Request request;
+    request.url = endpoint + "/latest/meta-data/iam/security-credentials/";
+    request.timeout = METADATA_TIMEOUT;
+    request.headers.emplace_back("x-aws-ec2-metadata-token", token.body);
+    const http::Response roles = client.send(request);
+    if (!roles.ok()) return std::nullopt;
+    const std::string role = roles.body.substr(0, roles.body.find('\n'));
+    if (role.empty()) return std::nullopt;
+
+    request.url += http::url_encode(role);
+    const http::Response document = client.send(request);
+    if (!document.ok()) return std::nullopt;
+    return parse_credentials_document(document.body);
+  } catch (const http::Error&) {
+    return std::nullopt;  // no metadata service here
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+Credentials DefaultCredentialsChain::credentials() {
+  std::lock_guard lock(mutex_);
+  if (cached_ && !expires_soon(*cached_)) return *cached_;
+  for (auto source : {credentials_from_environment, credentials_from_shared_files,
+                      credentials_from_container, credentials_from_instance_metadata}) {
+    if (auto found = source()) {
+      cached_ = std::move(found);
+      return *cached_;
+    }
+  }
+  throw NoCredentialsError();
+}
+
+}  // namespace clients::aws

@@ -1,0 +1,69 @@
+// AWS credentials and where they come from: explicit keys, or the default chain of the AWS
+// conventions (environment, shared credentials/config files, container, instance metadata).
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace clients::aws {
+
+// Errors of the AWS clients; messages never hold a secret.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// No source of the default chain had credentials.
+class NoCredentialsError : public Error {
+ public:
+  NoCredentialsError() : Error("Unable to locate credentials") {}
+};
+
+struct Credentials {
+  std::string access_key_id;
+  std::string secret_access_key;
+  std::string session_token;  // empty when there is none
+  // Temporary credentials (container, instance role) expire; none for long-term keys.
+  std::optional<std::chrono::system_clock::time_point> expiration;
+};
+
+// Each source answers none when it holds no credentials. The container source throws Error
+// when it is configured but does not answer usable credentials.
+std::optional<Credentials> credentials_from_environment();
+std::optional<Credentials> credentials_from_shared_files();
+std::optional<Credentials> credentials_from_container();
+std::optional<Credentials> credentials_from_instance_metadata();
+
+class CredentialsProvider {
+ public:
+  virtual ~CredentialsProvider() = default;
+  // Throws NoCredentialsError when there are none.
+  virtual Credentials credentials() = 0;
+};
+
+class StaticCredentialsProvider final : public CredentialsProvider {
+ public:
+  explicit StaticCredentialsProvider(Credentials credentials)
+      : credentials_(std::move(credentials)) {}
+  Credentials credentials() override { return credentials_; }
+
+ private:
+  Credentials credentials_;
+};
+
+// The sources in the conventional order, first hit wins; the hit is kept until shortly
+// before it expires.
+class DefaultCredentialsChain final : public CredentialsProvider {
+ public:
+  Credentials credentials() override;
+
+ private:
+  std::mutex mutex_;
+  std::optional<Credentials> cached_;
+};
+
+}  // namespace clients::aws

@@ -1,0 +1,70 @@
+// Amazon S3 GetObject over the REST protocol, signed with SigV4. The client resolves region,
+// endpoint and credentials the way the AWS tools do unless the options fix them.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "clients/aws/credentials.hpp"
+
+namespace clients::aws {
+
+// An error answer of S3 (status, code and message of its XML error document).
+class S3Error : public Error {
+ public:
+  S3Error(long status, std::string code, const std::string& message);
+  long status() const noexcept { return status_; }
+  const std::string& code() const noexcept { return code_; }
+
+ private:
+  long status_;
+  std::string code_;
+};
+
+struct S3ClientOptions {
+  // None: AWS_REGION, AWS_DEFAULT_REGION, the profile's region, else us-east-1; a bucket that
+  // lives elsewhere is found through S3's region redirect.
+  std::optional<std::string> region;
+  // None: AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL, else the regional AWS endpoint. An endpoint
+  // given either way is addressed path-style (endpoint/bucket/key).
+  std::optional<std::string> endpoint_url;
+  // None: the default credential chain, consulted at the first request.
+  std::shared_ptr<CredentialsProvider> credentials;
+};
+
+struct GetObjectRequest {
+  std::string bucket;
+  std::string key;
+};
+
+struct GetObjectResult {
+  std::string body;
+  std::string content_type;
+};
+
+class S3Connection {
+ public:
+  virtual ~S3Connection() = default;
+  // Throws S3Error for an error answer, NoCredentialsError, or http::Error for a failed
+  // transfer.
+  virtual GetObjectResult get_object(const GetObjectRequest& request) = 0;
+};
+
+// The REST connection; blocking, one HTTP exchange per call (two after a region redirect).
+std::shared_ptr<S3Connection> make_s3_connection(S3ClientOptions options = {});
+
+class S3Client {
+ public:
+  explicit S3Client(S3ClientOptions options = {}) : S3Client(make_s3_connection(std::move(options))) {}
+  explicit S3Client(std::shared_ptr<S3Connection> connection) : connection_(std::move(connection)) {}
+
+  GetObjectResult get_object(const GetObjectRequest& request) const {
+    return connection_->get_object(request);
+  }
+
+ private:
+  std::shared_ptr<S3Connection> connection_;
+};
+
+}  // namespace clients::aws

@@ -1,0 +1,132 @@
+#include "clients/aws/s3.hpp"
+
+#include <gtest/gtest.h>
+
+#include "testing/fake_s3.hpp"
+#include "testing/http_server.hpp"
+#include "testing/scoped_env.hpp"
+#include "testing/temp_dir.hpp"
+
+namespace clients::aws {
+namespace {
+
+std::shared_ptr<CredentialsProvider> keys(std::string id, std::string secret, std::string token = "") {
+  return std::make_shared<StaticCredentialsProvider>(
+      Credentials{std::move(id), std::move(secret), std::move(token), std::nullopt});
+}
+
+S3Client client_for(const std::string& endpoint, std::shared_ptr<CredentialsProvider> credentials,
+                    std::optional<std::string> region = "us-east-1") {
+  S3ClientOptions options;
+  options.region = std::move(region);
+  options.endpoint_url = endpoint;
+  options.credentials = std::move(credentials);
+  return S3Client(std::move(options));
+}
+
+TEST(S3ClientTest, SignedGetObjectIsVerifiedByTheServer) {
+  qorl_testing::FakeS3 s3("AKID", "secret");
+  const std::string content("\x89PNG\r\n\x1a\n\0\xff bytes", 17);
+  s3.put("photos", "dir/a b+c.png", content);
+
+  const S3Client good = client_for(s3.endpoint(), keys("AKID", "secret"));
+  EXPECT_EQ(good.get_object({"photos", "dir/a b+c.png"}).body, content);
+  // A session token is sent and signed too.
+  const S3Client with_token = client_for(s3.endpoint() + "/", keys("AKID", "secret", "TOKEN"));
+  EXPECT_EQ(with_token.get_object({"photos", "dir/a b+c.png"}).body, content);
+
+  const S3Client wrong_secret = client_for(s3.endpoint(), keys("AKID", "not-the-secret"));
+  try {
+    wrong_secret.get_object({"photos", "dir/a b+c.png"});
+    FAIL() << "a wrong secret was accepted";
+  } catch (const S3Error& e) {
+    EXPECT_EQ(e.status(), 403);
+    EXPECT_EQ(e.code(), "SignatureDoesNotMatch");
+    EXPECT_EQ(std::string(e.what()).find("not-the-secret"), std::string::npos);
+  }
+  try {
+    good.get_object({"photos", "missing.png"});
+    FAIL();
+  } catch (const S3Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "An error occurred (NoSuchKey) when calling the GetObject operation: The "
+                 "specified key does not exist.");
+  }
+}
+
+TEST(S3ClientTest, FollowsTheBucketRegionRedirectOnce) {
+  qorl_testing::FakeS3 s3("AKID", "secret", "eu-west-1");
+  s3.put("b", "k", "data");
+  qorl_testing::ScopedEnv env;
+  env.unset("AWS_REGION").unset("AWS_DEFAULT_REGION").set("AWS_CONFIG_FILE", "/nonexistent");
+  const S3Client client = client_for(s3.endpoint(), keys("AKID", "secret"), std::nullopt);
+  EXPECT_EQ(client.get_object({"b", "k"}).body, "data");
+  EXPECT_EQ(s3.signing_regions(), (std::vector<std::string>{"us-east-1", "eu-west-1"}));
+}
+
+TEST(S3ClientTest, EndpointAndCredentialsComeFromTheEnvironment) {
+  qorl_testing::FakeS3 s3("ENVKEY", "envsecret");
+  s3.put("b", "k", "data");
+  qorl_testing::ScopedEnv env;
+  env.set("AWS_ENDPOINT_URL_S3", s3.endpoint()).set("AWS_ACCESS_KEY_ID", "ENVKEY")
+      .set("AWS_SECRET_ACCESS_KEY", "envsecret").unset("AWS_SESSION_TOKEN").set("AWS_REGION", "us-east-1");
+  EXPECT_EQ(S3Client().get_object({"b", "k"}).body, "data");
+  env.unset("AWS_ACCESS_KEY_ID").set("AWS_SHARED_CREDENTIALS_FILE", "/nonexistent")
+      .set("AWS_CONFIG_FILE", "/nonexistent").set("AWS_EC2_METADATA_DISABLED", "true")
+      .unset("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI").unset("AWS_CONTAINER_CREDENTIALS_FULL_URI");
+  EXPECT_THROW(S3Client().get_object({"b", "k"}), NoCredentialsError);
+}
+
+// Container credentials and the instance metadata service, both on loopback.
+TEST(CredentialSourcesTest, ContainerAndInstanceMetadataEndpoints) {
+  const std::string document =
+      R"({"AccessKeyId": "ASIA1", "SecretAccessKey": "s1", "Token": "t1", "Expiration": "2099-01-01T00:00:00Z"})";
+  qorl_testing::HttpServer server;
+  std::vector<std::string> seen;
+  auto& http = server.server();
+  http.Get("/creds", [&](const httplib::Request& q, httplib::Response& r) {
+    seen.push_back("container " + q.get_header_value("Authorization"));
+    r.set_content(document, "application/json");
+  });
+  http.Put("/latest/api/token", [&](const httplib::Request& q, httplib::Response& r) {
+    seen.push_back("token ttl " + q.get_header_value("x-aws-ec2-metadata-token-ttl-seconds"));
+    r.set_content("imds-token", "text/plain");
+  });
+  http.Get("/latest/meta-data/iam/security-credentials/", [&](const httplib::Request& q, httplib::Response& r) {
+    seen.push_back("roles " + q.get_header_value("x-aws-ec2-metadata-token"));
+    r.set_content("my-role", "text/plain");
+  });
+  http.Get("/latest/meta-data/iam/security-credentials/my-role", [&](const httplib::Request& q, httplib::Response& r) {
+    seen.push_back("role " + q.get_header_value("x-aws-ec2-metadata-token"));
+    r.set_content(document, "application/json");
+  });
+  server.start();
+  qorl_testing::TempDir dir;
+  qorl_testing::ScopedEnv env;
+  env.unset("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI").unset("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE")
+      .set("AWS_CONTAINER_CREDENTIALS_FULL_URI", server.url("/creds"))
+      .set("AWS_CONTAINER_AUTHORIZATION_TOKEN", "Bearer abc");
+  const auto container = credentials_from_container();
+  ASSERT_TRUE(container);
+  EXPECT_EQ(container->session_token, "t1");
+  EXPECT_EQ(container->expiration, std::chrono::system_clock::from_time_t(4070908800));
+  env.set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", dir.write("token", "from-file\n").string());
+  EXPECT_EQ(credentials_from_container()->access_key_id, "ASIA1");
+  env.set("AWS_CONTAINER_CREDENTIALS_FULL_URI", "http://192.0.2.1/creds");
+  EXPECT_THROW(credentials_from_container(), Error);  // neither loopback nor the agent's address
+
+  env.set("AWS_EC2_METADATA_SERVICE_ENDPOINT", server.url() + "/");
+  env.set("AWS_EC2_METADATA_DISABLED", "true");
+  EXPECT_EQ(credentials_from_instance_metadata(), std::nullopt);
+  env.set("AWS_EC2_METADATA_DISABLED", "false");
+  const auto instance = credentials_from_instance_metadata();
+  ASSERT_TRUE(instance);
+  EXPECT_EQ(instance->secret_access_key, "s1");
+  EXPECT_EQ(seen, (std::vector<std::string>{"container Bearer abc", "container from-file",
+                                            "token ttl 21600", "roles imds-token", "role imds-token"}));
+  server.stop();
+  EXPECT_EQ(credentials_from_instance_metadata(), std::nullopt);  // nothing listening
+}
+
+}  // namespace
+}  // namespace clients::aws

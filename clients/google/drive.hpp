@@ -1,0 +1,105 @@
+// Google Drive downloads: the public web download (/uc, with the large-file warning
+// confirmation) and the Drive API v3 files.get media download in ranged chunks.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "clients/google/oauth2.hpp"
+
+namespace clients::google {
+
+inline constexpr std::string_view DRIVE_WEB_BASE_URL = "https://drive.google.com";
+inline constexpr std::string_view GOOGLEAPIS_BASE_URL = "https://www.googleapis.com";
+inline constexpr std::string_view DRIVE_READONLY_SCOPE =
+    "https://www.googleapis.com/auth/drive.readonly";
+
+// An error status answered by Drive; the message names the status and the server's reason.
+class HttpError : public Error {
+ public:
+  HttpError(long status, const std::string& message) : Error(message), status_(status) {}
+  long status() const noexcept { return status_; }
+
+ private:
+  long status_;
+};
+
+struct DriveOptions {
+  // None: QORL_GDRIVE_BASE_URL, else DRIVE_WEB_BASE_URL.
+  std::optional<std::string> web_base_url;
+  // None: QORL_GOOGLEAPIS_BASE_URL, else GOOGLEAPIS_BASE_URL.
+  std::optional<std::string> api_base_url;
+  // Bearer tokens for the API; the public download needs none.
+  std::shared_ptr<Credentials> credentials;
+  // A transfer that moves no bytes for this long is abandoned (no cap on slow progress).
+  std::chrono::seconds stall_time{60};
+};
+
+struct MediaChunk {
+  std::string data;
+  // The file's whole size when the answer told it.
+  std::optional<std::uint64_t> total_size;
+};
+
+class DriveConnection {
+ public:
+  virtual ~DriveConnection() = default;
+  // GET /uc?export=download&id=...; when the answer sets a cookie named download_warning...,
+  // one more GET with confirm=<its value>. Throws HttpError for an error status of the final
+  // answer, http::Error for a failed transfer.
+  virtual std::string download_public(const std::string& file_id) = 0;
+  // files.get alt=media for bytes first..last (inclusive). Throws HttpError, Error, http::Error.
+  virtual MediaChunk get_media(const std::string& file_id, std::uint64_t first,
+                               std::uint64_t last) = 0;
+};
+
+std::shared_ptr<DriveConnection> make_drive_connection(DriveOptions options = {});
+
+class DriveClient {
+ public:
+  explicit DriveClient(DriveOptions options = {}) : DriveClient(make_drive_connection(std::move(options))) {}
+  explicit DriveClient(std::shared_ptr<DriveConnection> connection) : connection_(std::move(connection)) {}
+
+  std::string download_public(const std::string& file_id) const {
+    return connection_->download_public(file_id);
+  }
+  MediaChunk get_media(const std::string& file_id, std::uint64_t first, std::uint64_t last) const {
+    return connection_->get_media(file_id, first, last);
+  }
+
+ private:
+  std::shared_ptr<DriveConnection> connection_;
+};
+
+// Downloads a file's media into `buffer` one ranged request at a time.
+class MediaDownloader {
+ public:
+  static constexpr std::uint64_t DEFAULT_CHUNK_SIZE = 100 * 1024 * 1024;
+
+  struct Progress {
+    std::uint64_t received = 0;
+    std::optional<std::uint64_t> total_size;
+  };
+
+  MediaDownloader(DriveClient client, std::string file_id, std::string& buffer,
+                  std::uint64_t chunk_size = DEFAULT_CHUNK_SIZE);
+
+  // Fetches the next chunk; true once the whole file is in the buffer. Throws what the
+  // client throws, and Error when the server sends an empty chunk before the end.
+  bool next_chunk();
+  const Progress& progress() const noexcept { return progress_; }
+
+ private:
+  DriveClient client_;
+  std::string file_id_;
+  std::string& buffer_;
+  std::uint64_t chunk_size_;
+  Progress progress_;
+  bool done_ = false;
+};
+
+}  // namespace clients::google

@@ -1,0 +1,73 @@
+#include "clients/google/oauth2.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace clients::google {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto TOKEN_TIMEOUT = 60s;
+
+}  // namespace
+
+http::Request token_request(const ServiceAccountKey& key, const std::vector<std::string>& scopes,
+                            std::chrono::system_clock::time_point now) {
+  http::Request request;
+  request.method = "POST";
+  request.url = key.token_uri;
+  request.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
+                     {"Accept", "application/json"}};
+  request.body = "grant_type=" + http::url_encode(JWT_BEARER_GRANT) +
+                 "&assertion=" + http::url_encode(make_jwt_assertion(key, scopes, now));
+  request.timeout = TOKEN_TIMEOUT;
+  return request;
+}
+
+AccessToken parse_token_response(const http::Response& response,
+                                 std::chrono::system_clock::time_point now) {
+  const auto answer = nlohmann::json::parse(response.body, nullptr, false);
+  if (response.ok() && answer.is_object() && answer.contains("access_token") &&
+      answer["access_token"].is_string()) {
+    const auto lifetime = answer.value("expires_in", 3600);
+    return {answer["access_token"].get<std::string>(), now + std::chrono::seconds(lifetime)};
+  }
+  // The error code and description are the server's words; they carry no secret.
+  std::string reason = "HTTP " + std::to_string(response.status);
+  if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
+    reason = answer["error"].get<std::string>();
+    if (answer.contains("error_description") && answer["error_description"].is_string()) {
+      reason += ": " + answer["error_description"].get<std::string>();
+    }
+  }
+  throw Error("token request failed (" + reason + ")");
+}
+
+ServiceAccountCredentials::ServiceAccountCredentials(ServiceAccountKey key,
+                                                     std::vector<std::string> scopes)
+    : key_(std::move(key)), scopes_(std::move(scopes)) {}
+
+ServiceAccountCredentials::ServiceAccountCredentials(ServiceAccountCredentials&& other) noexcept
+    : key_(std::move(other.key_)), scopes_(std::move(other.scopes_)), token_(std::move(other.token_)) {}
+
+ServiceAccountCredentials ServiceAccountCredentials::from_file(const std::string& path,
+                                                               std::vector<std::string> scopes) {
+  return {ServiceAccountKey::from_file(path), std::move(scopes)};
+}
+
+ServiceAccountCredentials ServiceAccountCredentials::from_json(std::string_view content,
+                                                               std::vector<std::string> scopes) {
+  return {ServiceAccountKey::from_json(content), std::move(scopes)};
+}
+
+std::string ServiceAccountCredentials::access_token() {
+  std::lock_guard lock(mutex_);
+  const auto now = std::chrono::system_clock::now();
+  if (!token_ || token_->expiry - TOKEN_REFRESH_MARGIN <= now) {
+    http::BlockingClient client;
+    token_ = parse_token_response(client.send(token_request(key_, scopes_, now)), now);
+  }
+  return token_->token;
+}
+
+}  // namespace clients::google

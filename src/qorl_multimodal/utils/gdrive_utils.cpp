@@ -1,0 +1,186 @@
+#include "qorl_multimodal/utils/gdrive_utils.hpp"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <array>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+
+#include "clients/google/drive.hpp"
+#include "qorl_core/logger_manager.hpp"
+
+namespace qorl_multimodal::utils::gdrive_utils {
+namespace {
+
+qorl_core::Logger& logger() {
+  static const auto instance =
+      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.gdrive_utils");
+  return *instance;
+}
+
+// A compiled PCRE2 pattern. PCRE2 rather than std::regex: sources can be megabytes of base64
+// text, which std::regex's recursive matcher cannot search without exhausting the stack.
+class Pattern {
+ public:
+  explicit Pattern(const char* pattern) {
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED, 0, &error,
+                          &offset, nullptr);
+    if (code_ == nullptr) throw std::logic_error("invalid pattern");
+  }
+  ~Pattern() { pcre2_code_free(code_); }
+  Pattern(const Pattern&) = delete;
+  Pattern& operator=(const Pattern&) = delete;
+
+  // Group 1 of the first match anywhere in `subject`.
+  std::optional<std::string> search(const std::string& subject) const {
+    std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> match(
+        pcre2_match_data_create_from_pattern(code_, nullptr), &pcre2_match_data_free);
+    if (!match) throw std::bad_alloc();
+    const int found = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()),
+                                  subject.size(), 0, 0, match.get(), nullptr);
+    if (found < 2) return std::nullopt;
+    const PCRE2_SIZE* groups = pcre2_get_ovector_pointer(match.get());
+    return subject.substr(groups[2], groups[3] - groups[2]);
+  }
+
+ private:
+  pcre2_code* code_ = nullptr;
+};
+
+// Tried in order; the first match gives the id. "$" also matches before a final newline.
+const std::array<Pattern, 4>& file_id_patterns() {
+  static const std::array<Pattern, 4> patterns{
+      Pattern(R"(https?://drive\.google\.com/file/d/([a-zA-Z0-9_-]+))"),
+      Pattern(R"(https?://drive\.google\.com/open\?id=([a-zA-Z0-9_-]+))"),
+      Pattern(R"(https?://drive\.google\.com/uc\?id=([a-zA-Z0-9_-]+))"),
+      Pattern(R"(^([a-zA-Z0-9_-]{20,})$)"),
+  };
+  return patterns;
+}
+
+constexpr std::array<std::string_view, 4> SIGN_IN_MARKERS{
+    "Sign in",
+    "To access this item, you need to sign in",
+    "accounts.google.com/ServiceLogin",
+    "gaia_loginform",
+};
+
+// The text as UTF-8 with every byte that is not part of a well-formed sequence dropped.
+std::string drop_invalid_utf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      text.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    }
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0) {
+      ++i;
+      continue;
+    }
+    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
+    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    std::size_t j = 1;
+    while (j < length && i + j < bytes.size()) {
+      const auto c = static_cast<unsigned char>(bytes[i + j]);
+      if (c < (j == 1 ? low : 0x80) || c > (j == 1 ? high : 0xBF)) break;
+      ++j;
+    }
+    if (j == length) text.append(bytes.substr(i, length));
+    i += j;
+  }
+  return text;
+}
+
+bool looks_like_sign_in_page(const std::string& body) {
+  const std::string text = drop_invalid_utf8(body);
+  for (const auto marker : SIGN_IN_MARKERS) {
+    if (text.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// GCP_CREDENTIALS, or GOOGLE_APPLICATION_CREDENTIALS when that is unset or empty.
+std::string key_file_path() {
+  for (const char* name : {"GCP_CREDENTIALS", "GOOGLE_APPLICATION_CREDENTIALS"}) {
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') return value;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_source) {
+  for (const auto& pattern : file_id_patterns()) {
+    if (auto id = pattern.search(gdrive_source)) return id;
+  }
+  logger().debug("Could not extract Google Drive file ID from source: %s", gdrive_source);
+  return std::nullopt;
+}
+
+std::optional<qorl_core::Bytes> _download_gdrive_direct(const std::string& file_id) {
+  std::string body;
+  try {
+    body = clients::google::DriveClient().download_public(file_id);
+  } catch (const std::exception& error) {
+    logger().debug("Failed direct download from Google Drive: %s", error.what());
+    return std::nullopt;
+  }
+  try {
+    if (looks_like_sign_in_page(body)) {
+      logger().debug("Google Drive direct download response indicates sign-in required.");
+      return std::nullopt;
+    }
+  } catch (const std::exception& error) {
+    logger().debug("Error decoding Google Drive response for sign-in check: %s", error.what());
+  }
+  return qorl_core::Bytes(std::move(body));
+}
+
+std::optional<qorl_core::Bytes> _download_gdrive_api(const std::string& file_id) {
+  const std::string path = key_file_path();
+  std::error_code ignored;
+  if (path.empty() || !std::filesystem::exists(path, ignored)) {
+    logger().debug("No GCP credentials found for Google Drive API download");
+    return std::nullopt;
+  }
+  try {
+    auto credentials = std::make_shared<clients::google::ServiceAccountCredentials>(
+        clients::google::ServiceAccountCredentials::from_file(
+            path, {std::string(clients::google::DRIVE_READONLY_SCOPE)}));
+    clients::google::DriveOptions options;
+    options.credentials = std::move(credentials);
+    const clients::google::DriveClient service(std::move(options));
+    std::string buffer;
+    clients::google::MediaDownloader downloader(service, file_id, buffer);
+    while (!downloader.next_chunk()) {
+    }
+    return qorl_core::Bytes(std::move(buffer));
+  } catch (const std::exception& error) {
+    logger().debug("Failed to download from Google Drive using API: %s", error.what());
+    return std::nullopt;
+  }
+}
+
+std::optional<qorl_core::Bytes> get_file_from_gdrive(const std::string& gdrive_source) {
+  const auto file_id = _extract_gdrive_file_id(gdrive_source);
+  if (!file_id) return std::nullopt;
+  if (auto bytes = _download_gdrive_direct(*file_id); bytes && !bytes->empty()) return bytes;
+  return _download_gdrive_api(*file_id);
+}
+
+}  // namespace qorl_multimodal::utils::gdrive_utils

@@ -1,0 +1,28 @@
+// Fetching a file's bytes from Google Drive by a share link or a bare file id: the public
+// download first, then the Drive API with a service-account key.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "qorl_core/value.hpp"
+
+namespace qorl_multimodal::utils::gdrive_utils {
+
+// The file's bytes, or none for any failure (logged at debug level; never thrown).
+std::optional<qorl_core::Bytes> get_file_from_gdrive(const std::string& gdrive_source);
+
+// Module-private steps, declared for tests.
+
+// The id of a /file/d/ID, /open?id=ID or /uc?id=ID link on the Drive web host, or of a bare id
+// of 20 or more letters, digits, "_" and "-"; none otherwise.
+std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_source);
+
+// The anonymous download; none on an error status, a failed transfer or a sign-in page.
+std::optional<qorl_core::Bytes> _download_gdrive_direct(const std::string& file_id);
+
+// The Drive API download with the key file named by GCP_CREDENTIALS or
+// GOOGLE_APPLICATION_CREDENTIALS; none without a key file or on any failure.
+std::optional<qorl_core::Bytes> _download_gdrive_api(const std::string& file_id);
+
+}  // namespace qorl_multimodal::utils::gdrive_utils

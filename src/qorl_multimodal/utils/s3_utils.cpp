@@ -1,0 +1,138 @@
+#include "qorl_multimodal/utils/s3_utils.hpp"
+
+#include <cctype>
+#include <cstdlib>
+#include <exception>
+
+#include "qorl_core/errors.hpp"
+#include "qorl_core/logger_manager.hpp"
+
+namespace qorl_multimodal::utils::s3_utils {
+namespace {
+
+constexpr std::string_view AWS_DOMAIN_SUFFIX = ".amazonaws.com";
+constexpr const char* CREDENTIALS_MESSAGE =
+    "AWS credentials not found or invalid. Please ensure valid credentials are available through "
+    "environment variables (AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN) or "
+    "default credential providers.";
+
+qorl_core::Logger& logger() {
+  static const auto instance =
+      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.s3_utils");
+  return *instance;
+}
+
+struct UrlParts {
+  std::string network_location;
+  std::string path;
+};
+
+// The lenient generic split of a URL (scheme ":" ["//" netloc] path ["?" query] ["#" fragment]):
+// any text splits, so a source that is no URL simply has no network location.
+UrlParts split_url(std::string_view url) {
+  const auto colon = url.find(':');
+  if (colon != std::string_view::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(url[0]))) {
+    const auto scheme = url.substr(0, colon);
+    const bool valid = scheme.find_first_not_of(
+                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") ==
+                       std::string_view::npos;
+    if (valid) url.remove_prefix(colon + 1);
+  }
+  UrlParts parts;
+  if (url.starts_with("//")) {
+    url.remove_prefix(2);
+    const auto end = url.find_first_of("/?#");
+    parts.network_location = std::string(url.substr(0, end));
+    url = end == std::string_view::npos ? std::string_view{} : url.substr(end);
+  }
+  parts.path = std::string(url.substr(0, url.find_first_of("?#")));
+  return parts;
+}
+
+std::string without_leading_slashes(const std::string& path) {
+  return path.substr(std::min(path.find_first_not_of('/'), path.size()));
+}
+
+std::string env_or_empty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// One attempt: a fresh client with the given credentials (none: the default chain).
+std::optional<qorl_core::Bytes> attempt(const std::string& bucket_name, const std::string& key,
+                                        std::optional<clients::aws::Credentials> credentials) {
+  try {
+    clients::aws::S3ClientOptions options;
+    if (credentials) {
+      options.credentials =
+          std::make_shared<clients::aws::StaticCredentialsProvider>(std::move(*credentials));
+    }
+    return _download_from_s3(clients::aws::S3Client(std::move(options)), bucket_name, key);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
+    const std::string& s3_uri) {
+  const UrlParts parts = split_url(s3_uri);
+  if (s3_uri.starts_with("s3://")) {
+    return {parts.network_location, without_leading_slashes(parts.path)};
+  }
+  if (parts.network_location.ends_with(AWS_DOMAIN_SUFFIX)) {
+    return {parts.network_location.substr(0, parts.network_location.find('.')),
+            without_leading_slashes(parts.path)};
+  }
+  logger().debug("Not a valid S3 URL: %s", s3_uri);
+  return {std::nullopt, std::nullopt};
+}
+
+qorl_core::Bytes _download_from_s3(const clients::aws::S3Client& s3_client,
+                                   const std::string& bucket_name, const std::string& key) {
+  return qorl_core::Bytes(s3_client.get_object({bucket_name, key}).body);
+}
+
+qorl_core::Bytes _try_download_with_credentials(const std::string& bucket_name,
+                                                const std::string& key) {
+  if (auto bytes = attempt(bucket_name, key, std::nullopt)) return std::move(*bytes);
+  logger().debug("Failed to connect with default credentials");
+
+  const std::string access_key = env_or_empty("AWS_ACCESS_KEY_ID");
+  const std::string secret_key = env_or_empty("AWS_SECRET_ACCESS_KEY");
+  if (access_key.empty() || secret_key.empty()) throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
+
+  if (auto bytes = attempt(bucket_name, key,
+                           clients::aws::Credentials{access_key, secret_key, "", std::nullopt})) {
+    return std::move(*bytes);
+  }
+  logger().debug("Failed to connect with access key and secret key");
+
+  const std::string session_token = env_or_empty("AWS_SESSION_TOKEN");
+  if (session_token.empty()) throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
+
+  if (auto bytes = attempt(bucket_name, key, clients::aws::Credentials{access_key, secret_key,
+                                                                       session_token, std::nullopt})) {
+    return std::move(*bytes);
+  }
+  logger().debug("Failed to connect with session token");
+  throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
+}
+
+std::optional<qorl_core::Bytes> get_file_from_s3(const std::string& url) {
+  if (url.empty()) return std::nullopt;
+  try {
+    const auto [bucket_name, key] = _parse_s3_url(url);
+    if (!bucket_name || bucket_name->empty() || !key || key->empty()) {
+      logger().debug("Invalid S3 URL format: %s", url);
+      return std::nullopt;
+    }
+    return _try_download_with_credentials(*bucket_name, *key);
+  } catch (const std::exception& error) {
+    logger().error("Failed to get file from S3: %s", error.what());
+    return std::nullopt;
+  }
+}
+
+}  // namespace qorl_multimodal::utils::s3_utils

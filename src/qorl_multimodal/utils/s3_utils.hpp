@@ -1,0 +1,31 @@
+// Fetching a file's bytes from Amazon S3, by an s3:// location or a virtual-hosted S3 URL.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "clients/aws/s3.hpp"
+#include "qorl_core/value.hpp"
+
+namespace qorl_multimodal::utils::s3_utils {
+
+// The object's bytes, or none for any failure (logged; never thrown).
+std::optional<qorl_core::Bytes> get_file_from_s3(const std::string& url);
+
+// Module-private steps, declared for tests.
+
+// (bucket, key): from "s3://bucket/key", or from a URL whose whole host ends with
+// ".amazonaws.com" (bucket = first host label); (none, none) otherwise.
+std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
+    const std::string& s3_uri);
+
+// Default credentials, then the environment's access key, then its session token; throws
+// ValueError when no attempt succeeded.
+qorl_core::Bytes _try_download_with_credentials(const std::string& bucket_name,
+                                                const std::string& key);
+
+qorl_core::Bytes _download_from_s3(const clients::aws::S3Client& s3_client,
+                                   const std::string& bucket_name, const std::string& key);
+
+}  // namespace qorl_multimodal::utils::s3_utils
