@@ -172,6 +172,7 @@ TEST_F(HttpTest, SessionKeepsCookiesAndStaysUsableUntilClosed) {
   BlockingClient blocking;
   blocking.send(get(server_.url("/set-cookie")));
   EXPECT_EQ(blocking.send(get(server_.url("/show-cookie"))).body, "token=abc");
+  EXPECT_EQ(blocking.send(get(server_.url("/port"))).body, blocking.send(get(server_.url("/port"))).body);
 }
 
 TEST_F(HttpTest, ClosingASessionEndsItsTransfers) {

@@ -10,6 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "clients/http/http.hpp"
@@ -27,6 +31,28 @@ using qorl_core::Bytes;
 
 constexpr const char* kLogger = "qorl_multimodal.utils.source_utils";
 constexpr std::string_view kUrlError = "The provided image source is not a valid URL with error: ";
+
+// Sockets of this process connected to `port` on loopback (from /proc: our fds' inodes that
+// /proc/net/tcp lists with that remote port).
+int open_sockets_to(int port) {
+  std::set<std::string> inodes;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    auto target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (!ec && target.starts_with("socket:[")) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // header
+  int count = 0;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) == port && inodes.contains(inode)) ++count;
+  }
+  return count;
+}
 
 class SourceUtilsTest : public ::testing::Test {
  protected:
@@ -85,10 +111,16 @@ TEST_F(SourceUtilsTest, BadSourcesGiveNoneWithTheErrorLine) {
   }
 }
 
-TEST_F(SourceUtilsTest, CallersSessionStaysOpen) {
+TEST_F(SourceUtilsTest, OwnedSessionsCloseTheirSocketsCallersStayOpen) {
+  download(server_.url("/photo.png"));
+  download(server_.url("/missing"));
+  download(server_.url("/slow"), 1);
+  EXPECT_EQ(open_sockets_to(server_.port()), 0);
+
   clients::http::Session session(io_.get_executor());
   EXPECT_TRUE(download(server_.url("/photo.png"), 30, &session).has_value());
   EXPECT_FALSE(session.is_closed());
+  EXPECT_EQ(open_sockets_to(server_.port()), 1);  // kept for reuse
   EXPECT_EQ(download(server_.url("/missing"), 30, &session), std::nullopt);
   EXPECT_EQ(download("http://127.0.0.1:1/", 30, &session), std::nullopt);
   EXPECT_FALSE(session.is_closed());
