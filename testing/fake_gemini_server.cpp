@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include <set>
-#include <thread>
 
 #include "qorl_core/base64.hpp"
 
@@ -65,11 +64,6 @@ std::string check_schema(const json& schema, const std::string& where) {
 }
 
 }  // namespace
-
-std::string FakeGeminiServer::Recorded::header(const std::string& name) const {
-  const auto it = headers.find(name);
-  return it == headers.end() ? std::string() : it->second;
-}
 
 FakeGeminiServer::FakeGeminiServer(std::string api_key) : api_key_(std::move(api_key)) {
   auto& server = server_.server();
@@ -149,12 +143,9 @@ std::vector<std::string> FakeGeminiServer::removed_files() const {
 }
 
 void FakeGeminiServer::record(const httplib::Request& request) {
-  std::string query;
-  for (const auto& [key, value] : request.params) {
-    query += (query.empty() ? "" : "&") + key + "=" + value;
-  }
+  auto recorded = RecordedRequest::of(request);
   std::lock_guard lock(mutex_);
-  requests_.push_back({request.method, request.path, query, request.headers, request.body});
+  requests_.push_back(std::move(recorded));
 }
 
 bool FakeGeminiServer::key_ok(const httplib::Request& request, httplib::Response& response) const {
@@ -273,10 +264,7 @@ void FakeGeminiServer::generate(const httplib::Request& request, httplib::Respon
   }
   if (!problem.empty()) return reply_error(response, 400, problem, "INVALID_ARGUMENT");
   if (!reply) return response.set_content(answer_body(text), "application/json");
-  std::this_thread::sleep_for(reply->delay);
-  response.status = reply->status;
-  for (const auto& [name, value] : reply->headers) response.set_header(name, value);
-  response.set_content(reply->body, "application/json");
+  reply->send(response);
 }
 
 std::string FakeGeminiServer::file_json(const std::string& name, const StoredFile& file) const {

@@ -5,7 +5,6 @@
 // answers.
 #pragma once
 
-#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -13,26 +12,14 @@
 #include <vector>
 
 #include "testing/http_server.hpp"
+#include "testing/recorded_exchange.hpp"
 
 namespace qorl_testing {
 
 class FakeGeminiServer {
  public:
-  struct Recorded {
-    std::string method;
-    std::string path;
-    std::string query;  // as received, without '?'
-    httplib::Headers headers;
-    std::string body;
-    std::string header(const std::string& name) const;
-  };
-
-  struct Reply {
-    int status = 200;
-    std::string body;
-    std::chrono::milliseconds delay{0};
-    httplib::Headers headers;
-  };
+  using Recorded = RecordedRequest;
+  using Reply = ScriptedReply;
 
   explicit FakeGeminiServer(std::string api_key = "fake-gemini-key");
 

@@ -127,8 +127,8 @@ boost::asio::awaitable<GeminiFile> GeminiFiles::wait_until_active(GeminiFile fil
   while (file.state != "ACTIVE") {
     check_processing(file, policy,
                      std::chrono::steady_clock::now() + settings_.poll_interval <= deadline);
-    boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor,
-                                    settings_.poll_interval);
+    const auto executor = co_await boost::asio::this_coro::executor;
+    boost::asio::steady_timer timer(executor, settings_.poll_interval);
     co_await timer.async_wait(boost::asio::use_awaitable);
     const auto answer = co_await send_with_retries(
         session_, api_request("GET", std::string(kApiVersion) + "/" + file.name), policy,

@@ -1,8 +1,6 @@
 #include "qorl_inference/google_lm_invoker.hpp"
 
-#include <boost/asio/error.hpp>
 #include <boost/asio/this_coro.hpp>
-#include <boost/system/system_error.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -171,8 +169,9 @@ std::string answer_text(const clients::http::Response& response) {
   if (!body.is_object()) throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
   const auto candidates = body.find("candidates");
   if (candidates == body.end() || !candidates->is_array() || candidates->empty()) {
-    const std::string reason = body.contains("promptFeedback")
-                                   ? body["promptFeedback"].value("blockReason", "")
+    const auto feedback = body.find("promptFeedback");
+    const std::string reason = feedback != body.end() && feedback->is_object()
+                                   ? feedback->value("blockReason", "")
                                    : "";
     throw BaseInvokerError("Gemini returned no answer" +
                            (reason.empty() ? std::string() : " (prompt blocked: " + reason + ")"));
@@ -202,8 +201,8 @@ bool is_cancellation(const std::exception_ptr& failure) {
   if (!failure) return false;
   try {
     std::rethrow_exception(failure);
-  } catch (const boost::system::system_error& error) {
-    return error.code() == boost::asio::error::operation_aborted;
+  } catch (const std::exception& error) {
+    return qorl_core::is_cancellation(error);
   } catch (...) {
   }
   return false;
@@ -229,7 +228,10 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     throw BaseInvokerError(
         "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");
   }
-  clients::http::Session session(co_await boost::asio::this_coro::executor);
+  // co_await kept out of the constructor's full-expression: GCC 12 relocates the temporaries
+  // around it (the default SessionOptions) bitwise, which breaks their strings.
+  const auto executor = co_await boost::asio::this_coro::executor;
+  clients::http::Session session(executor);
   const ExchangePolicy policy{"Gemini", options_.retry_config, options_.backoff,
                               {options_.api_key}, logger_};
   GeminiFiles files(&session, {options_.base_url, options_.api_key, policy,

@@ -94,7 +94,10 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
   for (int attempt = 1;; ++attempt) {
     std::optional<milliseconds> server_wait;
     try {
-      clients::http::Response response = co_await session->send(request);
+      // Bodies can be large: only attempts that may be followed by another send a copy.
+      // (A named local: GCC 12 mishandles temporaries that live across a co_await.)
+      clients::http::Request sent = attempt == attempts ? std::move(request) : request;
+      clients::http::Response response = co_await session->send(std::move(sent));
       if (!is_retryable(response.status)) co_return response;
       failure = status_summary(response);
       server_wait = retry_after(response);
@@ -112,7 +115,8 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
                                         std::to_string(attempts) + ")",
                                     policy.secrets));
     }
-    boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor, delay);
+    const auto executor = co_await boost::asio::this_coro::executor;
+    boost::asio::steady_timer timer(executor, delay);
     co_await timer.async_wait(boost::asio::use_awaitable);
   }
   const std::string tries =

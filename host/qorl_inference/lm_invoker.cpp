@@ -1,8 +1,5 @@
 #include "qorl_inference/lm_invoker.hpp"
 
-#include <boost/asio/error.hpp>
-#include <boost/system/system_error.hpp>
-
 #include <exception>
 
 #include "qorl_inference/exceptions.hpp"
@@ -20,10 +17,8 @@ boost::asio::awaitable<LMResponse> BaseLMInvoker::invoke(
     response.text = co_await _invoke(std::move(messages));
   } catch (const BaseInvokerError&) {
     throw;
-  } catch (const boost::system::system_error& error) {
-    if (error.code() == boost::asio::error::operation_aborted) throw;
-    std::throw_with_nested(BaseInvokerError("Model request failed: " + qorl_core::describe(error)));
   } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error)) throw;
     std::throw_with_nested(BaseInvokerError("Model request failed: " + qorl_core::describe(error)));
   }
   if (response_schema_) {

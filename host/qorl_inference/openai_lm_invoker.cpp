@@ -136,7 +136,9 @@ boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message
   }
   request.body = request_body(options_.model_name, messages, response_schema())
                      .dump(-1, ' ', false, json::error_handler_t::replace);
-  clients::http::Session session(co_await boost::asio::this_coro::executor);
+  // co_await kept out of the constructor's full-expression (GCC 12 relocates its temporaries).
+  const auto executor = co_await boost::asio::this_coro::executor;
+  clients::http::Session session(executor);
   const auto response = co_await send_with_retries(&session, std::move(request), policy, "request");
   if (!response.ok()) throw_status_error(response, policy, "request");
   co_return answer_text(response);

@@ -37,7 +37,8 @@ class OpenAILMInvoker : public BaseLMInvoker {
 
  protected:
   // Images (bytes as data URLs, links as they are), WAV and MP3 audio as input audio, other
-  // bytes as files; a link to anything but an image is refused. With a response schema the
+  // bytes as files; links of an unknown type are offered as images, links known to be
+  // something else are refused. With a response schema the
   // answer is constrained by a JSON-schema response format.
   boost::asio::awaitable<std::string> _invoke(std::vector<Message> messages) override;
 
