@@ -34,6 +34,7 @@ struct DelayServer::State {
         co_await timer.async_wait(asio::use_awaitable);
         http::response<http::string_body> response(http::status::ok, request.version());
         response.set(http::field::content_type, "application/octet-stream");
+        response.set("X-Request-Target", request.target());
         response.keep_alive(request.keep_alive());
         response.body() = body;
         response.prepare_payload();

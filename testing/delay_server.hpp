@@ -1,6 +1,7 @@
 // An HTTP/1.1 server on 127.0.0.1 that answers every request after a fixed delay, on one
 // event-loop thread of its own, so it can hold any number of delayed answers at once (unlike a
-// thread-per-connection server).
+// thread-per-connection server with a short listen backlog). Each answer carries the request
+// target in "X-Request-Target".
 #pragma once
 
 #include <chrono>

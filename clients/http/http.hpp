@@ -43,7 +43,9 @@ struct Request {
   bool follow_redirects = true;
   // "http://host:port" or "socks5://..."; none uses the session's (then none at all).
   std::optional<std::string> proxy;
-  // When set, body bytes are handed here as they arrive and Response::body stays empty.
+  // When set, body bytes are handed here as they arrive and Response::body stays empty. It runs
+  // inside the transfer: it must not send on, or close, the session. Throwing aborts the transfer
+  // and the exception reaches the caller.
   std::function<void(std::string_view chunk)> on_body_chunk;
 };
 

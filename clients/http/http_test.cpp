@@ -15,6 +15,7 @@
 #include <chrono>
 #include <thread>
 
+#include "testing/delay_server.hpp"
 #include "testing/http_server.hpp"
 #include "testing/loopback.hpp"
 
@@ -76,8 +77,6 @@ class HttpTest : public ::testing::Test {
     });
     s.Get("/port", [](const httplib::Request& req, auto& res) { res.set_content(std::to_string(req.remote_port), "text/plain"); });
     s.Get(R"(.*)", [](const httplib::Request& req, auto& res) { res.set_content("proxied " + req.target, "text/plain"); });
-    // Enough workers for every concurrent connection the tests open.
-    s.new_task_queue = [] { return new httplib::ThreadPool(128); };
     server_.start();
   }
   void TearDown() override { released_ = true; }
@@ -245,18 +244,23 @@ TEST_F(HttpTest, CancellationAbortsTheTransfer) {
   EXPECT_EQ(run(io_, session.send(get(server_.url("/hello")))).body, "hello");
 }
 
-TEST_F(HttpTest, ManyConcurrentRequestsOnOneThread) {
-  Session shared(io_.get_executor());
-  constexpr int kCount = 200;
+// httplib's listen backlog of 5 drops bursts of connections; this server holds them all.
+TEST(HttpConcurrency, ManyConcurrentRequestsOnOneThread) {
+  qorl_testing::DelayServer server(50ms, "ok");
+  asio::io_context io;
+  Session shared(io.get_executor());
+  constexpr int kCount = 300;
   std::vector<std::future<Response>> results;
   for (int i = 0; i < kCount; ++i) {
-    auto request = get(server_.url("/echo"));
+    auto request = get(server.url("/item"));
     request.query = {{"i", std::to_string(i)}};
-    results.push_back(asio::co_spawn(io_, fetch(request, i % 2 ? &shared : nullptr), asio::use_future));
+    results.push_back(asio::co_spawn(io, fetch(request, i % 2 ? &shared : nullptr), asio::use_future));
   }
-  io_.run();
+  io.run();
   for (int i = 0; i < kCount; ++i) {
-    EXPECT_EQ(results[i].get().body, "/echo?i=" + std::to_string(i) + "\ni=" + std::to_string(i) + "\n");
+    auto response = results[i].get();
+    EXPECT_EQ(response.body, "ok");
+    EXPECT_EQ(response.header("X-Request-Target"), "/item?i=" + std::to_string(i));
   }
 }
 

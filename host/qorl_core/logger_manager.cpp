@@ -78,6 +78,34 @@ spdlog::level::level_enum to_spdlog(LogLevel level) {
 
 }  // namespace
 
+std::string percent_format(std::string_view format, const std::vector<Value>& args) {
+  std::string out;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      out += format[i];
+      continue;
+    }
+    if (++i == format.size()) throw ValueError("incomplete format");
+    const char conversion = format[i];
+    if (conversion == '%') {
+      out += '%';
+      continue;
+    }
+    if (next == args.size()) throw ValueError("not enough arguments for format string");
+    const Value& arg = args[next++];
+    if (conversion == 's') {
+      out += arg.is_string() ? arg.as_string() : repr(arg);
+    } else if ((conversion == 'd' || conversion == 'i') && arg.is_number() && !arg.is_bool()) {
+      out += std::to_string(arg.is_int() ? arg.as_int() : static_cast<std::int64_t>(arg.as_double()));
+    } else {
+      throw ValueError(std::string("unsupported format character '") + conversion + "'");
+    }
+  }
+  if (next != args.size()) throw ValueError("not all arguments converted during string formatting");
+  return out;
+}
+
 std::string_view level_name(LogLevel level) {
   switch (level) {
     case LogLevel::NOTSET: return "NOTSET";

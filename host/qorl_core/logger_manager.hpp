@@ -3,7 +3,7 @@
 // level is enabled.
 #pragma once
 
-#include <fmt/printf.h>
+#include <fmt/format.h>
 
 #include <chrono>
 #include <memory>
@@ -21,6 +21,11 @@ namespace qorl_core {
 enum class LogLevel { NOTSET = 0, DEBUG = 10, INFO = 20, WARNING = 30, ERROR = 40, CRITICAL = 50 };
 
 std::string_view level_name(LogLevel level);
+
+// printf-style formatting as the standard logging modules do it: %s writes a text as it is and
+// any other value in its debug form, %d a number's integer part, %% a percent sign. ValueError
+// when arguments and conversions do not match.
+std::string percent_format(std::string_view format, const std::vector<Value>& args);
 
 struct LogRecord {
   std::string logger_name;
@@ -102,7 +107,13 @@ class Logger {
     if constexpr (sizeof...(Args) == 0) {
       return std::string(format);  // a finished text: '%' stays as it is
     } else {
-      return fmt::sprintf(format, printf_arg(args)...);
+      // Logging never throws: a format that does not fit its arguments is logged as it is.
+      std::vector<Value> values{log_argument(args)...};
+      try {
+        return percent_format(format, values);
+      } catch (const std::exception&) {
+        return std::string(format) + " " + repr(Value(List(values.begin(), values.end())));
+      }
     }
   }
   template <typename... Args>
@@ -111,17 +122,16 @@ class Logger {
     log(level, format_message(format, args...));
   }
 
-  // %s of a dynamic value shows text as it is and anything else in its debug form.
-  static std::string printf_arg(const Value& v) { return v.is_string() ? v.as_string() : repr(v); }
-  static std::string printf_arg(const Bytes& b) { return repr(Value(b)); }
-  // Numbers and texts go to printf as they are; other formattable types as their text form.
+  // Arguments become dynamic values: numbers and texts as such, other formattable types as
+  // their text form.
+  static const Value& log_argument(const Value& v) { return v; }
   template <typename T>
-  static decltype(auto) printf_arg(const T& v) {
-    if constexpr (std::is_arithmetic_v<T> || std::is_pointer_v<T> ||
-                  std::is_convertible_v<const T&, std::string_view>) {
-      return v;
+  static Value log_argument(const T& v) {
+    if constexpr (std::is_same_v<T, bool> || std::is_arithmetic_v<T> ||
+                  std::is_convertible_v<const T&, std::string_view> || std::is_same_v<T, Bytes>) {
+      return Value(v);
     } else {
-      return fmt::format("{}", v);
+      return Value(fmt::format("{}", v));
     }
   }
 

@@ -67,8 +67,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     clients::http::Response response = co_await (own ? *own : *session).send(std::move(request));
     if (own) own->close();
     if (response.status == 200) co_return qorl_core::Bytes(std::move(response.body));
-    // fmt's printf rejects %s for a number: hand it the number's text.
-    logger().debug("Failed to download file with response status code: %s", std::to_string(response.status));
+    logger().debug("Failed to download file with response status code: %s", response.status);
     co_return std::nullopt;
   } catch (const std::exception& e) {
     if (qorl_core::is_cancellation(e)) throw;
