@@ -1,0 +1,90 @@
+// OpenAI audio transcriptions (POST {base}/audio/transcriptions): a value-type client over an
+// abstract connection, whose default implementation retries and calls the REST stub.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clients/openai/errors.hpp"
+
+namespace clients::openai {
+
+struct ClientOptions {
+  std::string api_key;
+  // None: env OPENAI_BASE_URL, else https://api.openai.com/v1.
+  std::optional<std::string> base_url;
+  // Retries of failed connections and of 408, 409, 429 and 5xx answers, with backoff.
+  int max_retries = 2;
+  std::chrono::milliseconds timeout = std::chrono::minutes(10);
+};
+
+// The file part of the upload.
+struct FileUpload {
+  std::string filename;
+  std::string data;
+  std::string content_type;
+};
+
+struct TranscriptionCreateParams {
+  FileUpload file;
+  std::string model;
+  std::optional<std::string> language;  // none: left out of the request
+  std::optional<std::string> prompt;
+  std::optional<std::string> response_format;
+  std::optional<double> temperature;
+  std::vector<std::string> timestamp_granularities;
+};
+
+struct TranscriptionSegment {
+  std::string text;
+  double start = 0.0;
+  double end = 0.0;
+};
+
+struct TranscriptionWord {
+  std::string word;
+  double start = 0.0;
+  double end = 0.0;
+};
+
+// The answer. JSON formats fill the fields they carry ("verbose_json": language, duration,
+// segments, words); text formats ("text", "srt", "vtt") give the body as `text`.
+struct Transcription {
+  std::string text;
+  std::optional<std::string> language;
+  std::optional<double> duration;
+  std::optional<std::vector<TranscriptionSegment>> segments;
+  std::optional<std::vector<TranscriptionWord>> words;
+};
+
+class AudioTranscriptionsConnection {
+ public:
+  virtual ~AudioTranscriptionsConnection() = default;
+  // Blocks until the answer arrives. Throws the errors of errors.hpp.
+  virtual Transcription create_transcription(const TranscriptionCreateParams& params) = 0;
+};
+
+// The connection to the service (or a compatible server) that `options` describe.
+std::shared_ptr<AudioTranscriptionsConnection> make_audio_transcriptions_connection(
+    ClientOptions options);
+
+class AudioTranscriptionsClient {
+ public:
+  explicit AudioTranscriptionsClient(std::shared_ptr<AudioTranscriptionsConnection> connection)
+      : connection_(std::move(connection)) {}
+  explicit AudioTranscriptionsClient(ClientOptions options)
+      : connection_(make_audio_transcriptions_connection(std::move(options))) {}
+
+  // Transcribes audio into the input language.
+  Transcription create(const TranscriptionCreateParams& params) const {
+    return connection_->create_transcription(params);
+  }
+
+ private:
+  std::shared_ptr<AudioTranscriptionsConnection> connection_;
+};
+
+}  // namespace clients::openai

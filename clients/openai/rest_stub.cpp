@@ -1,0 +1,158 @@
+#include "clients/openai/rest_stub.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace clients::openai::internal {
+
+namespace {
+
+constexpr const char* kDefaultBaseUrl = "https://api.openai.com/v1";
+
+// A float as the official Python client writes form values: shortest round trip, with ".0"
+// for whole numbers.
+std::string float_text(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  std::string text(buffer, end);
+  if (text.find_first_of(".e") == std::string::npos) text += ".0";
+  return text;
+}
+
+double number_field(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_number() ? it->get<double>() : 0.0;
+}
+
+std::string text_field(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+[[noreturn]] void throw_status_error(const http::Response& response) {
+  const long status = response.status;
+  std::string message;
+  const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  if (!body.is_discarded()) {
+    const auto error = body.is_object() ? body.find("error") : body.end();
+    const bool has_message = body.is_object() && error != body.end() && error->is_object() &&
+                             error->contains("message") && (*error)["message"].is_string();
+    message = "Error code: " + std::to_string(status) + " - " +
+              (has_message ? (*error)["message"].get<std::string>() : body.dump());
+  } else {
+    std::string text = response.body;
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    message = text.empty() ? "Error code: " + std::to_string(status) : text;
+  }
+  switch (status) {
+    case 400: throw BadRequestError(message, status, response.body);
+    case 401: throw AuthenticationError(message, status, response.body);
+    case 403: throw PermissionDeniedError(message, status, response.body);
+    case 404: throw NotFoundError(message, status, response.body);
+    case 409: throw ConflictError(message, status, response.body);
+    case 422: throw UnprocessableEntityError(message, status, response.body);
+    case 429: throw RateLimitError(message, status, response.body);
+    default:
+      if (status >= 500) throw InternalServerError(message, status, response.body);
+      throw APIStatusError(message, status, response.body);
+  }
+}
+
+}  // namespace
+
+std::vector<http::FormPart> transcription_form(const TranscriptionCreateParams& params) {
+  std::vector<http::FormPart> parts;
+  parts.push_back({"model", params.model, std::nullopt, std::nullopt});
+  if (params.language) parts.push_back({"language", *params.language, std::nullopt, std::nullopt});
+  if (params.prompt) parts.push_back({"prompt", *params.prompt, std::nullopt, std::nullopt});
+  if (params.response_format) {
+    parts.push_back({"response_format", *params.response_format, std::nullopt, std::nullopt});
+  }
+  if (params.temperature) {
+    parts.push_back({"temperature", float_text(*params.temperature), std::nullopt, std::nullopt});
+  }
+  for (const std::string& granularity : params.timestamp_granularities) {
+    parts.push_back({"timestamp_granularities[]", granularity, std::nullopt, std::nullopt});
+  }
+  parts.push_back({"file", params.file.data, params.file.filename, params.file.content_type});
+  return parts;
+}
+
+std::string resolve_base_url(const std::optional<std::string>& base_url) {
+  std::string url = base_url.value_or("");
+  if (url.empty()) {
+    const char* env = std::getenv("OPENAI_BASE_URL");
+    url = env && *env ? env : kDefaultBaseUrl;
+  }
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
+AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& options)
+    : api_key_(options.api_key),
+      url_(resolve_base_url(options.base_url) + "/audio/transcriptions"),
+      timeout_(options.timeout) {}
+
+http::Response AudioTranscriptionsRestStub::send(const TranscriptionCreateParams& params) const {
+  http::EncodedForm form = http::encode_multipart(transcription_form(params));
+  http::Request request;
+  request.method = "POST";
+  request.url = url_;
+  request.headers = {{"Authorization", "Bearer " + api_key_},
+                     {"Accept", "application/json"},
+                     {"Content-Type", form.content_type}};
+  request.body = std::move(form.body);
+  request.timeout = timeout_;
+  try {
+    http::BlockingClient client;
+    return client.send(request);
+  } catch (const http::Error& e) {
+    throw APIConnectionError(std::string("Connection error: ") + e.what());
+  }
+}
+
+Transcription to_transcription(const http::Response& response,
+                               const std::optional<std::string>& response_format) {
+  if (!response.ok()) throw_status_error(response);
+  const std::string format = response_format.value_or("json");
+  Transcription out;
+  if (format != "json" && format != "verbose_json") {
+    out.text = response.body;
+    return out;
+  }
+  const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  if (!body.is_object()) {
+    throw APIStatusError("Invalid transcription answer: not a JSON object", response.status,
+                         response.body);
+  }
+  out.text = text_field(body, "text");
+  if (const auto it = body.find("language"); it != body.end() && it->is_string()) {
+    out.language = it->get<std::string>();
+  }
+  if (const auto it = body.find("duration"); it != body.end() && it->is_number()) {
+    out.duration = it->get<double>();
+  }
+  if (const auto it = body.find("segments"); it != body.end() && it->is_array()) {
+    out.segments.emplace();
+    for (const auto& s : *it) {
+      if (!s.is_object()) continue;
+      out.segments->push_back({text_field(s, "text"), number_field(s, "start"), number_field(s, "end")});
+    }
+  }
+  if (const auto it = body.find("words"); it != body.end() && it->is_array()) {
+    out.words.emplace();
+    for (const auto& w : *it) {
+      if (!w.is_object()) continue;
+      out.words->push_back({text_field(w, "word"), number_field(w, "start"), number_field(w, "end")});
+    }
+  }
+  return out;
+}
+
+}  // namespace clients::openai::internal

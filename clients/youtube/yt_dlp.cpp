@@ -1,0 +1,83 @@
+#include "clients/youtube/yt_dlp.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "clients/youtube/process.hpp"
+
+namespace clients::youtube {
+
+namespace {
+
+std::string program_from_env(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  return value && *value ? value : fallback;
+}
+
+std::optional<std::string> text_field(const nlohmann::json& info, const char* key) {
+  const auto it = info.find(key);
+  if (it == info.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+// yt-dlp's error lines; the rest of standard error is progress and warnings.
+std::string error_text(const ProcessResult& result) {
+  std::istringstream lines(result.err);
+  std::string line, text;
+  while (std::getline(lines, line)) {
+    if (line.rfind("ERROR:", 0) != 0) continue;
+    if (!text.empty()) text += '\n';
+    text += line;
+  }
+  return text.empty() ? "yt-dlp exited with status " + std::to_string(result.exit_code) : text;
+}
+
+}  // namespace
+
+std::string yt_dlp_program() { return program_from_env("QORL_YT_DLP", "yt-dlp"); }
+std::string ffmpeg_program() { return program_from_env("QORL_FFMPEG", "ffmpeg"); }
+
+std::vector<std::string> YoutubeDL::command(const std::string& url) const {
+  // No user configuration or cache: the download is decided by these options alone and
+  // writes nothing but its file.
+  std::vector<std::string> argv{yt_dlp_program(), "--ignore-config", "--no-cache-dir",
+                                "--no-progress"};
+  if (!options_.format.empty()) argv.insert(argv.end(), {"--format", options_.format});
+  if (options_.noplaylist) argv.push_back("--no-playlist");
+  if (!options_.outtmpl.empty()) argv.insert(argv.end(), {"--output", options_.outtmpl});
+  for (const PostProcessor& pp : options_.postprocessors) {
+    if (pp.key != "FFmpegExtractAudio") {
+      throw std::invalid_argument("unsupported yt-dlp post-processor: " + pp.key);
+    }
+    argv.push_back("--extract-audio");
+    if (!pp.preferredcodec.empty()) argv.insert(argv.end(), {"--audio-format", pp.preferredcodec});
+  }
+  if (const char* ffmpeg = std::getenv("QORL_FFMPEG"); ffmpeg && *ffmpeg) {
+    argv.insert(argv.end(), {"--ffmpeg-location", ffmpeg});
+  }
+  if (options_.quiet) argv.push_back("--quiet");
+  if (options_.proxy) argv.insert(argv.end(), {"--proxy", *options_.proxy});
+  // The information as JSON once the file is in its final place (it then carries `filepath`).
+  argv.insert(argv.end(), {"--print", "after_move:%()j"});
+  // The URL can never be taken for an option.
+  argv.insert(argv.end(), {"--", url});
+  return argv;
+}
+
+VideoInfo YoutubeDL::extract_info(const std::string& url) const {
+  const ProcessResult result = run_process(command(url));
+  if (result.exit_code != 0) throw DownloadError(error_text(result));
+  std::istringstream lines(result.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const nlohmann::json info = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+    if (!info.is_object()) continue;
+    return VideoInfo{text_field(info, "id"), text_field(info, "ext"),
+                     text_field(info, "filepath")};
+  }
+  throw DownloadError("ERROR: yt-dlp reported no downloaded video for " + url);
+}
+
+}  // namespace clients::youtube

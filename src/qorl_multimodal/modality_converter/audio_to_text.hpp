@@ -1,0 +1,10 @@
+// Modules concerning the audio to text process in Gen AI applications.
+#pragma once
+
+#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text {
+
+using openai_whisper_audio_to_text::OpenAIWhisperAudioToText;
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text

@@ -1,0 +1,218 @@
+#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "qorl_core/errors.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/fourier_resample.hpp"
+#include "qorl_multimodal/utils/language_names.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_multimodal/utils/sound_file.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
+
+namespace atu = utils::audio_to_text_utils;
+namespace sound_file = utils::sound_file;
+using qorl_core::Bytes;
+using utils::log_redaction::redact_url;
+
+const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE = {
+    {"mp3", "audio/mpeg"}, {"mpeg", "audio/mpeg"}, {"mpga", "audio/mpeg"},
+    {"m4a", "audio/mp4"},  {"wav", "audio/wav"},   {"wave", "audio/wav"},
+    {"flac", "audio/flac"}, {"ogg", "audio/ogg"},  {"oga", "audio/ogg"}};
+
+const std::vector<QualityStep> QUALITY_STEPS = {
+    {16000, 1, 16}, {8000, 1, 16}, {4000, 1, 16}, {2000, 1, 16}};
+
+namespace {
+
+constexpr double kMegabyte = 1048576.0;
+
+std::string megabytes(std::size_t bytes) { return fmt::format("{:.2f}", bytes / kMegabyte); }
+
+// Lower-cased, then stripped of dots at both ends: ".MP3" -> "mp3".
+std::string normalise_format(std::string format) {
+  std::transform(format.begin(), format.end(), format.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const auto first = format.find_first_not_of('.');
+  if (first == std::string::npos) return "";
+  return format.substr(first, format.find_last_not_of('.') - first + 1);
+}
+
+clients::openai::ClientOptions client_options(const OpenAIWhisperAudioToText::Params& params) {
+  clients::openai::ClientOptions options;
+  options.api_key = params.api_key;
+  options.base_url = params.base_url;
+  return options;
+}
+
+// Samples scaled to 16 bits and truncated toward zero, saturating instead of wrapping around
+// when resampling overshoots the -1..1 range.
+void write_pcm16(sound_file::FlacWriter& writer, const std::vector<double>& data) {
+  std::vector<std::int16_t> block(static_cast<std::size_t>(sound_file::kBlockFrames));
+  for (std::size_t offset = 0; offset < data.size(); offset += block.size()) {
+    const std::size_t count = std::min(block.size(), data.size() - offset);
+    for (std::size_t i = 0; i < count; ++i) {
+      const double scaled = std::trunc(data[offset + i] * 32767.0);
+      block[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+    }
+    writer.write(block.data(), static_cast<std::int64_t>(count));
+  }
+}
+
+}  // namespace
+
+OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
+    : client(client_options(params)),
+      model(std::move(params.model)),
+      language(std::move(params.language)),
+      prompt(std::move(params.prompt)),
+      temperature(params.temperature),
+      timestamp_granularity(std::move(params.timestamp_granularity)),
+      proxy(std::move(params.proxy)) {
+  for (std::string& format : params.skip_conversion_for_formats.value_or(std::vector<std::string>{})) {
+    skip_conversion_for_formats.push_back(normalise_format(std::move(format)));
+  }
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::convert(
+    std::string audio_source) {
+  logger().debug("Converting audio source: %s", redact_url(audio_source));
+  std::optional<Bytes> audio = atu::get_audio_from_file_path(audio_source);
+  if (audio) {
+    logger().debug("Audio source is a valid audio file path: %s", audio_source);
+  } else if ((audio = atu::get_audio_from_base64(audio_source))) {
+    logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
+  } else if ((audio = atu::get_audio_from_downloadable_url(audio_source))) {
+    logger().debug("Audio source is a valid downloadable audio URL: %s", redact_url(audio_source));
+  } else if ((audio = atu::get_audio_from_youtube_url(audio_source, proxy))) {
+    logger().debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
+  } else {
+    throw qorl_core::ValueError("Unsupported audio source");
+  }
+  co_return _transcribe_audio_file(*audio);
+}
+
+std::vector<AudioTranscript> OpenAIWhisperAudioToText::_transcribe_audio_file(
+    const Bytes& audio) const {
+  const std::optional<std::string> audio_format = atu::detect_audio_format(audio);
+  const bool should_skip_conversion =
+      audio_format && !audio_format->empty() &&
+      std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
+                *audio_format) != skip_conversion_for_formats.end();
+
+  Bytes to_send;
+  std::string content_type;
+  std::string extension;
+  if (should_skip_conversion) {
+    logger().debug("Skipping audio conversion for format: %s", *audio_format);
+    to_send = audio;
+    const auto known = AUDIO_FORMAT_TO_MIME_TYPE.find(*audio_format);
+    content_type = known != AUDIO_FORMAT_TO_MIME_TYPE.end() ? known->second : "audio/" + *audio_format;
+    extension = *audio_format;
+  } else {
+    logger().debug("Converting audio to mono FLAC format");
+    to_send = atu::convert_audio_to_mono_flac(audio);
+    content_type = "audio/flac";
+    extension = "flac";
+  }
+
+  const std::size_t file_size = to_send.size();
+  if (file_size > MAX_AUDIO_SIZE) {
+    logger().debug("Audio file size %d bytes exceeds the maximum allowed size: %d bytes", file_size,
+                   MAX_AUDIO_SIZE);
+    if (should_skip_conversion) {
+      throw qorl_core::ValueError(
+          "Audio file size (" + megabytes(file_size) + " MB) exceeds the maximum allowed size (" +
+          megabytes(MAX_AUDIO_SIZE) + " MB). Conversion was skipped for format '" + *audio_format +
+          "' as specified in skip_conversion_for_formats. Please provide a smaller audio file or "
+          "remove '" + *audio_format +
+          "' from skip_conversion_for_formats to enable automatic size reduction.");
+    }
+    to_send = _reduce_file_size(to_send);
+  }
+
+  clients::openai::TranscriptionCreateParams request;
+  request.file = {"audio." + extension, std::move(to_send.str()), content_type};
+  logger().debug("Transcribing audio file: %s", request.file.filename);
+  request.model = model;
+  request.language = language;
+  request.prompt = prompt;
+  request.response_format = "verbose_json";
+  request.temperature = temperature;
+  request.timestamp_granularities = {timestamp_granularity};
+  const clients::openai::Transcription transcription = client.create(request);
+
+  const std::size_t items = (transcription.segments ? transcription.segments->size() : 0) +
+                            (transcription.words ? transcription.words->size() : 0);
+  logger().debug("Received transcription response with %d segments/words", items);
+  return _convert_whisper_response_to_audio_transcripts(transcription);
+}
+
+Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) const {
+  // Mixing to one channel first equals mixing after resampling (both are linear) and holds a
+  // single channel; two values of spare capacity let the transforms work in place.
+  sound_file::MonoAudio audio = sound_file::decode_mono(audio_bytes.view(), 2);
+  std::vector<double>& data = audio.samples;
+  int samplerate = audio.sample_rate;
+
+  for (const QualityStep& step : QUALITY_STEPS) {
+    if (step.sample_rate != samplerate) {
+      const auto num_samples = static_cast<std::size_t>(
+          static_cast<double>(data.size()) * step.sample_rate / samplerate);
+      utils::fourier_resample::resample(data, num_samples);
+      samplerate = step.sample_rate;
+    }
+    sound_file::FlacWriter writer(samplerate, step.channels, sound_file::Subtype::PCM_16,
+                                  data.size() * 2);
+    write_pcm16(writer, data);
+    Bytes reduced(writer.finish());
+    logger().debug(fmt::format(
+        "Reduced size with {{'sample_rate': {}, 'channels': {}, 'bit_depth': {}}}: {} MB (SR: "
+        "{}Hz, Ch: {}, Depth: {}-bit)",
+        step.sample_rate, step.channels, step.bit_depth, megabytes(reduced.size()),
+        step.sample_rate, step.channels, step.bit_depth));
+    if (reduced.size() <= MAX_AUDIO_SIZE) return reduced;
+  }
+  throw qorl_core::ValueError(
+      "Unable to reduce file size below limit even with lowest quality settings");
+}
+
+std::vector<AudioTranscript> OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts(
+    const clients::openai::Transcription& transcription) const {
+  std::optional<std::string> lang_id;
+  if (transcription.language && !transcription.language->empty()) {
+    lang_id = _convert_language_to_iso_639(*transcription.language);
+  }
+  std::vector<AudioTranscript> transcripts;
+  const auto add = [&](const std::string& text, double start, double end) {
+    AudioTranscript record;
+    record.text = text;
+    record.start_time = start;
+    record.end_time = end;
+    record.lang_id = lang_id;
+    transcripts.push_back(std::move(record));
+  };
+  if (transcription.segments) {
+    for (const auto& segment : *transcription.segments) add(segment.text, segment.start, segment.end);
+  }
+  if (transcription.words) {
+    for (const auto& word : *transcription.words) add(word.word, word.start, word.end);
+  }
+  return transcripts;
+}
+
+std::optional<std::string> OpenAIWhisperAudioToText::_convert_language_to_iso_639(
+    const std::string& language) const {
+  std::optional<std::string> code = utils::language_names::iso_639_code(language);
+  if (!code) logger().debug("Failed to convert language: %s to ISO 639 code", language);
+  return code;
+}
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text

@@ -1,0 +1,83 @@
+// An audio to text converter using OpenAI Whisper.
+#pragma once
+
+#include <boost/asio/awaitable.hpp>
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clients/openai/audio_transcriptions.hpp"
+#include "qorl_core/value.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
+
+using schema::audio_transcript::AudioTranscript;
+
+// The largest file sent: 25 MB of 1048576 bytes.
+inline constexpr std::size_t MAX_AUDIO_SIZE = 26214400;
+
+// Content type of a file sent without conversion, by format name.
+extern const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE;
+
+// One quality step of the size reduction.
+struct QualityStep {
+  int sample_rate;
+  int channels;
+  int bit_depth;
+};
+// Tried in this order.
+extern const std::vector<QualityStep> QUALITY_STEPS;
+
+class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
+ public:
+  struct Params {
+    std::string api_key{};
+    std::string model = "whisper-1";
+    std::optional<std::string> language{};
+    std::optional<std::string> prompt{};
+    double temperature = 0.0;
+    std::string timestamp_granularity = "segment";
+    // Used only for YouTube downloads, never for the transcription service.
+    std::optional<std::string> proxy{};
+    // Formats sent as they are ("mp3", ".MP3", ...).
+    std::optional<std::vector<std::string>> skip_conversion_for_formats{};
+    // The service's address; none: env OPENAI_BASE_URL, else the public service.
+    std::optional<std::string> base_url{};
+  };
+
+  explicit OpenAIWhisperAudioToText(Params params);
+
+  // Convert audio to text using OpenAI Whisper. The source is tried as a file path, base64
+  // text, a downloadable URL and a YouTube URL, in this order; ValueError "Unsupported audio
+  // source" when none yields audio.
+  boost::asio::awaitable<std::vector<AudioTranscript>> convert(std::string audio_source) override;
+
+  clients::openai::AudioTranscriptionsClient client;
+  std::string model;
+  std::optional<std::string> language;
+  std::optional<std::string> prompt;
+  double temperature;
+  std::string timestamp_granularity;
+  std::optional<std::string> proxy;
+  // Lower case, without leading or trailing dots.
+  std::vector<std::string> skip_conversion_for_formats;
+
+ protected:
+  // Transcribe the audio file using OpenAI Whisper: mono FLAC unless the format is skipped,
+  // reduced when larger than MAX_AUDIO_SIZE. Blocks until the answer arrives.
+  std::vector<AudioTranscript> _transcribe_audio_file(const qorl_core::Bytes& audio) const;
+
+  // Progressively reduce audio quality until file size is under limit; a FLAC file.
+  qorl_core::Bytes _reduce_file_size(const qorl_core::Bytes& audio_bytes) const;
+
+  std::vector<AudioTranscript> _convert_whisper_response_to_audio_transcripts(
+      const clients::openai::Transcription& transcription) const;
+
+  std::optional<std::string> _convert_language_to_iso_639(const std::string& language) const;
+};
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text

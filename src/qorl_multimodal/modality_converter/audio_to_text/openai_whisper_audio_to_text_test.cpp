@@ -1,0 +1,282 @@
+#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <random>
+
+#include "qorl_core/errors.hpp"
+#include "qorl_core/run_sync.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text.hpp"
+#include "qorl_multimodal/utils/fourier_resample.hpp"
+#include "testing/audio.hpp"
+#include "testing/fake_openai.hpp"
+#include "testing/log_capture.hpp"
+#include "testing/loopback.hpp"
+#include "testing/temp_dir.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
+namespace {
+
+using qorl_core::Bytes;
+using qorl_testing::AudioContainer;
+using qorl_testing::sine_audio;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// The package offers the backend by name.
+static_assert(std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::OpenAIWhisperAudioToText,
+                             OpenAIWhisperAudioToText>);
+
+class Whisper : public OpenAIWhisperAudioToText {
+ public:
+  using OpenAIWhisperAudioToText::OpenAIWhisperAudioToText;
+  using OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts;
+  using OpenAIWhisperAudioToText::_reduce_file_size;
+  using OpenAIWhisperAudioToText::_transcribe_audio_file;
+};
+
+// White noise barely compresses: sizes are predictable.
+std::string noise_wav(int rate, double seconds, double amplitude = 0.9) {
+  const qorl_testing::TempDir dir;
+  const auto path = dir.path() / "noise.wav";
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<> dist(-amplitude, amplitude);
+  std::vector<double> block(65536);
+  for (auto left = static_cast<long long>(rate * seconds); left > 0; left -= 65536) {
+    for (double& v : block) v = dist(gen);
+    sf_writef_double(file, block.data(), std::min<long long>(left, 65536));
+  }
+  sf_close(file);
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class WhisperTest : public ::testing::Test {
+ protected:
+  OpenAIWhisperAudioToText::Params params(OpenAIWhisperAudioToText::Params params = {}) {
+    if (params.api_key.empty()) params.api_key = qorl_testing::FakeOpenAI::kApiKey;
+    params.base_url = server_.base_url();
+    // YouTube downloads, if any, go nowhere: a closed loopback port.
+    params.proxy = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port());
+    return params;
+  }
+  // With its internal steps reachable; it logs as "Whisper".
+  Whisper backend(OpenAIWhisperAudioToText::Params p = {}) { return Whisper(params(std::move(p))); }
+  qorl_testing::FakeOpenAI::Upload only_upload() const {
+    const auto uploads = server_.uploads();
+    EXPECT_EQ(uploads.size(), 1u);
+    return uploads.empty() ? qorl_testing::FakeOpenAI::Upload{} : uploads.back();
+  }
+  qorl_testing::FakeOpenAI server_;
+  qorl_testing::TempDir dir_;
+};
+
+TEST_F(WhisperTest, ConstructorNormalisesTheSkipList) {
+  auto whisper = backend({.skip_conversion_for_formats = std::vector<std::string>{".MP3", "Wav.", "..", "mp3"}});
+  EXPECT_THAT(whisper.skip_conversion_for_formats, ElementsAre("mp3", "wav", "", "mp3"));
+  EXPECT_TRUE(backend().skip_conversion_for_formats.empty());
+  EXPECT_EQ(OpenAIWhisperAudioToText(params()).logger().name(), "OpenAIWhisperAudioToText");
+}
+
+TEST_F(WhisperTest, WavFileIsSentAsMonoFlacWithAllSettings) {
+  server_.set_transcript("english", {{" Hello there.", 0.0, 1.25}, {" Bye.", 1.25, 2.0}}, {});
+  const std::string wav = sine_audio(AudioContainer::WAV, 2, 22050, 0.5);
+  const auto path = dir_.write("speech.wav", wav);
+  OpenAIWhisperAudioToText whisper(params({.language = "en", .prompt = "QORL", .temperature = 0.3}));
+  qorl_testing::LogCapture capture;
+  const auto transcripts = qorl_core::run_sync(whisper.run({{"audio_source", path.string()}}));
+
+  ASSERT_EQ(transcripts.size(), 2u);
+  EXPECT_EQ(transcripts[0].text, " Hello there.");  // not trimmed
+  EXPECT_DOUBLE_EQ(transcripts[1].start_time, 1.25);
+  EXPECT_EQ(transcripts[1].lang_id, "en");
+
+  const auto upload = only_upload();
+  const auto* file = upload.part("file");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->filename, "audio.flac");
+  EXPECT_EQ(file->content_type, "audio/flac");
+  const auto sent = qorl_testing::decode_audio(file->data);
+  EXPECT_EQ(sent.channels, 1);
+  EXPECT_EQ(sent.sample_rate, 22050);
+  EXPECT_EQ(sent.frames, 11025);
+  EXPECT_EQ(upload.part("model")->data, "whisper-1");
+  EXPECT_EQ(upload.part("language")->data, "en");
+  EXPECT_EQ(upload.part("prompt")->data, "QORL");
+  EXPECT_EQ(upload.part("response_format")->data, "verbose_json");
+  EXPECT_DOUBLE_EQ(std::stod(upload.part("temperature")->data), 0.3);
+  EXPECT_EQ(upload.part("timestamp_granularities[]")->data, "segment");
+
+  EXPECT_THAT(capture.messages("OpenAIWhisperAudioToText"),
+              ElementsAre("[Start 'OpenAIWhisperAudioToText'] Converting audio to text from: '" +
+                              path.string() + "'",
+                          "Converting audio source: " + path.string(),
+                          "Audio source is a valid audio file path: " + path.string(),
+                          "Converting audio to mono FLAC format", "Transcribing audio file: audio.flac",
+                          "Received transcription response with 2 segments/words",
+                          "[Finished 'OpenAIWhisperAudioToText'] Converted audio to text: 2 audio "
+                          "transcript(s)"));
+}
+
+TEST_F(WhisperTest, SkippedFormatsAreSentUnchangedWithTheirContentType) {
+  const std::string mp3 = sine_audio(AudioContainer::MP3, 1, 16000, 0.5);
+  const std::string aiff = sine_audio(AudioContainer::AIFF, 1, 8000, 0.25);
+  auto whisper = backend({.skip_conversion_for_formats = std::vector<std::string>{".MP3", "aiff"}});
+  whisper._transcribe_audio_file(Bytes(mp3));
+  whisper._transcribe_audio_file(Bytes(aiff));
+  const auto uploads = server_.uploads();
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(uploads[0].part("file")->filename, "audio.mp3");
+  EXPECT_EQ(uploads[0].part("file")->content_type, "audio/mpeg");
+  EXPECT_EQ(uploads[0].part("file")->data, mp3);
+  EXPECT_EQ(uploads[1].part("file")->filename, "audio.aiff");
+  EXPECT_EQ(uploads[1].part("file")->content_type, "audio/aiff");
+  EXPECT_EQ(uploads[1].part("file")->data, aiff);
+}
+
+TEST_F(WhisperTest, SkippedFilesOverTheLimitAreRefusedAtTheLimitSent) {
+  auto whisper = backend({.skip_conversion_for_formats = std::vector<std::string>{"wav"}});
+  // 44-byte header + 16-bit mono samples.
+  std::string at_limit = sine_audio(AudioContainer::WAV, 1, 8000, (MAX_AUDIO_SIZE - 44) / 2 / 8000.0);
+  ASSERT_EQ(at_limit.size(), MAX_AUDIO_SIZE);
+  whisper._transcribe_audio_file(Bytes(at_limit));
+  EXPECT_EQ(only_upload().part("file")->data.size(), MAX_AUDIO_SIZE);
+
+  qorl_testing::LogCapture capture;
+  EXPECT_THROW(whisper._transcribe_audio_file(Bytes(at_limit + '\0')), qorl_core::ValueError);
+  const std::string big = sine_audio(AudioContainer::WAV, 1, 8000, (30000000 - 44) / 2 / 8000.0);
+  ASSERT_EQ(big.size(), 30000000u);
+  try {
+    whisper._transcribe_audio_file(Bytes(big));
+    FAIL();
+  } catch (const qorl_core::ValueError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Audio file size (28.61 MB) exceeds the maximum allowed size (25.00 MB). "
+                 "Conversion was skipped for format 'wav' as specified in "
+                 "skip_conversion_for_formats. Please provide a smaller audio file or remove 'wav' "
+                 "from skip_conversion_for_formats to enable automatic size reduction.");
+  }
+  EXPECT_THAT(capture.messages("Whisper"),
+              Contains("Audio file size 30000000 bytes exceeds the maximum allowed size: 26214400 "
+                       "bytes"));
+  EXPECT_EQ(server_.uploads().size(), 1u);
+}
+
+TEST_F(WhisperTest, ConvertedFilesOverTheLimitAreReducedBelowIt) {
+  // About 30 MB once converted to 24-bit mono FLAC.
+  const std::string wav = noise_wav(48000, 215);
+  qorl_testing::LogCapture capture;
+  backend()._transcribe_audio_file(Bytes(wav));
+  const auto file = *only_upload().part("file");
+  EXPECT_EQ(file.filename, "audio.flac");
+  EXPECT_EQ(file.content_type, "audio/flac");
+  EXPECT_LE(file.data.size(), MAX_AUDIO_SIZE);
+  const auto sent = qorl_testing::decode_audio(file.data);
+  EXPECT_EQ(sent.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  EXPECT_EQ(sent.sample_rate, 16000);
+  EXPECT_EQ(sent.frames, 215 * 16000);
+  const auto lines = capture.messages("Whisper");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_THAT(lines[1], ::testing::MatchesRegex("Audio file size [0-9]+ bytes exceeds the maximum "
+                                                "allowed size: 26214400 bytes"));
+  EXPECT_THAT(lines[2], ::testing::MatchesRegex(
+                            "Reduced size with \\{'sample_rate': 16000, 'channels': 1, "
+                            "'bit_depth': 16\\}: [0-9]+\\.[0-9][0-9] MB \\(SR: 16000Hz, Ch: 1, "
+                            "Depth: 16-bit\\)"));
+}
+
+TEST_F(WhisperTest, ReductionMixesResamplesAndSaturatesInsteadOfWrapping) {
+  // A full-scale square wave overshoots -1..1 when resampled (Gibbs ripples).
+  const int rate = 44100;
+  std::vector<double> square(rate / 2);
+  for (std::size_t i = 0; i < square.size(); ++i) square[i] = (i / 50) % 2 ? -1.0 : 1.0;
+  std::vector<double> stereo;
+  for (double v : square) stereo.insert(stereo.end(), {v, v});
+  const qorl_testing::TempDir dir;
+  const auto path = dir.path() / "square.wav";
+  SF_INFO info{0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+  SNDFILE* out = sf_open(path.c_str(), SFM_WRITE, &info);
+  sf_writef_double(out, stereo.data(), static_cast<sf_count_t>(square.size()));
+  sf_close(out);
+  std::ifstream in(path, std::ios::binary);
+  const std::string wav{std::istreambuf_iterator<char>(in), {}};
+
+  const auto reduced = qorl_testing::decode_audio(backend()._reduce_file_size(Bytes(wav)).str());
+  std::vector<double> expected = square;
+  utils::fourier_resample::resample(expected, square.size() * 16000 / rate);
+  ASSERT_EQ(reduced.channels, 1);
+  ASSERT_EQ(reduced.frames, static_cast<long long>(expected.size()));
+  double peak = 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    peak = std::max(peak, std::abs(expected[i]));
+    const double want = std::clamp(std::trunc(expected[i] * 32767), -32768.0, 32767.0) / 32768;
+    ASSERT_NEAR(reduced.samples[i], want, 1.5 / 32768) << i;
+  }
+  EXPECT_GT(peak, 1.05);  // the case that wrapped around before
+}
+
+TEST_F(WhisperTest, WordGranularityGivesOneRecordPerWord) {
+  server_.set_transcript("english", {{" Hi all.", 0, 1}}, {{"Hi", 0.0, 0.4}, {"all", 0.4, 0.9}});
+  auto whisper = backend({.timestamp_granularity = "word"});
+  const auto out = whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.25)));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].text, "all");
+  EXPECT_DOUBLE_EQ(out[1].end_time, 0.9);
+  EXPECT_EQ(only_upload().part("timestamp_granularities[]")->data, "word");
+}
+
+TEST_F(WhisperTest, AnswersMapToRecordsSegmentsFirst) {
+  auto whisper = backend();
+  qorl_testing::LogCapture capture;
+  clients::openai::Transcription both;
+  both.language = "no such language";
+  both.segments = {{" One.", 0, 1}};
+  both.words = {{"One", 0, 0.5}};
+  const auto records = whisper._convert_whisper_response_to_audio_transcripts(both);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].text, " One.");
+  EXPECT_EQ(records[1].text, "One");
+  EXPECT_EQ(records[0].lang_id, std::nullopt);
+  EXPECT_THAT(capture.messages("Whisper"),
+              ElementsAre("Failed to convert language: no such language to ISO 639 code"));
+  EXPECT_TRUE(whisper._convert_whisper_response_to_audio_transcripts({}).empty());
+
+  server_.set_transcript(std::nullopt, {}, {});
+  EXPECT_TRUE(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.1))).empty());
+  EXPECT_THAT(capture.messages("Whisper"),
+              Contains("Received transcription response with 0 segments/words"));
+}
+
+TEST_F(WhisperTest, UnusableSourcesAndRefusedRequests) {
+  auto whisper = backend();
+  qorl_testing::LogCapture capture;
+  try {
+    qorl_core::run_sync(whisper.convert("not a path, base64, URL or video"));
+    FAIL();
+  } catch (const qorl_core::ValueError& e) {
+    EXPECT_STREQ(e.what(), "Unsupported audio source");
+  }
+  const auto utils = capture.messages("qorl_multimodal.utils.audio_to_text_utils");
+  for (const char* failure : {"not a valid audio file path", "not a valid base64 encoded",
+                              "not a valid downloadable URL", "not a valid YouTube URL"}) {
+    EXPECT_THAT(utils, Contains(HasSubstr(failure)));
+  }
+  EXPECT_TRUE(server_.uploads().empty());
+
+  const auto path = dir_.write("a.wav", sine_audio(AudioContainer::WAV, 1, 8000, 0.1));
+  auto wrong_key = backend({.api_key = "sk-wrong"});
+  EXPECT_THROW(qorl_core::run_sync(wrong_key.convert(path.string())),
+               clients::openai::AuthenticationError);
+}
+
+}  // namespace
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text

@@ -1,0 +1,49 @@
+// Utility functions for the audio to text process.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "qorl_core/value.hpp"
+
+namespace qorl_multimodal::utils::audio_to_text_utils {
+
+// Check if the binary data is a valid audio file: the whole file decodes (every frame).
+bool is_binary_data_audio(const qorl_core::Bytes& audio_binary_data);
+
+// The source readers never throw for a bad source: they log the cause at debug level and return
+// none, so the caller can try the next kind of source. Their bytes always passed
+// is_binary_data_audio.
+
+// Strict standard base64 of an audio file.
+std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_source);
+
+// A local audio file.
+std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source);
+
+// Get the audio from a downloadable URL and return its binary data if valid. `timeout` limits
+// connecting and each wait for data, in seconds (defaults to 1 minute), not the whole transfer.
+std::optional<qorl_core::Bytes> get_audio_from_downloadable_url(const std::string& audio_source,
+                                                                int timeout = 60);
+
+// Extract audio from a YouTube video URL and return it as binary data (FLAC). The download goes
+// to a private temporary directory that is removed on every path. `proxy` is used when it is a
+// non-empty text.
+std::optional<qorl_core::Bytes> get_audio_from_youtube_url(
+    const std::string& audio_source, const std::optional<std::string>& proxy = std::nullopt);
+
+// Get the duration of the audio in seconds. Decoding errors propagate.
+double get_audio_duration(const qorl_core::Bytes& audio_binary_data);
+
+// Convert audio binary data to mono FLAC format (24-bit samples, the input's sample rate).
+// Decoding and encoding errors propagate.
+qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_bytes);
+
+// Detect the audio format from binary data: the container's short lower-case name ("wav",
+// "flac", "ogg", "mp3", ...), or none.
+std::optional<std::string> detect_audio_format(const qorl_core::Bytes& audio_binary_data);
+
+// Check if the audio source is a YouTube URL.
+bool is_youtube_url(const std::string& source);
+
+}  // namespace qorl_multimodal::utils::audio_to_text_utils

@@ -1,0 +1,80 @@
+#include "qorl_multimodal/utils/fourier_resample.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+
+namespace qorl_multimodal::utils::fourier_resample {
+namespace {
+
+// The same method by the textbook DFT, O(n^2): independent of FFTW's layouts.
+std::vector<double> reference(const std::vector<double>& x, std::size_t num) {
+  const std::size_t n = x.size();
+  using C = std::complex<double>;
+  std::vector<C> spectrum(n / 2 + 1);
+  for (std::size_t k = 0; k < spectrum.size(); ++k) {
+    for (std::size_t t = 0; t < n; ++t) {
+      spectrum[k] += x[t] * std::polar(1.0, -2 * std::numbers::pi * double(k * t) / double(n));
+    }
+  }
+  const std::size_t shorter = std::min(n, num);
+  std::vector<C> y(num / 2 + 1);
+  for (std::size_t k = 0; k <= shorter / 2; ++k) y[k] = spectrum[k];
+  if (shorter % 2 == 0) y[shorter / 2] *= num < n ? 2.0 : 0.5;
+  std::vector<double> out(num);
+  for (std::size_t t = 0; t < num; ++t) {
+    double sum = y[0].real();
+    for (std::size_t k = 1; k < y.size(); ++k) {
+      const bool nyquist = num % 2 == 0 && k == num / 2;
+      const C term = y[k] * std::polar(1.0, 2 * std::numbers::pi * double(k * t) / double(num));
+      sum += nyquist ? y[k].real() * std::cos(std::numbers::pi * double(t)) : 2 * term.real();
+    }
+    out[t] = sum / double(n);
+  }
+  return out;
+}
+
+TEST(FourierResampleTest, MatchesTheDftDefinitionForEvenAndOddLengthsBothWays) {
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<> dist(-1, 1);
+  for (auto [n, num] : {std::pair<std::size_t, std::size_t>{64, 24}, {63, 24}, {64, 25},
+                        {63, 25}, {24, 64}, {25, 63}, {25, 64}, {10, 10}}) {
+    std::vector<double> x(n);
+    for (double& v : x) v = dist(gen);
+    const auto expected = reference(x, num);
+    std::vector<double> y = x;
+    resample(y, num);
+    ASSERT_EQ(y.size(), num);
+    for (std::size_t i = 0; i < num; ++i) {
+      ASSERT_NEAR(y[i], n == num ? x[i] : expected[i], 1e-9) << n << "->" << num << " @" << i;
+    }
+  }
+}
+
+TEST(FourierResampleTest, KeepsToneBelowBothNyquistFrequencies) {
+  const double rate = 44100, target = 16000, hz = 441;  // whole periods: no edge effects
+  std::vector<double> x(44100);
+  for (std::size_t i = 0; i < x.size(); ++i) x[i] = 0.5 * std::sin(2 * std::numbers::pi * hz * i / rate);
+  x.reserve(x.size() + 2);
+  const double* memory = x.data();
+  resample(x, 16000);
+  EXPECT_EQ(x.data(), memory);  // shortened in place
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    ASSERT_NEAR(x[i], 0.5 * std::sin(2 * std::numbers::pi * hz * i / target), 1e-9);
+  }
+}
+
+TEST(FourierResampleTest, EmptyInputGivesSilenceOfTheAskedLength) {
+  std::vector<double> x;
+  resample(x, 0);
+  EXPECT_TRUE(x.empty());
+  std::vector<double> y{0.5};
+  resample(y, 3);
+  EXPECT_EQ(y.size(), 3u);
+}
+
+}  // namespace
+}  // namespace qorl_multimodal::utils::fourier_resample

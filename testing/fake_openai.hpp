@@ -1,0 +1,64 @@
+// A fake OpenAI audio transcription service on loopback: parses the multipart upload, checks
+// it as the service does, records it, and answers in the service's JSON shapes.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testing/http_server.hpp"
+
+namespace qorl_testing {
+
+class FakeOpenAI {
+ public:
+  struct Part {
+    std::string name;
+    std::string data;
+    std::string filename;
+    std::string content_type;
+  };
+  struct Upload {
+    std::string authorization;
+    std::vector<Part> parts;  // in the order sent
+    // The first part of that name, if any.
+    const Part* part(const std::string& name) const;
+  };
+  struct Segment {
+    std::string text;
+    double start;
+    double end;
+  };
+
+  static constexpr const char* kApiKey = "sk-test-key";
+
+  FakeOpenAI();
+
+  // "http://127.0.0.1:<port>/v1".
+  std::string base_url() const;
+
+  // What the transcription answers carry. Segments go out unless only words were asked for;
+  // words only when asked for.
+  void set_transcript(std::optional<std::string> language, std::vector<Segment> segments,
+                      std::vector<Segment> words);
+  // The next `count` requests fail with `status` (and the service's error JSON).
+  void fail_next(int status, int count = 1);
+
+  std::vector<Upload> uploads() const;
+
+ private:
+  void handle(const httplib::Request& request, httplib::Response& response,
+              const httplib::ContentReader& reader);
+
+  HttpServer server_;
+  mutable std::mutex mutex_;
+  std::vector<Upload> uploads_;
+  std::optional<std::string> language_ = "english";
+  std::vector<Segment> segments_;
+  std::vector<Segment> words_;
+  int failing_status_ = 0;
+  int failing_count_ = 0;
+};
+
+}  // namespace qorl_testing
