@@ -8,6 +8,7 @@
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_inference/media_type.hpp"
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
@@ -37,13 +38,6 @@ std::string last_path_component(const std::string& source) {
   if (auto url = boost::urls::parse_uri_reference(source)) path = std::string(url->encoded_path());
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\n\r\f\v");
-  if (first == std::string_view::npos) return "";
-  const auto last = text.find_last_not_of(" \t\n\r\f\v");
-  return std::string(text.substr(first, last - first + 1));
 }
 
 }  // namespace
@@ -140,7 +134,7 @@ std::vector<std::string> get_unique_non_empty_strings(const std::vector<std::str
   std::vector<std::string> unique;
   std::unordered_set<std::string> seen;
   for (const auto& text : texts) {
-    std::string stripped = trim(text);
+    std::string stripped(qorl_core::strip(text));
     if (stripped.empty() || !seen.insert(stripped).second) continue;
     unique.push_back(std::move(stripped));
   }

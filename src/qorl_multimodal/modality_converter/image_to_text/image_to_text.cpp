@@ -1,6 +1,7 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_text.hpp"
 
 #include "qorl_core/errors.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_text {
@@ -9,7 +10,7 @@ boost::asio::awaitable<TextResult> BaseImageToText::convert(qorl_core::Value sou
   if (!source.is_string() && !source.is_bytes()) {
     throw qorl_core::TypeError("The `source` must be of type `str` or `bytes`.");
   }
-  if (source.is_string() && source.as_string().find_first_not_of(" \t\n\r\f\v") == std::string::npos) {
+  if (source.is_string() && qorl_core::strip(source.as_string()).empty()) {
     throw qorl_core::ValueError("The `source` cannot be an empty string.");
   }
   std::optional<utils::image_utils::ImageBinary> image;
