@@ -2,9 +2,11 @@
 #pragma once
 
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text {
 
 using openai_whisper_audio_to_text::OpenAIWhisperAudioToText;
+using youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText;
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text
