@@ -129,7 +129,7 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
        [](const CouldNotRetrieveTranscript& e) { return is<RequestBlocked>(e) && !is<IpBlocked>(e); },
        "not a bot"},
       {"age restricted", list("agelimit001"), &is<AgeRestricted>, "age-restricted"},
-      {"proof of origin", fetch("potoken0001", {"en"}), &is<PoTokenRequired>, "PO token"},
+      {"proof of origin", fetch("potoken0001", {"en"}), &is<PoTokenRequired>, "(PO) token"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -30,7 +30,7 @@ using ::testing::Not;
 using ::testing::StartsWith;
 
 // The package offers the backend by name.
-static_assert(std::is_same_v<audio_to_text::YouTubeTranscriptAudioToText,
+static_assert(std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::YouTubeTranscriptAudioToText,
                              YouTubeTranscriptAudioToText>);
 
 class Transcripts : public YouTubeTranscriptAudioToText {
@@ -139,7 +139,7 @@ TEST_F(YouTubeTranscriptTest, SelectsManualPreferredThenManualThenGeneratedTrack
   // A manual track in another language beats a generated one in a preferred language.
   EXPECT_EQ(select({generated("id"), manual("fr")}, both()), "fr");
   EXPECT_EQ(select({generated("id"), manual("fr")}, {std::nullopt, false, true, std::nullopt}), "id");
-  EXPECT_EQ(select({generated("ja"), generated("de")}, both({{"ko"}})), "ja");
+  EXPECT_EQ(select({generated("ja"), generated("de")}, both(std::vector<std::string>{"ko"})), "ja");
   EXPECT_THROW(select({generated("ja")}, {std::nullopt, true, false, std::nullopt}),
                qorl_core::ValueError);
 }
