@@ -216,9 +216,13 @@ TEST_F(YouTubeTranscriptTest, TheRealToolFailsBehindAClosedProxyAndThePatternsTa
   env_.unset("QORL_YT_DLP");
   Transcripts::Params params;
   params.proxy = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port());
-  EXPECT_EQ(Transcripts(params)._extract_video_id(
-                "https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ"),
+  const Transcripts backend(params);
+  const qorl_testing::LogCapture logs;
+  EXPECT_EQ(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ"),
             "dQw4w9WgXcQ");
+  EXPECT_THAT(logs.messages("Transcripts"),
+              ElementsAre(StartsWith("yt-dlp failed to extract video ID, trying regex fallback. "
+                                     "Error: ERROR: [youtube] dQw4w9WgXcQ: ")));
 }
 
 }  // namespace
