@@ -22,3 +22,19 @@ function(qorl_add_test target)
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "AWS_EC2_METADATA_DISABLED=true")
 endfunction()
+
+# qorl_gather_sources(<dir> <sources_var> <tests_var> [RECURSE]): the layer's *.cpp below <dir>,
+# split into library sources and *_test.cpp files.
+function(qorl_gather_sources dir sources_var tests_var)
+  cmake_parse_arguments(ARG "RECURSE" "" "" ${ARGN})
+  if(ARG_RECURSE)
+    file(GLOB_RECURSE all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  else()
+    file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  endif()
+  set(tests ${all})
+  list(FILTER all EXCLUDE REGEX "_test\\.cpp$")
+  list(FILTER tests INCLUDE REGEX "_test\\.cpp$")
+  set(${sources_var} ${all} PARENT_SCOPE)
+  set(${tests_var} ${tests} PARENT_SCOPE)
+endfunction()

@@ -28,8 +28,11 @@ struct DelayServer::State {
     try {
       boost::beast::flat_buffer buffer;
       for (;;) {
-        http::request<http::string_body> request;
-        co_await http::async_read(socket, buffer, request, asio::use_awaitable);
+        // Model requests carry whole images: lift the parser's 1 MB body limit.
+        http::request_parser<http::string_body> parser;
+        parser.body_limit(256 * 1024 * 1024);
+        co_await http::async_read(socket, buffer, parser, asio::use_awaitable);
+        const auto& request = parser.get();
         asio::steady_timer timer(socket.get_executor(), delay);
         co_await timer.async_wait(asio::use_awaitable);
         http::response<http::string_body> response(http::status::ok, request.version());

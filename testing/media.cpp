@@ -1,7 +1,9 @@
 #include "testing/media.hpp"
 
 #include <cmath>
+#include <exiv2/exiv2.hpp>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <stdexcept>
 
@@ -25,5 +27,30 @@ int frame_for_colour(const Bgr& colour) {
   const int high = static_cast<int>(std::lround((colour[1] - 8) / 16.0));
   return high * 16 + low;
 }
+
+qorl_core::Bytes encode_image(const std::string& extension, const Bgr& colour) {
+  const cv::Mat pixels(16, 16, CV_8UC3, cv::Scalar(colour[0], colour[1], colour[2]));
+  std::vector<uchar> out;
+  if (!cv::imencode(extension, pixels, out)) throw std::runtime_error("cannot encode " + extension);
+  return qorl_core::Bytes(out.data(), out.size());
+}
+
+qorl_core::Bytes with_exif(const qorl_core::Bytes& image_bytes, const ExifTags& tags) {
+  auto image = Exiv2::ImageFactory::open(image_bytes.data(), static_cast<long>(image_bytes.size()));
+  image->readMetadata();
+  Exiv2::ExifData exif;
+  for (const auto& [key, value] : tags) exif[key] = value;
+  image->setExifData(exif);
+  image->writeMetadata();
+  Exiv2::BasicIo& io = image->io();
+  io.seek(0, Exiv2::BasicIo::beg);
+  Exiv2::DataBuf buffer = io.read(static_cast<long>(io.size()));
+  return qorl_core::Bytes(buffer.pData_, static_cast<std::size_t>(buffer.size_));
+}
+
+const ExifTags kSanFranciscoGps = {{"Exif.GPSInfo.GPSLatitude", "37/1 46/1 30/1"},
+                                   {"Exif.GPSInfo.GPSLatitudeRef", "N"},
+                                   {"Exif.GPSInfo.GPSLongitude", "122/1 25/1 96/10"},
+                                   {"Exif.GPSInfo.GPSLongitudeRef", "W"}};
 
 }  // namespace qorl_testing

@@ -4,6 +4,11 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "qorl_core/value.hpp"
 
 namespace qorl_testing {
 
@@ -18,5 +23,17 @@ void write_solid_colour_video(const std::filesystem::path& path, int frame_count
 // A colour per frame index that survives lossy compression and reads back by nearest step.
 Bgr colour_for_frame(int index);
 int frame_for_colour(const Bgr& colour);
+
+// A 16x16 solid-colour image encoded by OpenCV for `extension` (".png", ".jpg", ".webp", ...).
+qorl_core::Bytes encode_image(const std::string& extension, const Bgr& colour = {40, 120, 200});
+
+// EXIF tags by Exiv2 key with values in Exiv2's text form ("37/1 46/1 30/1").
+using ExifTags = std::vector<std::pair<std::string, std::string>>;
+
+// The image with these EXIF tags written in.
+qorl_core::Bytes with_exif(const qorl_core::Bytes& image, const ExifTags& tags);
+
+// 37°46'30" N, 122°25'9.6" W: latitude 37.775, longitude about -122.41933.
+extern const ExifTags kSanFranciscoGps;
 
 }  // namespace qorl_testing

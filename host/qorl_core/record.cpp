@@ -1,22 +1,11 @@
 #include "qorl_core/record.hpp"
 
-#include <cctype>
-#include <cstdlib>
+#include "qorl_core/text.hpp"
 
 namespace qorl_core {
 namespace record_detail {
-namespace {
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
 std::optional<double> parse_real(std::string_view text) {
-  text = trim(text);
+  text = strip(text);
   if (text.empty()) return std::nullopt;
   if (text.front() == '+') text.remove_prefix(1);
   double value = 0;
@@ -26,7 +15,7 @@ std::optional<double> parse_real(std::string_view text) {
 }
 
 std::optional<std::int64_t> parse_integer(std::string_view text) {
-  text = trim(text);
+  text = strip(text);
   if (text.empty()) return std::nullopt;
   if (text.front() == '+') text.remove_prefix(1);
   std::int64_t value = 0;

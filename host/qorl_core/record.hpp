@@ -171,7 +171,13 @@ struct FieldCodec<std::shared_ptr<T>, std::enable_if_t<std::is_base_of_v<Object,
     if (auto object = v.object_as<T>()) return object;
     throw FieldFailure("Input should be an instance of " + simple_type_name<T>());
   }
-  static Value encode(const std::shared_ptr<T>& v) { return Value(v); }
+  // Records come out as their maps, like every nested record; other objects as they are.
+  static Value encode(const std::shared_ptr<T>& v) {
+    if constexpr (std::is_base_of_v<RecordBase, T>) {
+      if (v) return v->to_map();
+    }
+    return Value(v);
+  }
 };
 
 template <typename T>
@@ -209,9 +215,10 @@ struct FieldCodec<std::vector<T>> {
 
 template <typename R>
 struct FieldSpec {
+  using Prepare = std::function<Value(const Value&)>;
   std::string name;
   bool is_required = false;
-  std::function<Value(const Value&)> prepare;  // may be empty
+  Prepare prepare;  // may be empty
   std::function<void(R&, const Value&)> assign;
   std::function<Value(const R&)> read;
 };

@@ -152,6 +152,15 @@ bool operator==(const Value& a, const Value& b) {
   return a.storage_ == b.storage_;
 }
 
+void reject_supplied_names(const Options& options, std::initializer_list<std::string_view> names,
+                           std::string_view function) {
+  for (std::string_view name : names) {
+    if (options.contains(name)) {
+      throw TypeError(fmt::format("{}() got multiple values for keyword argument '{}'", function, name));
+    }
+  }
+}
+
 // ---- repr ---------------------------------------------------------------------------------
 
 namespace {

@@ -175,6 +175,11 @@ class Value {
   Storage storage_;
 };
 
+// A callee whose named argument `name` is supplied by its caller refuses the same name among the
+// forwarded options: TypeError "<function>() got multiple values for keyword argument '<name>'".
+void reject_supplied_names(const Options& options, std::initializer_list<std::string_view> names,
+                           std::string_view function);
+
 // Debug form of a value: texts quoted with escapes ('a.mp3', "it's"), none as None, lists and
 // maps in bracketed form, bytes as b'...'.
 std::string repr(const Value& value);

@@ -8,16 +8,10 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
+#include "qorl_core/text.hpp"
 
 namespace qorl_inference {
 namespace {
-
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
 
 std::optional<qorl_core::Value> try_parse(std::string_view text) {
   auto json = nlohmann::ordered_json::parse(text, nullptr, /*allow_exceptions=*/false);
@@ -60,10 +54,10 @@ std::string excerpt(std::string_view text, std::size_t limit) {
 }  // namespace
 
 qorl_core::Value JSONOutputParser::parse(const std::string& text) const {
-  const std::string_view answer = trim(text);
+  const std::string_view answer = qorl_core::strip(text);
   if (auto value = try_parse(answer)) return *value;
   for (const auto block : fenced_blocks(answer)) {
-    if (auto value = try_parse(trim(block))) return *value;
+    if (auto value = try_parse(qorl_core::strip(block))) return *value;
   }
   if (auto span = outer_span(answer)) {
     if (auto value = try_parse(*span)) return *value;

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "qorl_core/errors.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/constants.hpp"
 
 namespace qorl_multimodal::utils::image_metadata_utils {
@@ -101,9 +102,7 @@ double to_double(const ExifValue& value) {
   }
   if (const auto* number = std::get_if<double>(&value)) return *number;
   const auto& text = std::get<std::string>(value);
-  std::string_view digits(text);
-  while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front()))) digits.remove_prefix(1);
-  while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back()))) digits.remove_suffix(1);
+  const std::string_view digits = qorl_core::strip(text);
   double parsed = 0;
   auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), parsed);
   if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {

@@ -9,6 +9,7 @@
 
 #include "qorl_core/errors.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/media.hpp"
 
 namespace qorl_multimodal::utils::image_metadata_utils {
 namespace {
@@ -16,31 +17,11 @@ namespace {
 using qorl_core::Bytes;
 using Tags = std::vector<std::pair<std::string, std::string>>;
 
-Bytes encode(const std::string& extension) {
-  cv::Mat pixels(16, 16, CV_8UC3, cv::Scalar(40, 120, 200));
-  std::vector<uchar> out;
-  EXPECT_TRUE(cv::imencode(extension, pixels, out));
-  return Bytes(out.data(), out.size());
-}
+using qorl_testing::with_exif;
 
-// The image with these EXIF tags (Exiv2 keys and values in Exiv2's text form) written in.
-Bytes with_exif(const Bytes& image_bytes, const Tags& tags) {
-  auto image = Exiv2::ImageFactory::open(image_bytes.data(), static_cast<long>(image_bytes.size()));
-  image->readMetadata();
-  Exiv2::ExifData exif;
-  for (const auto& [key, value] : tags) exif[key] = value;
-  image->setExifData(exif);
-  image->writeMetadata();
-  Exiv2::BasicIo& io = image->io();
-  io.seek(0, Exiv2::BasicIo::beg);
-  Exiv2::DataBuf buffer = io.read(static_cast<long>(io.size()));
-  return Bytes(buffer.pData_, static_cast<size_t>(buffer.size_));
-}
+Bytes encode(const std::string& extension) { return qorl_testing::encode_image(extension); }
 
-const Tags kSanFrancisco = {{"Exif.GPSInfo.GPSLatitude", "37/1 46/1 30/1"},
-                            {"Exif.GPSInfo.GPSLatitudeRef", "N"},
-                            {"Exif.GPSInfo.GPSLongitude", "122/1 25/1 96/10"},
-                            {"Exif.GPSInfo.GPSLongitudeRef", "W"}};
+const Tags& kSanFrancisco = qorl_testing::kSanFranciscoGps;
 
 TEST(GetImageMetadata, ReadsSignedDegreesFromJpeg) {
   const Bytes jpeg = encode(".jpg");

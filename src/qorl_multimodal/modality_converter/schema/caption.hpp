@@ -1,0 +1,33 @@
+// The caption context record: what a caller knows about an image and wants from a captioner.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qorl_core/record.hpp"
+#include "qorl_inference/attachment.hpp"
+#include "qorl_multimodal/constants.hpp"
+
+namespace qorl_multimodal::modality_converter::schema::caption {
+
+struct Caption : qorl_core::Record<Caption> {
+  std::string image_one_liner{constants::ImageToTextConstants::NOT_GIVEN};
+  std::string image_description{constants::ImageToTextConstants::NOT_GIVEN};
+  std::string domain_knowledge{constants::ImageToTextConstants::NOT_GIVEN};
+  std::int64_t number_of_captions = constants::CaptionConstants::DEFAULT_NUMBER_OF_CAPTIONS;
+  std::string language = "Indonesian";
+  qorl_core::Map image_metadata;
+  std::vector<std::shared_ptr<qorl_inference::Attachment>> attachments_context;
+
+  static const qorl_core::Schema<Caption>& schema();
+};
+
+// Normalize and validate `attachments_context`: none gives an empty list; a list keeps its
+// attachments, turns bytes into attachments and resolves any other item as an image source,
+// one after another on a fresh event loop, blocking the calling thread. TypeError for a value
+// that is not a list; the resolver's ValueError for an item that is no image.
+qorl_core::Value normalize_attachments_context(const qorl_core::Value& value);
+
+}  // namespace qorl_multimodal::modality_converter::schema::caption
