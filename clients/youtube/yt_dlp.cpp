@@ -39,7 +39,7 @@ std::string error_text(const ProcessResult& result) {
 std::string yt_dlp_program() { return program_from_env("QORL_YT_DLP", "yt-dlp"); }
 std::string ffmpeg_program() { return program_from_env("QORL_FFMPEG", "ffmpeg"); }
 
-std::vector<std::string> YoutubeDL::command(const std::string& url) const {
+std::vector<std::string> YoutubeDL::command(const std::string& url, bool download) const {
   // No user configuration or cache: the download is decided by these options alone and
   // writes nothing but its file.
   std::vector<std::string> argv{yt_dlp_program(), "--ignore-config", "--no-cache-dir",
@@ -59,15 +59,19 @@ std::vector<std::string> YoutubeDL::command(const std::string& url) const {
   }
   if (options_.quiet) argv.push_back("--quiet");
   if (options_.proxy) argv.insert(argv.end(), {"--proxy", *options_.proxy});
-  // The information as JSON once the file is in its final place (it then carries `filepath`).
-  argv.insert(argv.end(), {"--print", "after_move:%()j"});
+  if (download) {
+    // The information as JSON once the file is in its final place (it then carries `filepath`).
+    argv.insert(argv.end(), {"--print", "after_move:%()j"});
+  } else {
+    argv.insert(argv.end(), {"--dump-json", "--skip-download"});
+  }
   // The URL can never be taken for an option.
   argv.insert(argv.end(), {"--", url});
   return argv;
 }
 
-VideoInfo YoutubeDL::extract_info(const std::string& url) const {
-  const ProcessResult result = run_process(command(url));
+VideoInfo YoutubeDL::extract_info(const std::string& url, bool download) const {
+  const ProcessResult result = run_process(command(url, download));
   if (result.exit_code != 0) throw DownloadError(error_text(result));
   std::istringstream lines(result.out);
   std::string line;
@@ -77,7 +81,8 @@ VideoInfo YoutubeDL::extract_info(const std::string& url) const {
     return VideoInfo{text_field(info, "id"), text_field(info, "ext"),
                      text_field(info, "filepath")};
   }
-  throw DownloadError("ERROR: yt-dlp reported no downloaded video for " + url);
+  throw DownloadError(std::string("ERROR: yt-dlp reported no ") +
+                      (download ? "downloaded video" : "video information") + " for " + url);
 }
 
 }  // namespace clients::youtube

@@ -1,5 +1,6 @@
-// The yt-dlp program as a library: a download with yt-dlp's own option names, run with an
-// argument vector, reporting where the file ended up after post-processing.
+// The yt-dlp program as a library: a download (or a metadata-only extraction) with yt-dlp's own
+// option names, run with an argument vector, reporting where the file ended up after
+// post-processing.
 #pragma once
 
 #include <optional>
@@ -30,11 +31,12 @@ struct YoutubeDLOptions {
   std::optional<std::string> proxy;
 };
 
-// What yt-dlp reports about a downloaded video.
+// What yt-dlp reports about a video.
 struct VideoInfo {
   std::optional<std::string> id;
   std::optional<std::string> ext;
   // The file after post-processing; `ext` may still name the download's original extension.
+  // None when nothing was downloaded.
   std::optional<std::string> filepath;
 };
 
@@ -47,12 +49,13 @@ class YoutubeDL {
  public:
   explicit YoutubeDL(YoutubeDLOptions options) : options_(std::move(options)) {}
 
-  // Extracts the information of the video at `url` and downloads it. Throws DownloadError
-  // when yt-dlp fails, ProcessError when it cannot be started.
-  VideoInfo extract_info(const std::string& url) const;
+  // Extracts the information of the video at `url` and, when `download` is true, downloads it;
+  // otherwise only metadata is fetched. Throws DownloadError when yt-dlp fails, ProcessError
+  // when it cannot be started.
+  VideoInfo extract_info(const std::string& url, bool download = true) const;
 
   // The argument vector for `url` (program first).
-  std::vector<std::string> command(const std::string& url) const;
+  std::vector<std::string> command(const std::string& url, bool download = true) const;
 
  private:
   YoutubeDLOptions options_;

@@ -34,6 +34,16 @@ TEST(YoutubeDLTest, TranslatesOptionsToArgumentsWithTheUrlLast) {
   EXPECT_THROW(unknown.command("x"), std::invalid_argument);
 }
 
+TEST(YoutubeDLTest, ExtractsMetadataOnlyWhenNotDownloading) {
+  qorl_testing::ScopedEnv env;
+  env.set("QORL_YT_DLP", "/opt/yt-dlp").unset("QORL_FFMPEG");
+  YoutubeDL ydl({"", true, "", {}, true, "http://127.0.0.1:9"});
+  EXPECT_THAT(ydl.command("u", /*download=*/false),
+              ElementsAre("/opt/yt-dlp", "--ignore-config", "--no-cache-dir", "--no-progress",
+                          "--no-playlist", "--quiet", "--proxy", "http://127.0.0.1:9",
+                          "--dump-json", "--skip-download", "--", "u"));
+}
+
 TEST(YoutubeDLTest, ReportsErrorLinesOfTheRealProgram) {
   qorl_testing::ScopedEnv tool;
   tool.unset("QORL_YT_DLP");

@@ -5,9 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-
 #include <boost/url/parse.hpp>
 
 #include <cerrno>
@@ -25,6 +22,7 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_multimodal/utils/pcre_pattern.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
 namespace qorl_multimodal::utils::audio_to_text_utils {
@@ -117,36 +115,12 @@ class PrivateDirectory {
 // From the start: an optional scheme, an optional www. or m., the main or short-link domain and
 // an optional slash with anything but line breaks after it; `$` also accepts one final line
 // break. Caseless as Unicode folds case; input that is not UTF-8 simply does not match.
-class YouTubePattern {
- public:
-  YouTubePattern() {
-    static constexpr std::string_view kPattern =
-        R"(^(https?://)?(www\.|m\.)?(youtube\.com|youtu\.be)(/.*)?$)";
-    pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
-    pcre2_set_newline(context, PCRE2_NEWLINE_LF);
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kPattern.data()), kPattern.size(),
-                          PCRE2_CASELESS | PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF,
-                          &error, &offset, context);
-    pcre2_compile_context_free(context);
-    if (!code_) throw std::logic_error("invalid YouTube URL pattern");
-  }
-  ~YouTubePattern() { pcre2_code_free(code_); }
-  YouTubePattern(const YouTubePattern&) = delete;
-  YouTubePattern& operator=(const YouTubePattern&) = delete;
-
-  bool matches(std::string_view text) const {
-    pcre2_match_data* match = pcre2_match_data_create_from_pattern(code_, nullptr);
-    const int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                               0, match, nullptr);
-    pcre2_match_data_free(match);
-    return rc >= 0;
-  }
-
- private:
-  pcre2_code* code_ = nullptr;
-};
+const pcre_pattern::Pattern& youtube_pattern() {
+  static const pcre_pattern::Pattern pattern(
+      R"(^(https?://)?(www\.|m\.)?(youtube\.com|youtu\.be)(/.*)?$)",
+      {.unicode = true, .caseless = true});
+  return pattern;
+}
 
 }  // namespace
 
@@ -303,8 +277,7 @@ std::optional<std::string> detect_audio_format(const qorl_core::Bytes& audio_bin
 }
 
 bool is_youtube_url(const std::string& source) {
-  static const YouTubePattern pattern;
-  return pattern.matches(source);
+  return youtube_pattern().search(source, 0).has_value();
 }
 
 }  // namespace qorl_multimodal::utils::audio_to_text_utils

@@ -1,8 +1,5 @@
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
 
-#define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-
 #include <array>
 #include <cstdlib>
 #include <exception>
@@ -12,46 +9,18 @@
 
 #include "clients/google/drive.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_multimodal/utils/pcre_pattern.hpp"
 
 namespace qorl_multimodal::utils::gdrive_utils {
 namespace {
+
+using pcre_pattern::Pattern;
 
 qorl_core::Logger& logger() {
   static const auto instance =
       qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.gdrive_utils");
   return *instance;
 }
-
-// A compiled PCRE2 pattern. PCRE2 rather than std::regex: sources can be megabytes of base64
-// text, which std::regex's recursive matcher cannot search without exhausting the stack.
-class Pattern {
- public:
-  explicit Pattern(const char* pattern) {
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED, 0, &error,
-                          &offset, nullptr);
-    if (code_ == nullptr) throw std::logic_error("invalid pattern");
-  }
-  ~Pattern() { pcre2_code_free(code_); }
-  Pattern(const Pattern&) = delete;
-  Pattern& operator=(const Pattern&) = delete;
-
-  // Group 1 of the first match anywhere in `subject`.
-  std::optional<std::string> search(const std::string& subject) const {
-    std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> match(
-        pcre2_match_data_create_from_pattern(code_, nullptr), &pcre2_match_data_free);
-    if (!match) throw std::bad_alloc();
-    const int found = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()),
-                                  subject.size(), 0, 0, match.get(), nullptr);
-    if (found < 2) return std::nullopt;
-    const PCRE2_SIZE* groups = pcre2_get_ovector_pointer(match.get());
-    return subject.substr(groups[2], groups[3] - groups[2]);
-  }
-
- private:
-  pcre2_code* code_ = nullptr;
-};
 
 // Tried in order; the first match gives the id. "$" also matches before a final newline.
 const std::array<Pattern, 4>& file_id_patterns() {

@@ -1,0 +1,230 @@
+// The default connection: the watch page for the innertube API key (giving cookie consent when
+// YouTube asks for it first), the player answer for the caption tracks, then the timed text.
+#include <boost/url.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#include "clients/youtube/timed_text.hpp"
+#include "clients/youtube/transcript_rest_stub.hpp"
+#include "clients/youtube/transcripts.hpp"
+
+namespace clients::youtube {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::string_view kConsentForm = R"(action="https://consent.youtube.com/s")";
+constexpr std::string_view kConsentValue = R"(name="v" value=")";
+constexpr std::string_view kApiKeyName = R"("INNERTUBE_API_KEY")";
+constexpr std::string_view kRecaptcha = R"(class="g-recaptcha")";
+// Playability reasons, in English (the requests ask for it).
+constexpr std::string_view kSignInToConfirm = "Sign in to confirm you";
+constexpr std::string_view kNotABot = "not a bot";
+constexpr std::string_view kConfirmAge = "Sign in to confirm your age";
+constexpr std::string_view kInappropriate = "This video may be inappropriate for some users";
+
+// An answer that is not a success as the error it stands for.
+void check_status(const http::Response& response, const std::string& video_id) {
+  if (response.status == 429) throw IpBlocked(video_id);
+  if (!response.ok()) {
+    throw YouTubeRequestFailed(video_id, "HTTP " + std::to_string(response.status) +
+                                             (response.reason.empty() ? "" : " " + response.reason));
+  }
+}
+
+// One exchange; a transfer that does not complete, or an error status, as a transcript error.
+template <typename Send>
+http::Response exchange(const std::string& video_id, Send&& send) {
+  http::Response response;
+  try {
+    response = send();
+  } catch (const http::Error& e) {
+    throw YouTubeRequestFailed(video_id, e.what());
+  }
+  check_status(response, video_id);
+  return response;
+}
+
+// The value of "INNERTUBE_API_KEY": "..." in the page's configuration script.
+std::optional<std::string> api_key(std::string_view html) {
+  const auto blank = [&](std::size_t i) {
+    while (i < html.size() && std::isspace(static_cast<unsigned char>(html[i]))) ++i;
+    return i;
+  };
+  const std::size_t name = html.find(kApiKeyName);
+  if (name == std::string_view::npos) return std::nullopt;
+  std::size_t i = blank(name + kApiKeyName.size());
+  if (i >= html.size() || html[i] != ':') return std::nullopt;
+  i = blank(i + 1);
+  if (i >= html.size() || html[i] != '"') return std::nullopt;
+  const std::size_t first = ++i;
+  while (i < html.size() && (std::isalnum(static_cast<unsigned char>(html[i])) || html[i] == '_' ||
+                             html[i] == '-')) {
+    ++i;
+  }
+  if (i == first || i >= html.size() || html[i] != '"') return std::nullopt;
+  return std::string(html.substr(first, i - first));
+}
+
+// The watch page, after giving consent to cookies when the consent form came instead; the
+// consent cookie is left in `cookie` for the requests that follow.
+std::string watch_page(internal::TranscriptRestStub& stub, const std::string& video_id,
+                       std::string& cookie) {
+  std::string html =
+      exchange(video_id, [&] { return stub.get_watch_page(video_id, cookie); }).body;
+  if (html.find(kConsentForm) == std::string::npos) return html;
+  const std::size_t value = html.find(kConsentValue);
+  const std::size_t end =
+      value == std::string::npos ? value : html.find('"', value + kConsentValue.size());
+  if (end == std::string::npos) throw FailedToCreateConsentCookie(video_id);
+  const std::size_t first = value + kConsentValue.size();
+  cookie = "CONSENT=YES+" + html.substr(first, end - first);
+  html = exchange(video_id, [&] { return stub.get_watch_page(video_id, cookie); }).body;
+  if (html.find(kConsentForm) != std::string::npos) throw FailedToCreateConsentCookie(video_id);
+  return html;
+}
+
+const json* member(const json& object, const char* key) {
+  if (!object.is_object()) return nullptr;
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
+std::string text_member(const json& object, const char* key) {
+  const json* value = member(object, key);
+  return value && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// A formatted text: {"simpleText": "..."} or {"runs": [{"text": "..."}, ...]}.
+std::string formatted_text(const json* node) {
+  if (!node) return {};
+  if (const json* simple = member(*node, "simpleText"); simple && simple->is_string()) {
+    return simple->get<std::string>();
+  }
+  std::string text;
+  if (const json* runs = member(*node, "runs"); runs && runs->is_array()) {
+    for (const json& run : *runs) text += text_member(run, "text");
+  }
+  return text;
+}
+
+// Anything but a playable video as the error it stands for.
+void check_playability(const std::string& video_id, const json& player) {
+  const json* playability = member(player, "playabilityStatus");
+  const std::string status = playability ? text_member(*playability, "status") : std::string();
+  if (status == "OK") return;
+  const std::string reason = playability ? text_member(*playability, "reason") : std::string();
+  if (status == "LOGIN_REQUIRED") {
+    if (reason.starts_with(kSignInToConfirm) && reason.find(kNotABot) != std::string::npos) {
+      throw RequestBlocked(video_id);
+    }
+    if (reason.starts_with(kConfirmAge) || reason.starts_with(kInappropriate)) {
+      throw AgeRestricted(video_id);
+    }
+  }
+  if (status == "ERROR") throw VideoUnavailable(video_id);
+  std::vector<std::string> subreasons;
+  if (playability) {
+    const json* screen = member(*playability, "errorScreen");
+    const json* renderer = screen ? member(*screen, "playerErrorMessageRenderer") : nullptr;
+    const json* subreason = renderer ? member(*renderer, "subreason") : nullptr;
+    if (const json* runs = subreason ? member(*subreason, "runs") : nullptr;
+        runs && runs->is_array()) {
+      for (const json& run : *runs) {
+        if (std::string text = text_member(run, "text"); !text.empty()) subreasons.push_back(text);
+      }
+    }
+  }
+  throw VideoUnplayable(video_id, reason, subreasons);
+}
+
+std::vector<Transcript> caption_tracks(const std::string& video_id, const std::string& body) {
+  const json player = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (!player.is_object()) {
+    throw YouTubeDataUnparsable(video_id, "the player answer is not a JSON object");
+  }
+  check_playability(video_id, player);
+  const json* captions = member(player, "captions");
+  const json* renderer = captions ? member(*captions, "playerCaptionsTracklistRenderer") : nullptr;
+  const json* tracks = renderer ? member(*renderer, "captionTracks") : nullptr;
+  if (!tracks || !tracks->is_array() || tracks->empty()) throw TranscriptsDisabled(video_id);
+  std::vector<Transcript> out;
+  for (const json& track : *tracks) {
+    Transcript t{video_id, formatted_text(member(track, "name")), text_member(track, "languageCode"),
+                 text_member(track, "kind") == "asr", text_member(track, "baseUrl")};
+    if (t.language_code.empty() || t.url.empty()) {
+      throw YouTubeDataUnparsable(video_id, "a caption track has no language code or address");
+    }
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
+bool blank(std::string_view text) {
+  for (const char c : text) {
+    if (!std::isspace(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+class RestTranscriptConnection : public TranscriptConnection {
+ public:
+  explicit RestTranscriptConnection(TranscriptClientOptions options) : options_(std::move(options)) {}
+
+  TranscriptList list_transcripts(const std::string& video_id) override {
+    internal::TranscriptRestStub stub(options_);
+    std::string cookie;
+    const std::string html = watch_page(stub, video_id, cookie);
+    const std::optional<std::string> key = api_key(html);
+    if (!key) {
+      // A captcha comes instead of the page when this address sent too many requests.
+      if (html.find(kRecaptcha) != std::string::npos) throw IpBlocked(video_id);
+      throw YouTubeDataUnparsable(video_id, "the watch page holds no innertube API key");
+    }
+    const http::Response player =
+        exchange(video_id, [&] { return stub.post_player(*key, video_id, cookie); });
+    return TranscriptList(video_id, caption_tracks(video_id, player.body));
+  }
+
+  FetchedTranscript fetch_transcript(const Transcript& track) override {
+    const auto parsed = boost::urls::parse_uri(track.url);
+    if (!parsed) {
+      throw YouTubeDataUnparsable(track.video_id, "the caption track's address is not a URL");
+    }
+    boost::urls::url url = *parsed;
+    // Without a format the answer is the <transcript><text> document.
+    url.params().erase("fmt");
+    bool needs_po_token = false;
+    for (const auto param : url.params()) {
+      needs_po_token = needs_po_token || (param.key == "exp" && param.value == "xpe");
+    }
+    internal::TranscriptRestStub stub(options_);
+    const http::Response response = exchange(
+        track.video_id, [&] { return stub.get_timed_text(std::string(url.buffer())); });
+    // Such tracks answer with nothing at all to a request without the token.
+    if (needs_po_token && blank(response.body)) throw PoTokenRequired(track.video_id);
+    FetchedTranscript out{track.video_id, track.language, track.language_code, track.is_generated, {}};
+    try {
+      out.snippets = internal::parse_timed_text(response.body);
+    } catch (const std::invalid_argument& e) {
+      throw YouTubeDataUnparsable(track.video_id, e.what());
+    }
+    return out;
+  }
+
+ private:
+  TranscriptClientOptions options_;
+};
+
+}  // namespace
+
+std::shared_ptr<TranscriptConnection> make_transcript_connection(TranscriptClientOptions options) {
+  return std::make_shared<RestTranscriptConnection>(std::move(options));
+}
+
+}  // namespace clients::youtube

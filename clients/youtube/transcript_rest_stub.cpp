@@ -1,0 +1,91 @@
+#include "clients/youtube/transcript_rest_stub.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <utility>
+
+namespace clients::youtube::internal {
+
+namespace {
+
+// The innertube client the player request speaks for: the Android app gets caption tracks
+// whose timed text needs no proof-of-origin token.
+constexpr const char* kClientName = "ANDROID";
+constexpr const char* kClientVersion = "20.10.38";
+
+// Reasons and page texts are compared in English.
+const http::Headers& language_headers() {
+  static const http::Headers headers{{"Accept-Language", "en-US"}};
+  return headers;
+}
+
+}  // namespace
+
+std::string resolve_base_url(const std::optional<std::string>& base_url) {
+  std::string url = base_url.value_or("");
+  if (url.empty()) {
+    const char* env = std::getenv("QORL_YOUTUBE_BASE_URL");
+    url = env && *env ? env : YOUTUBE_BASE_URL;
+  }
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
+std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& config,
+                                     const std::string& url) {
+  if (!config) return std::nullopt;
+  const bool https = url.rfind("https:", 0) == 0;
+  const auto& preferred = https ? config->https_url : config->http_url;
+  const auto& other = https ? config->http_url : config->https_url;
+  if (preferred && !preferred->empty()) return preferred;
+  if (other && !other->empty()) return other;
+  return std::nullopt;
+}
+
+TranscriptRestStub::TranscriptRestStub(const TranscriptClientOptions& options)
+    : base_url_(resolve_base_url(options.base_url)),
+      proxy_config_(options.proxy_config),
+      timeout_(options.timeout) {}
+
+http::Response TranscriptRestStub::send(http::Request request) {
+  request.proxy = proxy_for(proxy_config_, request.url);
+  request.timeout = timeout_;
+  return client_.send(request);
+}
+
+http::Response TranscriptRestStub::get_watch_page(const std::string& video_id,
+                                                  const std::string& cookie) {
+  http::Request request;
+  request.url = base_url_ + "/watch";
+  request.query = {{"v", video_id}};
+  request.headers = language_headers();
+  if (!cookie.empty()) request.headers.emplace_back("Cookie", cookie);
+  return send(std::move(request));
+}
+
+http::Response TranscriptRestStub::post_player(const std::string& api_key,
+                                               const std::string& video_id,
+                                               const std::string& cookie) {
+  const nlohmann::ordered_json body = {
+      {"context", {{"client", {{"clientName", kClientName}, {"clientVersion", kClientVersion}}}}},
+      {"videoId", video_id}};
+  http::Request request;
+  request.method = "POST";
+  request.url = base_url_ + "/youtubei/v1/player";
+  request.query = {{"key", api_key}};
+  request.headers = language_headers();
+  request.headers.emplace_back("Content-Type", "application/json");
+  if (!cookie.empty()) request.headers.emplace_back("Cookie", cookie);
+  request.body = body.dump();
+  return send(std::move(request));
+}
+
+http::Response TranscriptRestStub::get_timed_text(const std::string& url) {
+  http::Request request;
+  request.url = url;
+  request.headers = language_headers();
+  return send(std::move(request));
+}
+
+}  // namespace clients::youtube::internal

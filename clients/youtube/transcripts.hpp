@@ -1,0 +1,110 @@
+// YouTube's caption tracks as its web clients reach them: the watch page (with the cookie
+// consent retry) gives the innertube API key, the innertube player answer lists the tracks, and
+// each track's timed text is a small XML document. A value-type client over an abstract
+// connection, whose default implementation uses the REST stub. Every failure is a kind of
+// CouldNotRetrieveTranscript.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "clients/youtube/transcript_errors.hpp"
+
+namespace clients::youtube {
+
+inline constexpr const char* YOUTUBE_BASE_URL = "https://www.youtube.com";
+
+// Proxy URLs by the scheme of the request; when only one is given it serves both.
+struct GenericProxyConfig {
+  std::optional<std::string> http_url;
+  std::optional<std::string> https_url;
+};
+
+struct TranscriptClientOptions {
+  std::optional<GenericProxyConfig> proxy_config;
+  // None: env QORL_YOUTUBE_BASE_URL, else YOUTUBE_BASE_URL.
+  std::optional<std::string> base_url;
+  // Limit for each request.
+  std::chrono::milliseconds timeout = std::chrono::seconds(60);
+};
+
+// One caption track of a video.
+struct Transcript {
+  std::string video_id;
+  std::string language;  // the track's display name, such as "English (auto-generated)"
+  std::string language_code;
+  bool is_generated = false;  // true for automatic speech recognition captions
+  // Where the timed text is; it carries signatures, so it is never logged or put in messages.
+  std::string url;
+};
+
+struct TranscriptSnippet {
+  std::string text;
+  double start = 0.0;     // seconds
+  double duration = 0.0;  // seconds
+};
+
+struct FetchedTranscript {
+  std::string video_id;
+  std::string language;
+  std::string language_code;
+  bool is_generated = false;
+  std::vector<TranscriptSnippet> snippets;
+};
+
+// The tracks of one video, in YouTube's order.
+class TranscriptList {
+ public:
+  TranscriptList(std::string video_id, std::vector<Transcript> tracks)
+      : video_id_(std::move(video_id)), tracks_(std::move(tracks)) {}
+
+  const std::string& video_id() const noexcept { return video_id_; }
+  const std::vector<Transcript>& tracks() const noexcept { return tracks_; }
+  auto begin() const noexcept { return tracks_.begin(); }
+  auto end() const noexcept { return tracks_.end(); }
+
+  // The track of the first code in `language_codes` that has one, a manually created track
+  // before a generated one. Throws NoTranscriptFound.
+  const Transcript& find_transcript(const std::vector<std::string>& language_codes) const;
+
+ private:
+  std::string video_id_;
+  std::vector<Transcript> tracks_;
+};
+
+class TranscriptConnection {
+ public:
+  virtual ~TranscriptConnection() = default;
+  // The video's caption tracks. Blocks until YouTube has answered.
+  virtual TranscriptList list_transcripts(const std::string& video_id) = 0;
+  // One track's timed text.
+  virtual FetchedTranscript fetch_transcript(const Transcript& track) = 0;
+};
+
+std::shared_ptr<TranscriptConnection> make_transcript_connection(TranscriptClientOptions options = {});
+
+class TranscriptClient {
+ public:
+  explicit TranscriptClient(TranscriptClientOptions options = {})
+      : connection_(make_transcript_connection(std::move(options))) {}
+  explicit TranscriptClient(std::shared_ptr<TranscriptConnection> connection)
+      : connection_(std::move(connection)) {}
+
+  TranscriptList list(const std::string& video_id) const {
+    return connection_->list_transcripts(video_id);
+  }
+  // The transcript in the first of `languages` the video has (see find_transcript).
+  FetchedTranscript fetch(const std::string& video_id,
+                          const std::vector<std::string>& languages = {"en"}) const {
+    return connection_->fetch_transcript(list(video_id).find_transcript(languages));
+  }
+
+ private:
+  std::shared_ptr<TranscriptConnection> connection_;
+};
+
+}  // namespace clients::youtube

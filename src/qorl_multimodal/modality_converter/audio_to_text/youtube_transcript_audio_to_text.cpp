@@ -1,0 +1,151 @@
+#include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "clients/youtube/yt_dlp.hpp"
+#include "qorl_core/errors.hpp"
+#include "qorl_core/value.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_multimodal/utils/pcre_pattern.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
+
+namespace yt = clients::youtube;
+using utils::log_redaction::redact_url;
+using utils::pcre_pattern::Pattern;
+
+namespace {
+
+const std::vector<std::string> kDefaultLangIds{"id", "en"};
+
+clients::youtube::TranscriptClientOptions client_options(const std::optional<std::string>& proxy) {
+  yt::TranscriptClientOptions options;
+  if (proxy && !proxy->empty()) options.proxy_config = yt::GenericProxyConfig{std::nullopt, *proxy};
+  return options;
+}
+
+// Tried in order on the whole text; group 1 is the id. Word characters of every script.
+const std::array<Pattern, 3>& video_id_patterns() {
+  static const Pattern::Flags unicode{.unicode = true};
+  static const std::array<Pattern, 3> patterns{
+      Pattern(R"((?:youtube\.com\/(?:watch\?v=|embed\/|v\/|e\/|shorts\/)|youtu\.be\/)([\w-]{11}))",
+              unicode),
+      Pattern(R"(youtube\.com\/.*[?&]v=([\w-]{11}))", unicode),
+      Pattern(R"(youtu\.be\/([\w-]{11}))", unicode),
+  };
+  return patterns;
+}
+
+qorl_core::Value text_list(const std::vector<std::string>& items) {
+  return qorl_core::Value(qorl_core::List(items.begin(), items.end()));
+}
+
+bool contains(const std::vector<std::string>& items, const std::string& item) {
+  return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+}  // namespace
+
+YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText()
+    : YouTubeTranscriptAudioToText(Params{}) {}
+
+YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText(Params params)
+    : preferred_lang_ids(params.preferred_lang_ids && !params.preferred_lang_ids->empty()
+                             ? std::move(*params.preferred_lang_ids)
+                             : kDefaultLangIds),
+      allow_non_preferred_lang_ids(params.allow_non_preferred_lang_ids),
+      allow_auto_generated_transcripts(params.allow_auto_generated_transcripts),
+      proxy(std::move(params.proxy)),
+      youtube_transcript_api(client_options(proxy)) {}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToText::convert(
+    std::string audio_source) {
+  logger().debug("Converting YouTube URL: %s", redact_url(audio_source));
+  const std::string video_id = _extract_video_id(audio_source);
+  logger().debug("Extracted video ID: %s", video_id);
+  const std::string lang_id = _select_best_transcript_lang_id(video_id);
+  logger().debug("Selected language ID: %s", lang_id);
+  co_return _get_transcript(video_id, lang_id);
+}
+
+std::string YouTubeTranscriptAudioToText::_extract_video_id(const std::string& audio_source) const {
+  yt::YoutubeDLOptions options;
+  options.noplaylist = true;
+  options.quiet = true;
+  if (proxy && !proxy->empty()) options.proxy = *proxy;
+  std::string error_message;
+  try {
+    const yt::VideoInfo info = yt::YoutubeDL(options).extract_info(audio_source, /*download=*/false);
+    if (info.id) return *info.id;
+    error_message = "yt-dlp reported no video id";
+  } catch (const yt::DownloadError& e) {
+    error_message = e.what();
+  }
+  logger().debug("yt-dlp failed to extract video ID, trying regex fallback. Error: %s",
+                 error_message);
+  for (const Pattern& pattern : video_id_patterns()) {
+    if (std::optional<std::string> id = pattern.search(audio_source)) return *id;
+  }
+  throw qorl_core::ValueError("Unable to identify video ID from the provided YouTube URL: " +
+                              redact_url(audio_source) + ". yt-dlp error: " + error_message);
+}
+
+std::string YouTubeTranscriptAudioToText::_select_best_transcript_lang_id(
+    const std::string& video_id) const {
+  std::vector<std::string> manual_lang_ids, generated_lang_ids;
+  try {
+    for (const yt::Transcript& track : youtube_transcript_api.list(video_id)) {
+      (track.is_generated ? generated_lang_ids : manual_lang_ids).push_back(track.language_code);
+    }
+  } catch (const yt::CouldNotRetrieveTranscript& e) {
+    std::throw_with_nested(qorl_core::ValueError(
+        "Failed to fetch available transcripts - Video ID: " + video_id + ", Error: " + e.what()));
+  }
+  logger().debug("Available manual language IDs: %s", text_list(manual_lang_ids));
+  logger().debug("Available auto generated language IDs: %s", text_list(generated_lang_ids));
+
+  for (const std::string& lang_id : preferred_lang_ids) {
+    if (contains(manual_lang_ids, lang_id)) return lang_id;
+  }
+  if (allow_non_preferred_lang_ids && !manual_lang_ids.empty()) return manual_lang_ids.front();
+  if (allow_auto_generated_transcripts) {
+    for (const std::string& lang_id : preferred_lang_ids) {
+      if (contains(generated_lang_ids, lang_id)) return lang_id;
+    }
+    if (allow_non_preferred_lang_ids && !generated_lang_ids.empty()) {
+      return generated_lang_ids.front();
+    }
+  }
+  throw qorl_core::ValueError(
+      "No suitable transcript found - either no transcripts are available in preferred "
+      "languages, or auto-generated/non-preferred language transcripts are disabled in settings");
+}
+
+std::vector<AudioTranscript> YouTubeTranscriptAudioToText::_get_transcript(
+    const std::string& video_id, const std::string& lang_id) const {
+  logger().debug("Getting transcript for video ID: %s, language ID: %s", video_id, lang_id);
+  yt::FetchedTranscript transcript;
+  try {
+    transcript = youtube_transcript_api.fetch(video_id, {lang_id});
+  } catch (const yt::CouldNotRetrieveTranscript& e) {
+    std::throw_with_nested(qorl_core::ValueError("Failed to fetch transcript - Video ID: " +
+                                                 video_id + ", Language: " + lang_id +
+                                                 ", with error: " + e.what()));
+  }
+  logger().debug("Successfully fetched transcript with %d snippets", transcript.snippets.size());
+  std::vector<AudioTranscript> transcripts;
+  transcripts.reserve(transcript.snippets.size());
+  for (const yt::TranscriptSnippet& snippet : transcript.snippets) {
+    AudioTranscript record;
+    record.text = snippet.text;
+    record.start_time = snippet.start;
+    record.end_time = snippet.start + snippet.duration;
+    record.lang_id = lang_id;
+    transcripts.push_back(std::move(record));
+  }
+  return transcripts;
+}
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text

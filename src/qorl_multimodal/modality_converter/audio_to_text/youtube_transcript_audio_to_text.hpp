@@ -1,0 +1,60 @@
+// An audio to text converter using YouTube Transcript API.
+#pragma once
+
+#include <boost/asio/awaitable.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clients/youtube/transcripts.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
+
+using schema::audio_transcript::AudioTranscript;
+
+// Reads the captions YouTube already holds for a video instead of transcribing its audio,
+// choosing the track by language preference and two permissions.
+class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
+ public:
+  struct Params {
+    // In order of preference; none or empty: "id", "en".
+    std::optional<std::vector<std::string>> preferred_lang_ids{};
+    bool allow_non_preferred_lang_ids = false;
+    bool allow_auto_generated_transcripts = false;
+    // For the requests to YouTube (transcripts and yt-dlp).
+    std::optional<std::string> proxy{};
+  };
+
+  YouTubeTranscriptAudioToText();
+  // Sends no request.
+  explicit YouTubeTranscriptAudioToText(Params params);
+
+  // The transcript of the video a YouTube link names. Blocks the calling thread for its
+  // exchanges with yt-dlp and YouTube.
+  boost::asio::awaitable<std::vector<AudioTranscript>> convert(std::string audio_source) override;
+
+  std::vector<std::string> preferred_lang_ids;
+  bool allow_non_preferred_lang_ids;
+  bool allow_auto_generated_transcripts;
+  std::optional<std::string> proxy;
+  clients::youtube::TranscriptClient youtube_transcript_api;
+
+ protected:
+  // One record per snippet of the track in `lang_id`; ValueError (the service's error nested)
+  // when it cannot be fetched.
+  std::vector<AudioTranscript> _get_transcript(const std::string& video_id,
+                                               const std::string& lang_id) const;
+
+  // Manual tracks in a preferred language, then any manual track (when non-preferred languages
+  // are allowed), then generated tracks likewise (when allowed). ValueError when none fits.
+  std::string _select_best_transcript_lang_id(const std::string& video_id) const;
+
+  // The id yt-dlp reports (metadata only, nothing downloaded); after yt-dlp's download error,
+  // the id found by the link patterns. ValueError when neither gives one; other yt-dlp errors
+  // propagate.
+  std::string _extract_video_id(const std::string& audio_source) const;
+};
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text
