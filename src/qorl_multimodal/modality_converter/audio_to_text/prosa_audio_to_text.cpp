@@ -169,12 +169,14 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
   if (!non_empty(audio_base64) && !non_empty(audio_url)) {
     throw qorl_core::ValueError("Either audio_base64 or audio_url must be provided");
   }
-  logger().debug("Submitting transcription request: %s",
-                 non_empty(audio_base64) ? *audio_base64 : redact_url(*audio_url));
+  if (non_empty(audio_base64)) {
+    logger().debug("Submitting transcription request: %s", *audio_base64);
+  } else {
+    logger().debug("Submitting transcription request: %s", redact_url(*audio_url));
+  }
 
   const Value answer = co_await _submit_stt_request(audio_base64, audio_url);
-  // Answers echo the audio URI, which may be signed.
-  logger().debug("Received transcription request response: %s", qorl_core::repr(redact_urls(answer)));
+  log_answer("Received transcription request response: %s", answer);
 
   const std::string job_id = job_id_of(answer);
   if (job_id.empty()) {
@@ -197,8 +199,15 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
     timer.expires_after(std::chrono::seconds(polling_interval()));
     co_await timer.async_wait(boost::asio::use_awaitable);
   }
-  logger().debug("Received transcription result: %s", qorl_core::repr(redact_urls(*record)));
+  log_answer("Received transcription result: %s", *record);
   co_return _result_to_audio_transcript(*record);
+}
+
+void ProsaAudioToText::log_answer(const char* format, const Value& answer) const {
+  // Rendered only when debug is on: a long recording's result is large.
+  if (!logger().is_enabled_for(qorl_core::LogLevel::DEBUG)) return;
+  // Answers echo the audio URI, which may be signed.
+  logger().debug(format, qorl_core::repr(redact_urls(answer)));
 }
 
 boost::asio::awaitable<Value> ProsaAudioToText::_submit_stt_request(

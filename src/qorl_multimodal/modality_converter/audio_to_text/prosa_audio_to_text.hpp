@@ -75,6 +75,9 @@ class ProsaAudioToText : public audio_to_text::BaseAudioToText {
   bool _is_valid_url(const std::string& audio_source) const;
 
  private:
+  // A service answer at debug level, its URLs redacted.
+  void log_answer(const char* format, const qorl_core::Value& answer) const;
+
   std::int64_t _polling_interval;
 };
 
