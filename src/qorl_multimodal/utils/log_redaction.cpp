@@ -54,4 +54,21 @@ std::string redact_url(std::string_view text) {
   return changed ? std::string(url.buffer()) : std::string(text);
 }
 
+qorl_core::Value redact_urls(const qorl_core::Value& value) {
+  if (value.is_string()) return redact_url(value.as_string());
+  if (value.is_list()) {
+    qorl_core::List items;
+    items.reserve(value.as_list().size());
+    for (const auto& item : value.as_list()) items.push_back(redact_urls(item));
+    return items;
+  }
+  if (value.is_map()) {
+    qorl_core::Map entries;
+    value.as_map().for_each(
+        [&](const std::string& key, const qorl_core::Value& item) { entries.set(key, redact_urls(item)); });
+    return entries;
+  }
+  return value;
+}
+
 }  // namespace qorl_multimodal::utils::log_redaction

@@ -1,0 +1,288 @@
+#include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/url/parse.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+#include "clients/http/http.hpp"
+#include "qorl_core/base64.hpp"
+#include "qorl_core/errors.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
+
+namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
+
+namespace atu = utils::audio_to_text_utils;
+using qorl_core::Map;
+using qorl_core::Value;
+using utils::log_redaction::redact_url;
+using utils::log_redaction::redact_urls;
+
+namespace {
+
+constexpr std::chrono::seconds kRequestTimeout{60};
+// A job in this state never completes: waiting on would only spin until the bound.
+constexpr const char* kFailedStatus = "failed";
+
+bool non_empty(const std::optional<std::string>& text) { return text && !text->empty(); }
+
+// A segment as the conversion reads it; a field that is missing or null takes its default.
+struct Segment {
+  double channel = -1;
+  std::string transcript;
+  double time_start = 0;
+  double time_end = 0;
+};
+
+double number_field(const Map& segment, std::string_view key, double fallback) {
+  const Value* value = segment.find(key);
+  if (!value || value->is_none()) return fallback;
+  if (!value->is_number()) {
+    throw qorl_core::ValueError("Transcription segment field '" + std::string(key) +
+                                "' is not a number: " + qorl_core::repr(*value));
+  }
+  return value->as_double();
+}
+
+Segment read_segment(const Value& item) {
+  if (!item.is_map()) {
+    throw qorl_core::ValueError("Transcription segment is not an object: " + qorl_core::repr(item));
+  }
+  const Map& fields = item.as_map();
+  Segment segment;
+  segment.channel = number_field(fields, "channel", -1);
+  segment.time_start = number_field(fields, "time_start", 0);
+  segment.time_end = number_field(fields, "time_end", 0);
+  const Value* transcript = fields.find("transcript");
+  if (transcript && !transcript->is_none()) {
+    if (!transcript->is_string()) {
+      throw qorl_core::ValueError("Transcription segment field 'transcript' is not a text: " +
+                                  qorl_core::repr(*transcript));
+    }
+    segment.transcript = transcript->as_string();
+  }
+  return segment;
+}
+
+// The segments under `result`.`data`; none when either is missing.
+std::vector<Segment> read_segments(const Map& record) {
+  const Value* result = record.find("result");
+  if (!result || result->is_none()) return {};
+  if (!result->is_map()) {
+    throw qorl_core::ValueError("Transcription result is not an object: " + qorl_core::repr(*result));
+  }
+  const Value* data = result->as_map().find("data");
+  if (!data || data->is_none()) return {};
+  if (!data->is_list()) {
+    throw qorl_core::ValueError("Transcription result data is not a list: " + qorl_core::repr(*data));
+  }
+  std::vector<Segment> segments;
+  segments.reserve(data->as_list().size());
+  for (const Value& item : data->as_list()) segments.push_back(read_segment(item));
+  return segments;
+}
+
+// The job request: `config` then `request`, whose one field holds the audio or its URI.
+std::string submission_body(const std::string& model, const char* audio_field,
+                            const std::string& audio) {
+  const Map config{{"model", model}, {"wait", false}, {"auto_punctuation", true}};
+  const Map request{{audio_field, audio}};
+  return qorl_core::to_json(Map{{"config", config}, {"request", request}});
+}
+
+// The job id of a submission answer, or empty.
+std::string job_id_of(const Value& answer) {
+  if (!answer.is_map()) return "";
+  const Value* job_id = answer.as_map().find("job_id");
+  if (!job_id) return "";
+  if (job_id->is_string()) return job_id->as_string();
+  if (job_id->is_int()) return std::to_string(job_id->as_int());
+  return "";
+}
+
+}  // namespace
+
+ProsaAudioToText::ProsaAudioToText(Params params)
+    : api_key(std::move(params.api_key)),
+      url(std::move(params.url)),
+      model(std::move(params.model)),
+      max_polls(params.max_polls),
+      _polling_interval(params.polling_interval) {
+  if (max_polls && *max_polls < 1) throw qorl_core::ValueError("max_polls must be at least 1");
+}
+
+void ProsaAudioToText::polling_interval(const Value& value) {
+  if (!value.is_int() || value.as_int() < MIN_POLLING_INTERVAL) {
+    throw qorl_core::ValueError("Polling interval must be an int with minimum value of " +
+                                std::to_string(MIN_POLLING_INTERVAL));
+  }
+  _polling_interval = value.as_int();
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
+    std::string audio_source) {
+  logger().debug("Converting audio source: %s", redact_url(audio_source));
+
+  if (const auto audio = atu::get_audio_from_file_path(audio_source); audio && !audio->empty()) {
+    logger().debug("Audio source is a valid audio file path: %s", audio_source);
+    if (atu::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
+      throw qorl_core::ValueError(
+          "Audio duration exceeds 55 seconds (max duration for base64 encoding)");
+    }
+    co_return co_await _process_audio_transcription(qorl_core::base64_encode(audio->view()),
+                                                    std::nullopt);
+  }
+
+  if (const auto audio = atu::get_audio_from_base64(audio_source); audio && !audio->empty()) {
+    logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
+    if (atu::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
+      throw qorl_core::ValueError(
+          "Audio duration exceeds 55 seconds (max duration for base64 encoding)");
+    }
+    co_return co_await _process_audio_transcription(audio_source, std::nullopt);
+  }
+
+  if (_is_valid_url(audio_source)) {
+    logger().debug("Audio source is a URL: %s", redact_url(audio_source));
+    co_return co_await _process_audio_transcription(std::nullopt, audio_source);
+  }
+
+  throw qorl_core::ValueError("Unsupported audio source");
+}
+
+bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {
+  const auto parsed = boost::urls::parse_uri_reference(audio_source);
+  if (!parsed || !parsed->has_scheme() || !parsed->has_authority()) return false;
+  std::string scheme(parsed->scheme());
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return scheme == "https" && !parsed->encoded_authority().empty();
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_audio_transcription(
+    std::optional<std::string> audio_base64, std::optional<std::string> audio_url) {
+  if (!non_empty(audio_base64) && !non_empty(audio_url)) {
+    throw qorl_core::ValueError("Either audio_base64 or audio_url must be provided");
+  }
+  if (non_empty(audio_base64)) {
+    logger().debug("Submitting transcription request: %s", *audio_base64);
+  } else {
+    logger().debug("Submitting transcription request: %s", redact_url(*audio_url));
+  }
+
+  const Value answer = co_await _submit_stt_request(audio_base64, audio_url);
+  log_answer("Received transcription request response: %s", answer);
+
+  const std::string job_id = job_id_of(answer);
+  if (job_id.empty()) {
+    throw qorl_core::ValueError(
+        "Failed to get job ID from transcription request. API response: " +
+        qorl_core::repr(redact_urls(answer)));
+  }
+
+  const auto executor = co_await boost::asio::this_coro::executor;
+  boost::asio::steady_timer timer(executor);
+  std::optional<Map> record;
+  for (std::int64_t polls = 1;; ++polls) {
+    logger().debug("Polling transcription result for job ID: %s", job_id);
+    record = co_await _query_stt_result(job_id);
+    if (record) break;
+    if (max_polls && polls >= *max_polls) {
+      throw qorl_core::ValueError("Transcription job " + job_id + " is not complete after " +
+                                  std::to_string(polls) + " polls");
+    }
+    timer.expires_after(std::chrono::seconds(polling_interval()));
+    co_await timer.async_wait(boost::asio::use_awaitable);
+  }
+  log_answer("Received transcription result: %s", *record);
+  co_return _result_to_audio_transcript(*record);
+}
+
+void ProsaAudioToText::log_answer(const char* format, const Value& answer) const {
+  // Rendered only when debug is on: a long recording's result is large.
+  if (!logger().is_enabled_for(qorl_core::LogLevel::DEBUG)) return;
+  // Answers echo the audio URI, which may be signed.
+  logger().debug(format, qorl_core::repr(redact_urls(answer)));
+}
+
+boost::asio::awaitable<Value> ProsaAudioToText::_submit_stt_request(
+    std::optional<std::string> audio_base64, std::optional<std::string> audio_url) {
+  if (!non_empty(audio_base64) && !non_empty(audio_url)) {
+    throw qorl_core::ValueError("Either audio_base64 or audio_url must be provided");
+  }
+  clients::http::Request post;
+  post.method = "POST";
+  post.url = url;
+  post.headers = {{"x-api-key", api_key}, {"Content-Type", "application/json"}};
+  post.body = submission_body(model, non_empty(audio_base64) ? "data" : "uri",
+                              non_empty(audio_base64) ? *audio_base64 : *audio_url);
+  post.timeout = kRequestTimeout;
+  const clients::http::Response response = co_await clients::http::fetch(std::move(post));
+  co_return qorl_core::from_json(response.body);
+}
+
+boost::asio::awaitable<std::optional<Map>> ProsaAudioToText::_query_stt_result(std::string job_id) {
+  clients::http::Request get;
+  get.url = url + "/" + job_id;
+  get.headers = {{"x-api-key", api_key}};
+  get.timeout = kRequestTimeout;
+  const clients::http::Response response = co_await clients::http::fetch(std::move(get));
+  if (response.status != 200) co_return std::nullopt;
+
+  Value record = qorl_core::from_json(response.body);
+  const Value* status = record.is_map() ? record.as_map().find("status") : nullptr;
+  if (!status) {
+    throw qorl_core::KeyError("Transcription result for job ID " + job_id + " has no status");
+  }
+  if (*status == Value("complete")) co_return std::move(record.as_map());
+  if (*status == Value(kFailedStatus)) {
+    throw qorl_core::ValueError("Transcription job " + job_id + " ended with status " +
+                                qorl_core::repr(*status));
+  }
+  co_return std::nullopt;
+}
+
+std::vector<AudioTranscript> ProsaAudioToText::_result_to_audio_transcript(const Map& result) const {
+  std::vector<Segment> segments = read_segments(result);
+  std::stable_sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) {
+    if (a.channel != b.channel) return a.channel < b.channel;
+    return a.time_start < b.time_start;
+  });
+
+  // Sorted, so channels appear in ascending order.
+  std::vector<std::pair<double, std::string>> combined;
+  for (const Segment& segment : segments) {
+    if (combined.empty() || combined.back().first != segment.channel) {
+      combined.emplace_back(segment.channel, segment.transcript);
+    } else {
+      combined.back().second += " " + segment.transcript;
+    }
+  }
+  std::vector<double> kept;
+  std::vector<const std::string*> kept_texts;
+  for (const auto& [channel, text] : combined) {
+    const bool repeated = std::any_of(kept_texts.begin(), kept_texts.end(),
+                                      [&](const std::string* other) { return *other == text; });
+    if (repeated) continue;
+    kept.push_back(channel);
+    kept_texts.push_back(&text);
+  }
+
+  std::vector<AudioTranscript> transcripts;
+  for (const Segment& segment : segments) {
+    if (std::find(kept.begin(), kept.end(), segment.channel) == kept.end()) continue;
+    AudioTranscript record;
+    record.text = segment.transcript;
+    record.start_time = segment.time_start;
+    record.end_time = segment.time_end;
+    transcripts.push_back(std::move(record));
+  }
+  return transcripts;
+}
+
+}  // namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text
