@@ -89,16 +89,25 @@ std::string FakeProsa::check_submission(const std::string& body) {
   return "";
 }
 
+namespace {
+
+// Sends the next scripted reply, if one is queued, outside the lock.
+bool send_scripted(std::deque<ScriptedReply>& replies, std::unique_lock<std::mutex>& lock,
+                   httplib::Response& response) {
+  if (replies.empty()) return false;
+  const ScriptedReply reply = replies.front();
+  replies.pop_front();
+  lock.unlock();
+  reply.send(response);
+  return true;
+}
+
+}  // namespace
+
 void FakeProsa::submit(const httplib::Request& request, httplib::Response& response) {
   std::unique_lock lock(mutex_);
   submissions_.push_back(RecordedRequest::of(request));
-  if (!submission_replies_.empty()) {
-    const ScriptedReply reply = submission_replies_.front();
-    submission_replies_.pop_front();
-    lock.unlock();
-    reply.send(response);
-    return;
-  }
+  if (send_scripted(submission_replies_, lock, response)) return;
   if (request.get_header_value("x-api-key") != kApiKey) {
     answer(response, 401, {{"detail", "Invalid API key"}});
     return;
@@ -127,13 +136,7 @@ void FakeProsa::submit(const httplib::Request& request, httplib::Response& respo
 void FakeProsa::query(const httplib::Request& request, httplib::Response& response) {
   std::unique_lock lock(mutex_);
   queries_.push_back({RecordedRequest::of(request), std::chrono::steady_clock::now()});
-  if (!query_replies_.empty()) {
-    const ScriptedReply reply = query_replies_.front();
-    query_replies_.pop_front();
-    lock.unlock();
-    reply.send(response);
-    return;
-  }
+  if (send_scripted(query_replies_, lock, response)) return;
   if (request.get_header_value("x-api-key") != kApiKey) {
     answer(response, 401, {{"detail", "Invalid API key"}});
     return;
