@@ -57,7 +57,6 @@ class RegistryLevel {
 
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
-  std::size_t size() const { return entries_.size(); }
 
   // The keys in order and in debug form: "[<Modality.IMAGE: 'image'>]".
   std::string keys_repr() const {
