@@ -2,11 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "testing/source_files.hpp"
 
 namespace {
 
@@ -15,13 +15,6 @@ struct Package {
   std::string description;
   std::vector<std::string> exports;
 };
-
-std::string read_header(const std::string& relative_path) {
-  std::ifstream in(std::string(QORL_PACKAGE_ROOT) + "/" + relative_path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> exported_names(const std::string& header_text) {
   static const std::regex using_declaration(R"(\busing\s+[\w:]+::(\w+)\s*;)");
@@ -69,7 +62,7 @@ const std::vector<Package>& packages() {
 TEST(PackageExportsTest, EachPackageStatesItsDescriptionAndExportsItsListInOrder) {
   for (const auto& package : packages()) {
     SCOPED_TRACE(package.header);
-    const std::string text = read_header(package.header);
+    const std::string text = qorl_testing::read_source_file("src/" + package.header);
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.substr(0, text.find('\n')), "// " + package.description);
     EXPECT_THAT(exported_names(text), ::testing::ElementsAreArray(package.exports));
