@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "qorl_core/base64.hpp"
@@ -18,6 +15,7 @@
 #include "testing/log_capture.hpp"
 #include "testing/media.hpp"
 #include "testing/scoped_env.hpp"
+#include "testing/source_files.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid {
 namespace {
@@ -131,13 +129,10 @@ TEST(PresetImageToMermaidTest, PresetNamesModelIdAndTemplates) {
   EXPECT_THROW(preset::get_preset_image_to_mermaid(std::nullopt, nullptr, &templates), qorl_core::TypeError);
 }
 
-TEST(PresetImageToMermaidTest, SystemPromptMatchesTheReferenceCopy) {
-  const auto path = std::filesystem::path(__FILE__).parent_path() / "testdata" / "mermaid_system_prompt.txt";
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in) << path;
-  const std::string reference{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_EQ(reference.size(), 9794u);
-  EXPECT_EQ(preset::DEFAULT_SYSTEM_PROMPT, reference);
+TEST(PresetImageToMermaidTest, SystemPromptIsTheReferenceTextByteForByte) {
+  EXPECT_EQ(preset::DEFAULT_SYSTEM_PROMPT,
+            qorl_testing::read_source_file("src/qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/"
+                                           "testdata/mermaid_system_prompt.txt"));
 }
 
 }  // namespace
