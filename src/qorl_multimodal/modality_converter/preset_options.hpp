@@ -27,7 +27,6 @@ class PresetOptions {
   PresetOptions(const PresetOptions&) = delete;
   PresetOptions& operator=(const PresetOptions&) = delete;
 
-  qorl_core::Options& lm_invoker_kwargs() noexcept { return *lm_invoker_kwargs_; }
   qorl_core::Options& prompt_builder_kwargs() noexcept { return *prompt_builder_kwargs_; }
 
   // Adds `model_id` to the invoker options unless they already name one.
