@@ -1,8 +1,6 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
 
-#include <boost/asio/error.hpp>
-#include <boost/system/system_error.hpp>
-
+#include "qorl_core/errors.hpp"
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
@@ -25,18 +23,17 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
   std::vector<std::string> captions;
   try {
     const std::int64_t number_of_captions = caption_data->number_of_captions;
-    qorl_core::Map param_mapping;
-    param_mapping.set(std::string(ImageToTextConstants::FILENAME),
-                      filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename);
-    caption_data->to_map().for_each([&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
+    auto prompt_params = prompt_params::caption_prompt_params(
+        filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename, *caption_data,
+        *lm_request_processor);
 
     std::vector<std::shared_ptr<Attachment>> attachments{Attachment::from_bytes(std::move(image_binary))};
     attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
                        caption_data->attachments_context.end());
 
     const qorl_core::Value response = co_await lm_request_processor->process(
-        prompt_params::select_prompt_params(param_mapping, *lm_request_processor),
-        std::move(attachments), qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
+        std::move(prompt_params), std::move(attachments),
+        qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
 
     const auto& answer = response.as_map().at(CaptionConstants::CAPTION_DEFAULT_JSON_KEY).as_list();
     for (const auto& caption : answer) captions.push_back(caption.as_string());
@@ -44,11 +41,8 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
       _logger().debug("Generated " + std::to_string(captions.size()) + " captions, but expected " +
                       std::to_string(number_of_captions));
     }
-  } catch (const boost::system::system_error& error) {
-    if (error.code() == boost::asio::error::operation_aborted) throw;
-    _logger().debug(std::string("Failed to generate captions will return empty list, details: ") + error.what());
-    captions.clear();
   } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error)) throw;
     _logger().debug(std::string("Failed to generate captions will return empty list, details: ") + error.what());
     captions.clear();
   }
