@@ -15,6 +15,7 @@
 #include "testing/log_capture.hpp"
 #include "testing/media.hpp"
 #include "testing/scoped_env.hpp"
+#include "testing/source_files.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption {
@@ -168,7 +169,7 @@ TEST_F(LMBasedVideoToCaptionTest, GuardsLogEachFailureKind) {
   EXPECT_NE(lines[2].find("scene"), std::string::npos);
 }
 
-TEST(PresetVideoToCaptionTest, PresetNamesModelIdsAndPromptOptions) {
+TEST(PresetVideoToCaptionTest, PresetNamesModelIdsTemplatesAndPromptOptions) {
   qorl_testing::ScopedEnv env;
   env.unset("DEFAULT_VIDEO_CAPTIONING_MODEL_ID");
   Options kwargs{{"api_key", "k"}};
@@ -194,6 +195,12 @@ TEST(PresetVideoToCaptionTest, PresetNamesModelIdsAndPromptOptions) {
       std::get<0>(get_preset_video_to_caption("default", &mine)));
   ASSERT_TRUE(google);
   EXPECT_EQ(google->model_name(), "gemini-2.0-pro");
+
+  const std::string testdata = "src/qorl_multimodal/modality_converter/video_to_text/video_to_caption/testdata/";
+  EXPECT_EQ(preset_video_to_caption::DEFAULT_SYSTEM_PROMPT,
+            qorl_testing::read_source_file(testdata + "video_caption_system_prompt.txt"));
+  EXPECT_EQ(preset_video_to_caption::DEFAULT_USER_PROMPT,
+            qorl_testing::read_source_file(testdata + "video_caption_user_prompt.txt"));
 
   Options templates{{"system_template", "x"}};
   EXPECT_THROW(get_preset_video_to_caption("default", nullptr, &templates), qorl_core::TypeError);
