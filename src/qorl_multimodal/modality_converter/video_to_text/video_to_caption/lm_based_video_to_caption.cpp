@@ -24,25 +24,23 @@ qorl_core::Map LMBasedVideoToCaption::_build_prompt_params(const Attachment& vid
 boost::asio::awaitable<qorl_core::Value> LMBasedVideoToCaption::_get_captions(std::shared_ptr<Attachment> video_attachment,
                                                                               std::shared_ptr<Caption> caption_data,
                                                                               qorl_core::Options options) {
-  qorl_core::Value response = qorl_core::Map{};
+  qorl_core::Value response = qorl_core::Map{};  // stays empty when the request fails
   try {
     auto prompt_params = _build_prompt_params(*video_attachment, *caption_data);
     std::vector<std::shared_ptr<Attachment>> extra_contents{std::move(video_attachment)};
     extra_contents.insert(extra_contents.end(), caption_data->attachments_context.begin(),
                           caption_data->attachments_context.end());
-    response = co_await lm_request_processor->process(
-        std::move(prompt_params), std::move(extra_contents),
-        qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
+    auto event_emitter = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}));
+    response = co_await lm_request_processor->process(std::move(prompt_params), std::move(extra_contents),
+                                                      std::move(event_emitter));
   } catch (const qorl_core::ValueError& error) {
     _logger().error(std::string("Invalid video data: ") + error.what());
     throw;
   } catch (const qorl_inference::BaseInvokerError& error) {
     _logger().error(std::string("Failed to generate captions: ") + error.what());
-    response = qorl_core::Map{};
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
     _logger().exception(std::string("Unexpected error during caption generation: ") + error.what());
-    response = qorl_core::Map{};
   }
   co_return response;
 }

@@ -11,8 +11,8 @@ using schema::video_caption_result::VideoCaptionMetadata;
 boost::asio::awaitable<TextResult> BaseVideoToCaption::_convert(qorl_core::Value source, qorl_core::Options options) {
   auto video_attachment = source.object_as<Attachment>();
   if (!video_attachment) {
-    auto [data, filename] = co_await utils::video_utils::get_video_binary(std::move(source));
-    video_attachment = Attachment::from_bytes(std::move(data), std::move(filename));
+    utils::video_utils::VideoBinary video = co_await utils::video_utils::get_video_binary(std::move(source));
+    video_attachment = Attachment::from_bytes(std::move(video.first), std::move(video.second));
   }
   auto caption_data = Caption::make_shared(options);
 
