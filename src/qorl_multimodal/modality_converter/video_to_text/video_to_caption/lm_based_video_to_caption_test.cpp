@@ -116,6 +116,13 @@ TEST_F(LMBasedVideoToCaptionTest, CaptionsAVideoGivenAsBytesAttachmentOrPath) {
   EXPECT_EQ(captioner.seen_attachment, attachment);  // the last call: the very same object
   EXPECT_NE(gemini_.generate_requests().back().path.find("gemini-2.5-flash"), std::string::npos);
 
+  const auto png = qorl_testing::encode_image(".png");
+  qorl_core::run_sync(captioner.convert(video_, {{"attachments_context", qorl_core::List{png, png}}}));
+  const json parts = last_request()["contents"][0]["parts"];
+  ASSERT_EQ(parts.size(), 4u);  // the video first, then the context, then the prompt
+  EXPECT_EQ(parts[0]["inlineData"]["mimeType"], "video/mp4");
+  EXPECT_EQ(parts[2]["inlineData"]["mimeType"], "image/png");
+
   const auto params = captioner._build_prompt_params(*Attachment::from_bytes(video_), Caption());
   EXPECT_EQ(params.keys(), (std::vector<std::string>{"filename", "image_one_liner", "image_description",
                                                      "domain_knowledge", "number_of_captions", "language",
