@@ -32,10 +32,9 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
         attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
                            caption_data->attachments_context.end());
 
-        auto request = lm_request_processor->process(
+        const qorl_core::Value response = co_await lm_request_processor->process(
             std::move(prompt_params), std::move(attachments),
             qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
-        const qorl_core::Value response = co_await std::move(request);
 
         std::vector<std::string> captions;
         const auto& answer = response.as_map().at(CaptionConstants::CAPTION_DEFAULT_JSON_KEY).as_list();

@@ -5,14 +5,14 @@
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid {
 
 std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(const qorl_core::Options& options) {
-  return lm_presets::make_prompt_builder(DEFAULT_SYSTEM_PROMPT, DEFAULT_USER_PROMPT, options);
+  return preset_options::make_prompt_builder(DEFAULT_SYSTEM_PROMPT, DEFAULT_USER_PROMPT, options);
 }
 
 PresetComponents get_preset_image_to_mermaid(const std::optional<std::string>& preset_name,
                                              qorl_core::Options* lm_invoker_kwargs,
                                              qorl_core::Options* prompt_builder_kwargs) {
-  lm_presets::PresetOptions kwargs(lm_invoker_kwargs, prompt_builder_kwargs);
-  kwargs.set_default_model_id(lm_presets::DEFAULT_MODEL_ID);
+  preset_options::PresetOptions kwargs(lm_invoker_kwargs, prompt_builder_kwargs);
+  kwargs.set_default_model_id(DEFAULT_MODEL_ID);
   if (preset_name && *preset_name != "default") {
     throw qorl_core::ValueError("Invalid preset name: " + *preset_name);
   }
