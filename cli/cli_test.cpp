@@ -164,32 +164,35 @@ TEST_F(CliTest, MetadataWritesTheGpsPosition) {
   EXPECT_NEAR(line["result"]["longitude"].get<double>(), -122.4193, 1e-4);
 }
 
-// The slow source is answered only after the fast one: with two jobs the fast result comes
-// first, and both requests are in flight together (one job would time out the slow request).
+// The slow source is answered only once the fast answer has been written: with two jobs the
+// fast result comes first, and both requests are in flight together (one job would make the
+// slow request time out).
 TEST_F(CliTest, JobsRunConcurrentlyAndReportInCompletionOrder) {
   qorl_testing::HttpServer model;
   std::mutex mutex;
   std::condition_variable changed;
   bool slow_arrived = false, fast_answered = false;
+  auto is_slow = [](const httplib::Request& request) {
+    return request.body.find("slow.jpg") != std::string::npos;
+  };
   model.server().Post(R"(/v1beta/models/.*)", [&](const httplib::Request& request, httplib::Response& response) {
-    const bool slow = request.body.find("slow.jpg") != std::string::npos;
+    const bool slow = is_slow(request);
     std::unique_lock lock(mutex);
-    bool ready;
-    if (slow) {
-      slow_arrived = true;
-      changed.notify_all();
-      ready = changed.wait_for(lock, std::chrono::seconds(20), [&] { return fast_answered; });
-    } else {
-      ready = changed.wait_for(lock, std::chrono::seconds(20), [&] { return slow_arrived; });
-    }
-    const std::string caption = slow ? "slow" : "fast";
+    if (slow) slow_arrived = true;
+    changed.notify_all();
+    const bool ready = changed.wait_for(lock, std::chrono::seconds(20),
+                                        [&] { return slow ? fast_answered : slow_arrived; });
     response.status = ready ? 200 : 500;
+    const std::string caption = slow ? "slow" : "fast";
     response.set_content(FakeGeminiServer::answer_body(R"({"captions": [")" + caption + R"("]})"),
                          "application/json");
-    if (!slow) {
-      fast_answered = true;
-      changed.notify_all();
-    }
+  });
+  // Called once a response has been written.
+  model.server().set_logger([&](const httplib::Request& request, const httplib::Response&) {
+    if (is_slow(request)) return;
+    std::lock_guard lock(mutex);
+    fast_answered = true;
+    changed.notify_all();
   });
   model.start();
   const std::string slow = gps_jpeg("slow.jpg"), fast = gps_jpeg("fast.jpg");
