@@ -15,6 +15,7 @@
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
 
 namespace qorl_multimodal::utils::source_utils {
 namespace {
@@ -52,7 +53,7 @@ std::string read_file(const std::string& path) {
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     std::string file_source, int timeout, clients::http::Session* session) {
-  logger().debug("Attempting to download file from URL: %s", file_source);
+  logger().debug("Attempting to download file from URL: %s", log_redaction::redact_url(file_source));
   std::optional<std::string> error;
   try {
     // A private session is closed by its destructor on every path, cancellation included.

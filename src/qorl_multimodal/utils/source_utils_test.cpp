@@ -95,6 +95,10 @@ TEST_F(SourceUtilsTest, DownloadsOnlyOkAnswers) {
   logs_.clear();
   EXPECT_EQ(download(server_.url("/nothing")), std::nullopt);
   EXPECT_EQ(logs_.messages(kLogger).back(), "Failed to download file with response status code: 204");
+  logs_.clear();
+  // A presigned URL's signature never reaches the log.
+  download(server_.url("/photo.png?X-Amz-Signature=s3cr3t"));
+  EXPECT_EQ(logs_.messages(kLogger).front().find("s3cr3t"), std::string::npos);
 }
 
 TEST_F(SourceUtilsTest, BadSourcesGiveNoneWithTheErrorLine) {

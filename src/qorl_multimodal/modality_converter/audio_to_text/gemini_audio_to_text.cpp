@@ -36,6 +36,11 @@ bool is_regular_file(const std::string& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
+// Links such as "youtu.be/ID" are recognised without a scheme, but the model needs an absolute URL.
+std::string absolute_url(const std::string& link) {
+  return link.find("://") == std::string::npos ? "https://" + link : link;
+}
+
 }  // namespace
 
 const qorl_core::Schema<AudioTranscripts>& AudioTranscripts::schema() {
@@ -66,7 +71,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
 
   std::shared_ptr<Attachment> attachment;
   if (utils::audio_to_text_utils::is_youtube_url(audio_source)) {
-    attachment = Attachment::from_url(audio_source);
+    attachment = Attachment::from_url(absolute_url(audio_source));
   } else if (is_regular_file(audio_source)) {
     logger().debug("Audio source is a local file: " + audio_source);
     attachment = Attachment::from_path(audio_source);

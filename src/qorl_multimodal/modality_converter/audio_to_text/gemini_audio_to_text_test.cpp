@@ -12,6 +12,7 @@
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/source_files.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text {
@@ -144,6 +145,23 @@ TEST_F(GeminiTest, SourcesThatAreNoYouTubeLinkAndNoRegularFileAreRefused) {
   const std::string real = dir_.write("a.wav", "RIFF").string();
   EXPECT_THROW(convert(gemini, real + std::string(1, '\0') + ".mp3"), qorl_core::ValueError);
   EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(GeminiTest, DefaultPromptsAreTheReferenceTextsByteForByte) {
+  EXPECT_EQ(DEFAULT_SYSTEM_PROMPT, qorl_testing::read_source_file(
+                                       "src/qorl_multimodal/modality_converter/audio_to_text/testdata/"
+                                       "gemini_system_prompt.txt"));
+  EXPECT_EQ(DEFAULT_USER_PROMPT, qorl_testing::read_source_file(
+                                     "src/qorl_multimodal/modality_converter/audio_to_text/testdata/"
+                                     "gemini_user_prompt.txt"));
+}
+
+TEST_F(GeminiTest, SchemelessYouTubeLinksReachTheModelAsHttpsUrls) {
+  server_.set_answer_text(kTwoSegments);
+  auto gemini = backend();
+  convert(gemini, "youtu.be/dQw4w9WgXcQ");
+  EXPECT_EQ(only_request()["contents"][0]["parts"][0],
+            (json{{"fileData", {{"fileUri", "https://youtu.be/dQw4w9WgXcQ"}}}}));
 }
 
 TEST_F(GeminiTest, RetriesAndTimeLimitComeFromTheConstructor) {
