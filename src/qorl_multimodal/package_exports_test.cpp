@@ -28,6 +28,9 @@ std::vector<std::string> exported_names(const std::string& header_text) {
 const std::vector<Package>& packages() {
   static const std::vector<Package> table = {
       {"qorl_multimodal.hpp", "Module that manage multimodality for Gen AI apllication.", {}},
+      {"qorl_multimodal/builder.hpp",
+       "Modules concerning the builder utilities of QORL Multimodal modules.",
+       {"build_modality_converter"}},
       {"qorl_multimodal/modality_converter.hpp", "Modules concerning multimodal in Gen AI applications.", {}},
       {"qorl_multimodal/modality_converter/schema.hpp",
        "Schema definitions for image-to-text operations.",
@@ -42,6 +45,9 @@ const std::vector<Package>& packages() {
       {"qorl_multimodal/modality_converter/image_to_text/image_to_caption.hpp",
        "Image-to-caption modules for generating descriptive captions from images.",
        {"LMBasedImageToCaption"}},
+      {"qorl_multimodal/modality_converter/image_to_text/image_to_mermaid.hpp",
+       "Image-to-mermaid modules for generating mermaid syntax from chart images.",
+       {"LMBasedImageToMermaid"}},
       {"qorl_multimodal/utils.hpp",
        "Utility functions for multimodal modules.",
        {"is_binary_data_audio", "get_audio_from_base64", "get_audio_from_file_path",

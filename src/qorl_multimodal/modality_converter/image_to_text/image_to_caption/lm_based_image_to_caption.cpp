@@ -1,10 +1,8 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
 
-#include <boost/asio/error.hpp>
-#include <boost/system/system_error.hpp>
-
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
+#include "qorl_multimodal/modality_converter/model_call_guard.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption {
@@ -22,37 +20,34 @@ std::unique_ptr<LMBasedImageToCaption> LMBasedImageToCaption::from_preset(const 
 boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_captions(
     qorl_core::Bytes image_binary, std::string filename, std::shared_ptr<Caption> caption_data,
     qorl_core::Options options) {
-  std::vector<std::string> captions;
-  try {
-    const std::int64_t number_of_captions = caption_data->number_of_captions;
-    qorl_core::Map param_mapping;
-    param_mapping.set(std::string(ImageToTextConstants::FILENAME),
-                      filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename);
-    caption_data->to_map().for_each([&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
+  auto guarded = model_call_guard::guard_model_call<std::vector<std::string>>(
+      _logger(), "Failed to generate captions will return empty list, details: ",
+      [&]() -> boost::asio::awaitable<std::vector<std::string>> {
+        const std::int64_t number_of_captions = caption_data->number_of_captions;
+        qorl_core::Map param_mapping;
+        param_mapping.set(std::string(ImageToTextConstants::FILENAME),
+                          filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename);
+        caption_data->to_map().for_each(
+            [&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
 
-    std::vector<std::shared_ptr<Attachment>> attachments{Attachment::from_bytes(std::move(image_binary))};
-    attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
-                       caption_data->attachments_context.end());
+        std::vector<std::shared_ptr<Attachment>> attachments{Attachment::from_bytes(std::move(image_binary))};
+        attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
+                           caption_data->attachments_context.end());
 
-    const qorl_core::Value response = co_await lm_request_processor->process(
-        prompt_params::select_prompt_params(param_mapping, *lm_request_processor),
-        std::move(attachments), qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
+        const qorl_core::Value response = co_await lm_request_processor->process(
+            prompt_params::select_prompt_params(param_mapping, *lm_request_processor), std::move(attachments),
+            qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
 
-    const auto& answer = response.as_map().at(CaptionConstants::CAPTION_DEFAULT_JSON_KEY).as_list();
-    for (const auto& caption : answer) captions.push_back(caption.as_string());
-    if (static_cast<std::int64_t>(captions.size()) < number_of_captions) {
-      _logger().debug("Generated " + std::to_string(captions.size()) + " captions, but expected " +
-                      std::to_string(number_of_captions));
-    }
-  } catch (const boost::system::system_error& error) {
-    if (error.code() == boost::asio::error::operation_aborted) throw;
-    _logger().debug(std::string("Failed to generate captions will return empty list, details: ") + error.what());
-    captions.clear();
-  } catch (const std::exception& error) {
-    _logger().debug(std::string("Failed to generate captions will return empty list, details: ") + error.what());
-    captions.clear();
-  }
-  co_return captions;
+        std::vector<std::string> captions;
+        const auto& answer = response.as_map().at(CaptionConstants::CAPTION_DEFAULT_JSON_KEY).as_list();
+        for (const auto& caption : answer) captions.push_back(caption.as_string());
+        if (static_cast<std::int64_t>(captions.size()) < number_of_captions) {
+          _logger().debug("Generated " + std::to_string(captions.size()) + " captions, but expected " +
+                          std::to_string(number_of_captions));
+        }
+        co_return captions;
+      });
+  co_return co_await std::move(guarded);
 }
 
 }  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption

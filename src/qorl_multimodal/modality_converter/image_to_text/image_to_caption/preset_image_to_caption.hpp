@@ -5,11 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <tuple>
 
-#include "qorl_inference/lm_invoker.hpp"
-#include "qorl_inference/output_parser.hpp"
-#include "qorl_inference/prompt_builder.hpp"
+#include "qorl_multimodal/modality_converter/preset_options.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::preset_image_to_caption {
 
@@ -19,10 +16,7 @@ inline constexpr std::string_view DEFAULT_SYSTEM_PROMPT =
 inline constexpr std::string_view DEFAULT_USER_PROMPT =
     "\n    <INPUT_STRUCTURE>\n    Title: {image_one_liner}\n    Content: {image_description}\n    Main Image Filename: {filename}\n    Metadata: {image_metadata}\n    Injected Domain Knowledge: {domain_knowledge}\n    </INPUT_STRUCTURE>\n";
 
-// The LM invoker, prompt builder and output parser of a preset.
-using PresetComponents = std::tuple<std::shared_ptr<qorl_inference::BaseLMInvoker>,
-                                    std::shared_ptr<qorl_inference::PromptBuilder>,
-                                    std::shared_ptr<qorl_inference::BaseOutputParser>>;
+using preset_options::PresetComponents;
 
 // Create a default prompt builder with templates for generating image captions.
 std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder();
