@@ -65,7 +65,7 @@ class CliTest : public ::testing::Test {
   FakeGeminiServer gemini_;
 };
 
-TEST_F(CliTest, CaptionWritesCaptionsAsTextOrRecord) {
+TEST_F(CliTest, CaptionAndMermaidWriteTextOrRecord) {
   gemini_.set_answer_text(R"({"captions": ["Sebuah foto.", "Foto kedua."]})");
   const std::string photo = gps_jpeg("photo.jpg");
 
@@ -85,6 +85,14 @@ TEST_F(CliTest, CaptionWritesCaptionsAsTextOrRecord) {
   EXPECT_EQ(line["result"]["tag"], "caption");
   EXPECT_EQ(line["result"]["metadata"]["number_of_captions"], 2);
   EXPECT_NEAR(line["result"]["metadata"]["image_metadata"]["latitude"].get<double>(), 37.775, 1e-6);
+
+  gemini_.set_answer_text("graph TD\n  A --> B");
+  auto mermaid = run({"mermaid", photo, "--diagram-type", "flowchart"}, gemini_env());
+  EXPECT_EQ(mermaid.exit_code, 0) << mermaid.err;
+  EXPECT_EQ(mermaid.out, "graph TD\n  A --> B\n");
+  const json diagram = json_line(run({"mermaid", "--json", photo, "--diagram-type", "flowchart"}, gemini_env()).out);
+  EXPECT_EQ(diagram["result"]["tag"], "mermaid");
+  EXPECT_EQ(diagram["result"]["metadata"]["diagram_type"], "flowchart");
 }
 
 TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {

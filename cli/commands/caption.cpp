@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
@@ -34,17 +33,6 @@ std::shared_ptr<LMBasedImageToCaption> make_captioner(const std::string& model) 
   return LMBasedImageToCaption::from_lm_components(prompt_builder, invoker, parser);
 }
 
-boost::asio::awaitable<Outcome> caption_one(std::shared_ptr<LMBasedImageToCaption> captioner,
-                                            qorl_core::Options options, std::string source) {
-  require_file_if_path(source);
-  auto result = co_await captioner->convert(source, options);
-  // The library answers a failed model request with no captions; that is no success here.
-  if (result.result.empty()) {
-    throw std::runtime_error("no caption was generated (QORL_LOG_LEVEL=DEBUG shows why)");
-  }
-  co_return Outcome{result.result, result.to_map()};
-}
-
 int run(const CaptionArguments& args) {
   credentials::require_model_key(preset_model(args.model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"), "captioning");
   qorl_core::Options options;
@@ -54,9 +42,7 @@ int run(const CaptionArguments& args) {
   if (args.domain_knowledge) options.set("domain_knowledge", *args.domain_knowledge);
   if (args.no_metadata) options.set("use_metadata", false);
   return run_jobs(args.common.sources, [&]() -> Job {
-    return [captioner = make_captioner(args.model), options](std::string source) {
-      return caption_one(captioner, options, std::move(source));
-    };
+    return converter_job(make_captioner(args.model), options, "caption");
   }, args.common.run);
 }
 

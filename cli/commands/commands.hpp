@@ -2,10 +2,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/runner.hpp"
+#include "qorl_multimodal/modality_converter/modality_converter.hpp"
 
 namespace CLI {
 class App;
@@ -20,6 +22,7 @@ struct Command {
 };
 
 Command add_caption(CLI::App& app);
+Command add_mermaid(CLI::App& app);
 Command add_transcribe(CLI::App& app);
 Command add_frame(CLI::App& app);
 Command add_metadata(CLI::App& app);
@@ -38,8 +41,14 @@ void add_source_arguments(CLI::App& command, SourceArguments& arguments, const s
 // base64 text and Drive ids never hold) that does not exist.
 void require_file_if_path(const std::string& source);
 
+// The job of a converter with a TextResult: `options` go to every conversion; an empty result
+// (how the LM-based converters answer a failed model request) fails with "no <what> was
+// generated".
+Job converter_job(std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter> converter,
+                  qorl_core::Options options, std::string what);
+
 // The provider of the model a preset uses: that of `model_id`, else that of the model the
-// environment variable `model_env` names, else google (the presets default to Gemini).
-std::string preset_model(const std::string& model_id, const char* model_env);
+// environment variable `model_env` (when given) names, else google (the presets default to Gemini).
+std::string preset_model(const std::string& model_id, const char* model_env = nullptr);
 
 }  // namespace qorl_cli::commands

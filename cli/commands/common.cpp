@@ -33,7 +33,9 @@ void require_file_if_path(const std::string& source) {
 
 std::string preset_model(const std::string& model_id, const char* model_env) {
   if (!model_id.empty()) return model_id;
-  if (const char* configured = std::getenv(model_env); configured != nullptr) return configured;
+  if (const char* configured = model_env ? std::getenv(model_env) : nullptr; configured != nullptr) {
+    return configured;
+  }
   return "google/";
 }
 
