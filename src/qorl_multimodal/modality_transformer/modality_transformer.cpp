@@ -1,0 +1,28 @@
+#include "qorl_multimodal/modality_transformer/modality_transformer.hpp"
+
+#include "qorl_core/errors.hpp"
+
+namespace qorl_multimodal::modality_transformer::modality_transformer {
+
+boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::transform(qorl_core::Value,
+                                                                            qorl_core::Value,
+                                                                            qorl_core::Options) {
+  throw qorl_core::NotImplementedError();
+}
+
+boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::_run(
+    const qorl_core::Options& inputs) {
+  if (!inputs.contains("source")) {
+    throw qorl_core::ValueError(
+        "The input kwargs for modality transformer must include a `source` key.");
+  }
+  // Copied out here: nothing may refer to `inputs` once `transform` suspends.
+  qorl_core::Options options = inputs;
+  qorl_core::Value source = options.at("source");
+  qorl_core::Value query = options.get("query", qorl_core::Value());
+  options.erase("source");
+  options.erase("query");
+  return transform(std::move(source), std::move(query), std::move(options));
+}
+
+}  // namespace qorl_multimodal::modality_transformer::modality_transformer
