@@ -95,6 +95,21 @@ TEST_F(CliTest, CaptionAndMermaidWriteTextOrRecord) {
   EXPECT_EQ(diagram["result"]["metadata"]["diagram_type"], "flowchart");
 }
 
+TEST_F(CliTest, TransformRoutesOrSkipsRouting) {
+  const std::string photo = gps_jpeg("chart.jpg");
+  gemini_.queue_reply({200, FakeGeminiServer::answer_body("diagram")});
+  gemini_.set_answer_text("graph TD\n  A --> B");
+  auto routed = run({"transform", photo, "--query", "what is shown?"}, gemini_env());
+  EXPECT_EQ(routed.exit_code, 0) << routed.err;
+  EXPECT_EQ(routed.out, "graph TD\n  A --> B\n");
+  EXPECT_EQ(gemini_.generate_requests().size(), 2u);
+
+  gemini_.set_answer_text(R"({"captions": ["Sebuah bagan."]})");
+  const json line = json_line(run({"transform", "--skip-routing", "--json", photo}, gemini_env()).out);
+  EXPECT_EQ(line["result"], "Sebuah bagan.");
+  EXPECT_EQ(gemini_.generate_requests().size(), 3u);
+}
+
 TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
   FakeOpenAI openai;
   openai.set_transcript("english", {{"Hello there.", 0.0, 1.5}, {"Bye.", 3661.25, 3723.0}}, {});

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   const std::vector<qorl_cli::commands::Command> commands = {
       qorl_cli::commands::add_caption(app),
       qorl_cli::commands::add_mermaid(app),
+      qorl_cli::commands::add_transform(app),
       qorl_cli::commands::add_transcribe(app),
       qorl_cli::commands::add_frame(app),
       qorl_cli::commands::add_metadata(app),

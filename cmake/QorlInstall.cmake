@@ -4,14 +4,14 @@ include(CMakePackageConfigHelpers)
 
 set(QORL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qorl_multimodal)
 
-install(TARGETS qorl_core qorl_inference qorl_clients qorl_multimodal
+install(TARGETS qorl_core qorl_inference qorl_pipeline qorl_clients qorl_multimodal
   EXPORT qorl_multimodalTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS qorl-multimodal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Headers keep the paths they are included by.
-install(DIRECTORY src/ clients host/qorl_core host/qorl_inference
+install(DIRECTORY src/ clients host/qorl_core host/qorl_inference host/qorl_pipeline
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.hpp"
   PATTERN export_checks EXCLUDE
