@@ -11,7 +11,9 @@ namespace qorl_testing {
 
 void write_solid_colour_video(const std::filesystem::path& path, int frame_count, double fps,
                               const std::function<Bgr(int)>& colour_of) {
-  cv::VideoWriter writer(path.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, cv::Size(64, 48));
+  const int fourcc = path.extension() == ".mp4" ? cv::VideoWriter::fourcc('m', 'p', '4', 'v')
+                                                : cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+  cv::VideoWriter writer(path.string(), fourcc, fps, cv::Size(64, 48));
   if (!writer.isOpened()) throw std::runtime_error("cannot write test video " + path.string());
   for (int i = 0; i < frame_count; ++i) {
     const Bgr c = colour_of(i);

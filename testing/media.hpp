@@ -15,8 +15,8 @@ namespace qorl_testing {
 // Blue, green, red of one pixel, 0..255 each.
 using Bgr = std::array<int, 3>;
 
-// Writes a Motion-JPEG AVI of `frame_count` solid-colour 64x48 frames at `fps`; frame i is
-// filled with colour_of(i).
+// Writes a video of `frame_count` solid-colour 64x48 frames at `fps`; frame i is filled with
+// colour_of(i). A path ending in .mp4 gives an MPEG-4 MP4, any other a Motion-JPEG AVI.
 void write_solid_colour_video(const std::filesystem::path& path, int frame_count, double fps,
                               const std::function<Bgr(int)>& colour_of);
 

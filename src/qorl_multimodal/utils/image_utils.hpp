@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/utils/media_source_utils.hpp"
 
 namespace qorl_multimodal::utils::image_utils {
 
 // (image bytes, file name).
-using ImageBinary = std::pair<qorl_core::Bytes, std::string>;
+using ImageBinary = media_source_utils::MediaBinary;
 
 // ValueError "Unsupported image format" when no kind of source yields an image.
 boost::asio::awaitable<ImageBinary> get_image_binary(qorl_core::Value image_source);

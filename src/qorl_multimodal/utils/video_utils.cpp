@@ -19,6 +19,8 @@ qorl_core::Logger& logger() {
   return *instance;
 }
 
+const media_source_utils::MediaKind kVideo{"video", "a", &logger};
+
 // 5.5, 10.0, 0.0: shortest round-trip form with at least one decimal.
 std::string number_text(double value) { return qorl_core::repr(qorl_core::Value(value)); }
 
@@ -97,6 +99,10 @@ qorl_core::Bytes extract_video_frame_at_timestamp(const std::string& video_path,
   }
   logger().debug("Successfully extracted frame at " + number_text(timestamp) + "s");
   return image;
+}
+
+boost::asio::awaitable<VideoBinary> get_video_binary(qorl_core::Value video_source) {
+  return media_source_utils::get_media_binary(std::move(video_source), kVideo);
 }
 
 }  // namespace qorl_multimodal::utils::video_utils

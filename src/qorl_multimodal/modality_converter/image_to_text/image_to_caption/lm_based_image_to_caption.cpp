@@ -24,18 +24,16 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
       _logger(), "Failed to generate captions will return empty list, details: ",
       [&]() -> boost::asio::awaitable<std::vector<std::string>> {
         const std::int64_t number_of_captions = caption_data->number_of_captions;
-        qorl_core::Map param_mapping;
-        param_mapping.set(std::string(ImageToTextConstants::FILENAME),
-                          filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename);
-        caption_data->to_map().for_each(
-            [&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
+        auto prompt_params = prompt_params::caption_prompt_params(
+            filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename, *caption_data,
+            *lm_request_processor);
 
         std::vector<std::shared_ptr<Attachment>> attachments{Attachment::from_bytes(std::move(image_binary))};
         attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
                            caption_data->attachments_context.end());
 
         const qorl_core::Value response = co_await lm_request_processor->process(
-            prompt_params::select_prompt_params(param_mapping, *lm_request_processor), std::move(attachments),
+            std::move(prompt_params), std::move(attachments),
             qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
 
         std::vector<std::string> captions;

@@ -1,7 +1,5 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
 
-#include <cstdlib>
-
 #include "qorl_core/errors.hpp"
 #include "qorl_inference/builder.hpp"
 
@@ -16,10 +14,8 @@ PresetComponents get_preset_image_to_caption(const std::optional<std::string>& p
   if (preset_name && *preset_name != "default") {
     throw qorl_core::ValueError("Invalid preset name: " + *preset_name);
   }
-  // Read now, not at start-up; a variable set to the empty text is taken as it is.
-  const char* configured = std::getenv("DEFAULT_IMAGE_CAPTIONING_MODEL_ID");
-  const std::string model_id = configured ? configured : "google/gemini-2.5-flash";
-  auto lm_invoker = qorl_inference::build_lm_invoker(model_id);
+  auto lm_invoker =
+      qorl_inference::build_lm_invoker(lm_presets::model_id_from_environment("DEFAULT_IMAGE_CAPTIONING_MODEL_ID"));
   auto prompt_builder = create_default_prompt_builder();
   return {std::move(lm_invoker), std::move(prompt_builder), std::make_shared<qorl_inference::JSONOutputParser>()};
 }
