@@ -110,6 +110,28 @@ TEST_F(CliTest, TransformRoutesOrSkipsRouting) {
   EXPECT_EQ(gemini_.generate_requests().size(), 3u);
 }
 
+TEST_F(CliTest, VideoWritesSummaryAndSegments) {
+  const auto clip = dir_.path() / "clip.avi";
+  qorl_testing::write_solid_colour_video(clip, 10, 10.0, qorl_testing::colour_for_frame);
+  gemini_.set_answer_text(R"({"video_summary": "Layar berganti warna.",
+      "segments": [{"start_time": 0, "end_time": 61.5, "segment_caption": ["Biru", "Merah"],
+                    "transcripts": [], "keyframes": []}]})");
+  auto text = run({"video", clip.string()}, gemini_env());
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_EQ(text.out, "Layar berganti warna.\n00:00:00.000 --> 00:01:01.500  Biru  Merah\n");
+
+  const json line = json_line(run({"video", "--json", clip.string()}, gemini_env()).out);
+  EXPECT_EQ(line["result"]["tag"], "caption");
+  EXPECT_EQ(line["result"]["metadata"]["segments"][0]["end_time"], 61.5);
+
+  // A failed model request leaves no summary: one line, a failed conversion.
+  gemini_.queue_reply({400, FakeGeminiServer::error_body(400, "Bad request", "INVALID_ARGUMENT")});
+  auto failed = run({"video", clip.string()}, gemini_env());
+  EXPECT_EQ(failed.exit_code, kConversionFailed);
+  EXPECT_EQ(failed.err, "qorl-multimodal: " + clip.string() +
+                            ": no video caption was generated (QORL_LOG_LEVEL=DEBUG shows why)\n");
+}
+
 TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
   FakeOpenAI openai;
   openai.set_transcript("english", {{"Hello there.", 0.0, 1.5}, {"Bye.", 3661.25, 3723.0}}, {});

@@ -1,6 +1,7 @@
 // qorl-multimodal: turns media into text from the command line.
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <iostream>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "cli/exit_status.hpp"
 #include "cli/output.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/logger_manager.hpp"
 
 namespace {
 
@@ -19,6 +21,10 @@ int usage_error(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Errors reach the user as one line each; the library's own log lines only on request.
+  if (std::getenv("QORL_LOG_LEVEL") == nullptr) {
+    qorl_core::LoggerManager().root()->set_level(qorl_core::LogLevel::CRITICAL);
+  }
   CLI::App app{"qorl-multimodal: turn images, audio and video into text for generative-AI applications"};
   app.set_version_flag("--version", std::string(QORL_MULTIMODAL_VERSION));
   app.require_subcommand(0, 1);
@@ -26,6 +32,7 @@ int main(int argc, char** argv) {
       qorl_cli::commands::add_caption(app),
       qorl_cli::commands::add_mermaid(app),
       qorl_cli::commands::add_transform(app),
+      qorl_cli::commands::add_video(app),
       qorl_cli::commands::add_transcribe(app),
       qorl_cli::commands::add_frame(app),
       qorl_cli::commands::add_metadata(app),

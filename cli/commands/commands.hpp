@@ -24,6 +24,7 @@ struct Command {
 Command add_caption(CLI::App& app);
 Command add_mermaid(CLI::App& app);
 Command add_transform(CLI::App& app);
+Command add_video(CLI::App& app);
 Command add_transcribe(CLI::App& app);
 Command add_frame(CLI::App& app);
 Command add_metadata(CLI::App& app);
