@@ -47,4 +47,10 @@ bool LogCapture::contains(const std::string& message) const {
   return std::find(all.begin(), all.end(), message) != all.end();
 }
 
+bool LogCapture::mentions(const std::string& text) const {
+  const auto all = messages();
+  return std::any_of(all.begin(), all.end(),
+                     [&](const std::string& message) { return message.find(text) != std::string::npos; });
+}
+
 }  // namespace qorl_testing

@@ -35,6 +35,8 @@ class LogCapture {
   std::vector<std::string> messages(const std::string& logger_name = "",
                                     qorl_core::LogLevel level = qorl_core::LogLevel::NOTSET) const;
   bool contains(const std::string& message) const;
+  // Whether any message holds `text` (a secret that must not be logged, say).
+  bool mentions(const std::string& text) const;
   void clear() { handler_->clear(); }
   const std::shared_ptr<CapturingHandler>& handler() const { return handler_; }
 

@@ -11,6 +11,7 @@
 #include "qorl_inference/media_type.hpp"
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
 #include "qorl_multimodal/utils/source_utils.hpp"
 
@@ -32,6 +33,12 @@ std::string title(const MediaKind& kind) {
 
 bool is_media(const std::optional<Bytes>& data, const MediaKind& kind) {
   return data && !data->empty() && is_binary_media(*data, kind);
+}
+
+// A source as it may be logged: URLs without their secrets, texts cut to `limit` characters.
+Value loggable(const Value& source, std::size_t limit = std::string::npos) {
+  if (!source.is_string()) return source;
+  return log_redaction::redact_url(source.as_string().substr(0, limit));
 }
 
 // The last "/"-separated component of a URL's path (query and fragment excluded); for text
@@ -101,20 +108,21 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
                                                                                   MediaKind kind) {
   const std::string prefix = title(kind) + " source is a valid ";
   const std::string noun(kind.noun);
+  const std::string logged = log_redaction::redact_url(source);
   if (auto file = source_utils::get_file_from_file_path(source); is_media(file, kind)) {
-    kind.logger().debug(prefix + noun + " file path: %s", source);
+    kind.logger().debug(prefix + noun + " file path: %s", logged);
     co_return MediaBinary{std::move(*file), std::filesystem::path(source).filename().string()};
   }
   if (auto download = co_await source_utils::get_file_from_url(source); is_media(download, kind)) {
-    kind.logger().debug(prefix + noun + " URL: %s", source);
+    kind.logger().debug(prefix + noun + " URL: %s", logged);
     co_return MediaBinary{std::move(*download), last_path_component(source)};
   }
   if (auto object = s3_utils::get_file_from_s3(source); is_media(object, kind)) {
-    kind.logger().debug(prefix + "S3 URL: %s", source);
+    kind.logger().debug(prefix + "S3 URL: %s", logged);
     co_return MediaBinary{std::move(*object), last_path_component(source)};
   }
   if (auto drive_file = gdrive_utils::get_file_from_gdrive(source); is_media(drive_file, kind)) {
-    kind.logger().debug(prefix + "Google Drive URL: %s", source);
+    kind.logger().debug(prefix + "Google Drive URL: %s", logged);
     co_return MediaBinary{std::move(*drive_file), last_path_component(source)};
   }
   co_return std::nullopt;
@@ -122,13 +130,9 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
 
 boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kind) {
   const std::string noun(kind.noun);
-  if (kind.logger().is_enabled_for(qorl_core::LogLevel::DEBUG)) {
-    Value logged = source;
-    if (source.is_string() && source.as_string().size() > kLoggedSourceLimit) {
-      logged = source.as_string().substr(0, kLoggedSourceLimit);
-    }
-    kind.logger().debug("Getting " + noun + " binary data from source: %s", logged);
-  }
+  const bool debugging = kind.logger().is_enabled_for(qorl_core::LogLevel::DEBUG);
+  if (debugging) kind.logger().debug("Getting " + noun + " binary data from source: %s",
+                                      loggable(source, kLoggedSourceLimit));
   if (source.is_string() || source.is_bytes()) {
     if (auto binary = get_media_from_binary_or_base64(source, kind)) co_return std::move(*binary);
   }
@@ -137,7 +141,7 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
       co_return std::move(*external);
     }
   }
-  kind.logger().debug("Failed to get " + noun + " binary data from source: %s", source);
+  if (debugging) kind.logger().debug("Failed to get " + noun + " binary data from source: %s", loggable(source));
   throw qorl_core::ValueError("Unsupported " + noun + " format");
 }
 

@@ -25,10 +25,10 @@ qorl_core::Logger& logger() {
   return *instance;
 }
 
-// Reads the whole file; the error names the cause and the path.
-std::string read_file(const std::string& path) {
+// Reads the whole file; the error names the cause and the path as it may be logged.
+std::string read_file(const std::string& path, const std::string& logged_path) {
   auto fail = [&](int error) {
-    throw std::runtime_error(std::generic_category().message(error) + ": " + qorl_core::repr(path));
+    throw std::runtime_error(std::generic_category().message(error) + ": " + qorl_core::repr(logged_path));
   };
   // A C path ends at the first NUL: such a name would open a different file.
   if (path.find('\0') != std::string::npos) throw std::invalid_argument("embedded null byte");
@@ -79,9 +79,11 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
 }
 
 std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& source) {
+  // Sources are tried as paths first, so this may be a URL with secrets in it.
+  const std::string logged = log_redaction::redact_url(source);
   try {
-    logger().debug("Attempting to read image file from file path: %s", source);
-    return qorl_core::Bytes(read_file(source));
+    logger().debug("Attempting to read image file from file path: %s", logged);
+    return qorl_core::Bytes(read_file(source, logged));
   } catch (const std::exception& e) {
     logger().debug("The provided image source is not a valid image file path with error: %s", e.what());
     return std::nullopt;
