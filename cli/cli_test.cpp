@@ -295,6 +295,14 @@ TEST_F(CliTest, FailedConversionsNameTheSourceAndNoSecret) {
   EXPECT_EQ(std::count(whisper.err.begin(), whisper.err.end(), '\n'), 1) << whisper.err;
   EXPECT_EQ(whisper.err.find(FakeOpenAI::kApiKey), std::string::npos);
 
+  // A signed URL's signature stays out of the error line.
+  const std::string signed_url = "http://127.0.0.1:1/photo.jpg?X-Amz-Signature=abc123secret";
+  auto download = run({"caption", signed_url}, gemini_env());
+  EXPECT_EQ(download.exit_code, kConversionFailed);
+  EXPECT_EQ(download.err.rfind("qorl-multimodal: http://127.0.0.1:1/photo.jpg?X-Amz-Signature=REDACTED: ", 0), 0u)
+      << download.err;
+  EXPECT_EQ(download.err.find("abc123secret"), std::string::npos);
+
   // A model that fails yields no captions: reported as a failure, the other source still done.
   gemini_.set_answer_text("not json");
   const std::string photo = gps_jpeg("photo.jpg");

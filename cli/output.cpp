@@ -1,9 +1,11 @@
 #include "cli/output.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "qorl_core/json.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
 
 namespace qorl_cli::output {
 namespace {
@@ -73,10 +75,15 @@ std::string json_line(const std::string& source, const qorl_core::Value& result)
 }
 
 std::string one_line(std::string message) {
-  for (char& c : message) {
-    if (c == '\n' || c == '\r') c = ' ';
+  std::string line;
+  std::size_t start = 0;
+  while (start < message.size()) {
+    const std::size_t end = std::min(message.find_first_of(" \t\r\n", start), message.size());
+    line += qorl_multimodal::utils::log_redaction::redact_url(std::string_view(message).substr(start, end - start));
+    if (end < message.size()) line += ' ';
+    start = end + 1;
   }
-  return message;
+  return line;
 }
 
 }  // namespace qorl_cli::output

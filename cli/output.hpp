@@ -24,7 +24,8 @@ qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments
 // One line of JSON: {"source": ..., "result": ...}.
 std::string json_line(const std::string& source, const qorl_core::Value& result);
 
-// `message` on one line: line breaks become blanks.
+// `message` on one line (line breaks become blanks) with the secrets of the URLs in it (signatures,
+// tokens, keys) redacted: fit for standard error.
 std::string one_line(std::string message);
 
 }  // namespace qorl_cli::output

@@ -1,9 +1,5 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
 
-<<<<<<< HEAD
-#include "qorl_core/errors.hpp"
-=======
->>>>>>> transformers
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
 #include "qorl_multimodal/modality_converter/model_call_guard.hpp"
@@ -24,49 +20,20 @@ std::unique_ptr<LMBasedImageToCaption> LMBasedImageToCaption::from_preset(const 
 boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_captions(
     qorl_core::Bytes image_binary, std::string filename, std::shared_ptr<Caption> caption_data,
     qorl_core::Options options) {
-<<<<<<< HEAD
-  std::vector<std::string> captions;
-  try {
-    const std::int64_t number_of_captions = caption_data->number_of_captions;
-    auto prompt_params = prompt_params::caption_prompt_params(
-        filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename, *caption_data,
-        *lm_request_processor);
-=======
   auto guarded = model_call_guard::guard_model_call<std::vector<std::string>>(
       _logger(), "Failed to generate captions will return empty list, details: ",
       [&]() -> boost::asio::awaitable<std::vector<std::string>> {
         const std::int64_t number_of_captions = caption_data->number_of_captions;
-        qorl_core::Map param_mapping;
-        param_mapping.set(std::string(ImageToTextConstants::FILENAME),
-                          filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename);
-        caption_data->to_map().for_each(
-            [&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
->>>>>>> transformers
+        auto prompt_params = prompt_params::caption_prompt_params(
+            filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename, *caption_data,
+            *lm_request_processor);
 
         std::vector<std::shared_ptr<Attachment>> attachments{Attachment::from_bytes(std::move(image_binary))};
         attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
                            caption_data->attachments_context.end());
 
-<<<<<<< HEAD
-    const qorl_core::Value response = co_await lm_request_processor->process(
-        std::move(prompt_params), std::move(attachments),
-        qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
-
-    const auto& answer = response.as_map().at(CaptionConstants::CAPTION_DEFAULT_JSON_KEY).as_list();
-    for (const auto& caption : answer) captions.push_back(caption.as_string());
-    if (static_cast<std::int64_t>(captions.size()) < number_of_captions) {
-      _logger().debug("Generated " + std::to_string(captions.size()) + " captions, but expected " +
-                      std::to_string(number_of_captions));
-    }
-  } catch (const std::exception& error) {
-    if (qorl_core::is_cancellation(error)) throw;
-    _logger().debug(std::string("Failed to generate captions will return empty list, details: ") + error.what());
-    captions.clear();
-  }
-  co_return captions;
-=======
         const qorl_core::Value response = co_await lm_request_processor->process(
-            prompt_params::select_prompt_params(param_mapping, *lm_request_processor), std::move(attachments),
+            std::move(prompt_params), std::move(attachments),
             qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
 
         std::vector<std::string> captions;
@@ -79,7 +46,6 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
         co_return captions;
       });
   co_return co_await std::move(guarded);
->>>>>>> transformers
 }
 
 }  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption
