@@ -1,5 +1,7 @@
 #include "qorl_multimodal/modality_converter/preset_options.hpp"
 
+#include <cstdlib>
+
 #include "qorl_inference/builder.hpp"
 
 namespace qorl_multimodal::modality_converter::preset_options {
@@ -11,6 +13,11 @@ qorl_core::Options* caller_or_own(qorl_core::Options* given, qorl_core::Options&
 }
 
 }  // namespace
+
+std::string model_id_from_environment(const char* variable) {
+  const char* configured = std::getenv(variable);
+  return configured ? std::string(configured) : std::string(DEFAULT_MODEL_ID);
+}
 
 PresetOptions::PresetOptions(qorl_core::Options* lm_invoker_kwargs, qorl_core::Options* prompt_builder_kwargs)
     : lm_invoker_kwargs_(caller_or_own(lm_invoker_kwargs, own_lm_invoker_kwargs_)),

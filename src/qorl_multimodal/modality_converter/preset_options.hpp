@@ -19,6 +19,12 @@ using PresetComponents = std::tuple<std::shared_ptr<qorl_inference::BaseLMInvoke
                                     std::shared_ptr<qorl_inference::PromptBuilder>,
                                     std::shared_ptr<qorl_inference::BaseOutputParser>>;
 
+inline constexpr std::string_view DEFAULT_MODEL_ID = "google/gemini-2.5-flash";
+
+// The model id the environment `variable` holds now (not at start-up), else DEFAULT_MODEL_ID; a
+// variable set to the empty text gives the empty text.
+std::string model_id_from_environment(const char* variable);
+
 // Works on a caller's map itself when it holds entries (so the caller sees what the preset set)
 // and on a fresh empty map otherwise; either may be absent.
 class PresetOptions {

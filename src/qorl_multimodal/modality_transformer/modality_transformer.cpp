@@ -1,6 +1,7 @@
 #include "qorl_multimodal/modality_transformer/modality_transformer.hpp"
 
 #include "qorl_core/errors.hpp"
+#include "qorl_multimodal/utils/log_redaction.hpp"
 
 namespace qorl_multimodal::modality_transformer::modality_transformer {
 
@@ -23,6 +24,12 @@ boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::_run(
   options.erase("source");
   options.erase("query");
   return transform(std::move(source), std::move(query), std::move(options));
+}
+
+std::string BaseModalityTransformer::_format_input_event(const qorl_core::Options& input_dict) const {
+  constexpr std::size_t kLoggedInputLimit = 512;
+  const qorl_core::Value loggable = utils::log_redaction::redact_urls(input_dict, kLoggedInputLimit);
+  return Component::_format_input_event(loggable.as_map());
 }
 
 }  // namespace qorl_multimodal::modality_transformer::modality_transformer

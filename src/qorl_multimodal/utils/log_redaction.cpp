@@ -54,18 +54,22 @@ std::string redact_url(std::string_view text) {
   return changed ? std::string(url.buffer()) : std::string(text);
 }
 
-qorl_core::Value redact_urls(const qorl_core::Value& value) {
-  if (value.is_string()) return redact_url(value.as_string());
+qorl_core::Value redact_urls(const qorl_core::Value& value, std::size_t limit) {
+  if (value.is_string()) return redact_url(std::string_view(value.as_string()).substr(0, limit));
+  if (value.is_bytes() && value.as_bytes().size() > limit) {
+    return qorl_core::Bytes(std::string(value.as_bytes().view().substr(0, limit)));
+  }
   if (value.is_list()) {
     qorl_core::List items;
     items.reserve(value.as_list().size());
-    for (const auto& item : value.as_list()) items.push_back(redact_urls(item));
+    for (const auto& item : value.as_list()) items.push_back(redact_urls(item, limit));
     return items;
   }
   if (value.is_map()) {
     qorl_core::Map entries;
-    value.as_map().for_each(
-        [&](const std::string& key, const qorl_core::Value& item) { entries.set(key, redact_urls(item)); });
+    value.as_map().for_each([&](const std::string& key, const qorl_core::Value& item) {
+      entries.set(key, redact_urls(item, limit));
+    });
     return entries;
   }
   return value;

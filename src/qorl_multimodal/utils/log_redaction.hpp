@@ -13,7 +13,8 @@ namespace qorl_multimodal::utils::log_redaction {
 std::string redact_url(std::string_view text);
 
 // `value` with redact_url applied to every text in it, inside lists and maps too: for logging
-// service answers that echo a caller's URL.
-qorl_core::Value redact_urls(const qorl_core::Value& value);
+// service answers that echo a caller's URL, or inputs. Texts and bytes longer than `limit` are
+// cut to `limit` first (base64 sources run to megabytes).
+qorl_core::Value redact_urls(const qorl_core::Value& value, std::size_t limit = std::string::npos);
 
 }  // namespace qorl_multimodal::utils::log_redaction

@@ -35,12 +35,6 @@ bool is_media(const std::optional<Bytes>& data, const MediaKind& kind) {
   return data && !data->empty() && is_binary_media(*data, kind);
 }
 
-// A source as it may be logged: URLs without their secrets, texts cut to `limit` characters.
-Value loggable(const Value& source, std::size_t limit = std::string::npos) {
-  if (!source.is_string()) return source;
-  return log_redaction::redact_url(source.as_string().substr(0, limit));
-}
-
 // The last "/"-separated component of a URL's path (query and fragment excluded); for text
 // that is not a URL, of the text itself.
 std::string last_path_component(const std::string& source) {
@@ -132,7 +126,7 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
   const std::string noun(kind.noun);
   const bool debugging = kind.logger().is_enabled_for(qorl_core::LogLevel::DEBUG);
   if (debugging) kind.logger().debug("Getting " + noun + " binary data from source: %s",
-                                      loggable(source, kLoggedSourceLimit));
+                                      log_redaction::redact_urls(source, kLoggedSourceLimit));
   if (source.is_string() || source.is_bytes()) {
     if (auto binary = get_media_from_binary_or_base64(source, kind)) co_return std::move(*binary);
   }
@@ -141,7 +135,7 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
       co_return std::move(*external);
     }
   }
-  if (debugging) kind.logger().debug("Failed to get " + noun + " binary data from source: %s", loggable(source));
+  if (debugging) kind.logger().debug("Failed to get " + noun + " binary data from source: %s", log_redaction::redact_urls(source));
   throw qorl_core::ValueError("Unsupported " + noun + " format");
 }
 

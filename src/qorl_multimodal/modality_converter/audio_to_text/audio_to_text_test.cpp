@@ -85,6 +85,8 @@ TEST(BaseAudioToTextTest, EventTextsUseDebugFormsOfClassAndSource) {
             "[Start 'RecordingBackend'] Converting audio to text from: None");
   EXPECT_EQ(backend._format_input_event({{"audio_source", "it's\n"}}),
             "[Start 'RecordingBackend'] Converting audio to text from: \"it's\\n\"");
+  EXPECT_EQ(backend._format_input_event({{"audio_source", "https://h/a.mp3?X-Amz-Signature=s3cr3t"}}),
+            "[Start 'RecordingBackend'] Converting audio to text from: 'https://h/a.mp3?X-Amz-Signature=REDACTED'");
   EXPECT_EQ(backend._format_output_event({}),
             "[Finished 'RecordingBackend'] Converted audio to text: 0 audio transcript(s)");
   const auto three = qorl_core::run_sync(backend.convert("x"));

@@ -4,6 +4,7 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/run_sync.hpp"
+#include "testing/log_capture.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/generic_image_modality_transformer.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
 
@@ -85,6 +86,16 @@ TEST(ImageModalityTransformerTest, RunChecksInputsAndHandsThemToTheConverterByNa
   EXPECT_EQ(converter->calls[1].first, Value(qorl_core::Bytes("img")));
   EXPECT_EQ(converter->calls[1].second, (Options{{"query", Value()}}));
   EXPECT_EQ(converter->calls[2].first, Value(""));
+
+  // The start event logs no URL secrets and no megabytes of base64.
+  qorl_testing::LogCapture capture;
+  run_sync(transformer.run({{"source", "https://h/a.png?X-Amz-Signature=s3cr3t"}}));
+  run_sync(transformer.run({{"source", std::string(1 << 20, 'A')}}));
+  const auto lines = capture.messages("GenericImageModalityTransformer");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "[Start 'GenericImageModalityTransformer'] Running with: "
+                      "{'source': 'https://h/a.png?X-Amz-Signature=REDACTED'}");
+  EXPECT_LT(lines[2].size(), 1024u);
 }
 
 TEST(ImageModalityTransformerTest, StandardTransformerChecksRoutesAndRoutesEachSource) {

@@ -15,7 +15,7 @@ PresetComponents get_preset_image_to_caption(const std::optional<std::string>& p
     throw qorl_core::ValueError("Invalid preset name: " + *preset_name);
   }
   auto lm_invoker =
-      qorl_inference::build_lm_invoker(lm_presets::model_id_from_environment("DEFAULT_IMAGE_CAPTIONING_MODEL_ID"));
+      qorl_inference::build_lm_invoker(preset_options::model_id_from_environment("DEFAULT_IMAGE_CAPTIONING_MODEL_ID"));
   auto prompt_builder = create_default_prompt_builder();
   return {std::move(lm_invoker), std::move(prompt_builder), std::make_shared<qorl_inference::JSONOutputParser>()};
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "qorl_multimodal/modality_converter/lm_presets.hpp"
+#include "qorl_multimodal/modality_converter/preset_options.hpp"
 
 namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::preset_video_to_caption {
 
@@ -86,7 +86,7 @@ inline constexpr std::string_view DEFAULT_USER_PROMPT =
     "Injected Domain Knowledge: {domain_knowledge}\n"
     "</INPUT_STRUCTURE>\n";
 
-using lm_presets::PresetComponents;
+using preset_options::PresetComponents;
 
 // Create a default prompt builder with templates for generating video captions. The options go
 // to the prompt builder beside the two templates; TypeError when they name a template again.
