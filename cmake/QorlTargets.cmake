@@ -1,14 +1,22 @@
+include(GNUInstallDirs)
+
 # Warnings are errors on our own code only.
 set(QORL_WARNINGS -Wall -Wextra -Werror)
 
 # qorl_add_library(<target> <alias> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
-# Headers are included by their path from the repository's layer roots.
+# Headers are included by their path from the repository's layer roots, and from the installed
+# include directory; the installed CMake package names the target as its alias does (qorl::core).
 function(qorl_add_library target alias)
   cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS;INCLUDE_DIRS" ${ARGN})
   add_library(${target} ${ARG_SOURCES})
   add_library(${alias} ALIAS ${target})
   target_compile_options(${target} PRIVATE ${QORL_WARNINGS})
-  target_include_directories(${target} PUBLIC ${ARG_INCLUDE_DIRS})
+  foreach(dir ${ARG_INCLUDE_DIRS})
+    target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${dir}>)
+  endforeach()
+  target_include_directories(${target} PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  string(REPLACE "qorl::" "" export_name ${alias})
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${export_name})
   target_link_libraries(${target} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 

@@ -1,0 +1,68 @@
+// caption: captions for images through a multimodal language model.
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <optional>
+
+#include "cli/commands/commands.hpp"
+#include "cli/credentials.hpp"
+#include "qorl_inference/builder.hpp"
+#include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
+#include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
+
+namespace qorl_cli::commands {
+namespace {
+
+namespace caption = qorl_multimodal::modality_converter::image_to_text::image_to_caption;
+using caption::lm_based_image_to_caption::LMBasedImageToCaption;
+
+struct CaptionArguments {
+  SourceArguments common;
+  std::string model;
+  std::optional<std::string> one_liner;
+  std::optional<std::string> description;
+  std::optional<std::string> domain_knowledge;
+  std::optional<int> captions;
+  bool no_metadata = false;
+};
+
+std::shared_ptr<LMBasedImageToCaption> make_captioner(const std::string& model) {
+  auto [invoker, prompt_builder, parser] =
+      caption::preset_image_to_caption::get_preset_image_to_caption("default");
+  if (!model.empty()) invoker = qorl_inference::build_lm_invoker(model);
+  return LMBasedImageToCaption::from_lm_components(prompt_builder, invoker, parser);
+}
+
+int run(const CaptionArguments& args) {
+  credentials::require_model_key(preset_model(args.model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"), "captioning");
+  qorl_core::Options options;
+  if (args.captions) options.set("number_of_captions", *args.captions);
+  if (args.one_liner) options.set("image_one_liner", *args.one_liner);
+  if (args.description) options.set("image_description", *args.description);
+  if (args.domain_knowledge) options.set("domain_knowledge", *args.domain_knowledge);
+  if (args.no_metadata) options.set("use_metadata", false);
+  return run_jobs(args.common.sources, [&]() -> Job {
+    return converter_job(make_captioner(args.model), options, "caption");
+  }, args.common.run);
+}
+
+}  // namespace
+
+Command add_caption(CLI::App& app) {
+  auto args = std::make_shared<CaptionArguments>();
+  auto* command = app.add_subcommand("caption", "Caption images with a multimodal language model");
+  add_source_arguments(*command, args->common,
+                       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  command->add_option("--model", args->model,
+                      "Model id <provider>/<model> (default: DEFAULT_IMAGE_CAPTIONING_MODEL_ID, "
+                      "else google/gemini-2.5-flash)");
+  command->add_option("-n,--captions", args->captions, "Number of captions to ask for")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--one-liner", args->one_liner, "A one-line title of the image");
+  command->add_option("--description", args->description, "A description of the image");
+  command->add_option("--domain-knowledge", args->domain_knowledge, "Knowledge of the image's domain");
+  command->add_flag("--no-metadata", args->no_metadata, "Do not send the image's EXIF location");
+  return {command, [args] { return run(*args); }};
+}
+
+}  // namespace qorl_cli::commands

@@ -1,0 +1,56 @@
+// The subcommands: each adds itself to the application and returns what runs it once parsed.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/runner.hpp"
+#include "qorl_multimodal/modality_converter/modality_converter.hpp"
+
+namespace CLI {
+class App;
+class Validator;
+}
+
+namespace qorl_cli::commands {
+
+struct Command {
+  CLI::App* app;
+  std::function<int()> run;  // the exit status
+};
+
+Command add_caption(CLI::App& app);
+Command add_mermaid(CLI::App& app);
+Command add_transform(CLI::App& app);
+Command add_video(CLI::App& app);
+Command add_transcribe(CLI::App& app);
+Command add_frame(CLI::App& app);
+Command add_metadata(CLI::App& app);
+
+// Refuses a source that is empty or only blanks.
+extern const CLI::Validator NON_BLANK;
+
+// The positional sources with --json and --jobs, shared by the subcommands that take several.
+struct SourceArguments {
+  std::vector<std::string> sources;
+  RunSettings run;
+};
+void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what);
+
+// FileNotFoundError for a source that names a local file (no scheme, and a dot or a slash, which
+// base64 text and Drive ids never hold) that does not exist.
+void require_file_if_path(const std::string& source);
+
+// The job of a converter with a TextResult: `options` go to every conversion; an empty result
+// (how the LM-based converters answer a failed model request) fails with "no <what> was
+// generated".
+Job converter_job(std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter> converter,
+                  qorl_core::Options options, std::string what);
+
+// The provider of the model a preset uses: that of `model_id`, else that of the model the
+// environment variable `model_env` (when given) names, else google (the presets default to Gemini).
+std::string preset_model(const std::string& model_id, const char* model_env = nullptr);
+
+}  // namespace qorl_cli::commands

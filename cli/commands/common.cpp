@@ -1,0 +1,42 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/commands/commands.hpp"
+#include "qorl_core/errors.hpp"
+
+namespace qorl_cli::commands {
+
+const CLI::Validator NON_BLANK(
+    [](const std::string& source) -> std::string {
+      return source.find_first_not_of(" \t\r\n\v\f") == std::string::npos ? "a source is blank" : "";
+    },
+    "SOURCE");
+
+void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what) {
+  command.add_option("sources", arguments.sources, what)->required()->check(NON_BLANK);
+  command.add_flag("--json", arguments.run.json, "Write one JSON line per source with the full record");
+  command.add_option("-j,--jobs", arguments.run.jobs, "Convert up to N sources at a time")
+      ->check(CLI::PositiveNumber)
+      ->default_val(1);
+}
+
+void require_file_if_path(const std::string& source) {
+  if (source.find("://") != std::string::npos) return;
+  if (source.find_first_of("./") == std::string::npos) return;
+  std::error_code error;
+  if (!std::filesystem::exists(source, error)) {
+    throw qorl_core::FileNotFoundError("No such file: " + source);
+  }
+}
+
+std::string preset_model(const std::string& model_id, const char* model_env) {
+  if (!model_id.empty()) return model_id;
+  if (const char* configured = model_env ? std::getenv(model_env) : nullptr; configured != nullptr) {
+    return configured;
+  }
+  return "google/";
+}
+
+}  // namespace qorl_cli::commands

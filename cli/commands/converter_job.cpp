@@ -1,0 +1,30 @@
+#include <stdexcept>
+
+#include "cli/commands/commands.hpp"
+
+namespace qorl_cli::commands {
+namespace {
+
+using qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter;
+
+boost::asio::awaitable<Outcome> convert(std::shared_ptr<BaseModalityConverter> converter,
+                                        qorl_core::Options options, std::string what,
+                                        std::string source) {
+  require_file_if_path(source);
+  auto result = co_await converter->convert(source, options);
+  if (result.result.empty()) {
+    throw std::runtime_error("no " + what + " was generated (QORL_LOG_LEVEL=DEBUG shows why)");
+  }
+  co_return Outcome{result.result, result.to_map()};
+}
+
+}  // namespace
+
+Job converter_job(std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options,
+                  std::string what) {
+  return [converter, options, what](std::string source) {
+    return convert(converter, options, what, std::move(source));
+  };
+}
+
+}  // namespace qorl_cli::commands

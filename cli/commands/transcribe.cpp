@@ -1,0 +1,179 @@
+// transcribe: timed transcripts of audio through one of five backends.
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "cli/commands/commands.hpp"
+#include "cli/credentials.hpp"
+#include "cli/exit_status.hpp"
+#include "cli/output.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
+
+namespace qorl_cli::commands {
+namespace {
+
+namespace audio = qorl_multimodal::modality_converter::audio_to_text;
+using audio::audio_to_text::BaseAudioToText;
+
+struct TranscribeArguments {
+  SourceArguments common;
+  std::string backend;
+  std::string format = "text";
+  std::string model;
+  std::optional<std::string> language;
+  std::optional<std::string> prompt;
+  std::optional<double> temperature;
+  std::optional<std::string> proxy;
+  std::string bucket;
+  std::optional<std::vector<std::string>> alternative_languages;
+  std::optional<std::string> url;
+  std::optional<std::int64_t> polling_interval;
+  std::optional<std::int64_t> max_polls;
+  std::optional<std::vector<std::string>> preferred_languages;
+  bool allow_non_preferred = false;
+  bool allow_auto_generated = false;
+};
+
+// Which backends read each backend setting; any other backend refuses it.
+const std::map<std::string, std::set<std::string>> kSettingBackends = {
+    {"--model", {"whisper", "google-cloud", "prosa", "gemini"}},
+    {"--language", {"whisper", "google-cloud"}},
+    {"--prompt", {"whisper"}},
+    {"--temperature", {"whisper"}},
+    {"--proxy", {"whisper", "google-cloud", "youtube"}},
+    {"--bucket", {"google-cloud"}},
+    {"--alternative-language", {"google-cloud"}},
+    {"--url", {"prosa"}},
+    {"--polling-interval", {"prosa"}},
+    {"--max-polls", {"prosa"}},
+    {"--preferred-language", {"youtube"}},
+    {"--allow-non-preferred", {"youtube"}},
+    {"--allow-auto-generated", {"youtube"}},
+};
+
+void check_settings(const CLI::App& command, const std::string& backend) {
+  for (const auto& [name, backends] : kSettingBackends) {
+    if (command.count(name) > 0 && !backends.count(backend)) {
+      throw UsageError(name + " does not apply to --backend " + backend);
+    }
+  }
+}
+
+std::shared_ptr<BaseAudioToText> make_backend(const TranscribeArguments& args) {
+  const std::string& backend = args.backend;
+  if (backend == "whisper") {
+    audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText::Params params;
+    params.api_key = credentials::require_env({"OPENAI_API_KEY"}, "the whisper backend");
+    if (!args.model.empty()) params.model = args.model;
+    params.language = args.language;
+    params.prompt = args.prompt;
+    if (args.temperature) params.temperature = *args.temperature;
+    params.proxy = args.proxy;
+    return std::make_shared<audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText>(params);
+  }
+  if (backend == "google-cloud") {
+    audio::google_cloud_audio_to_text::GoogleCloudAudioToText::Params params;
+    params.credentials_json =
+        credentials::require_env({"GOOGLE_APPLICATION_CREDENTIALS"}, "the google-cloud backend");
+    if (args.bucket.empty()) throw UsageError("--bucket is required by --backend google-cloud");
+    params.bucket_name = args.bucket;
+    if (args.language) params.language_code = *args.language;
+    params.alternative_language_codes = args.alternative_languages;
+    if (!args.model.empty()) params.model = args.model;
+    params.proxy = args.proxy;
+    return std::make_shared<audio::google_cloud_audio_to_text::GoogleCloudAudioToText>(params);
+  }
+  if (backend == "prosa") {
+    audio::prosa_audio_to_text::ProsaAudioToText::Params params;
+    params.api_key = credentials::require_env({"PROSA_API_KEY"}, "the prosa backend");
+    if (args.url) params.url = *args.url;
+    if (!args.model.empty()) params.model = args.model;
+    if (args.polling_interval) params.polling_interval = *args.polling_interval;
+    if (args.max_polls) params.max_polls = *args.max_polls;
+    return std::make_shared<audio::prosa_audio_to_text::ProsaAudioToText>(params);
+  }
+  if (backend == "youtube") {
+    audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText::Params params;
+    params.preferred_lang_ids = args.preferred_languages;
+    params.allow_non_preferred_lang_ids = args.allow_non_preferred;
+    params.allow_auto_generated_transcripts = args.allow_auto_generated;
+    params.proxy = args.proxy;
+    return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(params);
+  }
+  audio::gemini_audio_to_text::GeminiAudioToText::Params params;
+  params.api_key = credentials::require_env({"GEMINI_API_KEY", "GOOGLE_API_KEY"}, "the gemini backend");
+  if (!args.model.empty()) params.model = args.model;
+  return std::make_shared<audio::gemini_audio_to_text::GeminiAudioToText>(params);
+}
+
+output::TranscriptFormat transcript_format(const std::string& name) {
+  if (name == "srt") return output::TranscriptFormat::kSrt;
+  if (name == "vtt") return output::TranscriptFormat::kVtt;
+  return output::TranscriptFormat::kText;
+}
+
+boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> backend,
+                                               bool check_path, output::TranscriptFormat format,
+                                               std::string source) {
+  if (check_path) require_file_if_path(source);
+  auto segments = co_await backend->convert(source);
+  co_return Outcome{output::transcript(segments, format), output::transcript_records(segments)};
+}
+
+int run(const CLI::App& command, const TranscribeArguments& args) {
+  check_settings(command, args.backend);
+  // YouTube and Gemini take links as they are; the others read local files among other sources.
+  const bool check_path = args.backend != "youtube" && args.backend != "gemini";
+  const auto format = transcript_format(args.format);
+  return run_jobs(args.common.sources, [&]() -> Job {
+    return [backend = make_backend(args), check_path, format](std::string source) {
+      return transcribe_one(backend, check_path, format, std::move(source));
+    };
+  }, args.common.run);
+}
+
+}  // namespace
+
+Command add_transcribe(CLI::App& app) {
+  auto args = std::make_shared<TranscribeArguments>();
+  auto* command = app.add_subcommand("transcribe", "Transcribe audio into timed segments");
+  add_source_arguments(*command, args->common,
+                       "Audio: paths, http(s) URLs, base64 or YouTube links, as the backend takes");
+  command->add_option("-b,--backend", args->backend, "Transcription backend")
+      ->required()
+      ->check(CLI::IsMember({"whisper", "google-cloud", "prosa", "youtube", "gemini"}));
+  auto* format = command->add_option("-f,--format", args->format, "Output format")
+                     ->check(CLI::IsMember({"text", "srt", "vtt"}));
+  format->excludes(command->get_option("--json"));
+  command->add_option("--model", args->model, "Backend model (default: the backend's own)");
+  command->add_option("--language", args->language,
+                      "whisper: spoken language; google-cloud: language code (default id-ID)");
+  command->add_option("--prompt", args->prompt, "whisper: text to guide the transcription");
+  command->add_option("--temperature", args->temperature, "whisper: sampling temperature");
+  command->add_option("--proxy", args->proxy, "whisper, google-cloud, youtube: proxy URL");
+  command->add_option("--bucket", args->bucket, "google-cloud: Cloud Storage bucket for uploads");
+  command->add_option("--alternative-language", args->alternative_languages,
+                      "google-cloud: further language codes (up to 3)");
+  command->add_option("--url", args->url, "prosa: service URL");
+  command->add_option("--polling-interval", args->polling_interval,
+                      "prosa: seconds between job status queries")
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--max-polls", args->max_polls, "prosa: status queries before giving up")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--preferred-language", args->preferred_languages,
+                      "youtube: transcript languages in order of preference");
+  command->add_flag("--allow-non-preferred", args->allow_non_preferred,
+                    "youtube: fall back to other languages");
+  command->add_flag("--allow-auto-generated", args->allow_auto_generated,
+                    "youtube: accept generated transcripts");
+  return {command, [command, args] { return run(*command, *args); }};
+}
+
+}  // namespace qorl_cli::commands

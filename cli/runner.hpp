@@ -1,0 +1,28 @@
+// Runs one conversion per source, up to `jobs` at a time, reporting each as it completes.
+#pragma once
+
+#include <boost/asio/awaitable.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/reporter.hpp"
+
+namespace qorl_cli {
+
+using Job = std::function<boost::asio::awaitable<Outcome>(std::string source)>;
+// Makes the job of one worker: each worker owns its converter and its event loop.
+using JobFactory = std::function<Job()>;
+
+struct RunSettings {
+  bool json = false;
+  int jobs = 1;
+};
+
+// Errors of `make_job` propagate (they are settings the user gave). Returns kSuccess, or
+// kConversionFailed when any source failed.
+int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job,
+             const RunSettings& settings);
+
+}  // namespace qorl_cli
