@@ -19,9 +19,7 @@ using caption::lm_based_image_to_caption::LMBasedImageToCaption;
 struct CaptionArguments {
   SourceArguments common;
   std::string model;
-  std::optional<std::string> one_liner;
-  std::optional<std::string> description;
-  std::optional<std::string> domain_knowledge;
+  CaptionHints hints;
   std::optional<int> captions;
   bool no_metadata = false;
 };
@@ -37,9 +35,7 @@ int run(const CaptionArguments& args) {
   credentials::require_model_key(preset_model(args.model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"), "captioning");
   qorl_core::Options options;
   if (args.captions) options.set("number_of_captions", *args.captions);
-  if (args.one_liner) options.set("image_one_liner", *args.one_liner);
-  if (args.description) options.set("image_description", *args.description);
-  if (args.domain_knowledge) options.set("domain_knowledge", *args.domain_knowledge);
+  args.hints.add_to(options);
   if (args.no_metadata) options.set("use_metadata", false);
   return run_jobs(args.common.sources, [&]() -> Job {
     return converter_job(make_captioner(args.model), options, "caption");
@@ -58,9 +54,7 @@ Command add_caption(CLI::App& app) {
                       "else google/gemini-2.5-flash)");
   command->add_option("-n,--captions", args->captions, "Number of captions to ask for")
       ->check(CLI::PositiveNumber);
-  command->add_option("--one-liner", args->one_liner, "A one-line title of the image");
-  command->add_option("--description", args->description, "A description of the image");
-  command->add_option("--domain-knowledge", args->domain_knowledge, "Knowledge of the image's domain");
+  add_caption_hint_options(*command, args->hints, "image");
   command->add_flag("--no-metadata", args->no_metadata, "Do not send the image's EXIF location");
   return {command, [args] { return run(*args); }};
 }

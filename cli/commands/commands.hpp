@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,18 @@ struct SourceArguments {
   RunSettings run;
 };
 void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what);
+
+// What a caller knows of the media, sent to a captioning model: --one-liner, --description,
+// --domain-knowledge.
+struct CaptionHints {
+  std::optional<std::string> one_liner;
+  std::optional<std::string> description;
+  std::optional<std::string> domain_knowledge;
+
+  // The hints given, under the captioners' option names.
+  void add_to(qorl_core::Options& options) const;
+};
+void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std::string& medium);
 
 // FileNotFoundError for a source that names a local file (no scheme, and a dot or a slash, which
 // base64 text and Drive ids never hold) that does not exist.

@@ -22,6 +22,18 @@ void add_source_arguments(CLI::App& command, SourceArguments& arguments, const s
       ->default_val(1);
 }
 
+void CaptionHints::add_to(qorl_core::Options& options) const {
+  if (one_liner) options.set("image_one_liner", *one_liner);
+  if (description) options.set("image_description", *description);
+  if (domain_knowledge) options.set("domain_knowledge", *domain_knowledge);
+}
+
+void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std::string& medium) {
+  command.add_option("--one-liner", hints.one_liner, "A one-line title of the " + medium);
+  command.add_option("--description", hints.description, "A description of the " + medium);
+  command.add_option("--domain-knowledge", hints.domain_knowledge, "Knowledge of the " + medium + "'s domain");
+}
+
 void require_file_if_path(const std::string& source) {
   if (source.find("://") != std::string::npos) return;
   if (source.find_first_of("./") == std::string::npos) return;

@@ -22,9 +22,7 @@ using video::lm_based_video_to_caption::LMBasedVideoToCaption;
 struct VideoArguments {
   SourceArguments common;
   std::string model;
-  std::optional<std::string> one_liner;
-  std::optional<std::string> description;
-  std::optional<std::string> domain_knowledge;
+  CaptionHints hints;
 };
 
 std::shared_ptr<LMBasedVideoToCaption> make_captioner(const std::string& model) {
@@ -67,9 +65,7 @@ int run(const VideoArguments& args) {
   credentials::require_model_key(preset_model(args.model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID"),
                                  "video captioning");
   qorl_core::Options options;
-  if (args.one_liner) options.set("image_one_liner", *args.one_liner);
-  if (args.description) options.set("image_description", *args.description);
-  if (args.domain_knowledge) options.set("domain_knowledge", *args.domain_knowledge);
+  args.hints.add_to(options);
   return run_jobs(args.common.sources, [&]() -> Job {
     return [captioner = make_captioner(args.model), options](std::string source) {
       return caption_one(captioner, options, std::move(source));
@@ -87,9 +83,7 @@ Command add_video(CLI::App& app) {
   command->add_option("--model", args->model,
                       "Model id <provider>/<model> (default: DEFAULT_VIDEO_CAPTIONING_MODEL_ID, "
                       "else google/gemini-2.5-flash)");
-  command->add_option("--one-liner", args->one_liner, "A one-line title of the video");
-  command->add_option("--description", args->description, "A description of the video");
-  command->add_option("--domain-knowledge", args->domain_knowledge, "Knowledge of the video's domain");
+  add_caption_hint_options(*command, args->hints, "video");
   return {command, [args] { return run(*args); }};
 }
 
