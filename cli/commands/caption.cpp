@@ -49,9 +49,7 @@ Command add_caption(CLI::App& app) {
   auto* command = app.add_subcommand("caption", "Caption images with a multimodal language model");
   add_source_arguments(*command, args->common,
                        "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
-  command->add_option("--model", args->model,
-                      "Model id <provider>/<model> (default: DEFAULT_IMAGE_CAPTIONING_MODEL_ID, "
-                      "else google/gemini-2.5-flash)");
+  add_model_option(*command, args->model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID");
   command->add_option("-n,--captions", args->captions, "Number of captions to ask for")
       ->check(CLI::PositiveNumber);
   add_caption_hint_options(*command, args->hints, "image");

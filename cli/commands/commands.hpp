@@ -62,8 +62,12 @@ void require_file_if_path(const std::string& source);
 Job converter_job(std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter> converter,
                   qorl_core::Options options, std::string what);
 
-// The provider of the model a preset uses: that of `model_id`, else that of the model the
-// environment variable `model_env` (when given) names, else google (the presets default to Gemini).
+// --model: the model id <provider>/<model> overriding the preset's, which the environment
+// variable `model_env` (when given) names, else the presets' default model.
+void add_model_option(CLI::App& command, std::string& model, const char* model_env = nullptr);
+
+// The model a preset uses: `model_id`, else the one the environment variable `model_env` (when
+// given) names, else the presets' default model.
 std::string preset_model(const std::string& model_id, const char* model_env = nullptr);
 
 }  // namespace qorl_cli::commands

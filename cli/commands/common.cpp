@@ -1,12 +1,14 @@
 #include <CLI/CLI.hpp>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "cli/commands/commands.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_multimodal/modality_converter/preset_options.hpp"
 
 namespace qorl_cli::commands {
+
+namespace preset_options = qorl_multimodal::modality_converter::preset_options;
 
 const CLI::Validator NON_BLANK(
     [](const std::string& source) -> std::string {
@@ -43,12 +45,17 @@ void require_file_if_path(const std::string& source) {
   }
 }
 
+void add_model_option(CLI::App& command, std::string& model, const char* model_env) {
+  const std::string fallback = std::string(preset_options::DEFAULT_MODEL_ID);
+  command.add_option("--model", model,
+                     "Model id <provider>/<model> (default: " +
+                         (model_env ? std::string(model_env) + ", else " + fallback : fallback) + ")");
+}
+
 std::string preset_model(const std::string& model_id, const char* model_env) {
   if (!model_id.empty()) return model_id;
-  if (const char* configured = model_env ? std::getenv(model_env) : nullptr; configured != nullptr) {
-    return configured;
-  }
-  return "google/";
+  if (model_env) return preset_options::model_id_from_environment(model_env);
+  return std::string(preset_options::DEFAULT_MODEL_ID);
 }
 
 }  // namespace qorl_cli::commands

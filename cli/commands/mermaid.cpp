@@ -44,7 +44,7 @@ Command add_mermaid(CLI::App& app) {
   auto* command = app.add_subcommand("mermaid", "Turn diagram images into Mermaid code");
   add_source_arguments(*command, args->common,
                        "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
-  command->add_option("--model", args->model, "Model id <provider>/<model> (default google/gemini-2.5-flash)");
+  add_model_option(*command, args->model);
   command->add_option("--diagram-type", args->diagram_type, "Type of the diagram to generate");
   command->add_option("--context", args->context, "Further context for the diagram");
   return {command, [args] { return run(*args); }};

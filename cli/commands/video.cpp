@@ -80,9 +80,7 @@ Command add_video(CLI::App& app) {
   auto* command = app.add_subcommand("video", "Caption videos: a summary and timed event segments");
   add_source_arguments(*command, args->common,
                        "Videos: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
-  command->add_option("--model", args->model,
-                      "Model id <provider>/<model> (default: DEFAULT_VIDEO_CAPTIONING_MODEL_ID, "
-                      "else google/gemini-2.5-flash)");
+  add_model_option(*command, args->model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID");
   add_caption_hint_options(*command, args->hints, "video");
   return {command, [args] { return run(*args); }};
 }

@@ -15,7 +15,7 @@ namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
 extern const std::string_view DEFAULT_SYSTEM_PROMPT;
 inline constexpr std::string_view DEFAULT_USER_PROMPT = "image(s) attached.";
 
-inline constexpr std::string_view DEFAULT_MODEL_ID = "google/gemini-2.5-flash";
+inline constexpr std::string_view DEFAULT_MODEL_ID = preset_options::DEFAULT_MODEL_ID;
 
 using preset_options::PresetComponents;
 
