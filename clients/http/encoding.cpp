@@ -1,4 +1,5 @@
 // URL component encoding and multipart/form-data bodies.
+#include <boost/url/parse.hpp>
 #include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_generators.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -53,6 +54,13 @@ std::string url_encode(std::string_view text) {
       curl_easy_escape(nullptr, text.data(), static_cast<int>(text.size())), &curl_free);
   if (!encoded) throw Error("Cannot percent-encode a URL component");
   return encoded.get();
+}
+
+std::string describe_url(std::string_view url) {
+  const auto parsed = boost::urls::parse_uri(url);
+  if (!parsed || !parsed->has_authority()) return "<url>";
+  std::string shown = std::string(parsed->scheme()) + "://" + std::string(parsed->encoded_host_and_port());
+  return shown + std::string(parsed->encoded_path());
 }
 
 EncodedForm encode_multipart(const std::vector<FormPart>& parts) {

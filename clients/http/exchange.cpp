@@ -76,6 +76,27 @@ void set(CURL* easy, CURLoption option, T value) {
   }
 }
 
+Error::Kind error_kind(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return Error::Kind::kConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Error::Kind::kTimeout;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_CONNECT_ERROR:
+      return Error::Kind::kTransfer;
+    default:
+      return Error::Kind::kOther;
+  }
+}
+
 }  // namespace
 
 void ensure_curl_initialized() {
@@ -119,6 +140,7 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
     // A limit of zero would mean "no limit" to curl.
     set(easy, CURLOPT_TIMEOUT_MS, std::max<long>(1, static_cast<long>(request_.timeout->count())));
   }
+  set(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max<long>(1, static_cast<long>(request_.connect_timeout.count())));
   if (request_.low_speed_time) {
     set(easy, CURLOPT_LOW_SPEED_LIMIT, request_.low_speed_limit);
     set(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request_.low_speed_time->count()));
@@ -188,6 +210,12 @@ size_t Exchange::on_body(char* data, size_t size, size_t count, void* self_point
   auto* self = static_cast<Exchange*>(self_pointer);
   const size_t length = size * count;
   try {
+    self->body_bytes_ += length;
+    if (self->body_bytes_ > self->request_.max_body_bytes) {
+      throw Error("The answer from " + describe_url(self->url_) + " is larger than the limit of " +
+                      std::to_string(self->request_.max_body_bytes) + " bytes",
+                  Error::Kind::kTooLarge);
+    }
     if (self->request_.on_body_chunk) {
       self->request_.on_body_chunk(std::string_view(data, length));
     } else {
@@ -204,7 +232,8 @@ Response Exchange::finish(CURL* easy, CURLcode code) {
   if (callback_error_) std::rethrow_exception(callback_error_);
   if (code != CURLE_OK) {
     std::string_view detail = trim(error_buffer_);
-    throw Error(detail.empty() ? std::string(curl_easy_strerror(code)) : std::string(detail));
+    throw Error(detail.empty() ? std::string(curl_easy_strerror(code)) : std::string(detail),
+                error_kind(code));
   }
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response_.status);
   if (char* effective = nullptr; curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {

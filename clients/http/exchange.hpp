@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 
@@ -46,6 +47,7 @@ class Exchange {
   std::string url_;
   curl_slist* header_list_ = nullptr;
   Response response_;
+  std::uint64_t body_bytes_ = 0;
   std::exception_ptr callback_error_;
   char error_buffer_[CURL_ERROR_SIZE] = {};
 };

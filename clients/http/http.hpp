@@ -7,6 +7,7 @@
 #include <boost/asio/awaitable.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,8 +23,29 @@ namespace clients::http {
 // A completed transfer with any status (404 included) is a Response, not an Error.
 class Error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  enum class Kind {
+    kOther,     // a bad URL or request, a refused certificate, too many redirects, ...
+    kConnect,   // no connection was made: the request never reached the server
+    kTimeout,   // the time limit or the stall guard ended the transfer
+    kTransfer,  // the connection broke or the server closed it without a full answer
+    kTooLarge,  // the answer's body passed its size cap
+  };
+  explicit Error(const std::string& what, Kind kind = Kind::kOther)
+      : std::runtime_error(what), kind_(kind) {}
+  Kind kind() const noexcept { return kind_; }
+  // Another attempt may succeed: the failure was the network's or the server's, not the request's.
+  bool transient() const noexcept {
+    return kind_ == Kind::kConnect || kind_ == Kind::kTimeout || kind_ == Kind::kTransfer;
+  }
+
+ private:
+  Kind kind_;
 };
+
+// Limits every transfer has unless its request says otherwise.
+inline constexpr std::chrono::milliseconds DEFAULT_CONNECT_TIMEOUT{10000};
+// Answers of services (JSON, transcripts) are small; media downloads set their own cap.
+inline constexpr std::uint64_t DEFAULT_MAX_BODY_BYTES = std::uint64_t{64} << 20;
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
@@ -36,10 +58,15 @@ struct Request {
   std::string body;
   // Total time for the whole exchange (connect, headers, body); none for no limit.
   std::optional<std::chrono::milliseconds> timeout;
+  // Name lookup and TCP/TLS handshakes must end within this.
+  std::chrono::milliseconds connect_timeout = DEFAULT_CONNECT_TIMEOUT;
   // Abort a transfer that moves fewer than `low_speed_limit` bytes/s for `low_speed_time`:
   // catches stalled servers without capping long downloads.
   std::optional<std::chrono::seconds> low_speed_time;
   long low_speed_limit = 1;
+  // The transfer fails (Error::Kind::kTooLarge) once the body passes this many bytes; nothing
+  // partial is returned. Streamed bodies count too.
+  std::uint64_t max_body_bytes = DEFAULT_MAX_BODY_BYTES;
   bool follow_redirects = true;
   // "http://host:port" or "socks5://..."; none uses the session's (then none at all).
   std::optional<std::string> proxy;
@@ -130,5 +157,9 @@ EncodedForm encode_multipart(const std::vector<FormPart>& parts);
 
 // Percent-encoding of one URL component (RFC 3986 unreserved characters kept).
 std::string url_encode(std::string_view text);
+
+// The URL as messages may show it: scheme, host, port and path, without user information,
+// query or fragment (where signatures and keys travel). A text that is no URL gives "<url>".
+std::string describe_url(std::string_view url);
 
 }  // namespace clients::http

@@ -1,24 +1,18 @@
 #include "qorl_inference/http_exchange.hpp"
 
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/this_coro.hpp>
-#include <boost/asio/use_awaitable.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <optional>
-#include <random>
 
+#include "clients/http/policy.hpp"
 #include "qorl_inference/exceptions.hpp"
 
 namespace qorl_inference {
 namespace {
 
 using std::chrono::milliseconds;
-
-bool is_retryable(long status) { return status == 429 || status >= 500; }
 
 // The service's own error text ({"error": {"message": ...}}), else the start of the body.
 std::string error_detail(const std::string& body) {
@@ -43,24 +37,18 @@ std::string status_summary(const clients::http::Response& response) {
   return summary;
 }
 
-std::optional<milliseconds> retry_after(const clients::http::Response& response) {
-  const auto header = response.header("Retry-After");
-  if (!header) return std::nullopt;
-  long seconds = 0;
-  const auto [end, error] = std::from_chars(header->data(), header->data() + header->size(), seconds);
-  if (error != std::errc() || end != header->data() + header->size() || seconds < 0) {
-    return std::nullopt;
+clients::http::CallPolicy call_policy(const ExchangePolicy& policy) {
+  clients::http::CallPolicy call = clients::http::default_call_policy();
+  call.retry.max_attempts = 1 + std::max(0, policy.retry_config.max_retries);
+  call.retry.initial_backoff = policy.backoff.initial;
+  call.retry.max_backoff = policy.backoff.max;
+  call.retry.max_retry_after = std::min(call.retry.max_retry_after, policy.backoff.max);
+  call.attempt_timeout = std::nullopt;
+  if (policy.retry_config.timeout > 0) {
+    call.attempt_timeout =
+        milliseconds(static_cast<long long>(std::ceil(policy.retry_config.timeout * 1000.0)));
   }
-  return milliseconds(seconds * 1000);
-}
-
-milliseconds backoff_delay(const RetryBackoff& backoff, int retry) {
-  const double full = std::min<double>(static_cast<double>(backoff.initial.count()) *
-                                           std::pow(2.0, retry - 1),
-                                       static_cast<double>(backoff.max.count()));
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_real_distribution<double> spread(0.5, 1.0);
-  return milliseconds(static_cast<long long>(full * spread(random)));
+  return call;
 }
 
 }  // namespace
@@ -85,42 +73,29 @@ void throw_status_error(const clients::http::Response& response, const ExchangeP
 boost::asio::awaitable<clients::http::Response> send_with_retries(
     clients::http::Session* session, clients::http::Request request, ExchangePolicy policy,
     std::string what) {
-  const int attempts = 1 + std::max(0, policy.retry_config.max_retries);
-  if (policy.retry_config.timeout > 0) {
-    request.timeout = milliseconds(
-        static_cast<long long>(std::ceil(policy.retry_config.timeout * 1000.0)));
-  }
-  std::string failure;
-  for (int attempt = 1;; ++attempt) {
-    std::optional<milliseconds> server_wait;
-    try {
-      // Bodies can be large: only attempts that may be followed by another send a copy.
-      // (A named local: GCC 12 mishandles temporaries that live across a co_await.)
-      clients::http::Request sent = attempt == attempts ? std::move(request) : request;
-      clients::http::Response response = co_await session->send(std::move(sent));
-      if (!is_retryable(response.status)) co_return response;
-      failure = status_summary(response);
-      server_wait = retry_after(response);
-    } catch (const clients::http::Error& error) {
-      failure = error.what();
-    }
-    if (attempt >= attempts) break;
-
-    milliseconds delay = backoff_delay(policy.backoff, attempt);
-    if (server_wait) delay = std::min(std::max(delay, *server_wait), policy.backoff.max);
-    if (policy.logger) {
-      policy.logger->warning(redact(policy.service + " " + what + " failed (" + failure +
-                                        "); retrying in " + std::to_string(delay.count()) +
-                                        " ms (attempt " + std::to_string(attempt + 1) + " of " +
-                                        std::to_string(attempts) + ")",
-                                    policy.secrets));
-    }
-    const auto executor = co_await boost::asio::this_coro::executor;
-    boost::asio::steady_timer timer(executor, delay);
-    co_await timer.async_wait(boost::asio::use_awaitable);
-  }
+  const clients::http::CallPolicy call = call_policy(policy);
+  const int attempts = call.retry.max_attempts;
   const std::string tries =
       attempts > 1 ? " after " + std::to_string(attempts) + " attempts" : std::string();
+  clients::http::CallOptions options;
+  options.kind = clients::http::CallKind::kModel;
+  options.session = session;
+  options.on_retry = [&](const clients::http::RetryNotice& notice) {
+    if (!policy.logger) return;
+    policy.logger->warning(redact(policy.service + " " + what + " failed (" + notice.failure +
+                                      "); retrying in " + std::to_string(notice.delay.count()) +
+                                      " ms (attempt " + std::to_string(notice.attempt + 1) +
+                                      " of " + std::to_string(notice.max_attempts) + ")",
+                                  policy.secrets));
+  };
+  std::string failure;
+  try {
+    clients::http::Response response = co_await clients::http::call(std::move(request), call, options);
+    if (!clients::http::is_retryable_status(response.status)) co_return response;
+    failure = status_summary(response);
+  } catch (const clients::http::Error& error) {
+    failure = error.what();
+  }
   throw BaseInvokerError(
       redact(policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
 }

@@ -24,8 +24,8 @@ struct ExchangePolicy {
   std::shared_ptr<qorl_core::Logger> logger;
 };
 
-// Sends `request` on `session`, again after network failures, 429 and 5xx answers, at most
-// `max_retries` more times; each attempt is limited to `timeout` seconds (0: no limit). Returns
+// Sends `request` on `session` under the common call policy, with `max_retries` more attempts
+// after transient failures and each attempt limited to `timeout` seconds (0: no limit). Returns
 // the first answer that is not retried, whatever its status; BaseInvokerError once the retries
 // are spent. `what` names the step in messages ("generateContent").
 boost::asio::awaitable<clients::http::Response> send_with_retries(

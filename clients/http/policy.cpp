@@ -1,0 +1,154 @@
+#include "clients/http/policy.hpp"
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <mutex>
+#include <random>
+
+namespace clients::http {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+milliseconds jittered_backoff(const RetryPolicy& policy, int failed_attempt) {
+  const double ceiling =
+      std::min(static_cast<double>(policy.initial_backoff.count()) * std::ldexp(1.0, failed_attempt - 1),
+               static_cast<double>(policy.max_backoff.count()));
+  if (ceiling <= 0) return milliseconds(0);
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  return milliseconds(static_cast<long long>(std::uniform_real_distribution<double>(0, ceiling)(random)));
+}
+
+std::string describe_status(const Response& response) {
+  std::string text = "HTTP " + std::to_string(response.status);
+  if (!response.reason.empty()) text += " (" + response.reason + ")";
+  return text;
+}
+
+// A non-idempotent request is repeated only when it cannot have been acted on.
+bool may_repeat(const Error& error, Idempotency idempotency) {
+  if (!error.transient()) return false;
+  return idempotency == Idempotency::kIdempotent || error.kind() == Error::Kind::kConnect;
+}
+
+bool may_repeat(const Response& response, Idempotency idempotency) {
+  if (!is_retryable_status(response.status)) return false;
+  return idempotency == Idempotency::kIdempotent || response.status == 429;
+}
+
+}  // namespace
+
+bool is_retryable_status(long status) noexcept {
+  switch (status) {
+    case 408: case 429: case 500: case 502: case 503: case 504:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::optional<milliseconds> retry_after(const Response& response,
+                                        std::chrono::system_clock::time_point now) {
+  const auto header = response.header("Retry-After");
+  if (!header || header->empty()) return std::nullopt;
+  const char* first = header->data();
+  const char* last = first + header->size();
+  double seconds = 0;
+  if (const auto [end, error] = std::from_chars(first, last, seconds); error == std::errc() && end == last) {
+    if (!std::isfinite(seconds) || seconds < 0) return std::nullopt;
+    return milliseconds(static_cast<long long>(std::min(seconds, 1e9) * 1000));
+  }
+  // An HTTP-date: the wait is what remains until then.
+  const time_t when = curl_getdate(header->c_str(), nullptr);
+  if (when < 0) return std::nullopt;
+  const auto until = std::chrono::system_clock::from_time_t(when) - now;
+  return std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(until));
+}
+
+namespace {
+
+std::mutex default_policy_mutex;
+CallPolicy& default_policy() {
+  static CallPolicy policy;
+  return policy;
+}
+
+void apply_limits(Request& request, const CallPolicy& policy, CallKind kind) {
+  request.connect_timeout = policy.connect_timeout;
+  request.max_body_bytes =
+      kind == CallKind::kDownload ? policy.max_download_bytes : policy.max_answer_bytes;
+  if (kind == CallKind::kModel) {
+    if (!request.timeout) request.timeout = policy.attempt_timeout;
+  } else if (!request.low_speed_time) {
+    request.low_speed_time = policy.stall_time;
+  }
+}
+
+}  // namespace
+
+CallPolicy default_call_policy() {
+  std::lock_guard lock(default_policy_mutex);
+  return default_policy();
+}
+
+void set_default_call_policy(CallPolicy policy) {
+  std::lock_guard lock(default_policy_mutex);
+  default_policy() = std::move(policy);
+}
+
+boost::asio::awaitable<Response> call(Request request, const CallPolicy& call_policy,
+                                      CallOptions options) {
+  apply_limits(request, call_policy, options.kind);
+  const RetryPolicy& policy = call_policy.retry;
+  const int attempts = std::max(1, policy.max_attempts);
+  const std::optional<Clock::time_point> deadline =
+      policy.deadline ? std::optional(Clock::now() + *policy.deadline) : std::nullopt;
+  const auto remaining = [&] { return std::chrono::ceil<milliseconds>(*deadline - Clock::now()); };
+
+  for (int attempt = 1;; ++attempt) {
+    // Bodies can be large: only attempts that may be followed by another send a copy.
+    Request sent = attempt == attempts ? std::move(request) : request;
+    if (deadline) {
+      const milliseconds left = std::max(milliseconds(1), remaining());
+      sent.timeout = sent.timeout ? std::min(*sent.timeout, left) : left;
+    }
+    std::string failure;
+    std::optional<milliseconds> server_wait;
+    std::exception_ptr error;
+    std::optional<Response> answer;
+    try {
+      Response response = co_await fetch(std::move(sent), options.session);
+      if (!may_repeat(response, options.idempotency)) co_return response;
+      failure = describe_status(response);
+      server_wait = retry_after(response, std::chrono::system_clock::now());
+      answer = std::move(response);
+    } catch (const Error& e) {
+      if (!may_repeat(e, options.idempotency)) throw;
+      failure = e.what();
+      error = std::current_exception();
+    }
+
+    const milliseconds delay = server_wait ? std::min(*server_wait, policy.max_retry_after)
+                                           : jittered_backoff(policy, attempt);
+    const bool out_of_time = deadline && remaining() <= delay;
+    if (attempt >= attempts || out_of_time) {
+      if (error) std::rethrow_exception(error);
+      co_return std::move(*answer);
+    }
+    if (options.on_retry) options.on_retry({attempt, attempts, delay, failure});
+    if (delay.count() > 0) {
+      const auto executor = co_await boost::asio::this_coro::executor;
+      boost::asio::steady_timer timer(executor, delay);
+      co_await timer.async_wait(boost::asio::use_awaitable);
+    }
+  }
+}
+
+}  // namespace clients::http

@@ -1,0 +1,183 @@
+#include "clients/http/policy.hpp"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_future.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <thread>
+
+#include "testing/fault_proxy.hpp"
+#include "testing/http_server.hpp"
+#include "testing/loopback.hpp"
+
+namespace clients::http {
+namespace {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+using qorl_testing::Fault;
+
+template <typename T>
+T run(asio::awaitable<T> operation) {
+  asio::io_context io;
+  auto future = asio::co_spawn(io, std::move(operation), asio::use_future);
+  io.run();
+  return future.get();
+}
+
+CallPolicy quick(int attempts = 4) {
+  CallPolicy policy;
+  policy.retry = RetryPolicy::without_delays(attempts);
+  return policy;
+}
+
+Request get(std::string url) {
+  Request request;
+  request.url = std::move(url);
+  return request;
+}
+
+class CallPolicyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.server().Get("/ok", [](const auto&, auto& res) { res.set_content("fine", "text/plain"); });
+    server_.start();
+  }
+  qorl_testing::HttpServer server_;
+  qorl_testing::FaultProxy proxy_{server_.url()};
+};
+
+TEST_F(CallPolicyTest, TransientFailuresAreRetriedUntilAnAnswer) {
+  proxy_.inject(Fault::answer(503));
+  proxy_.inject(Fault::answer(429, {{"Retry-After", "7"}}));
+  proxy_.inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}));
+  proxy_.inject(Fault::reset());
+  proxy_.inject(Fault::answer(504));
+  std::vector<RetryNotice> notices;
+  CallOptions options;
+  options.on_retry = [&](const RetryNotice& notice) { notices.push_back(notice); };
+  const Response answer = run(call(get(proxy_.url("/ok")), quick(6), options));
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.body, "fine");
+  EXPECT_EQ(proxy_.requests("/ok"), 6);
+  ASSERT_EQ(notices.size(), 5u);
+  EXPECT_EQ(notices[0].failure, "HTTP 503 (Service Unavailable)");
+  EXPECT_EQ(notices[4].attempt, 5);
+  EXPECT_EQ(notices[4].max_attempts, 6);
+  for (const auto& notice : notices) EXPECT_EQ(notice.delay, 0ms);  // Retry-After capped at 0
+}
+
+TEST_F(CallPolicyTest, SpentAttemptsGiveTheLastAnswerOrError) {
+  proxy_.inject(Fault::answer(500), "", 3);
+  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick(3))).status, 500);
+  EXPECT_EQ(proxy_.requests(), 3);
+
+  proxy_.inject(Fault::reset(), "", 2);
+  EXPECT_THROW(run(call(get(proxy_.url("/ok")), quick(2))), Error);
+
+  // Not worth repeating: 404, 400, a bad URL.
+  proxy_.inject(Fault::answer(404));
+  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick())).status, 404);
+  EXPECT_EQ(proxy_.requests(), 6);
+  EXPECT_THROW(run(call(get("not a url"), quick())), Error);
+}
+
+TEST_F(CallPolicyTest, NonIdempotentCallsAreRepeatedOnlyWhenTheServerDidNotAct) {
+  CallOptions once;
+  once.idempotency = Idempotency::kNonIdempotent;
+  proxy_.inject(Fault::answer(503));
+  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick(), once)).status, 503);
+  proxy_.inject(Fault::reset());
+  EXPECT_THROW(run(call(get(proxy_.url("/ok")), quick(), once)), Error);
+  EXPECT_EQ(proxy_.requests(), 2);
+
+  proxy_.inject(Fault::answer(429));
+  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick(), once)).status, 200);
+  // Nothing listens: no connection, so nothing was sent.
+  auto refused = get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
+  try {
+    run(call(refused, quick(2), once));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kConnect);
+  }
+}
+
+TEST_F(CallPolicyTest, SilentStalledAndEndlessServersEndWithinTheirLimits) {
+  CallPolicy policy = quick(2);
+  policy.retry.deadline = 300ms;
+  proxy_.inject(Fault::hang(), "", 5);
+  try {
+    run(call(get(proxy_.url("/ok")), policy, {CallKind::kModel}));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
+  }
+
+  policy = quick(1);
+  policy.stall_time = 1s;
+  proxy_.inject(Fault::stall_body());
+  EXPECT_THROW(run(call(get(proxy_.url("/ok")), policy)), Error);
+
+  // The cap ends an endless body at once, and a too large answer is not asked for again.
+  policy = quick(3);
+  policy.max_download_bytes = 1 << 20;
+  proxy_.inject(Fault::endless_body());
+  const int before = proxy_.requests();
+  try {
+    run(call(get(proxy_.url("/media?X-Amz-Signature=secret")), policy, {CallKind::kDownload}));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kTooLarge);
+    EXPECT_EQ(std::string(e.what()), "The answer from " + proxy_.url("/media") +
+                                         " is larger than the limit of 1048576 bytes");
+  }
+  EXPECT_EQ(proxy_.requests(), before + 1);
+}
+
+TEST_F(CallPolicyTest, CancellationEndsTheCallAndItsConnection) {
+  proxy_.inject(Fault::hang());
+  asio::io_context io;
+  asio::cancellation_signal cancel;
+  auto future = asio::co_spawn(io, call(get(proxy_.url("/ok")), quick()),
+                               asio::bind_cancellation_slot(cancel.slot(), asio::use_future));
+  asio::steady_timer timer(io, 50ms);
+  timer.async_wait([&](auto) { cancel.emit(asio::cancellation_type::terminal); });
+  io.run();
+  try {
+    future.get();
+    ADD_FAILURE() << "not cancelled";
+  } catch (const boost::system::system_error& e) {
+    EXPECT_EQ(e.code(), asio::error::operation_aborted);
+  }
+  for (int i = 0; i < 200 && proxy_.open_connections() > 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(proxy_.open_connections(), 0);
+}
+
+TEST(RetryAfter, ReadsSecondsAndDates) {
+  const auto now = std::chrono::system_clock::from_time_t(1700000000);
+  Response response;
+  EXPECT_EQ(retry_after(response, now), std::nullopt);
+  response.headers = {{"Retry-After", "2"}};
+  EXPECT_EQ(retry_after(response, now), 2000ms);
+  response.headers = {{"retry-after", "1.5"}};
+  EXPECT_EQ(retry_after(response, now), 1500ms);
+  // 2023-11-14T22:13:30Z is ten seconds after `now`.
+  response.headers = {{"Retry-After", "Tue, 14 Nov 2023 22:13:30 GMT"}};
+  EXPECT_EQ(retry_after(response, now), 10000ms);
+  response.headers = {{"Retry-After", "Tue, 14 Nov 2000 22:13:30 GMT"}};
+  EXPECT_EQ(retry_after(response, now), 0ms);
+  for (const char* bad : {"soon", "-1", "nan", ""}) {
+    response.headers = {{"Retry-After", bad}};
+    EXPECT_EQ(retry_after(response, now), std::nullopt) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace clients::http
