@@ -26,7 +26,7 @@ function(qorl_add_test target)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_compile_options(${target} PRIVATE ${QORL_WARNINGS})
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} qorl::testing GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} qorl::testing qorl_test_main GTest::gmock GTest::gtest)
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "AWS_EC2_METADATA_DISABLED=true")
 endfunction()

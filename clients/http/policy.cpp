@@ -103,7 +103,7 @@ void set_default_call_policy(CallPolicy policy) {
   default_policy() = std::move(policy);
 }
 
-boost::asio::awaitable<Response> call(Request request, const CallPolicy& call_policy,
+boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
                                       CallOptions options) {
   apply_limits(request, call_policy, options.kind);
   const RetryPolicy& policy = call_policy.retry;

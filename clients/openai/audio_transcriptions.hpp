@@ -1,6 +1,9 @@
 // OpenAI audio transcriptions (POST {base}/audio/transcriptions): a value-type client over an
-// abstract connection, whose default implementation retries and calls the REST stub.
+// abstract connection, whose default implementation calls the REST stub under the common call
+// policy.
 #pragma once
+
+#include <boost/asio/awaitable.hpp>
 
 #include <chrono>
 #include <memory>
@@ -8,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "clients/http/policy.hpp"
 #include "clients/openai/errors.hpp"
 
 namespace clients::openai {
@@ -16,9 +20,8 @@ struct ClientOptions {
   std::string api_key;
   // None: env OPENAI_BASE_URL, else https://api.openai.com/v1.
   std::optional<std::string> base_url;
-  // Retries of failed connections and of 408, 409, 429 and 5xx answers, with backoff.
-  int max_retries = 2;
-  std::chrono::milliseconds timeout = std::chrono::minutes(10);
+  // Retries, the time limit of each attempt (ten minutes by default) and the answer's cap.
+  http::CallPolicy policy = http::default_call_policy();
 };
 
 // The file part of the upload.
@@ -63,8 +66,9 @@ struct Transcription {
 class AudioTranscriptionsConnection {
  public:
   virtual ~AudioTranscriptionsConnection() = default;
-  // Blocks until the answer arrives. Throws the errors of errors.hpp.
-  virtual Transcription create_transcription(const TranscriptionCreateParams& params) = 0;
+  // Throws the errors of errors.hpp; cancellation propagates as it is.
+  virtual boost::asio::awaitable<Transcription> create_transcription(
+      const TranscriptionCreateParams& params) = 0;
 };
 
 // The connection to the service (or a compatible server) that `options` describe.
@@ -79,7 +83,7 @@ class AudioTranscriptionsClient {
       : connection_(make_audio_transcriptions_connection(std::move(options))) {}
 
   // Transcribes audio into the input language.
-  Transcription create(const TranscriptionCreateParams& params) const {
+  boost::asio::awaitable<Transcription> create(const TranscriptionCreateParams& params) const {
     return connection_->create_transcription(params);
   }
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "qorl_core/run_sync.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/loopback.hpp"
 #include "testing/scoped_env.hpp"
@@ -14,6 +15,16 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Part = qorl_testing::FakeOpenAI::Part;
+
+using qorl_core::run_sync;
+
+ClientOptions options_for(std::string api_key, std::string base_url, int max_retries) {
+  ClientOptions options;
+  options.api_key = std::move(api_key);
+  options.base_url = std::move(base_url);
+  options.policy.retry = http::RetryPolicy::without_delays(1 + max_retries);
+  return options;
+}
 
 MATCHER_P2(FieldIs, name, data, "") { return arg.name == name && arg.data == data; }
 
@@ -33,13 +44,13 @@ class AudioTranscriptionsTest : public ::testing::Test {
  protected:
   AudioTranscriptionsClient client(int max_retries = 0) {
     return AudioTranscriptionsClient(
-        ClientOptions{qorl_testing::FakeOpenAI::kApiKey, server_.base_url(), max_retries});
+        options_for(qorl_testing::FakeOpenAI::kApiKey, server_.base_url(), max_retries));
   }
   qorl_testing::FakeOpenAI server_;
 };
 
 TEST_F(AudioTranscriptionsTest, SendsTheOfficialMultipartFieldsInOrder) {
-  client().create(verbose_params({"segment", "word"}));
+  run_sync(client().create(verbose_params({"segment", "word"})));
   const auto uploads = server_.uploads();
   ASSERT_EQ(uploads.size(), 1u);
   EXPECT_EQ(uploads[0].authorization, "Bearer sk-test-key");
@@ -61,7 +72,7 @@ TEST_F(AudioTranscriptionsTest, LeavesOutAbsentFieldsAndWritesWholeTemperaturesA
   params.language.reset();
   params.prompt.reset();
   params.temperature = 0.0;
-  client().create(params);
+  run_sync(client().create(params));
   const auto uploads = server_.uploads();
   std::vector<std::string> names;
   for (const Part& p : uploads.at(0).parts) names.push_back(p.name);
@@ -73,7 +84,7 @@ TEST_F(AudioTranscriptionsTest, LeavesOutAbsentFieldsAndWritesWholeTemperaturesA
 TEST_F(AudioTranscriptionsTest, ParsesTheVerboseAnswer) {
   server_.set_transcript("english", {{" Hello.", 0.0, 1.5}, {" Bye.", 1.5, 2.25}},
                          {{"Hello", 0.1, 0.9}});
-  const Transcription segments = client().create(verbose_params({"segment"}));
+  const Transcription segments = run_sync(client().create(verbose_params({"segment"})));
   EXPECT_EQ(segments.language, "english");
   EXPECT_EQ(segments.text, " Hello. Bye.");
   ASSERT_TRUE(segments.segments);
@@ -82,7 +93,7 @@ TEST_F(AudioTranscriptionsTest, ParsesTheVerboseAnswer) {
   EXPECT_DOUBLE_EQ((*segments.segments)[1].end, 2.25);
   EXPECT_FALSE(segments.words);
 
-  const Transcription words = client().create(verbose_params({"word"}));
+  const Transcription words = run_sync(client().create(verbose_params({"word"})));
   EXPECT_FALSE(words.segments);
   ASSERT_TRUE(words.words);
   ASSERT_EQ(words.words->size(), 1u);
@@ -96,21 +107,21 @@ TEST_F(AudioTranscriptionsTest, BaseUrlComesFromTheOptionsThenTheEnvironment) {
   ClientOptions options;
   options.api_key = qorl_testing::FakeOpenAI::kApiKey;
   AudioTranscriptionsClient from_env(options);
-  from_env.create(verbose_params({"segment"}));
+  run_sync(from_env.create(verbose_params({"segment"})));
   EXPECT_EQ(server_.uploads().size(), 1u);
 
   const std::string closed =
       "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/v1";
   AudioTranscriptionsClient explicit_url(
-      ClientOptions{qorl_testing::FakeOpenAI::kApiKey, closed, 0});
-  EXPECT_THROW(explicit_url.create(verbose_params({"segment"})), APIConnectionError);
+      options_for(qorl_testing::FakeOpenAI::kApiKey, closed, 0));
+  EXPECT_THROW(run_sync(explicit_url.create(verbose_params({"segment"}))), APIConnectionError);
   EXPECT_EQ(server_.uploads().size(), 1u);
 }
 
 TEST_F(AudioTranscriptionsTest, RefusedRequestsRaiseTheirKindWithoutTheKey) {
-  AudioTranscriptionsClient wrong_key(ClientOptions{"sk-wrong-secret", server_.base_url(), 2});
+  AudioTranscriptionsClient wrong_key(options_for("sk-wrong-secret", server_.base_url(), 2));
   try {
-    wrong_key.create(verbose_params({"segment"}));
+    run_sync(wrong_key.create(verbose_params({"segment"})));
     FAIL();
   } catch (const AuthenticationError& e) {
     EXPECT_EQ(e.status_code(), 401);
@@ -123,16 +134,16 @@ TEST_F(AudioTranscriptionsTest, RefusedRequestsRaiseTheirKindWithoutTheKey) {
 
   auto params = verbose_params({"segment"});
   params.response_format = "json";
-  EXPECT_THROW(client().create(params), BadRequestError);
+  EXPECT_THROW(run_sync(client().create(params)), BadRequestError);
 }
 
 TEST_F(AudioTranscriptionsTest, RetriesServerErrorsThenGivesUp) {
   server_.fail_next(500, 2);
-  EXPECT_NO_THROW(client(2).create(verbose_params({"segment"})));
+  EXPECT_NO_THROW(run_sync(client(2).create(verbose_params({"segment"}))));
   EXPECT_EQ(server_.uploads().size(), 3u);
 
   server_.fail_next(500, 1);
-  EXPECT_THROW(client(0).create(verbose_params({"segment"})), InternalServerError);
+  EXPECT_THROW(run_sync(client(0).create(verbose_params({"segment"}))), InternalServerError);
   EXPECT_EQ(server_.uploads().size(), 4u);
 }
 

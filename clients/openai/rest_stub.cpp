@@ -97,9 +97,10 @@ std::string resolve_base_url(const std::optional<std::string>& base_url) {
 AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& options)
     : api_key_(options.api_key),
       url_(resolve_base_url(options.base_url) + "/audio/transcriptions"),
-      timeout_(options.timeout) {}
+      policy_(options.policy) {}
 
-http::Response AudioTranscriptionsRestStub::send(const TranscriptionCreateParams& params) const {
+boost::asio::awaitable<http::Response> AudioTranscriptionsRestStub::send(
+    const TranscriptionCreateParams& params) const {
   http::EncodedForm form = http::encode_multipart(transcription_form(params));
   http::Request request;
   request.method = "POST";
@@ -108,13 +109,15 @@ http::Response AudioTranscriptionsRestStub::send(const TranscriptionCreateParams
                      {"Accept", "application/json"},
                      {"Content-Type", form.content_type}};
   request.body = std::move(form.body);
-  request.timeout = timeout_;
+  std::string failure;
   try {
-    http::BlockingClient client;
-    return client.send(request);
+    http::CallOptions options;
+    options.kind = http::CallKind::kModel;
+    co_return co_await http::call(std::move(request), policy_, options);
   } catch (const http::Error& e) {
-    throw APIConnectionError(std::string("Connection error: ") + e.what());
+    failure = e.what();
   }
+  throw APIConnectionError("Connection error: " + failure);
 }
 
 Transcription to_transcription(const http::Response& response,

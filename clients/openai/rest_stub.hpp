@@ -2,6 +2,8 @@
 // send it.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,14 +25,14 @@ class AudioTranscriptionsRestStub {
  public:
   explicit AudioTranscriptionsRestStub(const ClientOptions& options);
 
-  // Sends one request and returns the answer, whatever its status. Throws APIConnectionError
-  // when the exchange does not complete.
-  http::Response send(const TranscriptionCreateParams& params) const;
+  // Sends the request, again after transient failures as the policy allows, and returns the
+  // answer, whatever its status. Throws APIConnectionError when the exchange does not complete.
+  boost::asio::awaitable<http::Response> send(const TranscriptionCreateParams& params) const;
 
  private:
   std::string api_key_;
   std::string url_;
-  std::chrono::milliseconds timeout_;
+  http::CallPolicy policy_;
 };
 
 // The answer as a Transcription; the APIStatusError kind of its status when it is not a

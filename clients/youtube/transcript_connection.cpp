@@ -1,5 +1,6 @@
 // The default connection: the watch page for the innertube API key (giving cookie consent when
 // YouTube asks for it first), the player answer for the caption tracks, then the timed text.
+#include <boost/asio/this_coro.hpp>
 #include <boost/url.hpp>
 #include <nlohmann/json.hpp>
 
@@ -38,16 +39,18 @@ void check_status(const http::Response& response, const std::string& video_id) {
 }
 
 // One exchange; a transfer that does not complete, or an error status, as a transcript error.
-template <typename Send>
-http::Response exchange(const std::string& video_id, Send&& send) {
+boost::asio::awaitable<http::Response> exchange(std::string video_id,
+                                                boost::asio::awaitable<http::Response> sending) {
   http::Response response;
+  std::string failure;
   try {
-    response = send();
+    response = co_await std::move(sending);
   } catch (const http::Error& e) {
-    throw YouTubeRequestFailed(video_id, e.what());
+    failure = e.what();
   }
+  if (!failure.empty()) throw YouTubeRequestFailed(video_id, failure);
   check_status(response, video_id);
-  return response;
+  co_return response;
 }
 
 // The value of "INNERTUBE_API_KEY": "..." in the page's configuration script.
@@ -73,20 +76,21 @@ std::optional<std::string> api_key(std::string_view html) {
 
 // The watch page, after giving consent to cookies when the consent form came instead; the
 // consent cookie is left in `cookie` for the requests that follow.
-std::string watch_page(internal::TranscriptRestStub& stub, const std::string& video_id,
-                       std::string& cookie) {
-  std::string html =
-      exchange(video_id, [&] { return stub.get_watch_page(video_id, cookie); }).body;
-  if (html.find(kConsentForm) == std::string::npos) return html;
+boost::asio::awaitable<std::string> watch_page(internal::TranscriptRestStub& stub,
+                                               const std::string& video_id, std::string& cookie) {
+  http::Response page = co_await exchange(video_id, stub.get_watch_page(video_id, cookie));
+  std::string html = std::move(page.body);
+  if (html.find(kConsentForm) == std::string::npos) co_return html;
   const std::size_t value = html.find(kConsentValue);
   const std::size_t end =
       value == std::string::npos ? value : html.find('"', value + kConsentValue.size());
   if (end == std::string::npos) throw FailedToCreateConsentCookie(video_id);
   const std::size_t first = value + kConsentValue.size();
   cookie = "CONSENT=YES+" + html.substr(first, end - first);
-  html = exchange(video_id, [&] { return stub.get_watch_page(video_id, cookie); }).body;
+  page = co_await exchange(video_id, stub.get_watch_page(video_id, cookie));
+  html = std::move(page.body);
   if (html.find(kConsentForm) != std::string::npos) throw FailedToCreateConsentCookie(video_id);
-  return html;
+  co_return html;
 }
 
 const json* member(const json& object, const char* key) {
@@ -176,10 +180,12 @@ class RestTranscriptConnection : public TranscriptConnection {
  public:
   explicit RestTranscriptConnection(TranscriptClientOptions options) : options_(std::move(options)) {}
 
-  TranscriptList list_transcripts(const std::string& video_id) override {
-    internal::TranscriptRestStub stub(options_);
+  boost::asio::awaitable<TranscriptList> list_transcripts(std::string video_id) override {
+    const auto executor = co_await boost::asio::this_coro::executor;
+    http::Session session(executor);
+    internal::TranscriptRestStub stub(options_, session);
     std::string cookie;
-    const std::string html = watch_page(stub, video_id, cookie);
+    const std::string html = co_await watch_page(stub, video_id, cookie);
     const std::optional<std::string> key = api_key(html);
     if (!key) {
       // A captcha comes instead of the page when this address sent too many requests.
@@ -187,11 +193,11 @@ class RestTranscriptConnection : public TranscriptConnection {
       throw YouTubeDataUnparsable(video_id, "the watch page holds no innertube API key");
     }
     const http::Response player =
-        exchange(video_id, [&] { return stub.post_player(*key, video_id, cookie); });
-    return TranscriptList(video_id, caption_tracks(video_id, player.body));
+        co_await exchange(video_id, stub.post_player(*key, video_id, cookie));
+    co_return TranscriptList(video_id, caption_tracks(video_id, player.body));
   }
 
-  FetchedTranscript fetch_transcript(const Transcript& track) override {
+  boost::asio::awaitable<FetchedTranscript> fetch_transcript(Transcript track) override {
     const auto parsed = boost::urls::parse_uri(track.url);
     if (!parsed) {
       throw YouTubeDataUnparsable(track.video_id, "the caption track's address is not a URL");
@@ -203,9 +209,11 @@ class RestTranscriptConnection : public TranscriptConnection {
     for (const auto param : url.params()) {
       needs_po_token = needs_po_token || (param.key == "exp" && param.value == "xpe");
     }
-    internal::TranscriptRestStub stub(options_);
-    const http::Response response = exchange(
-        track.video_id, [&] { return stub.get_timed_text(std::string(url.buffer())); });
+    const auto executor = co_await boost::asio::this_coro::executor;
+    http::Session session(executor);
+    internal::TranscriptRestStub stub(options_, session);
+    const http::Response response =
+        co_await exchange(track.video_id, stub.get_timed_text(std::string(url.buffer())));
     // Such tracks answer with nothing at all to a request without the token.
     if (needs_po_token && blank(response.body)) throw PoTokenRequired(track.video_id);
     FetchedTranscript out{track.video_id, track.language, track.language_code, track.is_generated, {}};
@@ -214,7 +222,7 @@ class RestTranscriptConnection : public TranscriptConnection {
     } catch (const std::invalid_argument& e) {
       throw YouTubeDataUnparsable(track.video_id, e.what());
     }
-    return out;
+    co_return out;
   }
 
  private:

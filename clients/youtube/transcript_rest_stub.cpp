@@ -43,30 +43,33 @@ std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& co
   return std::nullopt;
 }
 
-TranscriptRestStub::TranscriptRestStub(const TranscriptClientOptions& options)
+TranscriptRestStub::TranscriptRestStub(const TranscriptClientOptions& options,
+                                       http::Session& session)
     : base_url_(resolve_base_url(options.base_url)),
       proxy_config_(options.proxy_config),
-      timeout_(options.timeout) {}
+      policy_(options.policy),
+      session_(session) {}
 
-http::Response TranscriptRestStub::send(http::Request request) {
+boost::asio::awaitable<http::Response> TranscriptRestStub::send(http::Request request) {
   request.proxy = proxy_for(proxy_config_, request.url);
-  request.timeout = timeout_;
-  return client_.send(request);
+  http::CallOptions options;
+  options.session = &session_;
+  co_return co_await http::call(std::move(request), policy_, options);
 }
 
-http::Response TranscriptRestStub::get_watch_page(const std::string& video_id,
-                                                  const std::string& cookie) {
+boost::asio::awaitable<http::Response> TranscriptRestStub::get_watch_page(std::string video_id,
+                                                                          std::string cookie) {
   http::Request request;
   request.url = base_url_ + "/watch";
   request.query = {{"v", video_id}};
   request.headers = language_headers();
   if (!cookie.empty()) request.headers.emplace_back("Cookie", cookie);
-  return send(std::move(request));
+  co_return co_await send(std::move(request));
 }
 
-http::Response TranscriptRestStub::post_player(const std::string& api_key,
-                                               const std::string& video_id,
-                                               const std::string& cookie) {
+boost::asio::awaitable<http::Response> TranscriptRestStub::post_player(std::string api_key,
+                                                                       std::string video_id,
+                                                                       std::string cookie) {
   const nlohmann::ordered_json body = {
       {"context", {{"client", {{"clientName", kClientName}, {"clientVersion", kClientVersion}}}}},
       {"videoId", video_id}};
@@ -78,14 +81,14 @@ http::Response TranscriptRestStub::post_player(const std::string& api_key,
   request.headers.emplace_back("Content-Type", "application/json");
   if (!cookie.empty()) request.headers.emplace_back("Cookie", cookie);
   request.body = body.dump();
-  return send(std::move(request));
+  co_return co_await send(std::move(request));
 }
 
-http::Response TranscriptRestStub::get_timed_text(const std::string& url) {
+boost::asio::awaitable<http::Response> TranscriptRestStub::get_timed_text(std::string url) {
   http::Request request;
   request.url = url;
   request.headers = language_headers();
-  return send(std::move(request));
+  co_return co_await send(std::move(request));
 }
 
 }  // namespace clients::youtube::internal

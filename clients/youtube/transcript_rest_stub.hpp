@@ -1,11 +1,14 @@
-// The HTTP exchanges of the transcript client, as YouTube's web clients send them. Each stub
-// owns one blocking HTTP client (connections and cookies shared by its requests).
+// The HTTP exchanges of the transcript client, as YouTube's web clients send them, on one
+// session (connections and cookies shared by its requests) under the common call policy.
 #pragma once
+
+#include <boost/asio/awaitable.hpp>
 
 #include <optional>
 #include <string>
 
 #include "clients/http/http.hpp"
+#include "clients/http/policy.hpp"
 #include "clients/youtube/transcripts.hpp"
 
 namespace clients::youtube::internal {
@@ -19,25 +22,26 @@ std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& co
 
 class TranscriptRestStub {
  public:
-  explicit TranscriptRestStub(const TranscriptClientOptions& options);
+  // `session` must outlive the stub's exchanges.
+  TranscriptRestStub(const TranscriptClientOptions& options, http::Session& session);
 
   // GET /watch?v=<id>, with `cookie` as the Cookie header when not empty.
-  http::Response get_watch_page(const std::string& video_id, const std::string& cookie);
+  boost::asio::awaitable<http::Response> get_watch_page(std::string video_id, std::string cookie);
   // POST /youtubei/v1/player?key=<api_key> asking for the video as the Android app does.
-  http::Response post_player(const std::string& api_key, const std::string& video_id,
-                             const std::string& cookie);
+  boost::asio::awaitable<http::Response> post_player(std::string api_key, std::string video_id,
+                                                     std::string cookie);
   // GET of a track's timed text address.
-  http::Response get_timed_text(const std::string& url);
+  boost::asio::awaitable<http::Response> get_timed_text(std::string url);
 
   // Each throws http::Error when the exchange does not complete.
 
  private:
-  http::Response send(http::Request request);
+  boost::asio::awaitable<http::Response> send(http::Request request);
 
   std::string base_url_;
   std::optional<GenericProxyConfig> proxy_config_;
-  std::chrono::milliseconds timeout_;
-  http::BlockingClient client_;
+  http::CallPolicy policy_;
+  http::Session& session_;
 };
 
 }  // namespace clients::youtube::internal

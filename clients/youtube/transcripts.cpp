@@ -18,4 +18,11 @@ const Transcript& TranscriptList::find_transcript(
   throw NoTranscriptFound(video_id_, language_codes, manual, generated);
 }
 
+boost::asio::awaitable<FetchedTranscript> TranscriptClient::fetch(
+    std::string video_id, std::vector<std::string> languages) const {
+  const TranscriptList tracks = co_await list(std::move(video_id));
+  Transcript track = tracks.find_transcript(languages);
+  co_return co_await connection_->fetch_transcript(std::move(track));
+}
+
 }  // namespace clients::youtube

@@ -5,6 +5,8 @@
 // CouldNotRetrieveTranscript.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "clients/http/policy.hpp"
 #include "clients/youtube/transcript_errors.hpp"
 
 namespace clients::youtube {
@@ -28,8 +31,8 @@ struct TranscriptClientOptions {
   std::optional<GenericProxyConfig> proxy_config;
   // None: env QORL_YOUTUBE_BASE_URL, else YOUTUBE_BASE_URL.
   std::optional<std::string> base_url;
-  // Limit for each request.
-  std::chrono::milliseconds timeout = std::chrono::seconds(60);
+  // Retries, limits of each request and the answers' cap.
+  http::CallPolicy policy = http::default_call_policy();
 };
 
 // One caption track of a video.
@@ -79,10 +82,10 @@ class TranscriptList {
 class TranscriptConnection {
  public:
   virtual ~TranscriptConnection() = default;
-  // The video's caption tracks. Blocks until YouTube has answered.
-  virtual TranscriptList list_transcripts(const std::string& video_id) = 0;
+  // The video's caption tracks.
+  virtual boost::asio::awaitable<TranscriptList> list_transcripts(std::string video_id) = 0;
   // One track's timed text.
-  virtual FetchedTranscript fetch_transcript(const Transcript& track) = 0;
+  virtual boost::asio::awaitable<FetchedTranscript> fetch_transcript(Transcript track) = 0;
 };
 
 std::shared_ptr<TranscriptConnection> make_transcript_connection(TranscriptClientOptions options = {});
@@ -94,14 +97,12 @@ class TranscriptClient {
   explicit TranscriptClient(std::shared_ptr<TranscriptConnection> connection)
       : connection_(std::move(connection)) {}
 
-  TranscriptList list(const std::string& video_id) const {
-    return connection_->list_transcripts(video_id);
+  boost::asio::awaitable<TranscriptList> list(std::string video_id) const {
+    return connection_->list_transcripts(std::move(video_id));
   }
   // The transcript in the first of `languages` the video has (see find_transcript).
-  FetchedTranscript fetch(const std::string& video_id,
-                          const std::vector<std::string>& languages = {"en"}) const {
-    return connection_->fetch_transcript(list(video_id).find_transcript(languages));
-  }
+  boost::asio::awaitable<FetchedTranscript> fetch(std::string video_id,
+                                                  std::vector<std::string> languages = {"en"}) const;
 
  private:
   std::shared_ptr<TranscriptConnection> connection_;

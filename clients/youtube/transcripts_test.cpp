@@ -6,12 +6,15 @@
 
 #include <functional>
 
+#include "qorl_core/run_sync.hpp"
 #include "testing/fake_youtube.hpp"
 #include "testing/loopback.hpp"
 #include "testing/scoped_env.hpp"
 
 namespace clients::youtube {
 namespace {
+
+using qorl_core::run_sync;
 
 using qorl_testing::FakeYouTube;
 using ::testing::Contains;
@@ -51,7 +54,7 @@ class TranscriptClientTest : public ::testing::Test {
 };
 
 TEST_F(TranscriptClientTest, ListsTracksAndFetchesTimedTextAsTheWebClientsDo) {
-  const TranscriptList list = client().list("vid00000001");
+  const TranscriptList list = run_sync(client().list("vid00000001"));
   std::vector<std::string> seen;
   for (const Transcript& t : list) {
     seen.push_back(t.language_code + (t.is_generated ? " generated " : " manual ") + t.language);
@@ -60,7 +63,7 @@ TEST_F(TranscriptClientTest, ListsTracksAndFetchesTimedTextAsTheWebClientsDo) {
                                 "id manual Indonesian"));
 
   // The manually created track wins over the generated one of the same language.
-  const FetchedTranscript fetched = client().fetch("vid00000001", {"de", "en"});
+  const FetchedTranscript fetched = run_sync(client().fetch("vid00000001", {"de", "en"}));
   EXPECT_EQ(fetched.language, "English");
   EXPECT_FALSE(fetched.is_generated);
   ASSERT_EQ(fetched.snippets.size(), 2u);
@@ -87,7 +90,7 @@ TEST_F(TranscriptClientTest, ListsTracksAndFetchesTimedTextAsTheWebClientsDo) {
 
 TEST_F(TranscriptClientTest, GivesCookieConsentWhenTheConsentFormComesFirst) {
   youtube_.set_consent(FakeYouTube::Consent::kAsked);
-  EXPECT_EQ(client().fetch("vid00000001", {"id"}).language_code, "id");
+  EXPECT_EQ(run_sync(client().fetch("vid00000001", {"id"})).language_code, "id");
   const auto requests = youtube_.requests();
   ASSERT_GE(requests.size(), 3u);
   EXPECT_TRUE(requests[0].cookies.empty());
@@ -96,7 +99,7 @@ TEST_F(TranscriptClientTest, GivesCookieConsentWhenTheConsentFormComesFirst) {
   EXPECT_THAT(requests[2].cookies, Contains(HasSubstr(consent)));  // the player request too
 
   youtube_.set_consent(FakeYouTube::Consent::kRefused);
-  EXPECT_THROW(client().list("vid00000001"), FailedToCreateConsentCookie);
+  EXPECT_THROW(run_sync(client().list("vid00000001")), FailedToCreateConsentCookie);
 }
 
 TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTranscript) {
@@ -113,9 +116,9 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
     bool (*is_kind)(const CouldNotRetrieveTranscript&);
     std::string cause;
   };
-  const auto list = [this](std::string id) { return [this, id] { client().list(id); }; };
+  const auto list = [this](std::string id) { return [this, id] { run_sync(client().list(id)); }; };
   const auto fetch = [this](std::string id, std::vector<std::string> languages) {
-    return [this, id, languages] { client().fetch(id, languages); };
+    return [this, id, languages] { run_sync(client().fetch(id, languages)); };
   };
   std::vector<Case> cases = {
       {"unavailable", list("missing0001"), &is<VideoUnavailable>, "no longer available"},
@@ -149,7 +152,7 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
   // Too many requests: an HTTP 429, or a captcha instead of the page.
   for (const auto block : {FakeYouTube::Block::kTooManyRequests, FakeYouTube::Block::kRecaptcha}) {
     youtube_.set_block(block);
-    EXPECT_THROW(client().list("vid00000001"), IpBlocked);
+    EXPECT_THROW(run_sync(client().list("vid00000001")), IpBlocked);
   }
   youtube_.set_block(FakeYouTube::Block::kNone);
 
@@ -157,7 +160,7 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
   TranscriptClientOptions nowhere;
   nowhere.base_url = closed_port_url();
   try {
-    client(nowhere).list("vid00000001");
+    run_sync(client(nowhere).list("vid00000001"));
     ADD_FAILURE();
   } catch (const YouTubeRequestFailed& e) {
     EXPECT_THAT(e.cause(), StartsWith("The request to YouTube failed: "));
@@ -170,14 +173,14 @@ TEST_F(TranscriptClientTest, SendsEveryRequestThroughTheProxyAndHonoursTheBaseUr
   TranscriptClientOptions proxied;
   proxied.base_url = unreachable;
   proxied.proxy_config = GenericProxyConfig{std::nullopt, youtube_.base_url()};
-  EXPECT_EQ(client(proxied).fetch("vid00000001").snippets.size(), 2u);
+  EXPECT_EQ(run_sync(client(proxied).fetch("vid00000001")).snippets.size(), 2u);
   const auto requests = youtube_.requests();
   ASSERT_EQ(requests.size(), 3u);
   for (const auto& r : requests) EXPECT_THAT(r.target, StartsWith(unreachable + "/"));
 
   qorl_testing::ScopedEnv env;
   env.set("QORL_YOUTUBE_BASE_URL", youtube_.base_url() + "/");
-  EXPECT_EQ(TranscriptClient().list("vid00000001").tracks().size(), 3u);
+  EXPECT_EQ(run_sync(TranscriptClient().list("vid00000001")).tracks().size(), 3u);
 }
 
 }  // namespace

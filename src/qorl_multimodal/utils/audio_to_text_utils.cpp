@@ -1,25 +1,23 @@
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/url/parse.hpp>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 #include <string_view>
 #include <vector>
 
-#include "clients/http/http.hpp"
+#include "clients/http/policy.hpp"
 #include "clients/youtube/ffmpeg.hpp"
 #include "clients/youtube/yt_dlp.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_multimodal/utils/log_redaction.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
@@ -36,43 +34,6 @@ qorl_core::Logger& logger() {
   static const auto instance =
       qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.audio_to_text_utils");
   return *instance;
-}
-
-// An OS error in the form "[Errno 2] No such file or directory: 'a.wav'".
-std::runtime_error os_error(int error, const std::string& path) {
-  const std::string message = "[Errno " + std::to_string(error) + "] " + std::strerror(error) +
-                              ": " + qorl_core::repr(path);
-  return std::runtime_error(message);
-}
-
-// Reads a whole regular file. Devices and pipes are refused: reading /dev/zero or a FIFO would
-// never end.
-std::string read_regular_file(const std::string& path) {
-  // The system call would stop at the byte and open another file.
-  if (path.find('\0') != std::string::npos) throw qorl_core::ValueError("embedded null byte");
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw os_error(errno, path);
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw os_error(errno, path);
-  if (S_ISDIR(st.st_mode)) throw os_error(EISDIR, path);
-  if (!S_ISREG(st.st_mode)) throw qorl_core::ValueError("Not a regular file: " + qorl_core::repr(path));
-  std::string data;
-  data.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      data.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      return data;
-    } else if (errno != EINTR) {
-      throw os_error(errno, path);
-    }
-  }
 }
 
 // Only absolute http(s) URLs with a host are fetched; anything else fails before a request.
@@ -97,7 +58,7 @@ class PrivateDirectory {
  public:
   PrivateDirectory() {
     std::string pattern = (fs::temp_directory_path() / "qorl-youtube-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw os_error(errno, pattern);
+    if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), pattern);
     path_ = pattern;
   }
   ~PrivateDirectory() {
@@ -158,7 +119,7 @@ std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_s
 std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source) {
   try {
     logger().debug("Attempting to read audio file from file path: %s", audio_source);
-    qorl_core::Bytes audio(read_regular_file(audio_source));
+    qorl_core::Bytes audio(qorl_core::read_regular_file(audio_source));
     if (!is_binary_data_audio(audio)) return std::nullopt;
     return audio;
   } catch (const std::exception& e) {
@@ -168,9 +129,10 @@ std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audi
   }
 }
 
-std::optional<qorl_core::Bytes> get_audio_from_downloadable_url(const std::string& audio_source,
-                                                                int timeout) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloadable_url(
+    std::string audio_source, int timeout) {
   clients::http::Response response;
+  std::optional<std::string> error;
   try {
     logger().debug("Attempting to download audio from downloadable URL: %s",
                    redact_url(audio_source));
@@ -181,20 +143,28 @@ std::optional<qorl_core::Bytes> get_audio_from_downloadable_url(const std::strin
     // A stall of `timeout` seconds fails; a long transfer that keeps moving does not.
     request.low_speed_time = std::chrono::seconds(timeout);
     request.low_speed_limit = 1;
-    clients::http::BlockingClient client;
-    response = client.send(request);
+    clients::http::CallPolicy policy = clients::http::default_call_policy();
+    policy.connect_timeout = std::min<std::chrono::milliseconds>(policy.connect_timeout,
+                                                                 std::chrono::seconds(timeout));
+    clients::http::CallOptions options;
+    options.kind = clients::http::CallKind::kDownload;
+    response = co_await clients::http::call(std::move(request), policy, options);
   } catch (const std::exception& e) {
+    if (qorl_core::is_cancellation(e)) throw;
+    error = e.what();
+  }
+  if (error) {
     logger().debug("The provided audio source is not a valid downloadable URL with error: %s",
-                   e.what());
-    return std::nullopt;
+                   *error);
+    co_return std::nullopt;
   }
   if (response.status != 200) {
     logger().debug("Failed to download audio with response status code: %s", response.status);
-    return std::nullopt;
+    co_return std::nullopt;
   }
   qorl_core::Bytes audio(std::move(response.body));
-  if (!is_binary_data_audio(audio)) return std::nullopt;
-  return audio;
+  if (!is_binary_data_audio(audio)) co_return std::nullopt;
+  co_return audio;
 }
 
 std::optional<qorl_core::Bytes> get_audio_from_youtube_url(

@@ -1,6 +1,8 @@
 // Utility functions for the audio to text process.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <optional>
 #include <string>
 
@@ -23,8 +25,9 @@ std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audi
 
 // Get the audio from a downloadable URL and return its binary data if valid. `timeout` limits
 // connecting and each wait for data, in seconds (defaults to 1 minute), not the whole transfer.
-std::optional<qorl_core::Bytes> get_audio_from_downloadable_url(const std::string& audio_source,
-                                                                int timeout = 60);
+// Cancellation propagates.
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloadable_url(
+    std::string audio_source, int timeout = 60);
 
 // Extract audio from a YouTube video URL and return it as binary data (FLAC). The download goes
 // to a private temporary directory that is removed on every path. `proxy` is used when it is a

@@ -1,19 +1,14 @@
 #include "qorl_multimodal/utils/source_utils.hpp"
 
 #include <boost/asio/error.hpp>
-#include <boost/asio/this_coro.hpp>
 #include <boost/system/system_error.hpp>
 
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <stdexcept>
-#include <system_error>
-#include <unistd.h>
 
-#include "clients/http/http.hpp"
+#include "clients/http/policy.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_multimodal/utils/log_redaction.hpp"
 
@@ -25,30 +20,6 @@ qorl_core::Logger& logger() {
   return *instance;
 }
 
-// Reads the whole file; the error names the cause and the path as it may be logged.
-std::string read_file(const std::string& path, const std::string& logged_path) {
-  auto fail = [&](int error) {
-    throw std::runtime_error(std::generic_category().message(error) + ": " + qorl_core::repr(logged_path));
-  };
-  // A C path ends at the first NUL: such a name would open a different file.
-  if (path.find('\0') != std::string::npos) throw std::invalid_argument("embedded null byte");
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fail(errno);
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  std::string content;
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    if (n == 0) return content;
-    content.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 }  // namespace
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
@@ -56,17 +27,14 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
   logger().debug("Attempting to download file from URL: %s", log_redaction::redact_url(file_source));
   std::optional<std::string> error;
   try {
-    // A private session is closed by its destructor on every path, cancellation included.
-    std::optional<clients::http::Session> own;
-    if (!session) {
-      auto executor = co_await boost::asio::this_coro::executor;
-      own.emplace(executor);
-    }
     clients::http::Request request;
     request.url = file_source;
     request.timeout = std::chrono::seconds(timeout);
-    clients::http::Response response = co_await (own ? *own : *session).send(std::move(request));
-    if (own) own->close();
+    clients::http::CallOptions options;
+    options.kind = clients::http::CallKind::kDownload;
+    options.session = session;
+    clients::http::Response response =
+        co_await clients::http::call(std::move(request), clients::http::default_call_policy(), options);
     if (response.status == 200) co_return qorl_core::Bytes(std::move(response.body));
     logger().debug("Failed to download file with response status code: %s", response.status);
     co_return std::nullopt;
@@ -83,9 +51,13 @@ std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& sourc
   const std::string logged = log_redaction::redact_url(source);
   try {
     logger().debug("Attempting to read image file from file path: %s", logged);
-    return qorl_core::Bytes(read_file(source, logged));
+    return qorl_core::Bytes(qorl_core::read_regular_file(source));
   } catch (const std::exception& e) {
-    logger().debug("The provided image source is not a valid image file path with error: %s", e.what());
+    std::string message = e.what();
+    if (const auto at = message.find(source); at != std::string::npos && logged != source) {
+      message.replace(at, source.size(), logged);
+    }
+    logger().debug("The provided image source is not a valid image file path with error: %s", message);
     return std::nullopt;
   }
 }

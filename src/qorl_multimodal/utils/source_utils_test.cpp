@@ -161,7 +161,7 @@ TEST_F(SourceUtilsTest, ReadsFilesAndRejectsBadPaths) {
   EXPECT_EQ(logs_.messages(kLogger), (std::vector<std::string>{
                                          "Attempting to read image file from file path: " + missing,
                                          "The provided image source is not a valid image file path with error: "
-                                         "No such file or directory: '" + missing + "'"}));
+                                         "[Errno 2] No such file or directory: '" + missing + "'"}));
   // A directory, and a name that a C path would cut at its NUL (reading photo.png instead).
   for (const auto& bad : {dir.path().string(), photo + std::string("\0.txt", 5)}) {
     logs_.clear();

@@ -82,11 +82,12 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
 
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::convert(
     std::string audio_source) {
-  co_return _transcribe_audio_file(audio_sources::read_audio_source(logger(), audio_source, proxy));
+  const Bytes audio = co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
+  co_return co_await _transcribe_audio_file(audio);
 }
 
-std::vector<AudioTranscript> OpenAIWhisperAudioToText::_transcribe_audio_file(
-    const Bytes& audio) const {
+boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_transcribe_audio_file(
+    Bytes audio) const {
   const std::optional<std::string> audio_format = atu::detect_audio_format(audio);
   const bool should_skip_conversion =
       audio_format && !audio_format->empty() &&
@@ -133,12 +134,12 @@ std::vector<AudioTranscript> OpenAIWhisperAudioToText::_transcribe_audio_file(
   request.response_format = "verbose_json";
   request.temperature = temperature;
   request.timestamp_granularities = {timestamp_granularity};
-  const clients::openai::Transcription transcription = client.create(request);
+  const clients::openai::Transcription transcription = co_await client.create(request);
 
   const std::size_t items = (transcription.segments ? transcription.segments->size() : 0) +
                             (transcription.words ? transcription.words->size() : 0);
   logger().debug("Received transcription response with %d segments/words", items);
-  return _convert_whisper_response_to_audio_transcripts(transcription);
+  co_return _convert_whisper_response_to_audio_transcripts(transcription);
 }
 
 Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) const {

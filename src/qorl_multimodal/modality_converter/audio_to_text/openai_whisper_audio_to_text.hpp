@@ -68,8 +68,9 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
 
  protected:
   // Transcribe the audio file using OpenAI Whisper: mono FLAC unless the format is skipped,
-  // reduced when larger than MAX_AUDIO_SIZE. Blocks until the answer arrives.
-  std::vector<AudioTranscript> _transcribe_audio_file(const qorl_core::Bytes& audio) const;
+  // reduced when larger than MAX_AUDIO_SIZE.
+  boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_audio_file(
+      qorl_core::Bytes audio) const;
 
   // Progressively reduce audio quality until file size is under limit; a FLAC file.
   qorl_core::Bytes _reduce_file_size(const qorl_core::Bytes& audio_bytes) const;

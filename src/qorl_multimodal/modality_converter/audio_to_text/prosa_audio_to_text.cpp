@@ -9,7 +9,7 @@
 #include <cctype>
 #include <chrono>
 
-#include "clients/http/http.hpp"
+#include "clients/prosa/stt.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
@@ -25,7 +25,6 @@ using utils::log_redaction::redact_urls;
 
 namespace {
 
-constexpr std::chrono::seconds kRequestTimeout{60};
 // A job in this state never completes: waiting on would only spin until the bound.
 constexpr const char* kFailedStatus = "failed";
 
@@ -85,14 +84,6 @@ std::vector<Segment> read_segments(const Map& record) {
   segments.reserve(data->as_list().size());
   for (const Value& item : data->as_list()) segments.push_back(read_segment(item));
   return segments;
-}
-
-// The job request: `config` then `request`, whose one field holds the audio or its URI.
-std::string submission_body(const std::string& model, const char* audio_field,
-                            const std::string& audio) {
-  const Map config{{"model", model}, {"wait", false}, {"auto_punctuation", true}};
-  const Map request{{audio_field, audio}};
-  return qorl_core::to_json(Map{{"config", config}, {"request", request}});
 }
 
 // The job id of a submission answer, or empty.
@@ -203,6 +194,13 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
   co_return _result_to_audio_transcript(*record);
 }
 
+clients::prosa::SttClient ProsaAudioToText::client() const {
+  clients::prosa::SttOptions options;
+  options.api_key = api_key;
+  options.url = url;
+  return clients::prosa::SttClient(std::move(options));
+}
+
 void ProsaAudioToText::log_answer(const char* format, const Value& answer) const {
   // Rendered only when debug is on: a long recording's result is large.
   if (!logger().is_enabled_for(qorl_core::LogLevel::DEBUG)) return;
@@ -215,26 +213,21 @@ boost::asio::awaitable<Value> ProsaAudioToText::_submit_stt_request(
   if (!non_empty(audio_base64) && !non_empty(audio_url)) {
     throw qorl_core::ValueError("Either audio_base64 or audio_url must be provided");
   }
-  clients::http::Request post;
-  post.method = "POST";
-  post.url = url;
-  post.headers = {{"x-api-key", api_key}, {"Content-Type", "application/json"}};
-  post.body = submission_body(model, non_empty(audio_base64) ? "data" : "uri",
-                              non_empty(audio_base64) ? *audio_base64 : *audio_url);
-  post.timeout = kRequestTimeout;
-  const clients::http::Response response = co_await clients::http::fetch(std::move(post));
-  co_return qorl_core::from_json(response.body);
+  clients::prosa::SttJobRequest job{model, std::nullopt, std::nullopt};
+  if (non_empty(audio_base64)) {
+    job.data = std::move(audio_base64);
+  } else {
+    job.uri = std::move(audio_url);
+  }
+  const clients::prosa::SttAnswer answer = co_await client().submit_job(std::move(job));
+  co_return qorl_core::from_json(answer.body);
 }
 
 boost::asio::awaitable<std::optional<Map>> ProsaAudioToText::_query_stt_result(std::string job_id) {
-  clients::http::Request get;
-  get.url = url + "/" + job_id;
-  get.headers = {{"x-api-key", api_key}};
-  get.timeout = kRequestTimeout;
-  const clients::http::Response response = co_await clients::http::fetch(std::move(get));
-  if (response.status != 200) co_return std::nullopt;
+  const clients::prosa::SttAnswer answer = co_await client().get_job(job_id);
+  if (answer.status != 200) co_return std::nullopt;
 
-  Value record = qorl_core::from_json(response.body);
+  Value record = qorl_core::from_json(answer.body);
   const Value* status = record.is_map() ? record.as_map().find("status") : nullptr;
   if (!status) {
     throw qorl_core::KeyError("Transcription result for job ID " + job_id + " has no status");

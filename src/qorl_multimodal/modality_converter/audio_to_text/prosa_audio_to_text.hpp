@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "clients/prosa/stt.hpp"
 #include "qorl_core/value.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
 
@@ -22,7 +23,7 @@ inline constexpr std::int64_t MIN_POLLING_INTERVAL = 5;
 // Result queries of one job before the wait is given up: an hour at the default interval.
 inline constexpr std::int64_t DEFAULT_MAX_POLLS = 720;
 // The service's job endpoint; results are read from it, "/" and the job id.
-inline constexpr const char* DEFAULT_URL = "https://api.prosa.ai/v2/speech/stt";
+inline constexpr const char* DEFAULT_URL = clients::prosa::DEFAULT_STT_URL;
 
 class ProsaAudioToText : public audio_to_text::BaseAudioToText {
  public:
@@ -75,6 +76,8 @@ class ProsaAudioToText : public audio_to_text::BaseAudioToText {
   bool _is_valid_url(const std::string& audio_source) const;
 
  private:
+  // The service client of the current api_key and url.
+  clients::prosa::SttClient client() const;
   // A service answer at debug level, its URLs redacted.
   void log_answer(const char* format, const qorl_core::Value& answer) const;
 

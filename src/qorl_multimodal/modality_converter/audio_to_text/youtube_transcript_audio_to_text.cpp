@@ -65,9 +65,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToTex
   logger().debug("Converting YouTube URL: %s", redact_url(audio_source));
   const std::string video_id = _extract_video_id(audio_source);
   logger().debug("Extracted video ID: %s", video_id);
-  const std::string lang_id = _select_best_transcript_lang_id(video_id);
+  const std::string lang_id = co_await _select_best_transcript_lang_id(video_id);
   logger().debug("Selected language ID: %s", lang_id);
-  co_return _get_transcript(video_id, lang_id);
+  co_return co_await _get_transcript(video_id, lang_id);
 }
 
 std::string YouTubeTranscriptAudioToText::_extract_video_id(const std::string& audio_source) const {
@@ -92,11 +92,12 @@ std::string YouTubeTranscriptAudioToText::_extract_video_id(const std::string& a
                               redact_url(audio_source) + ". yt-dlp error: " + error_message);
 }
 
-std::string YouTubeTranscriptAudioToText::_select_best_transcript_lang_id(
-    const std::string& video_id) const {
+boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_select_best_transcript_lang_id(
+    std::string video_id) const {
   std::vector<std::string> manual_lang_ids, generated_lang_ids;
   try {
-    for (const yt::Transcript& track : youtube_transcript_api.list(video_id)) {
+    const yt::TranscriptList tracks = co_await youtube_transcript_api.list(video_id);
+    for (const yt::Transcript& track : tracks) {
       (track.is_generated ? generated_lang_ids : manual_lang_ids).push_back(track.language_code);
     }
   } catch (const yt::CouldNotRetrieveTranscript& e) {
@@ -107,15 +108,15 @@ std::string YouTubeTranscriptAudioToText::_select_best_transcript_lang_id(
   logger().debug("Available auto generated language IDs: %s", text_list(generated_lang_ids));
 
   for (const std::string& lang_id : preferred_lang_ids) {
-    if (contains(manual_lang_ids, lang_id)) return lang_id;
+    if (contains(manual_lang_ids, lang_id)) co_return lang_id;
   }
-  if (allow_non_preferred_lang_ids && !manual_lang_ids.empty()) return manual_lang_ids.front();
+  if (allow_non_preferred_lang_ids && !manual_lang_ids.empty()) co_return manual_lang_ids.front();
   if (allow_auto_generated_transcripts) {
     for (const std::string& lang_id : preferred_lang_ids) {
-      if (contains(generated_lang_ids, lang_id)) return lang_id;
+      if (contains(generated_lang_ids, lang_id)) co_return lang_id;
     }
     if (allow_non_preferred_lang_ids && !generated_lang_ids.empty()) {
-      return generated_lang_ids.front();
+      co_return generated_lang_ids.front();
     }
   }
   throw qorl_core::ValueError(
@@ -123,12 +124,13 @@ std::string YouTubeTranscriptAudioToText::_select_best_transcript_lang_id(
       "languages, or auto-generated/non-preferred language transcripts are disabled in settings");
 }
 
-std::vector<AudioTranscript> YouTubeTranscriptAudioToText::_get_transcript(
-    const std::string& video_id, const std::string& lang_id) const {
+boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToText::_get_transcript(
+    std::string video_id, std::string lang_id) const {
   logger().debug("Getting transcript for video ID: %s, language ID: %s", video_id, lang_id);
   yt::FetchedTranscript transcript;
   try {
-    transcript = youtube_transcript_api.fetch(video_id, {lang_id});
+    std::vector<std::string> languages{lang_id};
+    transcript = co_await youtube_transcript_api.fetch(video_id, std::move(languages));
   } catch (const yt::CouldNotRetrieveTranscript& e) {
     std::throw_with_nested(qorl_core::ValueError("Failed to fetch transcript - Video ID: " +
                                                  video_id + ", Language: " + lang_id +
@@ -145,7 +147,7 @@ std::vector<AudioTranscript> YouTubeTranscriptAudioToText::_get_transcript(
     record.lang_id = lang_id;
     transcripts.push_back(std::move(record));
   }
-  return transcripts;
+  co_return transcripts;
 }
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text

@@ -44,12 +44,12 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
  protected:
   // One record per snippet of the track in `lang_id`; ValueError (the service's error nested)
   // when it cannot be fetched.
-  std::vector<AudioTranscript> _get_transcript(const std::string& video_id,
-                                               const std::string& lang_id) const;
+  boost::asio::awaitable<std::vector<AudioTranscript>> _get_transcript(std::string video_id,
+                                                                       std::string lang_id) const;
 
   // Manual tracks in a preferred language, then any manual track (when non-preferred languages
   // are allowed), then generated tracks likewise (when allowed). ValueError when none fits.
-  std::string _select_best_transcript_lang_id(const std::string& video_id) const;
+  boost::asio::awaitable<std::string> _select_best_transcript_lang_id(std::string video_id) const;
 
   // The id yt-dlp reports (metadata only, nothing downloaded); after yt-dlp's download error,
   // the id found by the link patterns. ValueError when neither gives one; other yt-dlp errors

@@ -1,0 +1,15 @@
+// The one whole-file reader behind every local source.
+#pragma once
+
+#include <string>
+
+namespace qorl_core {
+
+// The whole content of the regular file at `path`. Anything else is refused at once, before a
+// byte is read: reading a FIFO or a device would block or never end. Errors are std::runtime_error
+// in the operating system's words, "[Errno 2] No such file or directory: 'a.wav'", or
+// "Not a regular file (a named pipe): 'fifo'"; ValueError for a path with a NUL byte, which the
+// system would cut short and so open another file.
+std::string read_regular_file(const std::string& path);
+
+}  // namespace qorl_core
