@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "qorl_core/run_sync.hpp"
 #include "clients/youtube/process.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
@@ -22,6 +23,8 @@
 
 namespace qorl_multimodal::utils::audio_to_text_utils {
 namespace {
+
+using qorl_core::run_sync;
 
 namespace fs = std::filesystem;
 using qorl_core::Bytes;
@@ -141,10 +144,10 @@ class DownloadableUrlTest : public ::testing::Test {
 
 TEST_F(DownloadableUrlTest, ReturnsAudioBodiesOfSuccessfulAnswersOnly) {
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_audio_from_downloadable_url(server_.url("/a.wav")), audio_);
-  EXPECT_EQ(get_audio_from_downloadable_url(server_.url("/moved")), audio_);
-  EXPECT_EQ(get_audio_from_downloadable_url(server_.url("/page")), std::nullopt);
-  EXPECT_EQ(get_audio_from_downloadable_url(server_.url("/missing")), std::nullopt);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url(server_.url("/a.wav"))), audio_);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url(server_.url("/moved"))), audio_);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url(server_.url("/page"))), std::nullopt);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url(server_.url("/missing"))), std::nullopt);
   EXPECT_TRUE(capture.contains("Failed to download audio with response status code: 404"));
   EXPECT_TRUE(capture.contains("Attempting to download audio from downloadable URL: " +
                                server_.url("/a.wav")));
@@ -152,10 +155,10 @@ TEST_F(DownloadableUrlTest, ReturnsAudioBodiesOfSuccessfulAnswersOnly) {
 
 TEST_F(DownloadableUrlTest, RejectsWhatIsNotAnHttpUrlWithoutSending) {
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_audio_from_downloadable_url("/tmp/a.wav"), std::nullopt);
-  EXPECT_EQ(get_audio_from_downloadable_url("file:///etc/passwd"), std::nullopt);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url("/tmp/a.wav")), std::nullopt);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url("file:///etc/passwd")), std::nullopt);
   const auto closed = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port());
-  EXPECT_EQ(get_audio_from_downloadable_url(closed + "/a.wav", 5), std::nullopt);
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url(closed + "/a.wav", 5)), std::nullopt);
   const auto lines = capture.messages(kLogger);
   EXPECT_THAT(lines, ElementsAre(
       "Attempting to download audio from downloadable URL: /tmp/a.wav",
@@ -170,7 +173,7 @@ TEST_F(DownloadableUrlTest, RejectsWhatIsNotAnHttpUrlWithoutSending) {
 
 TEST_F(DownloadableUrlTest, LogsSignedUrlsWithoutTheirSignature) {
   qorl_testing::LogCapture capture;
-  get_audio_from_downloadable_url(server_.url("/a.wav?X-Amz-Signature=abc123&part=1"));
+  run_sync(get_audio_from_downloadable_url(server_.url("/a.wav?X-Amz-Signature=abc123&part=1")));
   EXPECT_TRUE(capture.contains("Attempting to download audio from downloadable URL: " +
                                server_.url("/a.wav?X-Amz-Signature=REDACTED&part=1")));
   for (const auto& line : capture.messages()) EXPECT_THAT(line, Not(HasSubstr("abc123")));

@@ -20,6 +20,8 @@
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
 namespace {
 
+using qorl_core::run_sync;
+
 using qorl_core::Bytes;
 using qorl_testing::AudioContainer;
 using qorl_testing::sine_audio;
@@ -131,8 +133,8 @@ TEST_F(WhisperTest, SkippedFormatsAreSentUnchangedWithTheirContentType) {
   const std::string mp3 = sine_audio(AudioContainer::MP3, 1, 16000, 0.5);
   const std::string aiff = sine_audio(AudioContainer::AIFF, 1, 8000, 0.25);
   auto whisper = backend({.skip_conversion_for_formats = std::vector<std::string>{".MP3", "aiff"}});
-  whisper._transcribe_audio_file(Bytes(mp3));
-  whisper._transcribe_audio_file(Bytes(aiff));
+  run_sync(whisper._transcribe_audio_file(Bytes(mp3)));
+  run_sync(whisper._transcribe_audio_file(Bytes(aiff)));
   const auto uploads = server_.uploads();
   ASSERT_EQ(uploads.size(), 2u);
   EXPECT_EQ(uploads[0].part("file")->filename, "audio.mp3");
@@ -148,15 +150,15 @@ TEST_F(WhisperTest, SkippedFilesOverTheLimitAreRefusedAtTheLimitSent) {
   // 44-byte header + 16-bit mono samples.
   std::string at_limit = sine_audio(AudioContainer::WAV, 1, 8000, (MAX_AUDIO_SIZE - 44) / 2 / 8000.0);
   ASSERT_EQ(at_limit.size(), MAX_AUDIO_SIZE);
-  whisper._transcribe_audio_file(Bytes(at_limit));
+  run_sync(whisper._transcribe_audio_file(Bytes(at_limit)));
   EXPECT_EQ(only_upload().part("file")->data.size(), MAX_AUDIO_SIZE);
 
   qorl_testing::LogCapture capture;
-  EXPECT_THROW(whisper._transcribe_audio_file(Bytes(at_limit + '\0')), qorl_core::ValueError);
+  EXPECT_THROW(run_sync(whisper._transcribe_audio_file(Bytes(at_limit + '\0'))), qorl_core::ValueError);
   const std::string big = sine_audio(AudioContainer::WAV, 1, 8000, (30000000 - 44) / 2 / 8000.0);
   ASSERT_EQ(big.size(), 30000000u);
   try {
-    whisper._transcribe_audio_file(Bytes(big));
+    run_sync(whisper._transcribe_audio_file(Bytes(big)));
     FAIL();
   } catch (const qorl_core::ValueError& e) {
     EXPECT_STREQ(e.what(),
@@ -175,7 +177,7 @@ TEST_F(WhisperTest, ConvertedFilesOverTheLimitAreReducedBelowIt) {
   // About 30 MB once converted to 24-bit mono FLAC.
   const std::string wav = noise_wav(48000, 215);
   qorl_testing::LogCapture capture;
-  backend()._transcribe_audio_file(Bytes(wav));
+  run_sync(backend()._transcribe_audio_file(Bytes(wav)));
   const auto file = *only_upload().part("file");
   EXPECT_EQ(file.filename, "audio.flac");
   EXPECT_EQ(file.content_type, "audio/flac");
@@ -227,7 +229,7 @@ TEST_F(WhisperTest, ReductionMixesResamplesAndSaturatesInsteadOfWrapping) {
 TEST_F(WhisperTest, WordGranularityGivesOneRecordPerWord) {
   server_.set_transcript("english", {{" Hi all.", 0, 1}}, {{"Hi", 0.0, 0.4}, {"all", 0.4, 0.9}});
   auto whisper = backend({.timestamp_granularity = "word"});
-  const auto out = whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.25)));
+  const auto out = run_sync(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.25))));
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[1].text, "all");
   EXPECT_DOUBLE_EQ(out[1].end_time, 0.9);
@@ -251,7 +253,7 @@ TEST_F(WhisperTest, AnswersMapToRecordsSegmentsFirst) {
   EXPECT_TRUE(whisper._convert_whisper_response_to_audio_transcripts({}).empty());
 
   server_.set_transcript(std::nullopt, {}, {});
-  EXPECT_TRUE(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.1))).empty());
+  EXPECT_TRUE(run_sync(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.1)))).empty());
   EXPECT_THAT(capture.messages("Whisper"),
               Contains("Received transcription response with 0 segments/words"));
 }

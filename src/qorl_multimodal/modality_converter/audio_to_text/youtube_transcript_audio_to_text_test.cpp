@@ -19,6 +19,8 @@
 namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
 namespace {
 
+using qorl_core::run_sync;
+
 namespace fs = std::filesystem;
 namespace yt = clients::youtube;
 using qorl_testing::FakeYouTube;
@@ -70,7 +72,7 @@ class YouTubeTranscriptTest : public ::testing::Test {
   std::string select(const std::vector<FakeYouTube::Track>& tracks, Transcripts::Params params) {
     const std::string id = "select" + std::to_string(++videos_);
     youtube_.add_video(id, {FakeYouTube::Playability::kOk, true, tracks});
-    return Transcripts(std::move(params))._select_best_transcript_lang_id(id);
+    return run_sync(Transcripts(std::move(params))._select_best_transcript_lang_id(id));
   }
 
   FakeYouTube youtube_;
@@ -163,13 +165,13 @@ TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheService
       }
     }
   };
-  expect_failure([&] { backend._select_best_transcript_lang_id("missing0001"); },
+  expect_failure([&] { run_sync(backend._select_best_transcript_lang_id("missing0001")); },
                  "Failed to fetch available transcripts - Video ID: missing0001, Error: ",
                  static_cast<yt::VideoUnavailable*>(nullptr));
-  expect_failure([&] { backend._get_transcript("potoken0001", "id"); },
+  expect_failure([&] { run_sync(backend._get_transcript("potoken0001", "id")); },
                  "Failed to fetch transcript - Video ID: potoken0001, Language: id, with error: ",
                  static_cast<yt::PoTokenRequired*>(nullptr));
-  expect_failure([&] { backend._get_transcript("potoken0001", "en"); },
+  expect_failure([&] { run_sync(backend._get_transcript("potoken0001", "en")); },
                  "Failed to fetch transcript - Video ID: potoken0001, Language: en, with error: ",
                  static_cast<yt::NoTranscriptFound*>(nullptr));
 }
