@@ -5,6 +5,7 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -57,6 +58,7 @@ struct FaultProxy::State {
   std::deque<Script> script;
   std::vector<std::string> seen;
   int open = 0;
+  std::chrono::milliseconds delay{0};
 
   std::optional<Fault> take_fault(const std::string& target) {
     std::lock_guard lock(mutex);
@@ -100,6 +102,14 @@ struct FaultProxy::State {
       http::request<http::string_body> request = parser.release();
       const std::optional<Fault> fault = take_fault(std::string(request.target()));
       if (!fault) {
+        const auto wait = [&] {
+          std::lock_guard lock(mutex);
+          return delay;
+        }();
+        if (wait.count() > 0) {
+          asio::steady_timer timer(io, wait);
+          co_await timer.async_wait(asio::use_awaitable);
+        }
         co_await forward(socket, request);
       } else if (fault->kind == Fault::Kind::kStatus) {
         http::response<http::string_body> response(static_cast<http::status>(fault->status), 11);
@@ -155,6 +165,11 @@ FaultProxy::~FaultProxy() {
 void FaultProxy::inject(Fault fault, std::string path_part, int times) {
   std::lock_guard lock(state_->mutex);
   state_->script.push_back({std::move(fault), std::move(path_part), times});
+}
+
+void FaultProxy::delay_answers(std::chrono::milliseconds delay) {
+  std::lock_guard lock(state_->mutex);
+  state_->delay = delay;
 }
 
 int FaultProxy::requests(const std::string& path_part) const {

@@ -4,6 +4,7 @@
 // forwarded to the fake unchanged, so every client is tested against the real wire format.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -37,6 +38,9 @@ class FaultProxy {
   // The next `times` requests whose target contains `path_part` meet `fault`, in the order
   // faults were added.
   void inject(Fault fault, std::string path_part = "", int times = 1);
+  // Every forwarded request waits this long first: a slow service that still serves any
+  // number of requests at once.
+  void delay_answers(std::chrono::milliseconds delay);
   // Requests seen whose target contains `path_part`, faulted or forwarded.
   int requests(const std::string& path_part = "") const;
   // Connections still open: a client that gave up has closed its own.

@@ -24,6 +24,8 @@ using json = nlohmann::ordered_json;
 
 constexpr const char* kDefaultBaseUrl = "https://generativelanguage.googleapis.com";
 constexpr const char* kApiVersion = "v1beta";
+// Removing the uploads of a cancelled call: one attempt of at most this many seconds.
+constexpr double kCleanupTimeoutSeconds = 10;
 
 std::string env_or_empty(const char* name) {
   const char* value = std::getenv(name);
@@ -264,7 +266,17 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
   } catch (...) {
     failure = std::current_exception();
   }
-  if (!is_cancellation(failure)) {
+  if (is_cancellation(failure) && !uploaded.empty()) {
+    // A cancelled call still removes what it uploaded: once, quickly, then the cancellation
+    // goes on.
+    co_await boost::asio::this_coro::reset_cancellation_state();
+    ExchangePolicy cleanup = policy;
+    cleanup.retry_config = {0, kCleanupTimeoutSeconds};
+    GeminiFiles cleanup_files(&session, {options_.base_url, options_.api_key, cleanup,
+                                         options_.file_poll_interval,
+                                         options_.file_processing_timeout});
+    for (const auto& [key, file] : uploaded) co_await cleanup_files.remove(file);
+  } else {
     for (const auto& [key, file] : uploaded) co_await files.remove(file);
   }
   if (failure) std::rethrow_exception(failure);

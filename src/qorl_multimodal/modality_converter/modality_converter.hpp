@@ -3,6 +3,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/value.hpp"
 #include "qorl_multimodal/modality_converter/schema/text_result.hpp"
@@ -11,7 +12,7 @@ namespace qorl_multimodal::modality_converter::modality_converter {
 
 using schema::text_result::TextResult;
 
-class BaseModalityConverter {
+class BaseModalityConverter : public qorl_core::BlockingWork {
  public:
   BaseModalityConverter() = default;
   virtual ~BaseModalityConverter() = default;

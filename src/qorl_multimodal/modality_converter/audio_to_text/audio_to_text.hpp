@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/component.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/value.hpp"
@@ -15,7 +16,8 @@ namespace qorl_multimodal::modality_converter::audio_to_text::audio_to_text {
 
 using schema::audio_transcript::AudioTranscript;
 
-class BaseAudioToText : public qorl_core::Component<std::vector<AudioTranscript>> {
+class BaseAudioToText : public qorl_core::Component<std::vector<AudioTranscript>>,
+                        public qorl_core::BlockingWork {
  public:
   // Converts audio to text from a given source. The frame's own body throws
   // NotImplementedError; backends decide which kind of source the text is.

@@ -105,7 +105,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
     extension = *audio_format;
   } else {
     logger().debug("Converting audio to mono FLAC format");
-    to_send = atu::convert_audio_to_mono_flac(audio);
+    to_send = co_await _run_blocking([&] { return atu::convert_audio_to_mono_flac(audio); });
     content_type = "audio/flac";
     extension = "flac";
   }
@@ -122,7 +122,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
           "remove '" + *audio_format +
           "' from skip_conversion_for_formats to enable automatic size reduction.");
     }
-    to_send = _reduce_file_size(to_send);
+    to_send = co_await _run_blocking([&] { return _reduce_file_size(to_send); });
   }
 
   clients::openai::TranscriptionCreateParams request;

@@ -1,0 +1,43 @@
+// Where a component's CPU-heavy steps run (decoding, encoding, resampling, large base64 and
+// JSON): inline on the calling thread by default, so no worker threads appear unasked, or on an
+// executor given for blocking work, after which the step resumes on the caller's executor.
+#pragma once
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace qorl_core {
+
+class BlockingWork {
+ public:
+  // For example a boost::asio::thread_pool's executor; none: inline.
+  void set_blocking_executor(std::optional<boost::asio::any_io_executor> executor) {
+    blocking_executor_ = std::move(executor);
+  }
+  const std::optional<boost::asio::any_io_executor>& blocking_executor() const noexcept {
+    return blocking_executor_;
+  }
+
+ protected:
+  // `work()`'s result; its exceptions propagate.
+  template <typename Work>
+  boost::asio::awaitable<std::invoke_result_t<Work&>> _run_blocking(Work work) const {
+    using Result = std::invoke_result_t<Work&>;
+    if (!blocking_executor_) co_return work();
+    co_return co_await boost::asio::co_spawn(
+        *blocking_executor_,
+        [work = std::move(work)]() mutable -> boost::asio::awaitable<Result> { co_return work(); },
+        boost::asio::use_awaitable);
+  }
+
+ private:
+  std::optional<boost::asio::any_io_executor> blocking_executor_;
+};
+
+}  // namespace qorl_core
