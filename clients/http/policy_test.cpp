@@ -37,6 +37,12 @@ CallPolicy quick(int attempts = 4) {
   return policy;
 }
 
+CallOptions of_kind(CallKind kind) {
+  CallOptions options;
+  options.kind = kind;
+  return options;
+}
+
 Request get(std::string url) {
   Request request;
   request.url = std::move(url);
@@ -114,7 +120,7 @@ TEST_F(CallPolicyTest, SilentStalledAndEndlessServersEndWithinTheirLimits) {
   policy.retry.deadline = 300ms;
   proxy_.inject(Fault::hang(), "", 5);
   try {
-    run(call(get(proxy_.url("/ok")), policy, {CallKind::kModel}));
+    run(call(get(proxy_.url("/ok")), policy, of_kind(CallKind::kModel)));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
@@ -131,7 +137,7 @@ TEST_F(CallPolicyTest, SilentStalledAndEndlessServersEndWithinTheirLimits) {
   proxy_.inject(Fault::endless_body());
   const int before = proxy_.requests();
   try {
-    run(call(get(proxy_.url("/media?X-Amz-Signature=secret")), policy, {CallKind::kDownload}));
+    run(call(get(proxy_.url("/media?X-Amz-Signature=secret")), policy, of_kind(CallKind::kDownload)));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), Error::Kind::kTooLarge);
