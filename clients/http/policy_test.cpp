@@ -10,6 +10,7 @@
 #include <boost/asio/use_future.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <memory>
 #include <thread>
 
 #include "testing/fault_proxy.hpp"
@@ -54,24 +55,25 @@ class CallPolicyTest : public ::testing::Test {
   void SetUp() override {
     server_.server().Get("/ok", [](const auto&, auto& res) { res.set_content("fine", "text/plain"); });
     server_.start();
+    proxy_ = std::make_unique<qorl_testing::FaultProxy>(server_.url());
   }
   qorl_testing::HttpServer server_;
-  qorl_testing::FaultProxy proxy_{server_.url()};
+  std::unique_ptr<qorl_testing::FaultProxy> proxy_;
 };
 
 TEST_F(CallPolicyTest, TransientFailuresAreRetriedUntilAnAnswer) {
-  proxy_.inject(Fault::answer(503));
-  proxy_.inject(Fault::answer(429, {{"Retry-After", "7"}}));
-  proxy_.inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}));
-  proxy_.inject(Fault::reset());
-  proxy_.inject(Fault::answer(504));
+  proxy_->inject(Fault::answer(503));
+  proxy_->inject(Fault::answer(429, {{"Retry-After", "7"}}));
+  proxy_->inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}));
+  proxy_->inject(Fault::reset());
+  proxy_->inject(Fault::answer(504));
   std::vector<RetryNotice> notices;
   CallOptions options;
   options.on_retry = [&](const RetryNotice& notice) { notices.push_back(notice); };
-  const Response answer = run(call(get(proxy_.url("/ok")), quick(6), options));
+  const Response answer = run(call(get(proxy_->url("/ok")), quick(6), options));
   EXPECT_EQ(answer.status, 200);
   EXPECT_EQ(answer.body, "fine");
-  EXPECT_EQ(proxy_.requests("/ok"), 6);
+  EXPECT_EQ(proxy_->requests("/ok"), 6);
   ASSERT_EQ(notices.size(), 5u);
   EXPECT_EQ(notices[0].failure, "HTTP 503 (Service Unavailable)");
   EXPECT_EQ(notices[4].attempt, 5);
@@ -80,31 +82,31 @@ TEST_F(CallPolicyTest, TransientFailuresAreRetriedUntilAnAnswer) {
 }
 
 TEST_F(CallPolicyTest, SpentAttemptsGiveTheLastAnswerOrError) {
-  proxy_.inject(Fault::answer(500), "", 3);
-  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick(3))).status, 500);
-  EXPECT_EQ(proxy_.requests(), 3);
+  proxy_->inject(Fault::answer(500), "", 3);
+  EXPECT_EQ(run(call(get(proxy_->url("/ok")), quick(3))).status, 500);
+  EXPECT_EQ(proxy_->requests(), 3);
 
-  proxy_.inject(Fault::reset(), "", 2);
-  EXPECT_THROW(run(call(get(proxy_.url("/ok")), quick(2))), Error);
+  proxy_->inject(Fault::reset(), "", 2);
+  EXPECT_THROW(run(call(get(proxy_->url("/ok")), quick(2))), Error);
 
   // Not worth repeating: 404, 400, a bad URL.
-  proxy_.inject(Fault::answer(404));
-  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick())).status, 404);
-  EXPECT_EQ(proxy_.requests(), 6);
+  proxy_->inject(Fault::answer(404));
+  EXPECT_EQ(run(call(get(proxy_->url("/ok")), quick())).status, 404);
+  EXPECT_EQ(proxy_->requests(), 6);
   EXPECT_THROW(run(call(get("not a url"), quick())), Error);
 }
 
 TEST_F(CallPolicyTest, NonIdempotentCallsAreRepeatedOnlyWhenTheServerDidNotAct) {
   CallOptions once;
   once.idempotency = Idempotency::kNonIdempotent;
-  proxy_.inject(Fault::answer(503));
-  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick(), once)).status, 503);
-  proxy_.inject(Fault::reset());
-  EXPECT_THROW(run(call(get(proxy_.url("/ok")), quick(), once)), Error);
-  EXPECT_EQ(proxy_.requests(), 2);
+  proxy_->inject(Fault::answer(503));
+  EXPECT_EQ(run(call(get(proxy_->url("/ok")), quick(), once)).status, 503);
+  proxy_->inject(Fault::reset());
+  EXPECT_THROW(run(call(get(proxy_->url("/ok")), quick(), once)), Error);
+  EXPECT_EQ(proxy_->requests(), 2);
 
-  proxy_.inject(Fault::answer(429));
-  EXPECT_EQ(run(call(get(proxy_.url("/ok")), quick(), once)).status, 200);
+  proxy_->inject(Fault::answer(429));
+  EXPECT_EQ(run(call(get(proxy_->url("/ok")), quick(), once)).status, 200);
   // Nothing listens: no connection, so nothing was sent.
   auto refused = get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
   try {
@@ -118,9 +120,9 @@ TEST_F(CallPolicyTest, NonIdempotentCallsAreRepeatedOnlyWhenTheServerDidNotAct) 
 TEST_F(CallPolicyTest, SilentStalledAndEndlessServersEndWithinTheirLimits) {
   CallPolicy policy = quick(2);
   policy.retry.deadline = 300ms;
-  proxy_.inject(Fault::hang(), "", 5);
+  proxy_->inject(Fault::hang());
   try {
-    run(call(get(proxy_.url("/ok")), policy, of_kind(CallKind::kModel)));
+    run(call(get(proxy_->url("/ok")), policy, of_kind(CallKind::kModel)));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
@@ -128,30 +130,30 @@ TEST_F(CallPolicyTest, SilentStalledAndEndlessServersEndWithinTheirLimits) {
 
   policy = quick(1);
   policy.stall_time = 1s;
-  proxy_.inject(Fault::stall_body());
-  EXPECT_THROW(run(call(get(proxy_.url("/ok")), policy)), Error);
+  proxy_->inject(Fault::stall_body());
+  EXPECT_THROW(run(call(get(proxy_->url("/ok")), policy)), Error);
 
   // The cap ends an endless body at once, and a too large answer is not asked for again.
   policy = quick(3);
   policy.max_download_bytes = 1 << 20;
-  proxy_.inject(Fault::endless_body());
-  const int before = proxy_.requests();
+  proxy_->inject(Fault::endless_body());
+  const int before = proxy_->requests();
   try {
-    run(call(get(proxy_.url("/media?X-Amz-Signature=secret")), policy, of_kind(CallKind::kDownload)));
+    run(call(get(proxy_->url("/media?X-Amz-Signature=secret")), policy, of_kind(CallKind::kDownload)));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), Error::Kind::kTooLarge);
-    EXPECT_EQ(std::string(e.what()), "The answer from " + proxy_.url("/media") +
+    EXPECT_EQ(std::string(e.what()), "The answer from " + proxy_->url("/media") +
                                          " is larger than the limit of 1048576 bytes");
   }
-  EXPECT_EQ(proxy_.requests(), before + 1);
+  EXPECT_EQ(proxy_->requests(), before + 1);
 }
 
 TEST_F(CallPolicyTest, CancellationEndsTheCallAndItsConnection) {
-  proxy_.inject(Fault::hang());
+  proxy_->inject(Fault::hang());
   asio::io_context io;
   asio::cancellation_signal cancel;
-  auto future = asio::co_spawn(io, call(get(proxy_.url("/ok")), quick()),
+  auto future = asio::co_spawn(io, call(get(proxy_->url("/ok")), quick()),
                                asio::bind_cancellation_slot(cancel.slot(), asio::use_future));
   asio::steady_timer timer(io, 50ms);
   timer.async_wait([&](auto) { cancel.emit(asio::cancellation_type::terminal); });
@@ -162,8 +164,8 @@ TEST_F(CallPolicyTest, CancellationEndsTheCallAndItsConnection) {
   } catch (const boost::system::system_error& e) {
     EXPECT_EQ(e.code(), asio::error::operation_aborted);
   }
-  for (int i = 0; i < 200 && proxy_.open_connections() > 0; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(proxy_.open_connections(), 0);
+  for (int i = 0; i < 200 && proxy_->open_connections() > 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(proxy_->open_connections(), 0);
 }
 
 TEST(RetryAfter, ReadsSecondsAndDates) {

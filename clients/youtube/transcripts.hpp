@@ -62,6 +62,7 @@ struct FetchedTranscript {
 // The tracks of one video, in YouTube's order.
 class TranscriptList {
  public:
+  TranscriptList() = default;
   TranscriptList(std::string video_id, std::vector<Transcript> tracks)
       : video_id_(std::move(video_id)), tracks_(std::move(tracks)) {}
 
