@@ -20,10 +20,10 @@ struct Fault {
   static Fault answer(int status, std::vector<std::pair<std::string, std::string>> headers = {}) {
     return {Kind::kStatus, status, std::move(headers)};
   }
-  static Fault reset() { return {Kind::kReset}; }
-  static Fault hang() { return {Kind::kHang}; }
-  static Fault stall_body() { return {Kind::kStallBody}; }
-  static Fault endless_body() { return {Kind::kEndlessBody}; }
+  static Fault reset() { return {Kind::kReset, 0, {}}; }
+  static Fault hang() { return {Kind::kHang, 0, {}}; }
+  static Fault stall_body() { return {Kind::kStallBody, 0, {}}; }
+  static Fault endless_body() { return {Kind::kEndlessBody, 0, {}}; }
 };
 
 class FaultProxy {

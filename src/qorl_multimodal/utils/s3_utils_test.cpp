@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qorl_core/run_sync.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/s3rver.hpp"
 #include "testing/scoped_env.hpp"
@@ -9,6 +10,8 @@
 
 namespace qorl_multimodal::utils::s3_utils {
 namespace {
+
+using qorl_core::run_sync;
 
 const std::string LOGGER = "qorl_multimodal.utils.s3_utils";
 const std::string CREDENTIALS_ERROR =
@@ -41,14 +44,14 @@ TEST(ParseS3UrlTest, S3LocationsAndVirtualHostedUrls) {
 
 TEST(GetFileFromS3Test, BadLocationsEndInNoneWithTheirLogLines) {
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_s3(""), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("")), std::nullopt);
   EXPECT_TRUE(capture.messages().empty());
   for (const std::string& url : std::vector<std::string>{"s3:///x", "s3://bucket", "s3://bucket/"}) {
-    EXPECT_EQ(get_file_from_s3(url), std::nullopt);
+    EXPECT_EQ(run_sync(get_file_from_s3(url)), std::nullopt);
     EXPECT_EQ(capture.messages(LOGGER), std::vector<std::string>{"Invalid S3 URL format: " + url});
     capture.clear();
   }
-  EXPECT_EQ(get_file_from_s3("photo.png"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("photo.png")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), (std::vector<std::string>{"Not a valid S3 URL: photo.png",
                                                                  "Invalid S3 URL format: photo.png"}));
 }
@@ -82,7 +85,7 @@ TEST_F(S3rverTest, ObjectBytesComeBackExactly) {
   s3rver_->put("bucket", "dir/photo 1.png", content);
   env_.set("AWS_ACCESS_KEY_ID", "S3RVER").set("AWS_SECRET_ACCESS_KEY", "S3RVER");
   qorl_testing::LogCapture capture;
-  const auto bytes = get_file_from_s3("s3://bucket/dir/photo 1.png");
+  const auto bytes = run_sync(get_file_from_s3("s3://bucket/dir/photo 1.png"));
   ASSERT_TRUE(bytes);
   EXPECT_EQ(bytes->str(), content);
   EXPECT_TRUE(capture.messages().empty());
@@ -92,13 +95,13 @@ TEST_F(S3rverTest, SharedCredentialsProfileIsTheDefaultChain) {
   s3rver_->put("bucket", "k", "from profile");
   files_.write("credentials", "[ci]\naws_access_key_id = S3RVER\naws_secret_access_key = S3RVER\n");
   env_.set("AWS_PROFILE", "ci");
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k")->str(), "from profile");
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k"))->str(), "from profile");
 }
 
 TEST_F(S3rverTest, MissingObjectFailsEveryAttempt) {
   env_.set("AWS_ACCESS_KEY_ID", "S3RVER").set("AWS_SECRET_ACCESS_KEY", "S3RVER");
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_s3("s3://bucket/absent.png"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/absent.png")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER),
             (std::vector<std::string>{"Failed to connect with default credentials",
                                       "Failed to connect with access key and secret key",
@@ -112,7 +115,7 @@ TEST_F(S3rverTest, WrongAccessKeyTriesTheSessionTokenLast) {
   env_.set("AWS_ACCESS_KEY_ID", "WRONG").set("AWS_SECRET_ACCESS_KEY", "S3RVER")
       .set("AWS_SESSION_TOKEN", "token");
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER),
             (std::vector<std::string>{"Failed to connect with default credentials",
                                       "Failed to connect with access key and secret key",
@@ -123,11 +126,11 @@ TEST_F(S3rverTest, NoCredentialsAndATokenAloneAreNeverTried) {
   qorl_testing::LogCapture capture;
   const std::vector<std::string> expected{"Failed to connect with default credentials",
                                           CREDENTIALS_ERROR};
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), expected);
   capture.clear();
   env_.set("AWS_SESSION_TOKEN", "token");
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), expected);
 }
 
