@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "qorl_core/run_sync.hpp"
+#include "testing/fake_s3.hpp"
+#include "testing/fault_proxy.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/s3rver.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
@@ -54,6 +57,42 @@ TEST(GetFileFromS3Test, BadLocationsEndInNoneWithTheirLogLines) {
   EXPECT_EQ(run_sync(get_file_from_s3("photo.png")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), (std::vector<std::string>{"Not a valid S3 URL: photo.png",
                                                                  "Invalid S3 URL format: photo.png"}));
+}
+
+// S3 itself failing, behind a proxy that fails requests on cue.
+TEST(GetFileFromS3Test, ServiceFailuresAreNotReportedAsCredentialProblems) {
+  qorl_testing::FakeS3 s3("AKID", "secret");
+  s3.put("bucket", "k", "bytes");
+  qorl_testing::FaultProxy proxy(s3.endpoint());
+  qorl_testing::TempDir files;
+  qorl_testing::ScopedEnv env;
+  env.set("AWS_ENDPOINT_URL_S3", proxy.url()).set("AWS_REGION", "us-east-1")
+      .set("AWS_ACCESS_KEY_ID", "AKID").set("AWS_SECRET_ACCESS_KEY", "secret")
+      .set("AWS_SHARED_CREDENTIALS_FILE", (files.path() / "credentials").string())
+      .set("AWS_CONFIG_FILE", (files.path() / "config").string())
+      .set("AWS_EC2_METADATA_DISABLED", "true");
+  clients::http::CallPolicy policy = qorl_testing::policy_without_delays();
+  policy.max_download_bytes = 1 << 20;
+  qorl_testing::ScopedCallPolicy scoped(policy);
+  qorl_testing::LogCapture capture;
+
+  proxy.inject(qorl_testing::Fault::answer(503));
+  proxy.inject(qorl_testing::Fault::answer(429, {{"Retry-After", "1"}}));
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k"))->str(), "bytes");
+  EXPECT_TRUE(capture.messages(LOGGER).empty());
+
+  proxy.inject(qorl_testing::Fault::answer(500), "", 4);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
+  EXPECT_EQ(capture.messages(LOGGER),
+            std::vector<std::string>{"Failed to get file from S3: An error occurred (500) when "
+                                     "calling the GetObject operation: Internal Server Error"});
+  capture.clear();
+  proxy.inject(qorl_testing::Fault::endless_body());
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
+  EXPECT_EQ(capture.messages(LOGGER),
+            std::vector<std::string>{"Failed to get file from S3: The answer from " +
+                                     proxy.url("/bucket/k") +
+                                     " is larger than the limit of 1048576 bytes"});
 }
 
 class S3rverTest : public ::testing::Test {
