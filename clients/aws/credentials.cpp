@@ -11,6 +11,10 @@
 
 #include "clients/aws/shared_config.hpp"
 #include "clients/http/http.hpp"
+#include "clients/http/policy.hpp"
+
+// GCC 12 at -O2 takes asio's coroutine frame allocator and deallocator for a mismatched pair.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 namespace clients::aws {
 namespace {
@@ -104,7 +108,10 @@ std::optional<Credentials> credentials_from_shared_files() {
   return from_keys(config_file_profile());
 }
 
-std::optional<Credentials> credentials_from_container() {
+namespace {
+
+// The request for the container agent, when the environment names one.
+std::optional<http::Request> container_request() {
   std::string url;
   if (auto relative = env("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI")) {
     url = std::string(CONTAINER_HOST) + *relative;
@@ -114,7 +121,6 @@ std::optional<Credentials> credentials_from_container() {
   } else {
     return std::nullopt;
   }
-
   http::Request request;
   request.url = url;
   request.timeout = CONTAINER_TIMEOUT;
@@ -124,66 +130,86 @@ std::optional<Credentials> credentials_from_container() {
   } else if (auto token = env("AWS_CONTAINER_AUTHORIZATION_TOKEN")) {
     request.headers.emplace_back("Authorization", *token);
   }
-  http::BlockingClient client;
-  const http::Response response = client.send(request);
-  if (!response.ok()) {
-    throw Error("container credentials endpoint answered HTTP " + std::to_string(response.status));
-  }
-  return parse_credentials_document(response.body);
+  return request;
 }
 
-std::optional<Credentials> credentials_from_instance_metadata() {
+// The instance metadata service's address, unless it is turned off.
+std::optional<std::string> metadata_endpoint() {
   auto disabled = env("AWS_EC2_METADATA_DISABLED").value_or("");
   std::transform(disabled.begin(), disabled.end(), disabled.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (disabled == "true") return std::nullopt;
-
   std::string endpoint = env("AWS_EC2_METADATA_SERVICE_ENDPOINT").value_or(std::string(METADATA_ENDPOINT));
   while (endpoint.ends_with('/')) endpoint.pop_back();
+  return endpoint;
+}
 
+}  // namespace
+
+boost::asio::awaitable<std::optional<Credentials>> credentials_from_container() {
+  std::optional<http::Request> request = container_request();
+  if (!request) co_return std::nullopt;
+  const http::CallPolicy policy = http::default_call_policy();
+  const http::Response response = co_await http::call(std::move(*request), policy);
+  if (!response.ok()) {
+    throw Error("container credentials endpoint answered HTTP " + std::to_string(response.status));
+  }
+  co_return parse_credentials_document(response.body);
+}
+
+boost::asio::awaitable<std::optional<Credentials>> credentials_from_instance_metadata() {
+  const std::optional<std::string> endpoint = metadata_endpoint();
+  if (!endpoint) co_return std::nullopt;
+
+  // Off EC2 nothing answers: one quick attempt per request keeps the chain fast.
+  http::CallPolicy policy = http::default_call_policy();
+  policy.retry.max_attempts = 1;
+  std::optional<Credentials> found;
   try {
-    http::BlockingClient client;
     // IMDSv2: a session token first, then the role name, then the role's credentials.
     http::Request token_request;
     token_request.method = "PUT";
-    token_request.url = endpoint + "/latest/api/token";
+    token_request.url = *endpoint + "/latest/api/token";
     token_request.timeout = METADATA_TIMEOUT;
     token_request.headers = {{"x-aws-ec2-metadata-token-ttl-seconds", "21600"},
                              {"Content-Length", "0"}};  // a PUT without a body still says so
-    const http::Response token = client.send(token_request);
-    if (!token.ok()) return std::nullopt;
+    const http::Response token = co_await http::call(std::move(token_request), policy);
+    if (!token.ok()) co_return std::nullopt;
 
     http::Request request;
-    request.url = endpoint + "/latest/meta-data/iam/security-credentials/";
+    request.url = *endpoint + "/latest/meta-data/iam/security-credentials/";
     request.timeout = METADATA_TIMEOUT;
     request.headers.emplace_back("x-aws-ec2-metadata-token", token.body);
-    const http::Response roles = client.send(request);
-    if (!roles.ok()) return std::nullopt;
+    http::Request roles_request = request;
+    const http::Response roles = co_await http::call(std::move(roles_request), policy);
+    if (!roles.ok()) co_return std::nullopt;
     const std::string role = roles.body.substr(0, roles.body.find('\n'));
-    if (role.empty()) return std::nullopt;
+    if (role.empty()) co_return std::nullopt;
 
     request.url += http::url_encode(role);
-    const http::Response document = client.send(request);
-    if (!document.ok()) return std::nullopt;
-    return parse_credentials_document(document.body);
+    const http::Response document = co_await http::call(std::move(request), policy);
+    if (!document.ok()) co_return std::nullopt;
+    found = parse_credentials_document(document.body);
   } catch (const http::Error&) {
-    return std::nullopt;  // no metadata service here
+    // no metadata service here
   } catch (const Error&) {
-    return std::nullopt;
   }
+  co_return found;
 }
 
-Credentials DefaultCredentialsChain::credentials() {
-  std::lock_guard lock(mutex_);
-  if (cached_ && !expires_soon(*cached_)) return *cached_;
-  for (auto source : {credentials_from_environment, credentials_from_shared_files,
-                      credentials_from_container, credentials_from_instance_metadata}) {
-    if (auto found = source()) {
-      cached_ = std::move(found);
-      return *cached_;
-    }
+boost::asio::awaitable<Credentials> DefaultCredentialsChain::credentials() {
+  {
+    std::lock_guard lock(mutex_);
+    if (cached_ && !expires_soon(*cached_)) co_return *cached_;
   }
-  throw NoCredentialsError();
+  std::optional<Credentials> found = credentials_from_environment();
+  if (!found) found = credentials_from_shared_files();
+  if (!found) found = co_await credentials_from_container();
+  if (!found) found = co_await credentials_from_instance_metadata();
+  if (!found) throw NoCredentialsError();
+  std::lock_guard lock(mutex_);
+  cached_ = found;
+  co_return std::move(*found);
 }
 
 }  // namespace clients::aws

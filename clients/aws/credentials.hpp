@@ -2,6 +2,8 @@
 // conventions (environment, shared credentials/config files, container, instance metadata).
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -32,34 +34,36 @@ struct Credentials {
 };
 
 // Each source answers none when it holds no credentials. The container source throws Error
-// when it is configured but does not answer usable credentials.
+// when it is configured but does not answer usable credentials. The two that ask an endpoint
+// do so on the caller's executor with the default call policy (the instance metadata service
+// is asked once, as its absence is the common case).
 std::optional<Credentials> credentials_from_environment();
 std::optional<Credentials> credentials_from_shared_files();
-std::optional<Credentials> credentials_from_container();
-std::optional<Credentials> credentials_from_instance_metadata();
+boost::asio::awaitable<std::optional<Credentials>> credentials_from_container();
+boost::asio::awaitable<std::optional<Credentials>> credentials_from_instance_metadata();
 
 class CredentialsProvider {
  public:
   virtual ~CredentialsProvider() = default;
   // Throws NoCredentialsError when there are none.
-  virtual Credentials credentials() = 0;
+  virtual boost::asio::awaitable<Credentials> credentials() = 0;
 };
 
 class StaticCredentialsProvider final : public CredentialsProvider {
  public:
   explicit StaticCredentialsProvider(Credentials credentials)
       : credentials_(std::move(credentials)) {}
-  Credentials credentials() override { return credentials_; }
+  boost::asio::awaitable<Credentials> credentials() override { co_return credentials_; }
 
  private:
   Credentials credentials_;
 };
 
 // The sources in the conventional order, first hit wins; the hit is kept until shortly
-// before it expires.
+// before it expires. Concurrent callers may each walk the chain; the last hit is kept.
 class DefaultCredentialsChain final : public CredentialsProvider {
  public:
-  Credentials credentials() override;
+  boost::asio::awaitable<Credentials> credentials() override;
 
  private:
   std::mutex mutex_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "clients/aws/shared_config.hpp"
+#include "qorl_core/run_sync.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -60,25 +61,25 @@ TEST(CredentialsTest, ChainPrefersEnvironmentThenCredentialsFileThenConfigFile) 
   qorl_testing::TempDir dir;
   qorl_testing::ScopedEnv env;
   isolate(env, dir);
-  EXPECT_THROW(DefaultCredentialsChain().credentials(), NoCredentialsError);
+  EXPECT_THROW(qorl_core::run_sync(DefaultCredentialsChain().credentials()), NoCredentialsError);
 
   dir.write("config", "[profile dev]\naws_access_key_id = CFG\naws_secret_access_key = cs\n");
   env.set("AWS_PROFILE", "dev");
-  EXPECT_EQ(DefaultCredentialsChain().credentials().access_key_id, "CFG");
+  EXPECT_EQ(qorl_core::run_sync(DefaultCredentialsChain().credentials()).access_key_id, "CFG");
 
   dir.write("credentials",
             "[default]\naws_access_key_id = DEF\naws_secret_access_key = ds\n"
             "[dev]\naws_access_key_id = DEV\naws_secret_access_key = vs\naws_session_token = t\n");
-  const Credentials from_file = DefaultCredentialsChain().credentials();
+  const Credentials from_file = qorl_core::run_sync(DefaultCredentialsChain().credentials());
   EXPECT_EQ(from_file.access_key_id, "DEV");
   EXPECT_EQ(from_file.secret_access_key, "vs");
   EXPECT_EQ(from_file.session_token, "t");
 
   // A key without its secret is no credentials at all.
   env.set("AWS_ACCESS_KEY_ID", "ENV");
-  EXPECT_EQ(DefaultCredentialsChain().credentials().access_key_id, "DEV");
+  EXPECT_EQ(qorl_core::run_sync(DefaultCredentialsChain().credentials()).access_key_id, "DEV");
   env.set("AWS_SECRET_ACCESS_KEY", "es").set("AWS_SESSION_TOKEN", "et");
-  const Credentials from_env = DefaultCredentialsChain().credentials();
+  const Credentials from_env = qorl_core::run_sync(DefaultCredentialsChain().credentials());
   EXPECT_EQ(from_env.access_key_id, "ENV");
   EXPECT_EQ(from_env.session_token, "et");
 }

@@ -8,14 +8,10 @@
 #include "clients/aws/shared_config.hpp"
 #include "clients/aws/sigv4.hpp"
 #include "clients/http/http.hpp"
+#include "clients/http/policy.hpp"
 
 namespace clients::aws {
 namespace {
-
-using namespace std::chrono_literals;
-
-// A transfer that moves nothing for this long is abandoned; long downloads are never capped.
-constexpr auto STALL_TIME = 60s;
 
 // The text of the first <tag>...</tag> of an S3 XML error document, entities decoded.
 std::string xml_text(const std::string& xml, const std::string& tag) {
@@ -57,23 +53,25 @@ class RestS3Connection final : public S3Connection {
       : region_(options.region ? *options.region : resolve_region()),
         endpoint_(options.endpoint_url ? options.endpoint_url : s3_endpoint_url()),
         credentials_(options.credentials ? options.credentials
-                                         : std::make_shared<DefaultCredentialsChain>()) {
+                                         : std::make_shared<DefaultCredentialsChain>()),
+        policy_(std::move(options.policy)) {
     if (endpoint_) {
       while (endpoint_->ends_with('/')) endpoint_->pop_back();
       if (!boost::urls::parse_uri(*endpoint_)) throw Error("invalid S3 endpoint URL");
     }
   }
 
-  GetObjectResult get_object(const GetObjectRequest& request) override {
-    const Credentials credentials = credentials_->credentials();
+  boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) override {
+    const Credentials credentials = co_await credentials_->credentials();
     std::string region = region_;
-    http::Response response = send(request, credentials, region);
+    http::Response response = co_await send(request, credentials, region);
     if (auto moved = redirected_region(response); moved && *moved != region) {
       region = *moved;
-      response = send(request, credentials, region);
+      response = co_await send(request, credentials, region);
     }
     if (response.status != 200) throw error_of(response);
-    return {std::move(response.body), response.header("content-type").value_or("")};
+    std::string content_type = response.header("content-type").value_or("");
+    co_return GetObjectResult{std::move(response.body), std::move(content_type)};
   }
 
  private:
@@ -97,8 +95,9 @@ class RestS3Connection final : public S3Connection {
     return {"https://" + service_host, service_host, "/" + http::url_encode(request.bucket) + "/" + key};
   }
 
-  http::Response send(const GetObjectRequest& request, const Credentials& credentials,
-                      const std::string& region) const {
+  boost::asio::awaitable<http::Response> send(const GetObjectRequest& request,
+                                              const Credentials& credentials,
+                                              const std::string& region) const {
     const Target where = target(request, region);
     SignableRequest signable;
     signable.path = where.path;
@@ -112,9 +111,9 @@ class RestS3Connection final : public S3Connection {
     http_request.url = where.origin + where.path + "?" + encode_query(signable.query);
     http_request.headers = std::move(signable.headers);
     http_request.follow_redirects = false;  // a redirect must be signed anew
-    http_request.low_speed_time = STALL_TIME;
-    http::BlockingClient client;
-    return client.send(http_request);
+    // A repeat resends the same signature, valid for minutes.
+    http::CallOptions options{http::CallKind::kDownload};
+    co_return co_await http::call(std::move(http_request), policy_, std::move(options));
   }
 
   // The bucket's own region when S3 says the request went to the wrong one.
@@ -142,6 +141,7 @@ class RestS3Connection final : public S3Connection {
   std::string region_;
   std::optional<std::string> endpoint_;
   std::shared_ptr<CredentialsProvider> credentials_;
+  http::CallPolicy policy_;
 };
 
 }  // namespace

@@ -2,11 +2,14 @@
 // endpoint and credentials the way the AWS tools do unless the options fix them.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "clients/aws/credentials.hpp"
+#include "clients/http/policy.hpp"
 
 namespace clients::aws {
 
@@ -31,6 +34,8 @@ struct S3ClientOptions {
   std::optional<std::string> endpoint_url;
   // None: the default credential chain, consulted at the first request.
   std::shared_ptr<CredentialsProvider> credentials;
+  // Retries, stall guard and download cap of every exchange.
+  clients::http::CallPolicy policy = clients::http::default_call_policy();
 };
 
 struct GetObjectRequest {
@@ -47,11 +52,12 @@ class S3Connection {
  public:
   virtual ~S3Connection() = default;
   // Throws S3Error for an error answer, NoCredentialsError, or http::Error for a failed
-  // transfer.
-  virtual GetObjectResult get_object(const GetObjectRequest& request) = 0;
+  // transfer or an object past the download cap.
+  virtual boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) = 0;
 };
 
-// The REST connection; blocking, one HTTP exchange per call (two after a region redirect).
+// The REST connection on the caller's executor: one call per request (two after a region
+// redirect), each retried as the policy allows.
 std::shared_ptr<S3Connection> make_s3_connection(S3ClientOptions options = {});
 
 class S3Client {
@@ -59,7 +65,7 @@ class S3Client {
   explicit S3Client(S3ClientOptions options = {}) : S3Client(make_s3_connection(std::move(options))) {}
   explicit S3Client(std::shared_ptr<S3Connection> connection) : connection_(std::move(connection)) {}
 
-  GetObjectResult get_object(const GetObjectRequest& request) const {
+  boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) const {
     return connection_->get_object(request);
   }
 

@@ -1,8 +1,12 @@
 #include "clients/google/drive.hpp"
 
+#include <boost/asio/this_coro.hpp>
 #include <strings.h>
 
 #include "clients/google/rest.hpp"
+
+// GCC 12 at -O2 takes asio's coroutine frame allocator and deallocator for a mismatched pair.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 namespace clients::google {
 namespace {
@@ -53,37 +57,38 @@ class RestDriveConnection final : public DriveConnection {
         api_(internal::resolve_endpoint(options.api_base_url, {"QORL_GOOGLEAPIS_BASE_URL"},
                                         GOOGLEAPIS_BASE_URL)),
         credentials_(std::move(options.credentials)),
-        stall_time_(options.stall_time) {}
+        policy_(std::move(options.policy)) {}
 
-  std::string download_public(const std::string& file_id) override {
-    http::BlockingClient client;
+  boost::asio::awaitable<std::string> download_public(const std::string& file_id) override {
+    const auto executor = co_await boost::asio::this_coro::executor;
+    // One session: the confirmation goes with the warning's cookies.
+    http::Session session(executor);
     http::Request request;
     request.url = web_ + "/uc";
     request.query = {{"export", "download"}, {"id", file_id}};
-    request.low_speed_time = stall_time_;
-    http::Response response = client.send(request);
+    http::Response response = co_await download(request, session);
     // Files too large for a virus scan answer a warning page first; confirming is allowed once.
     if (auto token = cookie_with_prefix(response, WARNING_COOKIE_PREFIX)) {
       request.query.emplace_back("confirm", *token);
-      response = client.send(request);
+      response = co_await download(request, session);
     }
     if (response.status >= 400) {
       throw status_error(response, web_ + "/uc?export=download&id=" + http::url_encode(file_id));
     }
-    return std::move(response.body);
+    co_return std::move(response.body);
   }
 
-  MediaChunk get_media(const std::string& file_id, std::uint64_t first, std::uint64_t last) override {
+  boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id, std::uint64_t first,
+                                               std::uint64_t last) override {
     if (!credentials_) throw Error("Drive API requests need credentials");
     const std::string url = api_ + "/drive/v3/files/" + http::url_encode(file_id);
+    const std::string token = co_await credentials_->access_token();
     http::Request request;
     request.url = url;
     request.query = {{"alt", "media"}};
-    request.headers = {{"Authorization", "Bearer " + credentials_->access_token()},
+    request.headers = {{"Authorization", "Bearer " + token},
                        {"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}};
-    request.low_speed_time = stall_time_;
-    http::BlockingClient client;
-    http::Response response = client.send(request);
+    http::Response response = co_await download(request);
 
     const std::string described = url + "?alt=media";
     if (response.status == 200 || response.status == 206) {
@@ -93,22 +98,40 @@ class RestDriveConnection final : public DriveConnection {
       } else if (response.status == 200) {
         chunk.total_size = chunk.data.size();  // the whole file in one answer
       }
-      return chunk;
+      // Chunk after chunk would otherwise gather a file of any size.
+      if (chunk.total_size && *chunk.total_size > policy_.max_download_bytes) {
+        throw http::Error("The answer from " + http::describe_url(described) +
+                              " is larger than the limit of " +
+                              std::to_string(policy_.max_download_bytes) + " bytes",
+                          http::Error::Kind::kTooLarge);
+      }
+      co_return chunk;
     }
     // A range past the end of an empty file.
     if (response.status == 416) {
       if (auto range = response.header("content-range"); range && range_total(*range) == 0u) {
-        return {"", 0};
+        co_return MediaChunk{"", 0};
       }
     }
     throw api_error(response, described);
   }
 
  private:
+  boost::asio::awaitable<http::Response> download(http::Request request,
+                                                  http::Session& session) const {
+    http::CallOptions options{http::CallKind::kDownload};
+    options.session = &session;
+    co_return co_await http::call(std::move(request), policy_, std::move(options));
+  }
+  boost::asio::awaitable<http::Response> download(http::Request request) const {
+    http::CallOptions options{http::CallKind::kDownload};
+    co_return co_await http::call(std::move(request), policy_, std::move(options));
+  }
+
   std::string web_;
   std::string api_;
   std::shared_ptr<Credentials> credentials_;
-  std::chrono::seconds stall_time_;
+  http::CallPolicy policy_;
 };
 
 }  // namespace
@@ -121,10 +144,11 @@ MediaDownloader::MediaDownloader(DriveClient client, std::string file_id, std::s
                                  std::uint64_t chunk_size)
     : client_(std::move(client)), file_id_(std::move(file_id)), buffer_(buffer), chunk_size_(chunk_size) {}
 
-bool MediaDownloader::next_chunk() {
-  if (done_) return true;
-  MediaChunk chunk =
-      client_.get_media(file_id_, progress_.received, progress_.received + chunk_size_ - 1);
+boost::asio::awaitable<bool> MediaDownloader::next_chunk() {
+  if (done_) co_return true;
+  const std::uint64_t first = progress_.received;
+  const std::uint64_t last = first + chunk_size_ - 1;
+  MediaChunk chunk = co_await client_.get_media(file_id_, first, last);
   if (chunk.total_size) progress_.total_size = chunk.total_size;
   progress_.received += chunk.data.size();
   buffer_ += chunk.data;
@@ -134,7 +158,7 @@ bool MediaDownloader::next_chunk() {
     // Asking again would get the same empty answer forever.
     throw Error("Drive sent no bytes before the end of the file");
   }
-  return done_;
+  co_return done_;
 }
 
 }  // namespace clients::google

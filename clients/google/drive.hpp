@@ -2,7 +2,8 @@
 // confirmation) and the Drive API v3 files.get media download in ranged chunks.
 #pragma once
 
-#include <chrono>
+#include <boost/asio/awaitable.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "clients/google/oauth2.hpp"
+#include "clients/http/policy.hpp"
 
 namespace clients::google {
 
@@ -25,8 +27,8 @@ struct DriveOptions {
   std::optional<std::string> api_base_url;
   // Bearer tokens for the API; the public download needs none.
   std::shared_ptr<Credentials> credentials;
-  // A transfer that moves no bytes for this long is abandoned (no cap on slow progress).
-  std::chrono::seconds stall_time{60};
+  // Retries, stall guard and download cap (of a file, and of each chunk) of every exchange.
+  http::CallPolicy policy = http::default_call_policy();
 };
 
 struct MediaChunk {
@@ -39,12 +41,13 @@ class DriveConnection {
  public:
   virtual ~DriveConnection() = default;
   // GET /uc?export=download&id=...; when the answer sets a cookie named download_warning...,
-  // one more GET with confirm=<its value>. Throws HttpError for an error status of the final
-  // answer, http::Error for a failed transfer.
-  virtual std::string download_public(const std::string& file_id) = 0;
-  // files.get alt=media for bytes first..last (inclusive). Throws HttpError, Error, http::Error.
-  virtual MediaChunk get_media(const std::string& file_id, std::uint64_t first,
-                               std::uint64_t last) = 0;
+  // one more GET with confirm=<its value>, on the same session. Throws HttpError for an error
+  // status of the final answer, http::Error for a failed transfer or a file past the cap.
+  virtual boost::asio::awaitable<std::string> download_public(const std::string& file_id) = 0;
+  // files.get alt=media for bytes first..last (inclusive). Throws HttpError, Error, http::Error
+  // (also when the file's size passes the download cap).
+  virtual boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id,
+                                                       std::uint64_t first, std::uint64_t last) = 0;
 };
 
 std::shared_ptr<DriveConnection> make_drive_connection(DriveOptions options = {});
@@ -54,10 +57,11 @@ class DriveClient {
   explicit DriveClient(DriveOptions options = {}) : DriveClient(make_drive_connection(std::move(options))) {}
   explicit DriveClient(std::shared_ptr<DriveConnection> connection) : connection_(std::move(connection)) {}
 
-  std::string download_public(const std::string& file_id) const {
+  boost::asio::awaitable<std::string> download_public(const std::string& file_id) const {
     return connection_->download_public(file_id);
   }
-  MediaChunk get_media(const std::string& file_id, std::uint64_t first, std::uint64_t last) const {
+  boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id, std::uint64_t first,
+                                               std::uint64_t last) const {
     return connection_->get_media(file_id, first, last);
   }
 
@@ -80,7 +84,7 @@ class MediaDownloader {
 
   // Fetches the next chunk; true once the whole file is in the buffer. Throws what the
   // client throws, and Error when the server sends an empty chunk before the end.
-  bool next_chunk();
+  boost::asio::awaitable<bool> next_chunk();
   const Progress& progress() const noexcept { return progress_; }
 
  private:

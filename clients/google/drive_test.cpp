@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "qorl_core/run_sync.hpp"
+#include "testing/fault_proxy.hpp"
 #include "testing/google_fakes.hpp"
+#include "testing/scoped_call_policy.hpp"
 
 namespace clients::google {
 namespace {
 
 using Web = qorl_testing::FakeGoogle::Web;
+using qorl_core::run_sync;
+using qorl_testing::Fault;
 
 DriveClient client_of(const qorl_testing::FakeGoogle& google,
                       std::shared_ptr<Credentials> credentials = nullptr,
@@ -16,7 +21,8 @@ DriveClient client_of(const qorl_testing::FakeGoogle& google,
   options.web_base_url = google.base_url();
   options.api_base_url = google.base_url();
   options.credentials = std::move(credentials);
-  options.stall_time = stall_time;
+  options.policy = qorl_testing::policy_without_delays(1);
+  options.policy.stall_time = stall_time;
   return DriveClient(std::move(options));
 }
 
@@ -28,15 +34,15 @@ std::shared_ptr<ServiceAccountCredentials> credentials_of(const qorl_testing::Fa
 TEST(ServiceAccountCredentialsTest, TokenIsCachedUntilShortlyBeforeExpiry) {
   qorl_testing::FakeGoogle google;
   const auto credentials = credentials_of(google);
-  const std::string token = credentials->access_token();
-  EXPECT_EQ(credentials->access_token(), token);
+  const std::string token = run_sync(credentials->access_token());
+  EXPECT_EQ(run_sync(credentials->access_token()), token);
   EXPECT_EQ(google.token_requests(), 1);
 
   // A token that lives less than the refresh margin is exchanged anew on each use.
   google.set_token_lifetime(60);
   const auto short_lived = credentials_of(google);
-  short_lived->access_token();
-  short_lived->access_token();
+  run_sync(short_lived->access_token());
+  run_sync(short_lived->access_token());
   EXPECT_EQ(google.token_requests(), 3);
 
   // Another account's assertion is refused with the server's reason.
@@ -44,7 +50,7 @@ TEST(ServiceAccountCredentialsTest, TokenIsCachedUntilShortlyBeforeExpiry) {
   ServiceAccountCredentials refused =
       ServiceAccountCredentials::from_json(stranger.key_json(), {std::string(DRIVE_READONLY_SCOPE)});
   try {
-    refused.access_token();
+    run_sync(refused.access_token());
     FAIL();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "token request failed (invalid_grant: Invalid JWT Signature.)");
@@ -60,7 +66,7 @@ TEST(DriveClientTest, MediaDownloadsInRangedChunks) {
   std::string buffer;
   MediaDownloader downloader(client_of(google, credentials_of(google)), "file-1", buffer, 1000);
   int chunks = 1;
-  while (!downloader.next_chunk()) ++chunks;
+  while (!run_sync(downloader.next_chunk())) ++chunks;
   EXPECT_EQ(chunks, 3);
   EXPECT_EQ(buffer, content);
   EXPECT_EQ(downloader.progress().total_size, 2500u);
@@ -71,7 +77,7 @@ TEST(DriveClientTest, MediaDownloadsInRangedChunks) {
   std::string unused;
   MediaDownloader missing(client_of(google, credentials_of(google)), "nope", unused);
   try {
-    missing.next_chunk();
+    run_sync(missing.next_chunk());
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 404);
@@ -80,7 +86,7 @@ TEST(DriveClientTest, MediaDownloadsInRangedChunks) {
                                .c_str());
   }
   MediaDownloader anonymous(client_of(google), "file-1", unused);
-  EXPECT_THROW(anonymous.next_chunk(), Error);
+  EXPECT_THROW(run_sync(anonymous.next_chunk()), Error);
 }
 
 TEST(DriveClientTest, PublicDownloadConfirmsTheVirusScanWarningOnce) {
@@ -90,14 +96,14 @@ TEST(DriveClientTest, PublicDownloadConfirmsTheVirusScanWarningOnce) {
   google.add_file("stubborn", "never", Web::ALWAYS_WARNING);
   const DriveClient drive = client_of(google);
 
-  EXPECT_EQ(drive.download_public("small"), "small bytes");
+  EXPECT_EQ(run_sync(drive.download_public("small")), "small bytes");
   EXPECT_EQ(google.uc_requests(), 1);
-  EXPECT_EQ(drive.download_public("large"), "large bytes");
+  EXPECT_EQ(run_sync(drive.download_public("large")), "large bytes");
   EXPECT_EQ(google.uc_requests(), 3);
-  EXPECT_EQ(drive.download_public("stubborn"), qorl_testing::FakeGoogle::warning_page(5));
+  EXPECT_EQ(run_sync(drive.download_public("stubborn")), qorl_testing::FakeGoogle::warning_page(5));
   EXPECT_EQ(google.uc_requests(), 5);
   try {
-    drive.download_public("absent");
+    run_sync(drive.download_public("absent"));
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 404);
@@ -111,7 +117,50 @@ TEST(DriveClientTest, StalledPublicDownloadIsAbandoned) {
   qorl_testing::FakeGoogle google;
   google.add_file("stall", "first bytes", Web::STALL);
   const DriveClient drive = client_of(google, nullptr, std::chrono::seconds(1));
-  EXPECT_THROW(drive.download_public("stall"), http::Error);
+  EXPECT_THROW(run_sync(drive.download_public("stall")), http::Error);
+}
+
+TEST(DriveClientTest, DownloadsAreRetriedAndStopAtTheCap) {
+  qorl_testing::FakeGoogle google;
+  google.add_file("large", "large bytes", Web::LARGE);
+  google.add_file("file-1", std::string(3000, 'x'), Web::SIGN_IN);
+  qorl_testing::FaultProxy proxy(google.base_url());
+  DriveOptions options;
+  options.web_base_url = proxy.url();
+  options.api_base_url = proxy.url();
+  options.credentials = credentials_of(google);
+  options.policy = qorl_testing::policy_without_delays();
+  options.policy.max_download_bytes = 1 << 20;
+  const DriveClient drive(options);
+
+  // The confirmation goes through a throttled answer with the warning's cookie kept.
+  proxy.inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}), "/uc", 2);
+  EXPECT_EQ(run_sync(drive.download_public("large")), "large bytes");
+  EXPECT_EQ(google.uc_requests(), 2);
+
+  proxy.inject(Fault::answer(503), "/drive/v3/");
+  proxy.inject(Fault::reset(), "/drive/v3/");
+  std::string buffer;
+  MediaDownloader downloader(drive, "file-1", buffer, 1000);
+  while (!run_sync(downloader.next_chunk())) {
+  }
+  EXPECT_EQ(buffer, std::string(3000, 'x'));
+
+  proxy.inject(Fault::endless_body(), "/uc");
+  try {
+    run_sync(drive.download_public("large"));
+    FAIL() << "an endless body was accepted";
+  } catch (const http::Error& e) {
+    EXPECT_EQ(e.kind(), http::Error::Kind::kTooLarge);
+    EXPECT_STREQ(e.what(),
+                 ("The answer from " + proxy.url("/uc") + " is larger than the limit of 1048576 bytes").c_str());
+  }
+  // A file whose size passes the cap is refused at its first chunk.
+  options.policy.max_download_bytes = 2000;
+  std::string partial;
+  MediaDownloader capped(DriveClient(options), "file-1", partial, 1000);
+  EXPECT_THROW(run_sync(capped.next_chunk()), http::Error);
+  EXPECT_TRUE(partial.empty());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "clients/http/policy.hpp"
+
 namespace clients::google {
 namespace {
 
@@ -60,14 +62,22 @@ ServiceAccountCredentials ServiceAccountCredentials::from_json(std::string_view 
   return {ServiceAccountKey::from_json(content), std::move(scopes)};
 }
 
-std::string ServiceAccountCredentials::access_token() {
-  std::lock_guard lock(mutex_);
+boost::asio::awaitable<std::string> ServiceAccountCredentials::access_token() {
   const auto now = std::chrono::system_clock::now();
-  if (!token_ || token_->expiry - TOKEN_REFRESH_MARGIN <= now) {
-    http::BlockingClient client;
-    token_ = parse_token_response(client.send(token_request(key_, scopes_, now)), now);
+  {
+    std::lock_guard lock(mutex_);
+    if (token_ && now < token_->expiry - TOKEN_REFRESH_MARGIN) co_return token_->token;
   }
-  return token_->token;
+  // The exchange of a signed assertion may be repeated: each grants a token of its own.
+  http::Request request = token_request(key_, scopes_, now);
+  const http::CallPolicy policy = http::default_call_policy();
+  const http::Response response = co_await http::call(std::move(request), policy);
+  AccessToken fresh = parse_token_response(response, now);
+  {
+    std::lock_guard lock(mutex_);
+    token_ = fresh;
+  }
+  co_return std::move(fresh.token);
 }
 
 }  // namespace clients::google

@@ -2,6 +2,8 @@
 // key's token_uri, and credentials that keep the token until shortly before it expires.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -38,8 +40,9 @@ AccessToken parse_token_response(const http::Response& response,
 class Credentials {
  public:
   virtual ~Credentials() = default;
-  // A valid access token; throws Error when none can be had.
-  virtual std::string access_token() = 0;
+  // A valid access token; throws Error when none can be had, http::Error when the token
+  // service cannot be reached.
+  virtual boost::asio::awaitable<std::string> access_token() = 0;
 };
 
 class ServiceAccountCredentials final : public Credentials {
@@ -50,8 +53,9 @@ class ServiceAccountCredentials final : public Credentials {
 
   ServiceAccountCredentials(ServiceAccountCredentials&& other) noexcept;
 
-  // Exchanges a fresh assertion when there is no token or it expires within the margin.
-  std::string access_token() override;
+  // Exchanges a fresh assertion when there is no token or it expires within the margin, with
+  // the default call policy. Concurrent callers may each exchange one; the last one is kept.
+  boost::asio::awaitable<std::string> access_token() override;
 
   const ServiceAccountKey& key() const noexcept { return key_; }
 

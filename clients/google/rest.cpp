@@ -49,16 +49,24 @@ std::string encode_path(std::string_view text) {
   }
 }
 
-http::Response RestStub::send(http::Request request) const {
+boost::asio::awaitable<http::Response> RestStub::send(http::Request request,
+                                                     http::Idempotency idempotency,
+                                                     const http::CallPolicy& policy) const {
   const std::string url = endpoint_ + request.url;
   request.url = url;
   if (credentials_) {
-    request.headers.emplace_back("Authorization", "Bearer " + credentials_->access_token());
+    const std::string token = co_await credentials_->access_token();
+    request.headers.emplace_back("Authorization", "Bearer " + token);
   }
-  http::BlockingClient client;
-  http::Response response = client.send(request);
-  if (!response.ok()) throw call_error(response, request.method, url);
-  return response;
+  const std::string method = request.method;
+  bool repeated = false;
+  http::CallOptions options;
+  options.idempotency = idempotency;
+  options.on_retry = [&repeated](const http::RetryNotice&) { repeated = true; };
+  http::Response response = co_await http::call(std::move(request), policy, std::move(options));
+  const bool gone_after_repeat = repeated && method == "DELETE" && response.status == 404;
+  if (!response.ok() && !gone_after_repeat) throw call_error(response, method, url);
+  co_return response;
 }
 
 }  // namespace clients::google::internal

@@ -1,6 +1,8 @@
 // What the REST clients of Google APIs share: where requests go and how failed calls read.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -10,6 +12,7 @@
 #include "clients/google/errors.hpp"
 #include "clients/google/oauth2.hpp"
 #include "clients/http/http.hpp"
+#include "clients/http/policy.hpp"
 
 namespace clients::google::internal {
 
@@ -30,21 +33,31 @@ HttpError call_error(const http::Response& response, std::string_view method,
 // Each of the text's "/"-separated segments percent-encoded, the slashes kept.
 std::string encode_path(std::string_view text);
 
-// Authenticated exchanges with one Google REST API.
+// Authenticated exchanges with one Google REST API, under one call policy.
 class RestStub {
  public:
   // `credentials` may be null: requests then go out without a token (emulators take them).
-  RestStub(std::string endpoint, std::shared_ptr<Credentials> credentials)
-      : endpoint_(std::move(endpoint)), credentials_(std::move(credentials)) {}
+  RestStub(std::string endpoint, std::shared_ptr<Credentials> credentials, http::CallPolicy policy)
+      : endpoint_(std::move(endpoint)), credentials_(std::move(credentials)), policy_(std::move(policy)) {}
 
-  // Sends `request`, whose URL is a path under the endpoint, with a bearer token. Returns the
-  // answer of a successful status; throws call_error's HttpError for an error status,
-  // http::Error for a failed transfer and Error when no token can be had.
-  http::Response send(http::Request request) const;
+  // Sends `request`, whose URL is a path under the endpoint, with a bearer token, retried as
+  // the policy and `idempotency` allow. Returns the answer of a successful status (and the 404
+  // of a DELETE repeated after a lost answer: the object is gone either way); throws
+  // call_error's HttpError for an error status, http::Error for a failed transfer and Error
+  // when no token can be had.
+  boost::asio::awaitable<http::Response> send(http::Request request, http::Idempotency idempotency,
+                                              const http::CallPolicy& policy) const;
+  boost::asio::awaitable<http::Response> send(http::Request request,
+                                              http::Idempotency idempotency) const {
+    return send(std::move(request), idempotency, policy_);
+  }
+
+  const http::CallPolicy& policy() const noexcept { return policy_; }
 
  private:
   std::string endpoint_;
   std::shared_ptr<Credentials> credentials_;
+  http::CallPolicy policy_;
 };
 
 }  // namespace clients::google::internal

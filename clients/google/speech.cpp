@@ -1,8 +1,11 @@
 #include "clients/google/speech.hpp"
 
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
 #include <algorithm>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "clients/google/rest.hpp"
 #include "clients/google/service_account.hpp"
@@ -119,11 +122,10 @@ class RestSpeechConnection final : public SpeechConnection {
   explicit RestSpeechConnection(const SpeechOptions& options)
       : stub_(
             internal::resolve_endpoint(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
-            options.credentials),
-        request_timeout_(options.request_timeout) {}
+            options.credentials, options.policy) {}
 
-  Operation long_running_recognize(const RecognitionConfig& config,
-                                   const RecognitionAudio& audio) override {
+  boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
+                                                           const RecognitionAudio& audio) override {
     ordered_json audio_json = ordered_json::object();
     if (audio.content) audio_json["content"] = base64_encode(*audio.content);
     if (audio.uri) audio_json["uri"] = *audio.uri;
@@ -133,20 +135,25 @@ class RestSpeechConnection final : public SpeechConnection {
     request.headers = {{"Content-Type", "application/json"}};
     request.body =
         ordered_json{{"config", config_json(config)}, {"audio", std::move(audio_json)}}.dump();
-    request.timeout = request_timeout_;
-    return parse_operation(stub_.send(std::move(request)));
+    // A repeated create would start a second recognition.
+    const http::Response answer =
+        co_await stub_.send(std::move(request), http::Idempotency::kNonIdempotent);
+    co_return parse_operation(answer);
   }
 
-  Operation get_operation(const std::string& name, std::chrono::milliseconds timeout) override {
+  boost::asio::awaitable<Operation> get_operation(const std::string& name,
+                                                  std::chrono::milliseconds timeout) override {
     http::Request request;
     request.url = "/v1/operations/" + internal::encode_path(name);
-    request.timeout = std::min<std::chrono::milliseconds>(timeout, request_timeout_);
-    return parse_operation(stub_.send(std::move(request)));
+    http::CallPolicy policy = stub_.policy();
+    policy.retry.deadline = policy.retry.deadline ? std::min(*policy.retry.deadline, timeout) : timeout;
+    const http::Response answer =
+        co_await stub_.send(std::move(request), http::Idempotency::kIdempotent, policy);
+    co_return parse_operation(answer);
   }
 
  private:
   internal::RestStub stub_;
-  std::chrono::seconds request_timeout_;
 };
 
 std::string describe(std::chrono::milliseconds timeout) {
@@ -171,33 +178,38 @@ std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& op
   return std::make_shared<RestSpeechConnection>(options);
 }
 
-LongRunningRecognizeResponse SpeechClient::wait_for_response(
+boost::asio::awaitable<LongRunningRecognizeResponse> SpeechClient::wait_for_response(
     Operation operation, std::chrono::milliseconds timeout) const {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
+  const auto executor = co_await boost::asio::this_coro::executor;
+  boost::asio::steady_timer timer(executor);
   std::chrono::milliseconds delay = polling_.initial_delay;
   for (bool first = true; !operation.done; first = false) {
     if (!first) {
-      std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - Clock::now()));
+      timer.expires_after(std::min<Clock::duration>(delay, deadline - Clock::now()));
+      co_await timer.async_wait(boost::asio::use_awaitable);
       delay = std::min(polling_.maximum_delay,
                        std::chrono::milliseconds(static_cast<std::int64_t>(
                            static_cast<double>(delay.count()) * polling_.multiplier)));
     }
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (remaining.count() <= 0) throw OperationTimeoutError(timeout);
+    bool cut_short = false;
     try {
-      operation = connection_->get_operation(operation.name, remaining);
+      operation = co_await connection_->get_operation(operation.name, remaining);
     } catch (const http::Error&) {
       // The exchange was cut short by the deadline.
-      if (Clock::now() >= deadline) throw OperationTimeoutError(timeout);
-      throw;
+      if (Clock::now() < deadline) throw;
+      cut_short = true;
     }
+    if (cut_short) throw OperationTimeoutError(timeout);
   }
   if (operation.error) throw OperationError(std::move(*operation.error));
   if (!operation.response) {
     throw Error("Unexpected state: Long-running operation had neither response nor error set.");
   }
-  return std::move(*operation.response);
+  co_return std::move(*operation.response);
 }
 
 }  // namespace clients::google

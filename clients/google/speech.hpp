@@ -2,6 +2,8 @@
 // and the polling of its operation (operations/{name}) until it finishes or a deadline passes.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "clients/google/oauth2.hpp"
+#include "clients/http/policy.hpp"
 
 namespace clients::google {
 
@@ -94,21 +97,23 @@ struct SpeechOptions {
   std::optional<std::string> endpoint{};
   // Null: requests carry no token.
   std::shared_ptr<Credentials> credentials{};
-  // Limit of each exchange with the service.
-  std::chrono::seconds request_timeout{120};
+  // Retries, time limits and answer cap of every exchange with the service.
+  http::CallPolicy policy = http::default_call_policy();
   PollingPolicy polling{};
 };
 
 class SpeechConnection {
  public:
   virtual ~SpeechConnection() = default;
-  // Starts a recognition. Throws HttpError for an error status, http::Error for a failed
-  // transfer, Error for an answer that is no operation.
-  virtual Operation long_running_recognize(const RecognitionConfig& config,
-                                           const RecognitionAudio& audio) = 0;
-  // The operation's latest state, asked within `timeout` (capped by the request time limit).
-  // Throws as long_running_recognize.
-  virtual Operation get_operation(const std::string& name, std::chrono::milliseconds timeout) = 0;
+  // Starts a recognition; repeated only where the service cannot have started it. Throws
+  // HttpError for an error status, http::Error for a failed transfer, Error for an answer that
+  // is no operation.
+  virtual boost::asio::awaitable<Operation> long_running_recognize(
+      const RecognitionConfig& config, const RecognitionAudio& audio) = 0;
+  // The operation's latest state, asked (retries included) within `timeout`. Throws as
+  // long_running_recognize.
+  virtual boost::asio::awaitable<Operation> get_operation(const std::string& name,
+                                                          std::chrono::milliseconds timeout) = 0;
 };
 
 std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& options);
@@ -120,16 +125,16 @@ class SpeechClient {
   explicit SpeechClient(std::shared_ptr<SpeechConnection> connection, PollingPolicy polling = {})
       : connection_(std::move(connection)), polling_(polling) {}
 
-  Operation long_running_recognize(const RecognitionConfig& config,
-                                   const RecognitionAudio& audio) const {
+  boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
+                                                           const RecognitionAudio& audio) const {
     return connection_->long_running_recognize(config, audio);
   }
 
-  // Polls the operation until it is done and returns its response. Throws OperationError when
-  // it failed, OperationTimeoutError when it is not done within `timeout`, and what the
-  // connection throws.
-  LongRunningRecognizeResponse wait_for_response(Operation operation,
-                                                 std::chrono::milliseconds timeout) const;
+  // Polls the operation until it is done and returns its response, waiting on timers between
+  // polls. Throws OperationError when it failed, OperationTimeoutError when it is not done
+  // within `timeout`, and what the connection throws. Cancellation ends the wait at once.
+  boost::asio::awaitable<LongRunningRecognizeResponse> wait_for_response(
+      Operation operation, std::chrono::milliseconds timeout) const;
 
  private:
   std::shared_ptr<SpeechConnection> connection_;

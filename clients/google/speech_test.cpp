@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "clients/google/service_account.hpp"
+#include "qorl_core/run_sync.hpp"
 #include "testing/fake_speech.hpp"
+#include "testing/fault_proxy.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
 
 namespace clients::google {
@@ -11,6 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Result = qorl_testing::FakeSpeech::Result;
+using qorl_core::run_sync;
+using qorl_testing::Fault;
 
 class SpeechClientTest : public ::testing::Test {
  protected:
@@ -35,6 +40,7 @@ class SpeechClientTest : public ::testing::Test {
     return config;
   }
 
+  qorl_testing::ScopedCallPolicy policy_;
   qorl_testing::FakeGoogle google_;
   qorl_testing::FakeStorage storage_{google_};
   qorl_testing::FakeSpeech speech_{google_, storage_};
@@ -56,9 +62,9 @@ TEST_F(SpeechClientTest, RecognitionIsPolledUntilDone) {
                       /*polls_before_done=*/2);
   const std::string flac = std::string("fLaC") + '\0' + "\xff audio";
   const SpeechClient speech = client();
-  const Operation started = speech.long_running_recognize(config(), {flac, std::nullopt});
+  const Operation started = run_sync(speech.long_running_recognize(config(), {flac, std::nullopt}));
   EXPECT_FALSE(started.done);
-  const LongRunningRecognizeResponse response = speech.wait_for_response(started, 10s);
+  const LongRunningRecognizeResponse response = run_sync(speech.wait_for_response(started, 10s));
   EXPECT_EQ(speech_.polls(), 3);
 
   ASSERT_EQ(response.results.size(), 3u);
@@ -81,7 +87,8 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   const SpeechClient speech = client();
   speech_.fail_with(3, "Audio data does not appear to be FLAC.", 1);
   try {
-    speech.wait_for_response(speech.long_running_recognize(config(), {"fLaC", std::nullopt}), 10s);
+    const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+    run_sync(speech.wait_for_response(started, 10s));
     FAIL();
   } catch (const OperationError& e) {
     EXPECT_EQ(e.status().code, 3);
@@ -92,7 +99,7 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   RecognitionConfig too_many = config();
   too_many.alternative_language_codes = {"a", "b", "c", "d"};
   try {
-    speech.long_running_recognize(too_many, {"fLaC", std::nullopt});
+    run_sync(speech.long_running_recognize(too_many, {"fLaC", std::nullopt}));
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 400);
@@ -104,7 +111,7 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   }
   // The object a URI names must exist.
   try {
-    speech.long_running_recognize(config(), {std::nullopt, "gs://bucket/audio-files/absent.flac"});
+    run_sync(speech.long_running_recognize(config(), {std::nullopt, "gs://bucket/audio-files/absent.flac"}));
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 404);
@@ -115,19 +122,19 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   options.credentials =
       std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
           stranger.key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
-  EXPECT_THROW(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt}),
+  EXPECT_THROW(run_sync(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt})),
                Error);
   options.credentials = nullptr;
-  EXPECT_THROW(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt}),
+  EXPECT_THROW(run_sync(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt})),
                HttpError);
 }
 
 TEST_F(SpeechClientTest, WaitEndsAtTheDeadline) {
   speech_.never_finish();
   const SpeechClient speech = client();
-  const Operation started = speech.long_running_recognize(config(), {"fLaC", std::nullopt});
+  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
   try {
-    speech.wait_for_response(started, 300ms);
+    run_sync(speech.wait_for_response(started, 300ms));
     FAIL();
   } catch (const OperationTimeoutError& e) {
     EXPECT_STREQ(e.what(),
@@ -135,20 +142,70 @@ TEST_F(SpeechClientTest, WaitEndsAtTheDeadline) {
   }
   // Polled at once, then after 10, 20, 40, 40, ... ms.
   EXPECT_GE(speech_.polls(), 3);
-  EXPECT_THROW(speech.wait_for_response(started, 0s), OperationTimeoutError);
+  EXPECT_THROW(run_sync(speech.wait_for_response(started, 0s)), OperationTimeoutError);
 }
 
 TEST_F(SpeechClientTest, MalformedDurationsAreRefused) {
   const SpeechClient speech = client();
   for (const char* bad : {"4.7", "4.s", ".5s", "1.0000000001s", "4,7s", "s"}) {
     speech_.finish_with({{"x", bad, "en-us"}});
-    const Operation started = speech.long_running_recognize(config(), {"fLaC", std::nullopt});
-    EXPECT_THROW(speech.wait_for_response(started, 10s), Error) << bad;
+    const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+    EXPECT_THROW(run_sync(speech.wait_for_response(started, 10s)), Error) << bad;
   }
   speech_.finish_with({{"x", "-1.5s", "en-us"}});
-  const auto response = speech.wait_for_response(
-      speech.long_running_recognize(config(), {"fLaC", std::nullopt}), 10s);
+  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  const auto response = run_sync(speech.wait_for_response(started, 10s));
   EXPECT_EQ(response.results.at(0).result_end_time, -1500ms);
+}
+
+}  // namespace
+}  // namespace clients::google
+
+namespace clients::google {
+namespace {
+
+// Through a proxy that fails requests on cue.
+class SpeechFaultTest : public SpeechClientTest {
+ protected:
+  SpeechClient faulty_client() const {
+    SpeechOptions options;
+    options.endpoint = proxy_.url();
+    options.credentials =
+        std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
+            google_.account().key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
+    options.polling = {0ms, 0ms, 1.0};
+    return SpeechClient(options);
+  }
+  qorl_testing::FaultProxy proxy_{speech_.endpoint()};
+};
+
+TEST_F(SpeechFaultTest, ThrottledCreateAndFailingPollsAreRetried) {
+  speech_.finish_with({{"Halo.", "1s", "id-id"}}, /*polls_before_done=*/1);
+  proxy_.inject(Fault::answer(429, {{"Retry-After", "3"}}), "longrunningrecognize");
+  proxy_.inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}),
+                "longrunningrecognize");
+  proxy_.inject(Fault::answer(503), "operations");
+  proxy_.inject(Fault::reset(), "operations");
+  const SpeechClient speech = faulty_client();
+  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  const auto response = run_sync(speech.wait_for_response(started, 10s));
+  EXPECT_EQ(response.results.at(0).alternatives.at(0).transcript, "Halo.");
+  EXPECT_EQ(proxy_.requests("longrunningrecognize"), 3);
+  EXPECT_EQ(speech_.recognitions().size(), 1u);
+  EXPECT_EQ(speech_.polls(), 2);
+
+  // A create the server may have acted on is not sent again.
+  proxy_.inject(Fault::answer(503), "longrunningrecognize");
+  EXPECT_THROW(run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt})), HttpError);
+  EXPECT_EQ(proxy_.requests("longrunningrecognize"), 4);
+}
+
+TEST_F(SpeechFaultTest, SilentPollsEndAtTheOperationDeadline) {
+  speech_.finish_with({{"Halo.", "1s", "id-id"}}, /*polls_before_done=*/5);
+  const SpeechClient speech = faulty_client();
+  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  proxy_.inject(Fault::hang(), "operations", 10);
+  EXPECT_THROW(run_sync(speech.wait_for_response(started, 300ms)), OperationTimeoutError);
 }
 
 }  // namespace

@@ -7,10 +7,6 @@
 namespace clients::google {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto DELETE_TIMEOUT = 60s;
-
 std::string storage_endpoint(const std::optional<std::string>& given) {
   std::string url = internal::resolve_endpoint(
       given, {"STORAGE_EMULATOR_HOST", "CLOUD_STORAGE_EMULATOR_ENDPOINT"}, STORAGE_ENDPOINT);
@@ -46,32 +42,33 @@ ObjectMetadata parse_object(const http::Response& answer) {
 class RestStorageConnection final : public StorageConnection {
  public:
   explicit RestStorageConnection(StorageOptions options)
-      : stub_(storage_endpoint(options.endpoint), std::move(options.credentials)),
-        stall_time_(options.stall_time) {}
+      : stub_(storage_endpoint(options.endpoint), std::move(options.credentials),
+              std::move(options.policy)) {}
 
-  ObjectMetadata insert_object(const std::string& bucket, const std::string& name, std::string data,
-                               const std::string& content_type) override {
+  boost::asio::awaitable<ObjectMetadata> insert_object(const std::string& bucket,
+                                                       const std::string& name, std::string data,
+                                                       const std::string& content_type) override {
     http::Request request;
     request.method = "POST";
     request.url = "/upload/storage/v1" + object_path(bucket);
     request.query = {{"uploadType", "media"}, {"name", name}};
     request.headers = {{"Content-Type", content_type}};
     request.body = std::move(data);
-    request.low_speed_time = stall_time_;
-    return parse_object(stub_.send(std::move(request)));
+    const http::Response answer =
+        co_await stub_.send(std::move(request), http::Idempotency::kIdempotent);
+    co_return parse_object(answer);
   }
 
-  void delete_object(const std::string& bucket, const std::string& name) override {
+  boost::asio::awaitable<void> delete_object(const std::string& bucket,
+                                             const std::string& name) override {
     http::Request request;
     request.method = "DELETE";
     request.url = "/storage/v1" + object_path(bucket) + "/" + http::url_encode(name);
-    request.timeout = DELETE_TIMEOUT;
-    stub_.send(std::move(request));
+    co_await stub_.send(std::move(request), http::Idempotency::kIdempotent);
   }
 
  private:
   internal::RestStub stub_;
-  std::chrono::seconds stall_time_;
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Google Cloud Storage JSON API: simple (media) uploads and deletions of objects.
 #pragma once
 
-#include <chrono>
+#include <boost/asio/awaitable.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "clients/google/oauth2.hpp"
+#include "clients/http/policy.hpp"
 
 namespace clients::google {
 
@@ -21,8 +23,8 @@ struct StorageOptions {
   std::optional<std::string> endpoint{};
   // Null: requests carry no token.
   std::shared_ptr<Credentials> credentials{};
-  // A transfer that moves no bytes for this long is abandoned (no cap on slow progress).
-  std::chrono::seconds stall_time{60};
+  // Retries, stall guard and answer cap of every exchange.
+  http::CallPolicy policy = http::default_call_policy();
 };
 
 struct ObjectMetadata {
@@ -34,12 +36,17 @@ struct ObjectMetadata {
 class StorageConnection {
  public:
   virtual ~StorageConnection() = default;
-  // Creates or replaces the object. Throws HttpError for an error status (a missing bucket
-  // answers 404), http::Error for a failed transfer.
-  virtual ObjectMetadata insert_object(const std::string& bucket, const std::string& name,
-                                       std::string data, const std::string& content_type) = 0;
-  // Throws HttpError for an error status (a missing object answers 404), http::Error.
-  virtual void delete_object(const std::string& bucket, const std::string& name) = 0;
+  // Creates or replaces the object; under a fixed name, repeating it is harmless. Throws
+  // HttpError for an error status (a missing bucket answers 404), http::Error for a failed
+  // transfer.
+  virtual boost::asio::awaitable<ObjectMetadata> insert_object(const std::string& bucket,
+                                                               const std::string& name,
+                                                               std::string data,
+                                                               const std::string& content_type) = 0;
+  // Throws HttpError for an error status (a missing object answers 404, unless it went on a
+  // repeated request), http::Error.
+  virtual boost::asio::awaitable<void> delete_object(const std::string& bucket,
+                                                     const std::string& name) = 0;
 };
 
 std::shared_ptr<StorageConnection> make_storage_connection(StorageOptions options);
@@ -51,13 +58,14 @@ class StorageClient {
   explicit StorageClient(std::shared_ptr<StorageConnection> connection)
       : connection_(std::move(connection)) {}
 
-  ObjectMetadata insert_object(
+  boost::asio::awaitable<ObjectMetadata> insert_object(
       const std::string& bucket, const std::string& name, std::string data,
       const std::string& content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
     return connection_->insert_object(bucket, name, std::move(data), content_type);
   }
-  void delete_object(const std::string& bucket, const std::string& name) const {
-    connection_->delete_object(bucket, name);
+  boost::asio::awaitable<void> delete_object(const std::string& bucket,
+                                             const std::string& name) const {
+    return connection_->delete_object(bucket, name);
   }
 
  private:

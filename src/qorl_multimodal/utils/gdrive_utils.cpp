@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "clients/google/drive.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 
@@ -101,32 +102,35 @@ std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_sou
   return std::nullopt;
 }
 
-std::optional<qorl_core::Bytes> _download_gdrive_direct(const std::string& file_id) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_direct(std::string file_id) {
   std::string body;
   try {
-    body = clients::google::DriveClient().download_public(file_id);
+    const clients::google::DriveClient drive;
+    body = co_await drive.download_public(file_id);
   } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error)) throw;
     logger().debug("Failed direct download from Google Drive: %s", error.what());
-    return std::nullopt;
+    co_return std::nullopt;
   }
   try {
     if (looks_like_sign_in_page(body)) {
       logger().debug("Google Drive direct download response indicates sign-in required.");
-      return std::nullopt;
+      co_return std::nullopt;
     }
   } catch (const std::exception& error) {
     logger().debug("Error decoding Google Drive response for sign-in check: %s", error.what());
   }
-  return qorl_core::Bytes(std::move(body));
+  co_return qorl_core::Bytes(std::move(body));
 }
 
-std::optional<qorl_core::Bytes> _download_gdrive_api(const std::string& file_id) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_api(std::string file_id) {
   const std::string path = key_file_path();
   std::error_code ignored;
   if (path.empty() || !std::filesystem::exists(path, ignored)) {
     logger().debug("No GCP credentials found for Google Drive API download");
-    return std::nullopt;
+    co_return std::nullopt;
   }
+  std::string buffer;
   try {
     auto credentials = std::make_shared<clients::google::ServiceAccountCredentials>(
         clients::google::ServiceAccountCredentials::from_file(
@@ -134,22 +138,23 @@ std::optional<qorl_core::Bytes> _download_gdrive_api(const std::string& file_id)
     clients::google::DriveOptions options;
     options.credentials = std::move(credentials);
     const clients::google::DriveClient service(std::move(options));
-    std::string buffer;
     clients::google::MediaDownloader downloader(service, file_id, buffer);
-    while (!downloader.next_chunk()) {
+    while (!co_await downloader.next_chunk()) {
     }
-    return qorl_core::Bytes(std::move(buffer));
   } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error)) throw;
     logger().debug("Failed to download from Google Drive using API: %s", error.what());
-    return std::nullopt;
+    co_return std::nullopt;
   }
+  co_return qorl_core::Bytes(std::move(buffer));
 }
 
-std::optional<qorl_core::Bytes> get_file_from_gdrive(const std::string& gdrive_source) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(std::string gdrive_source) {
   const auto file_id = _extract_gdrive_file_id(gdrive_source);
-  if (!file_id) return std::nullopt;
-  if (auto bytes = _download_gdrive_direct(*file_id); bytes && !bytes->empty()) return bytes;
-  return _download_gdrive_api(*file_id);
+  if (!file_id) co_return std::nullopt;
+  auto bytes = co_await _download_gdrive_direct(*file_id);
+  if (bytes && !bytes->empty()) co_return bytes;
+  co_return co_await _download_gdrive_api(*file_id);
 }
 
 }  // namespace qorl_multimodal::utils::gdrive_utils

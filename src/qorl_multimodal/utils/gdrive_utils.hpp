@@ -2,6 +2,8 @@
 // download first, then the Drive API with a service-account key.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <optional>
 #include <string>
 
@@ -9,8 +11,9 @@
 
 namespace qorl_multimodal::utils::gdrive_utils {
 
-// The file's bytes, or none for any failure (logged at debug level; never thrown).
-std::optional<qorl_core::Bytes> get_file_from_gdrive(const std::string& gdrive_source);
+// The file's bytes, or none for any failure (logged at debug level; never thrown, apart from
+// cancellation).
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(std::string gdrive_source);
 
 // Module-private steps, declared for tests.
 
@@ -19,10 +22,10 @@ std::optional<qorl_core::Bytes> get_file_from_gdrive(const std::string& gdrive_s
 std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_source);
 
 // The anonymous download; none on an error status, a failed transfer or a sign-in page.
-std::optional<qorl_core::Bytes> _download_gdrive_direct(const std::string& file_id);
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_direct(std::string file_id);
 
 // The Drive API download with the key file named by GCP_CREDENTIALS or
 // GOOGLE_APPLICATION_CREDENTIALS; none without a key file or on any failure.
-std::optional<qorl_core::Bytes> _download_gdrive_api(const std::string& file_id);
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_api(std::string file_id);
 
 }  // namespace qorl_multimodal::utils::gdrive_utils

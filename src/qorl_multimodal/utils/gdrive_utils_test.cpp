@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "testing/google_fakes.hpp"
+#include "qorl_core/run_sync.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::utils::gdrive_utils {
 namespace {
+
+using qorl_core::run_sync;
 
 using Web = qorl_testing::FakeGoogle::Web;
 const std::string LOGGER = "qorl_multimodal.utils.gdrive_utils";
@@ -55,8 +58,8 @@ TEST_F(GdriveTest, PublicFilesNeverReachTheApi) {
   google_.add_file("LargeFileId", "large bytes", Web::LARGE);
   env_.set("GCP_CREDENTIALS", key_file_);
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_gdrive(ID20)->str(), "public bytes");
-  EXPECT_EQ(get_file_from_gdrive("https://drive.google.com/file/d/LargeFileId/view")->str(), "large bytes");
+  EXPECT_EQ(run_sync(get_file_from_gdrive(ID20))->str(), "public bytes");
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/file/d/LargeFileId/view"))->str(), "large bytes");
   EXPECT_EQ(google_.uc_requests(), 3);
   EXPECT_EQ(google_.token_requests(), 0);
   EXPECT_TRUE(capture.messages().empty());
@@ -64,7 +67,7 @@ TEST_F(GdriveTest, PublicFilesNeverReachTheApi) {
 
 TEST_F(GdriveTest, ASecondWarningIsNotFollowed) {
   google_.add_file("Stubborn", "never", Web::ALWAYS_WARNING);
-  EXPECT_EQ(get_file_from_gdrive("https://drive.google.com/uc?id=Stubborn")->str(),
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/uc?id=Stubborn"))->str(),
             qorl_testing::FakeGoogle::warning_page(2));
   EXPECT_EQ(google_.uc_requests(), 2);
 }
@@ -73,7 +76,7 @@ TEST_F(GdriveTest, SignInPageFallsBackToTheApi) {
   google_.add_file("Private", "private bytes", Web::SIGN_IN);
   env_.set("GCP_CREDENTIALS", "").set("GOOGLE_APPLICATION_CREDENTIALS", key_file_);
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_gdrive("https://drive.google.com/open?id=Private")->str(), "private bytes");
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/open?id=Private"))->str(), "private bytes");
   EXPECT_EQ(capture.messages(LOGGER),
             std::vector<std::string>{"Google Drive direct download response indicates sign-in required."});
   EXPECT_EQ(google_.media_ranges(), std::vector<std::string>{"bytes=0-104857599"});
@@ -85,11 +88,11 @@ TEST_F(GdriveTest, WithoutKeyFileTheApiIsNotTried) {
   const std::vector<std::string> expected{
       "Google Drive direct download response indicates sign-in required.",
       "No GCP credentials found for Google Drive API download"};
-  EXPECT_EQ(get_file_from_gdrive("https://drive.google.com/uc?id=Private"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/uc?id=Private")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), expected);
   capture.clear();
   env_.set("GCP_CREDENTIALS", (dir_.path() / "absent.json").string());
-  EXPECT_EQ(get_file_from_gdrive("https://drive.google.com/uc?id=Private"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/uc?id=Private")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), expected);
   EXPECT_EQ(google_.token_requests(), 0);
   EXPECT_TRUE(google_.media_ranges().empty());
@@ -98,7 +101,7 @@ TEST_F(GdriveTest, WithoutKeyFileTheApiIsNotTried) {
 TEST_F(GdriveTest, FailuresOfBothPathsEndInNone) {
   env_.set("GCP_CREDENTIALS", key_file_);
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_gdrive("https://drive.google.com/uc?id=Gone"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/uc?id=Gone")), std::nullopt);
   const std::string base = google_.base_url();
   EXPECT_EQ(capture.messages(LOGGER),
             (std::vector<std::string>{
@@ -108,7 +111,7 @@ TEST_F(GdriveTest, FailuresOfBothPathsEndInNone) {
                     base + "/drive/v3/files/Gone?alt=media returned \"File not found: Gone.\""}));
   capture.clear();
   env_.set("GCP_CREDENTIALS", dir_.write("bad.json", "{}").string());
-  EXPECT_EQ(_download_gdrive_api("Gone"), std::nullopt);
+  EXPECT_EQ(run_sync(_download_gdrive_api("Gone")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER),
             std::vector<std::string>{"Failed to download from Google Drive using API: Service account "
                                      "info was not in the expected format, missing fields "
@@ -118,8 +121,8 @@ TEST_F(GdriveTest, FailuresOfBothPathsEndInNone) {
 TEST_F(GdriveTest, SignInMarkersSurviveUndecodableBytes) {
   google_.add_file("Text", std::string("note: Sign\xff\xfe in later"), Web::PUBLIC);
   google_.add_file("Binary", "\x89PNG\r\n\x1a\n\xc3\xa9 Sig\xe2\x82n", Web::PUBLIC);
-  EXPECT_EQ(_download_gdrive_direct("Text"), std::nullopt);
-  EXPECT_EQ(_download_gdrive_direct("Binary")->size(), 17u);
+  EXPECT_EQ(run_sync(_download_gdrive_direct("Text")), std::nullopt);
+  EXPECT_EQ(run_sync(_download_gdrive_direct("Binary"))->size(), 17u);
 }
 
 }  // namespace

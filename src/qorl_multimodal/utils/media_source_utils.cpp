@@ -111,11 +111,11 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
     kind.logger().debug(prefix + noun + " URL: %s", logged);
     co_return MediaBinary{std::move(*download), last_path_component(source)};
   }
-  if (auto object = s3_utils::get_file_from_s3(source); is_media(object, kind)) {
+  if (auto object = co_await s3_utils::get_file_from_s3(source); is_media(object, kind)) {
     kind.logger().debug(prefix + "S3 URL: %s", logged);
     co_return MediaBinary{std::move(*object), last_path_component(source)};
   }
-  if (auto drive_file = gdrive_utils::get_file_from_gdrive(source); is_media(drive_file, kind)) {
+  if (auto drive_file = co_await gdrive_utils::get_file_from_gdrive(source); is_media(drive_file, kind)) {
     kind.logger().debug(prefix + "Google Drive URL: %s", logged);
     co_return MediaBinary{std::move(*drive_file), last_path_component(source)};
   }

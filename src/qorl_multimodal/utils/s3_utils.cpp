@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "clients/http/http.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 
@@ -58,19 +59,30 @@ std::string env_or_empty(const char* name) {
   return value ? value : "";
 }
 
+// Failures of the service or the network, which other credentials cannot mend.
+bool is_service_failure(const std::exception& error) {
+  if (const auto* refused = dynamic_cast<const clients::aws::S3Error*>(&error)) {
+    return refused->status() >= 500;
+  }
+  return dynamic_cast<const clients::http::Error*>(&error) != nullptr;
+}
+
 // One attempt: a fresh client with the given credentials (none: the default chain).
-std::optional<qorl_core::Bytes> attempt(const std::string& bucket_name, const std::string& key,
-                                        std::optional<clients::aws::Credentials> credentials) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> attempt(
+    const std::string& bucket_name, const std::string& key,
+    std::optional<clients::aws::Credentials> credentials) {
   try {
     clients::aws::S3ClientOptions options;
     if (credentials) {
       options.credentials =
           std::make_shared<clients::aws::StaticCredentialsProvider>(std::move(*credentials));
     }
-    return _download_from_s3(clients::aws::S3Client(std::move(options)), bucket_name, key);
-  } catch (const std::exception&) {
-    return std::nullopt;
+    const clients::aws::S3Client client(std::move(options));
+    co_return co_await _download_from_s3(client, bucket_name, key);
+  } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error) || is_service_failure(error)) throw;
   }
+  co_return std::nullopt;
 }
 
 }  // namespace
@@ -89,50 +101,51 @@ std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
   return {std::nullopt, std::nullopt};
 }
 
-qorl_core::Bytes _download_from_s3(const clients::aws::S3Client& s3_client,
-                                   const std::string& bucket_name, const std::string& key) {
-  return qorl_core::Bytes(s3_client.get_object({bucket_name, key}).body);
+boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(const clients::aws::S3Client& s3_client,
+                                                           std::string bucket_name, std::string key) {
+  const clients::aws::GetObjectRequest request{std::move(bucket_name), std::move(key)};
+  clients::aws::GetObjectResult object = co_await s3_client.get_object(request);
+  co_return qorl_core::Bytes(std::move(object.body));
 }
 
-qorl_core::Bytes _try_download_with_credentials(const std::string& bucket_name,
-                                                const std::string& key) {
-  if (auto bytes = attempt(bucket_name, key, std::nullopt)) return std::move(*bytes);
+boost::asio::awaitable<qorl_core::Bytes> _try_download_with_credentials(std::string bucket_name,
+                                                                        std::string key) {
+  if (auto bytes = co_await attempt(bucket_name, key, std::nullopt)) co_return std::move(*bytes);
   logger().debug("Failed to connect with default credentials");
 
   const std::string access_key = env_or_empty("AWS_ACCESS_KEY_ID");
   const std::string secret_key = env_or_empty("AWS_SECRET_ACCESS_KEY");
   if (access_key.empty() || secret_key.empty()) throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
 
-  if (auto bytes = attempt(bucket_name, key,
-                           clients::aws::Credentials{access_key, secret_key, "", std::nullopt})) {
-    return std::move(*bytes);
-  }
+  const clients::aws::Credentials keys{access_key, secret_key, "", std::nullopt};
+  if (auto bytes = co_await attempt(bucket_name, key, keys)) co_return std::move(*bytes);
   logger().debug("Failed to connect with access key and secret key");
 
   const std::string session_token = env_or_empty("AWS_SESSION_TOKEN");
   if (session_token.empty()) throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
 
-  if (auto bytes = attempt(bucket_name, key, clients::aws::Credentials{access_key, secret_key,
-                                                                       session_token, std::nullopt})) {
-    return std::move(*bytes);
-  }
+  const clients::aws::Credentials with_token{access_key, secret_key, session_token, std::nullopt};
+  if (auto bytes = co_await attempt(bucket_name, key, with_token)) co_return std::move(*bytes);
   logger().debug("Failed to connect with session token");
   throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
 }
 
-std::optional<qorl_core::Bytes> get_file_from_s3(const std::string& url) {
-  if (url.empty()) return std::nullopt;
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_s3(std::string url) {
+  if (url.empty()) co_return std::nullopt;
   try {
-    const auto [bucket_name, key] = _parse_s3_url(url);
+    const auto location = _parse_s3_url(url);
+    const std::optional<std::string>& bucket_name = location.first;
+    const std::optional<std::string>& key = location.second;
     if (!bucket_name || bucket_name->empty() || !key || key->empty()) {
       logger().debug("Invalid S3 URL format: %s", url);
-      return std::nullopt;
+      co_return std::nullopt;
     }
-    return _try_download_with_credentials(*bucket_name, *key);
+    co_return co_await _try_download_with_credentials(*bucket_name, *key);
   } catch (const std::exception& error) {
+    if (qorl_core::is_cancellation(error)) throw;
     logger().error("Failed to get file from S3: %s", error.what());
-    return std::nullopt;
   }
+  co_return std::nullopt;
 }
 
 }  // namespace qorl_multimodal::utils::s3_utils

@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include "qorl_core/run_sync.hpp"
+#include "testing/fake_s3.hpp"
+#include "testing/fault_proxy.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/s3rver.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::utils::s3_utils {
 namespace {
+
+using qorl_core::run_sync;
 
 const std::string LOGGER = "qorl_multimodal.utils.s3_utils";
 const std::string CREDENTIALS_ERROR =
@@ -41,16 +47,52 @@ TEST(ParseS3UrlTest, S3LocationsAndVirtualHostedUrls) {
 
 TEST(GetFileFromS3Test, BadLocationsEndInNoneWithTheirLogLines) {
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_s3(""), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("")), std::nullopt);
   EXPECT_TRUE(capture.messages().empty());
   for (const std::string& url : std::vector<std::string>{"s3:///x", "s3://bucket", "s3://bucket/"}) {
-    EXPECT_EQ(get_file_from_s3(url), std::nullopt);
+    EXPECT_EQ(run_sync(get_file_from_s3(url)), std::nullopt);
     EXPECT_EQ(capture.messages(LOGGER), std::vector<std::string>{"Invalid S3 URL format: " + url});
     capture.clear();
   }
-  EXPECT_EQ(get_file_from_s3("photo.png"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("photo.png")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), (std::vector<std::string>{"Not a valid S3 URL: photo.png",
                                                                  "Invalid S3 URL format: photo.png"}));
+}
+
+// S3 itself failing, behind a proxy that fails requests on cue.
+TEST(GetFileFromS3Test, ServiceFailuresAreNotReportedAsCredentialProblems) {
+  qorl_testing::FakeS3 s3("AKID", "secret");
+  s3.put("bucket", "k", "bytes");
+  qorl_testing::FaultProxy proxy(s3.endpoint());
+  qorl_testing::TempDir files;
+  qorl_testing::ScopedEnv env;
+  env.set("AWS_ENDPOINT_URL_S3", proxy.url()).set("AWS_REGION", "us-east-1")
+      .set("AWS_ACCESS_KEY_ID", "AKID").set("AWS_SECRET_ACCESS_KEY", "secret")
+      .set("AWS_SHARED_CREDENTIALS_FILE", (files.path() / "credentials").string())
+      .set("AWS_CONFIG_FILE", (files.path() / "config").string())
+      .set("AWS_EC2_METADATA_DISABLED", "true");
+  clients::http::CallPolicy policy = qorl_testing::policy_without_delays();
+  policy.max_download_bytes = 1 << 20;
+  qorl_testing::ScopedCallPolicy scoped(policy);
+  qorl_testing::LogCapture capture;
+
+  proxy.inject(qorl_testing::Fault::answer(503));
+  proxy.inject(qorl_testing::Fault::answer(429, {{"Retry-After", "1"}}));
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k"))->str(), "bytes");
+  EXPECT_TRUE(capture.messages(LOGGER).empty());
+
+  proxy.inject(qorl_testing::Fault::answer(500), "", 4);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
+  EXPECT_EQ(capture.messages(LOGGER),
+            std::vector<std::string>{"Failed to get file from S3: An error occurred (500) when "
+                                     "calling the GetObject operation: Internal Server Error"});
+  capture.clear();
+  proxy.inject(qorl_testing::Fault::endless_body());
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
+  EXPECT_EQ(capture.messages(LOGGER),
+            std::vector<std::string>{"Failed to get file from S3: The answer from " +
+                                     proxy.url("/bucket/k") +
+                                     " is larger than the limit of 1048576 bytes"});
 }
 
 class S3rverTest : public ::testing::Test {
@@ -82,7 +124,7 @@ TEST_F(S3rverTest, ObjectBytesComeBackExactly) {
   s3rver_->put("bucket", "dir/photo 1.png", content);
   env_.set("AWS_ACCESS_KEY_ID", "S3RVER").set("AWS_SECRET_ACCESS_KEY", "S3RVER");
   qorl_testing::LogCapture capture;
-  const auto bytes = get_file_from_s3("s3://bucket/dir/photo 1.png");
+  const auto bytes = run_sync(get_file_from_s3("s3://bucket/dir/photo 1.png"));
   ASSERT_TRUE(bytes);
   EXPECT_EQ(bytes->str(), content);
   EXPECT_TRUE(capture.messages().empty());
@@ -92,13 +134,13 @@ TEST_F(S3rverTest, SharedCredentialsProfileIsTheDefaultChain) {
   s3rver_->put("bucket", "k", "from profile");
   files_.write("credentials", "[ci]\naws_access_key_id = S3RVER\naws_secret_access_key = S3RVER\n");
   env_.set("AWS_PROFILE", "ci");
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k")->str(), "from profile");
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k"))->str(), "from profile");
 }
 
 TEST_F(S3rverTest, MissingObjectFailsEveryAttempt) {
   env_.set("AWS_ACCESS_KEY_ID", "S3RVER").set("AWS_SECRET_ACCESS_KEY", "S3RVER");
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_s3("s3://bucket/absent.png"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/absent.png")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER),
             (std::vector<std::string>{"Failed to connect with default credentials",
                                       "Failed to connect with access key and secret key",
@@ -112,7 +154,7 @@ TEST_F(S3rverTest, WrongAccessKeyTriesTheSessionTokenLast) {
   env_.set("AWS_ACCESS_KEY_ID", "WRONG").set("AWS_SECRET_ACCESS_KEY", "S3RVER")
       .set("AWS_SESSION_TOKEN", "token");
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER),
             (std::vector<std::string>{"Failed to connect with default credentials",
                                       "Failed to connect with access key and secret key",
@@ -123,11 +165,11 @@ TEST_F(S3rverTest, NoCredentialsAndATokenAloneAreNeverTried) {
   qorl_testing::LogCapture capture;
   const std::vector<std::string> expected{"Failed to connect with default credentials",
                                           CREDENTIALS_ERROR};
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), expected);
   capture.clear();
   env_.set("AWS_SESSION_TOKEN", "token");
-  EXPECT_EQ(get_file_from_s3("s3://bucket/k"), std::nullopt);
+  EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
   EXPECT_EQ(capture.messages(LOGGER), expected);
 }
 

@@ -1,5 +1,6 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 
+#include <boost/asio/this_coro.hpp>
 #include <boost/uuid/uuid_generators.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
@@ -21,6 +22,8 @@ namespace {
 
 // The service takes at most 3 further languages.
 constexpr std::size_t kMaxAlternativeLanguages = 3;
+// How long the deletion of a cancelled conversion's object may take.
+constexpr std::chrono::seconds kCleanupDeadline{10};
 
 std::shared_ptr<google::Credentials> load_credentials(const qorl_core::Value& credentials_json) {
   std::vector<std::string> scopes{std::string(google::CLOUD_PLATFORM_SCOPE)};
@@ -55,17 +58,20 @@ GoogleCloudAudioToText::GoogleCloudAudioToText(Params params,
       alternative_language_codes(first_alternatives(std::move(params.alternative_language_codes))),
       model(std::move(params.model)),
       timeout(params.timeout),
-      proxy(std::move(params.proxy)) {}
+      proxy(std::move(params.proxy)),
+      credentials_(std::move(credentials)) {}
 
 boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::convert(
     std::string audio_source) {
-  const Bytes audio = co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
-  co_return _transcribe_audio_binary(audio);
+  const Bytes audio_binary_data =
+      co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
+  co_return co_await _transcribe_audio_binary(audio_binary_data);
 }
 
-std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
+boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::_transcribe_audio_binary(
     const Bytes& audio_binary_data) const {
-  Bytes flac_binary_data = atu::convert_audio_to_mono_flac(audio_binary_data);
+  Bytes flac_binary_data =
+      co_await _run_blocking([&] { return atu::convert_audio_to_mono_flac(audio_binary_data); });
   const bool is_exceed_max_duration =
       atu::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
 
@@ -73,7 +79,7 @@ std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
   std::optional<std::string> blob_name;
   if (is_exceed_max_duration) {
     logger().debug("Audio duration exceeds %d seconds, uploading to GCS", MAX_AUDIO_DURATION);
-    blob_name = _upload_audio_to_gcs(std::move(flac_binary_data));
+    blob_name = co_await _upload_audio_to_gcs(std::move(flac_binary_data));
     audio.uri = "gs://" + bucket_name + "/" + *blob_name;
   } else {
     audio.content = std::move(flac_binary_data.str());
@@ -88,50 +94,74 @@ std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
   logger().debug("Transcribing audio with config: %s", google::to_json(config));
 
   google::LongRunningRecognizeResponse response;
+  std::exception_ptr failure;
+  bool cancelled = false;
   try {
-    try {
-      google::Operation operation = speech_client.long_running_recognize(config, audio);
-      response =
-          speech_client.wait_for_response(std::move(operation), std::chrono::seconds(timeout));
-    } catch (const std::exception& error) {
-      if (!qorl_core::is_cancellation(error)) {
-        logger().error("Error transcribing audio: %s", error.what());
-      }
-      throw;
-    }
+    const google::Operation operation = co_await speech_client.long_running_recognize(config, audio);
+    response = co_await speech_client.wait_for_response(operation, std::chrono::seconds(timeout));
+  } catch (const std::exception& error) {
+    cancelled = qorl_core::is_cancellation(error);
+    if (!cancelled) logger().error("Error transcribing audio: %s", error.what());
+    failure = std::current_exception();
   } catch (...) {
+    failure = std::current_exception();
+  }
+  if (failure) {
     // The object would otherwise stay in the bucket for good; the recognition error is the one
     // the caller needs.
-    if (blob_name) delete_quietly(*blob_name);
-    throw;
+    if (blob_name && cancelled) co_await delete_after_cancellation(*blob_name);
+    if (blob_name && !cancelled) co_await delete_quietly(*blob_name);
+    std::rethrow_exception(failure);
   }
   logger().debug("Received transcription response with %d results", response.results.size());
 
   // The transcript is in hand: losing it over a failed clean-up would be worse than the leak.
-  if (blob_name) delete_quietly(*blob_name);
-  return _convert_google_cloud_response_to_audio_transcripts(response);
+  if (blob_name) co_await delete_quietly(*blob_name);
+  co_return _convert_google_cloud_response_to_audio_transcripts(response);
 }
 
-std::string GoogleCloudAudioToText::_upload_audio_to_gcs(Bytes audio_binary_data) const {
+boost::asio::awaitable<std::string> GoogleCloudAudioToText::_upload_audio_to_gcs(
+    Bytes audio_binary_data) const {
   boost::uuids::random_generator uuid4;
   const std::string destination_blob_name =
       "audio-files/" + boost::uuids::to_string(uuid4()) + ".flac";
-  storage_client.insert_object(bucket_name, destination_blob_name,
-                               std::move(audio_binary_data.str()));
+  co_await storage_client.insert_object(bucket_name, destination_blob_name,
+                                        std::move(audio_binary_data.str()));
   logger().debug("Successfully uploaded audio to GCS: %s", destination_blob_name);
-  return destination_blob_name;
+  co_return destination_blob_name;
 }
 
-void GoogleCloudAudioToText::_delete_file_from_gcs(const std::string& destination_blob_name) const {
-  storage_client.delete_object(bucket_name, destination_blob_name);
+boost::asio::awaitable<void> GoogleCloudAudioToText::_delete_file_from_gcs(
+    std::string destination_blob_name) const {
+  co_await delete_with(storage_client, std::move(destination_blob_name));
+}
+
+boost::asio::awaitable<void> GoogleCloudAudioToText::delete_with(
+    const google::StorageClient& storage, std::string destination_blob_name) const {
+  co_await storage.delete_object(bucket_name, destination_blob_name);
   logger().debug("Successfully deleted audio file from GCS: %s", destination_blob_name);
 }
 
-void GoogleCloudAudioToText::delete_quietly(const std::string& destination_blob_name) const {
+boost::asio::awaitable<void> GoogleCloudAudioToText::delete_quietly(
+    std::string destination_blob_name) const {
   try {
-    _delete_file_from_gcs(destination_blob_name);
+    co_await _delete_file_from_gcs(destination_blob_name);
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
+    logger().warning("Failed to delete audio file from GCS: %s with error: %s",
+                     destination_blob_name, error.what());
+  }
+}
+
+boost::asio::awaitable<void> GoogleCloudAudioToText::delete_after_cancellation(
+    std::string destination_blob_name) const {
+  co_await boost::asio::this_coro::reset_cancellation_state();
+  google::StorageOptions options{.credentials = credentials_};
+  options.policy.retry.deadline = kCleanupDeadline;
+  const google::StorageClient storage(std::move(options));
+  try {
+    co_await delete_with(storage, destination_blob_name);
+  } catch (const std::exception& error) {
     logger().warning("Failed to delete audio file from GCS: %s with error: %s",
                      destination_blob_name, error.what());
   }

@@ -57,15 +57,16 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
  protected:
   // Transcribe audio binary data using Google Cloud Speech-to-Text: mono FLAC, inline up to
   // MAX_AUDIO_DURATION seconds, else through a temporary Cloud Storage object that is deleted
-  // on every path. Blocks until the recognition ends or `timeout` passes.
-  std::vector<AudioTranscript> _transcribe_audio_binary(
+  // on every path, cancellation included. Waits (on timers) until the recognition ends or
+  // `timeout` passes.
+  boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_audio_binary(
       const qorl_core::Bytes& audio_binary_data) const;
 
   // Uploads to "audio-files/<uuid4>.flac" in the bucket; returns the object name.
-  std::string _upload_audio_to_gcs(qorl_core::Bytes audio_binary_data) const;
+  boost::asio::awaitable<std::string> _upload_audio_to_gcs(qorl_core::Bytes audio_binary_data) const;
 
   // Errors (an object already gone) propagate.
-  void _delete_file_from_gcs(const std::string& destination_blob_name) const;
+  boost::asio::awaitable<void> _delete_file_from_gcs(std::string destination_blob_name) const;
 
   // One record per result, with whole-second times: each starts where the previous ended.
   // IndexError for a result without alternatives.
@@ -80,7 +81,13 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
 
   // After a failed recognition, or when the transcript is already in hand: a failed deletion is
   // logged, not raised.
-  void delete_quietly(const std::string& destination_blob_name) const;
+  boost::asio::awaitable<void> delete_quietly(std::string destination_blob_name) const;
+  // After a cancellation: the deletion runs anyway, within a short deadline of its own.
+  boost::asio::awaitable<void> delete_after_cancellation(std::string destination_blob_name) const;
+  boost::asio::awaitable<void> delete_with(const clients::google::StorageClient& storage,
+                                           std::string destination_blob_name) const;
+
+  std::shared_ptr<clients::google::Credentials> credentials_;
 };
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::google_cloud_audio_to_text

@@ -1,5 +1,12 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_future.hpp>
+#include <boost/system/system_error.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +19,7 @@
 #include "testing/fake_speech.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/loopback.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -69,6 +77,8 @@ class GoogleCloudTest : public ::testing::Test {
     return dir_.write("speech.wav", sine_audio(AudioContainer::WAV, 2, 8000, seconds)).string();
   }
 
+  // One attempt each: the clean-up failures below are meant to stay failures.
+  qorl_testing::ScopedCallPolicy policy_{qorl_testing::policy_without_delays(1)};
   qorl_testing::FakeGoogle google_;
   qorl_testing::FakeStorage storage_{google_};
   qorl_testing::FakeSpeech speech_{google_, storage_};
@@ -209,6 +219,37 @@ TEST_F(GoogleCloudTest, FailedOrUnfinishedRecognitionsStillRemoveTheObject) {
   const std::string removed = storage_.uploads().at(1).name;
   EXPECT_EQ(capture.messages(kName).back(), "Successfully deleted audio file from GCS: " + removed);
   EXPECT_EQ(storage_.object_names(kBucket), std::vector<std::string>{kept});
+}
+
+TEST_F(GoogleCloudTest, CancelledConversionStopsPollingAndRemovesTheObject) {
+  namespace asio = boost::asio;
+  speech_.never_finish();
+  const std::string path = wav_file(61.0);
+  GoogleCloudAudioToText backend(params());
+  asio::io_context io;
+  asio::cancellation_signal cancel;
+  auto future = asio::co_spawn(io, backend.convert(path),
+                               asio::bind_cancellation_slot(cancel.slot(), asio::use_future));
+  // Cancelled while it waits for the next poll.
+  asio::steady_timer check(io);
+  std::function<void()> watch = [&] {
+    if (speech_.polls() > 0) return cancel.emit(asio::cancellation_type::terminal);
+    check.expires_after(std::chrono::milliseconds(5));
+    check.async_wait([&](auto) { watch(); });
+  };
+  watch();
+  io.run();
+  try {
+    future.get();
+    FAIL() << "not cancelled";
+  } catch (const boost::system::system_error& e) {
+    EXPECT_EQ(e.code(), asio::error::operation_aborted);
+  }
+  EXPECT_EQ(speech_.polls(), 1);
+  ASSERT_EQ(storage_.uploads().size(), 1u);
+  EXPECT_EQ(storage_.deletions(),
+            std::vector<std::string>{std::string(kBucket) + "/" + storage_.uploads()[0].name});
+  EXPECT_THAT(storage_.object_names(kBucket), IsEmpty());
 }
 
 TEST_F(GoogleCloudTest, FailedCleanUpAfterSuccessKeepsTheTranscript) {
