@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "qorl_core/run_sync.hpp"
 #include "clients/aws/sigv4.hpp"
 #include "clients/http/http.hpp"
 #include "testing/loopback.hpp"
@@ -105,7 +106,7 @@ void S3rver::put(const std::string& bucket, const std::string& key, const std::s
   request.url = endpoint() + signable.path;
   request.headers = std::move(signable.headers);
   request.body = content;
-  const auto response = clients::http::BlockingClient().send(request);
+  const auto response = qorl_core::run_sync(clients::http::fetch(std::move(request)));
   if (!response.ok()) {
     throw std::runtime_error("s3rver refused PutObject: " + std::to_string(response.status) + " " +
                              response.body);

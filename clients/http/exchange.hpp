@@ -1,5 +1,5 @@
 // One request/response exchange on a curl easy handle: the option setting and the response
-// collection shared by the asynchronous session and the blocking client.
+// collection of a transfer of the asynchronous session.
 #pragma once
 
 #include <curl/curl.h>

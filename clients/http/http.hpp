@@ -1,5 +1,5 @@
 // HTTP(S) on libcurl: an asynchronous client driven by the asio event loop through curl's multi
-// interface (no thread per request), and a blocking client for synchronous operations.
+// interface (no thread per request).
 // TLS verification is always on; only http and https are spoken.
 #pragma once
 
@@ -123,22 +123,6 @@ class Session {
 
 // One request on `session`, or on a private session closed on every path when none is given.
 boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
-
-// The blocking counterpart, for operations that are synchronous by contract. Reuses its
-// connections and cookies across calls; not for concurrent use.
-class BlockingClient {
- public:
-  explicit BlockingClient(SessionOptions options = {});
-  ~BlockingClient();
-  BlockingClient(const BlockingClient&) = delete;
-  BlockingClient& operator=(const BlockingClient&) = delete;
-
-  Response send(const Request& request);
-
- private:
-  class Impl;
-  std::unique_ptr<Impl> impl_;
-};
 
 // multipart/form-data bodies, as browsers and official SDK clients send them.
 struct FormPart {
