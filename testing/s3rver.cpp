@@ -16,9 +16,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "qorl_core/run_sync.hpp"
 #include "clients/aws/sigv4.hpp"
 #include "clients/http/http.hpp"
+#include "qorl_core/run_sync.hpp"
 #include "testing/loopback.hpp"
 
 extern char** environ;
