@@ -14,18 +14,24 @@
 #include <functional>
 #include <memory>
 
-#include "qorl_core/base64.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
-#include "qorl_multimodal/utils/source_utils.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/s3_utils.hpp"
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/fake_prosa.hpp"
+#include "testing/fake_s3.hpp"
+#include "testing/fake_speech.hpp"
+#include "testing/fake_storage.hpp"
 #include "testing/fake_youtube.hpp"
 #include "testing/fault_proxy.hpp"
+#include "testing/google_fakes.hpp"
+#include "testing/http_server.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -66,8 +72,126 @@ void run_concurrently(benchmark::State& state, int exchanges,
   state.counters["ratio"] = (wall_ms / runs) / (ideal_ms + cpu_ms / runs);
 }
 
-std::string short_wav() { return testing_audio(); }
+// One second of tone, as a file.
+std::string write_tone(const qorl_testing::TempDir& dir) {
+  return dir.write("tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0))
+      .string();
+}
 
-void register_transcriptions() {}
+template <typename Converter>
+std::function<asio::awaitable<bool>()> transcribing(Converter& converter, std::string source) {
+  return [&converter, source]() -> asio::awaitable<bool> {
+    const auto transcripts = co_await converter.convert(source);
+    co_return !transcripts.empty();
+  };
+}
+
+void BM_Whisper(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  qorl_testing::FakeOpenAI service;
+  service.set_transcript("english", {{" Hello.", 0.0, 1.0}}, {});
+  qorl_testing::FaultProxy slow(service.base_url());
+  slow.delay_answers(kServiceDelay);
+  att::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey, .base_url = slow.url("/v1")});
+  run_concurrently(state, 1, transcribing(whisper, write_tone(dir)));
+}
+
+void BM_GoogleCloud(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  qorl_testing::FakeGoogle google;
+  qorl_testing::FakeStorage storage(google);
+  qorl_testing::FakeSpeech speech(google, storage);
+  qorl_testing::FaultProxy slow(speech.endpoint());
+  slow.delay_answers(kServiceDelay);
+  speech.finish_with({{"Selamat pagi.", "1s", "id-id"}});
+  qorl_testing::ScopedEnv env;
+  env.set("QORL_SPEECH_ENDPOINT", slow.url());
+  att::GoogleCloudAudioToText cloud({.credentials_json = dir.write("key.json", google.account().key_json()).string(),
+                                     .bucket_name = "bench"});
+  // The token exchange is not delayed; recognition and the first poll are.
+  run_concurrently(state, 2, transcribing(cloud, write_tone(dir)));
+}
+
+void BM_Prosa(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  qorl_testing::FakeProsa service;
+  service.set_result_data(R"([{"channel": 0, "transcript": "Halo.", "time_start": 0, "time_end": 1}])");
+  qorl_testing::FaultProxy slow(service.url());
+  slow.delay_answers(kServiceDelay);
+  att::ProsaAudioToText prosa({.api_key = qorl_testing::FakeProsa::kApiKey, .url = slow.url("/v2/speech/stt")});
+  run_concurrently(state, 2, transcribing(prosa, write_tone(dir)));
+}
+
+void BM_YouTube(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  qorl_testing::FakeYouTube service;
+  service.add_video("vid00000001", {qorl_testing::FakeYouTube::Playability::kOk, true,
+                                    {{"id", "Indonesian", false,
+                                      R"(<transcript><text start="0" dur="1">Halo</text></transcript>)"}}});
+  qorl_testing::FaultProxy slow(service.base_url());
+  slow.delay_answers(kServiceDelay);
+  const auto yt_dlp = dir.write("yt-dlp", "#!/bin/sh\necho '{\"id\": \"vid00000001\"}'\n");
+  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  qorl_testing::ScopedEnv env;
+  env.set("QORL_YOUTUBE_BASE_URL", slow.url()).set("QORL_YT_DLP", yt_dlp.string());
+  att::YouTubeTranscriptAudioToText youtube;
+  // The watch page and the player answer; the timed text comes from the service itself.
+  run_concurrently(state, 2, transcribing(youtube, std::string("https://www.youtube.com/watch?v=vid00000001")));
+}
+
+void BM_Gemini(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  qorl_testing::FakeGeminiServer service;
+  service.set_answer_text(
+      R"({"audio_transcripts": [{"text": "Halo.", "start_time": 0, "end_time": 1, "lang_id": "id"}]})");
+  qorl_testing::FaultProxy slow(service.base_url());
+  slow.delay_answers(kServiceDelay);
+  att::GeminiAudioToText gemini({.api_key = service.api_key(), .base_url = slow.url()});
+  run_concurrently(state, 1, transcribing(gemini, write_tone(dir)));
+}
+
+// Sources: an audio URL, and an S3 object.
+void BM_UrlSource(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  qorl_testing::HttpServer files;
+  const std::string tone = qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0);
+  files.server().Get("/tone.wav", [&](const auto&, auto& res) { res.set_content(tone, "audio/wav"); });
+  files.start();
+  qorl_testing::FaultProxy slow(files.url());
+  slow.delay_answers(kServiceDelay);
+  const std::string url = slow.url("/tone.wav");
+  run_concurrently(state, 1, [&]() -> asio::awaitable<bool> {
+    co_return (co_await qorl_multimodal::utils::audio_to_text_utils::get_audio_from_downloadable_url(url)).has_value();
+  });
+}
+
+void BM_S3Source(benchmark::State& state) {
+  qorl_testing::FakeS3 s3("AKID", "secret");
+  s3.put("bench", "tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0));
+  qorl_testing::FaultProxy slow(s3.endpoint());
+  slow.delay_answers(kServiceDelay);
+  qorl_testing::ScopedEnv env;
+  env.set("AWS_ENDPOINT_URL_S3", slow.url()).set("AWS_REGION", "us-east-1")
+      .set("AWS_ACCESS_KEY_ID", "AKID").set("AWS_SECRET_ACCESS_KEY", "secret")
+      .set("AWS_EC2_METADATA_DISABLED", "true");
+  run_concurrently(state, 1, []() -> asio::awaitable<bool> {
+    co_return (co_await qorl_multimodal::utils::s3_utils::get_file_from_s3("s3://bench/tone.wav")).has_value();
+  });
+}
+
+void configure(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+}
+
+const int registered = [] {
+  const std::pair<const char*, void (*)(benchmark::State&)> backends[] = {
+      {"whisper", BM_Whisper}, {"google-cloud", BM_GoogleCloud}, {"prosa", BM_Prosa},
+      {"youtube", BM_YouTube}, {"gemini", BM_Gemini},           {"url", BM_UrlSource},
+      {"s3", BM_S3Source}};
+  for (const auto& [name, function] : backends) {
+    configure(benchmark::RegisterBenchmark((std::string("BM_ConcurrentTranscriptions/") + name).c_str(), function));
+  }
+  return 0;
+}();
 
 }  // namespace
