@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 
+#include "qorl_core/redaction.hpp"
 #include "qorl_inference/exceptions.hpp"
 
 namespace qorl_inference {
@@ -65,19 +66,9 @@ milliseconds backoff_delay(const RetryBackoff& backoff, int retry) {
 
 }  // namespace
 
-std::string redact(std::string text, const std::vector<std::string>& secrets) {
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = text.find(secret); pos != std::string::npos; pos = text.find(secret, pos + 3)) {
-      text.replace(pos, secret.size(), "***");
-    }
-  }
-  return text;
-}
-
 void throw_status_error(const clients::http::Response& response, const ExchangePolicy& policy,
                         std::string_view what) {
-  throw BaseInvokerError(redact(
+  throw BaseInvokerError(qorl_core::redaction::redact_secrets(
       policy.service + " " + std::string(what) + " failed: " + status_summary(response),
       policy.secrets));
 }
@@ -109,7 +100,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
     milliseconds delay = backoff_delay(policy.backoff, attempt);
     if (server_wait) delay = std::min(std::max(delay, *server_wait), policy.backoff.max);
     if (policy.logger) {
-      policy.logger->warning(redact(policy.service + " " + what + " failed (" + failure +
+      policy.logger->warning(qorl_core::redaction::redact_secrets(policy.service + " " + what + " failed (" + failure +
                                         "); retrying in " + std::to_string(delay.count()) +
                                         " ms (attempt " + std::to_string(attempt + 1) + " of " +
                                         std::to_string(attempts) + ")",
@@ -122,7 +113,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
   const std::string tries =
       attempts > 1 ? " after " + std::to_string(attempts) + " attempts" : std::string();
   throw BaseInvokerError(
-      redact(policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
+      qorl_core::redaction::redact_secrets(policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
 }
 
 }  // namespace qorl_inference
