@@ -15,7 +15,7 @@ boost::asio::awaitable<Outcome> convert(std::shared_ptr<BaseModalityConverter> c
   if (result.result.empty()) {
     throw std::runtime_error("no " + what + " was generated");
   }
-  co_return Outcome{result.result, result.to_map()};
+  co_return Outcome{result.result, result.to_map(), {}};
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ boost::asio::awaitable<Outcome> metadata_one(std::string source) {
   require_file_if_path(source);
   const auto image = co_await utils::image_utils::get_image_binary(source);
   const qorl_core::Map position = utils::image_metadata_utils::get_image_metadata(image.first);
-  co_return Outcome{as_text(position), position};
+  co_return Outcome{as_text(position), position, {}};
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ boost::asio::awaitable<Outcome> transform_one(std::shared_ptr<StandardImageModal
   if (!text.is_string() || text.as_string().empty()) {
     throw std::runtime_error("no text was generated");
   }
-  co_return Outcome{text.as_string(), text};
+  co_return Outcome{text.as_string(), text, {}};
 }
 
 int run(const TransformArguments& args) {

@@ -59,7 +59,7 @@ boost::asio::awaitable<Outcome> caption_one(std::shared_ptr<LMBasedVideoToCaptio
     // A failed model request leaves an answer without a summary, which the records refuse.
     throw std::runtime_error("no video caption was generated");
   }
-  co_return Outcome{as_text(*result), result->to_map()};
+  co_return Outcome{as_text(*result), result->to_map(), {}};
 }
 
 int run(const VideoArguments& args) {
