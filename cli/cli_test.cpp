@@ -54,7 +54,8 @@ class CliTest : public ::testing::Test {
 
   // The command run through a shell, for redirections (/dev/full, a closed output).
   clients::youtube::ProcessResult run_shell(const std::string& command, const Env& env = {}) const {
-    std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_.path().string()};
+    std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
+                                     "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
     argv.insert(argv.end(), {"/bin/sh", "-c", std::string("\"$0\" ") + command, QORL_CLI_PATH});
     return clients::youtube::run_process(argv);
@@ -459,6 +460,14 @@ TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
   auto unknown = run({"frame", video.string(), "--at", "1", "-o", (dir_.path() / "x.gif").string()});
   EXPECT_EQ(unknown.exit_code, kUsageError);
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "x.gif"));
+
+  // The library wraps the reason in its own message: said once.
+  const std::string empty = write("empty.avi", "");
+  auto unreadable = run({"frame", empty, "--at", "0", "-o", (dir_.path() / "e.png").string()});
+  EXPECT_EQ(unreadable.exit_code, kConversionFailed);
+  const std::string reason = "Failed to open video file: " + empty;
+  EXPECT_NE(unreadable.err.find(reason), std::string::npos) << unreadable.err;
+  EXPECT_EQ(unreadable.err.find(reason), unreadable.err.rfind(reason)) << unreadable.err;
 }
 
 TEST_F(CliTest, BrokenVideoGivesOneLine) {
@@ -549,6 +558,20 @@ TEST_F(CliTest, CaptionLanguageAndDefaultsAreStated) {
   const std::string sent = gemini_.generate_requests().back().body;
   EXPECT_NE(sent.find("in English"), std::string::npos);
   EXPECT_EQ(sent.find("Indonesian"), std::string::npos);
+}
+
+// The progress line needs a terminal: run under script(1), which gives the command one.
+TEST_F(CliTest, ProgressLineOnlyWhereItCanBeDrawn) {
+  const std::string photo = gps_jpeg("gps.jpg");
+  auto terminal_output = [&](const std::string& term, const std::string& options) {
+    return clients::youtube::run_process({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=" + term,
+                                          "/usr/bin/script", "-qec",
+                                          std::string(QORL_CLI_PATH) + options + " metadata " + photo,
+                                          "/dev/null"}).out;
+  };
+  EXPECT_NE(terminal_output("xterm", "").find("\033[K"), std::string::npos);
+  EXPECT_EQ(terminal_output("dumb", "").find("\033[K"), std::string::npos);
+  EXPECT_EQ(terminal_output("xterm", " -q").find("\033[K"), std::string::npos);
 }
 
 }  // namespace
