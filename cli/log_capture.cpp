@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 
 namespace qorl_cli::log_capture {
 namespace {
@@ -21,12 +22,17 @@ std::string lower(std::string text) {
   return text;
 }
 
+bool mentions(const std::string& text, std::initializer_list<const char*> words) {
+  return std::any_of(words.begin(), words.end(),
+                     [&](const char* word) { return text.find(word) != std::string::npos; });
+}
+
+// A failure of a step that took the source up, not one of the many lines that only find the
+// source is not of some kind (base64, a file path, an S3 or Drive location), nor the summary.
 bool reports_failure(const std::string& message) {
   const std::string text = lower(message);
-  for (const char* word : {"fail", "error", "status code", "not found", "denied", "invalid"}) {
-    if (text.find(word) != std::string::npos) return true;
-  }
-  return false;
+  return mentions(text, {"fail", "error", "status code", "denied", "refused", "timed out"}) &&
+         !mentions(text, {"base64", "file path", "s3 url", "google drive", "binary data from source"});
 }
 
 }  // namespace
@@ -50,9 +56,9 @@ std::string Capture::cause() const {
     return record.level >= qorl_core::LogLevel::WARNING;
   });
   if (last_warning != records_.rend()) return last_warning->message;
-  const auto last_failure = std::find_if(records_.rbegin(), records_.rend(),
-                                         [](const auto& record) { return reports_failure(record.message); });
-  return last_failure != records_.rend() ? last_failure->message : "";
+  const auto failure = std::find_if(records_.begin(), records_.end(),
+                                    [](const auto& record) { return reports_failure(record.message); });
+  return failure != records_.end() ? failure->message : "";
 }
 
 }  // namespace qorl_cli::log_capture

@@ -24,7 +24,7 @@ class Capture {
 
   void add(const qorl_core::LogRecord& record) { records_.push_back(record); }
   // The line that best tells why the conversion failed: the last warning or error, else the
-  // last debug line that reports a failure; empty when none does.
+  // first debug line that reports a failed step; empty when none does.
   std::string cause() const;
 
  private:

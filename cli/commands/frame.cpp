@@ -84,8 +84,8 @@ boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string forma
 }
 
 int run(const FrameArguments& args) {
-  const std::string format = image_format(args);
   check_output(args);
+  const std::string format = image_format(args);
   RunSettings settings;
   settings.report.json = args.json;
   return run_jobs({args.video}, [&]() -> Job {
