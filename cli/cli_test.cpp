@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -191,11 +192,15 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
 TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
   qorl_testing::FakeProsa prosa;
   prosa.set_result_data(R"([{"channel": 0, "transcript": "halo semua", "time_start": 0, "time_end": 1}])");
-  auto by_prosa = run({"transcribe", "-b", "prosa", "--url", prosa.url(), "--polling-interval", "0",
+  auto by_prosa = run({"-vv", "transcribe", "-b", "prosa", "--url", prosa.url(), "--polling-interval", "0",
                        wav("a.wav")},
                       {{"PROSA_API_KEY", qorl_testing::FakeProsa::kApiKey}});
   EXPECT_EQ(by_prosa.exit_code, 0) << by_prosa.err;
   EXPECT_EQ(by_prosa.out, "halo semua\n");
+  // The debug log names the audio it sends, not its megabytes of base64.
+  EXPECT_NE(by_prosa.err.find(" debug "), std::string::npos);
+  std::istringstream lines(by_prosa.err);
+  for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 2000u) << line.substr(0, 200);
 
   gemini_.set_answer_text(R"({"audio_transcripts": [
       {"text": "Speaker 1: Halo.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})");

@@ -12,8 +12,9 @@ namespace qorl_core::redaction {
 namespace {
 
 constexpr std::string_view kRedacted = "REDACTED";
-// Longer base64 runs are payloads (audio, images), never worth a log line.
-constexpr std::size_t kLongestBase64Run = 256;
+// Longer base64 runs are payloads (audio, images), never worth a log line; sources logged cut
+// to 512 characters stay as they are.
+constexpr std::size_t kLongestBase64Run = 1024;
 
 bool is_secret_parameter(std::string_view encoded_name) {
   std::string name(encoded_name);

@@ -25,7 +25,7 @@ std::string redact_secrets(std::string text, const std::vector<std::string>& sec
 void register_secret(const std::string& secret);
 
 // A free text (a log line, an error message): the URLs in it redacted, the registered secrets
-// masked, and runs of base64 longer than a few hundred characters shortened to their length.
+// masked, and runs of base64 longer than 1024 characters shortened to their length.
 std::string redact_text(std::string_view text);
 
 }  // namespace qorl_core::redaction
