@@ -3,13 +3,18 @@
 #include <cstdlib>
 
 #include "cli/exit_status.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_cli::credentials {
 
 std::string require_env(std::initializer_list<const char*> names, const std::string& needed_for) {
   std::string listed;
   for (const char* name : names) {
-    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') return value;
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
+      // Services echo keys in their error texts; no line the command writes shows one.
+      qorl_core::redaction::register_secret(value);
+      return value;
+    }
     listed += listed.empty() ? name : std::string(" or ") + name;
   }
   throw UsageError(listed + " is not set (needed for " + needed_for + ")");

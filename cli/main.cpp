@@ -3,11 +3,14 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
+#include "cli/log_capture.hpp"
 #include "cli/output.hpp"
+#include "cli/runner.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 
@@ -18,16 +21,28 @@ int usage_error(const std::string& message) {
   return qorl_cli::kUsageError;
 }
 
+// Which library log lines reach standard error: none unless asked for with -v/-vv or
+// QORL_LOG_LEVEL; none at all with -q.
+std::optional<qorl_core::LogLevel> shown_log_level(bool quiet, int verbose) {
+  if (quiet) return std::nullopt;
+  if (verbose >= 2) return qorl_core::LogLevel::DEBUG;
+  if (verbose == 1) return qorl_core::LogLevel::INFO;
+  if (std::getenv("QORL_LOG_LEVEL") != nullptr) return qorl_core::LoggerManager().root()->level();
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Errors reach the user as one line each; the library's own log lines only on request.
-  if (std::getenv("QORL_LOG_LEVEL") == nullptr) {
-    qorl_core::LoggerManager().root()->set_level(qorl_core::LogLevel::CRITICAL);
-  }
-  CLI::App app{"qorl-multimodal: turn images, audio and video into text for generative-AI applications"};
+  CLI::App app{"qorl-multimodal: turn images, audio and video into text for generative-AI applications",
+               "qorl-multimodal"};
   app.set_version_flag("--version", std::string(QORL_MULTIMODAL_VERSION));
   app.require_subcommand(0, 1);
+  app.fallthrough();
+  bool quiet = false;
+  int verbose = 0;
+  app.add_flag("-q,--quiet", quiet, "No progress line, no warnings, no log lines");
+  app.add_flag("-v,--verbose", verbose, "The library's log lines: -v for INFO, -vv for DEBUG");
   const std::vector<qorl_cli::commands::Command> commands = {
       qorl_cli::commands::add_caption(app),
       qorl_cli::commands::add_mermaid(app),
@@ -37,12 +52,17 @@ int main(int argc, char** argv) {
       qorl_cli::commands::add_frame(app),
       qorl_cli::commands::add_metadata(app),
   };
+  app.footer(
+      "Exit status: 0 when every source was converted, 1 when any source failed or a result could "
+      "not be written, 2 for a usage error (bad option, missing key or setting).");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
     return usage_error(std::string(e.what()) + " (see --help)");
   }
+  qorl_cli::quiet_output = quiet;
+  qorl_cli::log_capture::install(shown_log_level(quiet, verbose));
   for (const auto& command : commands) {
     if (!command.app->parsed()) continue;
     // Conversion failures are reported per source by the runner; what escapes is a setting the
@@ -50,9 +70,9 @@ int main(int argc, char** argv) {
     try {
       return command.run();
     } catch (const std::exception& e) {
-      return usage_error(qorl_core::describe(e));
+      return usage_error(qorl_cli::output::error_text(e));
     }
   }
-  std::cout << app.help();
-  return qorl_cli::kSuccess;
+  std::cerr << app.help();
+  return qorl_cli::kUsageError;
 }

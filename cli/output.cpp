@@ -1,11 +1,15 @@
 #include "cli/output.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 
+#include "qorl_core/base64.hpp"
 #include "qorl_core/json.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_cli::output {
 namespace {
@@ -31,32 +35,78 @@ std::string cue_text(const std::string& text) {
   return out;
 }
 
-std::string cues(const std::vector<AudioTranscript>& segments, TranscriptFormat format) {
+bool showable(double seconds) { return seconds >= 0 && seconds <= kLatestTimestamp; }
+
+double clamped(double seconds) {
+  return std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kLatestTimestamp);
+}
+
+Rendered cues(const std::vector<AudioTranscript>& segments, TranscriptFormat format) {
   const char separator = format == TranscriptFormat::kSrt ? ',' : '.';
-  std::string out = format == TranscriptFormat::kVtt ? "WEBVTT\n\n" : "";
+  Rendered out{format == TranscriptFormat::kVtt ? "WEBVTT\n\n" : "", {}};
   int number = 0;
-  for (const auto& segment : segments) {
-    if (format == TranscriptFormat::kSrt) out += std::to_string(++number) + "\n";
-    out += timestamp(segment.start_time, separator) + " --> " + timestamp(segment.end_time, separator) +
-           "\n" + cue_text(segment.text) + "\n\n";
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const auto& segment = segments[i];
+    const std::string which = "segment " + std::to_string(i + 1);
+    if (!showable(segment.start_time) || !showable(segment.end_time)) {
+      out.warnings.push_back(which + ": time out of range (" + shortest_number(segment.start_time) +
+                             " to " + shortest_number(segment.end_time) + " s), clamped");
+    }
+    const double start = clamped(segment.start_time), end = clamped(segment.end_time);
+    if (start > end) {
+      out.warnings.push_back(which + ": starts after it ends (" + shortest_number(start) + " > " +
+                             shortest_number(end) + " s), left out");
+      continue;
+    }
+    if (format == TranscriptFormat::kSrt) out.text += std::to_string(++number) + "\n";
+    out.text += timestamp(start, separator) + " --> " + timestamp(end, separator) + "\n" +
+                cue_text(segment.text) + "\n\n";
   }
   return out;
+}
+
+std::string nested_causes(const std::exception& error, std::string text) {
+  try {
+    std::rethrow_if_nested(error);
+  } catch (const std::exception& inner) {
+    const std::string said = inner.what();
+    if (text.find(said) == std::string::npos) text += ": " + said;
+    return nested_causes(inner, std::move(text));
+  } catch (...) {
+  }
+  return text;
+}
+
+std::string base_name(const std::string& source) {
+  // Inline data names nothing.
+  if (source.starts_with("data:") || qorl_core::base64_decode(source)) return "";
+  std::string path = source;
+  if (const auto scheme = source.find("://"); scheme != std::string::npos) {
+    path = source.substr(scheme + 3);
+    path = path.substr(0, path.find_first_of("?#"));
+    // A URL with no path names nothing.
+    if (path.find('/') == std::string::npos) return "";
+  }
+  const std::string stem = std::filesystem::path(path).stem().string();
+  const bool usable = !stem.empty() && stem.size() <= 100 && stem != "." && stem != ".." &&
+                      stem.find_first_of("/\\:;,") == std::string::npos;
+  return usable ? stem : "";
 }
 
 }  // namespace
 
 std::string timestamp(double seconds, char separator) {
-  const long long total_ms = std::isfinite(seconds) && seconds > 0 ? std::llround(seconds * 1000) : 0;
+  const long long total_ms = std::llround(clamped(seconds) * 1000);
   char text[48];
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld%c%03lld", total_ms / 3600000,
                 total_ms / 60000 % 60, total_ms / 1000 % 60, separator, total_ms % 1000);
   return text;
 }
 
-std::string transcript(const std::vector<AudioTranscript>& segments, TranscriptFormat format) {
+Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptFormat format) {
   if (format != TranscriptFormat::kText) return cues(segments, format);
-  std::string out;
-  for (const auto& segment : segments) out += segment.text + "\n";
+  Rendered out;
+  for (const auto& segment : segments) out.text += segment.text + "\n";
   return out;
 }
 
@@ -74,16 +124,36 @@ std::string json_line(const std::string& source, const qorl_core::Value& result)
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+std::string json_error_line(const std::string& source, const std::string& error) {
+  nlohmann::ordered_json line;
+  line["source"] = source;
+  line["error"] = error;
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string shortest_number(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
 std::string one_line(std::string message) {
-  std::string line;
-  std::size_t start = 0;
-  while (start < message.size()) {
-    const std::size_t end = std::min(message.find_first_of(" \t\r\n", start), message.size());
-    line += qorl_multimodal::utils::log_redaction::redact_url(std::string_view(message).substr(start, end - start));
-    if (end < message.size()) line += ' ';
-    start = end + 1;
+  std::replace_if(message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return qorl_core::redaction::redact_text(message);
+}
+
+std::string error_text(const std::exception& error) { return nested_causes(error, error.what()); }
+
+std::vector<std::string> file_stems(const std::vector<std::string>& sources) {
+  std::vector<std::string> stems;
+  std::map<std::string, int> uses;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    std::string stem = base_name(sources[i]);
+    if (stem.empty()) stem = "source-" + std::to_string(i + 1);
+    const int use = ++uses[stem];
+    stems.push_back(use == 1 ? stem : stem + "-" + std::to_string(use));
   }
-  return line;
+  return stems;
 }
 
 }  // namespace qorl_cli::output

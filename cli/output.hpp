@@ -1,6 +1,8 @@
-// How results are written: plain text, JSON lines, SubRip and WebVTT transcripts.
+// How results are written: plain text, JSON lines, SubRip and WebVTT transcripts, and the texts
+// of errors.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -13,19 +15,43 @@ using qorl_multimodal::modality_converter::schema::audio_transcript::AudioTransc
 
 enum class TranscriptFormat { kText, kSrt, kVtt };
 
-// "HH:MM:SS" plus `separator` and milliseconds: "00:01:02,500" (SubRip) or "00:01:02.500" (WebVTT).
+// The latest time a cue can show: 99:59:59.999, the widest both formats' readers take.
+inline constexpr double kLatestTimestamp = 359999.999;
+
+// "HH:MM:SS" plus `separator` and milliseconds: "00:01:02,500" (SubRip) or "00:01:02.500"
+// (WebVTT). Times outside 0 to kLatestTimestamp (and NaN) are clamped into it.
 std::string timestamp(double seconds, char separator);
 
-std::string transcript(const std::vector<AudioTranscript>& segments, TranscriptFormat format);
+// A transcript as text, and what was changed to make it a valid subtitle file.
+struct Rendered {
+  std::string text;
+  std::vector<std::string> warnings;
+};
+
+// Subtitle cues always parse: times are clamped to the range a cue can show, and a segment that
+// ends before it starts is left out; each change gives a warning.
+Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptFormat format);
 
 // The records as a JSON list of maps.
 qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments);
 
-// One line of JSON: {"source": ..., "result": ...}.
+// One line of JSON: {"source": ..., "result": ...}, or {"source": ..., "error": ...}.
 std::string json_line(const std::string& source, const qorl_core::Value& result);
+std::string json_error_line(const std::string& source, const std::string& error);
 
-// `message` on one line (line breaks become blanks) with the secrets of the URLs in it (signatures,
-// tokens, keys) redacted: fit for standard error.
+// The shortest decimal form that reads back as the same double: 37.775, 0.1, 1e+300.
+std::string shortest_number(double value);
+
+// `message` on one line (line breaks become blanks) with secrets redacted: fit for standard error.
 std::string one_line(std::string message);
+
+// The error's message followed by its nested causes, each cause left out when the text already
+// says it (libraries often repeat the message of the error they wrap).
+std::string error_text(const std::exception& error);
+
+// File names (without extension) for the results of `sources` in one directory: each source's
+// base name without its extension, "source-N" for sources without a usable name (base64 text),
+// made unique by "-2", "-3", ... in input order.
+std::vector<std::string> file_stems(const std::vector<std::string>& sources);
 
 }  // namespace qorl_cli::output

@@ -1,15 +1,21 @@
 #include "cli/reporter.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "cli/output.hpp"
 
 namespace qorl_cli {
 
-Reporter::Reporter(std::size_t total, bool json, bool show_progress)
-    : total_(total), json_(json), show_progress_(show_progress) {
-  if (show_progress_) ticker_ = std::thread([this] { tick(); });
+Reporter::Reporter(const std::vector<std::string>& sources, ReportSettings settings)
+    : sources_(sources),
+      settings_(std::move(settings)),
+      file_stems_(settings_.output_dir.empty() ? std::vector<std::string>{} : output::file_stems(sources)) {
+  if (settings_.progress) ticker_ = std::thread([this] { tick(); });
 }
 
 Reporter::~Reporter() {
@@ -28,40 +34,104 @@ void Reporter::started() {
   draw_locked();
 }
 
-void Reporter::succeeded(const std::string& source, const Outcome& outcome) {
+void Reporter::succeeded(std::size_t index, Outcome outcome) {
   std::lock_guard lock(mutex_);
-  clear_locked();
-  if (json_) {
-    std::cout << output::json_line(source, outcome.record) << '\n';
-  } else {
-    // Several results are told apart by a header naming the source.
-    if (total_ > 1) std::cout << "==> " << source << " <==\n";
-    std::cout << outcome.text;
-    if (!outcome.text.empty() && outcome.text.back() != '\n') std::cout << '\n';
-  }
-  std::cout.flush();
-  finish_locked();
+  deliver_locked(index, Report{true, std::move(outcome), ""});
 }
 
-void Reporter::failed(const std::string& source, const std::string& message) {
+void Reporter::failed(std::size_t index, std::string message) {
   std::lock_guard lock(mutex_);
-  clear_locked();
-  std::cerr << "qorl-multimodal: " << output::one_line(source) << ": " << output::one_line(message)
-            << std::endl;
-  finish_locked();
+  deliver_locked(index, Report{false, {}, std::move(message)});
 }
 
-void Reporter::finish_locked() {
+bool Reporter::any_failed() const {
+  std::lock_guard lock(mutex_);
+  return any_failed_;
+}
+
+std::string Reporter::output_error() const {
+  std::lock_guard lock(mutex_);
+  return output_error_;
+}
+
+void Reporter::deliver_locked(std::size_t index, Report report) {
   --running_;
   ++done_;
+  clear_locked();
+  if (!settings_.keep_order) {
+    write_locked(index, std::move(report));
+  } else {
+    waiting_.emplace(index, std::move(report));
+    for (auto next = waiting_.find(next_to_write_); next != waiting_.end();
+         next = waiting_.find(++next_to_write_)) {
+      write_locked(next->first, std::move(next->second));
+      waiting_.erase(next);
+    }
+  }
   draw_locked();
 }
 
+void Reporter::write_locked(std::size_t index, Report report) {
+  if (report.ok) {
+    if (!settings_.quiet) {
+      for (const auto& warning : report.outcome.warnings) {
+        std::cerr << "qorl-multimodal: " << output::one_line(sources_[index]) << ": warning: "
+                  << output::one_line(warning) << std::endl;
+      }
+    }
+    write_result_locked(index, report.outcome);
+  } else {
+    write_error_locked(index, report.error);
+  }
+}
+
+void Reporter::write_result_locked(std::size_t index, const Outcome& outcome) {
+  const std::string& source = sources_[index];
+  std::string text = settings_.json ? output::json_line(source, outcome.record) : outcome.text;
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  if (!settings_.output_dir.empty()) {
+    const auto path = std::filesystem::path(settings_.output_dir) /
+                      (file_stems_[index] + (settings_.json ? ".json" : settings_.extension));
+    std::error_code same;
+    if (std::filesystem::equivalent(path, source, same)) {
+      return write_error_locked(index, "the result would overwrite the source: " + path.string());
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) return write_error_locked(index, "could not write " + path.string() + ": " + std::strerror(errno));
+    return;
+  }
+  // Several results are told apart by a header naming the source.
+  if (!settings_.json && sources_.size() > 1) text = "==> " + source + " <==\n" + text;
+  write_stdout_locked(text);
+}
+
+void Reporter::write_error_locked(std::size_t index, const std::string& message) {
+  any_failed_ = true;
+  const std::string& source = sources_[index];
+  std::cerr << "qorl-multimodal: " << output::one_line(source) << ": " << output::one_line(message)
+            << std::endl;
+  if (settings_.json && settings_.output_dir.empty()) {
+    write_stdout_locked(output::json_error_line(source, output::one_line(message)) + "\n");
+  }
+}
+
+void Reporter::write_stdout_locked(const std::string& text) {
+  if (!output_error_.empty()) return;
+  std::cout << text;
+  std::cout.flush();
+  if (!std::cout) {
+    output_error_ = std::string("cannot write standard output: ") + std::strerror(errno);
+    any_failed_ = true;
+  }
+}
+
 void Reporter::draw_locked() {
-  if (!show_progress_ || stopping_) return;
+  if (!settings_.progress || stopping_) return;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                            std::chrono::steady_clock::now() - start_).count();
-  std::fprintf(stderr, "\r\033[K%zu/%zu done, %zu running, %llds", done_, total_, running_,
+  std::fprintf(stderr, "\r\033[K%zu/%zu done, %zu running, %llds", done_, sources_.size(), running_,
                static_cast<long long>(seconds));
   std::fflush(stderr);
   drawn_ = true;

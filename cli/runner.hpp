@@ -16,13 +16,16 @@ using Job = std::function<boost::asio::awaitable<Outcome>(std::string source)>;
 using JobFactory = std::function<Job()>;
 
 struct RunSettings {
-  bool json = false;
+  ReportSettings report;
   int jobs = 1;
 };
 
-// Errors of `make_job` propagate (they are settings the user gave). Returns kSuccess, or
-// kConversionFailed when any source failed.
-int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job,
-             const RunSettings& settings);
+// -q: set once by main, before any command runs.
+inline bool quiet_output = false;
+
+// Errors of `make_job` propagate (they are settings the user gave). A failed source is reported
+// with the underlying cause the library logged during its conversion. Returns kSuccess, or
+// kConversionFailed when any source failed or a result could not be written.
+int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job, RunSettings settings);
 
 }  // namespace qorl_cli

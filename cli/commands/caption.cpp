@@ -7,6 +7,7 @@
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
 #include "qorl_inference/builder.hpp"
+#include "qorl_inference/prompt_builder.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
 
@@ -22,12 +23,23 @@ struct CaptionArguments {
   CaptionHints hints;
   std::optional<int> captions;
   bool no_metadata = false;
+  std::optional<std::string> language;
 };
 
-std::shared_ptr<LMBasedImageToCaption> make_captioner(const std::string& model) {
+// The preset's prompt asks for Indonesian captions in so many words; another language takes the
+// captioners' `language` variable in its place.
+std::shared_ptr<qorl_inference::PromptBuilder> in_language(const qorl_inference::PromptBuilder& preset) {
+  std::string system = preset.system_template();
+  const std::string fixed = "in Indonesian";
+  if (const auto at = system.find(fixed); at != std::string::npos) system.replace(at, fixed.size(), "in {language}");
+  return std::make_shared<qorl_inference::PromptBuilder>(system, preset.user_template());
+}
+
+std::shared_ptr<LMBasedImageToCaption> make_captioner(const CaptionArguments& args) {
   auto [invoker, prompt_builder, parser] =
       caption::preset_image_to_caption::get_preset_image_to_caption("default");
-  if (!model.empty()) invoker = qorl_inference::build_lm_invoker(model);
+  if (!args.model.empty()) invoker = qorl_inference::build_lm_invoker(args.model);
+  if (args.language) prompt_builder = in_language(*prompt_builder);
   return LMBasedImageToCaption::from_lm_components(prompt_builder, invoker, parser);
 }
 
@@ -37,8 +49,9 @@ int run(const CaptionArguments& args) {
   if (args.captions) options.set("number_of_captions", *args.captions);
   args.hints.add_to(options);
   if (args.no_metadata) options.set("use_metadata", false);
+  if (args.language) options.set("language", *args.language);
   return run_jobs(args.common.sources, [&]() -> Job {
-    return converter_job(make_captioner(args.model), options, "caption");
+    return converter_job(make_captioner(args), options, "caption");
   }, args.common.run);
 }
 
@@ -50,8 +63,9 @@ Command add_caption(CLI::App& app) {
   add_source_arguments(*command, args->common,
                        "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   add_model_option(*command, args->model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID");
-  command->add_option("-n,--captions", args->captions, "Number of captions to ask for")
-      ->check(CLI::PositiveNumber);
+  command->add_option("-n,--captions", args->captions, "Number of captions to ask for (default 5)")
+      ->check(whole_number(1, 100));
+  command->add_option("--language", args->language, "Language of the captions (default Indonesian)");
   add_caption_hint_options(*command, args->hints, "image");
   command->add_flag("--no-metadata", args->no_metadata, "Do not send the image's EXIF location");
   return {command, [args] { return run(*args); }};

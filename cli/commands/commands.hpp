@@ -33,12 +33,17 @@ Command add_metadata(CLI::App& app);
 // Refuses a source that is empty or only blanks.
 extern const CLI::Validator NON_BLANK;
 
-// The positional sources with --json and --jobs, shared by the subcommands that take several.
+// The positional sources with --json, --jobs, --keep-order and --output-dir, shared by the
+// subcommands that take several. `extension` names the files --output-dir writes text results to.
 struct SourceArguments {
   std::vector<std::string> sources;
   RunSettings run;
 };
-void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what);
+void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what,
+                          const std::string& extension = ".txt");
+
+// A whole number from `low` to `high`, with a message that says so.
+CLI::Validator whole_number(long long low, long long high);
 
 // What a caller knows of the media, sent to a captioning model: --one-liner, --description,
 // --domain-knowledge.
@@ -52,13 +57,14 @@ struct CaptionHints {
 };
 void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std::string& medium);
 
-// FileNotFoundError for a source that names a local file (no scheme, and a dot or a slash, which
-// base64 text and Drive ids never hold) that does not exist.
+// FileNotFoundError for a source that is plainly a path to a local file that does not exist:
+// no scheme (URLs, data URIs), not base64 text, and a dot or a slash in it. Every other source
+// is left to the library's own resolution.
 void require_file_if_path(const std::string& source);
 
 // The job of a converter with a TextResult: `options` go to every conversion; an empty result
 // (how the LM-based converters answer a failed model request) fails with "no <what> was
-// generated".
+// generated" and the cause the library logged.
 Job converter_job(std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter> converter,
                   qorl_core::Options options, std::string what);
 

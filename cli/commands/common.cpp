@@ -1,8 +1,10 @@
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <filesystem>
 
 #include "cli/commands/commands.hpp"
+#include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_converter/preset_options.hpp"
 
@@ -16,12 +18,32 @@ const CLI::Validator NON_BLANK(
     },
     "SOURCE");
 
-void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what) {
+void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what,
+                          const std::string& extension) {
   command.add_option("sources", arguments.sources, what)->required()->check(NON_BLANK);
-  command.add_flag("--json", arguments.run.json, "Write one JSON line per source with the full record");
+  command.add_flag("--json", arguments.run.report.json,
+                   "Write one JSON line per source: {\"source\", \"result\"} or {\"source\", \"error\"}");
   command.add_option("-j,--jobs", arguments.run.jobs, "Convert up to N sources at a time")
-      ->check(CLI::PositiveNumber)
+      ->check(whole_number(1, 256))
       ->default_val(1);
+  command.add_flag("--keep-order", arguments.run.report.keep_order,
+                   "Write results in the order of the sources, also with --jobs");
+  arguments.run.report.extension = extension;
+  command.add_option("--output-dir", arguments.run.report.output_dir,
+                     "Write one file per source into DIR, named after the source (" + extension.substr(1) +
+                         ", or json with --json)")
+      ->check(CLI::ExistingDirectory);
+}
+
+CLI::Validator whole_number(long long low, long long high) {
+  const std::string range = std::to_string(low) + " to " + std::to_string(high);
+  return CLI::Validator(
+      [low, high, range](const std::string& text) -> std::string {
+        long long value = 0;
+        const bool whole = CLI::detail::lexical_cast(text, value);
+        return whole && value >= low && value <= high ? "" : "must be a whole number from " + range;
+      },
+      "INT in " + range);
 }
 
 void CaptionHints::add_to(qorl_core::Options& options) const {
@@ -36,9 +58,20 @@ void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std:
   command.add_option("--domain-knowledge", hints.domain_knowledge, "Knowledge of the " + medium + "'s domain");
 }
 
+namespace {
+
+bool has_scheme(const std::string& source) {
+  const auto colon = source.find(':');
+  return colon != std::string::npos && colon > 1 &&
+         std::isalpha(static_cast<unsigned char>(source[0])) &&
+         source.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= colon;
+}
+
+}  // namespace
+
 void require_file_if_path(const std::string& source) {
-  if (source.find("://") != std::string::npos) return;
-  if (source.find_first_of("./") == std::string::npos) return;
+  if (has_scheme(source) || source.find_first_of("./") == std::string::npos) return;
+  if (qorl_core::base64_decode(source)) return;
   std::error_code error;
   if (!std::filesystem::exists(source, error)) {
     throw qorl_core::FileNotFoundError("No such file: " + source);

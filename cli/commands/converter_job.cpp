@@ -13,9 +13,9 @@ boost::asio::awaitable<Outcome> convert(std::shared_ptr<BaseModalityConverter> c
   require_file_if_path(source);
   auto result = co_await converter->convert(source, options);
   if (result.result.empty()) {
-    throw std::runtime_error("no " + what + " was generated (QORL_LOG_LEVEL=DEBUG shows why)");
+    throw std::runtime_error("no " + what + " was generated");
   }
-  co_return Outcome{result.result, result.to_map()};
+  co_return Outcome{result.result, result.to_map(), {}};
 }
 
 }  // namespace

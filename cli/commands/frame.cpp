@@ -1,23 +1,67 @@
 // frame: one frame of a video, at a time offset, written to an image file.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "cli/commands/commands.hpp"
+#include "cli/exit_status.hpp"
 #include "qorl_multimodal/utils/video_utils.hpp"
 
 namespace qorl_cli::commands {
 namespace {
 
+namespace fs = std::filesystem;
+
+// The image formats the encoder writes, by the file extensions that name them.
+const std::map<std::string, std::string> kFormatOfExtension = {
+    {".png", "PNG"}, {".jpg", "JPEG"}, {".jpeg", "JPEG"}, {".bmp", "BMP"},
+    {".tif", "TIFF"}, {".tiff", "TIFF"}, {".webp", "WEBP"}, {".ppm", "PPM"}};
+
 struct FrameArguments {
   std::string video;
   double at = 0;
   std::string output;
-  std::string format = "PNG";
+  std::optional<std::string> format;
+  bool overwrite = false;
   bool json = false;
 };
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// --format, else the one the output's extension names.
+std::string image_format(const FrameArguments& args) {
+  if (args.format) return upper(*args.format);
+  std::string extension = fs::path(args.output).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const auto known = kFormatOfExtension.find(extension);
+  if (known == kFormatOfExtension.end()) {
+    throw UsageError("cannot tell the image format from " + args.output + "; give --format");
+  }
+  return known->second;
+}
+
+// The input is never written over; another existing file only with --overwrite.
+void check_output(const FrameArguments& args) {
+  std::error_code error;
+  if (!fs::exists(args.output, error)) return;
+  if (fs::equivalent(args.output, args.video, error)) {
+    throw UsageError("the output " + args.output + " is the input video");
+  }
+  if (!args.overwrite) throw UsageError(args.output + " already exists (-y overwrites it)");
+}
 
 void write_file(const std::string& path, const qorl_core::Bytes& content) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -26,18 +70,36 @@ void write_file(const std::string& path, const qorl_core::Bytes& content) {
   if (!file) throw std::runtime_error("could not write " + path);
 }
 
-boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string source) {
+boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string format, std::string source) {
   require_file_if_path(source);
   const auto image =
-      qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(source, args.at, args.format);
+      qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(source, args.at, format);
   write_file(args.output, image);
   qorl_core::Map record;
   record.set("output", args.output);
-  record.set("format", args.format);
+  record.set("format", format);
   record.set("timestamp", args.at);
   record.set("size", static_cast<std::int64_t>(image.size()));
-  co_return Outcome{args.output, record};
+  co_return Outcome{args.output, record, {}};
 }
+
+int run(const FrameArguments& args) {
+  check_output(args);
+  const std::string format = image_format(args);
+  RunSettings settings;
+  settings.report.json = args.json;
+  return run_jobs({args.video}, [&]() -> Job {
+    return [args, format](std::string source) { return frame_one(args, format, std::move(source)); };
+  }, settings);
+}
+
+const CLI::Validator SECONDS(
+    [](const std::string& text) -> std::string {
+      double value = 0;
+      const bool number = CLI::detail::lexical_cast(text, value);
+      return number && std::isfinite(value) && value >= 0 ? "" : "must be a number of seconds, 0 or more";
+    },
+    "SECONDS");
 
 }  // namespace
 
@@ -47,16 +109,16 @@ Command add_frame(CLI::App& app) {
   command->add_option("video", args->video, "Local video file")->required()->check(NON_BLANK);
   command->add_option("-t,--at", args->at, "Time offset in seconds (past the end: the last frame)")
       ->required()
-      ->check(CLI::NonNegativeNumber);
-  command->add_option("-o,--output", args->output, "Image file to write")->required();
-  command->add_option("--format", args->format, "Image format: PNG, JPEG, BMP, TIFF, WEBP or PPM")
-      ->capture_default_str();
+      ->check(SECONDS);
+  command->add_option("-o,--output", args->output, "Image file to write (never the input video)")
+      ->required()
+      ->check(NON_BLANK);
+  command->add_option("--format", args->format,
+                      "Image format: PNG, JPEG, BMP, TIFF, WEBP or PPM (default: from the output's extension)")
+      ->check(CLI::IsMember({"PNG", "JPEG", "JPG", "BMP", "TIFF", "TIF", "WEBP", "PPM"}, CLI::ignore_case));
+  command->add_flag("-y,--overwrite", args->overwrite, "Overwrite an existing output file");
   command->add_flag("--json", args->json, "Write the result as a JSON line");
-  return {command, [args] {
-            return run_jobs({args->video}, [&]() -> Job {
-              return [args = *args](std::string source) { return frame_one(args, std::move(source)); };
-            }, RunSettings{args->json, 1});
-          }};
+  return {command, [args] { return run(*args); }};
 }
 
 }  // namespace qorl_cli::commands

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cli/commands/commands.hpp"
+#include "cli/output.hpp"
 #include "qorl_multimodal/utils/image_metadata_utils.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
 
@@ -15,7 +16,10 @@ namespace utils = qorl_multimodal::utils;
 std::string as_text(const qorl_core::Map& position) {
   if (position.empty()) return "no GPS position\n";
   std::string text;
-  for (const auto& name : position.keys()) text += name + ": " + qorl_core::repr(*position.find(name)) + "\n";
+  for (const auto& name : position.keys()) {
+    const qorl_core::Value& value = *position.find(name);
+    text += name + ": " + (value.is_double() ? output::shortest_number(value.as_double()) : qorl_core::repr(value)) + "\n";
+  }
   return text;
 }
 
@@ -23,7 +27,7 @@ boost::asio::awaitable<Outcome> metadata_one(std::string source) {
   require_file_if_path(source);
   const auto image = co_await utils::image_utils::get_image_binary(source);
   const qorl_core::Map position = utils::image_metadata_utils::get_image_metadata(image.first);
-  co_return Outcome{as_text(position), position};
+  co_return Outcome{as_text(position), position, {}};
 }
 
 }  // namespace

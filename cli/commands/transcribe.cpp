@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stdexcept>
 
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
@@ -15,11 +16,13 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
 namespace qorl_cli::commands {
 namespace {
 
 namespace audio = qorl_multimodal::modality_converter::audio_to_text;
+namespace utils = qorl_multimodal::utils;
 using audio::audio_to_text::BaseAudioToText;
 
 struct TranscribeArguments {
@@ -119,24 +122,47 @@ output::TranscriptFormat transcript_format(const std::string& name) {
   return output::TranscriptFormat::kText;
 }
 
+// Mistakes found before any request: links the backend cannot take, too many languages, and
+// subtitle files that several sources would run together.
+void check_arguments(const TranscribeArguments& args) {
+  if (args.backend == "youtube") {
+    for (const auto& source : args.common.sources) {
+      if (!utils::audio_to_text_utils::is_youtube_url(source)) {
+        throw UsageError("not a YouTube link: " + source);
+      }
+    }
+  }
+  if (args.alternative_languages && args.alternative_languages->size() > 3) {
+    throw UsageError("--alternative-language takes up to 3 language codes");
+  }
+  if (args.format != "text" && args.common.sources.size() > 1 && args.common.run.report.output_dir.empty()) {
+    throw UsageError("several sources with --format " + args.format + " need --output-dir (one file each)");
+  }
+}
+
 boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> backend,
                                                bool check_path, output::TranscriptFormat format,
                                                std::string source) {
   if (check_path) require_file_if_path(source);
   auto segments = co_await backend->convert(source);
-  co_return Outcome{output::transcript(segments, format), output::transcript_records(segments)};
+  if (segments.empty()) throw std::runtime_error("no transcript was generated");
+  auto rendered = output::transcript(segments, format);
+  co_return Outcome{std::move(rendered.text), output::transcript_records(segments), std::move(rendered.warnings)};
 }
 
 int run(const CLI::App& command, const TranscribeArguments& args) {
   check_settings(command, args.backend);
+  check_arguments(args);
   // YouTube and Gemini take links as they are; the others read local files among other sources.
   const bool check_path = args.backend != "youtube" && args.backend != "gemini";
   const auto format = transcript_format(args.format);
+  RunSettings settings = args.common.run;
+  if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   return run_jobs(args.common.sources, [&]() -> Job {
     return [backend = make_backend(args), check_path, format](std::string source) {
       return transcribe_one(backend, check_path, format, std::move(source));
     };
-  }, args.common.run);
+  }, settings);
 }
 
 }  // namespace
@@ -145,7 +171,8 @@ Command add_transcribe(CLI::App& app) {
   auto args = std::make_shared<TranscribeArguments>();
   auto* command = app.add_subcommand("transcribe", "Transcribe audio into timed segments");
   add_source_arguments(*command, args->common,
-                       "Audio: paths, http(s) URLs, base64 or YouTube links, as the backend takes");
+                       "Audio: paths, http(s) URLs, base64 or YouTube links (gemini: local files and "
+                       "YouTube links; youtube: YouTube links only)");
   command->add_option("-b,--backend", args->backend, "Transcription backend")
       ->required()
       ->check(CLI::IsMember({"whisper", "google-cloud", "prosa", "youtube", "gemini"}));
@@ -156,7 +183,14 @@ Command add_transcribe(CLI::App& app) {
   command->add_option("--language", args->language,
                       "whisper: spoken language; google-cloud: language code (default id-ID)");
   command->add_option("--prompt", args->prompt, "whisper: text to guide the transcription");
-  command->add_option("--temperature", args->temperature, "whisper: sampling temperature");
+  command->add_option("--temperature", args->temperature, "whisper: sampling temperature, 0 to 1")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            double value = 0;
+            const bool number = CLI::detail::lexical_cast(text, value);
+            return number && value >= 0 && value <= 1 ? "" : "must be a number from 0 to 1";
+          },
+          "0 to 1"));
   command->add_option("--proxy", args->proxy, "whisper, google-cloud, youtube: proxy URL");
   command->add_option("--bucket", args->bucket, "google-cloud: Cloud Storage bucket for uploads");
   command->add_option("--alternative-language", args->alternative_languages,
@@ -164,9 +198,9 @@ Command add_transcribe(CLI::App& app) {
   command->add_option("--url", args->url, "prosa: service URL");
   command->add_option("--polling-interval", args->polling_interval,
                       "prosa: seconds between job status queries")
-      ->check(CLI::NonNegativeNumber);
+      ->check(whole_number(0, 86400));
   command->add_option("--max-polls", args->max_polls, "prosa: status queries before giving up")
-      ->check(CLI::PositiveNumber);
+      ->check(whole_number(1, 1000000));
   command->add_option("--preferred-language", args->preferred_languages,
                       "youtube: transcript languages in order of preference");
   command->add_flag("--allow-non-preferred", args->allow_non_preferred,

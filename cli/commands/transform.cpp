@@ -28,9 +28,9 @@ boost::asio::awaitable<Outcome> transform_one(std::shared_ptr<StandardImageModal
   qorl_core::Value text = co_await transformer->transform(source, query, options);
   // The routed converters answer a failed model request with an empty text.
   if (!text.is_string() || text.as_string().empty()) {
-    throw std::runtime_error("no text was generated (QORL_LOG_LEVEL=DEBUG shows why)");
+    throw std::runtime_error("no text was generated");
   }
-  co_return Outcome{text.as_string(), text};
+  co_return Outcome{text.as_string(), text, {}};
 }
 
 int run(const TransformArguments& args) {

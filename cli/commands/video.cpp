@@ -23,6 +23,7 @@ struct VideoArguments {
   SourceArguments common;
   std::string model;
   CaptionHints hints;
+  std::optional<std::string> language;
 };
 
 std::shared_ptr<LMBasedVideoToCaption> make_captioner(const std::string& model) {
@@ -56,9 +57,9 @@ boost::asio::awaitable<Outcome> caption_one(std::shared_ptr<LMBasedVideoToCaptio
     result = co_await captioner->convert(source, options);
   } catch (const qorl_core::ValidationError&) {
     // A failed model request leaves an answer without a summary, which the records refuse.
-    throw std::runtime_error("no video caption was generated (QORL_LOG_LEVEL=DEBUG shows why)");
+    throw std::runtime_error("no video caption was generated");
   }
-  co_return Outcome{as_text(*result), result->to_map()};
+  co_return Outcome{as_text(*result), result->to_map(), {}};
 }
 
 int run(const VideoArguments& args) {
@@ -66,6 +67,7 @@ int run(const VideoArguments& args) {
                                  "video captioning");
   qorl_core::Options options;
   args.hints.add_to(options);
+  if (args.language) options.set("language", *args.language);
   return run_jobs(args.common.sources, [&]() -> Job {
     return [captioner = make_captioner(args.model), options](std::string source) {
       return caption_one(captioner, options, std::move(source));
@@ -82,6 +84,7 @@ Command add_video(CLI::App& app) {
                        "Videos: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   add_model_option(*command, args->model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID");
   add_caption_hint_options(*command, args->hints, "video");
+  command->add_option("--language", args->language, "Language of the summary and captions (default Indonesian)");
   return {command, [args] { return run(*args); }};
 }
 

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "qorl_core/errors.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_core/type_name.hpp"
 
 namespace qorl_core {
@@ -191,7 +192,8 @@ void Logger::set_propagate(bool propagate) {
 
 void Logger::log(LogLevel level, std::string message) {
   if (!is_enabled_for(level)) return;
-  const LogRecord record{name_, level, std::move(message), std::chrono::system_clock::now()};
+  // Every line, whoever wrote it, leaves without secrets or payloads.
+  const LogRecord record{name_, level, redaction::redact_text(message), std::chrono::system_clock::now()};
   // Like the standard hierarchy: this logger's handlers, then each ancestor's while propagating.
   const Logger* current = this;
   std::shared_ptr<Logger> holder;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "clients/http/policy.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_inference/exceptions.hpp"
 
 namespace qorl_inference {
@@ -53,19 +54,9 @@ clients::http::CallPolicy call_policy(const ExchangePolicy& policy) {
 
 }  // namespace
 
-std::string redact(std::string text, const std::vector<std::string>& secrets) {
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = text.find(secret); pos != std::string::npos; pos = text.find(secret, pos + 3)) {
-      text.replace(pos, secret.size(), "***");
-    }
-  }
-  return text;
-}
-
 void throw_status_error(const clients::http::Response& response, const ExchangePolicy& policy,
                         std::string_view what) {
-  throw BaseInvokerError(redact(
+  throw BaseInvokerError(qorl_core::redaction::redact_secrets(
       policy.service + " " + std::string(what) + " failed: " + status_summary(response),
       policy.secrets));
 }
@@ -82,11 +73,11 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
   options.session = session;
   options.on_retry = [&](const clients::http::RetryNotice& notice) {
     if (!policy.logger) return;
-    policy.logger->warning(redact(policy.service + " " + what + " failed (" + notice.failure +
-                                      "); retrying in " + std::to_string(notice.delay.count()) +
-                                      " ms (attempt " + std::to_string(notice.attempt + 1) +
-                                      " of " + std::to_string(notice.max_attempts) + ")",
-                                  policy.secrets));
+    policy.logger->warning(qorl_core::redaction::redact_secrets(
+        policy.service + " " + what + " failed (" + notice.failure + "); retrying in " +
+            std::to_string(notice.delay.count()) + " ms (attempt " +
+            std::to_string(notice.attempt + 1) + " of " + std::to_string(notice.max_attempts) + ")",
+        policy.secrets));
   };
   std::string failure;
   try {
@@ -96,8 +87,8 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
   } catch (const clients::http::Error& error) {
     failure = error.what();
   }
-  throw BaseInvokerError(
-      redact(policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
+  throw BaseInvokerError(qorl_core::redaction::redact_secrets(
+      policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
 }
 
 }  // namespace qorl_inference

@@ -36,7 +36,4 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
 [[noreturn]] void throw_status_error(const clients::http::Response& response,
                                      const ExchangePolicy& policy, std::string_view what);
 
-// `text` with every secret replaced by "***".
-std::string redact(std::string text, const std::vector<std::string>& secrets);
-
 }  // namespace qorl_inference

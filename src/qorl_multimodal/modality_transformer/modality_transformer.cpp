@@ -1,7 +1,7 @@
 #include "qorl_multimodal/modality_transformer/modality_transformer.hpp"
 
 #include "qorl_core/errors.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_multimodal::modality_transformer::modality_transformer {
 
@@ -28,7 +28,7 @@ boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::_run(
 
 std::string BaseModalityTransformer::_format_input_event(const qorl_core::Options& input_dict) const {
   constexpr std::size_t kLoggedInputLimit = 512;
-  const qorl_core::Value loggable = utils::log_redaction::redact_urls(input_dict, kLoggedInputLimit);
+  const qorl_core::Value loggable = qorl_core::redaction::redact_urls(input_dict, kLoggedInputLimit);
   return Component::_format_input_event(loggable.as_map());
 }
 

@@ -19,7 +19,7 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
@@ -28,7 +28,7 @@ namespace qorl_multimodal::utils::audio_to_text_utils {
 namespace {
 
 namespace fs = std::filesystem;
-using log_redaction::redact_url;
+using qorl_core::redaction::redact_url;
 
 qorl_core::Logger& logger() {
   static const auto instance =

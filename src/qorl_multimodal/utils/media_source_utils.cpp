@@ -11,7 +11,7 @@
 #include "qorl_inference/media_type.hpp"
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
 #include "qorl_multimodal/utils/source_utils.hpp"
 
@@ -102,7 +102,7 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
                                                                                   MediaKind kind) {
   const std::string prefix = title(kind) + " source is a valid ";
   const std::string noun(kind.noun);
-  const std::string logged = log_redaction::redact_url(source);
+  const std::string logged = qorl_core::redaction::redact_url(source);
   if (auto file = source_utils::get_file_from_file_path(source); is_media(file, kind)) {
     kind.logger().debug(prefix + noun + " file path: %s", logged);
     co_return MediaBinary{std::move(*file), std::filesystem::path(source).filename().string()};
@@ -126,7 +126,7 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
   const std::string noun(kind.noun);
   const bool debugging = kind.logger().is_enabled_for(qorl_core::LogLevel::DEBUG);
   if (debugging) kind.logger().debug("Getting " + noun + " binary data from source: %s",
-                                      log_redaction::redact_urls(source, kLoggedSourceLimit));
+                                      qorl_core::redaction::redact_urls(source, kLoggedSourceLimit));
   if (source.is_string() || source.is_bytes()) {
     if (auto binary = get_media_from_binary_or_base64(source, kind)) co_return std::move(*binary);
   }
@@ -135,7 +135,7 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
       co_return std::move(*external);
     }
   }
-  if (debugging) kind.logger().debug("Failed to get " + noun + " binary data from source: %s", log_redaction::redact_urls(source));
+  if (debugging) kind.logger().debug("Failed to get " + noun + " binary data from source: %s", qorl_core::redaction::redact_urls(source));
   throw qorl_core::ValueError("Unsupported " + noun + " format");
 }
 

@@ -10,7 +10,7 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_multimodal::utils::source_utils {
 namespace {
@@ -24,7 +24,7 @@ qorl_core::Logger& logger() {
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     std::string file_source, int timeout, clients::http::Session* session) {
-  logger().debug("Attempting to download file from URL: %s", log_redaction::redact_url(file_source));
+  logger().debug("Attempting to download file from URL: %s", qorl_core::redaction::redact_url(file_source));
   std::optional<std::string> error;
   try {
     clients::http::Request request;
@@ -48,7 +48,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
 
 std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& source) {
   // Sources are tried as paths first, so this may be a URL with secrets in it.
-  const std::string logged = log_redaction::redact_url(source);
+  const std::string logged = qorl_core::redaction::redact_url(source);
   try {
     logger().debug("Attempting to read image file from file path: %s", logged);
     return qorl_core::Bytes(qorl_core::read_regular_file(source));

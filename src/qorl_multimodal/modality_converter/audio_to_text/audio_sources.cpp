@@ -2,12 +2,12 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources {
 
 namespace atu = utils::audio_to_text_utils;
-using utils::log_redaction::redact_url;
+using qorl_core::redaction::redact_url;
 
 boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& logger,
                                                            std::string audio_source,

@@ -8,14 +8,14 @@
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/message.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text {
 
 namespace json_schema = qorl_inference::json_schema;
 using qorl_inference::Attachment;
 using qorl_inference::Message;
-using utils::log_redaction::redact_url;
+using qorl_core::redaction::redact_url;
 
 namespace {
 

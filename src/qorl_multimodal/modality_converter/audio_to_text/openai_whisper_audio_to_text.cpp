@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "qorl_core/errors.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/fourier_resample.hpp"
@@ -47,6 +48,7 @@ std::string normalise_format(std::string format) {
 clients::openai::ClientOptions client_options(const OpenAIWhisperAudioToText::Params& params) {
   clients::openai::ClientOptions options;
   options.api_key = params.api_key;
+  qorl_core::redaction::register_secret(params.api_key);  // services echo it in error texts
   options.base_url = params.base_url;
   return options;
 }

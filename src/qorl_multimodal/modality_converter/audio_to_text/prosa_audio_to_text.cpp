@@ -13,15 +13,15 @@
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
 
 namespace atu = utils::audio_to_text_utils;
 using qorl_core::Map;
 using qorl_core::Value;
-using utils::log_redaction::redact_url;
-using utils::log_redaction::redact_urls;
+using qorl_core::redaction::redact_url;
+using qorl_core::redaction::redact_urls;
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include "clients/youtube/yt_dlp.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/value.hpp"
-#include "qorl_multimodal/utils/log_redaction.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
 
 namespace yt = clients::youtube;
-using utils::log_redaction::redact_url;
+using qorl_core::redaction::redact_url;
 using utils::pcre_pattern::Pattern;
 
 namespace {

@@ -1,0 +1,64 @@
+#include "cli/log_capture.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+
+namespace qorl_cli::log_capture {
+namespace {
+
+thread_local Capture* active = nullptr;
+
+class CaptureHandler : public qorl_core::Handler {
+ public:
+  void emit(const qorl_core::LogRecord& record) override {
+    if (active) active->add(record);
+  }
+};
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool mentions(const std::string& text, std::initializer_list<const char*> words) {
+  return std::any_of(words.begin(), words.end(),
+                     [&](const char* word) { return text.find(word) != std::string::npos; });
+}
+
+// A failure of a step that took the source up, not one of the many lines that only find the
+// source is not of some kind (base64, a file path, an S3 or Drive location), nor the summary.
+bool reports_failure(const std::string& message) {
+  const std::string text = lower(message);
+  return mentions(text, {"fail", "error", "status code", "denied", "refused", "timed out"}) &&
+         !mentions(text, {"base64", "file path", "s3 url", "google drive", "binary data from source"});
+}
+
+}  // namespace
+
+void install(std::optional<qorl_core::LogLevel> shown) {
+  auto root = qorl_core::LoggerManager().root();
+  for (const auto& handler : root->handlers()) {
+    handler->set_level(shown.value_or(static_cast<qorl_core::LogLevel>(
+        static_cast<int>(qorl_core::LogLevel::CRITICAL) + 1)));
+  }
+  root->add_handler(std::make_shared<CaptureHandler>());
+  root->set_level(qorl_core::LogLevel::DEBUG);
+}
+
+Capture::Capture() : outer_(active) { active = this; }
+
+Capture::~Capture() { active = outer_; }
+
+std::string Capture::cause() const {
+  const auto last_warning = std::find_if(records_.rbegin(), records_.rend(), [](const auto& record) {
+    return record.level >= qorl_core::LogLevel::WARNING;
+  });
+  if (last_warning != records_.rend()) return last_warning->message;
+  const auto failure = std::find_if(records_.begin(), records_.end(),
+                                    [](const auto& record) { return reports_failure(record.message); });
+  return failure != records_.end() ? failure->message : "";
+}
+
+}  // namespace qorl_cli::log_capture
