@@ -1,5 +1,6 @@
 // Runs the built qorl-multimodal command as a child process against the fake services.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -16,6 +17,7 @@
 #include "qorl_core/base64.hpp"
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
+#include "testing/fault_proxy.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/fake_prosa.hpp"
 #include "testing/http_server.hpp"
@@ -575,6 +577,27 @@ TEST_F(CliTest, ProgressLineOnlyWhereItCanBeDrawn) {
   EXPECT_NE(terminal_output("xterm", "").find("\033[K"), std::string::npos);
   EXPECT_EQ(terminal_output("dumb", "").find("\033[K"), std::string::npos);
   EXPECT_EQ(terminal_output("xterm", " -q").find("\033[K"), std::string::npos);
+}
+
+TEST_F(CliTest, SilentModelsAndEndlessSourcesFailWithinTheLimits) {
+  // A model that accepts the request and never answers.
+  qorl_testing::FaultProxy silent(gemini_.base_url());
+  silent.inject(qorl_testing::Fault::hang(), "", 100);
+  auto hung = run({"caption", "--timeout", "0.5", gps_jpeg("p.jpg")},
+                  {{"GOOGLE_GEMINI_BASE_URL", silent.url()}, {"GEMINI_API_KEY", gemini_.api_key()}});
+  EXPECT_EQ(hung.exit_code, 1) << hung.err;
+  EXPECT_EQ(std::count(hung.err.begin(), hung.err.end(), '\n'), 1) << hung.err;
+  EXPECT_NE(hung.err.find("timed out"), std::string::npos) << hung.err;
+
+  // Sources that never end are refused before a byte is read.
+  const auto fifo = dir_.path() / "pipe.jpg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto piped = run({"caption", "--timeout", "5", fifo.string()}, gemini_env());
+  EXPECT_EQ(piped.exit_code, 1) << piped.err;
+  EXPECT_NE(piped.err.find("named pipe"), std::string::npos) << piped.err;
+  auto zeros = run({"metadata", "/dev/zero"});
+  EXPECT_EQ(zeros.exit_code, 1) << zeros.err;
+  EXPECT_NE(zeros.err.find("character device"), std::string::npos) << zeros.err;
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // qorl-multimodal: turns media into text from the command line.
 #include <CLI/CLI.hpp>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <vector>
 
+#include "clients/http/policy.hpp"
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/log_capture.hpp"
@@ -31,6 +34,18 @@ std::optional<qorl_core::LogLevel> shown_log_level(bool quiet, int verbose) {
   return std::nullopt;
 }
 
+// --timeout and --retries become the policy of every service call.
+void apply_call_limits(std::optional<double> timeout, std::optional<int> retries) {
+  clients::http::CallPolicy policy = clients::http::default_call_policy();
+  if (timeout) {
+    const std::chrono::milliseconds limit(static_cast<long long>(std::ceil(*timeout * 1000)));
+    policy.retry.deadline = limit;
+    policy.attempt_timeout = limit;
+  }
+  if (retries) policy.retry.max_attempts = 1 + *retries;
+  clients::http::set_default_call_policy(policy);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,6 +58,14 @@ int main(int argc, char** argv) {
   int verbose = 0;
   app.add_flag("-q,--quiet", quiet, "No progress line, no warnings, no log lines");
   app.add_flag("-v,--verbose", verbose, "The library's log lines: -v for INFO, -vv for DEBUG");
+  std::optional<double> timeout;
+  std::optional<int> retries;
+  app.add_option("--timeout", timeout,
+                 "Seconds each call to a service may take, retries included (default: 600 for a "
+                 "model or transcription answer, none in all)")
+      ->check(CLI::PositiveNumber & CLI::Range(0.001, 1e6));
+  app.add_option("--retries", retries, "Retries of a failed service call (default: 3)")
+      ->check(CLI::Range(0, 20));
   const std::vector<qorl_cli::commands::Command> commands = {
       qorl_cli::commands::add_caption(app),
       qorl_cli::commands::add_mermaid(app),
@@ -62,6 +85,7 @@ int main(int argc, char** argv) {
     return usage_error(std::string(e.what()) + " (see --help)");
   }
   qorl_cli::quiet_output = quiet;
+  apply_call_limits(timeout, retries);
   qorl_cli::log_capture::install(shown_log_level(quiet, verbose));
   for (const auto& command : commands) {
     if (!command.app->parsed()) continue;

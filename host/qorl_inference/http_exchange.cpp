@@ -39,8 +39,11 @@ std::string status_summary(const clients::http::Response& response) {
 }
 
 clients::http::CallPolicy call_policy(const ExchangePolicy& policy) {
+  // The process-wide policy is the operator's ceiling: it bounds the attempts and, with its
+  // deadline, the time of every call.
   clients::http::CallPolicy call = clients::http::default_call_policy();
-  call.retry.max_attempts = 1 + std::max(0, policy.retry_config.max_retries);
+  call.retry.max_attempts =
+      std::min(call.retry.max_attempts, 1 + std::max(0, policy.retry_config.max_retries));
   call.retry.initial_backoff = policy.backoff.initial;
   call.retry.max_backoff = policy.backoff.max;
   call.retry.max_retry_after = std::min(call.retry.max_retry_after, policy.backoff.max);
