@@ -19,33 +19,29 @@ constexpr auto kDecode = make_decode_table();
 
 }  // namespace
 
-std::string base64_encode(std::string_view data) {
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
+void base64_append(std::string& out, std::string_view data) {
+  const std::size_t start = out.size();
+  out.resize(start + (data.size() + 2) / 3 * 4);
+  char* next = out.data() + start;
+  const auto put = [&](std::uint32_t n, int symbols) {
+    for (int k = 0; k < 4; ++k) *next++ = k < symbols ? kAlphabet[(n >> (18 - 6 * k)) & 63] : '=';
+  };
   std::size_t i = 0;
   for (; i + 2 < data.size(); i += 3) {
-    const std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
-                            (static_cast<unsigned char>(data[i + 1]) << 8) |
-                            static_cast<unsigned char>(data[i + 2]);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += kAlphabet[n & 63];
+    put((static_cast<unsigned char>(data[i]) << 16) | (static_cast<unsigned char>(data[i + 1]) << 8) |
+            static_cast<unsigned char>(data[i + 2]),
+        4);
   }
   const std::size_t rest = data.size() - i;
-  if (rest == 1) {
-    const std::uint32_t n = static_cast<unsigned char>(data[i]) << 16;
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += "==";
-  } else if (rest == 2) {
-    const std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
-                            (static_cast<unsigned char>(data[i + 1]) << 8);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += '=';
+  if (rest == 1) put(static_cast<unsigned char>(data[i]) << 16, 2);
+  if (rest == 2) {
+    put((static_cast<unsigned char>(data[i]) << 16) | (static_cast<unsigned char>(data[i + 1]) << 8), 3);
   }
+}
+
+std::string base64_encode(std::string_view data) {
+  std::string out;
+  base64_append(out, data);
   return out;
 }
 
