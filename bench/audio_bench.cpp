@@ -1,18 +1,20 @@
-// Mono FLAC conversion and Whisper size reduction on a 30-minute 44.1 kHz stereo WAV, beside
-// ffmpeg and sox doing the mono FLAC conversion of the same file. Wall time and peak memory.
+// Mono FLAC conversion and Whisper's size reduction of a 30-minute 44.1 kHz stereo pink-noise
+// WAV, each beside its peer in the same run: ffmpeg (and sox) for the conversion, the
+// soundfile + numpy script ../shared/bench/ref_audio.py (or $QORL_REF_AUDIO) for the reduction.
+// Wall time and peak memory.
 //
 //   cmake --preset bench && cmake --build --preset bench --target qorl_bench
-//   ./build/bench/bench/qorl_bench --benchmark_filter='Flac|Reduce' 
+//   ./build/bench/bench/qorl_bench --benchmark_filter='Flac|Reduce'
 #include <benchmark/benchmark.h>
-#include <sndfile.h>
 
-#include <cmath>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <numbers>
-#include <random>
 #include <string>
 
+#include "bench/peers.hpp"
 #include "clients/youtube/process.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
@@ -23,41 +25,39 @@ namespace {
 using qorl_core::Bytes;
 namespace whisper = qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text;
 
-constexpr int kRate = 44100;
-constexpr long long kFrames = 30LL * 60 * kRate;
-
 class Reducer : public whisper::OpenAIWhisperAudioToText {
  public:
   Reducer() : OpenAIWhisperAudioToText({.api_key = "unused"}) {}
   using OpenAIWhisperAudioToText::_reduce_file_size;
 };
 
-// Tones with some noise: speech-like compressibility, several reduction steps.
+Bytes read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// Seconds of the recording: 1800, or $QORL_BENCH_AUDIO_SECONDS (shorter runs under a profiler).
+std::string recording_seconds() {
+  const char* seconds = std::getenv("QORL_BENCH_AUDIO_SECONDS");
+  return seconds ? seconds : "1800";
+}
+
+// Pink noise compresses about as badly as music: two reduction steps are needed.
 struct Fixture {
   qorl_testing::TempDir dir;
   std::string wav_path = (dir.path() / "long.wav").string();
+  std::string mono_flac_path = (dir.path() / "mono.flac").string();
   Bytes wav;
   Bytes mono_flac;
 
   Fixture() {
-    SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(wav_path.c_str(), SFM_WRITE, &info);
-    std::mt19937 gen(5);
-    std::normal_distribution<> noise(0.0, 0.05);
-    std::vector<double> block(2 * 65536);
-    for (long long start = 0; start < kFrames; start += 65536) {
-      const long long count = std::min<long long>(65536, kFrames - start);
-      for (long long f = 0; f < count; ++f) {
-        const double t = double(start + f) / kRate;
-        block[2 * f] = 0.3 * std::sin(2 * std::numbers::pi * 220 * t) + noise(gen);
-        block[2 * f + 1] = 0.3 * std::sin(2 * std::numbers::pi * 330 * t) + noise(gen);
-      }
-      sf_writef_double(file, block.data(), count);
-    }
-    sf_close(file);
-    std::ifstream in(wav_path, std::ios::binary);
-    wav = Bytes(std::string(std::istreambuf_iterator<char>(in), {}));
+    const auto made = clients::youtube::run_process(
+        {"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav_path, "synth", recording_seconds(), "pinknoise", "vol", "0.3"});
+    if (made.exit_code != 0) throw std::runtime_error("sox failed: " + made.err);
+    wav = read_file(wav_path);
     mono_flac = qorl_multimodal::utils::audio_to_text_utils::convert_audio_to_mono_flac(wav);
+    std::ofstream(mono_flac_path, std::ios::binary).write(mono_flac.str().data(),
+                                                          static_cast<std::streamsize>(mono_flac.size()));
   }
 };
 
@@ -66,71 +66,66 @@ Fixture& fixture() {
   return instance;
 }
 
-// Peak resident memory of this process from now on (Linux: clear_refs 5 resets the mark).
-void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-double status_mib(const std::string& field) {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
-  }
-  return 0;
+std::string ref_audio_script() {
+  if (const char* path = std::getenv("QORL_REF_AUDIO")) return path;
+  return QORL_SOURCE_ROOT "/../shared/bench/ref_audio.py";
 }
 
 void BM_ConvertAudioToMonoFlac(benchmark::State& state) {
   Fixture& f = fixture();
-  const double before = status_mib("VmRSS");
-  reset_peak();
+  const double before = qorl_bench::status_mib("VmRSS");
+  qorl_bench::reset_peak_memory();
+  double ours = 0;
   for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
     benchmark::DoNotOptimize(qorl_multimodal::utils::audio_to_text_utils::convert_audio_to_mono_flac(f.wav));
+    ours = qorl_bench::seconds_since(start);
   }
-  state.counters["peak_MiB_over_input"] = status_mib("VmHWM") - before;
-}
+  state.counters["peak_MiB_over_input"] = qorl_bench::status_mib("VmHWM") - before;
 
-// The peer runs under GNU time, which reports the peer's own peak (a program started straight
-// from this process would be charged this process's memory at its start).
-void run_peer(benchmark::State& state, std::vector<std::string> argv) {
-  argv.insert(argv.begin(), {"/usr/bin/time", "-f", "%M"});
-  double peak_kib = 0;
-  for (auto _ : state) {
-    const auto result = clients::youtube::run_process(argv);
-    if (result.exit_code != 0) {
-      state.SkipWithError(("failed: " + result.err).c_str());
-      return;
-    }
-    const auto last_line = result.err.find_last_of('\n', result.err.size() - 2);
-    peak_kib = std::max(peak_kib, std::stod(result.err.substr(last_line == std::string::npos ? 0 : last_line + 1)));
+  std::string failure;
+  const auto ffmpeg = qorl_bench::run_peer({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", f.wav_path,
+                                            "-ac", "1", "-c:a", "flac", (f.dir.path() / "ffmpeg.flac").string()},
+                                           failure);
+  if (!ffmpeg) return state.SkipWithError(failure.c_str());
+  qorl_bench::report_against_peer(state, ours, ffmpeg->seconds);
+  state.counters["peer_peak_MiB"] = ffmpeg->peak_mib;
+  if (const auto sox = qorl_bench::run_peer({"sox", f.wav_path, "-c", "1", (f.dir.path() / "sox.flac").string()},
+                                            failure)) {
+    state.counters["sox_s"] = sox->seconds;
   }
-  state.counters["peak_MiB"] = peak_kib / 1024;
-}
-
-void BM_FfmpegMonoFlac(benchmark::State& state) {
-  Fixture& f = fixture();
-  run_peer(state, {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", f.wav_path, "-ac", "1",
-                   "-c:a", "flac", (f.dir.path() / "ffmpeg.flac").string()});
-}
-
-void BM_SoxMonoFlac(benchmark::State& state) {
-  Fixture& f = fixture();
-  run_peer(state, {"sox", f.wav_path, "-c", "1", (f.dir.path() / "sox.flac").string()});
 }
 
 void BM_ReduceFileSize(benchmark::State& state) {
   Fixture& f = fixture();
   const Reducer reducer;
-  const double before = status_mib("VmRSS");
-  reset_peak();
-  for (auto _ : state) benchmark::DoNotOptimize(reducer._reduce_file_size(f.mono_flac));
-  const double peak = status_mib("VmHWM") - before;
-  const double mono_mib = kFrames * sizeof(double) / 1048576.0;
-  state.counters["peak_MiB_over_input"] = peak;
-  state.counters["decoded_mono_MiB"] = mono_mib;
-  state.counters["peak_over_decoded_mono"] = peak / mono_mib;
+  qorl_bench::reset_peak_memory();
+  double ours = 0;
+  std::size_t reduced_bytes = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    reduced_bytes = reducer._reduce_file_size(f.mono_flac).size();
+    ours = qorl_bench::seconds_since(start);
+  }
+  state.counters["process_peak_MiB"] = qorl_bench::status_mib("VmHWM");
+  state.counters["reduced_MiB"] = reduced_bytes / 1048576.0;
+
+  const std::string script = ref_audio_script();
+  if (!std::filesystem::exists(script)) return qorl_bench::note_peer_skipped(state, script + " not found");
+  if (const auto missing = qorl_bench::missing_python_modules({"numpy", "soundfile"})) {
+    return qorl_bench::note_peer_skipped(state, *missing);
+  }
+  std::string failure;
+  const auto peer = qorl_bench::run_peer({"/usr/bin/python3", script, "reduce", f.mono_flac_path}, failure);
+  if (!peer) return state.SkipWithError(failure.c_str());
+  // "reduce FILE: 11.40 s, N bytes, peak M MB": the script times the step alone, as we do.
+  const auto colon = peer->out.rfind(": ");
+  qorl_bench::report_against_peer(state, ours, std::stod(peer->out.substr(colon + 2)));
+  state.counters["peer_peak_MiB"] = peer->peak_mib;
 }
 
-// Minutes of work per run on two shared cores: one iteration each, wall time.
+// Seconds to minutes of work per run on two shared cores: one iteration each, wall time.
 BENCHMARK(BM_ConvertAudioToMonoFlac)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FfmpegMonoFlac)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SoxMonoFlac)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReduceFileSize)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

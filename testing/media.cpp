@@ -7,6 +7,8 @@
 #include <opencv2/videoio.hpp>
 #include <stdexcept>
 
+#include "clients/youtube/process.hpp"
+
 namespace qorl_testing {
 
 void write_solid_colour_video(const std::filesystem::path& path, int frame_count, double fps,
@@ -21,13 +23,27 @@ void write_solid_colour_video(const std::filesystem::path& path, int frame_count
   }
 }
 
-// Two channels in steps of 16 give 256 distinct frames; red stays fixed.
-Bgr colour_for_frame(int index) { return {(index % 16) * 16 + 8, (index / 16) * 16 + 8, 128}; }
+void write_h264_copy(const std::filesystem::path& video, const std::filesystem::path& out, int gop,
+                     int b_frames) {
+  const auto result = clients::youtube::run_process(
+      {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", video.string(), "-c:v", "libx264",
+       "-pix_fmt", "yuv420p", "-g", std::to_string(gop), "-bf", std::to_string(b_frames),
+       // Fixed B-frame runs and key frames only at the GOP boundaries.
+       "-x264-params", "b-adapt=0:scenecut=0", out.string()});
+  if (result.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + result.err);
+}
+
+// Steps of 16 in blue and green count 256 frames; red steps up from 128 once per 256 frames,
+// which gives 2048 distinct frames.
+Bgr colour_for_frame(int index) {
+  return {(index % 16) * 16 + 8, (index / 16 % 16) * 16 + 8, 128 + index / 256 * 16};
+}
 
 int frame_for_colour(const Bgr& colour) {
   const int low = static_cast<int>(std::lround((colour[0] - 8) / 16.0));
-  const int high = static_cast<int>(std::lround((colour[1] - 8) / 16.0));
-  return high * 16 + low;
+  const int middle = static_cast<int>(std::lround((colour[1] - 8) / 16.0));
+  const int high = static_cast<int>(std::lround((colour[2] - 128) / 16.0));
+  return high * 256 + middle * 16 + low;
 }
 
 qorl_core::Bytes encode_image(const std::string& extension, const Bgr& colour) {

@@ -20,7 +20,13 @@ using Bgr = std::array<int, 3>;
 void write_solid_colour_video(const std::filesystem::path& path, int frame_count, double fps,
                               const std::function<Bgr(int)>& colour_of);
 
-// A colour per frame index that survives lossy compression and reads back by nearest step.
+// Re-encodes `video` as H.264 in MP4 with a key frame every `gop` frames and always
+// `b_frames` B-frames between references (the real ffmpeg program).
+void write_h264_copy(const std::filesystem::path& video, const std::filesystem::path& out, int gop,
+                     int b_frames);
+
+// A colour per frame index (up to 2048 frames) that survives lossy compression and reads back
+// by nearest step.
 Bgr colour_for_frame(int index);
 int frame_for_colour(const Bgr& colour);
 

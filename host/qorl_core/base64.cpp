@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace qorl_core {
 namespace {
@@ -17,35 +18,41 @@ constexpr std::array<std::int8_t, 256> make_decode_table() {
 
 constexpr auto kDecode = make_decode_table();
 
+// The two symbols of every 12-bit group: a 3-byte group is two lookups (large attachments are
+// encoded on the event loop).
+constexpr std::array<std::array<char, 2>, 4096> make_pair_table() {
+  std::array<std::array<char, 2>, 4096> table{};
+  for (int i = 0; i < 4096; ++i) table[i] = {kAlphabet[i >> 6], kAlphabet[i & 63]};
+  return table;
+}
+
+constexpr auto kPairs = make_pair_table();
+
 }  // namespace
+
+void base64_append(std::string& out, std::string_view data) {
+  const std::size_t start = out.size();
+  out.resize(start + (data.size() + 2) / 3 * 4);
+  char* next = out.data() + start;
+  const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+  std::size_t i = 0;
+  for (; i + 2 < data.size(); i += 3, next += 4) {
+    const std::uint32_t n = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+    std::memcpy(next, kPairs[n >> 12].data(), 2);
+    std::memcpy(next + 2, kPairs[n & 4095].data(), 2);
+  }
+  const std::size_t rest = data.size() - i;
+  if (rest == 0) return;
+  const std::uint32_t n = (in[i] << 16) | (rest == 2 ? in[i + 1] << 8 : 0);
+  next[0] = kAlphabet[n >> 18];
+  next[1] = kAlphabet[(n >> 12) & 63];
+  next[2] = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+  next[3] = '=';
+}
 
 std::string base64_encode(std::string_view data) {
   std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < data.size(); i += 3) {
-    const std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
-                            (static_cast<unsigned char>(data[i + 1]) << 8) |
-                            static_cast<unsigned char>(data[i + 2]);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += kAlphabet[n & 63];
-  }
-  const std::size_t rest = data.size() - i;
-  if (rest == 1) {
-    const std::uint32_t n = static_cast<unsigned char>(data[i]) << 16;
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += "==";
-  } else if (rest == 2) {
-    const std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
-                            (static_cast<unsigned char>(data[i + 1]) << 8);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += '=';
-  }
+  base64_append(out, data);
   return out;
 }
 

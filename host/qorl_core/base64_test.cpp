@@ -11,6 +11,9 @@ TEST(Base64Test, EncodesAndDecodesEveryPaddingLength) {
   }
   EXPECT_EQ(base64_encode("foobar"), "Zm9vYmFy");
   EXPECT_EQ(base64_encode(std::string("\xff\xfe", 2)), "//4=");
+  std::string body = "data:";
+  base64_append(body, "fo");
+  EXPECT_EQ(body, "data:Zm8=");
 }
 
 TEST(Base64Test, StrictDecodingRefusesWhatIsNotBase64) {

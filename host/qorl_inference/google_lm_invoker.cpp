@@ -9,6 +9,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <variant>
 
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
@@ -124,44 +125,78 @@ json file_data(const std::string& uri, const std::string& mime_type) {
   return json{{"fileData", std::move(data)}};
 }
 
-json request_body(const std::vector<Message>& messages,
-                  const std::map<const Attachment*, GeminiFile>& uploaded,
-                  const std::shared_ptr<ResponseSchema>& response_schema) {
-  json system_parts = json::array();
-  json contents = json::array();
+std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A part of a message in the request: JSON, or an attachment sent inline.
+using RequestPart = std::variant<json, const Attachment*>;
+
+void write_parts(std::string& body, const std::vector<RequestPart>& parts) {
+  body += "\"parts\":[";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i) body += ',';
+    if (const auto* part = std::get_if<json>(&parts[i])) {
+      body += compact(*part);
+      continue;
+    }
+    const Attachment& attachment = *std::get<const Attachment*>(parts[i]);
+    body += "{\"inlineData\":{\"mimeType\":" + compact(attachment.mime_type) + ",\"data\":\"";
+    qorl_core::base64_append(body, attachment.data.view());
+    body += "\"}}";
+  }
+  body += ']';
+}
+
+// The generateContent body as compact JSON. Inline attachments are encoded straight into it:
+// their base64 text never goes through a JSON document, whose serialiser would copy and check
+// every character of it again.
+std::string request_body(const std::vector<Message>& messages,
+                         const std::map<const Attachment*, GeminiFile>& uploaded,
+                         const std::shared_ptr<ResponseSchema>& response_schema) {
+  std::vector<RequestPart> system_parts;
+  std::vector<std::vector<RequestPart>> contents;
+  std::size_t inline_size = 0;
   for (const auto& message : messages) {
-    json parts = json::array();
+    auto& parts = message.role == Role::SYSTEM ? system_parts : contents.emplace_back();
     for (const auto& part : message.contents) {
       if (const auto* text = std::get_if<std::string>(&part)) {
-        parts.push_back({{"text", *text}});
+        parts.emplace_back(json{{"text", *text}});
         continue;
       }
       const auto& attachment = std::get<std::shared_ptr<Attachment>>(part);
       if (attachment->is_url()) {
-        parts.push_back(file_data(attachment->url, attachment->mime_type));
+        parts.emplace_back(file_data(attachment->url, attachment->mime_type));
       } else if (const auto file = uploaded.find(attachment.get()); file != uploaded.end()) {
         const auto& mime = file->second.mime_type.empty() ? attachment->mime_type
                                                           : file->second.mime_type;
-        parts.push_back(file_data(file->second.uri, mime));
+        parts.emplace_back(file_data(file->second.uri, mime));
       } else {
-        parts.push_back({{"inlineData",
-                          {{"mimeType", attachment->mime_type},
-                           {"data", qorl_core::base64_encode(attachment->data.view())}}}});
+        parts.emplace_back(static_cast<const Attachment*>(attachment.get()));
+        inline_size += base64_size(attachment->data.size());
       }
     }
-    if (message.role == Role::SYSTEM) {
-      for (auto& part : parts) system_parts.push_back(std::move(part));
-    } else {
-      contents.push_back({{"role", "user"}, {"parts", std::move(parts)}});
-    }
   }
-  json body = json::object();
-  if (!system_parts.empty()) body["systemInstruction"] = {{"parts", std::move(system_parts)}};
-  body["contents"] = std::move(contents);
+
+  std::string body;
+  body.reserve(inline_size + 4096);
+  body += '{';
+  if (!system_parts.empty()) {
+    body += "\"systemInstruction\":{";
+    write_parts(body, system_parts);
+    body += "},";
+  }
+  body += "\"contents\":[";
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    body += i ? ",{\"role\":\"user\"," : "{\"role\":\"user\",";
+    write_parts(body, contents[i]);
+    body += '}';
+  }
+  body += ']';
   if (response_schema) {
-    body["generationConfig"] = {{"responseMimeType", "application/json"},
-                                {"responseSchema", gemini_schema(response_schema->json_schema())}};
+    body += ",\"generationConfig\":" +
+            compact(json{{"responseMimeType", "application/json"},
+                         {"responseSchema", gemini_schema(response_schema->json_schema())}});
   }
+  body += '}';
   return body;
 }
 
@@ -257,8 +292,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
                   clients::http::url_encode(options_.model_name) + ":generateContent";
     request.headers = {{"x-goog-api-key", options_.api_key},
                        {"Content-Type", "application/json"}};
-    request.body = request_body(messages, uploaded, response_schema())
-                       .dump(-1, ' ', false, json::error_handler_t::replace);
+    request.body = request_body(messages, uploaded, response_schema());
     const auto response =
         co_await send_with_retries(&session, std::move(request), policy, "generateContent");
     if (!response.ok()) throw_status_error(response, policy, "generateContent");

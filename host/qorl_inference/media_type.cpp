@@ -57,6 +57,16 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 26> kKnownTy
     {"text/plain", "txt"},         {"application/json", "json"},
 }};
 
+// Binary formats are told by their first bytes; libmagic would scan much more of a large file.
+// Text formats (JSON, CSV, the character encoding) and content it cannot place on that prefix
+// are judged on the whole content.
+constexpr std::size_t kSniffPrefixBytes = 16 * 1024;
+
+bool needs_whole_content(std::string_view mime_type) {
+  return mime_type.starts_with("text/") || mime_type == "application/json" ||
+         mime_type == "application/octet-stream" || mime_type.empty();
+}
+
 std::string lower(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(),
@@ -67,11 +77,16 @@ std::string lower(std::string_view text) {
 }  // namespace
 
 std::string sniff_mime_type(std::string_view data) {
+  if (data.size() > kSniffPrefixBytes) {
+    std::string type = thread_magic().describe(data.substr(0, kSniffPrefixBytes), MAGIC_MIME_TYPE);
+    if (!needs_whole_content(type)) return type;
+  }
   return thread_magic().describe(data, MAGIC_MIME_TYPE);
 }
 
 std::string sniff_extension(std::string_view data) {
-  const std::string answer = thread_magic().describe(data, MAGIC_EXTENSION);
+  // The extensions libmagic knows are those of binary formats, told by their first bytes.
+  const std::string answer = thread_magic().describe(data.substr(0, kSniffPrefixBytes), MAGIC_EXTENSION);
   const std::string first = answer.substr(0, answer.find('/'));
   return first == "???" ? std::string() : first;
 }

@@ -67,6 +67,47 @@ TEST(FourierResampleTest, KeepsToneBelowBothNyquistFrequencies) {
   }
 }
 
+// Cutting each step from the one spectrum must give what resampling the previous step's result
+// gives: the same lengths, the same samples within rounding. Input rates below, at and above
+// the first step's, with odd and even lengths.
+TEST(FourierResampleTest, EachLengthFromOneSpectrumEqualsResamplingTheResultBefore) {
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<> dist(-1, 1);
+  for (const std::size_t n : {4410u, 4411u, 1600u, 801u}) {
+    std::vector<double> x(n);
+    for (double& v : x) v = dist(gen);
+    const std::vector<std::size_t> lengths{1600, 800, 400, 200, 0};
+    std::vector<std::vector<double>> expected;
+    std::vector<double> chained = x;
+    for (const std::size_t length : lengths) {
+      resample(chained, length);
+      expected.push_back(chained);
+    }
+    std::vector<std::vector<double>> got;
+    resample_each(x, lengths, [&](std::vector<double>& result) {
+      got.push_back(result);
+      return true;
+    });
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t step = 0; step < got.size(); ++step) {
+      ASSERT_EQ(got[step].size(), expected[step].size()) << n << " step " << step;
+      for (std::size_t i = 0; i < got[step].size(); ++i) {
+        ASSERT_NEAR(got[step][i], expected[step][i], 1e-12) << n << " step " << step << " @" << i;
+      }
+    }
+  }
+}
+
+TEST(FourierResampleTest, EachStopsWhenTheHandlerSaysSo) {
+  const std::vector<std::size_t> lengths{50, 40, 30};
+  std::vector<std::size_t> seen;
+  resample_each(std::vector<double>(100, 0.25), lengths, [&](std::vector<double>& result) {
+    seen.push_back(result.size());
+    return seen.size() < 2;
+  });
+  EXPECT_EQ(seen, (std::vector<std::size_t>{50, 40}));
+}
+
 TEST(FourierResampleTest, EmptyInputGivesSilenceOfTheAskedLength) {
   std::vector<double> x;
   resample(x, 0);

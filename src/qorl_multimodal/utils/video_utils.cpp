@@ -1,12 +1,11 @@
 #include "qorl_multimodal/utils/video_utils.hpp"
 
 #include <filesystem>
-#include <memory>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_multimodal/utils/video_frame_reader.hpp"
 
 namespace qorl_multimodal::utils::video_utils {
 namespace {
@@ -39,19 +38,16 @@ std::string encoder_extension(const std::string& output_format) {
 
 qorl_core::Bytes read_and_encode(const std::string& video_path, double timestamp,
                                  const std::string& output_format) {
-  cv::VideoCapture capture;
-  // Released on every path, also when decoding throws.
-  std::unique_ptr<cv::VideoCapture, void (*)(cv::VideoCapture*)> release_guard(
-      &capture, [](cv::VideoCapture* c) { c->release(); });
+  const std::string extension = encoder_extension(output_format);
+  auto reader = video_frame_reader::VideoFrameReader::open(video_path);
+  if (!reader) throw ValueError("Failed to open video file: " + video_path);
 
-  if (!capture.open(video_path)) throw ValueError("Failed to open video file: " + video_path);
-
-  const double fps = capture.get(cv::CAP_PROP_FPS);
+  const double fps = reader->fps();
   if (fps <= 0) {
     throw ValueError("Invalid FPS (" + number_text(fps) + ") in video file: " + video_path);
   }
   long long frame_number = static_cast<long long>(timestamp * fps);
-  const long long total_frames = static_cast<long long>(capture.get(cv::CAP_PROP_FRAME_COUNT));
+  const long long total_frames = reader->frame_count();
   if (frame_number >= total_frames) {
     logger().warning("Timestamp " + number_text(timestamp) + "s (frame " + std::to_string(frame_number) +
                      ") exceeds video duration. Using last frame (frame " +
@@ -59,19 +55,19 @@ qorl_core::Bytes read_and_encode(const std::string& video_path, double timestamp
     frame_number = total_frames - 1;
   }
 
-  cv::Mat frame;
-  capture.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(frame_number));
-  const bool read = capture.read(frame);
-  capture.release();
-  if (!read || frame.empty()) {
+  // A stream ending before the frame is damaged, unless the last frame was asked for (a frame
+  // count worked out from the duration may be one too many).
+  const auto frame = reader->read_frame(frame_number);
+  if (!frame || frame->pixels.empty() ||
+      (frame->index < frame_number && frame_number < total_frames - 1)) {
     throw ValueError("Failed to extract frame at timestamp " + number_text(timestamp) + "s from " +
                      video_path);
   }
 
-  // The decoder delivers blue-green-red and OpenCV's encoder expects exactly that order, so the
-  // pixels go to the encoder as decoded and the written image carries the video's colours.
+  // The reader delivers blue-green-red, the order OpenCV's encoder expects, so the written image
+  // carries the video's colours.
   std::vector<unsigned char> encoded;
-  if (!cv::imencode(encoder_extension(output_format), frame, encoded)) {
+  if (!cv::imencode(extension, frame->pixels, encoded)) {
     throw ValueError("Failed to encode frame as " + output_format);
   }
   return qorl_core::Bytes(encoded.data(), encoded.size());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 
 #include "qorl_core/errors.hpp"
@@ -20,10 +22,18 @@ class VideoUtilsTest : public ::testing::Test {
     dir_ = new qorl_testing::TempDir();
     qorl_testing::write_solid_colour_video(numbered(), 250, 25, qorl_testing::colour_for_frame);
     qorl_testing::write_solid_colour_video(red(), 5, 25, [](int) { return Bgr{0, 0, 255}; });
+    const auto long_numbered = dir_->path() / "long_numbered.avi";
+    qorl_testing::write_solid_colour_video(long_numbered, 600, 25, qorl_testing::colour_for_frame);
+    qorl_testing::write_h264_copy(long_numbered, long_gop(), 250, 3);
   }
   static void TearDownTestSuite() { delete dir_; }
   static std::string numbered() { return (dir_->path() / "numbered.avi").string(); }
   static std::string red() { return (dir_->path() / "red.avi").string(); }
+  static std::string long_gop() { return (dir_->path() / "long_gop.mp4").string(); }
+
+  static int frame_at(const std::string& video, double timestamp) {
+    return qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(video, timestamp)));
+  }
 
   static Bgr centre_of(const qorl_core::Bytes& image) {
     std::vector<unsigned char> buffer(image.data(), image.data() + image.size());
@@ -41,6 +51,17 @@ TEST_F(VideoUtilsTest, SeeksToTheFrameShownAtTheTimestamp) {
   EXPECT_EQ(qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 0))), 0);
   // 1.99 frames is frame 1.
   EXPECT_EQ(qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 0.0796))), 1);
+}
+
+// Key frames 250 frames apart and three B-frames between references: frames are decoded in
+// another order than shown, and a key frame's decoding time comes before the frame shown
+// just ahead of it.
+TEST_F(VideoUtilsTest, FindsTheExactFrameInLongGopsWithBFrames) {
+  for (const int frame : {0, 1, 3, 4, 248, 249, 250, 251, 374, 498, 499, 500, 501, 597, 598, 599}) {
+    EXPECT_EQ(frame_at(long_gop(), (frame + 0.5) / 25), frame) << "frame " << frame;
+  }
+  EXPECT_EQ(frame_at(long_gop(), 10.0), 250);
+  EXPECT_EQ(frame_at(long_gop(), 60.0), 599);
 }
 
 TEST_F(VideoUtilsTest, PastTheEndWarnsAndGivesTheLastFrame) {
@@ -92,6 +113,19 @@ TEST_F(VideoUtilsTest, WrapsDecodingFailuresWithTheCauseAttached) {
     EXPECT_THROW(std::rethrow_if_nested(error), qorl_core::ValueError);
   }
   EXPECT_THROW(extract_video_frame_at_timestamp(red(), 0, "XYZ"), qorl_core::ValueError);
+}
+
+// The decoder's own complaints stay off standard error: a failure is one error, nothing more.
+TEST_F(VideoUtilsTest, DamagedVideosFailWithoutDecoderOutput) {
+  std::ifstream in(long_gop(), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  const auto truncated = dir_->write("truncated.mp4", whole.substr(0, whole.size() / 2));
+  const auto empty = dir_->write("empty.mp4", "");
+  for (const auto& video : {truncated, empty}) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(extract_video_frame_at_timestamp(video.string(), 1.0), qorl_core::ValueError);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << video;
+  }
 }
 
 }  // namespace

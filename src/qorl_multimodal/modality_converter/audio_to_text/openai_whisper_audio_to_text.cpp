@@ -11,15 +11,13 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
+#include "qorl_multimodal/utils/audio_size_reduction.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
-#include "qorl_multimodal/utils/fourier_resample.hpp"
 #include "qorl_multimodal/utils/language_names.hpp"
-#include "qorl_multimodal/utils/sound_file.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
 
 namespace atu = utils::audio_to_text_utils;
-namespace sound_file = utils::sound_file;
 using qorl_core::Bytes;
 
 const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE = {
@@ -51,20 +49,6 @@ clients::openai::ClientOptions client_options(const OpenAIWhisperAudioToText::Pa
   qorl_core::redaction::register_secret(params.api_key);  // services echo it in error texts
   options.base_url = params.base_url;
   return options;
-}
-
-// Samples scaled to 16 bits and truncated toward zero, saturating instead of wrapping around
-// when resampling overshoots the -1..1 range.
-void write_pcm16(sound_file::FlacWriter& writer, const std::vector<double>& data) {
-  std::vector<std::int16_t> block(static_cast<std::size_t>(sound_file::kBlockFrames));
-  for (std::size_t offset = 0; offset < data.size(); offset += block.size()) {
-    const std::size_t count = std::min(block.size(), data.size() - offset);
-    for (std::size_t i = 0; i < count; ++i) {
-      const double scaled = std::trunc(data[offset + i] * 32767.0);
-      block[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0, 32767.0));
-    }
-    writer.write(block.data(), static_cast<std::int64_t>(count));
-  }
 }
 
 }  // namespace
@@ -145,32 +129,23 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
 }
 
 Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) const {
-  // Mixing to one channel first equals mixing after resampling (both are linear) and holds a
-  // single channel; two values of spare capacity let the transforms work in place.
-  sound_file::MonoAudio audio = sound_file::decode_mono(audio_bytes.view(), 2);
-  std::vector<double>& data = audio.samples;
-  int samplerate = audio.sample_rate;
-
-  for (const QualityStep& step : QUALITY_STEPS) {
-    if (step.sample_rate != samplerate) {
-      const auto num_samples = static_cast<std::size_t>(
-          static_cast<double>(data.size()) * step.sample_rate / samplerate);
-      utils::fourier_resample::resample(data, num_samples);
-      samplerate = step.sample_rate;
-    }
-    sound_file::FlacWriter writer(samplerate, step.channels, sound_file::Subtype::PCM_16,
-                                  data.size() * 2);
-    write_pcm16(writer, data);
-    Bytes reduced(writer.finish());
-    logger().debug(fmt::format(
-        "Reduced size with {{'sample_rate': {}, 'channels': {}, 'bit_depth': {}}}: {} MB (SR: "
-        "{}Hz, Ch: {}, Depth: {}-bit)",
-        step.sample_rate, step.channels, step.bit_depth, megabytes(reduced.size()),
-        step.sample_rate, step.channels, step.bit_depth));
-    if (reduced.size() <= MAX_AUDIO_SIZE) return reduced;
+  std::vector<int> sample_rates;
+  for (const QualityStep& step : QUALITY_STEPS) sample_rates.push_back(step.sample_rate);
+  auto reduced = utils::audio_size_reduction::first_accepted_flac(
+      audio_bytes.view(), sample_rates, [this](std::size_t index, const std::string& flac) {
+        const QualityStep& step = QUALITY_STEPS[index];
+        logger().debug(fmt::format(
+            "Reduced size with {{'sample_rate': {}, 'channels': {}, 'bit_depth': {}}}: {} MB (SR: "
+            "{}Hz, Ch: {}, Depth: {}-bit)",
+            step.sample_rate, step.channels, step.bit_depth, megabytes(flac.size()),
+            step.sample_rate, step.channels, step.bit_depth));
+        return flac.size() <= MAX_AUDIO_SIZE;
+      });
+  if (!reduced) {
+    throw qorl_core::ValueError(
+        "Unable to reduce file size below limit even with lowest quality settings");
   }
-  throw qorl_core::ValueError(
-      "Unable to reduce file size below limit even with lowest quality settings");
+  return Bytes(std::move(*reduced));
 }
 
 std::vector<AudioTranscript> OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts(

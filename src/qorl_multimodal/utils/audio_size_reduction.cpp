@@ -1,0 +1,58 @@
+#include "qorl_multimodal/utils/audio_size_reduction.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "qorl_multimodal/utils/fourier_resample.hpp"
+#include "qorl_multimodal/utils/sound_file.hpp"
+
+namespace qorl_multimodal::utils::audio_size_reduction {
+namespace {
+
+std::string encode_pcm16_flac(const std::vector<double>& data, int sample_rate) {
+  sound_file::FlacWriter writer(sample_rate, 1, sound_file::Subtype::PCM_16, data.size() * 2);
+  std::vector<std::int16_t> block(static_cast<std::size_t>(sound_file::kBlockFrames));
+  for (std::size_t offset = 0; offset < data.size(); offset += block.size()) {
+    const std::size_t count = std::min(block.size(), data.size() - offset);
+    for (std::size_t i = 0; i < count; ++i) {
+      const double scaled = std::trunc(data[offset + i] * 32767.0);
+      block[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+    }
+    writer.write(block.data(), static_cast<std::int64_t>(count));
+  }
+  return writer.finish();
+}
+
+}  // namespace
+
+std::optional<std::string> first_accepted_flac(std::string_view audio, std::span<const int> sample_rates,
+                                               const Acceptor& accept) {
+  // Mixing to one channel first equals mixing after resampling (both are linear) and holds a
+  // single channel; two values of spare capacity let the transform work in place.
+  sound_file::MonoAudio mono = sound_file::decode_mono(audio, 2);
+
+  // Each length follows from the one before, as when every step resamples the previous result.
+  std::vector<std::size_t> lengths;
+  std::size_t length = mono.samples.size();
+  int rate = mono.sample_rate;
+  for (const int target : sample_rates) {
+    if (target != rate) {
+      length = static_cast<std::size_t>(static_cast<double>(length) * target / rate);
+      rate = target;
+    }
+    lengths.push_back(length);
+  }
+
+  std::optional<std::string> accepted;
+  std::size_t step = 0;
+  fourier_resample::resample_each(std::move(mono.samples), lengths, [&](std::vector<double>& data) {
+    std::string flac = encode_pcm16_flac(data, sample_rates[step]);
+    if (accept(step++, flac)) accepted = std::move(flac);
+    return !accepted;
+  });
+  return accepted;
+}
+
+}  // namespace qorl_multimodal::utils::audio_size_reduction
