@@ -109,7 +109,11 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::_tr
   if (failure) {
     // The object would otherwise stay in the bucket for good; the recognition error is the one
     // the caller needs.
-    if (blob_name && cancelled) co_await delete_after_cancellation(*blob_name);
+    if (blob_name && cancelled) {
+      // A cancelled thread refuses every further co_await until its state is reset.
+      co_await boost::asio::this_coro::reset_cancellation_state();
+      co_await delete_after_cancellation(*blob_name);
+    }
     if (blob_name && !cancelled) co_await delete_quietly(*blob_name);
     std::rethrow_exception(failure);
   }
@@ -155,7 +159,6 @@ boost::asio::awaitable<void> GoogleCloudAudioToText::delete_quietly(
 
 boost::asio::awaitable<void> GoogleCloudAudioToText::delete_after_cancellation(
     std::string destination_blob_name) const {
-  co_await boost::asio::this_coro::reset_cancellation_state();
   google::StorageOptions options{.credentials = credentials_};
   options.policy.retry.deadline = kCleanupDeadline;
   const google::StorageClient storage(std::move(options));

@@ -82,7 +82,8 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
   // After a failed recognition, or when the transcript is already in hand: a failed deletion is
   // logged, not raised.
   boost::asio::awaitable<void> delete_quietly(std::string destination_blob_name) const;
-  // After a cancellation: the deletion runs anyway, within a short deadline of its own.
+  // After a cancellation (its state reset): the deletion runs anyway, within a short deadline
+  // of its own; a failure is logged.
   boost::asio::awaitable<void> delete_after_cancellation(std::string destination_blob_name) const;
   boost::asio::awaitable<void> delete_with(const clients::google::StorageClient& storage,
                                            std::string destination_blob_name) const;
