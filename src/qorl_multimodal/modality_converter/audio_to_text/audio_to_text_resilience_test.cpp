@@ -30,6 +30,7 @@
 #include "testing/fake_prosa.hpp"
 #include "testing/fake_youtube.hpp"
 #include "testing/fault_proxy.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -42,19 +43,6 @@ using namespace std::chrono_literals;
 using audio_to_text::BaseAudioToText;
 using qorl_testing::Fault;
 using qorl_testing::FaultProxy;
-
-// The default call policy for the test's lifetime.
-class ScopedCallPolicy {
- public:
-  explicit ScopedCallPolicy(const clients::http::CallPolicy& policy)
-      : saved_(clients::http::default_call_policy()) {
-    clients::http::set_default_call_policy(policy);
-  }
-  ~ScopedCallPolicy() { clients::http::set_default_call_policy(saved_); }
-
- private:
-  clients::http::CallPolicy saved_;
-};
 
 // A backend wired to its fake service through a fault proxy.
 struct Rig {
@@ -173,7 +161,7 @@ TEST_P(AudioToTextResilienceTest, SilentAndEndlessServicesEndInAnErrorWithinTheL
   policy.retry.max_attempts = 2;
   policy.retry.deadline = 500ms;
   policy.max_answer_bytes = 1 << 20;
-  const ScopedCallPolicy scoped(policy);
+  const qorl_testing::ScopedCallPolicy scoped(policy);
   auto rig = make_rig();
   rig->proxy().inject(Fault::hang(), rig->path_part, 5);
   EXPECT_ANY_THROW(qorl_core::run_sync(rig->backend->convert(rig->source)));
