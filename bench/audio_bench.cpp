@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "testing/temp_dir.hpp"
@@ -92,7 +92,7 @@ void run_peer(benchmark::State& state, std::vector<std::string> argv) {
   argv.insert(argv.begin(), {"/usr/bin/time", "-f", "%M"});
   double peak_kib = 0;
   for (auto _ : state) {
-    const auto result = clients::youtube::run_process(argv);
+    const auto result = clients::process::run_process(argv);
     if (result.exit_code != 0) {
       state.SkipWithError(("failed: " + result.err).c_str());
       return;

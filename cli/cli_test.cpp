@@ -8,7 +8,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
 #include "testing/fake_openai.hpp"
@@ -30,13 +30,13 @@ constexpr int kUsageError = 2;
 class CliTest : public ::testing::Test {
  protected:
   // The command in an environment holding only `env` (no keys of the machine leak in).
-  clients::youtube::ProcessResult run(const std::vector<std::string>& args, const Env& env = {}) const {
+  clients::process::ProcessResult run(const std::vector<std::string>& args, const Env& env = {}) const {
     std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
                                      "HOME=" + dir_.path().string(), "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
     argv.push_back(QORL_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
-    return clients::youtube::run_process(argv);
+    return clients::process::run_process(argv);
   }
 
   Env gemini_env() const {

@@ -59,8 +59,8 @@ GoogleCloudAudioToText::GoogleCloudAudioToText(Params params,
 
 boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::convert(
     std::string audio_source) {
-  co_return _transcribe_audio_binary(
-      audio_sources::read_audio_source(logger(), audio_source, proxy));
+  const Bytes audio = co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
+  co_return _transcribe_audio_binary(audio);
 }
 
 std::vector<AudioTranscript> GoogleCloudAudioToText::_transcribe_audio_binary(
