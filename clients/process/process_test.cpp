@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace clients::process {
 namespace {
@@ -87,12 +88,16 @@ class ProcessGroupTest : public ::testing::Test {
     pid_t shell = 0, child = 0;
     ASSERT_TRUE(file >> shell >> child);
     EXPECT_FALSE(fs::exists("/proc/" + std::to_string(shell))) << "shell not reaped";
-    // The child belongs to init once its parent is gone; it must be dead (at most a zombie there).
-    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
-    std::string pid_field, name, state;
-    if (stat >> pid_field >> name >> state) {
-      EXPECT_EQ(state, "Z") << "child still running";
+    // The child belongs to init once its parent is gone; the kill reaches it asynchronously, so
+    // wait for it to end (gone, or a zombie of init).
+    bool ended = false;
+    for (int attempt = 0; attempt < 200 && !ended; ++attempt) {
+      std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+      std::string pid_field, name, state;
+      ended = !(stat >> pid_field >> name >> state) || state == "Z";
+      if (!ended) std::this_thread::sleep_for(10ms);
     }
+    EXPECT_TRUE(ended) << "child still running";
   }
 
   fs::path pids_;

@@ -149,8 +149,7 @@ class ReadableAudio {
     if (libsndfile_reads(file)) return;
     try {
       decoded_ = qorl_core::run_sync(clients::ffmpeg::async_decode_audio(file));
-    } catch (const std::exception& e) {
-      logger().debug("ffmpeg could not decode the audio either: %s", e.what());
+    } catch (const std::exception&) {
       sound_file::Reader raises(file);
     }
     view_ = decoded_;
