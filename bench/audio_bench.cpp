@@ -15,7 +15,7 @@
 #include <string>
 
 #include "bench/peers.hpp"
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "testing/temp_dir.hpp"
@@ -51,7 +51,7 @@ struct Fixture {
   Bytes mono_flac;
 
   Fixture() {
-    const auto made = clients::youtube::run_process(
+    const auto made = clients::process::run_process(
         {"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav_path, "synth", recording_seconds(), "pinknoise", "vol", "0.3"});
     if (made.exit_code != 0) throw std::runtime_error("sox failed: " + made.err);
     wav = read_file(wav_path);

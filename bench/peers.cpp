@@ -3,16 +3,16 @@
 #include <chrono>
 #include <fstream>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 
 namespace qorl_bench {
 
 std::optional<PeerRun> run_peer(std::vector<std::string> argv, std::string& failure) {
   argv.insert(argv.begin(), {"/usr/bin/time", "-f", "%M"});
   const auto start = std::chrono::steady_clock::now();
-  clients::youtube::ProcessResult result;
+  clients::process::ProcessResult result;
   try {
-    result = clients::youtube::run_process(argv);
+    result = clients::process::run_process(argv);
   } catch (const std::exception& error) {
     failure = error.what();
     return std::nullopt;
@@ -36,7 +36,7 @@ std::optional<std::string> missing_python_modules(const std::vector<std::string>
   std::string imports;
   for (const auto& module : modules) imports += (imports.empty() ? "import " : ", ") + module;
   try {
-    if (clients::youtube::run_process({"/usr/bin/python3", "-c", imports}).exit_code == 0) {
+    if (clients::process::run_process({"/usr/bin/python3", "-c", imports}).exit_code == 0) {
       return std::nullopt;
     }
   } catch (const std::exception&) {

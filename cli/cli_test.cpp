@@ -13,7 +13,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 #include "qorl_core/base64.hpp"
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
@@ -41,13 +41,13 @@ const std::vector<std::string> kSecrets = {FakeOpenAI::kApiKey, qorl_testing::Fa
 class CliTest : public ::testing::Test {
  protected:
   // The command in an environment holding only `env` (no keys of the machine leak in).
-  clients::youtube::ProcessResult run(const std::vector<std::string>& args, const Env& env = {}) const {
+  clients::process::ProcessResult run(const std::vector<std::string>& args, const Env& env = {}) const {
     std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
                                      "HOME=" + dir_.path().string(), "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
     argv.push_back(QORL_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
-    auto result = clients::youtube::run_process(argv);
+    auto result = clients::process::run_process(argv);
     for (const auto& secret : kSecrets) {
       EXPECT_EQ(result.err.find(secret), std::string::npos) << secret << " in: " << result.err;
       EXPECT_EQ(result.out.find(secret), std::string::npos) << secret << " in: " << result.out;
@@ -56,12 +56,12 @@ class CliTest : public ::testing::Test {
   }
 
   // The command run through a shell, for redirections (/dev/full, a closed output).
-  clients::youtube::ProcessResult run_shell(const std::string& command, const Env& env = {}) const {
+  clients::process::ProcessResult run_shell(const std::string& command, const Env& env = {}) const {
     std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
                                      "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
     argv.insert(argv.end(), {"/bin/sh", "-c", std::string("\"$0\" ") + command, QORL_CLI_PATH});
-    return clients::youtube::run_process(argv);
+    return clients::process::run_process(argv);
   }
 
   Env gemini_env() const {
@@ -414,7 +414,7 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
       const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       EXPECT_EQ(text.find("-"), text.find("-->")) << text;  // no negative time
       EXPECT_EQ(text.find("Backwards."), std::string::npos) << text;
-      auto parsed = clients::youtube::run_process(
+      auto parsed = clients::process::run_process(
           {"/usr/bin/ffmpeg", "-v", "error", "-i", file.string(), "-f", "srt", "-"});
       EXPECT_EQ(parsed.exit_code, 0) << parsed.err;
       EXPECT_EQ(parsed.err, "") << file;
@@ -569,7 +569,7 @@ TEST_F(CliTest, CaptionLanguageAndDefaultsAreStated) {
 TEST_F(CliTest, ProgressLineOnlyWhereItCanBeDrawn) {
   const std::string photo = gps_jpeg("gps.jpg");
   auto terminal_output = [&](const std::string& term, const std::string& options) {
-    return clients::youtube::run_process({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=" + term,
+    return clients::process::run_process({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=" + term,
                                           "/usr/bin/script", "-qec",
                                           std::string(QORL_CLI_PATH) + options + " metadata " + photo,
                                           "/dev/null"}).out;

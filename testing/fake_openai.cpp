@@ -1,5 +1,7 @@
 #include "testing/fake_openai.hpp"
 
+#include "testing/audio.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -110,8 +112,15 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
                  "invalid_request_error", nullptr);
     return;
   }
+  // Each answer a single segment spanning the audio sent, when echoing durations.
+  std::vector<Segment> segments = segments_;
+  if (echo_durations_) {
+    const DecodedAudio audio = decode_audio(file->data);
+    const double seconds = static_cast<double>(audio.frames) / audio.sample_rate;
+    segments = {{std::to_string(seconds) + " s", 0.0, seconds}};
+  }
   std::string text;
-  for (const Segment& s : segments_) text += s.text;
+  for (const Segment& s : segments) text += s.text;
   if (!format || format->data == "json") {
     response.set_content(nlohmann::ordered_json{{"text", text}}.dump(), "application/json");
     return;
@@ -127,17 +136,17 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
       std::find(granularities.begin(), granularities.end(), "segment") != granularities.end();
   nlohmann::ordered_json body = {{"task", "transcribe"},
                                  {"language", language_ ? nlohmann::json(*language_) : nullptr},
-                                 {"duration", segments_.empty() ? 0.0 : segments_.back().end},
+                                 {"duration", segments.empty() ? 0.0 : segments.back().end},
                                  {"text", text}};
   if (want_words) {
     auto& words = body["words"] = nlohmann::json::array();
     for (const Segment& w : words_) words.push_back({{"word", w.text}, {"start", w.start}, {"end", w.end}});
   }
   if (want_segments) {
-    auto& segments = body["segments"] = nlohmann::json::array();
+    auto& listed = body["segments"] = nlohmann::json::array();
     int id = 0;
-    for (const Segment& s : segments_) {
-      segments.push_back({{"id", id++},
+    for (const Segment& s : segments) {
+      listed.push_back({{"id", id++},
                           {"seek", 0},
                           {"start", s.start},
                           {"end", s.end},

@@ -42,6 +42,8 @@ class FakeOpenAI {
   // words only when asked for.
   void set_transcript(std::optional<std::string> language, std::vector<Segment> segments,
                       std::vector<Segment> words);
+  // Answers each request with one segment from 0 to the duration of the audio it carries.
+  void echo_durations() { echo_durations_ = true; }
   // The next `count` requests fail with `status` (and the service's error JSON).
   void fail_next(int status, int count = 1);
 
@@ -57,6 +59,7 @@ class FakeOpenAI {
   std::optional<std::string> language_ = "english";
   std::vector<Segment> segments_;
   std::vector<Segment> words_;
+  bool echo_durations_ = false;
   int failing_status_ = 0;
   int failing_count_ = 0;
 };

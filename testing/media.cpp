@@ -7,7 +7,7 @@
 #include <opencv2/videoio.hpp>
 #include <stdexcept>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 
 namespace qorl_testing {
 
@@ -25,7 +25,7 @@ void write_solid_colour_video(const std::filesystem::path& path, int frame_count
 
 void write_h264_copy(const std::filesystem::path& video, const std::filesystem::path& out, int gop,
                      int b_frames) {
-  const auto result = clients::youtube::run_process(
+  const auto result = clients::process::run_process(
       {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", video.string(), "-c:v", "libx264",
        "-pix_fmt", "yuv420p", "-g", std::to_string(gop), "-bf", std::to_string(b_frames),
        // Fixed B-frame runs and key frames only at the GOP boundaries.

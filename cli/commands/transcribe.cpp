@@ -33,6 +33,7 @@ struct TranscribeArguments {
   std::optional<std::string> language;
   std::optional<std::string> prompt;
   std::optional<double> temperature;
+  bool chunk = false;
   std::optional<std::string> proxy;
   std::string bucket;
   std::optional<std::vector<std::string>> alternative_languages;
@@ -50,6 +51,7 @@ const std::map<std::string, std::set<std::string>> kSettingBackends = {
     {"--language", {"whisper", "google-cloud"}},
     {"--prompt", {"whisper"}},
     {"--temperature", {"whisper"}},
+    {"--chunk", {"whisper"}},
     {"--proxy", {"whisper", "google-cloud", "youtube"}},
     {"--bucket", {"google-cloud"}},
     {"--alternative-language", {"google-cloud"}},
@@ -78,6 +80,7 @@ std::shared_ptr<BaseAudioToText> make_backend(const TranscribeArguments& args) {
     params.language = args.language;
     params.prompt = args.prompt;
     if (args.temperature) params.temperature = *args.temperature;
+    params.chunk_long_audio = args.chunk;
     params.proxy = args.proxy;
     return std::make_shared<audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText>(params);
   }
@@ -191,6 +194,8 @@ Command add_transcribe(CLI::App& app) {
             return number && value >= 0 && value <= 1 ? "" : "must be a number from 0 to 1";
           },
           "0 to 1"));
+  command->add_flag("--chunk", args->chunk,
+                    "whisper: send long audio in pieces cut in silence, at full quality");
   command->add_option("--proxy", args->proxy, "whisper, google-cloud, youtube: proxy URL");
   command->add_option("--bucket", args->bucket, "google-cloud: Cloud Storage bucket for uploads");
   command->add_option("--alternative-language", args->alternative_languages,

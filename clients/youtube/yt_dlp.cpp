@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 
 namespace clients::youtube {
 
@@ -23,7 +23,7 @@ std::optional<std::string> text_field(const nlohmann::json& info, const char* ke
 }
 
 // yt-dlp's error lines; the rest of standard error is progress and warnings.
-std::string error_text(const ProcessResult& result) {
+std::string error_text(const process::ProcessResult& result) {
   std::istringstream lines(result.err);
   std::string line, text;
   while (std::getline(lines, line)) {
@@ -37,7 +37,6 @@ std::string error_text(const ProcessResult& result) {
 }  // namespace
 
 std::string yt_dlp_program() { return program_from_env("QORL_YT_DLP", "yt-dlp"); }
-std::string ffmpeg_program() { return program_from_env("QORL_FFMPEG", "ffmpeg"); }
 
 std::vector<std::string> YoutubeDL::command(const std::string& url, bool download) const {
   // No user configuration or cache: the download is decided by these options alone and
@@ -70,8 +69,14 @@ std::vector<std::string> YoutubeDL::command(const std::string& url, bool downloa
   return argv;
 }
 
-VideoInfo YoutubeDL::extract_info(const std::string& url, bool download) const {
-  const ProcessResult result = run_process(command(url, download));
+namespace {
+
+process::ProcessOptions run_options(bool download) {
+  return {.deadline = download ? kDownloadDeadline : kMetadataDeadline};
+}
+
+// The first JSON object yt-dlp printed.
+VideoInfo video_info(const process::ProcessResult& result, const std::string& url, bool download) {
   if (result.exit_code != 0) throw DownloadError(error_text(result));
   std::istringstream lines(result.out);
   std::string line;
@@ -83,6 +88,21 @@ VideoInfo YoutubeDL::extract_info(const std::string& url, bool download) const {
   }
   throw DownloadError(std::string("ERROR: yt-dlp reported no ") +
                       (download ? "downloaded video" : "video information") + " for " + url);
+}
+
+}  // namespace
+
+VideoInfo YoutubeDL::extract_info(const std::string& url, bool download) const {
+  return video_info(process::run_process(command(url, download), run_options(download)), url,
+                    download);
+}
+
+boost::asio::awaitable<VideoInfo> YoutubeDL::async_extract_info(std::string url,
+                                                                bool download) const {
+  std::vector<std::string> argv = command(url, download);
+  const process::ProcessResult result =
+      co_await process::async_run_process(std::move(argv), run_options(download));
+  co_return video_info(result, url, download);
 }
 
 }  // namespace clients::youtube

@@ -3,12 +3,20 @@
 // post-processing.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "clients/process/process.hpp"
+
 namespace clients::youtube {
+
+// Thrown when yt-dlp cannot be started or passes its deadline.
+using process::ProcessError;
 
 // yt-dlp failed: its "ERROR: ..." text (unavailable video, network failure, bad URL, ...).
 class DownloadError : public std::runtime_error {
@@ -42,8 +50,10 @@ struct VideoInfo {
 
 // The yt-dlp program: env QORL_YT_DLP, else "yt-dlp" on PATH.
 std::string yt_dlp_program();
-// The ffmpeg program: env QORL_FFMPEG, else "ffmpeg" on PATH.
-std::string ffmpeg_program();
+
+// How long yt-dlp may run before it is killed: a download, and a metadata-only extraction.
+inline constexpr std::chrono::minutes kDownloadDeadline{30};
+inline constexpr std::chrono::minutes kMetadataDeadline{2};
 
 class YoutubeDL {
  public:
@@ -51,7 +61,11 @@ class YoutubeDL {
 
   // Extracts the information of the video at `url` and, when `download` is true, downloads it;
   // otherwise only metadata is fetched. Throws DownloadError when yt-dlp fails, ProcessError
-  // when it cannot be started.
+  // when it cannot be started or passes its deadline. Cancelling the awaiting coroutine kills
+  // yt-dlp and the programs it started.
+  boost::asio::awaitable<VideoInfo> async_extract_info(std::string url, bool download = true) const;
+
+  // The same, blocking the calling thread.
   VideoInfo extract_info(const std::string& url, bool download = true) const;
 
   // The argument vector for `url` (program first).

@@ -3,13 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "clients/youtube/ffmpeg.hpp"
-#include "clients/youtube/process.hpp"
 #include "testing/scoped_env.hpp"
-#include "testing/temp_dir.hpp"
 
 namespace clients::youtube {
 namespace {
@@ -54,24 +48,6 @@ TEST(YoutubeDLTest, ReportsErrorLinesOfTheRealProgram) {
     EXPECT_THAT(e.what(), ::testing::StartsWith("ERROR: [generic] "));
     EXPECT_THAT(e.what(), ::testing::HasSubstr("'not a url' is not a valid URL"));
   }
-}
-
-TEST(FfmpegTest, TranscodesToFlacOrReportsFfmpegsError) {
-  qorl_testing::ScopedEnv ffmpeg;
-  ffmpeg.unset("QORL_FFMPEG");
-  const qorl_testing::TempDir dir;
-  const auto made = run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                 "sine=duration=0.5", "-c:a", "aac",
-                                 (dir.path() / "-odd name.m4a").string()});
-  ASSERT_EQ(made.exit_code, 0) << made.err;
-  transcode_to_flac(dir.path() / "-odd name.m4a", dir.path() / "out.flac");
-  std::ifstream flac(dir.path() / "out.flac", std::ios::binary);
-  char magic[4] = {};
-  flac.read(magic, 4);
-  EXPECT_EQ(std::string(magic, 4), "fLaC");
-
-  const auto text = dir.write("notes.m4a", "not media");
-  EXPECT_THROW(transcode_to_flac(text, dir.path() / "bad.flac"), PostProcessingError);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <stdlib.h>
 
+#include <boost/asio/error.hpp>
 #include <boost/url/parse.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -12,16 +15,21 @@
 #include <string_view>
 #include <vector>
 
+#include "clients/ffmpeg/ffmpeg.hpp"
 #include "clients/http/policy.hpp"
-#include "clients/youtube/ffmpeg.hpp"
 #include "clients/youtube/yt_dlp.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/redaction.hpp"
+#include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
+
+// GCC 12 at -O2 takes asio's coroutine frame allocator and deallocator for a mismatched pair
+// in this file's coroutines (a false positive: both are awaitable_frame_base's own).
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 namespace qorl_multimodal::utils::audio_to_text_utils {
 
@@ -83,11 +91,86 @@ const pcre_pattern::Pattern& youtube_pattern() {
   return pattern;
 }
 
+// True when libsndfile opens the file itself.
+bool libsndfile_reads(std::string_view file) {
+  try {
+    sound_file::Reader probe(file);
+    return true;
+  } catch (const sound_file::SoundFileError&) {
+    return false;
+  }
+}
+
+// The audio as libsndfile reads it: the file itself, or ffmpeg's decoding of it to PCM when
+// libsndfile cannot open it (AAC/m4a, the audio of mp4/mkv/webm video, wma, amr, ...). When
+// neither reads it, libsndfile's error is the one reported.
+class ReadableAudio {
+ public:
+  explicit ReadableAudio(std::string_view file) : view_(file) {
+    if (libsndfile_reads(file)) return;
+    try {
+      decoded_ = qorl_core::run_sync(clients::ffmpeg::async_decode_audio(file));
+    } catch (const std::exception&) {
+      sound_file::Reader raises(file);
+    }
+    view_ = decoded_;
+  }
+  // Decodes with ffmpeg awaited on the caller's loop.
+  static boost::asio::awaitable<ReadableAudio> async_open(std::string_view file) {
+    if (libsndfile_reads(file)) co_return ReadableAudio(file);
+    std::string decoded = co_await clients::ffmpeg::async_decode_audio(file);
+    co_return ReadableAudio(std::move(decoded));
+  }
+  ReadableAudio(ReadableAudio&& other) noexcept
+      : decoded_(std::move(other.decoded_)),
+        view_(decoded_.empty() ? other.view_ : std::string_view(decoded_)) {}
+  std::string_view view() const noexcept { return view_; }
+
+ private:
+  explicit ReadableAudio(std::string decoded) : decoded_(std::move(decoded)), view_(decoded_) {}
+  std::string decoded_;
+  std::string_view view_;
+};
+
+// Encodes a file libsndfile reads as mono FLAC of 24-bit samples at its own rate.
+qorl_core::Bytes encode_mono_flac(std::string_view file) {
+  sound_file::Reader reader(file);
+  const int channels = reader.info().channels;
+  // FLAC rarely outgrows the raw 3 bytes a sample.
+  sound_file::FlacWriter writer(reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
+                                static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3);
+  // Block by block: neither the decoded input nor the mono samples are held whole.
+  std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) * channels);
+  std::vector<double> mono(static_cast<std::size_t>(sound_file::kBlockFrames));
+  while (const std::int64_t n = reader.read(block.data(), sound_file::kBlockFrames)) {
+    sound_file::mix_to_mono(block.data(), n, channels, mono.data());
+    writer.write(mono.data(), n);
+  }
+  return qorl_core::Bytes(writer.finish());
+}
+
+bool starts_with_caseless(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+// Only http(s) URLs and YouTube links reach yt-dlp: it would also read a local file, slowly.
+bool is_web_url(const std::string& source) {
+  if (starts_with_caseless(source, "http://") || starts_with_caseless(source, "https://")) {
+    return true;
+  }
+  std::error_code ignored;
+  return is_youtube_url(source) && !fs::exists(source, ignored);
+}
+
 }  // namespace
 
 bool is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
   try {
-    sound_file::Reader reader(audio_binary_data.view());
+    const ReadableAudio audio(audio_binary_data.view());
+    sound_file::Reader reader(audio.view());
     std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) *
                               reader.info().channels);
     while (reader.read(block.data(), sound_file::kBlockFrames) > 0) {
@@ -169,6 +252,16 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
 
 std::optional<qorl_core::Bytes> get_audio_from_youtube_url(
     const std::string& audio_source, const std::optional<std::string>& proxy) {
+  return qorl_core::run_sync(async_get_audio_from_youtube_url(audio_source, proxy));
+}
+
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_youtube_url(
+    std::string audio_source, std::optional<std::string> proxy) {
+  if (!is_web_url(audio_source)) {
+    logger().debug(
+        "The provided audio source is not a valid YouTube URL with error: not an http(s) URL");
+    co_return std::nullopt;
+  }
   clients::youtube::YoutubeDLOptions options;
   options.format = "m4a/bestaudio/best";
   options.noplaylist = true;
@@ -177,57 +270,64 @@ std::optional<qorl_core::Bytes> get_audio_from_youtube_url(
   if (proxy && !proxy->empty()) options.proxy = *proxy;
 
   logger().debug("Attempting to extract audio from YouTube URL: %s", redact_url(audio_source));
+  // Each call downloads into a directory of its own, so simultaneous downloads of one video
+  // never touch each other's file; the directory goes on every path, cancellation included.
+  std::optional<PrivateDirectory> directory;
+  std::exception_ptr cancelled;
   try {
-    // Each call downloads into a directory of its own, so simultaneous downloads of one video
-    // never touch each other's file; the directory goes on every path.
-    const PrivateDirectory directory;
-    options.outtmpl = (directory.path() / "%(id)s.%(ext)s").string();
+    directory.emplace();
+    options.outtmpl = (directory->path() / "%(id)s.%(ext)s").string();
     const clients::youtube::VideoInfo info =
-        clients::youtube::YoutubeDL(options).extract_info(audio_source);
+        co_await clients::youtube::YoutubeDL(options).async_extract_info(audio_source);
     const std::string video_id = info.id.value_or("");
     if (video_id.empty()) {
       logger().debug("Failed to get video ID from YouTube URL: %s", redact_url(audio_source));
-      return std::nullopt;
+      co_return std::nullopt;
     }
     // The tool's own report of where the file is after post-processing; id and extension are
     // those from before it.
     const fs::path downloaded =
         info.filepath ? fs::path(*info.filepath)
-                      : directory.path() / (video_id + "." + info.ext.value_or("m4a"));
-    // libsndfile does not read m4a (AAC): hand over the audio as FLAC.
-    const fs::path flac = directory.path() / "flac" / "audio.flac";
+                      : directory->path() / (video_id + "." + info.ext.value_or("m4a"));
+    // Handed over as FLAC, which every backend reads without ffmpeg.
+    const fs::path flac = directory->path() / "flac" / "audio.flac";
     fs::create_directory(flac.parent_path());
-    clients::youtube::transcode_to_flac(downloaded, flac);
-    return get_audio_from_file_path(flac.string());
+    co_await clients::ffmpeg::async_transcode_to_flac(downloaded, flac);
+    co_return get_audio_from_file_path(flac.string());
   } catch (const std::exception& e) {
-    logger().debug("The provided audio source is not a valid YouTube URL with error: %s",
-                   e.what());
-    return std::nullopt;
+    const auto* system_error = dynamic_cast<const boost::system::system_error*>(&e);
+    if (system_error && system_error->code() == boost::asio::error::operation_aborted) {
+      cancelled = std::current_exception();
+    } else {
+      logger().debug("The provided audio source is not a valid YouTube URL with error: %s",
+                     e.what());
+    }
   }
+  // A cancellation is not a bad source: it goes on to the caller.
+  if (cancelled) std::rethrow_exception(cancelled);
+  co_return std::nullopt;
 }
 
 double get_audio_duration(const qorl_core::Bytes& audio_binary_data) {
-  const sound_file::Info info = sound_file::Reader(audio_binary_data.view()).info();
+  const ReadableAudio audio(audio_binary_data.view());
+  const sound_file::Info info = sound_file::Reader(audio.view()).info();
   return static_cast<double>(info.frames) / info.sample_rate;
 }
 
 qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_bytes) {
   logger().debug("Converting audio to mono FLAC format");
-  sound_file::Reader reader(input_audio_bytes.view());
-  const int channels = reader.info().channels;
-  // FLAC rarely outgrows the raw 3 bytes a sample.
-  sound_file::FlacWriter writer(reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
-                                static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3);
-  // Block by block: neither the decoded input nor the mono samples are held whole.
-  std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) * channels);
-  std::vector<double> mono(static_cast<std::size_t>(sound_file::kBlockFrames));
-  while (const std::int64_t n = reader.read(block.data(), sound_file::kBlockFrames)) {
-    sound_file::mix_to_mono(block.data(), n, channels, mono.data());
-    writer.write(mono.data(), n);
-  }
-  qorl_core::Bytes flac(writer.finish());
+  qorl_core::Bytes flac = encode_mono_flac(ReadableAudio(input_audio_bytes.view()).view());
   logger().debug("Successfully converted audio to mono FLAC format");
   return flac;
+}
+
+boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
+    const qorl_core::Bytes& input_audio_bytes) {
+  logger().debug("Converting audio to mono FLAC format");
+  const ReadableAudio audio = co_await ReadableAudio::async_open(input_audio_bytes.view());
+  qorl_core::Bytes flac = encode_mono_flac(audio.view());
+  logger().debug("Successfully converted audio to mono FLAC format");
+  co_return flac;
 }
 
 std::optional<std::string> detect_audio_format(const qorl_core::Bytes& audio_binary_data) {

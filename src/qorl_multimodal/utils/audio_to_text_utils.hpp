@@ -31,9 +31,19 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
 
 // Extract audio from a YouTube video URL and return it as binary data (FLAC). The download goes
 // to a private temporary directory that is removed on every path. `proxy` is used when it is a
-// non-empty text.
+// non-empty text. Only http(s) URLs and YouTube links that name no local file reach yt-dlp;
+// anything else (a local path) is none at once.
 std::optional<qorl_core::Bytes> get_audio_from_youtube_url(
     const std::string& audio_source, const std::optional<std::string>& proxy = std::nullopt);
+
+// The same, with yt-dlp and ffmpeg awaited on the caller's loop; cancelling it kills them,
+// removes the download and rethrows the cancellation.
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_youtube_url(
+    std::string audio_source, std::optional<std::string> proxy = std::nullopt);
+
+// Audio libsndfile cannot open (AAC/m4a, the audio track of mp4/mkv/webm video, opus in WebM,
+// wma, amr, ...) is decoded by ffmpeg instead, through its standard input and output, in the
+// helpers below and in the source readers above.
 
 // Get the duration of the audio in seconds. Decoding errors propagate.
 double get_audio_duration(const qorl_core::Bytes& audio_binary_data);
@@ -41,6 +51,11 @@ double get_audio_duration(const qorl_core::Bytes& audio_binary_data);
 // Convert audio binary data to mono FLAC format (24-bit samples, the input's sample rate).
 // Decoding and encoding errors propagate.
 qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_bytes);
+
+// The same, with ffmpeg (when needed) awaited on the caller's loop; `input_audio_bytes` must
+// stay alive until it completes.
+boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
+    const qorl_core::Bytes& input_audio_bytes);
 
 // Detect the audio format from binary data: the container's short lower-case name ("wav",
 // "flac", "ogg", "mp3", ...), or none.

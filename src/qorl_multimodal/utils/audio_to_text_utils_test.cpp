@@ -10,9 +10,9 @@
 #include <random>
 #include <thread>
 
-#include "qorl_core/run_sync.hpp"
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 #include "testing/audio.hpp"
 #include "testing/http_server.hpp"
@@ -276,7 +276,7 @@ class YoutubeDownloadTest : public ::testing::Test {
 
 TEST_F(YoutubeDownloadTest, RealYtDlpFetchesALoopbackVideoAndLeavesNothingBehind) {
   const auto mp4 = work_.path() / "clip.mp4";
-  const auto made = clients::youtube::run_process(
+  const auto made = clients::process::run_process(
       {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
        "sine=frequency=440:duration=1", "-c:a", "aac", mp4.string()});
   ASSERT_EQ(made.exit_code, 0) << made.err;
@@ -372,6 +372,74 @@ TEST_F(YoutubeDownloadTest, FailuresAndMissingIdsReturnNoneAndRemoveTheDownload)
       "The provided audio source is not a valid YouTube URL with error: cannot run " +
       (work_.path() / "missing-program").string() + ": No such file or directory"));
   EXPECT_TRUE(temp_is_empty());
+}
+
+TEST_F(YoutubeDownloadTest, LocalPathsAndOtherSchemesNeverReachYtDlp) {
+  qorl_testing::ScopedEnv tool;
+  tool.set("QORL_YT_DLP", fake_yt_dlp("exit 1\n"));
+  const auto text = work_.write("notes.m4a", "not media");
+  for (const std::string& source :
+       {text.string(), std::string("/no/such/file.m4a"), std::string("relative.webm"),
+        std::string("file:///tmp/a.mp3")}) {
+    EXPECT_EQ(get_audio_from_youtube_url(source), std::nullopt) << source;
+  }
+  EXPECT_FALSE(fs::exists(work_.path() / "args"));
+}
+
+// ---- Media libsndfile does not read ---------------------------------------------------------
+
+// Two seconds of a 440 Hz tone in each container, made by ffmpeg; the video ones carry a picture.
+class FfmpegMediaTest : public ::testing::TestWithParam<std::vector<std::string>> {
+ protected:
+  std::string make() const {
+    const std::vector<std::string>& encoding = GetParam();
+    const fs::path path = dir_.path() / encoding[0];
+    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                  "sine=frequency=440:duration=2:sample_rate=48000"};
+    argv.insert(argv.end(), encoding.begin() + 1, encoding.end());
+    argv.push_back(path.string());
+    const auto made = clients::process::run_process(argv);
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  qorl_testing::TempDir dir_;
+};
+
+TEST_P(FfmpegMediaTest, ReadsMeasuresAndConvertsThroughFfmpeg) {
+  const std::string media = make();
+  const auto read = get_audio_from_file_path((dir_.path() / GetParam()[0]).string());
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->str(), media);  // the file itself, not its decoding
+  EXPECT_TRUE(is_binary_data_audio(Bytes(media)));
+  EXPECT_NEAR(get_audio_duration(Bytes(media)), 2.0, 0.1);
+  for (const Bytes& flac : {convert_audio_to_mono_flac(Bytes(media)),
+                            qorl_core::run_sync(async_convert_audio_to_mono_flac(Bytes(media)))}) {
+    const auto decoded = qorl_testing::decode_audio(flac.str());
+    EXPECT_EQ(decoded.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_EQ(decoded.channels, 1);
+    EXPECT_EQ(decoded.sample_rate, 48000);
+    EXPECT_NEAR(decoded.frames / 48000.0, 2.0, 0.1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, FfmpegMediaTest,
+    ::testing::Values(std::vector<std::string>{"a.m4a", "-c:a", "aac"},
+                      std::vector<std::string>{"a.mp4", "-f", "lavfi", "-i",
+                                               "color=size=64x48:duration=2", "-c:a", "aac",
+                                               "-shortest"},
+                      std::vector<std::string>{"a.webm", "-f", "lavfi", "-i",
+                                               "color=size=64x48:duration=2", "-c:a", "libopus",
+                                               "-c:v", "libvpx", "-shortest"},
+                      std::vector<std::string>{"a.opus", "-c:a", "libopus"},
+                      std::vector<std::string>{"a.mp3", "-c:a", "libmp3lame"}),
+    [](const auto& info) { return info.param[0].substr(2); });
+
+TEST(FfmpegFallbackTest, WhatNeitherDecoderReadsKeepsLibsndfilesError) {
+  EXPECT_FALSE(is_binary_data_audio(Bytes("not audio at all")));
+  EXPECT_THROW(get_audio_duration(Bytes("not audio at all")), sound_file::SoundFileError);
+  EXPECT_EQ(detect_audio_format(Bytes("not audio at all")), std::nullopt);
 }
 
 }  // namespace

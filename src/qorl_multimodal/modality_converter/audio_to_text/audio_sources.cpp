@@ -20,7 +20,7 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
     logger.debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
   } else if ((audio = co_await atu::get_audio_from_downloadable_url(audio_source))) {
     logger.debug("Audio source is a valid downloadable audio URL: %s", redact_url(audio_source));
-  } else if ((audio = atu::get_audio_from_youtube_url(audio_source, proxy))) {
+  } else if ((audio = co_await atu::async_get_audio_from_youtube_url(audio_source, proxy))) {
     logger.debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
   } else {
     throw qorl_core::ValueError("Unsupported audio source");

@@ -12,6 +12,7 @@
 #include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 #include "qorl_multimodal/utils/audio_size_reduction.hpp"
+#include "qorl_multimodal/utils/audio_chunking.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/language_names.hpp"
 
@@ -60,7 +61,9 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
       prompt(std::move(params.prompt)),
       temperature(params.temperature),
       timestamp_granularity(std::move(params.timestamp_granularity)),
-      proxy(std::move(params.proxy)) {
+      proxy(std::move(params.proxy)),
+      chunk_long_audio(params.chunk_long_audio),
+      max_concurrent_pieces(params.max_concurrent_pieces) {
   for (std::string& format : params.skip_conversion_for_formats.value_or(std::vector<std::string>{})) {
     skip_conversion_for_formats.push_back(normalise_format(std::move(format)));
   }
@@ -69,7 +72,32 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::convert(
     std::string audio_source) {
   const Bytes audio = co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
+  if (chunk_long_audio) co_return co_await _transcribe_long_audio_file(audio);
   co_return co_await _transcribe_audio_file(audio);
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>>
+OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const {
+  const std::optional<std::string> audio_format = atu::detect_audio_format(audio);
+  if (audio_format && std::find(skip_conversion_for_formats.begin(),
+                                skip_conversion_for_formats.end(),
+                                *audio_format) != skip_conversion_for_formats.end()) {
+    co_return co_await _transcribe_audio_file(audio);
+  }
+  Bytes flac = co_await atu::async_convert_audio_to_mono_flac(audio);
+  if (flac.size() <= MAX_AUDIO_SIZE) {
+    co_return co_await _request_transcription(std::move(flac), "flac", "audio/flac", prompt);
+  }
+  const std::vector<utils::audio_chunking::Piece> pieces = co_await _run_blocking(
+      [&] { return utils::audio_chunking::split_audio(flac.view(), {.max_bytes = MAX_AUDIO_SIZE}); });
+  logger().debug("Audio file size %d bytes exceeds the maximum allowed size; sending %d pieces",
+                 flac.size(), pieces.size());
+  co_return co_await utils::audio_chunking::transcribe_pieces(
+      pieces, max_concurrent_pieces, prompt,
+      [this](const utils::audio_chunking::Piece& piece, std::optional<std::string> piece_prompt)
+          -> boost::asio::awaitable<std::vector<AudioTranscript>> {
+        co_return co_await _request_transcription(piece.flac, "flac", "audio/flac", piece_prompt);
+      });
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_transcribe_audio_file(
@@ -111,12 +139,18 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
     to_send = co_await _run_blocking([&] { return _reduce_file_size(to_send); });
   }
 
+  co_return co_await _request_transcription(std::move(to_send), extension, content_type, prompt);
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_request_transcription(
+    Bytes file, std::string extension, std::string content_type,
+    std::optional<std::string> request_prompt) const {
   clients::openai::TranscriptionCreateParams request;
-  request.file = {"audio." + extension, std::move(to_send.str()), content_type};
+  request.file = {"audio." + extension, std::move(file.str()), content_type};
   logger().debug("Transcribing audio file: %s", request.file.filename);
   request.model = model;
   request.language = language;
-  request.prompt = prompt;
+  request.prompt = request_prompt;
   request.response_format = "verbose_json";
   request.temperature = temperature;
   request.timestamp_granularities = {timestamp_granularity};

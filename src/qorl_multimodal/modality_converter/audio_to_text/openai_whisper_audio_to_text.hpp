@@ -47,6 +47,10 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
     std::optional<std::vector<std::string>> skip_conversion_for_formats{};
     // The service's address; none: env OPENAI_BASE_URL, else the public service.
     std::optional<std::string> base_url{};
+    // Audio whose 16 kHz mono FLAC is over MAX_AUDIO_SIZE is sent in pieces cut in silence,
+    // instead of at ever lower quality; at most max_concurrent_pieces requests at a time.
+    bool chunk_long_audio = false;
+    std::size_t max_concurrent_pieces = 4;
   };
 
   explicit OpenAIWhisperAudioToText(Params params);
@@ -65,12 +69,24 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
   std::optional<std::string> proxy;
   // Lower case, without leading or trailing dots.
   std::vector<std::string> skip_conversion_for_formats;
+  bool chunk_long_audio;
+  std::size_t max_concurrent_pieces;
 
  protected:
   // Transcribe the audio file using OpenAI Whisper: mono FLAC unless the format is skipped,
   // reduced when larger than MAX_AUDIO_SIZE.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_audio_file(
       qorl_core::Bytes audio) const;
+
+  // With chunk_long_audio: the audio as one mono FLAC file when it fits, else in pieces at
+  // 16 kHz; formats whose conversion is skipped go as _transcribe_audio_file sends them.
+  boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_long_audio_file(
+      const qorl_core::Bytes& audio) const;
+
+  // One request to the service.
+  boost::asio::awaitable<std::vector<AudioTranscript>> _request_transcription(
+      qorl_core::Bytes file, std::string extension, std::string content_type,
+      std::optional<std::string> request_prompt) const;
 
   // Progressively reduce audio quality until file size is under limit; a FLAC file.
   qorl_core::Bytes _reduce_file_size(const qorl_core::Bytes& audio_bytes) const;

@@ -11,6 +11,7 @@
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text.hpp"
 #include "qorl_multimodal/utils/fourier_resample.hpp"
+#include "qorl_multimodal/utils/sound_file.hpp"
 #include "testing/audio.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/log_capture.hpp"
@@ -278,6 +279,54 @@ TEST_F(WhisperTest, UnusableSourcesAndRefusedRequests) {
   auto wrong_key = backend({.api_key = "sk-wrong"});
   EXPECT_THROW(qorl_core::run_sync(wrong_key.convert(path.string())),
                clients::openai::AuthenticationError);
+}
+
+// Noise (which FLAC barely compresses) at 16 kHz, with a second of silence every 100 s.
+std::string long_recording(double seconds) {
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<> dist(-0.5, 0.5);
+  std::vector<double> samples(static_cast<std::size_t>(seconds * 16000));
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = (i / 16000) % 100 == 99 ? 0.0 : dist(gen);
+  }
+  utils::sound_file::FlacWriter writer(16000, 1, utils::sound_file::Subtype::PCM_16);
+  writer.write(samples.data(), static_cast<std::int64_t>(samples.size()));
+  return writer.finish();
+}
+
+TEST_F(WhisperTest, ChunkedLongAudioGoesIn16kHzPiecesCutInSilenceOnOneTimeLine) {
+  server_.echo_durations();
+  const auto path = dir_.write("meeting.flac", long_recording(1800));
+  auto whisper = backend({.prompt = "Minutes.", .chunk_long_audio = true});
+  const auto transcript = qorl_core::run_sync(whisper.convert(path.string()));
+
+  const auto uploads = server_.uploads();
+  ASSERT_GE(uploads.size(), 3u);
+  ASSERT_EQ(transcript.size(), uploads.size());
+  double next_start = 0.0;
+  for (std::size_t i = 0; i < uploads.size(); ++i) {
+    const auto& file = *uploads[i].part("file");
+    EXPECT_LE(file.data.size(), MAX_AUDIO_SIZE);
+    EXPECT_EQ(qorl_testing::decode_audio(file.data).sample_rate, 16000);
+    // One echoed segment per piece, shifted to where the piece starts.
+    EXPECT_NEAR(transcript[i].start_time, next_start, 1e-6);
+    next_start = transcript[i].end_time;
+    if (i + 1 < uploads.size()) {
+      const double cut = std::fmod(next_start, 100.0);
+      EXPECT_TRUE(cut >= 99.0 && cut < 100.0) << "cut at " << next_start;
+    }
+  }
+  EXPECT_NEAR(next_start, 1800.0, 1e-6);
+  EXPECT_EQ(uploads[0].part("prompt")->data, "Minutes.");
+}
+
+TEST_F(WhisperTest, ChunkingSendsAudioThatFitsWholeAtItsOwnRate) {
+  const auto path = dir_.write("short.wav", sine_audio(AudioContainer::WAV, 2, 44100, 1.0));
+  auto whisper = backend({.chunk_long_audio = true});
+  qorl_core::run_sync(whisper.convert(path.string()));
+  const auto sent = qorl_testing::decode_audio(only_upload().part("file")->data);
+  EXPECT_EQ(sent.sample_rate, 44100);
+  EXPECT_EQ(sent.channels, 1);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "clients/youtube/process.hpp"
+#include "clients/process/process.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text.hpp"
@@ -211,7 +211,7 @@ TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErr
 
   // Not a download error: the tool could not even start.
   env_.set("QORL_YT_DLP", (dir_.path() / "missing-tool").string());
-  EXPECT_THROW(backend._extract_video_id("https://youtu.be/abcdefghijk"), yt::ProcessError);
+  EXPECT_THROW(backend._extract_video_id("https://youtu.be/abcdefghijk"), clients::process::ProcessError);
 }
 
 TEST_F(YouTubeTranscriptTest, TheRealToolFailsBehindAClosedProxyAndThePatternsTakeOver) {
