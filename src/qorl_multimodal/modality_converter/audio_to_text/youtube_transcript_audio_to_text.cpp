@@ -63,22 +63,24 @@ YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText(Params params)
 boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToText::convert(
     std::string audio_source) {
   logger().debug("Converting YouTube URL: %s", redact_url(audio_source));
-  const std::string video_id = _extract_video_id(audio_source);
+  const std::string video_id = co_await _extract_video_id(audio_source);
   logger().debug("Extracted video ID: %s", video_id);
   const std::string lang_id = co_await _select_best_transcript_lang_id(video_id);
   logger().debug("Selected language ID: %s", lang_id);
   co_return co_await _get_transcript(video_id, lang_id);
 }
 
-std::string YouTubeTranscriptAudioToText::_extract_video_id(const std::string& audio_source) const {
+boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_extract_video_id(
+    std::string audio_source) const {
   yt::YoutubeDLOptions options;
   options.noplaylist = true;
   options.quiet = true;
   if (proxy && !proxy->empty()) options.proxy = *proxy;
   std::string error_message;
   try {
-    const yt::VideoInfo info = yt::YoutubeDL(options).extract_info(audio_source, /*download=*/false);
-    if (info.id) return *info.id;
+    const yt::YoutubeDL tool(options);
+    const yt::VideoInfo info = co_await tool.async_extract_info(audio_source, /*download=*/false);
+    if (info.id) co_return *info.id;
     error_message = "yt-dlp reported no video id";
   } catch (const yt::DownloadError& e) {
     error_message = e.what();
@@ -86,7 +88,7 @@ std::string YouTubeTranscriptAudioToText::_extract_video_id(const std::string& a
   logger().debug("yt-dlp failed to extract video ID, trying regex fallback. Error: %s",
                  error_message);
   for (const Pattern& pattern : video_id_patterns()) {
-    if (std::optional<std::string> id = pattern.search(audio_source)) return *id;
+    if (std::optional<std::string> id = pattern.search(audio_source)) co_return *id;
   }
   throw qorl_core::ValueError("Unable to identify video ID from the provided YouTube URL: " +
                               redact_url(audio_source) + ". yt-dlp error: " + error_message);

@@ -54,7 +54,7 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
   // The id yt-dlp reports (metadata only, nothing downloaded); after yt-dlp's download error,
   // the id found by the link patterns. ValueError when neither gives one; other yt-dlp errors
   // propagate.
-  std::string _extract_video_id(const std::string& audio_source) const;
+  boost::asio::awaitable<std::string> _extract_video_id(std::string audio_source) const;
 };
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text

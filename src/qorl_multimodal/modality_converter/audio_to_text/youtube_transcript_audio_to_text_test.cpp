@@ -179,7 +179,7 @@ TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheService
 TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErrorOnly) {
   Transcripts::Params params;
   params.proxy = "http://127.0.0.1:9";
-  EXPECT_EQ(Transcripts(params)._extract_video_id("https://youtu.be/abcdefghijk"), "vid00000001");
+  EXPECT_EQ(run_sync(Transcripts(params)._extract_video_id("https://youtu.be/abcdefghijk")), "vid00000001");
   EXPECT_THAT(yt_dlp_arguments(), Contains("--proxy"));
   EXPECT_THAT(yt_dlp_arguments(), Contains("http://127.0.0.1:9"));
 
@@ -187,21 +187,21 @@ TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErr
   const Transcripts backend;
   const qorl_testing::LogCapture logs;
   // `v` after another parameter: the second expression.
-  EXPECT_EQ(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ&t=9"),
+  EXPECT_EQ(run_sync(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ&t=9")),
             "dQw4w9WgXcQ");
   EXPECT_THAT(logs.messages("Transcripts"),
               ElementsAre(std::string("yt-dlp failed to extract video ID, trying regex fallback. "
                                       "Error: ") + kToolError));
-  EXPECT_EQ(backend._extract_video_id("see youtu.be/abc_EFG-123xyz please"), "abc_EFG-123");
+  EXPECT_EQ(run_sync(backend._extract_video_id("see youtu.be/abc_EFG-123xyz please")), "abc_EFG-123");
   // Word characters of every script, counted as characters.
-  EXPECT_EQ(backend._extract_video_id("https://m.youtube.com/shorts/\u00c4bcd\u00e9fghijkL"),
+  EXPECT_EQ(run_sync(backend._extract_video_id("https://m.youtube.com/shorts/\u00c4bcd\u00e9fghijkL")),
             "\u00c4bcd\u00e9fghijk");
-  EXPECT_EQ(backend._extract_video_id("https://www.youtube.com/embed/\u0661\u0662\u0663_____-ab"),
+  EXPECT_EQ(run_sync(backend._extract_video_id("https://www.youtube.com/embed/\u0661\u0662\u0663_____-ab")),
             "\u0661\u0662\u0663_____-ab");
   for (const char* no_id : {"https://www.youtube.com/embed/short", "https://YOUTUBE.COM/watch?v=dQw4w9WgXcQ",
                             "just words"}) {
     try {
-      backend._extract_video_id(no_id);
+      run_sync(backend._extract_video_id(no_id));
       ADD_FAILURE() << no_id;
     } catch (const qorl_core::ValueError& e) {
       EXPECT_EQ(e.what(), std::string("Unable to identify video ID from the provided YouTube URL: ") +
@@ -211,7 +211,7 @@ TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErr
 
   // Not a download error: the tool could not even start.
   env_.set("QORL_YT_DLP", (dir_.path() / "missing-tool").string());
-  EXPECT_THROW(backend._extract_video_id("https://youtu.be/abcdefghijk"), clients::process::ProcessError);
+  EXPECT_THROW(run_sync(backend._extract_video_id("https://youtu.be/abcdefghijk")), clients::process::ProcessError);
 }
 
 TEST_F(YouTubeTranscriptTest, TheRealToolFailsBehindAClosedProxyAndThePatternsTakeOver) {
@@ -220,7 +220,7 @@ TEST_F(YouTubeTranscriptTest, TheRealToolFailsBehindAClosedProxyAndThePatternsTa
   params.proxy = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port());
   const Transcripts backend(params);
   const qorl_testing::LogCapture logs;
-  EXPECT_EQ(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ"),
+  EXPECT_EQ(run_sync(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ")),
             "dQw4w9WgXcQ");
   EXPECT_THAT(logs.messages("Transcripts"),
               ElementsAre(StartsWith("yt-dlp failed to extract video ID, trying regex fallback. "
