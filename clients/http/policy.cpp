@@ -142,7 +142,7 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
       if (error) std::rethrow_exception(error);
       co_return std::move(*answer);
     }
-    if (options.on_retry) options.on_retry({attempt, attempts, delay, failure});
+    if (options.on_retry) options.on_retry({attempt, attempts, delay, failure, answer ? &*answer : nullptr});
     if (delay.count() > 0) {
       const auto executor = co_await boost::asio::this_coro::executor;
       boost::asio::steady_timer timer(executor, delay);

@@ -80,6 +80,8 @@ struct RetryNotice {
   int max_attempts;
   std::chrono::milliseconds delay;
   std::string failure;  // "HTTP 503 (Service Unavailable)" or the transfer error
+  // The answer that failed; null when the transfer itself failed.
+  const Response* response = nullptr;
 };
 
 struct CallOptions {

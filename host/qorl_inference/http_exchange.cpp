@@ -77,7 +77,8 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
   options.on_retry = [&](const clients::http::RetryNotice& notice) {
     if (!policy.logger) return;
     policy.logger->warning(qorl_core::redaction::redact_secrets(
-        policy.service + " " + what + " failed (" + notice.failure + "); retrying in " +
+        policy.service + " " + what + " failed (" +
+            (notice.response ? status_summary(*notice.response) : notice.failure) + "); retrying in " +
             std::to_string(notice.delay.count()) + " ms (attempt " +
             std::to_string(notice.attempt + 1) + " of " + std::to_string(notice.max_attempts) + ")",
         policy.secrets));
