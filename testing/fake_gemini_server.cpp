@@ -19,6 +19,23 @@ void reply_error(httplib::Response& response, int code, const std::string& messa
   response.set_content(FakeGeminiServer::error_body(code, message, status), "application/json");
 }
 
+// The media types the service documents; a request with any other is refused, so every test
+// that reaches this fake proves its types are among them.
+bool documented_media_type(const std::string& type) {
+  static const std::set<std::string> kDocumented{
+      "image/png",  "image/jpeg",  "image/webp", "image/heic",      "image/heif",
+      "audio/wav",  "audio/mp3",   "audio/aiff", "audio/aac",       "audio/ogg",
+      "audio/flac", "video/mp4",   "video/mpeg", "video/mov",       "video/avi",
+      "video/x-flv", "video/mpg",  "video/webm", "video/wmv",       "video/3gpp",
+      "application/pdf", "text/plain", "text/html", "text/css",    "text/csv",
+      "text/xml",   "text/rtf",    "text/javascript", "text/x-python", "text/md"};
+  return kDocumented.count(type) > 0;
+}
+
+std::string unsupported_media_type(const std::string& type) {
+  return "Unsupported MIME type: " + type;
+}
+
 std::string unknown_name(const std::string& name, const std::string& where) {
   return "Invalid JSON payload received. Unknown name \"" + name + "\" at '" + where +
          "': Cannot find field.";
@@ -182,6 +199,7 @@ std::string FakeGeminiServer::check_generate_body(const std::string& body) const
         if (!data.is_object() || !data.contains("mimeType") || data["mimeType"].get<std::string>().empty()) {
           return "* GenerateContentRequest." + where + ".inline_data.mime_type: required";
         }
+        if (!documented_media_type(data["mimeType"])) return unsupported_media_type(data["mimeType"]);
         if (!data.contains("data") || !data["data"].is_string() ||
             !qorl_core::base64_decode(data["data"].get<std::string>())) {
           return "Invalid value at '" + where + ".inline_data.data' (TYPE_BYTES), Base64 decoding failed";
@@ -190,6 +208,10 @@ std::string FakeGeminiServer::check_generate_body(const std::string& body) const
         const auto& data = part["fileData"];
         if (!data.is_object() || !data.contains("fileUri") || data["fileUri"].get<std::string>().empty()) {
           return "* GenerateContentRequest." + where + ".file_data.file_uri: required";
+        }
+        if (data.contains("mimeType") &&
+            (!data["mimeType"].is_string() || !documented_media_type(data["mimeType"]))) {
+          return unsupported_media_type(data["mimeType"].dump());
         }
         const std::string uri = data["fileUri"];
         const std::string files_base = base_url() + kFilesPrefix;
@@ -291,6 +313,10 @@ void FakeGeminiServer::upload(const httplib::Request& request, httplib::Response
         !request.has_header("X-Goog-Upload-Header-Content-Type") || !metadata.is_object()) {
       return reply_error(response, 400, "Invalid resumable upload start request.", "INVALID_ARGUMENT");
     }
+    const std::string type = request.get_header_value("X-Goog-Upload-Header-Content-Type");
+    if (!documented_media_type(type)) {
+      return reply_error(response, 400, unsupported_media_type(type), "INVALID_ARGUMENT");
+    }
     std::string display_name;
     if (metadata.contains("file") && metadata["file"].contains("displayName")) {
       display_name = metadata["file"]["displayName"];
@@ -299,8 +325,7 @@ void FakeGeminiServer::upload(const httplib::Request& request, httplib::Response
     {
       std::lock_guard lock(mutex_);
       id = std::to_string(next_id_++);
-      pending_[id] = {display_name, request.get_header_value("X-Goog-Upload-Header-Content-Type"),
-                      std::stoul(length)};
+      pending_[id] = {display_name, type, std::stoul(length)};
     }
     response.set_header("X-Goog-Upload-URL",
                         base_url() + "/upload/v1beta/files?upload_id=" + id + "&upload_protocol=resumable");

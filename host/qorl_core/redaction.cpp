@@ -8,6 +8,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "qorl_core/text.hpp"
+
 namespace qorl_core::redaction {
 namespace {
 
@@ -93,7 +95,7 @@ std::string redact_url(std::string_view text) {
 }
 
 qorl_core::Value redact_urls(const qorl_core::Value& value, std::size_t limit) {
-  if (value.is_string()) return redact_url(std::string_view(value.as_string()).substr(0, limit));
+  if (value.is_string()) return redact_url(prefix_characters(value.as_string(), limit));
   if (value.is_bytes() && value.as_bytes().size() > limit) {
     return qorl_core::Bytes(std::string(value.as_bytes().view().substr(0, limit)));
   }

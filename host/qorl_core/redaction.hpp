@@ -14,8 +14,8 @@ namespace qorl_core::redaction {
 std::string redact_url(std::string_view text);
 
 // `value` with redact_url applied to every text in it, inside lists and maps too: for logging
-// service answers that echo a caller's URL, or inputs. Texts and bytes longer than `limit` are
-// cut to `limit` first (base64 sources run to megabytes).
+// service answers that echo a caller's URL, or inputs. Texts longer than `limit` characters and
+// bytes longer than `limit` bytes are cut to `limit` first (base64 sources run to megabytes).
 qorl_core::Value redact_urls(const qorl_core::Value& value, std::size_t limit = std::string::npos);
 
 // `text` with every occurrence of each of `secrets` replaced by "***".

@@ -18,6 +18,19 @@ TEST(RedactionTest, UrlsLosePasswordsAndSignatures) {
   EXPECT_EQ(qorl_core::repr(redact_urls(nested)), "[{'u': 'http://h/?token=REDACTED'}]");
 }
 
+TEST(RedactionTest, CutTextsCountCharactersAndKeepSequencesWhole) {
+  // 600 two-byte characters: a cut at 512 keeps 512 whole characters (1024 bytes).
+  std::string text;
+  for (int i = 0; i < 600; ++i) text += "\u00E9";
+  const auto cut = redact_urls(text, 512).as_string();
+  EXPECT_EQ(cut.size(), 1024u);
+  EXPECT_EQ(cut, text.substr(0, 1024));
+  // An odd byte limit would split the 257th character.
+  EXPECT_EQ(redact_urls("a" + text, 512).as_string().size(), 1 + 511 * 2u);
+  // Bytes are cut by bytes.
+  EXPECT_EQ(redact_urls(qorl_core::Bytes(std::string(600, 'x')), 512).as_bytes().size(), 512u);
+}
+
 TEST(RedactionTest, FreeTextLosesUrlSecretsRegisteredKeysAndPayloads) {
   // URLs inside debug forms and sentences.
   EXPECT_EQ(redact_text("Running with: {'source': 's3://k:pw@bucket/a.jpg?sig=zz'}, done"),

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "qorl_inference/exceptions.hpp"
+#include "qorl_inference/gemini_media_type.hpp"
 
 namespace qorl_inference {
 namespace {
@@ -79,7 +80,7 @@ clients::http::Request chunk_request(const Attachment& attachment, std::string a
   chunk.url = std::move(address);
   chunk.headers = {{"X-Goog-Upload-Command", "upload, finalize"},
                    {"X-Goog-Upload-Offset", "0"},
-                   {"Content-Type", attachment.mime_type}};
+                   {"Content-Type", gemini_media_type(attachment.mime_type)}};
   chunk.body = attachment.data.str();
   return chunk;
 }
@@ -103,7 +104,7 @@ clients::http::Request GeminiFiles::start_request(const Attachment& attachment) 
                        {{"X-Goog-Upload-Protocol", "resumable"},
                         {"X-Goog-Upload-Command", "start"},
                         {"X-Goog-Upload-Header-Content-Length", std::to_string(attachment.data.size())},
-                        {"X-Goog-Upload-Header-Content-Type", attachment.mime_type},
+                        {"X-Goog-Upload-Header-Content-Type", gemini_media_type(attachment.mime_type)},
                         {"Content-Type", "application/json"}});
   nlohmann::json metadata = {{"file", nlohmann::json::object()}};
   if (!attachment.filename.empty()) metadata["file"]["displayName"] = attachment.filename;

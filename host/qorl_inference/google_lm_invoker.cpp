@@ -16,6 +16,7 @@
 #include "qorl_core/json.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/gemini_files.hpp"
+#include "qorl_inference/gemini_media_type.hpp"
 #include "qorl_inference/http_exchange.hpp"
 
 namespace qorl_inference {
@@ -82,6 +83,18 @@ json gemini_schema(const qorl_core::Value& node) {
   return out;
 }
 
+// BaseInvokerError, before anything is sent, when an attachment has a type the service does not
+// take: it would drop that part and answer without it.
+void check_media_types(const std::vector<Message>& messages) {
+  for (const auto& message : messages) {
+    for (const auto& part : message.contents) {
+      const auto* attachment = std::get_if<std::shared_ptr<Attachment>>(&part);
+      if (!attachment || ((*attachment)->is_url() && (*attachment)->mime_type.empty())) continue;
+      gemini_media_type((*attachment)->mime_type);
+    }
+  }
+}
+
 std::size_t base64_size(std::size_t bytes) { return (bytes + 2) / 3 * 4; }
 
 // The in-memory attachments to upload so that the request stays within `limit`: the largest
@@ -118,9 +131,11 @@ std::vector<std::shared_ptr<Attachment>> choose_uploads(const std::vector<Messag
   return uploads;
 }
 
+// A link to content by URI; a web address whose type its name does not tell (a YouTube page)
+// goes without one.
 json file_data(const std::string& uri, const std::string& mime_type) {
   json data = json::object();
-  if (!mime_type.empty()) data["mimeType"] = mime_type;
+  if (!mime_type.empty()) data["mimeType"] = gemini_media_type(mime_type);
   data["fileUri"] = uri;
   return json{{"fileData", std::move(data)}};
 }
@@ -139,7 +154,8 @@ void write_parts(std::string& body, const std::vector<RequestPart>& parts) {
       continue;
     }
     const Attachment& attachment = *std::get<const Attachment*>(parts[i]);
-    body += "{\"inlineData\":{\"mimeType\":" + compact(attachment.mime_type) + ",\"data\":\"";
+    body += "{\"inlineData\":{\"mimeType\":" + compact(gemini_media_type(attachment.mime_type)) +
+            ",\"data\":\"";
     qorl_core::base64_append(body, attachment.data.view());
     body += "\"}}";
   }
@@ -265,6 +281,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     throw BaseInvokerError(
         "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");
   }
+  check_media_types(messages);
   // co_await kept out of the constructor's full-expression: GCC 12 relocates the temporaries
   // around it (the default SessionOptions) bitwise, which breaks their strings.
   const auto executor = co_await boost::asio::this_coro::executor;

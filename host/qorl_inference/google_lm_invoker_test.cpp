@@ -159,21 +159,46 @@ TEST_F(GoogleLMInvokerTest, LargeAttachmentsGoThroughTheFilesApi) {
   EXPECT_EQ(uploads[0].header("X-Goog-Upload-Protocol"), "resumable");
   EXPECT_EQ(uploads[0].header("X-Goog-Upload-Command"), "start");
   EXPECT_EQ(uploads[0].header("X-Goog-Upload-Header-Content-Length"), "4000");
-  EXPECT_EQ(uploads[0].header("X-Goog-Upload-Header-Content-Type"), "audio/x-wav");
+  EXPECT_EQ(uploads[0].header("X-Goog-Upload-Header-Content-Type"), "audio/wav");
   EXPECT_EQ(json::parse(uploads[0].body), json::parse(R"({"file": {"displayName": "talk.wav"}})"));
   EXPECT_EQ(uploads[1].header("X-Goog-Upload-Command"), "upload, finalize");
   EXPECT_EQ(uploads[1].header("X-Goog-Upload-Offset"), "0");
   EXPECT_EQ(uploads[1].header("x-goog-api-key"), "");  // the key stays off the upload address
+  EXPECT_EQ(uploads[1].header("Content-Type"), "audio/wav");
   EXPECT_EQ(uploads[1].body, audio->data.str());
   EXPECT_EQ(polls.size(), 2u);  // until the file is ACTIVE
 
   const auto body = json::parse(server.generate_requests().at(0).body);
   const auto& parts = body["contents"][0]["parts"];
   EXPECT_TRUE(parts[0].contains("inlineData"));  // the small image stays inline
-  EXPECT_EQ(parts[1], (json{{"fileData", {{"mimeType", "audio/x-wav"},
+  EXPECT_EQ(parts[1], (json{{"fileData", {{"mimeType", "audio/wav"},
                                           {"fileUri", server.base_url() + "/v1beta/files/1"}}}}));
   EXPECT_EQ(server.removed_files(), std::vector<std::string>{"files/1"});
   EXPECT_TRUE(server.files().empty());
+}
+
+TEST_F(GoogleLMInvokerTest, MediaTypesGoAsTheServiceNamesThemAndOthersAreRefusedBeforeSending) {
+  GoogleLMInvoker invoker(options());
+  auto wav = Attachment::from_bytes(qorl_core::Bytes(wav_bytes(100)), "talk.wav");
+  ASSERT_EQ(wav->mime_type, "audio/x-wav");  // libmagic's name stays on the attachment
+  auto mov = Attachment::from_url("https://media.example.test/clip.MOV");
+  invoke(invoker, {Message::user({wav, mov, std::string("Describe.")})});
+  const auto parts = json::parse(server.generate_requests().at(0).body)["contents"][0]["parts"];
+  EXPECT_EQ(parts[0]["inlineData"]["mimeType"], "audio/wav");
+  EXPECT_EQ(parts[1]["fileData"]["mimeType"], "video/mov");
+
+  auto o = options();
+  o.inline_data_limit = 10;  // the GIF would be uploaded
+  GoogleLMInvoker uploading(o);
+  const std::string gif("GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xff\xff\xff!\xf9\x04\x01\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;", 43);
+  for (const auto& refused : {Attachment::from_bytes(qorl_core::Bytes(gif), "a.gif"),
+                              Attachment::from_url("https://media.example.test/clip.mkv")}) {
+    const auto requests_before = server.requests().size();
+    const auto message = failure(uploading, {Message::user({wav, refused})});
+    EXPECT_NE(message.find("'" + refused->mime_type + "'"), std::string::npos) << message;
+    EXPECT_NE(message.find("image/png, image/jpeg, image/webp"), std::string::npos) << message;
+    EXPECT_EQ(server.requests().size(), requests_before);  // not even the WAV was uploaded
+  }
 }
 
 TEST_F(GoogleLMInvokerTest, AFileThatFailsProcessingIsAnErrorAndStillRemoved) {

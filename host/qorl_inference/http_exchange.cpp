@@ -8,6 +8,7 @@
 
 #include "clients/http/policy.hpp"
 #include "qorl_core/redaction.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
 
 namespace qorl_inference {
@@ -25,7 +26,7 @@ std::string error_detail(const std::string& body) {
     }
     if (error.is_string()) return error.get<std::string>();
   }
-  std::string excerpt = body.substr(0, 200);
+  std::string excerpt(qorl_core::prefix_characters(body, 200));
   if (body.size() > excerpt.size()) excerpt += "...";
   return excerpt;
 }

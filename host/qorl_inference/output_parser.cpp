@@ -44,11 +44,10 @@ std::optional<std::string_view> outer_span(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-// At most `limit` bytes of `text`, not cutting a UTF-8 sequence.
+// At most `limit` characters of `text`.
 std::string excerpt(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return std::string(text);
-  while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
-  return std::string(text.substr(0, limit)) + "...";
+  const auto cut = qorl_core::prefix_characters(text, limit);
+  return cut.size() == text.size() ? std::string(text) : std::string(cut) + "...";
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ std::vector<std::string> get_unique_non_empty_strings(const std::vector<std::str
   std::vector<std::string> unique;
   std::unordered_set<std::string> seen;
   for (const auto& text : texts) {
-    std::string stripped(qorl_core::strip(text));
+    std::string stripped(qorl_core::strip_unicode(text));
     if (stripped.empty() || !seen.insert(stripped).second) continue;
     unique.push_back(std::move(stripped));
   }

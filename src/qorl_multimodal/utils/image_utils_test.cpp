@@ -103,6 +103,8 @@ TEST_F(ImageUtilsTest, LongSourcesAreLoggedTruncatedOnce) {
 
 TEST(ImageTextsTest, UniqueNonEmptyStringsAndCombining) {
   EXPECT_EQ(get_unique_non_empty_strings({" a ", "a", "", "  ", "b"}), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(get_unique_non_empty_strings({"\u3000a\u00A0", "a", "\u2028", "\u00A0", "b\u00A0c"}),
+            (std::vector<std::string>{"a", "b\u00A0c"}));
   EXPECT_TRUE(get_unique_non_empty_strings({}).empty());
   EXPECT_EQ(combine_strings({"a", "", "b"}), "a\n\nb");
   EXPECT_EQ(combine_strings({}), "");

@@ -44,6 +44,8 @@ TEST(BaseAudioToTextTest, RunRejectsMissingWrongKindAndBlankSourcesBeforeConvert
        {qorl_core::Options{}, qorl_core::Options{{"audio_source", 3}},
         qorl_core::Options{{"audio_source", qorl_core::Bytes("a.mp3")}},
         qorl_core::Options{{"audio_source", " \n\t "}},
+        qorl_core::Options{{"audio_source", "\u00A0"}}, qorl_core::Options{{"audio_source", "\u3000"}},
+        qorl_core::Options{{"audio_source", "\u2028"}},
         qorl_core::Options{{"audio_source", "\xc2\xa0\xe3\x80\x80"}}}) {
     RecordingBackend backend;
     try {

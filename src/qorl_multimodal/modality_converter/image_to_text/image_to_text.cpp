@@ -10,7 +10,7 @@ boost::asio::awaitable<TextResult> BaseImageToText::convert(qorl_core::Value sou
   if (!source.is_string() && !source.is_bytes()) {
     throw qorl_core::TypeError("The `source` must be of type `str` or `bytes`.");
   }
-  if (source.is_string() && qorl_core::strip(source.as_string()).empty()) {
+  if (source.is_string() && qorl_core::is_blank(source.as_string())) {
     throw qorl_core::ValueError("The `source` cannot be an empty string.");
   }
   std::optional<utils::image_utils::ImageBinary> image;

@@ -40,11 +40,13 @@ TEST(BaseImageToTextTest, ChecksTheSourceBeforeAnyWork) {
     EXPECT_STREQ(error.what(), "The `source` must be of type `str` or `bytes`.");
   }
   EXPECT_THROW(qorl_core::run_sync(converter.convert(Value())), qorl_core::TypeError);
-  try {
-    qorl_core::run_sync(converter.convert("   \n"));
-    FAIL();
-  } catch (const qorl_core::ValueError& error) {
-    EXPECT_STREQ(error.what(), "The `source` cannot be an empty string.");
+  for (const char* blank : {"   \n", "\u00A0", "\u3000", "\u2028", " \u00A0\u3000\u2028"}) {
+    try {
+      qorl_core::run_sync(converter.convert(blank));
+      ADD_FAILURE() << "no ValueError for " << qorl_core::repr(Value(blank));
+    } catch (const qorl_core::ValueError& error) {
+      EXPECT_STREQ(error.what(), "The `source` cannot be an empty string.");
+    }
   }
 }
 

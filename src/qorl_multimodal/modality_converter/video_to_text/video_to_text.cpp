@@ -11,7 +11,7 @@ boost::asio::awaitable<TextResult> BaseVideoToText::convert(qorl_core::Value sou
     throw qorl_core::TypeError("The `source` must be of type `str` or `bytes`.");
   }
   if ((source.is_bytes() && source.as_bytes().empty()) ||
-      (source.is_string() && qorl_core::strip(source.as_string()).empty())) {
+      (source.is_string() && qorl_core::is_blank(source.as_string()))) {
     throw qorl_core::ValueError("The `source` cannot be empty.");
   }
   if (source.is_bytes()) source = qorl_inference::Attachment::from_bytes(source.as_bytes());
