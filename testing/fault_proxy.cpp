@@ -179,9 +179,16 @@ int FaultProxy::requests(const std::string& path_part) const {
   return count;
 }
 
-int FaultProxy::open_connections() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->open;
+bool FaultProxy::all_closed_within(std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    {
+      std::lock_guard lock(state_->mutex);
+      if (state_->open == 0) return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 int FaultProxy::port() const noexcept { return state_->acceptor.local_endpoint().port(); }

@@ -43,8 +43,9 @@ class FaultProxy {
   void delay_answers(std::chrono::milliseconds delay);
   // Requests seen whose target contains `path_part`, faulted or forwarded.
   int requests(const std::string& path_part = "") const;
-  // Connections still open: a client that gave up has closed its own.
-  int open_connections() const;
+  // Whether every client connection is closed within `limit`: a client that gave up closes
+  // its own.
+  bool all_closed_within(std::chrono::milliseconds limit) const;
 
   int port() const noexcept;
   // "http://127.0.0.1:<port>" followed by `path`.
