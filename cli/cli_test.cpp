@@ -476,9 +476,6 @@ TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
 }
 
 TEST_F(CliTest, BrokenVideoGivesOneLine) {
-  // Needs the video reading to open captures with the FFmpeg backend and silence OpenCV's
-  // own diagnostics (video_utils).
-  GTEST_SKIP() << "waits for video_utils to open captures with cv::CAP_FFMPEG quietly";
   const std::string truncated = write("broken.mp4", "\x00\x00\x00\x18" "ftypmp42 truncated");
   auto result = run({"frame", truncated, "--at", "0", "-o", (dir_.path() / "f.png").string()});
   EXPECT_EQ(result.exit_code, kConversionFailed);
