@@ -52,6 +52,11 @@ Capture::Capture() : outer_(active) { active = this; }
 Capture::~Capture() { active = outer_; }
 
 std::string Capture::cause() const {
+  // A path that names a pipe or a device is the source itself, refused: that is the reason.
+  const auto refused_path = std::find_if(records_.begin(), records_.end(), [](const auto& record) {
+    return lower(record.message).find("not a regular file") != std::string::npos;
+  });
+  if (refused_path != records_.end()) return refused_path->message;
   const auto last_warning = std::find_if(records_.rbegin(), records_.rend(), [](const auto& record) {
     return record.level >= qorl_core::LogLevel::WARNING;
   });
