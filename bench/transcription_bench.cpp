@@ -14,11 +14,9 @@
 #include <functional>
 #include <memory>
 
-#include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
-#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
-#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
-#include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
-#include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
+#include "clients/process/process.hpp"
+#include "qorl_core/run_sync.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
 #include "testing/audio.hpp"
@@ -135,8 +133,9 @@ void BM_YouTube(benchmark::State& state) {
   qorl_testing::ScopedEnv env;
   env.set("QORL_YOUTUBE_BASE_URL", slow.url()).set("QORL_YT_DLP", yt_dlp.string());
   att::YouTubeTranscriptAudioToText youtube;
-  // The watch page and the player answer; the timed text comes from the service itself.
-  run_concurrently(state, 2, transcribing(youtube, std::string("https://www.youtube.com/watch?v=vid00000001")));
+  // The watch page and the player answer twice (the tracks are listed to choose one, then to
+  // fetch it); the timed text comes from the service itself.
+  run_concurrently(state, 4, transcribing(youtube, std::string("https://www.youtube.com/watch?v=vid00000001")));
 }
 
 void BM_Gemini(benchmark::State& state) {
@@ -178,6 +177,32 @@ void BM_S3Source(benchmark::State& state) {
     co_return (co_await qorl_multimodal::utils::s3_utils::get_file_from_s3("s3://bench/tone.wav")).has_value();
   });
 }
+
+// A two-hour recording (pink noise with a pause every 50 s) sent in pieces at 16 kHz, four at a
+// time, to a service that answers each after 200 ms.
+void BM_ChunkedLongRecording(benchmark::State& state) {
+  qorl_testing::TempDir dir;
+  const std::string path = (dir.path() / "long.wav").string();
+  const auto made = clients::process::run_process(
+      {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", path, "synth", "50", "pinknoise", "vol", "0.3",
+       "pad", "0", "1", "repeat", "143"});
+  if (made.exit_code != 0) return state.SkipWithError(("sox failed: " + made.err).c_str());
+  qorl_testing::FakeOpenAI service;
+  service.echo_durations();
+  qorl_testing::FaultProxy slow(service.base_url());
+  slow.delay_answers(kServiceDelay);
+  att::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
+                                         .base_url = slow.url("/v1"),
+                                         .chunk_long_audio = true});
+  std::size_t records = 0;
+  for (auto _ : state) {
+    records = qorl_core::run_sync(whisper.convert(path)).size();
+  }
+  state.counters["records"] = static_cast<double>(records);
+  state.counters["requests"] = static_cast<double>(slow.requests("/audio/transcriptions")) /
+                               static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ChunkedLongRecording)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 void configure(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
