@@ -20,6 +20,9 @@
 #include "testing/fault_proxy.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/fake_prosa.hpp"
+#include "testing/fake_speech.hpp"
+#include "testing/fake_storage.hpp"
+#include "testing/google_fakes.hpp"
 #include "testing/http_server.hpp"
 #include "testing/media.hpp"
 #include "testing/temp_dir.hpp"
@@ -595,6 +598,47 @@ TEST_F(CliTest, SilentModelsAndEndlessSourcesFailWithinTheLimits) {
   auto zeros = run({"metadata", "/dev/zero"});
   EXPECT_EQ(zeros.exit_code, 1) << zeros.err;
   EXPECT_NE(zeros.err.find("character device"), std::string::npos) << zeros.err;
+}
+
+// Recordings as phones, meeting tools and podcasts make them, through both upload backends; a
+// local file never goes to yt-dlp.
+TEST_F(CliTest, TranscribesEveryCommonContainer) {
+  FakeOpenAI openai;
+  openai.set_transcript("english", {{" Hello.", 0.0, 1.0}}, {});
+  qorl_testing::FakeGoogle google;
+  qorl_testing::FakeStorage storage(google);
+  storage.add_bucket("audio");
+  qorl_testing::FakeSpeech speech(google, storage);
+  speech.finish_with({{"Halo.", "1s", "id-id"}});
+  const std::string yt_dlp = write("yt-dlp", "#!/bin/sh\ntouch \"$0.called\"\nexit 1\n");
+  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey},
+                   {"GOOGLE_APPLICATION_CREDENTIALS", write("key.json", google.account().key_json())},
+                   {"QORL_SPEECH_ENDPOINT", speech.endpoint()}, {"STORAGE_EMULATOR_HOST", storage.endpoint()},
+                   {"QORL_YT_DLP", yt_dlp}};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> containers = {
+      {"talk.m4a", {"-c:a", "aac"}},
+      {"talk.mp4", {"-f", "lavfi", "-i", "color=size=64x48:duration=1", "-c:v", "libx264", "-c:a", "aac", "-shortest"}},
+      {"talk.webm", {"-f", "lavfi", "-i", "color=size=64x48:duration=1", "-c:v", "libvpx", "-c:a", "libopus", "-shortest"}},
+      {"talk.opus", {"-c:a", "libopus"}},
+      {"talk.mp3", {"-c:a", "libmp3lame"}}};
+  for (const auto& [name, codec] : containers) {
+    SCOPED_TRACE(name);
+    const std::string path = (dir_.path() / name).string();
+    std::vector<std::string> make = {"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
+                                     "-i", "sine=frequency=440:duration=1"};
+    make.insert(make.end(), codec.begin(), codec.end());
+    make.push_back(path);
+    ASSERT_EQ(clients::process::run_process(make).exit_code, 0);
+    for (const char* backend : {"whisper", "google-cloud"}) {
+      std::vector<std::string> args = {"transcribe", "-b", backend, path};
+      if (std::string(backend) == "google-cloud") args.insert(args.end(), {"--bucket", "audio"});
+      const auto result = run(args, env);
+      EXPECT_EQ(result.exit_code, 0) << backend << ": " << result.err;
+      EXPECT_FALSE(result.out.empty()) << backend;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(yt_dlp + ".called"));
 }
 
 }  // namespace
