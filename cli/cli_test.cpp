@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -266,6 +267,8 @@ TEST_F(CliTest, JobsRunConcurrentlyAndReportInCompletionOrder) {
     const bool ready = changed.wait_for(lock, std::chrono::seconds(20),
                                         [&] { return slow ? fast_answered : slow_arrived; });
     response.status = ready ? 200 : 500;
+    // The fast answer still has to be read and written out by its worker: give it a head start.
+    if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string caption = slow ? "slow" : "fast";
     response.set_content(FakeGeminiServer::answer_body(R"({"captions": [")" + caption + R"("]})"),
                          "application/json");
