@@ -14,6 +14,19 @@
 
 namespace qorl_core {
 
+// `work()`'s result, computed on `executor` when there is one, else inline; its exceptions
+// propagate and the caller resumes on its own executor.
+template <typename Work>
+boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(
+    std::optional<boost::asio::any_io_executor> executor, Work work) {
+  using Result = std::invoke_result_t<Work&>;
+  if (!executor) co_return work();
+  co_return co_await boost::asio::co_spawn(
+      *executor,
+      [work = std::move(work)]() mutable -> boost::asio::awaitable<Result> { co_return work(); },
+      boost::asio::use_awaitable);
+}
+
 class BlockingWork {
  public:
   // For example a boost::asio::thread_pool's executor; none: inline.
@@ -25,15 +38,9 @@ class BlockingWork {
   }
 
  protected:
-  // `work()`'s result; its exceptions propagate.
   template <typename Work>
   boost::asio::awaitable<std::invoke_result_t<Work&>> _run_blocking(Work work) const {
-    using Result = std::invoke_result_t<Work&>;
-    if (!blocking_executor_) co_return work();
-    co_return co_await boost::asio::co_spawn(
-        *blocking_executor_,
-        [work = std::move(work)]() mutable -> boost::asio::awaitable<Result> { co_return work(); },
-        boost::asio::use_awaitable);
+    return run_blocking(blocking_executor_, std::move(work));
   }
 
  private:

@@ -19,6 +19,7 @@
 #include "clients/http/policy.hpp"
 #include "clients/youtube/yt_dlp.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
@@ -322,10 +323,12 @@ qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_
 }
 
 boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
-    const qorl_core::Bytes& input_audio_bytes) {
+    const qorl_core::Bytes& input_audio_bytes,
+    std::optional<boost::asio::any_io_executor> encode_on) {
   logger().debug("Converting audio to mono FLAC format");
   const ReadableAudio audio = co_await ReadableAudio::async_open(input_audio_bytes.view());
-  qorl_core::Bytes flac = encode_mono_flac(audio.view());
+  qorl_core::Bytes flac = co_await qorl_core::run_blocking(
+      std::move(encode_on), [&audio] { return encode_mono_flac(audio.view()); });
   logger().debug("Successfully converted audio to mono FLAC format");
   co_return flac;
 }

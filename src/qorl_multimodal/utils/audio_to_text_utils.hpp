@@ -1,6 +1,7 @@
 // Utility functions for the audio to text process.
 #pragma once
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 
 #include <optional>
@@ -52,10 +53,12 @@ double get_audio_duration(const qorl_core::Bytes& audio_binary_data);
 // Decoding and encoding errors propagate.
 qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_bytes);
 
-// The same, with ffmpeg (when needed) awaited on the caller's loop; `input_audio_bytes` must
-// stay alive until it completes.
+// The same, with ffmpeg (when needed) awaited on the caller's loop, and the decoding and encoding
+// run on `encode_on` when given (else inline); `input_audio_bytes` must stay alive until it
+// completes.
 boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
-    const qorl_core::Bytes& input_audio_bytes);
+    const qorl_core::Bytes& input_audio_bytes,
+    std::optional<boost::asio::any_io_executor> encode_on = std::nullopt);
 
 // Detect the audio format from binary data: the container's short lower-case name ("wav",
 // "flac", "ogg", "mp3", ...), or none.

@@ -71,7 +71,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::con
 boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::_transcribe_audio_binary(
     const Bytes& audio_binary_data) const {
   Bytes flac_binary_data =
-      co_await _run_blocking([&] { return atu::convert_audio_to_mono_flac(audio_binary_data); });
+      co_await atu::async_convert_audio_to_mono_flac(audio_binary_data, blocking_executor());
   const bool is_exceed_max_duration =
       atu::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
 

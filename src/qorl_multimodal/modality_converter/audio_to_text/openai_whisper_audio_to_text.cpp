@@ -84,7 +84,7 @@ OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const 
                                 *audio_format) != skip_conversion_for_formats.end()) {
     co_return co_await _transcribe_audio_file(audio);
   }
-  Bytes flac = co_await atu::async_convert_audio_to_mono_flac(audio);
+  Bytes flac = co_await atu::async_convert_audio_to_mono_flac(audio, blocking_executor());
   if (flac.size() <= MAX_AUDIO_SIZE) {
     co_return co_await _request_transcription(std::move(flac), "flac", "audio/flac", prompt);
   }
@@ -119,7 +119,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
     extension = *audio_format;
   } else {
     logger().debug("Converting audio to mono FLAC format");
-    to_send = co_await _run_blocking([&] { return atu::convert_audio_to_mono_flac(audio); });
+    to_send = co_await atu::async_convert_audio_to_mono_flac(audio, blocking_executor());
     content_type = "audio/flac";
     extension = "flac";
   }
