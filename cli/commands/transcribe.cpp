@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -186,7 +185,7 @@ boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> 
                                                std::string source) {
   if (check_path) require_file_if_path(source);
   auto segments = co_await backend->convert(source);
-  if (segments.empty()) throw std::runtime_error("no transcript was generated");
+  if (segments.empty()) throw nothing_generated("transcript");
   auto rendered = output::transcript(segments, format);
   co_return Outcome{std::move(rendered.text), output::transcript_records(segments), std::move(rendered.warnings)};
 }
