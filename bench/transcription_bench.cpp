@@ -36,7 +36,7 @@
 namespace {
 
 namespace asio = boost::asio;
-namespace att = qorl_multimodal::modality_converter::audio_to_text;
+namespace audio_to_text = qorl_multimodal::modality_converter::audio_to_text;
 using namespace std::chrono_literals;
 
 constexpr auto kServiceDelay = 200ms;
@@ -90,7 +90,7 @@ void BM_Whisper(benchmark::State& state) {
   service.set_transcript("english", {{" Hello.", 0.0, 1.0}}, {});
   qorl_testing::FaultProxy slow(service.base_url());
   slow.delay_answers(kServiceDelay);
-  att::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey, .base_url = slow.url("/v1")});
+  audio_to_text::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey, .base_url = slow.url("/v1")});
   run_concurrently(state, 1, transcribing(whisper, write_tone(dir)));
 }
 
@@ -104,7 +104,7 @@ void BM_GoogleCloud(benchmark::State& state) {
   speech.finish_with({{"Selamat pagi.", "1s", "id-id"}});
   qorl_testing::ScopedEnv env;
   env.set("QORL_SPEECH_ENDPOINT", slow.url());
-  att::GoogleCloudAudioToText cloud({.credentials_json = dir.write("key.json", google.account().key_json()).string(),
+  audio_to_text::GoogleCloudAudioToText cloud({.credentials_json = dir.write("key.json", google.account().key_json()).string(),
                                      .bucket_name = "bench"});
   // The token exchange is not delayed; recognition and the first poll are.
   run_concurrently(state, 2, transcribing(cloud, write_tone(dir)));
@@ -116,7 +116,7 @@ void BM_Prosa(benchmark::State& state) {
   service.set_result_data(R"([{"channel": 0, "transcript": "Halo.", "time_start": 0, "time_end": 1}])");
   qorl_testing::FaultProxy slow(service.url());
   slow.delay_answers(kServiceDelay);
-  att::ProsaAudioToText prosa({.api_key = qorl_testing::FakeProsa::kApiKey, .url = slow.url("/v2/speech/stt")});
+  audio_to_text::ProsaAudioToText prosa({.api_key = qorl_testing::FakeProsa::kApiKey, .url = slow.url("/v2/speech/stt")});
   run_concurrently(state, 2, transcribing(prosa, write_tone(dir)));
 }
 
@@ -132,7 +132,7 @@ void BM_YouTube(benchmark::State& state) {
   std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
   qorl_testing::ScopedEnv env;
   env.set("QORL_YOUTUBE_BASE_URL", slow.url()).set("QORL_YT_DLP", yt_dlp.string());
-  att::YouTubeTranscriptAudioToText youtube;
+  audio_to_text::YouTubeTranscriptAudioToText youtube;
   // The watch page and the player answer twice (the tracks are listed to choose one, then to
   // fetch it); the timed text comes from the service itself.
   run_concurrently(state, 4, transcribing(youtube, std::string("https://www.youtube.com/watch?v=vid00000001")));
@@ -145,7 +145,7 @@ void BM_Gemini(benchmark::State& state) {
       R"({"audio_transcripts": [{"text": "Halo.", "start_time": 0, "end_time": 1, "lang_id": "id"}]})");
   qorl_testing::FaultProxy slow(service.base_url());
   slow.delay_answers(kServiceDelay);
-  att::GeminiAudioToText gemini({.api_key = service.api_key(), .base_url = slow.url()});
+  audio_to_text::GeminiAudioToText gemini({.api_key = service.api_key(), .base_url = slow.url()});
   run_concurrently(state, 1, transcribing(gemini, write_tone(dir)));
 }
 
@@ -191,7 +191,7 @@ void BM_ChunkedLongRecording(benchmark::State& state) {
   service.echo_durations();
   qorl_testing::FaultProxy slow(service.base_url());
   slow.delay_answers(kServiceDelay);
-  att::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
+  audio_to_text::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
                                          .base_url = slow.url("/v1"),
                                          .chunk_long_audio = true});
   std::size_t records = 0;

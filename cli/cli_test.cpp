@@ -522,6 +522,30 @@ TEST_F(CliTest, WrongInputsAreRefusedBeforeAnyRequest) {
   EXPECT_NE(run({}).err.find("Usage: qorl-multimodal [OPTIONS]"), std::string::npos);
 }
 
+// Each backend refuses the settings of the others, and a missing local file is reported before
+// any request only by the backends that read local files.
+TEST_F(CliTest, EachBackendTakesOnlyItsOwnSettings) {
+  const Env env = {{"OPENAI_API_KEY", "k"}, {"PROSA_API_KEY", "k"}, {"GEMINI_API_KEY", "k"},
+                   {"GOOGLE_APPLICATION_CREDENTIALS", write("sa.json", "{}")}};
+  const std::string audio = wav("a.wav");
+  const std::vector<std::vector<std::string>> refused = {
+      {"whisper", "--url", "http://127.0.0.1:1/"},
+      {"google-cloud", "--prompt", "p"},
+      {"prosa", "--proxy", "http://127.0.0.1:1/"},
+      {"youtube", "--model", "m"},
+      {"gemini", "--language", "en"},
+  };
+  for (const auto& c : refused) {
+    auto result = run({"transcribe", "-b", c[0], c[1], c[2], audio}, env);
+    EXPECT_EQ(result.exit_code, kUsageError) << c[0];
+    EXPECT_EQ(result.err, "qorl-multimodal: " + c[1] + " does not apply to --backend " + c[0] + "\n");
+  }
+  for (const char* backend : {"whisper", "prosa"}) {
+    auto result = run({"transcribe", "-b", backend, "missing.wav"}, env);
+    EXPECT_EQ(result.err, "qorl-multimodal: missing.wav: No such file: missing.wav\n") << backend;
+  }
+}
+
 TEST_F(CliTest, FailuresNameTheirCauseAndJsonRecordsThem) {
   qorl_testing::HttpServer files;
   files.server().Get("/missing.jpg", [](const httplib::Request&, httplib::Response& response) {

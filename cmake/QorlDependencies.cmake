@@ -1,6 +1,7 @@
 # Third-party libraries, all from Debian packages (see scripts/install-deps): those of the
-# libraries, then those of the tests and benchmarks.
+# libraries, the command's, then those of the tests and benchmarks.
 include(QorlLibraries)
+find_package(CLI11 2 CONFIG REQUIRED)
 
 if(QORL_BUILD_TESTS)
   find_package(GTest REQUIRED)

@@ -10,9 +10,10 @@ install(TARGETS qorl_core qorl_inference qorl_pipeline qorl_clients qorl_multimo
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS qorl-multimodal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# Headers keep the paths they are included by.
+# Headers keep the paths they are included by, below the project's own directory
+# (QORL_INSTALL_INCLUDEDIR), so that only that directory sits at the top of the include tree.
 install(DIRECTORY src/ clients host/qorl_core host/qorl_inference host/qorl_pipeline
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  DESTINATION ${QORL_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.hpp"
   PATTERN export_checks EXCLUDE
   PATTERN s3rver EXCLUDE)

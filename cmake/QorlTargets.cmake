@@ -1,4 +1,6 @@
 include(GNUInstallDirs)
+# The installed headers' root, added to the include path of the package's users.
+set(QORL_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qorl_multimodal)
 
 # Warnings are errors on our own code only.
 # GCC 12 misreads asio's coroutine frame allocator (aligned_alloc paired with its own sized
@@ -7,7 +9,7 @@ set(QORL_WARNINGS -Wall -Wextra -Werror -Wno-mismatched-new-delete)
 
 # qorl_add_library(<target> <alias> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
 # Headers are included by their path from the repository's layer roots, and from the installed
-# include directory; the installed CMake package names the target as its alias does (qorl::core).
+# headers' root; the installed CMake package names the target as its alias does (qorl::core).
 function(qorl_add_library target alias)
   cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS;INCLUDE_DIRS" ${ARGN})
   add_library(${target} ${ARG_SOURCES})
@@ -16,7 +18,7 @@ function(qorl_add_library target alias)
   foreach(dir ${ARG_INCLUDE_DIRS})
     target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${dir}>)
   endforeach()
-  target_include_directories(${target} PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  target_include_directories(${target} PUBLIC $<INSTALL_INTERFACE:${QORL_INSTALL_INCLUDEDIR}>)
   string(REPLACE "qorl::" "" export_name ${alias})
   set_target_properties(${target} PROPERTIES EXPORT_NAME ${export_name})
   target_link_libraries(${target} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})

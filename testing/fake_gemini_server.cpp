@@ -159,10 +159,11 @@ std::vector<std::string> FakeGeminiServer::removed_files() const {
   return removed_;
 }
 
-void FakeGeminiServer::record(const httplib::Request& request) {
+FakeGeminiServer::Recorded FakeGeminiServer::record(const httplib::Request& request) {
   auto recorded = RecordedRequest::of(request);
   std::lock_guard lock(mutex_);
-  requests_.push_back(std::move(recorded));
+  requests_.push_back(recorded);
+  return recorded;
 }
 
 bool FakeGeminiServer::key_ok(const httplib::Request& request, httplib::Response& response) const {
@@ -263,7 +264,7 @@ std::string FakeGeminiServer::check_generate_body(const std::string& body) const
 }
 
 void FakeGeminiServer::generate(const httplib::Request& request, httplib::Response& response) {
-  record(request);
+  Recorded recorded = record(request);
   if (!key_ok(request, response)) return;
   std::string problem;
   std::optional<Reply> reply;
@@ -276,7 +277,7 @@ void FakeGeminiServer::generate(const httplib::Request& request, httplib::Respon
       problem = check_generate_body(request.body);
     }
     if (problem.empty()) {
-      generate_requests_.push_back(requests_.back());
+      generate_requests_.push_back(std::move(recorded));
       if (!replies_.empty()) {
         reply = std::move(replies_.front());
         replies_.pop_front();

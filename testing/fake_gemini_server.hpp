@@ -61,7 +61,8 @@ class FakeGeminiServer {
     std::size_t length = 0;
   };
 
-  void record(const httplib::Request& request);
+  // Records the request and returns what it recorded, for the handler's own use.
+  Recorded record(const httplib::Request& request);
   bool key_ok(const httplib::Request& request, httplib::Response& response) const;
   void generate(const httplib::Request& request, httplib::Response& response);
   void upload(const httplib::Request& request, httplib::Response& response);

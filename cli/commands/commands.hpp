@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,9 @@ void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std:
 // no scheme (URLs, data URIs), not base64 text, and a dot or a slash in it. Every other source
 // is left to the library's own resolution.
 void require_file_if_path(const std::string& source);
+
+// The failure of a conversion that ended without a result: "no <what> was generated".
+std::runtime_error nothing_generated(const std::string& what);
 
 // The job of a converter with a TextResult: `options` go to every conversion; an empty result
 // (how the LM-based converters answer a failed model request) fails with "no <what> was

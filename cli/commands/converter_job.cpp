@@ -12,13 +12,15 @@ boost::asio::awaitable<Outcome> convert(std::shared_ptr<BaseModalityConverter> c
                                         std::string source) {
   require_file_if_path(source);
   auto result = co_await converter->convert(source, options);
-  if (result.result.empty()) {
-    throw std::runtime_error("no " + what + " was generated");
-  }
+  if (result.result.empty()) throw nothing_generated(what);
   co_return Outcome{result.result, result.to_map(), {}};
 }
 
 }  // namespace
+
+std::runtime_error nothing_generated(const std::string& what) {
+  return std::runtime_error("no " + what + " was generated");
+}
 
 Job converter_job(std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options,
                   std::string what) {

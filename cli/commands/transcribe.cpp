@@ -1,11 +1,11 @@
 // transcribe: timed transcripts of audio through one of five backends.
 #include <CLI/CLI.hpp>
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
-#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
@@ -45,78 +45,115 @@ struct TranscribeArguments {
   bool allow_auto_generated = false;
 };
 
-// Which backends read each backend setting; any other backend refuses it.
-const std::map<std::string, std::set<std::string>> kSettingBackends = {
-    {"--model", {"whisper", "google-cloud", "prosa", "gemini"}},
-    {"--language", {"whisper", "google-cloud"}},
-    {"--prompt", {"whisper"}},
-    {"--temperature", {"whisper"}},
-    {"--chunk", {"whisper"}},
-    {"--proxy", {"whisper", "google-cloud", "youtube"}},
-    {"--bucket", {"google-cloud"}},
-    {"--alternative-language", {"google-cloud"}},
-    {"--url", {"prosa"}},
-    {"--polling-interval", {"prosa"}},
-    {"--max-polls", {"prosa"}},
-    {"--preferred-language", {"youtube"}},
-    {"--allow-non-preferred", {"youtube"}},
-    {"--allow-auto-generated", {"youtube"}},
-};
+using BackendPointer = std::shared_ptr<BaseAudioToText>;
 
-void check_settings(const CLI::App& command, const std::string& backend) {
-  for (const auto& [name, backends] : kSettingBackends) {
-    if (command.count(name) > 0 && !backends.count(backend)) {
-      throw UsageError(name + " does not apply to --backend " + backend);
-    }
-  }
+BackendPointer make_whisper(const TranscribeArguments& args) {
+  audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText::Params params;
+  params.api_key = credentials::require_env({"OPENAI_API_KEY"}, "the whisper backend");
+  if (!args.model.empty()) params.model = args.model;
+  params.language = args.language;
+  params.prompt = args.prompt;
+  if (args.temperature) params.temperature = *args.temperature;
+  params.chunk_long_audio = args.chunk;
+  params.proxy = args.proxy;
+  return std::make_shared<audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText>(params);
 }
 
-std::shared_ptr<BaseAudioToText> make_backend(const TranscribeArguments& args) {
-  const std::string& backend = args.backend;
-  if (backend == "whisper") {
-    audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText::Params params;
-    params.api_key = credentials::require_env({"OPENAI_API_KEY"}, "the whisper backend");
-    if (!args.model.empty()) params.model = args.model;
-    params.language = args.language;
-    params.prompt = args.prompt;
-    if (args.temperature) params.temperature = *args.temperature;
-    params.chunk_long_audio = args.chunk;
-    params.proxy = args.proxy;
-    return std::make_shared<audio::openai_whisper_audio_to_text::OpenAIWhisperAudioToText>(params);
-  }
-  if (backend == "google-cloud") {
-    audio::google_cloud_audio_to_text::GoogleCloudAudioToText::Params params;
-    params.credentials_json =
-        credentials::require_env({"GOOGLE_APPLICATION_CREDENTIALS"}, "the google-cloud backend");
-    if (args.bucket.empty()) throw UsageError("--bucket is required by --backend google-cloud");
-    params.bucket_name = args.bucket;
-    if (args.language) params.language_code = *args.language;
-    params.alternative_language_codes = args.alternative_languages;
-    if (!args.model.empty()) params.model = args.model;
-    params.proxy = args.proxy;
-    return std::make_shared<audio::google_cloud_audio_to_text::GoogleCloudAudioToText>(params);
-  }
-  if (backend == "prosa") {
-    audio::prosa_audio_to_text::ProsaAudioToText::Params params;
-    params.api_key = credentials::require_env({"PROSA_API_KEY"}, "the prosa backend");
-    if (args.url) params.url = *args.url;
-    if (!args.model.empty()) params.model = args.model;
-    if (args.polling_interval) params.polling_interval = *args.polling_interval;
-    if (args.max_polls) params.max_polls = *args.max_polls;
-    return std::make_shared<audio::prosa_audio_to_text::ProsaAudioToText>(params);
-  }
-  if (backend == "youtube") {
-    audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText::Params params;
-    params.preferred_lang_ids = args.preferred_languages;
-    params.allow_non_preferred_lang_ids = args.allow_non_preferred;
-    params.allow_auto_generated_transcripts = args.allow_auto_generated;
-    params.proxy = args.proxy;
-    return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(params);
-  }
+BackendPointer make_google_cloud(const TranscribeArguments& args) {
+  audio::google_cloud_audio_to_text::GoogleCloudAudioToText::Params params;
+  params.credentials_json =
+      credentials::require_env({"GOOGLE_APPLICATION_CREDENTIALS"}, "the google-cloud backend");
+  if (args.bucket.empty()) throw UsageError("--bucket is required by --backend google-cloud");
+  params.bucket_name = args.bucket;
+  if (args.language) params.language_code = *args.language;
+  params.alternative_language_codes = args.alternative_languages;
+  if (!args.model.empty()) params.model = args.model;
+  params.proxy = args.proxy;
+  return std::make_shared<audio::google_cloud_audio_to_text::GoogleCloudAudioToText>(params);
+}
+
+BackendPointer make_prosa(const TranscribeArguments& args) {
+  audio::prosa_audio_to_text::ProsaAudioToText::Params params;
+  params.api_key = credentials::require_env({"PROSA_API_KEY"}, "the prosa backend");
+  if (args.url) params.url = *args.url;
+  if (!args.model.empty()) params.model = args.model;
+  if (args.polling_interval) params.polling_interval = *args.polling_interval;
+  if (args.max_polls) params.max_polls = *args.max_polls;
+  return std::make_shared<audio::prosa_audio_to_text::ProsaAudioToText>(params);
+}
+
+BackendPointer make_youtube(const TranscribeArguments& args) {
+  audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText::Params params;
+  params.preferred_lang_ids = args.preferred_languages;
+  params.allow_non_preferred_lang_ids = args.allow_non_preferred;
+  params.allow_auto_generated_transcripts = args.allow_auto_generated;
+  params.proxy = args.proxy;
+  return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(params);
+}
+
+BackendPointer make_gemini(const TranscribeArguments& args) {
   audio::gemini_audio_to_text::GeminiAudioToText::Params params;
   params.api_key = credentials::require_env({"GEMINI_API_KEY", "GOOGLE_API_KEY"}, "the gemini backend");
   if (!args.model.empty()) params.model = args.model;
   return std::make_shared<audio::gemini_audio_to_text::GeminiAudioToText>(params);
+}
+
+// What the command knows of a transcription backend.
+struct Backend {
+  std::string name;
+  // The backend settings it reads; it refuses the others.
+  std::set<std::string> settings;
+  enum class Sources {
+    kAny,             // a missing local file is reported before any request
+    kCheckedByItself, // links and paths go to the backend as they are
+    kYouTubeLinks,    // anything else is refused before any request
+  } sources;
+  BackendPointer (*make)(const TranscribeArguments&);
+};
+
+const std::vector<Backend> kBackends = {
+    {"whisper",
+     {"--model", "--language", "--prompt", "--temperature", "--chunk", "--proxy"},
+     Backend::Sources::kAny,
+     make_whisper},
+    {"google-cloud",
+     {"--model", "--language", "--proxy", "--bucket", "--alternative-language"},
+     Backend::Sources::kAny,
+     make_google_cloud},
+    {"prosa",
+     {"--model", "--url", "--polling-interval", "--max-polls"},
+     Backend::Sources::kAny,
+     make_prosa},
+    {"youtube",
+     {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated"},
+     Backend::Sources::kYouTubeLinks,
+     make_youtube},
+    {"gemini", {"--model"}, Backend::Sources::kCheckedByItself, make_gemini},
+};
+
+std::vector<std::string> backend_names() {
+  std::vector<std::string> names;
+  for (const auto& backend : kBackends) names.push_back(backend.name);
+  return names;
+}
+
+const Backend& find_backend(const std::string& name) {
+  for (const auto& backend : kBackends) {
+    if (backend.name == name) return backend;
+  }
+  throw UsageError("--backend: unknown backend " + name + " (one of " +
+                   CLI::detail::join(backend_names(), ", ") + ")");
+}
+
+// Every backend setting, in name order, is refused by the backends that do not read it.
+void check_settings(const CLI::App& command, const Backend& backend) {
+  std::set<std::string> all_settings;
+  for (const auto& each : kBackends) all_settings.insert(each.settings.begin(), each.settings.end());
+  for (const auto& name : all_settings) {
+    if (command.count(name) > 0 && !backend.settings.count(name)) {
+      throw UsageError(name + " does not apply to --backend " + backend.name);
+    }
+  }
 }
 
 output::TranscriptFormat transcript_format(const std::string& name) {
@@ -127,8 +164,8 @@ output::TranscriptFormat transcript_format(const std::string& name) {
 
 // Mistakes found before any request: links the backend cannot take, too many languages, and
 // subtitle files that several sources would run together.
-void check_arguments(const TranscribeArguments& args) {
-  if (args.backend == "youtube") {
+void check_arguments(const TranscribeArguments& args, const Backend& backend) {
+  if (backend.sources == Backend::Sources::kYouTubeLinks) {
     for (const auto& source : args.common.sources) {
       if (!utils::audio_to_text_utils::is_youtube_url(source)) {
         throw UsageError("not a YouTube link: " + source);
@@ -148,22 +185,22 @@ boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> 
                                                std::string source) {
   if (check_path) require_file_if_path(source);
   auto segments = co_await backend->convert(source);
-  if (segments.empty()) throw std::runtime_error("no transcript was generated");
+  if (segments.empty()) throw nothing_generated("transcript");
   auto rendered = output::transcript(segments, format);
   co_return Outcome{std::move(rendered.text), output::transcript_records(segments), std::move(rendered.warnings)};
 }
 
 int run(const CLI::App& command, const TranscribeArguments& args) {
-  check_settings(command, args.backend);
-  check_arguments(args);
-  // YouTube and Gemini take links as they are; the others read local files among other sources.
-  const bool check_path = args.backend != "youtube" && args.backend != "gemini";
+  const Backend& backend = find_backend(args.backend);
+  check_settings(command, backend);
+  check_arguments(args, backend);
+  const bool check_path = backend.sources == Backend::Sources::kAny;
   const auto format = transcript_format(args.format);
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   return run_jobs(args.common.sources, [&]() -> Job {
-    return [backend = make_backend(args), check_path, format](std::string source) {
-      return transcribe_one(backend, check_path, format, std::move(source));
+    return [converter = backend.make(args), check_path, format](std::string source) {
+      return transcribe_one(converter, check_path, format, std::move(source));
     };
   }, settings);
 }
@@ -178,7 +215,7 @@ Command add_transcribe(CLI::App& app) {
                        "YouTube links; youtube: YouTube links only)");
   command->add_option("-b,--backend", args->backend, "Transcription backend")
       ->required()
-      ->check(CLI::IsMember({"whisper", "google-cloud", "prosa", "youtube", "gemini"}));
+      ->check(CLI::IsMember(backend_names()));
   auto* format = command->add_option("-f,--format", args->format, "Output format")
                      ->check(CLI::IsMember({"text", "srt", "vtt"}));
   format->excludes(command->get_option("--json"));

@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
@@ -28,7 +27,7 @@ boost::asio::awaitable<Outcome> transform_one(std::shared_ptr<StandardImageModal
   qorl_core::Value text = co_await transformer->transform(source, query, options);
   // The routed converters answer a failed model request with an empty text.
   if (!text.is_string() || text.as_string().empty()) {
-    throw std::runtime_error("no text was generated");
+    throw nothing_generated("text");
   }
   co_return Outcome{text.as_string(), text, {}};
 }

@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
@@ -57,7 +56,7 @@ boost::asio::awaitable<Outcome> caption_one(std::shared_ptr<LMBasedVideoToCaptio
     result = co_await captioner->convert(source, options);
   } catch (const qorl_core::ValidationError&) {
     // A failed model request leaves an answer without a summary, which the records refuse.
-    throw std::runtime_error("no video caption was generated");
+    throw nothing_generated("video caption");
   }
   co_return Outcome{as_text(*result), result->to_map(), {}};
 }

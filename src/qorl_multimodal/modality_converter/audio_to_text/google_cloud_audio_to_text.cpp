@@ -14,7 +14,6 @@
 
 namespace qorl_multimodal::modality_converter::audio_to_text::google_cloud_audio_to_text {
 
-namespace atu = utils::audio_to_text_utils;
 namespace google = clients::google;
 using qorl_core::Bytes;
 
@@ -71,9 +70,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::con
 boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::_transcribe_audio_binary(
     const Bytes& audio_binary_data) const {
   Bytes flac_binary_data =
-      co_await atu::async_convert_audio_to_mono_flac(audio_binary_data, blocking_executor());
+      co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(audio_binary_data, blocking_executor());
   const bool is_exceed_max_duration =
-      atu::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
+      utils::audio_to_text_utils::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
 
   google::RecognitionAudio audio;
   std::optional<std::string> blob_name;

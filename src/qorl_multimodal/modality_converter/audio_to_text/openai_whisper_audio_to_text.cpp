@@ -18,7 +18,6 @@
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
 
-namespace atu = utils::audio_to_text_utils;
 using qorl_core::Bytes;
 
 const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE = {
@@ -78,13 +77,13 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::c
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
 OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const {
-  const std::optional<std::string> audio_format = atu::detect_audio_format(audio);
+  const std::optional<std::string> audio_format = utils::audio_to_text_utils::detect_audio_format(audio);
   if (audio_format && std::find(skip_conversion_for_formats.begin(),
                                 skip_conversion_for_formats.end(),
                                 *audio_format) != skip_conversion_for_formats.end()) {
     co_return co_await _transcribe_audio_file(audio);
   }
-  Bytes flac = co_await atu::async_convert_audio_to_mono_flac(audio, blocking_executor());
+  Bytes flac = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(audio, blocking_executor());
   if (flac.size() <= MAX_AUDIO_SIZE) {
     co_return co_await _request_transcription(std::move(flac), "flac", "audio/flac", prompt);
   }
@@ -102,7 +101,7 @@ OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const 
 
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_transcribe_audio_file(
     Bytes audio) const {
-  const std::optional<std::string> audio_format = atu::detect_audio_format(audio);
+  const std::optional<std::string> audio_format = utils::audio_to_text_utils::detect_audio_format(audio);
   const bool should_skip_conversion =
       audio_format && !audio_format->empty() &&
       std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
@@ -119,7 +118,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
     extension = *audio_format;
   } else {
     logger().debug("Converting audio to mono FLAC format");
-    to_send = co_await atu::async_convert_audio_to_mono_flac(audio, blocking_executor());
+    to_send = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(audio, blocking_executor());
     content_type = "audio/flac";
     extension = "flac";
   }
@@ -168,11 +167,11 @@ Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) cons
   auto reduced = utils::audio_size_reduction::first_accepted_flac(
       audio_bytes.view(), sample_rates, [this](std::size_t index, const std::string& flac) {
         const QualityStep& step = QUALITY_STEPS[index];
-        logger().debug(fmt::format(
-            "Reduced size with {{'sample_rate': {}, 'channels': {}, 'bit_depth': {}}}: {} MB (SR: "
-            "{}Hz, Ch: {}, Depth: {}-bit)",
+        logger().debug(
+            "Reduced size with {'sample_rate': %d, 'channels': %d, 'bit_depth': %d}: %s MB (SR: "
+            "%dHz, Ch: %d, Depth: %d-bit)",
             step.sample_rate, step.channels, step.bit_depth, megabytes(flac.size()),
-            step.sample_rate, step.channels, step.bit_depth));
+            step.sample_rate, step.channels, step.bit_depth);
         return flac.size() <= MAX_AUDIO_SIZE;
       });
   if (!reduced) {

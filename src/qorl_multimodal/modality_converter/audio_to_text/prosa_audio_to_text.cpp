@@ -17,7 +17,6 @@
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
 
-namespace atu = utils::audio_to_text_utils;
 using qorl_core::Map;
 using qorl_core::Value;
 using qorl_core::redaction::redact_url;
@@ -119,9 +118,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
     std::string audio_source) {
   logger().debug("Converting audio source: %s", redact_url(audio_source));
 
-  if (const auto audio = atu::get_audio_from_file_path(audio_source); audio && !audio->empty()) {
+  if (const auto audio = utils::audio_to_text_utils::get_audio_from_file_path(audio_source); audio && !audio->empty()) {
     logger().debug("Audio source is a valid audio file path: %s", audio_source);
-    if (atu::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
+    if (utils::audio_to_text_utils::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
       throw qorl_core::ValueError(
           "Audio duration exceeds 55 seconds (max duration for base64 encoding)");
     }
@@ -129,9 +128,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
                                                     std::nullopt);
   }
 
-  if (const auto audio = atu::get_audio_from_base64(audio_source); audio && !audio->empty()) {
+  if (const auto audio = utils::audio_to_text_utils::get_audio_from_base64(audio_source); audio && !audio->empty()) {
     logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
-    if (atu::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
+    if (utils::audio_to_text_utils::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
       throw qorl_core::ValueError(
           "Audio duration exceeds 55 seconds (max duration for base64 encoding)");
     }

@@ -12,7 +12,7 @@
 
 namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
 
-namespace yt = clients::youtube;
+namespace youtube = clients::youtube;
 using qorl_core::redaction::redact_url;
 using utils::pcre_pattern::Pattern;
 
@@ -21,8 +21,8 @@ namespace {
 const std::vector<std::string> kDefaultLangIds{"id", "en"};
 
 clients::youtube::TranscriptClientOptions client_options(const std::optional<std::string>& proxy) {
-  yt::TranscriptClientOptions options;
-  if (proxy && !proxy->empty()) options.proxy_config = yt::GenericProxyConfig{std::nullopt, *proxy};
+  youtube::TranscriptClientOptions options;
+  if (proxy && !proxy->empty()) options.proxy_config = youtube::GenericProxyConfig{std::nullopt, *proxy};
   return options;
 }
 
@@ -72,17 +72,17 @@ boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToTex
 
 boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_extract_video_id(
     std::string audio_source) const {
-  yt::YoutubeDLOptions options;
+  youtube::YoutubeDLOptions options;
   options.noplaylist = true;
   options.quiet = true;
   if (proxy && !proxy->empty()) options.proxy = *proxy;
   std::string error_message;
   try {
-    const yt::YoutubeDL tool(options);
-    const yt::VideoInfo info = co_await tool.async_extract_info(audio_source, /*download=*/false);
+    const youtube::YoutubeDL tool(options);
+    const youtube::VideoInfo info = co_await tool.async_extract_info(audio_source, /*download=*/false);
     if (info.id) co_return *info.id;
     error_message = "yt-dlp reported no video id";
-  } catch (const yt::DownloadError& e) {
+  } catch (const youtube::DownloadError& e) {
     error_message = e.what();
   }
   logger().debug("yt-dlp failed to extract video ID, trying regex fallback. Error: %s",
@@ -98,11 +98,11 @@ boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_select_best_t
     std::string video_id) const {
   std::vector<std::string> manual_lang_ids, generated_lang_ids;
   try {
-    const yt::TranscriptList tracks = co_await youtube_transcript_api.list(video_id);
-    for (const yt::Transcript& track : tracks) {
+    const youtube::TranscriptList tracks = co_await youtube_transcript_api.list(video_id);
+    for (const youtube::Transcript& track : tracks) {
       (track.is_generated ? generated_lang_ids : manual_lang_ids).push_back(track.language_code);
     }
-  } catch (const yt::CouldNotRetrieveTranscript& e) {
+  } catch (const youtube::CouldNotRetrieveTranscript& e) {
     std::throw_with_nested(qorl_core::ValueError(
         "Failed to fetch available transcripts - Video ID: " + video_id + ", Error: " + e.what()));
   }
@@ -129,11 +129,11 @@ boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_select_best_t
 boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToText::_get_transcript(
     std::string video_id, std::string lang_id) const {
   logger().debug("Getting transcript for video ID: %s, language ID: %s", video_id, lang_id);
-  yt::FetchedTranscript transcript;
+  youtube::FetchedTranscript transcript;
   try {
     std::vector<std::string> languages{lang_id};
     transcript = co_await youtube_transcript_api.fetch(video_id, std::move(languages));
-  } catch (const yt::CouldNotRetrieveTranscript& e) {
+  } catch (const youtube::CouldNotRetrieveTranscript& e) {
     std::throw_with_nested(qorl_core::ValueError("Failed to fetch transcript - Video ID: " +
                                                  video_id + ", Language: " + lang_id +
                                                  ", with error: " + e.what()));
@@ -141,7 +141,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToTex
   logger().debug("Successfully fetched transcript with %d snippets", transcript.snippets.size());
   std::vector<AudioTranscript> transcripts;
   transcripts.reserve(transcript.snippets.size());
-  for (const yt::TranscriptSnippet& snippet : transcript.snippets) {
+  for (const youtube::TranscriptSnippet& snippet : transcript.snippets) {
     AudioTranscript record;
     record.text = snippet.text;
     record.start_time = snippet.start;

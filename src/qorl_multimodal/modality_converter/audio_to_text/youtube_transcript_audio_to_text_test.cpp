@@ -22,7 +22,7 @@ namespace {
 using qorl_core::run_sync;
 
 namespace fs = std::filesystem;
-namespace yt = clients::youtube;
+namespace youtube = clients::youtube;
 using qorl_testing::FakeYouTube;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -159,7 +159,7 @@ TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheService
       try {
         std::rethrow_if_nested(e);
         ADD_FAILURE() << "no cause";
-      } catch (const yt::CouldNotRetrieveTranscript& cause) {
+      } catch (const youtube::CouldNotRetrieveTranscript& cause) {
         EXPECT_NE(dynamic_cast<const std::remove_pointer_t<decltype(kind)>*>(&cause), nullptr);
         EXPECT_THAT(e.what(), EndsWith(cause.what()));
       }
@@ -167,13 +167,13 @@ TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheService
   };
   expect_failure([&] { run_sync(backend._select_best_transcript_lang_id("missing0001")); },
                  "Failed to fetch available transcripts - Video ID: missing0001, Error: ",
-                 static_cast<yt::VideoUnavailable*>(nullptr));
+                 static_cast<youtube::VideoUnavailable*>(nullptr));
   expect_failure([&] { run_sync(backend._get_transcript("potoken0001", "id")); },
                  "Failed to fetch transcript - Video ID: potoken0001, Language: id, with error: ",
-                 static_cast<yt::PoTokenRequired*>(nullptr));
+                 static_cast<youtube::PoTokenRequired*>(nullptr));
   expect_failure([&] { run_sync(backend._get_transcript("potoken0001", "en")); },
                  "Failed to fetch transcript - Video ID: potoken0001, Language: en, with error: ",
-                 static_cast<yt::NoTranscriptFound*>(nullptr));
+                 static_cast<youtube::NoTranscriptFound*>(nullptr));
 }
 
 TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErrorOnly) {
