@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "clients/aws/shared_config.hpp"
+#include "clients/common/json_fields.hpp"
 #include "clients/http/http.hpp"
 #include "clients/http/policy.hpp"
 
@@ -51,19 +52,28 @@ std::chrono::system_clock::time_point parse_expiration(const std::string& text) 
 }
 
 // The JSON document both the container and the instance endpoints answer.
+struct CredentialsDocument {
+  std::string access_key_id;
+  std::string secret_access_key;
+  std::string token;
+  std::string expiration;
+};
+
+void from_json(const nlohmann::json& value, CredentialsDocument& document) {
+  using json::field_or;
+  document = {field_or<std::string>(value, "AccessKeyId"),
+              field_or<std::string>(value, "SecretAccessKey"), field_or<std::string>(value, "Token"),
+              field_or<std::string>(value, "Expiration")};
+}
+
 Credentials parse_credentials_document(const std::string& body) {
-  const auto document = nlohmann::json::parse(body, nullptr, false);
-  const auto text = [&](const char* name) -> std::string {
-    if (!document.is_object() || !document.contains(name) || !document[name].is_string()) return {};
-    return document[name].get<std::string>();
-  };
-  Credentials credentials{text("AccessKeyId"), text("SecretAccessKey"), text("Token"), std::nullopt};
-  if (credentials.access_key_id.empty() || credentials.secret_access_key.empty()) {
+  const auto document = nlohmann::json::parse(body, nullptr, false).get<CredentialsDocument>();
+  if (document.access_key_id.empty() || document.secret_access_key.empty()) {
     throw Error("credential endpoint answered no credentials");
   }
-  if (const std::string expiration = text("Expiration"); !expiration.empty()) {
-    credentials.expiration = parse_expiration(expiration);
-  }
+  Credentials credentials{document.access_key_id, document.secret_access_key, document.token,
+                          std::nullopt};
+  if (!document.expiration.empty()) credentials.expiration = parse_expiration(document.expiration);
   return credentials;
 }
 

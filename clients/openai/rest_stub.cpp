@@ -7,6 +7,45 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "clients/common/json_fields.hpp"
+
+namespace clients::openai {
+namespace {
+
+// The members of the array `key` that are objects, read as T; none when there is no array.
+template <typename T>
+std::optional<std::vector<T>> object_list(const nlohmann::json& body, std::string_view key) {
+  const auto items = json::optional_field<nlohmann::json::array_t>(body, key);
+  if (!items) return std::nullopt;
+  std::vector<T> out;
+  for (const auto& item : *items) {
+    if (item.is_object()) out.push_back(item.get<T>());
+  }
+  return out;
+}
+
+}  // namespace
+
+void from_json(const nlohmann::json& value, TranscriptionSegment& segment) {
+  segment = {json::field_or<std::string>(value, "text"), json::field_or<double>(value, "start"),
+             json::field_or<double>(value, "end")};
+}
+
+void from_json(const nlohmann::json& value, TranscriptionWord& word) {
+  word = {json::field_or<std::string>(value, "word"), json::field_or<double>(value, "start"),
+          json::field_or<double>(value, "end")};
+}
+
+void from_json(const nlohmann::json& value, Transcription& transcription) {
+  transcription = {json::field_or<std::string>(value, "text"),
+                   json::optional_field<std::string>(value, "language"),
+                   json::optional_field<double>(value, "duration"),
+                   object_list<TranscriptionSegment>(value, "segments"),
+                   object_list<TranscriptionWord>(value, "words")};
+}
+
+}  // namespace clients::openai
+
 namespace clients::openai::internal {
 
 namespace {
@@ -25,26 +64,13 @@ std::string float_text(double value) {
   return text;
 }
 
-double number_field(const nlohmann::json& object, const char* key) {
-  const auto it = object.find(key);
-  return it != object.end() && it->is_number() ? it->get<double>() : 0.0;
-}
-
-std::string text_field(const nlohmann::json& object, const char* key) {
-  const auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 [[noreturn]] void throw_status_error(const http::Response& response) {
   const long status = response.status;
   std::string message;
   const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
   if (!body.is_discarded()) {
-    const auto error = body.is_object() ? body.find("error") : body.end();
-    const bool has_message = body.is_object() && error != body.end() && error->is_object() &&
-                             error->contains("message") && (*error)["message"].is_string();
-    message = "Error code: " + std::to_string(status) + " - " +
-              (has_message ? (*error)["message"].get<std::string>() : body.dump());
+    const auto error_message = json::optional_field<std::string>(body, {"error", "message"});
+    message = "Error code: " + std::to_string(status) + " - " + error_message.value_or(body.dump());
   } else {
     std::string text = response.body;
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
@@ -134,28 +160,7 @@ Transcription to_transcription(const http::Response& response,
     throw APIStatusError("Invalid transcription answer: not a JSON object", response.status,
                          response.body);
   }
-  out.text = text_field(body, "text");
-  if (const auto it = body.find("language"); it != body.end() && it->is_string()) {
-    out.language = it->get<std::string>();
-  }
-  if (const auto it = body.find("duration"); it != body.end() && it->is_number()) {
-    out.duration = it->get<double>();
-  }
-  if (const auto it = body.find("segments"); it != body.end() && it->is_array()) {
-    out.segments.emplace();
-    for (const auto& s : *it) {
-      if (!s.is_object()) continue;
-      out.segments->push_back({text_field(s, "text"), number_field(s, "start"), number_field(s, "end")});
-    }
-  }
-  if (const auto it = body.find("words"); it != body.end() && it->is_array()) {
-    out.words.emplace();
-    for (const auto& w : *it) {
-      if (!w.is_object()) continue;
-      out.words->push_back({text_field(w, "word"), number_field(w, "start"), number_field(w, "end")});
-    }
-  }
-  return out;
+  return body.get<Transcription>();
 }
 
 }  // namespace clients::openai::internal
