@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+
+#include "clients/common/json_fields.hpp"
 namespace clients::google::internal {
 
 std::string resolve_endpoint(const std::optional<std::string>& given,
@@ -25,11 +27,7 @@ std::string resolve_endpoint(const std::optional<std::string>& given,
 
 std::string error_message(const http::Response& response) {
   const auto answer = nlohmann::json::parse(response.body, nullptr, false);
-  if (answer.is_object() && answer.contains("error") && answer["error"].is_object() &&
-      answer["error"].contains("message") && answer["error"]["message"].is_string()) {
-    return answer["error"]["message"].get<std::string>();
-  }
-  return response.reason;
+  return json::field_or<std::string>(answer, {"error", "message"}, response.reason);
 }
 
 HttpError call_error(const http::Response& response, std::string_view method,

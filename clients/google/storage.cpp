@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_fields.hpp"
 #include "clients/google/rest.hpp"
 
 namespace clients::google {
@@ -21,16 +22,13 @@ std::string object_path(const std::string& bucket) {
 // The object resource of an answer; its size is a decimal text, as for every 64-bit number.
 ObjectMetadata parse_object(const http::Response& answer) {
   const auto body = nlohmann::json::parse(answer.body, nullptr, false);
-  if (!body.is_object() || !body.contains("name") || !body["name"].is_string()) {
-    throw Error("Invalid Cloud Storage answer: not an object resource");
-  }
+  const auto name = json::optional_field<std::string>(body, "name");
+  if (!name) throw Error("Invalid Cloud Storage answer: not an object resource");
   ObjectMetadata object;
-  object.name = body["name"].get<std::string>();
-  if (body.contains("bucket") && body["bucket"].is_string()) {
-    object.bucket = body["bucket"].get<std::string>();
-  }
-  if (body.contains("size") && body["size"].is_string()) {
-    const std::string size = body["size"].get<std::string>();
+  object.name = *name;
+  if (auto bucket = json::optional_field<std::string>(body, "bucket")) object.bucket = *bucket;
+  if (const auto text = json::optional_field<std::string>(body, "size")) {
+    const std::string& size = *text;
     if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos) {
       throw Error("Invalid Cloud Storage answer: bad size " + size);
     }
