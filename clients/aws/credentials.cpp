@@ -11,6 +11,7 @@
 
 #include "clients/aws/shared_config.hpp"
 #include "clients/common/json_fields.hpp"
+#include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "clients/http/policy.hpp"
 
@@ -60,7 +61,7 @@ struct CredentialsDocument {
 };
 
 void from_json(const nlohmann::json& value, CredentialsDocument& document) {
-  using json::field_or;
+  using common::field_or;
   document = {field_or<std::string>(value, "AccessKeyId"),
               field_or<std::string>(value, "SecretAccessKey"), field_or<std::string>(value, "Token"),
               field_or<std::string>(value, "Expiration")};
@@ -149,9 +150,8 @@ std::optional<std::string> metadata_endpoint() {
   std::transform(disabled.begin(), disabled.end(), disabled.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (disabled == "true") return std::nullopt;
-  std::string endpoint = env("AWS_EC2_METADATA_SERVICE_ENDPOINT").value_or(std::string(METADATA_ENDPOINT));
-  while (endpoint.ends_with('/')) endpoint.pop_back();
-  return endpoint;
+  return common::resolve_base_url(std::nullopt, {"AWS_EC2_METADATA_SERVICE_ENDPOINT"},
+                                  METADATA_ENDPOINT);
 }
 
 }  // namespace

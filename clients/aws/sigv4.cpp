@@ -116,19 +116,6 @@ std::string encode_query(const std::vector<std::pair<std::string, std::string>>&
   return out;
 }
 
-std::string encode_path(std::string_view path) {
-  std::string out;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t slash = path.find('/', start);
-    out += http::url_encode(path.substr(start, slash - start));
-    if (slash == std::string_view::npos) break;
-    out += '/';
-    start = slash + 1;
-  }
-  return out;
-}
-
 std::string canonical_request(const SignableRequest& request) {
   std::vector<std::pair<std::string, std::string>> query;
   for (const auto& [name, value] : request.query) {

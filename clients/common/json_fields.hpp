@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <vector>
 
-namespace clients::json {
+namespace clients::common {
 
 template <typename T>
 struct is_vector : std::false_type {};
@@ -72,4 +72,4 @@ T field_or(const nlohmann::json& value, std::string_view key, T fallback = T{}) 
   return optional_field<T>(value, {key}).value_or(std::move(fallback));
 }
 
-}  // namespace clients::json
+}  // namespace clients::common

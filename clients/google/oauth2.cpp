@@ -30,16 +30,16 @@ http::Request token_request(const ServiceAccountKey& key, const std::vector<std:
 AccessToken parse_token_response(const http::Response& response,
                                  std::chrono::system_clock::time_point now) {
   const auto answer = nlohmann::json::parse(response.body, nullptr, false);
-  const auto token = json::optional_field<std::string>(answer, "access_token");
+  const auto token = common::optional_field<std::string>(answer, "access_token");
   if (response.ok() && token) {
     const auto lifetime = answer.value("expires_in", 3600);
     return {*token, now + std::chrono::seconds(lifetime)};
   }
   // The error code and description are the server's words; they carry no secret.
   std::string reason = "HTTP " + std::to_string(response.status);
-  if (const auto error = json::optional_field<std::string>(answer, "error")) {
+  if (const auto error = common::optional_field<std::string>(answer, "error")) {
     reason = *error;
-    if (const auto description = json::optional_field<std::string>(answer, "error_description")) {
+    if (const auto description = common::optional_field<std::string>(answer, "error_description")) {
       reason += ": " + *description;
     }
   }

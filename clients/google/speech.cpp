@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
 #include "clients/google/service_account.hpp"
 
@@ -59,7 +60,7 @@ template <typename T>
 std::optional<T> member(const json& object, const char* name) {
   const auto it = object.find(name);
   if (it == object.end() || it->is_null()) return std::nullopt;
-  if (!clients::json::holds<T>(*it)) throw invalid_answer(std::string("unexpected type of ") + name);
+  if (!clients::common::holds<T>(*it)) throw invalid_answer(std::string("unexpected type of ") + name);
   return it->get<T>();
 }
 
@@ -124,7 +125,7 @@ class RestSpeechConnection final : public SpeechConnection {
  public:
   explicit RestSpeechConnection(const SpeechOptions& options)
       : stub_(
-            internal::resolve_endpoint(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
+            common::resolve_base_url(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
             options.credentials, options.policy) {}
 
   boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
@@ -147,7 +148,7 @@ class RestSpeechConnection final : public SpeechConnection {
   boost::asio::awaitable<Operation> get_operation(const std::string& name,
                                                   std::chrono::milliseconds timeout) override {
     http::Request request;
-    request.url = "/v1/operations/" + internal::encode_path(name);
+    request.url = "/v1/operations/" + common::encode_path(name);
     http::CallPolicy policy = stub_.policy();
     policy.retry.deadline = policy.retry.deadline ? std::min(*policy.retry.deadline, timeout) : timeout;
     const http::Response answer =

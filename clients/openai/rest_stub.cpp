@@ -5,9 +5,9 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/url.hpp"
 
 namespace clients::openai {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 // The members of the array `key` that are objects, read as T; none when there is no array.
 template <typename T>
 std::optional<std::vector<T>> object_list(const nlohmann::json& body, std::string_view key) {
-  const auto items = json::optional_field<nlohmann::json::array_t>(body, key);
+  const auto items = common::optional_field<nlohmann::json::array_t>(body, key);
   if (!items) return std::nullopt;
   std::vector<T> out;
   for (const auto& item : *items) {
@@ -27,19 +27,19 @@ std::optional<std::vector<T>> object_list(const nlohmann::json& body, std::strin
 }  // namespace
 
 void from_json(const nlohmann::json& value, TranscriptionSegment& segment) {
-  segment = {json::field_or<std::string>(value, "text"), json::field_or<double>(value, "start"),
-             json::field_or<double>(value, "end")};
+  segment = {common::field_or<std::string>(value, "text"), common::field_or<double>(value, "start"),
+             common::field_or<double>(value, "end")};
 }
 
 void from_json(const nlohmann::json& value, TranscriptionWord& word) {
-  word = {json::field_or<std::string>(value, "word"), json::field_or<double>(value, "start"),
-          json::field_or<double>(value, "end")};
+  word = {common::field_or<std::string>(value, "word"), common::field_or<double>(value, "start"),
+          common::field_or<double>(value, "end")};
 }
 
 void from_json(const nlohmann::json& value, Transcription& transcription) {
-  transcription = {json::field_or<std::string>(value, "text"),
-                   json::optional_field<std::string>(value, "language"),
-                   json::optional_field<double>(value, "duration"),
+  transcription = {common::field_or<std::string>(value, "text"),
+                   common::optional_field<std::string>(value, "language"),
+                   common::optional_field<double>(value, "duration"),
                    object_list<TranscriptionSegment>(value, "segments"),
                    object_list<TranscriptionWord>(value, "words")};
 }
@@ -69,7 +69,7 @@ std::string float_text(double value) {
   std::string message;
   const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
   if (!body.is_discarded()) {
-    const auto error_message = json::optional_field<std::string>(body, {"error", "message"});
+    const auto error_message = common::optional_field<std::string>(body, {"error", "message"});
     message = "Error code: " + std::to_string(status) + " - " + error_message.value_or(body.dump());
   } else {
     std::string text = response.body;
@@ -110,19 +110,10 @@ std::vector<http::FormPart> transcription_form(const TranscriptionCreateParams& 
   return parts;
 }
 
-std::string resolve_base_url(const std::optional<std::string>& base_url) {
-  std::string url = base_url.value_or("");
-  if (url.empty()) {
-    const char* env = std::getenv("OPENAI_BASE_URL");
-    url = env && *env ? env : kDefaultBaseUrl;
-  }
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
-}
-
 AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& options)
     : api_key_(options.api_key),
-      url_(resolve_base_url(options.base_url) + "/audio/transcriptions"),
+      url_(common::resolve_base_url(options.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl) +
+           "/audio/transcriptions"),
       policy_(options.policy) {}
 
 boost::asio::awaitable<http::Response> AudioTranscriptionsRestStub::send(

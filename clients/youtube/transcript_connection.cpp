@@ -18,8 +18,8 @@ namespace clients::youtube {
 
 namespace {
 
-using clients::json::field_or;
-using clients::json::optional_field;
+using clients::common::field_or;
+using clients::common::optional_field;
 using nlohmann::json;
 
 constexpr std::string_view kConsentForm = R"(action="https://consent.youtube.com/s")";

@@ -11,9 +11,9 @@
 namespace clients::youtube {
 
 void from_json(const nlohmann::json& value, VideoInfo& info) {
-  info = {json::optional_field<std::string>(value, "id"),
-          json::optional_field<std::string>(value, "ext"),
-          json::optional_field<std::string>(value, "filepath")};
+  info = {common::optional_field<std::string>(value, "id"),
+          common::optional_field<std::string>(value, "ext"),
+          common::optional_field<std::string>(value, "filepath")};
 }
 
 namespace {

@@ -12,7 +12,7 @@
 namespace qorl_inference {
 
 void from_json(const nlohmann::json& value, GeminiFile& file) {
-  using clients::json::field_or;
+  using clients::common::field_or;
   file = {field_or<std::string>(value, "name"), field_or<std::string>(value, "uri"),
           field_or<std::string>(value, "mimeType"), field_or<std::string>(value, "state")};
 }
@@ -52,7 +52,7 @@ std::string upload_address(const clients::http::Response& started, const Exchang
 GeminiFile uploaded_file(const clients::http::Response& finished, const ExchangePolicy& policy) {
   if (!finished.ok()) throw_status_error(finished, policy, "file upload");
   const auto file =
-      clients::json::optional_field<nlohmann::json>(parse_body(finished, policy, "file upload"), "file");
+      clients::common::optional_field<nlohmann::json>(parse_body(finished, policy, "file upload"), "file");
   if (!file) throw BaseInvokerError(policy.service + " file upload returned no file");
   return read_file(*file, policy, "file upload");
 }

@@ -11,6 +11,7 @@
 #include <set>
 #include <variant>
 
+#include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/json.hpp"
@@ -271,9 +272,7 @@ GoogleLMInvoker::GoogleLMInvoker(GoogleLMInvokerOptions options)
   if (options_.model_name.empty()) throw qorl_core::ValueError("GoogleLMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GEMINI_API_KEY");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GOOGLE_API_KEY");
-  if (options_.base_url.empty()) options_.base_url = env_or_empty("GOOGLE_GEMINI_BASE_URL");
-  if (options_.base_url.empty()) options_.base_url = kDefaultBaseUrl;
-  while (options_.base_url.size() > 1 && options_.base_url.back() == '/') options_.base_url.pop_back();
+  options_.base_url = clients::common::resolve_base_url(options_.base_url, {"GOOGLE_GEMINI_BASE_URL"}, kDefaultBaseUrl);
 }
 
 boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message> messages) {

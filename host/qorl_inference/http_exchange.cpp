@@ -20,7 +20,7 @@ using std::chrono::milliseconds;
 // The service's own error text ({"error": {"message": ...}}), else the start of the body.
 std::string error_detail(const std::string& body) {
   const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  using clients::json::optional_field;
+  using clients::common::optional_field;
   if (auto message = optional_field<std::string>(json, {"error", "message"})) return *message;
   if (auto error = optional_field<std::string>(json, "error")) return *error;
   std::string excerpt(qorl_core::prefix_characters(body, 200));
