@@ -3,7 +3,6 @@
 #include <boost/url/parse.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
@@ -11,6 +10,7 @@
 
 #include "clients/aws/shared_config.hpp"
 #include "clients/common/json_fields.hpp"
+#include "clients/common/text.hpp"
 #include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "clients/http/policy.hpp"
@@ -146,10 +146,9 @@ std::optional<http::Request> container_request() {
 
 // The instance metadata service's address, unless it is turned off.
 std::optional<std::string> metadata_endpoint() {
-  auto disabled = env("AWS_EC2_METADATA_DISABLED").value_or("");
-  std::transform(disabled.begin(), disabled.end(), disabled.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (disabled == "true") return std::nullopt;
+  if (common::ascii_lower(env("AWS_EC2_METADATA_DISABLED").value_or("")) == "true") {
+    return std::nullopt;
+  }
   return common::resolve_base_url(std::nullopt, {"AWS_EC2_METADATA_SERVICE_ENDPOINT"},
                                   METADATA_ENDPOINT);
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/text.hpp"
 #include "clients/youtube/timed_text.hpp"
 #include "clients/youtube/transcript_rest_stub.hpp"
 #include "clients/youtube/transcripts.hpp"
@@ -188,13 +189,6 @@ std::vector<Transcript> caption_tracks(const std::string& video_id, const std::s
   return out;
 }
 
-bool blank(std::string_view text) {
-  for (const char c : text) {
-    if (!std::isspace(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
 class RestTranscriptConnection : public TranscriptConnection {
  public:
   explicit RestTranscriptConnection(TranscriptClientOptions options) : options_(std::move(options)) {}
@@ -234,7 +228,7 @@ class RestTranscriptConnection : public TranscriptConnection {
     const http::Response response =
         co_await exchange(track.video_id, stub.get_timed_text(std::string(url.buffer())));
     // Such tracks answer with nothing at all to a request without the token.
-    if (needs_po_token && blank(response.body)) throw PoTokenRequired(track.video_id);
+    if (needs_po_token && common::trim(response.body).empty()) throw PoTokenRequired(track.video_id);
     FetchedTranscript out{track.video_id, track.language, track.language_code, track.is_generated, {}};
     try {
       out.snippets = internal::parse_timed_text(response.body);

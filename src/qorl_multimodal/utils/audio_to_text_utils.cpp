@@ -6,7 +6,6 @@
 #include <boost/url/parse.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -24,6 +23,7 @@
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/run_sync.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
@@ -150,10 +150,7 @@ qorl_core::Bytes encode_mono_flac(std::string_view file) {
 }
 
 bool starts_with_caseless(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) == b;
-         });
+  return qorl_core::ascii_lower(text.substr(0, prefix.size())) == prefix;
 }
 
 // Only http(s) URLs and YouTube links reach yt-dlp: it would also read a local file, slowly.
