@@ -1,16 +1,12 @@
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
-#include <stdlib.h>
-
 #include <boost/asio/error.hpp>
 #include <boost/url/parse.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <system_error>
 #include <string_view>
 #include <vector>
 
@@ -39,9 +35,7 @@ namespace fs = std::filesystem;
 using qorl_core::redaction::redact_url;
 
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.audio_to_text_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.audio_to_text_utils">();
 }
 
 // Only absolute http(s) URLs with a host are fetched; anything else fails before a request.
@@ -59,27 +53,6 @@ void check_downloadable_url(const std::string& url) {
     throw qorl_core::ValueError("Invalid URL " + qorl_core::repr(url) + ": No host supplied");
   }
 }
-
-// A directory of its own under the system's temporary directory, removed with its contents
-// when the object goes away.
-class PrivateDirectory {
- public:
-  PrivateDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "qorl-youtube-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), pattern);
-    path_ = pattern;
-  }
-  ~PrivateDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  PrivateDirectory(const PrivateDirectory&) = delete;
-  PrivateDirectory& operator=(const PrivateDirectory&) = delete;
-  const fs::path& path() const noexcept { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // From the start: an optional scheme, an optional www. or m., the main or short-link domain and
 // an optional slash with anything but line breaks after it; `$` also accepts one final line
@@ -269,10 +242,10 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
   logger().debug("Attempting to extract audio from YouTube URL: %s", redact_url(audio_source));
   // Each call downloads into a directory of its own, so simultaneous downloads of one video
   // never touch each other's file; the directory goes on every path, cancellation included.
-  std::optional<PrivateDirectory> directory;
+  std::optional<qorl_core::TemporaryDirectory> directory;
   std::exception_ptr cancelled;
   try {
-    directory.emplace();
+    directory.emplace("qorl-youtube");
     options.outtmpl = (directory->path() / "%(id)s.%(ext)s").string();
     const clients::youtube::VideoInfo info =
         co_await clients::youtube::YoutubeDL(options).async_extract_info(audio_source);

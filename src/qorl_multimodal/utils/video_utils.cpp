@@ -14,9 +14,7 @@ namespace {
 using qorl_core::ValueError;
 
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.video_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.video_utils">();
 }
 
 const media_source_utils::MediaKind kVideo{"video", "a", &logger};
