@@ -4,21 +4,16 @@
 #include <filesystem>
 #include <string_view>
 
+#include "qorl_core/files.hpp"
+
 namespace qorl_testing {
 
-class TempDir {
+class TempDir : public qorl_core::TemporaryDirectory {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  TempDir() : TemporaryDirectory("qorl-test") {}
 
-  const std::filesystem::path& path() const noexcept { return path_; }
   // Writes `content` to `name` inside the directory and returns the file's path.
   std::filesystem::path write(std::string_view name, std::string_view content) const;
-
- private:
-  std::filesystem::path path_;
 };
 
 }  // namespace qorl_testing

@@ -3,13 +3,15 @@
 #include <boost/url/parse.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
 
 #include "clients/aws/shared_config.hpp"
+#include "clients/common/json_fields.hpp"
+#include "clients/common/text.hpp"
+#include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "clients/http/policy.hpp"
 
@@ -51,19 +53,28 @@ std::chrono::system_clock::time_point parse_expiration(const std::string& text) 
 }
 
 // The JSON document both the container and the instance endpoints answer.
+struct CredentialsDocument {
+  std::string access_key_id;
+  std::string secret_access_key;
+  std::string token;
+  std::string expiration;
+};
+
+void from_json(const nlohmann::json& value, CredentialsDocument& document) {
+  using common::field_or;
+  document = {field_or<std::string>(value, "AccessKeyId"),
+              field_or<std::string>(value, "SecretAccessKey"), field_or<std::string>(value, "Token"),
+              field_or<std::string>(value, "Expiration")};
+}
+
 Credentials parse_credentials_document(const std::string& body) {
-  const auto document = nlohmann::json::parse(body, nullptr, false);
-  const auto text = [&](const char* name) -> std::string {
-    if (!document.is_object() || !document.contains(name) || !document[name].is_string()) return {};
-    return document[name].get<std::string>();
-  };
-  Credentials credentials{text("AccessKeyId"), text("SecretAccessKey"), text("Token"), std::nullopt};
-  if (credentials.access_key_id.empty() || credentials.secret_access_key.empty()) {
+  const auto document = nlohmann::json::parse(body, nullptr, false).get<CredentialsDocument>();
+  if (document.access_key_id.empty() || document.secret_access_key.empty()) {
     throw Error("credential endpoint answered no credentials");
   }
-  if (const std::string expiration = text("Expiration"); !expiration.empty()) {
-    credentials.expiration = parse_expiration(expiration);
-  }
+  Credentials credentials{document.access_key_id, document.secret_access_key, document.token,
+                          std::nullopt};
+  if (!document.expiration.empty()) credentials.expiration = parse_expiration(document.expiration);
   return credentials;
 }
 
@@ -135,13 +146,11 @@ std::optional<http::Request> container_request() {
 
 // The instance metadata service's address, unless it is turned off.
 std::optional<std::string> metadata_endpoint() {
-  auto disabled = env("AWS_EC2_METADATA_DISABLED").value_or("");
-  std::transform(disabled.begin(), disabled.end(), disabled.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (disabled == "true") return std::nullopt;
-  std::string endpoint = env("AWS_EC2_METADATA_SERVICE_ENDPOINT").value_or(std::string(METADATA_ENDPOINT));
-  while (endpoint.ends_with('/')) endpoint.pop_back();
-  return endpoint;
+  if (common::ascii_lower(env("AWS_EC2_METADATA_DISABLED").value_or("")) == "true") {
+    return std::nullopt;
+  }
+  return common::resolve_base_url(std::nullopt, {"AWS_EC2_METADATA_SERVICE_ENDPOINT"},
+                                  METADATA_ENDPOINT);
 }
 
 }  // namespace

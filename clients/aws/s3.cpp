@@ -1,9 +1,13 @@
 #include "clients/aws/s3.hpp"
 
 #include <boost/url/parse.hpp>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <memory>
 
 #include "clients/aws/shared_config.hpp"
 #include "clients/aws/sigv4.hpp"
@@ -13,22 +17,44 @@
 namespace clients::aws {
 namespace {
 
-// The text of the first <tag>...</tag> of an S3 XML error document, entities decoded.
-std::string xml_text(const std::string& xml, const std::string& tag) {
-  const auto start = xml.find("<" + tag + ">");
-  if (start == std::string::npos) return {};
-  const auto begin = start + tag.size() + 2;
-  const auto end = xml.find("</" + tag + ">", begin);
-  if (end == std::string::npos) return {};
-  std::string text = xml.substr(begin, end - begin);
-  for (const auto& [entity, character] : {std::pair{"&lt;", "<"}, std::pair{"&gt;", ">"},
-                                          std::pair{"&quot;", "\""}, std::pair{"&apos;", "'"},
-                                          std::pair{"&amp;", "&"}}) {
-    for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
-      text.replace(at, std::string_view(entity).size(), character);
+// What an S3 XML error document says: the first Code, Message and Region elements' texts.
+struct ErrorDocument {
+  std::string code;
+  std::string message;
+  std::string region;
+};
+
+void read_error_elements(const xmlNode* node, ErrorDocument& document) {
+  for (; node; node = node->next) {
+    if (node->type != XML_ELEMENT_NODE) continue;
+    const std::string_view name = reinterpret_cast<const char*>(node->name);
+    std::string* field = name == "Code"      ? &document.code
+                         : name == "Message" ? &document.message
+                         : name == "Region"  ? &document.region
+                                             : nullptr;
+    if (field && field->empty()) {
+      const std::unique_ptr<xmlChar, void (*)(void*)> text(xmlNodeGetContent(node), xmlFree);
+      if (text) *field = reinterpret_cast<const char*>(text.get());
     }
+    read_error_elements(node->children, document);
   }
-  return text;
+}
+
+// Empty fields when the body is no XML document, or one with a document type declaration,
+// whose entities could expand without bound.
+ErrorDocument error_document(const std::string& body) {
+  static const bool initialised = (xmlInitParser(), true);  // before any thread parses
+  (void)initialised;
+  ErrorDocument document;
+  if (body.size() > static_cast<std::size_t>(INT_MAX)) return document;
+  const std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> doc(
+      xmlReadMemory(body.data(), static_cast<int>(body.size()), nullptr, nullptr,
+                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
+      xmlFreeDoc);
+  if (doc && !doc->intSubset && !doc->extSubset) {
+    read_error_elements(xmlDocGetRootElement(doc.get()), document);
+  }
+  return document;
 }
 
 // Names usable as a host label: virtual-hosted addressing works for them over TLS.
@@ -122,20 +148,19 @@ class RestS3Connection final : public S3Connection {
       return std::nullopt;
     }
     if (auto region = response.header("x-amz-bucket-region")) return region;
-    if (response.status == 400 && xml_text(response.body, "Code") != "AuthorizationHeaderMalformed") {
+    ErrorDocument document = error_document(response.body);
+    if (response.status == 400 && document.code != "AuthorizationHeaderMalformed") {
       return std::nullopt;
     }
-    std::string region = xml_text(response.body, "Region");
-    if (region.empty()) return std::nullopt;
-    return region;
+    if (document.region.empty()) return std::nullopt;
+    return std::move(document.region);
   }
 
   static S3Error error_of(const http::Response& response) {
-    std::string code = xml_text(response.body, "Code");
-    std::string message = xml_text(response.body, "Message");
-    if (code.empty()) code = std::to_string(response.status);
-    if (message.empty()) message = response.reason;
-    return S3Error(response.status, code, message);
+    ErrorDocument document = error_document(response.body);
+    if (document.code.empty()) document.code = std::to_string(response.status);
+    if (document.message.empty()) document.message = response.reason;
+    return S3Error(response.status, document.code, document.message);
   }
 
   std::string region_;

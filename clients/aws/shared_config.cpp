@@ -1,27 +1,16 @@
 #include "clients/aws/shared_config.hpp"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "clients/common/text.hpp"
+
 namespace clients::aws {
 namespace {
 
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
+// The blanks around names, values and section headers of the AWS files.
+std::string_view trim(std::string_view text) { return common::trim(text, " \t\r"); }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -74,7 +63,7 @@ Profile read_ini_section(std::string_view text, std::string_view section) {
     if (!inside) continue;
     const auto delimiter = line.find_first_of("=:");
     if (delimiter == std::string_view::npos) continue;
-    values.insert_or_assign(lower(trim(line.substr(0, delimiter))),
+    values.insert_or_assign(common::ascii_lower(trim(line.substr(0, delimiter))),
                             std::string(trim(line.substr(delimiter + 1))));
   }
   return values;

@@ -4,28 +4,17 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <map>
 #include <stdexcept>
 
+#include "clients/common/text.hpp"
 #include "clients/http/http.hpp"
 
 namespace clients::aws {
 namespace {
 
 constexpr std::string_view ALGORITHM = "AWS4-HMAC-SHA256";
-
-std::string to_hex(const unsigned char* data, std::size_t size) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(size * 2);
-  for (std::size_t i = 0; i < size; ++i) {
-    hex.push_back(digits[data[i] >> 4]);
-    hex.push_back(digits[data[i] & 0x0f]);
-  }
-  return hex;
-}
 
 std::string hmac_sha256(std::string_view key, std::string_view data) {
   unsigned char out[EVP_MAX_MD_SIZE];
@@ -35,13 +24,6 @@ std::string hmac_sha256(std::string_view key, std::string_view data) {
     throw std::runtime_error("HMAC-SHA256 failed");
   }
   return std::string(reinterpret_cast<const char*>(out), size);
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
 }
 
 // Leading and trailing blanks removed, inner runs of blanks folded to one space.
@@ -64,7 +46,7 @@ std::string trim_value(std::string_view value) {
 std::map<std::string, std::string> canonical_headers(const SignableRequest& request) {
   std::map<std::string, std::string> headers;
   for (const auto& [name, value] : request.headers) {
-    auto [it, inserted] = headers.try_emplace(lower(name), trim_value(value));
+    auto [it, inserted] = headers.try_emplace(common::ascii_lower(name), trim_value(value));
     if (!inserted) it->second += "," + trim_value(value);
   }
   return headers;
@@ -95,7 +77,7 @@ std::string sha256_hex(std::string_view data) {
   if (!EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr)) {
     throw std::runtime_error("SHA-256 failed");
   }
-  return to_hex(digest, size);
+  return common::hex(std::string_view(reinterpret_cast<const char*>(digest), size));
 }
 
 std::string amz_date(std::chrono::system_clock::time_point when) {
@@ -112,19 +94,6 @@ std::string encode_query(const std::vector<std::pair<std::string, std::string>>&
   for (const auto& [name, value] : query) {
     if (!out.empty()) out += '&';
     out += http::url_encode(name) + "=" + http::url_encode(value);
-  }
-  return out;
-}
-
-std::string encode_path(std::string_view path) {
-  std::string out;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t slash = path.find('/', start);
-    out += http::url_encode(path.substr(start, slash - start));
-    if (slash == std::string_view::npos) break;
-    out += '/';
-    start = slash + 1;
   }
   return out;
 }
@@ -162,7 +131,7 @@ std::string signature(const SignableRequest& request, const Credentials& credent
   key = hmac_sha256(key, scope.service);
   key = hmac_sha256(key, "aws4_request");
   const std::string mac = hmac_sha256(key, string_to_sign(request, scope, when));
-  return to_hex(reinterpret_cast<const unsigned char*>(mac.data()), mac.size());
+  return common::hex(mac);
 }
 
 void sign(SignableRequest& request, const Credentials& credentials, const SigningScope& scope,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clients/aws/credentials.hpp"
+#include "clients/common/url.hpp"
 
 namespace clients::aws {
 
@@ -57,7 +58,7 @@ void sign(SignableRequest& request, const Credentials& credentials, const Signin
 // The query string as sent: parameters percent-encoded, in the given order.
 std::string encode_query(const std::vector<std::pair<std::string, std::string>>& query);
 
-// Percent-encodes each segment of `path`, keeping "/": an S3 key as a URL path.
-std::string encode_path(std::string_view path);
+// An S3 key as a URL path.
+using common::encode_path;
 
 }  // namespace clients::aws

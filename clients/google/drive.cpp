@@ -3,6 +3,7 @@
 #include <boost/asio/this_coro.hpp>
 #include <strings.h>
 
+#include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
 
 // GCC 12 at -O2 takes asio's coroutine frame allocator and deallocator for a mismatched pair.
@@ -52,10 +53,10 @@ std::optional<std::uint64_t> range_total(const std::string& content_range) {
 class RestDriveConnection final : public DriveConnection {
  public:
   explicit RestDriveConnection(DriveOptions options)
-      : web_(internal::resolve_endpoint(options.web_base_url, {"QORL_GDRIVE_BASE_URL"},
-                                        DRIVE_WEB_BASE_URL)),
-        api_(internal::resolve_endpoint(options.api_base_url, {"QORL_GOOGLEAPIS_BASE_URL"},
-                                        GOOGLEAPIS_BASE_URL)),
+      : web_(common::resolve_base_url(options.web_base_url, {"QORL_GDRIVE_BASE_URL"},
+                                          DRIVE_WEB_BASE_URL)),
+        api_(common::resolve_base_url(options.api_base_url, {"QORL_GOOGLEAPIS_BASE_URL"},
+                                          GOOGLEAPIS_BASE_URL)),
         credentials_(std::move(options.credentials)),
         policy_(std::move(options.policy)) {}
 

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_fields.hpp"
 #include "clients/http/policy.hpp"
 
 namespace clients::google {
@@ -29,17 +30,17 @@ http::Request token_request(const ServiceAccountKey& key, const std::vector<std:
 AccessToken parse_token_response(const http::Response& response,
                                  std::chrono::system_clock::time_point now) {
   const auto answer = nlohmann::json::parse(response.body, nullptr, false);
-  if (response.ok() && answer.is_object() && answer.contains("access_token") &&
-      answer["access_token"].is_string()) {
+  const auto token = common::optional_field<std::string>(answer, "access_token");
+  if (response.ok() && token) {
     const auto lifetime = answer.value("expires_in", 3600);
-    return {answer["access_token"].get<std::string>(), now + std::chrono::seconds(lifetime)};
+    return {*token, now + std::chrono::seconds(lifetime)};
   }
   // The error code and description are the server's words; they carry no secret.
   std::string reason = "HTTP " + std::to_string(response.status);
-  if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
-    reason = answer["error"].get<std::string>();
-    if (answer.contains("error_description") && answer["error_description"].is_string()) {
-      reason += ": " + answer["error_description"].get<std::string>();
+  if (const auto error = common::optional_field<std::string>(answer, "error")) {
+    reason = *error;
+    if (const auto description = common::optional_field<std::string>(answer, "error_description")) {
+      reason += ": " + *description;
     }
   }
   throw Error("token request failed (" + reason + ")");

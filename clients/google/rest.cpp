@@ -1,52 +1,20 @@
 #include "clients/google/rest.hpp"
 
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
-namespace clients::google::internal {
 
-std::string resolve_endpoint(const std::optional<std::string>& given,
-                             std::initializer_list<const char*> variables,
-                             std::string_view fallback) {
-  std::string url(fallback);
-  if (given) {
-    url = *given;
-  } else {
-    for (const char* variable : variables) {
-      if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') {
-        url = value;
-        break;
-      }
-    }
-  }
-  while (url.ends_with('/')) url.pop_back();
-  return url;
-}
+#include "clients/common/json_fields.hpp"
+namespace clients::google::internal {
 
 std::string error_message(const http::Response& response) {
   const auto answer = nlohmann::json::parse(response.body, nullptr, false);
-  if (answer.is_object() && answer.contains("error") && answer["error"].is_object() &&
-      answer["error"].contains("message") && answer["error"]["message"].is_string()) {
-    return answer["error"]["message"].get<std::string>();
-  }
-  return response.reason;
+  return common::field_or<std::string>(answer, {"error", "message"}, response.reason);
 }
 
 HttpError call_error(const http::Response& response, std::string_view method,
                      const std::string& url) {
   return HttpError(response.status, std::to_string(response.status) + " " + std::string(method) +
                                         " " + url + ": " + error_message(response));
-}
-
-std::string encode_path(std::string_view text) {
-  std::string out;
-  for (std::size_t start = 0;;) {
-    const auto slash = text.find('/', start);
-    out += http::url_encode(text.substr(start, slash - start));
-    if (slash == std::string_view::npos) return out;
-    out += '/';
-    start = slash + 1;
-  }
 }
 
 boost::asio::awaitable<http::Response> RestStub::send(http::Request request,

@@ -16,12 +16,6 @@
 
 namespace clients::google::internal {
 
-// `given`, else the first variable of `variables` set to a non-empty text, else `fallback`;
-// without trailing slashes.
-std::string resolve_endpoint(const std::optional<std::string>& given,
-                             std::initializer_list<const char*> variables,
-                             std::string_view fallback);
-
 // The server's words for a failed call: error.message of Google's JSON error answer, else the
 // reason phrase of the status line.
 std::string error_message(const http::Response& response);
@@ -29,9 +23,6 @@ std::string error_message(const http::Response& response);
 // "404 DELETE <url>: <message>", as Google's Cloud client libraries word a failed call.
 HttpError call_error(const http::Response& response, std::string_view method,
                      const std::string& url);
-
-// Each of the text's "/"-separated segments percent-encoded, the slashes kept.
-std::string encode_path(std::string_view text);
 
 // Authenticated exchanges with one Google REST API, under one call policy.
 class RestStub {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_fields.hpp"
+
 namespace clients::google {
 namespace {
 
@@ -53,10 +55,7 @@ std::string sign_rs256(const std::string& pem, std::string_view data) {
 ServiceAccountKey ServiceAccountKey::from_json(std::string_view content) {
   const auto info = nlohmann::json::parse(content, nullptr, false);
   if (!info.is_object()) throw Error("Service account info is not a JSON object");
-  const auto text = [&](const char* name) -> std::string {
-    const auto it = info.find(name);
-    return it != info.end() && it->is_string() ? it->get<std::string>() : std::string();
-  };
+  const auto text = [&](const char* name) { return common::field_or<std::string>(info, name); };
   ServiceAccountKey key{text("client_email"), text("private_key"), text("private_key_id"),
                         text("token_uri"), text("project_id")};
   std::string missing;

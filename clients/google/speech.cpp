@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_fields.hpp"
+#include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
 #include "clients/google/service_account.hpp"
 
@@ -52,55 +54,57 @@ std::chrono::nanoseconds parse_duration(std::string_view text) {
   return negative ? -value : value;
 }
 
-const json* member(const json& object, const char* name, json::value_t type) {
+// A member of an answer object: none when absent or null; another type than T's makes the
+// answer invalid.
+template <typename T>
+std::optional<T> member(const json& object, const char* name) {
   const auto it = object.find(name);
-  if (it == object.end() || it->is_null()) return nullptr;
-  // Numbers arrive as signed or unsigned integers.
-  const bool matches = it->type() == type || (type == json::value_t::number_integer &&
-                                              it->type() == json::value_t::number_unsigned);
-  if (!matches) throw invalid_answer(std::string("unexpected type of ") + name);
-  return &*it;
+  if (it == object.end() || it->is_null()) return std::nullopt;
+  if (!clients::common::holds<T>(*it)) throw invalid_answer(std::string("unexpected type of ") + name);
+  return it->get<T>();
 }
 
-std::string text_member(const json& object, const char* name) {
-  const json* value = member(object, name, json::value_t::string);
-  return value ? value->get<std::string>() : std::string();
+template <typename T>
+T member_or_default(const json& object, const char* name) {
+  return member<T>(object, name).value_or(T{});
 }
 
-SpeechRecognitionResult parse_result(const json& item) {
-  if (!item.is_object()) throw invalid_answer("a result is not an object");
-  SpeechRecognitionResult result;
-  if (const json* alternatives = member(item, "alternatives", json::value_t::array)) {
-    for (const json& alternative : *alternatives) {
-      if (!alternative.is_object()) throw invalid_answer("an alternative is not an object");
-      result.alternatives.push_back({text_member(alternative, "transcript")});
-    }
-  }
-  if (const json* end = member(item, "resultEndTime", json::value_t::string)) {
-    result.result_end_time = parse_duration(end->get<std::string>());
-  }
-  result.language_code = text_member(item, "languageCode");
-  return result;
+}  // namespace
+
+void from_json(const json& value, SpeechRecognitionAlternative& alternative) {
+  if (!value.is_object()) throw invalid_answer("an alternative is not an object");
+  alternative.transcript = member_or_default<std::string>(value, "transcript");
 }
+
+void from_json(const json& value, SpeechRecognitionResult& result) {
+  if (!value.is_object()) throw invalid_answer("a result is not an object");
+  result.alternatives =
+      member_or_default<std::vector<SpeechRecognitionAlternative>>(value, "alternatives");
+  if (const auto end = member<std::string>(value, "resultEndTime")) {
+    result.result_end_time = parse_duration(*end);
+  }
+  result.language_code = member_or_default<std::string>(value, "languageCode");
+}
+
+void from_json(const json& value, LongRunningRecognizeResponse& response) {
+  response.results = member_or_default<std::vector<SpeechRecognitionResult>>(value, "results");
+}
+
+void from_json(const json& value, Status& status) {
+  status = {member_or_default<int>(value, "code"), member_or_default<std::string>(value, "message")};
+}
+
+void from_json(const json& value, Operation& operation) {
+  operation = {member_or_default<std::string>(value, "name"), member_or_default<bool>(value, "done"),
+               member<Status>(value, "error"), member<LongRunningRecognizeResponse>(value, "response")};
+}
+
+namespace {
 
 Operation parse_operation(const http::Response& answer) {
   const json body = json::parse(answer.body, nullptr, false);
   if (!body.is_object()) throw invalid_answer("not a JSON object");
-  Operation operation;
-  operation.name = text_member(body, "name");
-  if (const json* done = member(body, "done", json::value_t::boolean)) {
-    operation.done = done->get<bool>();
-  }
-  if (const json* error = member(body, "error", json::value_t::object)) {
-    const json* code = member(*error, "code", json::value_t::number_integer);
-    operation.error = Status{code ? code->get<int>() : 0, text_member(*error, "message")};
-  }
-  if (const json* response = member(body, "response", json::value_t::object)) {
-    LongRunningRecognizeResponse& parsed = operation.response.emplace();
-    if (const json* results = member(*response, "results", json::value_t::array)) {
-      for (const json& item : *results) parsed.results.push_back(parse_result(item));
-    }
-  }
+  auto operation = body.get<Operation>();
   if (operation.name.empty()) throw invalid_answer("an operation without a name");
   return operation;
 }
@@ -121,7 +125,7 @@ class RestSpeechConnection final : public SpeechConnection {
  public:
   explicit RestSpeechConnection(const SpeechOptions& options)
       : stub_(
-            internal::resolve_endpoint(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
+            common::resolve_base_url(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
             options.credentials, options.policy) {}
 
   boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
@@ -144,7 +148,7 @@ class RestSpeechConnection final : public SpeechConnection {
   boost::asio::awaitable<Operation> get_operation(const std::string& name,
                                                   std::chrono::milliseconds timeout) override {
     http::Request request;
-    request.url = "/v1/operations/" + internal::encode_path(name);
+    request.url = "/v1/operations/" + common::encode_path(name);
     http::CallPolicy policy = stub_.policy();
     policy.retry.deadline = policy.retry.deadline ? std::min(*policy.retry.deadline, timeout) : timeout;
     const http::Response answer =

@@ -2,13 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_fields.hpp"
+#include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
 
 namespace clients::google {
 namespace {
 
 std::string storage_endpoint(const std::optional<std::string>& given) {
-  std::string url = internal::resolve_endpoint(
+  std::string url = common::resolve_base_url(
       given, {"STORAGE_EMULATOR_HOST", "CLOUD_STORAGE_EMULATOR_ENDPOINT"}, STORAGE_ENDPOINT);
   if (url.find("://") == std::string::npos) url = "http://" + url;
   return url;
@@ -21,16 +23,13 @@ std::string object_path(const std::string& bucket) {
 // The object resource of an answer; its size is a decimal text, as for every 64-bit number.
 ObjectMetadata parse_object(const http::Response& answer) {
   const auto body = nlohmann::json::parse(answer.body, nullptr, false);
-  if (!body.is_object() || !body.contains("name") || !body["name"].is_string()) {
-    throw Error("Invalid Cloud Storage answer: not an object resource");
-  }
+  const auto name = common::optional_field<std::string>(body, "name");
+  if (!name) throw Error("Invalid Cloud Storage answer: not an object resource");
   ObjectMetadata object;
-  object.name = body["name"].get<std::string>();
-  if (body.contains("bucket") && body["bucket"].is_string()) {
-    object.bucket = body["bucket"].get<std::string>();
-  }
-  if (body.contains("size") && body["size"].is_string()) {
-    const std::string size = body["size"].get<std::string>();
+  object.name = *name;
+  if (auto bucket = common::optional_field<std::string>(body, "bucket")) object.bucket = *bucket;
+  if (const auto text = common::optional_field<std::string>(body, "size")) {
+    const std::string& size = *text;
     if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos) {
       throw Error("Invalid Cloud Storage answer: bad size " + size);
     }

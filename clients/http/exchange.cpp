@@ -1,9 +1,12 @@
 #include "clients/http/exchange.hpp"
 
 #include <boost/beast/http/status.hpp>
+#include <boost/url/parse.hpp>
+#include <boost/url/url.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <mutex>
 #include <string_view>
 
@@ -34,24 +37,20 @@ std::string_view trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
+// The request's URL with its query pairs appended, after the query it has and before its fragment.
 std::string with_query(const Request& request) {
   if (request.query.empty()) return request.url;
-  std::string url = request.url;
-  std::string fragment;
-  if (auto hash = url.find('#'); hash != std::string::npos) {
-    fragment = url.substr(hash);
-    url.resize(hash);
+  const auto parsed = boost::urls::parse_uri_reference(request.url);
+  if (!parsed) throw Error("Invalid URL: " + parsed.error().message());
+  boost::urls::url url = *parsed;
+  auto params = url.encoded_params();
+  // A query left open ("?" or "a=1&") takes the first pair in its empty place.
+  if (!params.empty()) {
+    const auto last = std::prev(params.end());
+    if ((*last).key.empty() && !(*last).has_value) params.erase(last);
   }
-  const bool has_query = url.find('?') != std::string::npos;
-  bool open = has_query && (url.back() == '?' || url.back() == '&');
-  char separator = has_query ? '&' : '?';
-  for (const auto& [name, value] : request.query) {
-    if (!open) url += separator;
-    url += url_encode(name) + '=' + url_encode(value);
-    open = false;
-    separator = '&';
-  }
-  return url + fragment;
+  for (const auto& [name, value] : request.query) params.append({url_encode(name), url_encode(value)});
+  return std::string(url.buffer());
 }
 
 // curl would take a URL without a scheme as http:// plus a host name ("photo.png" becomes a DNS

@@ -5,7 +5,46 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+
+#include "clients/common/json_fields.hpp"
+#include "clients/common/url.hpp"
+
+namespace clients::openai {
+namespace {
+
+// The members of the array `key` that are objects, read as T; none when there is no array.
+template <typename T>
+std::optional<std::vector<T>> object_list(const nlohmann::json& body, std::string_view key) {
+  const auto items = common::optional_field<nlohmann::json::array_t>(body, key);
+  if (!items) return std::nullopt;
+  std::vector<T> out;
+  for (const auto& item : *items) {
+    if (item.is_object()) out.push_back(item.get<T>());
+  }
+  return out;
+}
+
+}  // namespace
+
+void from_json(const nlohmann::json& value, TranscriptionSegment& segment) {
+  segment = {common::field_or<std::string>(value, "text"), common::field_or<double>(value, "start"),
+             common::field_or<double>(value, "end")};
+}
+
+void from_json(const nlohmann::json& value, TranscriptionWord& word) {
+  word = {common::field_or<std::string>(value, "word"), common::field_or<double>(value, "start"),
+          common::field_or<double>(value, "end")};
+}
+
+void from_json(const nlohmann::json& value, Transcription& transcription) {
+  transcription = {common::field_or<std::string>(value, "text"),
+                   common::optional_field<std::string>(value, "language"),
+                   common::optional_field<double>(value, "duration"),
+                   object_list<TranscriptionSegment>(value, "segments"),
+                   object_list<TranscriptionWord>(value, "words")};
+}
+
+}  // namespace clients::openai
 
 namespace clients::openai::internal {
 
@@ -25,26 +64,13 @@ std::string float_text(double value) {
   return text;
 }
 
-double number_field(const nlohmann::json& object, const char* key) {
-  const auto it = object.find(key);
-  return it != object.end() && it->is_number() ? it->get<double>() : 0.0;
-}
-
-std::string text_field(const nlohmann::json& object, const char* key) {
-  const auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 [[noreturn]] void throw_status_error(const http::Response& response) {
   const long status = response.status;
   std::string message;
   const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
   if (!body.is_discarded()) {
-    const auto error = body.is_object() ? body.find("error") : body.end();
-    const bool has_message = body.is_object() && error != body.end() && error->is_object() &&
-                             error->contains("message") && (*error)["message"].is_string();
-    message = "Error code: " + std::to_string(status) + " - " +
-              (has_message ? (*error)["message"].get<std::string>() : body.dump());
+    const auto error_message = common::optional_field<std::string>(body, {"error", "message"});
+    message = "Error code: " + std::to_string(status) + " - " + error_message.value_or(body.dump());
   } else {
     std::string text = response.body;
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
@@ -84,19 +110,10 @@ std::vector<http::FormPart> transcription_form(const TranscriptionCreateParams& 
   return parts;
 }
 
-std::string resolve_base_url(const std::optional<std::string>& base_url) {
-  std::string url = base_url.value_or("");
-  if (url.empty()) {
-    const char* env = std::getenv("OPENAI_BASE_URL");
-    url = env && *env ? env : kDefaultBaseUrl;
-  }
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
-}
-
 AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& options)
     : api_key_(options.api_key),
-      url_(resolve_base_url(options.base_url) + "/audio/transcriptions"),
+      url_(common::resolve_base_url(options.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl) +
+           "/audio/transcriptions"),
       policy_(options.policy) {}
 
 boost::asio::awaitable<http::Response> AudioTranscriptionsRestStub::send(
@@ -134,28 +151,7 @@ Transcription to_transcription(const http::Response& response,
     throw APIStatusError("Invalid transcription answer: not a JSON object", response.status,
                          response.body);
   }
-  out.text = text_field(body, "text");
-  if (const auto it = body.find("language"); it != body.end() && it->is_string()) {
-    out.language = it->get<std::string>();
-  }
-  if (const auto it = body.find("duration"); it != body.end() && it->is_number()) {
-    out.duration = it->get<double>();
-  }
-  if (const auto it = body.find("segments"); it != body.end() && it->is_array()) {
-    out.segments.emplace();
-    for (const auto& s : *it) {
-      if (!s.is_object()) continue;
-      out.segments->push_back({text_field(s, "text"), number_field(s, "start"), number_field(s, "end")});
-    }
-  }
-  if (const auto it = body.find("words"); it != body.end() && it->is_array()) {
-    out.words.emplace();
-    for (const auto& w : *it) {
-      if (!w.is_object()) continue;
-      out.words->push_back({text_field(w, "word"), number_field(w, "start"), number_field(w, "end")});
-    }
-  }
-  return out;
+  return body.get<Transcription>();
 }
 
 }  // namespace clients::openai::internal

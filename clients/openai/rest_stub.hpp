@@ -18,9 +18,6 @@ namespace clients::openai::internal {
 // then the file.
 std::vector<http::FormPart> transcription_form(const TranscriptionCreateParams& params);
 
-// The given base URL, else env OPENAI_BASE_URL, else the public service.
-std::string resolve_base_url(const std::optional<std::string>& base_url);
-
 class AudioTranscriptionsRestStub {
  public:
   explicit AudioTranscriptionsRestStub(const ClientOptions& options);

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "clients/common/json_fields.hpp"
+#include "clients/common/text.hpp"
 #include "clients/youtube/timed_text.hpp"
 #include "clients/youtube/transcript_rest_stub.hpp"
 #include "clients/youtube/transcripts.hpp"
@@ -17,6 +19,8 @@ namespace clients::youtube {
 
 namespace {
 
+using clients::common::field_or;
+using clients::common::optional_field;
 using nlohmann::json;
 
 constexpr std::string_view kConsentForm = R"(action="https://consent.youtube.com/s")";
@@ -93,36 +97,61 @@ boost::asio::awaitable<std::string> watch_page(internal::TranscriptRestStub& stu
   co_return html;
 }
 
-const json* member(const json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  const auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
-
-std::string text_member(const json& object, const char* key) {
-  const json* value = member(object, key);
-  return value && value->is_string() ? value->get<std::string>() : std::string();
-}
-
 // A formatted text: {"simpleText": "..."} or {"runs": [{"text": "..."}, ...]}.
-std::string formatted_text(const json* node) {
-  if (!node) return {};
-  if (const json* simple = member(*node, "simpleText"); simple && simple->is_string()) {
-    return simple->get<std::string>();
+struct FormattedText {
+  std::optional<std::string> simple_text;
+  std::vector<std::string> runs;
+
+  std::string str() const {
+    if (simple_text) return *simple_text;
+    std::string text;
+    for (const std::string& run : runs) text += run;
+    return text;
   }
+};
+
+struct TextRun {
   std::string text;
-  if (const json* runs = member(*node, "runs"); runs && runs->is_array()) {
-    for (const json& run : *runs) text += text_member(run, "text");
+};
+
+void from_json(const json& value, TextRun& run) { run.text = field_or<std::string>(value, "text"); }
+
+void from_json(const json& value, FormattedText& text) {
+  text.simple_text = optional_field<std::string>(value, "simpleText");
+  for (TextRun& run : field_or<std::vector<TextRun>>(value, "runs")) {
+    text.runs.push_back(std::move(run.text));
   }
-  return text;
+}
+
+struct PlayabilityStatus {
+  std::string status;
+  std::string reason;
+  FormattedText subreason;
+};
+
+void from_json(const json& value, PlayabilityStatus& playability) {
+  playability = {field_or<std::string>(value, "status"), field_or<std::string>(value, "reason"),
+                 field_or<FormattedText>(value,
+                                         {"errorScreen", "playerErrorMessageRenderer", "subreason"})};
+}
+
+struct CaptionTrack {
+  FormattedText name;
+  std::string language_code;
+  std::string kind;
+  std::string base_url;
+};
+
+void from_json(const json& value, CaptionTrack& track) {
+  track = {field_or<FormattedText>(value, "name"), field_or<std::string>(value, "languageCode"),
+           field_or<std::string>(value, "kind"), field_or<std::string>(value, "baseUrl")};
 }
 
 // Anything but a playable video as the error it stands for.
-void check_playability(const std::string& video_id, const json& player) {
-  const json* playability = member(player, "playabilityStatus");
-  const std::string status = playability ? text_member(*playability, "status") : std::string();
+void check_playability(const std::string& video_id, const PlayabilityStatus& playability) {
+  const std::string& status = playability.status;
   if (status == "OK") return;
-  const std::string reason = playability ? text_member(*playability, "reason") : std::string();
+  const std::string& reason = playability.reason;
   if (status == "LOGIN_REQUIRED") {
     if (reason.starts_with(kSignInToConfirm) && reason.find(kNotABot) != std::string::npos) {
       throw RequestBlocked(video_id);
@@ -133,16 +162,8 @@ void check_playability(const std::string& video_id, const json& player) {
   }
   if (status == "ERROR") throw VideoUnavailable(video_id);
   std::vector<std::string> subreasons;
-  if (playability) {
-    const json* screen = member(*playability, "errorScreen");
-    const json* renderer = screen ? member(*screen, "playerErrorMessageRenderer") : nullptr;
-    const json* subreason = renderer ? member(*renderer, "subreason") : nullptr;
-    if (const json* runs = subreason ? member(*subreason, "runs") : nullptr;
-        runs && runs->is_array()) {
-      for (const json& run : *runs) {
-        if (std::string text = text_member(run, "text"); !text.empty()) subreasons.push_back(text);
-      }
-    }
+  for (const std::string& text : playability.subreason.runs) {
+    if (!text.empty()) subreasons.push_back(text);
   }
   throw VideoUnplayable(video_id, reason, subreasons);
 }
@@ -152,28 +173,20 @@ std::vector<Transcript> caption_tracks(const std::string& video_id, const std::s
   if (!player.is_object()) {
     throw YouTubeDataUnparsable(video_id, "the player answer is not a JSON object");
   }
-  check_playability(video_id, player);
-  const json* captions = member(player, "captions");
-  const json* renderer = captions ? member(*captions, "playerCaptionsTracklistRenderer") : nullptr;
-  const json* tracks = renderer ? member(*renderer, "captionTracks") : nullptr;
-  if (!tracks || !tracks->is_array() || tracks->empty()) throw TranscriptsDisabled(video_id);
+  check_playability(video_id, field_or<PlayabilityStatus>(player, "playabilityStatus"));
+  const auto tracks = field_or<std::vector<CaptionTrack>>(
+      player, {"captions", "playerCaptionsTracklistRenderer", "captionTracks"});
+  if (tracks.empty()) throw TranscriptsDisabled(video_id);
   std::vector<Transcript> out;
-  for (const json& track : *tracks) {
-    Transcript t{video_id, formatted_text(member(track, "name")), text_member(track, "languageCode"),
-                 text_member(track, "kind") == "asr", text_member(track, "baseUrl")};
+  for (const CaptionTrack& track : tracks) {
+    Transcript t{video_id, track.name.str(), track.language_code, track.kind == "asr",
+                 track.base_url};
     if (t.language_code.empty() || t.url.empty()) {
       throw YouTubeDataUnparsable(video_id, "a caption track has no language code or address");
     }
     out.push_back(std::move(t));
   }
   return out;
-}
-
-bool blank(std::string_view text) {
-  for (const char c : text) {
-    if (!std::isspace(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
 }
 
 class RestTranscriptConnection : public TranscriptConnection {
@@ -215,7 +228,7 @@ class RestTranscriptConnection : public TranscriptConnection {
     const http::Response response =
         co_await exchange(track.video_id, stub.get_timed_text(std::string(url.buffer())));
     // Such tracks answer with nothing at all to a request without the token.
-    if (needs_po_token && blank(response.body)) throw PoTokenRequired(track.video_id);
+    if (needs_po_token && common::trim(response.body).empty()) throw PoTokenRequired(track.video_id);
     FetchedTranscript out{track.video_id, track.language, track.language_code, track.is_generated, {}};
     try {
       out.snippets = internal::parse_timed_text(response.body);

@@ -2,8 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <utility>
+
+#include "clients/common/url.hpp"
 
 namespace clients::youtube::internal {
 
@@ -22,16 +23,6 @@ const http::Headers& language_headers() {
 
 }  // namespace
 
-std::string resolve_base_url(const std::optional<std::string>& base_url) {
-  std::string url = base_url.value_or("");
-  if (url.empty()) {
-    const char* env = std::getenv("QORL_YOUTUBE_BASE_URL");
-    url = env && *env ? env : YOUTUBE_BASE_URL;
-  }
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
-}
-
 std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& config,
                                      const std::string& url) {
   if (!config) return std::nullopt;
@@ -45,7 +36,7 @@ std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& co
 
 TranscriptRestStub::TranscriptRestStub(const TranscriptClientOptions& options,
                                        http::Session& session)
-    : base_url_(resolve_base_url(options.base_url)),
+    : base_url_(common::resolve_base_url(options.base_url, {"QORL_YOUTUBE_BASE_URL"}, YOUTUBE_BASE_URL)),
       proxy_config_(options.proxy_config),
       policy_(options.policy),
       session_(session) {}

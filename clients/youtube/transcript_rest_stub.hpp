@@ -13,9 +13,6 @@
 
 namespace clients::youtube::internal {
 
-// The given base URL, else env QORL_YOUTUBE_BASE_URL, else YOUTUBE_BASE_URL; no final slash.
-std::string resolve_base_url(const std::optional<std::string>& base_url);
-
 // The proxy for a request to `url` under `config`: the URL of its scheme, else the other one.
 std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& config,
                                      const std::string& url);

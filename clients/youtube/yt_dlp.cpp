@@ -5,21 +5,22 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "clients/common/json_fields.hpp"
 #include "clients/process/process.hpp"
 
 namespace clients::youtube {
+
+void from_json(const nlohmann::json& value, VideoInfo& info) {
+  info = {common::optional_field<std::string>(value, "id"),
+          common::optional_field<std::string>(value, "ext"),
+          common::optional_field<std::string>(value, "filepath")};
+}
 
 namespace {
 
 std::string program_from_env(const char* variable, const char* fallback) {
   const char* value = std::getenv(variable);
   return value && *value ? value : fallback;
-}
-
-std::optional<std::string> text_field(const nlohmann::json& info, const char* key) {
-  const auto it = info.find(key);
-  if (it == info.end() || !it->is_string()) return std::nullopt;
-  return it->get<std::string>();
 }
 
 // yt-dlp's error lines; the rest of standard error is progress and warnings.
@@ -83,8 +84,7 @@ VideoInfo video_info(const process::ProcessResult& result, const std::string& ur
   while (std::getline(lines, line)) {
     const nlohmann::json info = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (!info.is_object()) continue;
-    return VideoInfo{text_field(info, "id"), text_field(info, "ext"),
-                     text_field(info, "filepath")};
+    return info.get<VideoInfo>();
   }
   throw DownloadError(std::string("ERROR: yt-dlp reported no ") +
                       (download ? "downloaded video" : "video information") + " for " + url);

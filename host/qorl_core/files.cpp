@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
 #include <stdexcept>
+#include <system_error>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/value.hpp"  // repr
@@ -58,6 +60,18 @@ std::string read_regular_file(const std::string& path) {
       throw os_error(errno, path);
     }
   }
+}
+
+TemporaryDirectory::TemporaryDirectory(std::string_view prefix) {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), pattern);
+  path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace qorl_core

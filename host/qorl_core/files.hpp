@@ -1,7 +1,9 @@
-// The one whole-file reader behind every local source.
+// The one whole-file reader behind every local source, and the one temporary directory.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace qorl_core {
 
@@ -11,5 +13,21 @@ namespace qorl_core {
 // "Not a regular file (a named pipe): 'fifo'"; ValueError for a path with a NUL byte, which the
 // system would cut short and so open another file.
 std::string read_regular_file(const std::string& path);
+
+// A directory of its own under the system's temporary directory, named `<prefix>-XXXXXX` and
+// removed with everything in it when the object goes away. std::system_error when it cannot be
+// made.
+class TemporaryDirectory {
+ public:
+  explicit TemporaryDirectory(std::string_view prefix);
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path& path() const noexcept { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 }  // namespace qorl_core

@@ -5,7 +5,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -167,5 +169,19 @@ class LoggerManager {
   // The root of the hierarchy: warning level, one standard-error handler.
   std::shared_ptr<Logger> root() const;
 };
+
+// A logger's name as a template argument: module_logger<"qorl_multimodal.utils.image_utils">.
+template <std::size_t Size>
+struct LoggerName {
+  constexpr LoggerName(const char (&text)[Size]) { std::copy_n(text, Size, value); }
+  char value[Size];
+};
+
+// A module's own logger, looked up once.
+template <LoggerName Name>
+Logger& module_logger() {
+  static const std::shared_ptr<Logger> instance = LoggerManager().get_logger(Name.value);
+  return *instance;
+}
 
 }  // namespace qorl_core

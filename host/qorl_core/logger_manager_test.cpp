@@ -106,5 +106,12 @@ TEST(ClassNamedLoggerTest, NamedAfterTheConcreteClass) {
   EXPECT_EQ(concrete.logger().name(), "Concrete");
 }
 
+TEST(ModuleLoggerTest, IsTheManagersLoggerOfThatName) {
+  Logger& logger = module_logger<"qorl_test.module">();
+  EXPECT_EQ(logger.name(), "qorl_test.module");
+  EXPECT_EQ(&logger, LoggerManager().get_logger("qorl_test.module").get());
+  EXPECT_EQ(&logger, &module_logger<"qorl_test.module">());
+}
+
 }  // namespace
 }  // namespace qorl_core

@@ -19,9 +19,7 @@ constexpr std::string_view kRedacted = "REDACTED";
 constexpr std::size_t kLongestBase64Run = 1024;
 
 bool is_secret_parameter(std::string_view encoded_name) {
-  std::string name(encoded_name);
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string name = ascii_lower(encoded_name);
   static constexpr std::array<std::string_view, 7> kParts = {
       "signature", "token", "credential", "secret", "password", "apikey", "api_key"};
   if (name == "sig" || name == "key" || name == "auth") return true;

@@ -3,15 +3,20 @@
 
 #include <string_view>
 
+#include "clients/common/text.hpp"
+
 namespace qorl_core {
+
+// The ASCII helpers are shared with the clients, which may use nothing of this library.
+using clients::common::ascii_lower;
+using clients::common::ascii_upper;
+using clients::common::hex;
+using clients::common::trim;
 
 // `text` without leading and trailing ASCII white space (blank, tab, line breaks, form feed,
 // vertical tab): for machine-written text (numbers, model answers read as JSON or a name).
 constexpr std::string_view strip(std::string_view text) noexcept {
-  constexpr std::string_view kWhiteSpace = " \t\n\r\f\v";
-  const auto first = text.find_first_not_of(kWhiteSpace);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
+  return clients::common::trim(text);
 }
 
 static_assert(strip("  a b \n") == "a b");

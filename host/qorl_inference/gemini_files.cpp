@@ -5,10 +5,18 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_fields.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/gemini_media_type.hpp"
 
 namespace qorl_inference {
+
+void from_json(const nlohmann::json& value, GeminiFile& file) {
+  using clients::common::field_or;
+  file = {field_or<std::string>(value, "name"), field_or<std::string>(value, "uri"),
+          field_or<std::string>(value, "mimeType"), field_or<std::string>(value, "state")};
+}
+
 namespace {
 
 constexpr const char* kApiVersion = "v1beta";
@@ -22,15 +30,9 @@ nlohmann::json parse_body(const clients::http::Response& response, const Exchang
   return json;
 }
 
-std::string text_field(const nlohmann::json& json, const char* name) {
-  const auto it = json.find(name);
-  return it != json.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 GeminiFile read_file(const nlohmann::json& json, const ExchangePolicy& policy,
                      const std::string& what) {
-  GeminiFile file{text_field(json, "name"), text_field(json, "uri"), text_field(json, "mimeType"),
-                  text_field(json, "state")};
+  const auto file = json.get<GeminiFile>();
   if (file.name.empty() || file.uri.empty()) {
     throw BaseInvokerError(policy.service + " " + what + " returned no file name or URI");
   }
@@ -49,11 +51,9 @@ std::string upload_address(const clients::http::Response& started, const Exchang
 
 GeminiFile uploaded_file(const clients::http::Response& finished, const ExchangePolicy& policy) {
   if (!finished.ok()) throw_status_error(finished, policy, "file upload");
-  const auto json = parse_body(finished, policy, "file upload");
-  const auto file = json.find("file");
-  if (file == json.end() || !file->is_object()) {
-    throw BaseInvokerError(policy.service + " file upload returned no file");
-  }
+  const auto file =
+      clients::common::optional_field<nlohmann::json>(parse_body(finished, policy, "file upload"), "file");
+  if (!file) throw BaseInvokerError(policy.service + " file upload returned no file");
   return read_file(*file, policy, "file upload");
 }
 

@@ -4,16 +4,17 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <exception>
 #include <map>
 #include <set>
 #include <variant>
 
+#include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/json.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/gemini_files.hpp"
 #include "qorl_inference/gemini_media_type.hpp"
@@ -34,12 +35,6 @@ std::string env_or_empty(const char* name) {
   return value ? value : "";
 }
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
 // JSON Schema into Gemini's schema dialect (an OpenAPI subset): upper-case types, `nullable`
 // instead of a "null" type, properties kept in their order through `propertyOrdering`.
 json gemini_schema(const qorl_core::Value& node) {
@@ -50,14 +45,14 @@ json gemini_schema(const qorl_core::Value& node) {
   json out = json::object();
   node.as_map().for_each([&](const std::string& key, const qorl_core::Value& value) {
     if (key == "type" && value.is_string()) {
-      out["type"] = upper(value.as_string());
+      out["type"] = qorl_core::ascii_upper(value.as_string());
     } else if (key == "type" && value.is_list()) {
       for (const auto& type : value.as_list()) {
         if (!type.is_string()) continue;
         if (type.as_string() == "null") {
           out["nullable"] = true;
         } else {
-          out["type"] = upper(type.as_string());
+          out["type"] = qorl_core::ascii_upper(type.as_string());
         }
       }
     } else if (key == "properties" && value.is_map()) {
@@ -271,9 +266,7 @@ GoogleLMInvoker::GoogleLMInvoker(GoogleLMInvokerOptions options)
   if (options_.model_name.empty()) throw qorl_core::ValueError("GoogleLMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GEMINI_API_KEY");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GOOGLE_API_KEY");
-  if (options_.base_url.empty()) options_.base_url = env_or_empty("GOOGLE_GEMINI_BASE_URL");
-  if (options_.base_url.empty()) options_.base_url = kDefaultBaseUrl;
-  while (options_.base_url.size() > 1 && options_.base_url.back() == '/') options_.base_url.pop_back();
+  options_.base_url = clients::common::resolve_base_url(options_.base_url, {"GOOGLE_GEMINI_BASE_URL"}, kDefaultBaseUrl);
 }
 
 boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message> messages) {

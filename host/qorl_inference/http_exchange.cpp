@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 
+#include "clients/common/json_fields.hpp"
 #include "clients/http/policy.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
@@ -19,13 +20,9 @@ using std::chrono::milliseconds;
 // The service's own error text ({"error": {"message": ...}}), else the start of the body.
 std::string error_detail(const std::string& body) {
   const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  if (json.is_object() && json.contains("error")) {
-    const auto& error = json["error"];
-    if (error.is_object() && error.contains("message") && error["message"].is_string()) {
-      return error["message"].get<std::string>();
-    }
-    if (error.is_string()) return error.get<std::string>();
-  }
+  using clients::common::optional_field;
+  if (auto message = optional_field<std::string>(json, {"error", "message"})) return *message;
+  if (auto error = optional_field<std::string>(json, "error")) return *error;
   std::string excerpt(qorl_core::prefix_characters(body, 200));
   if (body.size() > excerpt.size()) excerpt += "...";
   return excerpt;

@@ -2,13 +2,13 @@
 
 #include <magic.h>
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 
+
+#include "qorl_core/text.hpp"
 namespace qorl_inference {
 namespace {
 
@@ -67,13 +67,6 @@ bool needs_whole_content(std::string_view mime_type) {
          mime_type == "application/octet-stream" || mime_type.empty();
 }
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 }  // namespace
 
 std::string sniff_mime_type(std::string_view data) {
@@ -100,7 +93,7 @@ std::string extension_for_mime_type(std::string_view mime_type) {
 
 std::string mime_type_for_extension(std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
-  const std::string wanted = lower(extension);
+  const std::string wanted = qorl_core::ascii_lower(extension);
   for (const auto& [type, known] : kKnownTypes) {
     if (known == wanted) return std::string(type);
   }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/json.hpp"
@@ -119,9 +120,7 @@ OpenAILMInvoker::OpenAILMInvoker(OpenAILMInvokerOptions options)
       logger_(qorl_core::LoggerManager().get_logger("OpenAILMInvoker")) {
   if (options_.model_name.empty()) throw qorl_core::ValueError("OpenAILMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("OPENAI_API_KEY");
-  if (options_.base_url.empty()) options_.base_url = env_or_empty("OPENAI_BASE_URL");
-  if (options_.base_url.empty()) options_.base_url = kDefaultBaseUrl;
-  while (options_.base_url.size() > 1 && options_.base_url.back() == '/') options_.base_url.pop_back();
+  options_.base_url = clients::common::resolve_base_url(options_.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl);
 }
 
 boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message> messages) {

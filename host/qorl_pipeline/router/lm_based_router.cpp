@@ -3,7 +3,6 @@
 #include <boost/asio/awaitable.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -73,10 +72,7 @@ std::string normalized_route(std::string_view answer) {
   while (!answer.empty() && kWrapping.find(answer.back()) != std::string_view::npos) {
     answer.remove_suffix(1);
   }
-  std::string name(qorl_core::strip(answer));
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return name;
+  return qorl_core::ascii_lower(qorl_core::strip(answer));
 }
 
 }  // namespace

@@ -1,17 +1,12 @@
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
-#include <stdlib.h>
-
 #include <boost/asio/error.hpp>
 #include <boost/url/parse.hpp>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <system_error>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +20,7 @@
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/run_sync.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
@@ -40,9 +36,7 @@ namespace fs = std::filesystem;
 using qorl_core::redaction::redact_url;
 
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.audio_to_text_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.audio_to_text_utils">();
 }
 
 // Only absolute http(s) URLs with a host are fetched; anything else fails before a request.
@@ -60,27 +54,6 @@ void check_downloadable_url(const std::string& url) {
     throw qorl_core::ValueError("Invalid URL " + qorl_core::repr(url) + ": No host supplied");
   }
 }
-
-// A directory of its own under the system's temporary directory, removed with its contents
-// when the object goes away.
-class PrivateDirectory {
- public:
-  PrivateDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "qorl-youtube-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), pattern);
-    path_ = pattern;
-  }
-  ~PrivateDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  PrivateDirectory(const PrivateDirectory&) = delete;
-  PrivateDirectory& operator=(const PrivateDirectory&) = delete;
-  const fs::path& path() const noexcept { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // From the start: an optional scheme, an optional www. or m., the main or short-link domain and
 // an optional slash with anything but line breaks after it; `$` also accepts one final line
@@ -151,10 +124,7 @@ qorl_core::Bytes encode_mono_flac(std::string_view file) {
 }
 
 bool starts_with_caseless(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) == b;
-         });
+  return qorl_core::ascii_lower(text.substr(0, prefix.size())) == prefix;
 }
 
 // Only http(s) URLs and YouTube links reach yt-dlp: it would also read a local file, slowly.
@@ -273,10 +243,10 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
   logger().debug("Attempting to extract audio from YouTube URL: %s", redact_url(audio_source));
   // Each call downloads into a directory of its own, so simultaneous downloads of one video
   // never touch each other's file; the directory goes on every path, cancellation included.
-  std::optional<PrivateDirectory> directory;
+  std::optional<qorl_core::TemporaryDirectory> directory;
   std::exception_ptr cancelled;
   try {
-    directory.emplace();
+    directory.emplace("qorl-youtube");
     options.outtmpl = (directory->path() / "%(id)s.%(ext)s").string();
     const clients::youtube::VideoInfo info =
         co_await clients::youtube::YoutubeDL(options).async_extract_info(audio_source);

@@ -18,9 +18,7 @@ namespace {
 using pcre_pattern::Pattern;
 
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.gdrive_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.gdrive_utils">();
 }
 
 // Tried in order; the first match gives the id. "$" also matches before a final newline.

@@ -11,8 +11,7 @@ namespace {
 namespace media = media_source_utils;
 
 qorl_core::Logger& logger() {
-  static const auto instance = qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.image_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.image_utils">();
 }
 
 const media::MediaKind kImage{"image", "an", &logger};

@@ -18,9 +18,7 @@ constexpr const char* CREDENTIALS_MESSAGE =
     "default credential providers.";
 
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.s3_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.s3_utils">();
 }
 
 struct UrlParts {

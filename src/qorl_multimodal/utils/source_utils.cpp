@@ -16,8 +16,7 @@ namespace qorl_multimodal::utils::source_utils {
 namespace {
 
 qorl_core::Logger& logger() {
-  static const auto instance = qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.source_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.source_utils">();
 }
 
 }  // namespace

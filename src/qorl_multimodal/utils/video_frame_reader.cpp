@@ -19,9 +19,7 @@ namespace {
 // libav writes its diagnostics (a truncated file, a damaged packet) to standard error unless
 // told otherwise; they belong in our debug log, under a logger of their own.
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.video_utils.libav");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.video_utils.libav">();
 }
 
 void forward_libav_log(void* context, int level, const char* format, va_list args) {

@@ -5,6 +5,7 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/video_frame_reader.hpp"
 
 namespace qorl_multimodal::utils::video_utils {
@@ -13,9 +14,7 @@ namespace {
 using qorl_core::ValueError;
 
 qorl_core::Logger& logger() {
-  static const auto instance =
-      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.video_utils");
-  return *instance;
+  return qorl_core::module_logger<"qorl_multimodal.utils.video_utils">();
 }
 
 const media_source_utils::MediaKind kVideo{"video", "a", &logger};
@@ -25,8 +24,7 @@ std::string number_text(double value) { return qorl_core::repr(qorl_core::Value(
 
 // Image format name -> the file extension OpenCV's encoder selects its codec by.
 std::string encoder_extension(const std::string& output_format) {
-  std::string name;
-  for (char c : output_format) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string name = qorl_core::ascii_upper(output_format);
   if (name == "PNG") return ".png";
   if (name == "JPEG" || name == "JPG") return ".jpg";
   if (name == "BMP") return ".bmp";

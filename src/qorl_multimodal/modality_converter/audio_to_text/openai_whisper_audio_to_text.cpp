@@ -3,13 +3,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/redaction.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 #include "qorl_multimodal/utils/audio_size_reduction.hpp"
 #include "qorl_multimodal/utils/audio_chunking.hpp"
@@ -35,12 +35,8 @@ constexpr double kMegabyte = 1048576.0;
 std::string megabytes(std::size_t bytes) { return fmt::format("{:.2f}", bytes / kMegabyte); }
 
 // Lower-cased, then stripped of dots at both ends: ".MP3" -> "mp3".
-std::string normalise_format(std::string format) {
-  std::transform(format.begin(), format.end(), format.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const auto first = format.find_first_not_of('.');
-  if (first == std::string::npos) return "";
-  return format.substr(first, format.find_last_not_of('.') - first + 1);
+std::string normalise_format(const std::string& format) {
+  return std::string(qorl_core::trim(qorl_core::ascii_lower(format), "."));
 }
 
 clients::openai::ClientOptions client_options(const OpenAIWhisperAudioToText::Params& params) {

@@ -6,7 +6,6 @@
 #include <boost/url/parse.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 
 #include "clients/prosa/stt.hpp"
@@ -14,6 +13,7 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_core/redaction.hpp"
+#include "qorl_core/text.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
 
@@ -148,10 +148,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
 bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {
   const auto parsed = boost::urls::parse_uri_reference(audio_source);
   if (!parsed || !parsed->has_scheme() || !parsed->has_authority()) return false;
-  std::string scheme(parsed->scheme());
-  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return scheme == "https" && !parsed->encoded_authority().empty();
+  return qorl_core::ascii_lower(parsed->scheme()) == "https" && !parsed->encoded_authority().empty();
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_audio_transcription(
