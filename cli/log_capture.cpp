@@ -1,8 +1,9 @@
 #include "cli/log_capture.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <initializer_list>
+
+#include "qorl_core/text.hpp"
 
 namespace qorl_cli::log_capture {
 namespace {
@@ -16,12 +17,6 @@ class CaptureHandler : public qorl_core::Handler {
   }
 };
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 bool mentions(const std::string& text, std::initializer_list<const char*> words) {
   return std::any_of(words.begin(), words.end(),
                      [&](const char* word) { return text.find(word) != std::string::npos; });
@@ -30,7 +25,7 @@ bool mentions(const std::string& text, std::initializer_list<const char*> words)
 // A failure of a step that took the source up, not one of the many lines that only find the
 // source is not of some kind (base64, a file path, an S3 or Drive location), nor the summary.
 bool reports_failure(const std::string& message) {
-  const std::string text = lower(message);
+  const std::string text = qorl_core::ascii_lower(message);
   return mentions(text, {"fail", "error", "status code", "denied", "refused", "timed out"}) &&
          !mentions(text, {"base64", "file path", "s3 url", "google drive", "binary data from source"});
 }
@@ -54,7 +49,7 @@ Capture::~Capture() { active = outer_; }
 std::string Capture::cause() const {
   // A path that names a pipe or a device is the source itself, refused: that is the reason.
   const auto refused_path = std::find_if(records_.begin(), records_.end(), [](const auto& record) {
-    return lower(record.message).find("not a regular file") != std::string::npos;
+    return qorl_core::ascii_lower(record.message).find("not a regular file") != std::string::npos;
   });
   if (refused_path != records_.end()) return refused_path->message;
   const auto last_warning = std::find_if(records_.rbegin(), records_.rend(), [](const auto& record) {

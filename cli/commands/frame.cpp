@@ -1,8 +1,6 @@
 // frame: one frame of a video, at a time offset, written to an image file.
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +11,7 @@
 
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/video_utils.hpp"
 
 namespace qorl_cli::commands {
@@ -34,18 +33,11 @@ struct FrameArguments {
   bool json = false;
 };
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
 // --format, else the one the output's extension names.
 std::string image_format(const FrameArguments& args) {
-  if (args.format) return upper(*args.format);
-  std::string extension = fs::path(args.output).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (args.format) return qorl_core::ascii_upper(*args.format);
+  const std::string extension =
+      qorl_core::ascii_lower(fs::path(args.output).extension().string());
   const auto known = kFormatOfExtension.find(extension);
   if (known == kFormatOfExtension.end()) {
     throw UsageError("cannot tell the image format from " + args.output + "; give --format");
