@@ -12,6 +12,8 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "testing/delay_server.hpp"
 #include "testing/fake_gemini_server.hpp"
@@ -43,6 +45,14 @@ std::string write_file(const std::filesystem::path& path, const std::string& con
   if (executable) {
     std::filesystem::permissions(path, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
   }
+  return path.string();
+}
+
+// A JPEG of noise, about 1 MB (noise does not compress), as the captioning benchmarks send.
+std::string write_noisy_jpeg(const std::filesystem::path& path) {
+  cv::Mat pixels(912, 912, CV_8UC3);
+  cv::randu(pixels, cv::Scalar::all(0), cv::Scalar::all(255));
+  cv::imwrite(path.string(), pixels, {cv::IMWRITE_JPEG_QUALITY, 90});
   return path.string();
 }
 
@@ -95,6 +105,7 @@ int main() {
       {"yt_dlp", write_file(dir.path() / "yt-dlp",
                             std::string("#!/bin/sh\necho '{\"id\": \"") + kVideoId + "\", \"title\": \"A video\"}'\n",
                             true)},
+      {"noisy_jpeg", write_noisy_jpeg(dir.path() / "noise.jpg")},
       {"youtube_video", std::string("https://www.youtube.com/watch?v=") + kVideoId},
   };
   std::cout << services.dump() << std::endl;
