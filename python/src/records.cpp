@@ -34,8 +34,10 @@ void register_host_class() {
       }});
 }
 
+// Nested records read back as dictionaries, as in to_dict(), except where a record holds a
+// value of any kind (TextResult.metadata): that reads back as it was given.
 template <typename R>
-void bind_record(py::module_& module, const char* name) {
+py::class_<R, std::shared_ptr<R>> bind_record(py::module_& module, const char* name) {
   py::class_<R, std::shared_ptr<R>> record(module, name);
   record.def(py::init([](const py::kwargs& fields) { return R::make_shared(to_options(fields)); }));
   for (const auto& spec : R::schema().fields) {
@@ -68,6 +70,7 @@ void bind_record(py::module_& module, const char* name) {
   });
   record.attr("__hash__") = py::none();
   register_host_class<R>();
+  return record;
 }
 
 void bind_attachment(py::module_& module) {
@@ -134,7 +137,11 @@ void bind_constants(py::module_& module) {
 
 void bind_records(py::module_& module) {
   bind_attachment(module);
-  bind_record<schema::text_result::TextResult>(module, "TextResult");
+  using schema::text_result::TextResult;
+  bind_record<TextResult>(module, "TextResult")
+      .def_property(
+          "metadata", [](const TextResult& self) { return to_python(self.metadata); },
+          [](TextResult& self, py::handle value) { self.metadata = to_value(value); });
   bind_record<schema::audio_transcript::AudioTranscript>(module, "AudioTranscript");
   bind_record<schema::mermaid::Mermaid>(module, "Mermaid");
   bind_record<schema::caption::Caption>(module, "Caption");

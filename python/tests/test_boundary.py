@@ -73,7 +73,7 @@ def test_records_round_trip_through_to_dict():
         "start_time": 0, "end_time": 2, "transcripts": [transcript.to_dict()],
         "keyframes": [{"time_offset": 1, "caption": "k"}]}])
     assert VideoCaptionMetadata(**video.to_dict()).to_dict() == video.to_dict()
-    assert video.segments[0].segment_caption == ["k"]  # filled from the keyframes
+    assert video.segments[0]["segment_caption"] == ["k"]  # filled from the keyframes
 
     transcript.text = "Hai"
     assert transcript.text == "Hai"
