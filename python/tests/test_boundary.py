@@ -40,8 +40,10 @@ def test_library_errors_keep_their_kind_and_message(services, gemini):
     gemini_audio = GeminiAudioToText(api_key=services["gemini_key"], base_url=services["gemini_audio"])
     with pytest.raises(ValueError, match=r"^Invalid audio source: nowhere\.$"):
         gemini_audio.convert_sync("nowhere")
-    with pytest.raises(ValueError, match="audio_source"):
+    with pytest.raises(ValueError) as missing:
         asyncio.run(gemini_audio.run())
+    assert str(missing.value) == ("The input kwargs for audio to text must include a non-empty `audio_source` "
+                                  "key of type `str`.")
 
 
 def test_validation_error_lists_every_failing_field():
