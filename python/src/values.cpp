@@ -97,7 +97,10 @@ qorl_core::Value to_value(py::handle object) {
   if (py::isinstance<py::str>(object)) return object.cast<std::string>();
   if (py::isinstance<py::bytes>(object) || py::isinstance<py::bytearray>(object) ||
       py::isinstance<py::memoryview>(object)) {
-    return qorl_core::Bytes(py::bytes(py::reinterpret_borrow<py::object>(object)).cast<std::string>());
+    // bytearray and memoryview are copied into bytes first (py::bytes only accepts bytes).
+    auto data = py::reinterpret_steal<py::bytes>(PyBytes_FromObject(object.ptr()));
+    if (!data) throw py::error_already_set();
+    return qorl_core::Bytes(data.cast<std::string>());
   }
   if (py::isinstance<py::list>(object) || py::isinstance<py::tuple>(object)) {
     qorl_core::List items;

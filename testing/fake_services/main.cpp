@@ -3,8 +3,10 @@
 // keys it accepts, then serves until its standard input closes.
 //
 // Gemini is started once per kind of answer a converter expects (captions, Mermaid code, a
-// video description, audio transcripts), and twice more as a model that answers captions after
-// 200 ms and one that answers only after 10 minutes.
+// video description, audio transcripts), once as a model whose answer carries both captions and
+// audio transcripts (so one GOOGLE_GEMINI_BASE_URL serves the captioner and the Gemini
+// transcriber together, as in the README's quick start), and twice more as a model that answers
+// captions after 200 ms and one that answers only after 10 minutes.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -36,7 +38,11 @@ constexpr const char* kVideo = R"({"video_summary": "Layar berganti warna.",
                   "transcripts": [], "keyframes": []}]})";
 constexpr const char* kAudioTranscripts =
     R"({"audio_transcripts": [{"text": "Halo dari Gemini.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})";
+// Each converter reads only its own key of a JSON answer.
+constexpr const char* kCaptionsAndTranscripts = R"({"captions": ["Sebuah bagan alir.", "Diagram dengan tiga langkah."],
+    "audio_transcripts": [{"text": "Halo dari Gemini.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})";
 constexpr const char* kVideoId = "vid00000001";
+constexpr const char* kBucket = "my-bucket";
 
 void answer(FakeGeminiServer& gemini, const char* text) { gemini.set_answer_text(text); }
 
@@ -60,8 +66,9 @@ std::string write_noisy_jpeg(const std::filesystem::path& path) {
 
 int main() {
   qorl_testing::TempDir dir;
-  FakeGeminiServer caption_model, mermaid_model, video_model, audio_model;
+  FakeGeminiServer caption_model, mermaid_model, video_model, audio_model, any_model;
   answer(caption_model, kCaptions);
+  answer(any_model, kCaptionsAndTranscripts);
   answer(mermaid_model, kMermaid);
   answer(video_model, kVideo);
   answer(audio_model, kAudioTranscripts);
@@ -76,7 +83,7 @@ int main() {
 
   qorl_testing::FakeGoogle google;
   qorl_testing::FakeStorage storage(google);
-  storage.add_bucket("audio");
+  storage.add_bucket(kBucket);
   qorl_testing::FakeSpeech speech(google, storage);
   speech.finish_with({{"Halo dari Google.", "1.500s", "id-id"}});
 
@@ -91,6 +98,7 @@ int main() {
       {"gemini_mermaid", mermaid_model.base_url()},
       {"gemini_video", video_model.base_url()},
       {"gemini_audio", audio_model.base_url()},
+      {"gemini", any_model.base_url()},
       {"slow_model", slow_model.url()},
       {"stalled_model", stalled_model.url()},
       {"openai", openai.base_url()},
@@ -100,7 +108,7 @@ int main() {
       {"google_credentials", write_file(dir.path() / "key.json", google.account().key_json())},
       {"speech_endpoint", speech.endpoint()},
       {"storage_endpoint", storage.endpoint()},
-      {"bucket", "audio"},
+      {"bucket", kBucket},
       {"youtube", youtube.base_url()},
       {"yt_dlp", write_file(dir.path() / "yt-dlp",
                             std::string("#!/bin/sh\necho '{\"id\": \"") + kVideoId + "\", \"title\": \"A video\"}'\n",
