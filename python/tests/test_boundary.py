@@ -19,7 +19,7 @@ from qorl_multimodal.modality_converter.schema.video_caption_result import Video
 from qorl_multimodal.modality_transformer.image_modality_transformer import GenericImageModalityTransformer
 
 
-def test_library_errors_keep_their_kind_and_message(services, gemini):
+def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
     gemini("gemini_caption")
     captioner = LMBasedImageToCaption.from_preset()
     with pytest.raises(TypeError, match=r"^The `source` must be of type `str` or `bytes`\.$"):
@@ -37,6 +37,12 @@ def test_library_errors_keep_their_kind_and_message(services, gemini):
     whisper = OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"])
     with pytest.raises(ValueError, match=r"^Unsupported audio source$"):
         asyncio.run(whisper.convert("no such file"))
+    # An outside service's error: a RuntimeError with the service's message.
+    refused_key = OpenAIWhisperAudioToText(api_key="sk-wrong", base_url=services["openai"])
+    with pytest.raises(RuntimeError) as unauthorised:
+        refused_key.convert_sync(wav_path)
+    assert str(unauthorised.value) == ("Error code: 401 - Incorrect API key provided. You can find your API key in "
+                                       "your account settings.")
     gemini_audio = GeminiAudioToText(api_key=services["gemini_key"], base_url=services["gemini_audio"])
     with pytest.raises(ValueError, match=r"^Invalid audio source: nowhere\.$"):
         gemini_audio.convert_sync("nowhere")

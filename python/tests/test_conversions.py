@@ -29,6 +29,7 @@ def test_caption_from_asyncio_and_from_a_script(gemini, image_path):
 def test_bytes_sources_and_concurrent_captions(gemini, image_path):
     gemini("gemini_caption")
     captioner = LMBasedImageToCaption.from_preset()
+    captioner.set_blocking_threads(2)  # decoding and encoding on the library's pool
     with open(image_path, "rb") as image:
         data = image.read()
 
