@@ -38,16 +38,7 @@ void bind_frame(py::module_& module) {
   py::class_<BaseAudioToText, std::shared_ptr<BaseAudioToText>> frame(module, "BaseAudioToText");
   def_operation(frame, "convert", +prepare_convert, py::arg("audio_source"));
   def_operation(frame, "run", +prepare_run<BaseAudioToText>);
-  frame.def(
-      "set_blocking_threads",
-      [](BaseAudioToText& self, unsigned threads) {
-        if (threads == 0) {
-          self.set_blocking_executor(std::nullopt);
-        } else {
-          self.set_blocking_executor(blocking_pool_executor(threads));
-        }
-      },
-      py::arg("threads"), "Runs CPU-heavy steps on the library's pool of `threads` threads (0: on its event loop).");
+  def_set_blocking_threads(frame);
 }
 
 void bind_whisper(py::module_& module) {

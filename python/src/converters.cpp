@@ -57,22 +57,10 @@ std::optional<qorl_core::Options> optional_options(const std::optional<py::dict>
   return to_value(*kwargs).as_map();
 }
 
-// How many threads the library's shared pool for CPU-heavy steps gets when first used; 0 turns
-// the pool off for this object (steps run on the library's loop thread).
-template <typename Object>
-void set_blocking_threads(Object& object, unsigned threads) {
-  if (threads == 0) {
-    object.set_blocking_executor(std::nullopt);
-  } else {
-    object.set_blocking_executor(blocking_pool_executor(threads));
-  }
-}
-
 void bind_converter_frames(py::module_& module) {
   py::class_<BaseModalityConverter, std::shared_ptr<BaseModalityConverter>> base(module, "BaseModalityConverter");
   def_operation(base, "convert", +prepare_convert, py::arg("source"));
-  base.def("set_blocking_threads", &set_blocking_threads<BaseModalityConverter>, py::arg("threads"),
-           "Runs CPU-heavy steps on the library's pool of `threads` threads (0: on its event loop).");
+  def_set_blocking_threads(base);
   py::class_<BaseImageToText, BaseModalityConverter, std::shared_ptr<BaseImageToText>>(module, "BaseImageToText");
   py::class_<BaseImageToCaption, BaseImageToText, std::shared_ptr<BaseImageToCaption>>(module, "BaseImageToCaption");
   py::class_<BaseImageToMermaid, BaseImageToText, std::shared_ptr<BaseImageToMermaid>>(module, "BaseImageToMermaid");

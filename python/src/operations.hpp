@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 #include <utility>
@@ -54,6 +55,23 @@ void def_operation(Class& cls, const std::string& name, Result (*prepare)(Args..
         return run_operation_sync(std::move(prepared.operation), std::move(prepared.to_python));
       },
       extra...);
+}
+
+// `set_blocking_threads(threads)`: CPU-heavy steps of the object run on the library's shared
+// pool (sized by its first use); 0 runs them on the library's loop thread again.
+template <typename Class>
+void def_set_blocking_threads(Class& cls) {
+  using Object = typename Class::type;
+  cls.def(
+      "set_blocking_threads",
+      [](Object& self, unsigned threads) {
+        if (threads == 0) {
+          self.set_blocking_executor(std::nullopt);
+        } else {
+          self.set_blocking_executor(blocking_pool_executor(threads));
+        }
+      },
+      py::arg("threads"), "Runs CPU-heavy steps on the library's pool of `threads` threads (0: on its event loop).");
 }
 
 }  // namespace qorl_python
