@@ -1,0 +1,1 @@
+"""The host's inference library: attachments given to language models."""

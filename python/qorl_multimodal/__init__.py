@@ -1,0 +1,3 @@
+"""Module that manage multimodality for Gen AI apllication."""
+
+__all__ = []

@@ -1,0 +1,26 @@
+"""Awaiting the library's operations from asyncio.
+
+The library runs its operations on an event loop of its own, on its own thread. An operation
+is started when its coroutine is first awaited, so ``asyncio.run(converter.convert(...))`` works,
+and settles the awaiting future through ``loop.call_soon_threadsafe``.
+"""
+
+import asyncio
+
+
+async def run_operation(start):
+    loop = asyncio.get_running_loop()
+    future = loop.create_future()
+    start(loop, future)
+    return await future
+
+
+def settle_future(future, failed, outcome):
+    if future.done():  # cancelled meanwhile
+        return
+    if failed and isinstance(outcome, asyncio.CancelledError):
+        future.cancel()
+    elif failed:
+        future.set_exception(outcome)
+    else:
+        future.set_result(outcome)

@@ -1,0 +1,3 @@
+"""Modules concerning multimodal in Gen AI applications."""
+
+__all__ = []

@@ -1,0 +1,3 @@
+"""Image-to-text conversion module providing OCR and captioning capabilities."""
+
+__all__ = []

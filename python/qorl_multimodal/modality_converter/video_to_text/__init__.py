@@ -1,0 +1,3 @@
+"""Video to text module."""
+
+__all__ = []

@@ -1,0 +1,3 @@
+"""Modules concerning the modality transformers used in Gen AI applications."""
+
+__all__ = []

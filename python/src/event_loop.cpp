@@ -1,0 +1,106 @@
+#include "python/src/event_loop.hpp"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace qorl_python {
+
+namespace {
+
+class LibraryLoop {
+ public:
+  asio::any_io_executor executor() {
+    std::call_once(started_, [this] {
+      thread_ = std::thread([this] { io_.run(); });
+    });
+    return io_.get_executor();
+  }
+
+  asio::any_io_executor blocking_executor(unsigned threads) {
+    std::lock_guard lock(pool_mutex_);
+    if (!pool_) pool_.emplace(threads ? threads : 1);
+    return pool_->get_executor();
+  }
+
+  // Lets the loop finish and joins it; the GIL is released meanwhile, as completions need it.
+  void stop() {
+    py::gil_scoped_release release;
+    guard_.reset();
+    io_.stop();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(pool_mutex_);
+    if (pool_) pool_->join();
+  }
+
+  std::atomic<int> in_flight{0};
+
+ private:
+  asio::io_context io_;
+  asio::executor_work_guard<asio::io_context::executor_type> guard_{io_.get_executor()};
+  std::once_flag started_;
+  std::thread thread_;
+  std::mutex pool_mutex_;
+  std::optional<asio::thread_pool> pool_;
+};
+
+// Never destroyed: handlers left on the loop at exit hold Python objects that must not be
+// released after the interpreter is gone.
+LibraryLoop& library_loop() {
+  static auto* loop = new LibraryLoop;
+  return *loop;
+}
+
+}  // namespace
+
+asio::any_io_executor library_executor() { return library_loop().executor(); }
+int operations_in_flight() { return library_loop().in_flight.load(); }
+asio::any_io_executor blocking_pool_executor(unsigned threads) { return library_loop().blocking_executor(threads); }
+
+namespace detail {
+
+void operation_started() { ++library_loop().in_flight; }
+void operation_finished() { --library_loop().in_flight; }
+
+PythonRef::~PythonRef() {
+  if (!object_ || !Py_IsInitialized()) {
+    object_.release();
+    return;
+  }
+  py::gil_scoped_acquire gil;
+  object_ = py::object();
+}
+
+void settle(const PythonRef& loop, const PythonRef& future, bool failed, py::object outcome) {
+  static py::handle settle_future =
+      py::object(py::module_::import("qorl_multimodal._bridge").attr("settle_future")).release();
+  try {
+    loop.get().attr("call_soon_threadsafe")(settle_future, future.get(), failed, std::move(outcome));
+  } catch (py::error_already_set& closed) {
+    // The asyncio loop is closed: nobody waits for the outcome any more.
+    closed.discard_as_unraisable("qorl_multimodal: completing an operation");
+  }
+}
+
+void cancel_when_cancelled(py::handle future, std::shared_ptr<asio::cancellation_signal> signal) {
+  future.attr("add_done_callback")(py::cpp_function([signal](py::handle done) {
+    if (!done.attr("cancelled")().cast<bool>()) return;
+    asio::post(library_executor(), [signal] { signal->emit(asio::cancellation_type::terminal); });
+  }));
+}
+
+}  // namespace detail
+
+void bind_event_loop(py::module_& module) {
+  module.def("_operations_in_flight", &operations_in_flight,
+             "Operations started on the library's event loop that have not completed yet.");
+  module.def("_stop_event_loop", [] { library_loop().stop(); });
+  py::module_::import("atexit").attr("register")(module.attr("_stop_event_loop"));
+}
+
+}  // namespace qorl_python

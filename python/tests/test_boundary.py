@@ -1,0 +1,147 @@
+"""What crosses the boundary between Python and the library: errors with their exact messages,
+cancellation, the GIL, records and the module tree."""
+
+import asyncio
+import importlib
+import threading
+
+import pytest
+
+import qorl_core
+from qorl_multimodal import _native
+from qorl_multimodal.builder import build_modality_converter
+from qorl_multimodal.constants import Modality, ModalityConverterTask
+from qorl_multimodal.modality_converter.audio_to_text import GeminiAudioToText, OpenAIWhisperAudioToText
+from qorl_multimodal.modality_converter.image_to_text.image_to_caption import LMBasedImageToCaption
+from qorl_multimodal.modality_converter.schema import AudioTranscript, TextResult
+from qorl_multimodal.modality_converter.schema.caption import Caption
+from qorl_multimodal.modality_converter.schema.video_caption_result import VideoCaptionMetadata
+from qorl_multimodal.modality_transformer.image_modality_transformer import GenericImageModalityTransformer
+
+
+def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
+    gemini("gemini_caption")
+    captioner = LMBasedImageToCaption.from_preset()
+    with pytest.raises(TypeError, match=r"^The `source` must be of type `str` or `bytes`\.$"):
+        asyncio.run(captioner.convert(3))
+    with pytest.raises(ValueError, match=r"^The `source` cannot be an empty string\.$"):
+        captioner.convert_sync("  ")
+    with pytest.raises(ValueError) as refused:
+        build_modality_converter("audio", "text")
+    assert str(refused.value) == "Unsupported source modality: audio. Supported: [<Modality.IMAGE: 'image'>]"
+    with pytest.raises(ValueError, match=r"^Invalid preset name: fast$"):
+        LMBasedImageToCaption.from_preset("fast")
+    with pytest.raises(AttributeError, match=r"^'NoneType' object has no attribute 'convert'$"):
+        asyncio.run(GenericImageModalityTransformer(None).transform("photo.png"))
+
+    whisper = OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"])
+    with pytest.raises(ValueError, match=r"^Unsupported audio source$"):
+        asyncio.run(whisper.convert("no such file"))
+    # An outside service's error: a RuntimeError with the service's message.
+    refused_key = OpenAIWhisperAudioToText(api_key="sk-wrong", base_url=services["openai"])
+    with pytest.raises(RuntimeError) as unauthorised:
+        refused_key.convert_sync(wav_path)
+    assert str(unauthorised.value) == ("Error code: 401 - Incorrect API key provided. You can find your API key in "
+                                       "your account settings.")
+    gemini_audio = GeminiAudioToText(api_key=services["gemini_key"], base_url=services["gemini_audio"])
+    with pytest.raises(ValueError, match=r"^Invalid audio source: nowhere\.$"):
+        gemini_audio.convert_sync("nowhere")
+    with pytest.raises(ValueError) as missing:
+        asyncio.run(gemini_audio.run())
+    assert str(missing.value) == ("The input kwargs for audio to text must include a non-empty `audio_source` "
+                                  "key of type `str`.")
+
+
+def test_validation_error_lists_every_failing_field():
+    with pytest.raises(qorl_core.ValidationError) as failed:
+        AudioTranscript(text=5, start_time="soon")
+    error = failed.value
+    assert isinstance(error, ValueError)
+    assert error.record_name == "AudioTranscript"
+    assert [e["field"] for e in error.errors] == ["text", "start_time", "end_time", "lang_id"]
+    assert str(error).startswith("4 validation errors for AudioTranscript\ntext\n  Input should be a valid string")
+    with pytest.raises(qorl_core.ValidationError) as nested:
+        VideoCaptionMetadata(video_summary="s", segments=[{"start_time": "x", "end_time": 1}])
+    assert [e["field"] for e in nested.value.errors] == ["segments.0.start_time"]
+
+
+def test_records_round_trip_through_to_dict():
+    transcript = AudioTranscript(text="Halo", start_time=0, end_time="1.5", lang_id=None)
+    assert transcript.to_dict() == {"text": "Halo", "start_time": 0.0, "end_time": 1.5, "lang_id": None}
+    assert AudioTranscript(**transcript.to_dict()) == transcript
+    assert repr(transcript) == "AudioTranscript(text='Halo', start_time=0.0, end_time=1.5, lang_id=None)"
+
+    caption = Caption(number_of_captions="3", image_metadata={"latitude": -6.2, "longitude": 106.8})
+    result = TextResult(result="a\nb", tag="caption", metadata=caption)
+    assert result.metadata == caption
+    assert result.to_dict()["metadata"]["number_of_captions"] == 3
+    assert TextResult(**result.to_dict()) == result
+
+    video = VideoCaptionMetadata(video_summary="s", segments=[{
+        "start_time": 0, "end_time": 2, "transcripts": [transcript.to_dict()],
+        "keyframes": [{"time_offset": 1, "caption": "k"}]}])
+    assert VideoCaptionMetadata(**video.to_dict()).to_dict() == video.to_dict()
+    assert video.segments[0]["segment_caption"] == ["k"]  # filled from the keyframes
+
+    transcript.text = "Hai"
+    assert transcript.text == "Hai"
+    with pytest.raises(TypeError):
+        transcript.start_time = "later"
+
+
+def test_cancelling_the_task_cancels_the_conversion(services, monkeypatch, image_path):
+    monkeypatch.setenv("GOOGLE_GEMINI_BASE_URL", services["stalled_model"])
+    captioner = LMBasedImageToCaption.from_preset()
+
+    async def cancel_mid_way():
+        task = asyncio.create_task(captioner.convert(image_path))
+        while _native._operations_in_flight() == 0:
+            await asyncio.sleep(0.01)
+        await asyncio.sleep(0.2)  # the request is on its way to the model
+        task.cancel()
+        with pytest.raises(asyncio.CancelledError):
+            await task
+        while _native._operations_in_flight() != 0:  # the library's side has ended too
+            await asyncio.sleep(0.01)
+
+    asyncio.run(asyncio.wait_for(cancel_mid_way(), timeout=60))
+
+
+def test_other_python_threads_run_during_a_conversion(services, monkeypatch, image_path):
+    monkeypatch.setenv("GOOGLE_GEMINI_BASE_URL", services["slow_model"])
+    captioner = LMBasedImageToCaption.from_preset()
+    counter = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counter[0] += 1
+
+    worker = threading.Thread(target=count)
+    worker.start()
+    try:
+        before = counter[0]
+        result = captioner.convert_sync(image_path)  # the model answers after 200 ms
+        during = counter[0] - before
+    finally:
+        stop.set()
+        worker.join()
+    assert result.tag == "caption"
+    # Holding the GIL for the whole conversion would leave the counter nearly still.
+    assert during > 10000
+
+
+def test_module_tree_offers_exactly_the_exports():
+    schema = importlib.import_module("qorl_multimodal.modality_converter.schema")
+    assert schema.__all__ == ["AudioTranscript", "Caption", "TextResult"]
+    assert not hasattr(schema, "Mermaid")
+    assert importlib.import_module("qorl_multimodal.modality_converter.schema.mermaid").Mermaid.__name__ == "Mermaid"
+    audio = importlib.import_module("qorl_multimodal.modality_converter.audio_to_text")
+    assert audio.__all__ == ["GeminiAudioToText", "GoogleCloudAudioToText", "ProsaAudioToText",
+                             "OpenAIWhisperAudioToText", "YouTubeTranscriptAudioToText"]
+    utils = importlib.import_module("qorl_multimodal.utils")
+    assert "detect_audio_format" not in utils.__all__ and len(utils.__all__) == 16
+    assert OpenAIWhisperAudioToText.__module__ == \
+        "qorl_multimodal.modality_converter.audio_to_text.openai_whisper_audio_to_text"
+    assert Modality.IMAGE == "image" and repr(Modality.IMAGE) == "<Modality.IMAGE: 'image'>"
+    assert [m.value for m in ModalityConverterTask] == ["captioning", "mermaid", "transcript", "auto"]
