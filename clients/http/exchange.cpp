@@ -177,13 +177,14 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
   set(easy, CURLOPT_HTTPHEADER, header_list_);
 
   const std::string method = upper(request_.method);
+  const std::string& body = request_.shared_body ? *request_.shared_body : request_.body;
   if (method == "HEAD") {
     set(easy, CURLOPT_NOBODY, 1L);
-  } else if (method == "GET" && request_.body.empty()) {
+  } else if (method == "GET" && body.empty()) {
     set(easy, CURLOPT_HTTPGET, 1L);
-  } else if (method == "POST" || !request_.body.empty()) {
-    set(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()));
-    set(easy, CURLOPT_POSTFIELDS, request_.body.data());
+  } else if (method == "POST" || !body.empty()) {
+    set(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    set(easy, CURLOPT_POSTFIELDS, body.data());
     if (method != "POST") set(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else {
     set(easy, CURLOPT_CUSTOMREQUEST, method.c_str());

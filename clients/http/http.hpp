@@ -56,6 +56,8 @@ struct Request {
   std::vector<std::pair<std::string, std::string>> query;
   Headers headers;
   std::string body;
+  // Sent instead of `body` when set: the attempts of one call share one large body.
+  std::shared_ptr<const std::string> shared_body;
   // Total time for the whole exchange (connect, headers, body); none for no limit.
   std::optional<std::chrono::milliseconds> timeout;
   // Name lookup and TCP/TLS handshakes must end within this.
