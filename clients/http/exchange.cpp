@@ -6,26 +6,36 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <iterator>
 #include <mutex>
 #include <string_view>
 
 namespace clients::http {
 
+namespace {
+
+bool same_name(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) {
+    return std::tolower(x) == std::tolower(y);
+  });
+}
+
+}  // namespace
+
 std::optional<std::string> Response::header(std::string_view name) const {
-  auto same = [](std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) {
-      return std::tolower(x) == std::tolower(y);
-    });
-  };
   for (const auto& [key, value] : headers) {
-    if (same(key, name)) return value;
+    if (same_name(key, name)) return value;
   }
   return std::nullopt;
 }
 
 namespace detail {
 namespace {
+
+// Room reserved for a body its Content-Length announces, at most: the header is only the
+// server's word.
+constexpr std::uint64_t kMaxBodyReserve = std::uint64_t{64} << 20;
 
 constexpr long kMaxRedirects = 10;
 
@@ -144,7 +154,9 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
     set(easy, CURLOPT_LOW_SPEED_LIMIT, request_.low_speed_limit);
     set(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request_.low_speed_time->count()));
   }
-  if (options.cookies) set(easy, CURLOPT_COOKIEFILE, "");  // cookie engine on, no file
+  // Cookie engine on, no file: cookies set along redirects reach the next hop even when the
+  // session does not keep them.
+  set(easy, CURLOPT_COOKIEFILE, "");
 
   bool has_expect = false;
   for (const auto& [name, value] : request_.headers) {
@@ -164,13 +176,14 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
   set(easy, CURLOPT_HTTPHEADER, header_list_);
 
   const std::string method = upper(request_.method);
+  const std::string& body = request_.shared_body ? *request_.shared_body : request_.body;
   if (method == "HEAD") {
     set(easy, CURLOPT_NOBODY, 1L);
-  } else if (method == "GET" && request_.body.empty()) {
+  } else if (method == "GET" && body.empty()) {
     set(easy, CURLOPT_HTTPGET, 1L);
-  } else if (method == "POST" || !request_.body.empty()) {
-    set(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()));
-    set(easy, CURLOPT_POSTFIELDS, request_.body.data());
+  } else if (method == "POST" || !body.empty()) {
+    set(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    set(easy, CURLOPT_POSTFIELDS, body.data());
     if (method != "POST") set(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else {
     set(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
@@ -195,8 +208,9 @@ size_t Exchange::on_header(char* data, size_t size, size_t count, void* self_poi
       auto reason_start = code_start == std::string_view::npos ? code_start : line.find(' ', code_start + 1);
       if (reason_start != std::string_view::npos) self->response_.reason = trim(line.substr(reason_start));
     } else if (auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
-      self->response_.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                           std::string(trim(line.substr(colon + 1))));
+      const auto& [name, value] = self->response_.headers.emplace_back(
+          std::string(trim(line.substr(0, colon))), std::string(trim(line.substr(colon + 1))));
+      if (same_name(name, "Content-Length") && !self->request_.on_body_chunk) self->reserve_body(value);
     }
     return length;
   } catch (...) {
@@ -225,6 +239,15 @@ size_t Exchange::on_body(char* data, size_t size, size_t count, void* self_point
     self->callback_error_ = std::current_exception();
     return CURL_WRITEFUNC_ERROR;
   }
+}
+
+void Exchange::reserve_body(std::string_view content_length) {
+  std::uint64_t announced = 0;
+  const auto [end, error] =
+      std::from_chars(content_length.data(), content_length.data() + content_length.size(), announced);
+  if (error != std::errc() || end != content_length.data() + content_length.size()) return;
+  const std::uint64_t room = std::min({announced, request_.max_body_bytes, kMaxBodyReserve});
+  response_.body.reserve(static_cast<std::size_t>(room));
 }
 
 Response Exchange::finish(CURL* easy, CURLcode code) {

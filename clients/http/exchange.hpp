@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 #include "clients/http/http.hpp"
 
@@ -42,6 +43,8 @@ class Exchange {
  private:
   static size_t on_header(char* data, size_t size, size_t count, void* self);
   static size_t on_body(char* data, size_t size, size_t count, void* self);
+  // Grows the body buffer once for the size the answer announces.
+  void reserve_body(std::string_view content_length);
 
   Request request_;
   std::string url_;

@@ -56,6 +56,8 @@ struct Request {
   std::vector<std::pair<std::string, std::string>> query;
   Headers headers;
   std::string body;
+  // Sent instead of `body` when set: the attempts of one call share one large body.
+  std::shared_ptr<const std::string> shared_body;
   // Total time for the whole exchange (connect, headers, body); none for no limit.
   std::optional<std::chrono::milliseconds> timeout;
   // Name lookup and TCP/TLS handshakes must end within this.
@@ -91,12 +93,15 @@ struct Response {
 struct SessionOptions {
   std::optional<std::string> proxy;
   std::string user_agent = "qorl-multimodal";
-  // Keep cookies across the session's requests.
+  // Keep cookies across the session's requests. Either way a request keeps the cookies set
+  // along its own redirects.
   bool cookies = true;
 };
 
-// A set of transfers sharing connections and cookies, run on one executor. Close it when done;
-// the destructor closes it too. A Session must be used from its executor's thread.
+// A set of transfers sharing connections, name lookups and cookies, run on one executor (a
+// strand to share it between threads). send() may be called from any thread; close() and
+// cookie() only where the executor's handlers cannot run meanwhile. Close it when done; the
+// destructor closes it too.
 class Session {
  public:
   explicit Session(boost::asio::any_io_executor executor, SessionOptions options = {});
@@ -121,7 +126,13 @@ class Session {
   std::shared_ptr<Impl> impl_;
 };
 
-// One request on `session`, or on a private session closed on every path when none is given.
+// The session of `executor`'s execution context, for requests that come without one: their
+// connections and name lookups are reused, their cookies are not shared. Its transfers run on a
+// strand of `executor` (the first caller's), so any thread of the context may use it; it is
+// closed when the context shuts down.
+Session& shared_session(const boost::asio::any_io_executor& executor);
+
+// One request on `session`, or on the shared session of the caller's execution context.
 boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
 
 // multipart/form-data bodies, as browsers and official SDK clients send them.

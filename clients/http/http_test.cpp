@@ -7,6 +7,7 @@
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/use_future.hpp>
 #include <boost/system/system_error.hpp>
@@ -54,6 +55,10 @@ class HttpTest : public ::testing::Test {
     });
     s.Get("/redirect", [](const auto&, auto& res) { res.set_redirect("/hello"); });
     s.Get("/set-cookie", [](const auto&, auto& res) { res.set_header("Set-Cookie", "token=abc; Path=/"); });
+    s.Get("/set-cookie-and-redirect", [](const auto&, auto& res) {
+      res.set_header("Set-Cookie", "token=abc; Path=/");
+      res.set_redirect("/show-cookie");
+    });
     s.Get("/show-cookie", [](const httplib::Request& req, auto& res) {
       res.set_content(req.get_header_value("Cookie"), "text/plain");
     });
@@ -237,6 +242,27 @@ TEST_F(HttpTest, CancellationAbortsTheTransfer) {
   EXPECT_EQ(run(io_, session.send(get(server_.url("/hello")))).body, "hello");
 }
 
+TEST_F(HttpTest, RequestsWithoutASessionShareConnectionsButNotCookies) {
+  EXPECT_EQ(&shared_session(io_.get_executor()), &shared_session(io_.get_executor()));
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/port")))).body, run(io_, fetch(get(server_.url("/port")))).body);
+
+  // A cookie set along a redirect reaches the next hop, and stays with that request.
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/set-cookie-and-redirect")))).body, "token=abc");
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/show-cookie")))).body, "");
+
+  asio::io_context other;
+  EXPECT_NE(&shared_session(other.get_executor()), &shared_session(io_.get_executor()));
+}
+
+TEST_F(HttpTest, TheSharedSessionEndsWithItsContext) {
+  // A transfer in flight when its loop is destroyed: nothing runs or leaks afterwards.
+  auto io = std::make_unique<asio::io_context>();
+  auto pending = asio::co_spawn(*io, fetch(get(server_.url("/slow"))), asio::use_future);
+  io->run_for(100ms);
+  io.reset();
+  EXPECT_THROW(pending.get(), std::future_error);  // abandoned, never completed
+}
+
 // httplib's listen backlog of 5 drops bursts of connections; this server holds them all.
 TEST(HttpConcurrency, ManyConcurrentRequestsOnOneThread) {
   qorl_testing::DelayServer server(50ms, "ok");
@@ -255,6 +281,18 @@ TEST(HttpConcurrency, ManyConcurrentRequestsOnOneThread) {
     EXPECT_EQ(response.body, "ok");
     EXPECT_EQ(response.header("X-Request-Target"), "/item?i=" + std::to_string(i));
   }
+}
+
+TEST(HttpConcurrency, TheSharedSessionServesSeveralThreads) {
+  qorl_testing::DelayServer server(20ms, "ok");
+  asio::thread_pool pool(4);
+  constexpr int kCount = 200;
+  std::vector<std::future<Response>> results;
+  for (int i = 0; i < kCount; ++i) {
+    results.push_back(asio::co_spawn(pool, fetch(get(server.url("/item"))), asio::use_future));
+  }
+  for (auto& result : results) EXPECT_EQ(result.get().body, "ok");
+  pool.join();
 }
 
 }  // namespace

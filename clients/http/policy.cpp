@@ -112,8 +112,12 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
       policy.deadline ? std::optional(Clock::now() + *policy.deadline) : std::nullopt;
   const auto remaining = [&] { return std::chrono::ceil<milliseconds>(*deadline - Clock::now()); };
 
+  if (attempts > 1 && !request.body.empty()) {
+    // Bodies can be large (whole images): every attempt sends the same one, not a copy.
+    request.shared_body = std::make_shared<const std::string>(std::move(request.body));
+    request.body.clear();
+  }
   for (int attempt = 1;; ++attempt) {
-    // Bodies can be large: only attempts that may be followed by another send a copy.
     Request sent = attempt == attempts ? std::move(request) : request;
     if (deadline) {
       const milliseconds left = std::max(milliseconds(1), remaining());

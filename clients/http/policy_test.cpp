@@ -78,6 +78,20 @@ TEST_F(CallPolicyTest, TransientFailuresAreRetriedUntilAnAnswer) {
   for (const auto& notice : notices) EXPECT_EQ(notice.delay, 0ms);  // Retry-After capped at 0
 }
 
+TEST_F(CallPolicyTest, EveryAttemptSendsTheWholeBody) {
+  std::vector<std::string> received;
+  server_.server().Post("/echo", [&](const httplib::Request& req, auto& res) {
+    received.push_back(req.body);
+    res.status = received.size() < 3 ? 503 : 200;
+  });
+  Request request = get(proxy_->url("/echo"));
+  request.method = "POST";
+  request.body = std::string(8000, 'x') + "end";
+  EXPECT_EQ(run(call(request, quick(3))).status, 200);
+  ASSERT_EQ(received.size(), 3u);
+  for (const auto& body : received) EXPECT_EQ(body, request.body);
+}
+
 TEST_F(CallPolicyTest, SpentAttemptsGiveTheLastAnswerOrError) {
   proxy_->inject(Fault::answer(500), "", 3);
   EXPECT_EQ(run(call(get(proxy_->url("/ok")), quick(3))).status, 500);

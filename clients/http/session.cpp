@@ -6,14 +6,19 @@
 #include <boost/asio/associated_executor.hpp>
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/bind_executor.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/execution_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -42,6 +47,8 @@ class Session::Impl : public std::enable_shared_from_this<Impl> {
     detail::EasyHandle easy;
     std::unique_ptr<detail::Exchange> exchange;
     Completion completion;
+    // Set by a cancellation that may come before the transfer reaches the executor.
+    std::shared_ptr<std::atomic<bool>> cancelled;
   };
   // A socket curl asked us to watch; the descriptor never owns (closes) it.
   struct Watch {
@@ -62,6 +69,7 @@ class Session::Impl : public std::enable_shared_from_this<Impl> {
   void on_ready(curl_socket_t fd, const std::shared_ptr<Watch>& watch, int direction,
                 boost::system::error_code ec);
   void socket_action(curl_socket_t fd, int events);
+  void begin(Transfer transfer);
   void collect_finished();
   void cancel(CURL* easy, std::uint64_t id);
   void complete(Transfer transfer, std::exception_ptr error, Response response);
@@ -74,8 +82,7 @@ class Session::Impl : public std::enable_shared_from_this<Impl> {
   asio::steady_timer timer_;
   std::unordered_map<CURL*, Transfer> transfers_;
   std::unordered_map<curl_socket_t, std::shared_ptr<Watch>> watches_;
-  std::uint64_t next_id_ = 0;
-  int in_curl_ = 0;  // > 0 while curl is running our callbacks: no multi calls then
+  std::atomic<std::uint64_t> next_id_ = 0;
 };
 
 Session::Impl::Impl(asio::any_io_executor executor, SessionOptions options)
@@ -96,30 +103,50 @@ Session::Impl::Impl(asio::any_io_executor executor, SessionOptions options)
 }
 
 void Session::Impl::start(Request request, Completion completion) {
-  if (is_closed()) {
-    return post_completion(std::move(completion), std::make_exception_ptr(Error("The HTTP session is closed")), Response{});
-  }
+  // Prepared on the caller's thread; the multi handle is only touched on the executor.
   detail::EasyHandle easy_handle;
   std::unique_ptr<detail::Exchange> exchange;
   try {
     easy_handle = detail::make_easy();
     exchange = std::make_unique<detail::Exchange>(std::move(request));
     exchange->configure(easy_handle.get(), options_);
-    curl_easy_setopt(easy_handle.get(), CURLOPT_SHARE, share_);
     curl_easy_setopt(easy_handle.get(), CURLOPT_CLOSESOCKETFUNCTION, &Impl::on_close_socket);
     curl_easy_setopt(easy_handle.get(), CURLOPT_CLOSESOCKETDATA, this);
   } catch (...) {
     return post_completion(std::move(completion), std::current_exception(), Response{});
   }
-  Transfer transfer{++next_id_, std::move(easy_handle), std::move(exchange), std::move(completion)};
+  Transfer transfer{++next_id_, std::move(easy_handle), std::move(exchange), std::move(completion),
+                    std::make_shared<std::atomic<bool>>(false)};
 
   auto slot = asio::get_associated_cancellation_slot(transfer.completion);
   if (slot.is_connected()) {
-    slot.assign([weak = weak_from_this(), easy = transfer.easy.get(), id = transfer.id](asio::cancellation_type) {
-      if (auto self = weak.lock()) self->cancel(easy, id);
+    slot.assign([weak = weak_from_this(), easy = transfer.easy.get(), id = transfer.id,
+                 cancelled = transfer.cancelled](asio::cancellation_type) {
+      cancelled->store(true);
+      // Posted: the signal may come from inside a curl callback or from another thread.
+      if (auto self = weak.lock()) {
+        asio::post(self->executor_, [weak, easy, id] {
+          if (auto self = weak.lock()) self->cancel(easy, id);
+        });
+      }
     });
   }
+  asio::dispatch(executor_, [self = shared_from_this(), transfer = std::move(transfer)]() mutable {
+    self->begin(std::move(transfer));
+  });
+}
+
+void Session::Impl::begin(Transfer transfer) {
+  if (is_closed()) {
+    return complete(std::move(transfer), std::make_exception_ptr(Error("The HTTP session is closed")), Response{});
+  }
+  if (transfer.cancelled->load()) {
+    return complete(std::move(transfer),
+                    std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)),
+                    Response{});
+  }
   CURL* easy = transfer.easy.get();
+  if (options_.cookies) curl_easy_setopt(easy, CURLOPT_SHARE, share_);
   transfers_.emplace(easy, std::move(transfer));
   // Starts the transfer through the timer callback (curl asks to be woken at once).
   if (CURLMcode code = curl_multi_add_handle(multi_, easy); code != CURLM_OK) {
@@ -133,13 +160,6 @@ void Session::Impl::start(Request request, Completion completion) {
 void Session::Impl::cancel(CURL* easy, std::uint64_t id) {
   auto it = transfers_.find(easy);
   if (it == transfers_.end() || it->second.id != id) return;  // already finished
-  if (in_curl_ > 0) {
-    // Signalled from inside a curl callback (a body chunk handler): act once curl has returned.
-    asio::post(executor_, [weak = weak_from_this(), easy, id] {
-      if (auto self = weak.lock()) self->cancel(easy, id);
-    });
-    return;
-  }
   auto node = transfers_.extract(it);
   curl_multi_remove_handle(multi_, easy);
   complete(std::move(node.mapped()),
@@ -292,9 +312,7 @@ void Session::Impl::on_ready(curl_socket_t fd, const std::shared_ptr<Watch>& wat
 void Session::Impl::socket_action(curl_socket_t fd, int events) {
   if (is_closed()) return;
   int running = 0;
-  ++in_curl_;
   curl_multi_socket_action(multi_, fd, events, &running);
-  --in_curl_;
   collect_finished();
 }
 
@@ -340,14 +358,51 @@ bool Session::is_closed() const noexcept { return impl_->is_closed(); }
 
 std::optional<std::string> Session::cookie(std::string_view name) const { return impl_->cookie(name); }
 
+namespace {
+
+// Holds the shared session of one execution context until the context shuts down.
+class SharedSessions : public asio::execution_context::service {
+ public:
+  static inline asio::execution_context::id id;
+
+  explicit SharedSessions(asio::execution_context& context) : service(context) {}
+
+  Session& get(const asio::any_io_executor& executor) {
+    std::lock_guard lock(mutex_);
+    if (!session_) {
+      // Cookies stay with the request that received them: unrelated callers share this session.
+      SessionOptions options;
+      options.cookies = false;
+      session_ = std::make_unique<Session>(asio::make_strand(executor), std::move(options));
+    }
+    return *session_;
+  }
+
+ private:
+  // The session holds timers and descriptors of this context: it goes while the context's
+  // services still exist.
+  void shutdown() override {
+    std::lock_guard lock(mutex_);
+    session_.reset();
+  }
+
+  std::mutex mutex_;
+  std::unique_ptr<Session> session_;
+};
+
+}  // namespace
+
+Session& shared_session(const asio::any_io_executor& executor) {
+  auto& context = asio::query(executor, asio::execution::context);
+  return asio::use_service<SharedSessions>(context).get(executor);
+}
+
 asio::awaitable<Response> fetch(Request request, Session* session) {
-  if (session) co_return co_await session->send(std::move(request));
-  // The private session's destructor closes it on every path, cancellation included.
-  // co_await kept out of the constructor's full-expression: GCC 12 relocates its temporaries
-  // (the default SessionOptions) bitwise, which breaks their strings.
-  auto executor = co_await asio::this_coro::executor;
-  Session own(executor);
-  co_return co_await own.send(std::move(request));
+  if (!session) {
+    const auto executor = co_await asio::this_coro::executor;
+    session = &shared_session(executor);
+  }
+  co_return co_await session->send(std::move(request));
 }
 
 }  // namespace clients::http

@@ -1,6 +1,7 @@
 #include "qorl_core/base64.hpp"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -28,6 +29,17 @@ constexpr std::array<std::array<char, 2>, 4096> make_pair_table() {
 
 constexpr auto kPairs = make_pair_table();
 
+// Six input bytes, read as the top 48 bits of one big-endian word, give eight symbols.
+inline void encode_six(const unsigned char* in, char* out) {
+  std::uint64_t word;
+  std::memcpy(&word, in, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  std::memcpy(out, kPairs[(word >> 52) & 4095].data(), 2);
+  std::memcpy(out + 2, kPairs[(word >> 40) & 4095].data(), 2);
+  std::memcpy(out + 4, kPairs[(word >> 28) & 4095].data(), 2);
+  std::memcpy(out + 6, kPairs[(word >> 16) & 4095].data(), 2);
+}
+
 }  // namespace
 
 void base64_append(std::string& out, std::string_view data) {
@@ -36,6 +48,8 @@ void base64_append(std::string& out, std::string_view data) {
   char* next = out.data() + start;
   const auto* in = reinterpret_cast<const unsigned char*>(data.data());
   std::size_t i = 0;
+  // Each step reads eight bytes and encodes six of them: one load for two groups.
+  for (; i + 8 <= data.size(); i += 6, next += 8) encode_six(in + i, next);
   for (; i + 2 < data.size(); i += 3, next += 4) {
     const std::uint32_t n = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
     std::memcpy(next, kPairs[n >> 12].data(), 2);
