@@ -5,20 +5,20 @@
 #include <boost/url/url.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <iterator>
 #include <mutex>
 #include <string_view>
+
+#include "clients/common/text.hpp"
 
 namespace clients::http {
 
 namespace {
 
 bool same_name(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) {
-    return std::tolower(x) == std::tolower(y);
-  });
+  return std::ranges::equal(
+      a, b, [](char x, char y) { return common::ascii_lower(x) == common::ascii_lower(y); });
 }
 
 }  // namespace
@@ -38,14 +38,6 @@ namespace {
 constexpr std::uint64_t kMaxBodyReserve = std::uint64_t{64} << 20;
 
 constexpr long kMaxRedirects = 10;
-
-std::string_view trim(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\r\n";
-  auto first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  auto last = text.find_last_not_of(kSpace);
-  return text.substr(first, last - first + 1);
-}
 
 // The request's URL with its query pairs appended, after the query it has and before its fragment.
 std::string with_query(const Request& request) {
@@ -71,11 +63,6 @@ void check_url(const std::string& url) {
   if (CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0); code != CURLUE_OK) {
     throw Error(std::string("Invalid URL: ") + curl_url_strerror(code));
   }
-}
-
-std::string upper(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 template <typename T>
@@ -160,7 +147,7 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
 
   bool has_expect = false;
   for (const auto& [name, value] : request_.headers) {
-    has_expect = has_expect || upper(name) == "EXPECT";
+    has_expect = has_expect || common::ascii_upper(name) == "EXPECT";
     // "Name;" is curl's way of sending a header with an empty value.
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     curl_slist* grown = curl_slist_append(header_list_, line.c_str());
@@ -175,7 +162,7 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
   }
   set(easy, CURLOPT_HTTPHEADER, header_list_);
 
-  const std::string method = upper(request_.method);
+  const std::string method = common::ascii_upper(request_.method);
   const std::string& body = request_.shared_body ? *request_.shared_body : request_.body;
   if (method == "HEAD") {
     set(easy, CURLOPT_NOBODY, 1L);
@@ -199,17 +186,18 @@ size_t Exchange::on_header(char* data, size_t size, size_t count, void* self_poi
   auto* self = static_cast<Exchange*>(self_pointer);
   const size_t length = size * count;
   try {
-    std::string_view line = trim(std::string_view(data, length));
+    std::string_view line = common::trim(std::string_view(data, length));
     if (line.starts_with("HTTP/")) {
       // A new status line: an interim or redirect response came before; keep only the last.
       self->response_.headers.clear();
       self->response_.reason.clear();
       auto code_start = line.find(' ');
       auto reason_start = code_start == std::string_view::npos ? code_start : line.find(' ', code_start + 1);
-      if (reason_start != std::string_view::npos) self->response_.reason = trim(line.substr(reason_start));
+      if (reason_start != std::string_view::npos) self->response_.reason = common::trim(line.substr(reason_start));
     } else if (auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
       const auto& [name, value] = self->response_.headers.emplace_back(
-          std::string(trim(line.substr(0, colon))), std::string(trim(line.substr(colon + 1))));
+          std::string(common::trim(line.substr(0, colon))),
+          std::string(common::trim(line.substr(colon + 1))));
       if (same_name(name, "Content-Length") && !self->request_.on_body_chunk) self->reserve_body(value);
     }
     return length;
@@ -253,7 +241,7 @@ void Exchange::reserve_body(std::string_view content_length) {
 Response Exchange::finish(CURL* easy, CURLcode code) {
   if (callback_error_) std::rethrow_exception(callback_error_);
   if (code != CURLE_OK) {
-    std::string_view detail = trim(error_buffer_);
+    std::string_view detail = common::trim(error_buffer_);
     throw Error(detail.empty() ? std::string(curl_easy_strerror(code)) : std::string(detail),
                 error_kind(code));
   }
