@@ -23,7 +23,8 @@
 namespace {
 
 using qorl_core::Bytes;
-namespace whisper = qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text;
+namespace whisper =
+    qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text;
 
 class Reducer : public whisper::OpenAIWhisperAudioToText {
  public:
@@ -51,13 +52,14 @@ struct Fixture {
   Bytes mono_flac;
 
   Fixture() {
-    const auto made = clients::process::run_process(
-        {"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav_path, "synth", recording_seconds(), "pinknoise", "vol", "0.3"});
+    const auto made =
+        clients::process::run_process({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav_path,
+                                       "synth", recording_seconds(), "pinknoise", "vol", "0.3"});
     if (made.exit_code != 0) throw std::runtime_error("sox failed: " + made.err);
     wav = read_file(wav_path);
     mono_flac = qorl_multimodal::utils::audio_to_text_utils::convert_audio_to_mono_flac(wav);
-    std::ofstream(mono_flac_path, std::ios::binary).write(mono_flac.str().data(),
-                                                          static_cast<std::streamsize>(mono_flac.size()));
+    std::ofstream(mono_flac_path, std::ios::binary)
+        .write(mono_flac.str().data(), static_cast<std::streamsize>(mono_flac.size()));
   }
 };
 
@@ -78,20 +80,22 @@ void BM_ConvertAudioToMonoFlac(benchmark::State& state) {
   double ours = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(qorl_multimodal::utils::audio_to_text_utils::convert_audio_to_mono_flac(f.wav));
+    benchmark::DoNotOptimize(
+        qorl_multimodal::utils::audio_to_text_utils::convert_audio_to_mono_flac(f.wav));
     ours = qorl_bench::seconds_since(start);
   }
   state.counters["peak_MiB_over_input"] = qorl_bench::status_mib("VmHWM") - before;
 
   std::string failure;
-  const auto ffmpeg = qorl_bench::run_peer({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", f.wav_path,
-                                            "-ac", "1", "-c:a", "flac", (f.dir.path() / "ffmpeg.flac").string()},
-                                           failure);
+  const auto ffmpeg =
+      qorl_bench::run_peer({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", f.wav_path,
+                            "-ac", "1", "-c:a", "flac", (f.dir.path() / "ffmpeg.flac").string()},
+                           failure);
   if (!ffmpeg) return state.SkipWithError(failure.c_str());
   qorl_bench::report_against_peer(state, ours, ffmpeg->seconds);
   state.counters["peer_peak_MiB"] = ffmpeg->peak_mib;
-  if (const auto sox = qorl_bench::run_peer({"sox", f.wav_path, "-c", "1", (f.dir.path() / "sox.flac").string()},
-                                            failure)) {
+  if (const auto sox = qorl_bench::run_peer(
+          {"sox", f.wav_path, "-c", "1", (f.dir.path() / "sox.flac").string()}, failure)) {
     state.counters["sox_s"] = sox->seconds;
   }
 }
@@ -111,12 +115,14 @@ void BM_ReduceFileSize(benchmark::State& state) {
   state.counters["reduced_MiB"] = reduced_bytes / 1048576.0;
 
   const std::string script = ref_audio_script();
-  if (!std::filesystem::exists(script)) return qorl_bench::note_peer_skipped(state, script + " not found");
+  if (!std::filesystem::exists(script))
+    return qorl_bench::note_peer_skipped(state, script + " not found");
   if (const auto missing = qorl_bench::missing_python_modules({"numpy", "soundfile"})) {
     return qorl_bench::note_peer_skipped(state, *missing);
   }
   std::string failure;
-  const auto peer = qorl_bench::run_peer({"/usr/bin/python3", script, "reduce", f.mono_flac_path}, failure);
+  const auto peer =
+      qorl_bench::run_peer({"/usr/bin/python3", script, "reduce", f.mono_flac_path}, failure);
   if (!peer) return state.SkipWithError(failure.c_str());
   // "reduce FILE: 11.40 s, N bytes, peak M MB": the script times the step alone, as we do.
   const auto colon = peer->out.rfind(": ");

@@ -30,8 +30,8 @@ double thread_cpu_seconds() {
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-using qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption::
-    LMBasedImageToCaption;
+using qorl_multimodal::modality_converter::image_to_text::image_to_caption::
+    lm_based_image_to_caption::LMBasedImageToCaption;
 
 // A noisy JPEG of about `bytes` bytes (noise does not compress).
 qorl_core::Bytes noisy_jpeg(std::size_t bytes) {
@@ -62,9 +62,12 @@ void BM_ConcurrentCaptions(benchmark::State& state) {
     asio::io_context io;
     int captioned = 0;
     for (int i = 0; i < count; ++i) {
-      asio::co_spawn(io, [&]() -> asio::awaitable<void> {
-        if (!(co_await captioner->convert(image)).result.empty()) ++captioned;
-      }, asio::detached);
+      asio::co_spawn(
+          io,
+          [&]() -> asio::awaitable<void> {
+            if (!(co_await captioner->convert(image)).result.empty()) ++captioned;
+          },
+          asio::detached);
     }
     io.run();
     loop_cpu += thread_cpu_seconds() - cpu_start;
@@ -77,12 +80,19 @@ void BM_ConcurrentCaptions(benchmark::State& state) {
   state.counters["time_vs_ideal"] = wall / runs / 0.2;
   state.counters["loop_cpu_ms_per_caption"] = loop_cpu / runs / count * 1000;
 }
-BENCHMARK(BM_ConcurrentCaptions)->Arg(1)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ConcurrentCaptions)
+    ->Arg(1)
+    ->Arg(100)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 void BM_ResolveBase64Source(benchmark::State& state) {
-  const std::string source = qorl_core::base64_encode(noisy_jpeg(static_cast<std::size_t>(state.range(0))).view());
+  const std::string source =
+      qorl_core::base64_encode(noisy_jpeg(static_cast<std::size_t>(state.range(0))).view());
   for (auto _ : state) {
-    benchmark::DoNotOptimize(qorl_core::run_sync(qorl_multimodal::utils::image_utils::get_image_binary(source)));
+    benchmark::DoNotOptimize(
+        qorl_core::run_sync(qorl_multimodal::utils::image_utils::get_image_binary(source)));
   }
   state.counters["source_bytes"] = static_cast<double>(source.size());
 }

@@ -21,7 +21,8 @@ qorl_core::Bytes photo_with_gps() {
   cv::randu(pixels, cv::Scalar::all(0), cv::Scalar::all(255));
   std::vector<uchar> jpeg;
   cv::imencode(".jpg", pixels, jpeg);
-  return qorl_testing::with_exif(qorl_core::Bytes(jpeg.data(), jpeg.size()), qorl_testing::kSanFranciscoGps);
+  return qorl_testing::with_exif(qorl_core::Bytes(jpeg.data(), jpeg.size()),
+                                 qorl_testing::kSanFranciscoGps);
 }
 
 // Seconds per image over `loops` reads of the file by exifread, measured inside Python.
@@ -40,7 +41,8 @@ void BM_GpsMetadata(benchmark::State& state) {
   const qorl_core::Bytes image = photo_with_gps();
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(qorl_multimodal::utils::image_metadata_utils::get_image_metadata(image));
+    benchmark::DoNotOptimize(
+        qorl_multimodal::utils::image_metadata_utils::get_image_metadata(image));
   }
   const double ours = qorl_bench::seconds_since(start) / static_cast<double>(state.iterations());
 
@@ -49,9 +51,11 @@ void BM_GpsMetadata(benchmark::State& state) {
   }
   const qorl_testing::TempDir dir;
   const auto path = dir.path() / "photo.jpg";
-  std::ofstream(path, std::ios::binary).write(image.str().data(), static_cast<std::streamsize>(image.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(image.str().data(), static_cast<std::streamsize>(image.size()));
   std::string failure;
-  const auto peer = qorl_bench::run_peer({"/usr/bin/python3", "-c", kExifreadLoop, path.string(), "2000"}, failure);
+  const auto peer = qorl_bench::run_peer(
+      {"/usr/bin/python3", "-c", kExifreadLoop, path.string(), "2000"}, failure);
   if (!peer) return state.SkipWithError(failure.c_str());
   qorl_bench::report_against_peer(state, ours, std::stod(peer->out));
 }

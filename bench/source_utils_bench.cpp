@@ -22,15 +22,24 @@ void BM_ConcurrentGetFileFromUrl(benchmark::State& state) {
     asio::io_context io;
     int downloaded = 0;
     for (int i = 0; i < count; ++i) {
-      asio::co_spawn(io, [&]() -> asio::awaitable<void> {
-        if (co_await get_file_from_url(url)) ++downloaded;
-      }, asio::detached);
+      asio::co_spawn(
+          io,
+          [&]() -> asio::awaitable<void> {
+            if (co_await get_file_from_url(url)) ++downloaded;
+          },
+          asio::detached);
     }
     io.run();
     if (downloaded != count) state.SkipWithError("some downloads failed");
   }
   state.counters["ideal_ms"] = 100;
 }
-BENCHMARK(BM_ConcurrentGetFileFromUrl)->Arg(1)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ConcurrentGetFileFromUrl)
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 }  // namespace

@@ -52,14 +52,19 @@ void run_concurrently(benchmark::State& state, int exchanges,
     asio::io_context io;
     int converted = 0;
     for (int i = 0; i < count; ++i) {
-      asio::co_spawn(io, [&]() -> asio::awaitable<void> {
-        if (co_await convert()) ++converted;
-      }, asio::detached);
+      asio::co_spawn(
+          io,
+          [&]() -> asio::awaitable<void> {
+            if (co_await convert()) ++converted;
+          },
+          asio::detached);
     }
     const std::clock_t cpu_start = std::clock();
     const auto wall_start = std::chrono::steady_clock::now();
     io.run();
-    wall_ms += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall_start).count();
+    wall_ms +=
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall_start)
+            .count();
     cpu_ms += 1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
     if (converted != count) state.SkipWithError("some conversions failed");
   }
@@ -72,7 +77,8 @@ void run_concurrently(benchmark::State& state, int exchanges,
 
 // One second of tone, as a file.
 std::string write_tone(const qorl_testing::TempDir& dir) {
-  return dir.write("tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0))
+  return dir
+      .write("tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0))
       .string();
 }
 
@@ -90,7 +96,8 @@ void BM_Whisper(benchmark::State& state) {
   service.set_transcript("english", {{" Hello.", 0.0, 1.0}}, {});
   qorl_testing::FaultProxy slow(service.base_url());
   slow.delay_answers(kServiceDelay);
-  audio_to_text::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey, .base_url = slow.url("/v1")});
+  audio_to_text::OpenAIWhisperAudioToText whisper(
+      {.api_key = qorl_testing::FakeOpenAI::kApiKey, .base_url = slow.url("/v1")});
   run_concurrently(state, 1, transcribing(whisper, write_tone(dir)));
 }
 
@@ -104,8 +111,9 @@ void BM_GoogleCloud(benchmark::State& state) {
   speech.finish_with({{"Selamat pagi.", "1s", "id-id"}});
   qorl_testing::ScopedEnv env;
   env.set("QORL_SPEECH_ENDPOINT", slow.url());
-  audio_to_text::GoogleCloudAudioToText cloud({.credentials_json = dir.write("key.json", google.account().key_json()).string(),
-                                     .bucket_name = "bench"});
+  audio_to_text::GoogleCloudAudioToText cloud(
+      {.credentials_json = dir.write("key.json", google.account().key_json()).string(),
+       .bucket_name = "bench"});
   // The token exchange is not delayed; recognition and the first poll are.
   run_concurrently(state, 2, transcribing(cloud, write_tone(dir)));
 }
@@ -113,29 +121,35 @@ void BM_GoogleCloud(benchmark::State& state) {
 void BM_Prosa(benchmark::State& state) {
   qorl_testing::TempDir dir;
   qorl_testing::FakeProsa service;
-  service.set_result_data(R"([{"channel": 0, "transcript": "Halo.", "time_start": 0, "time_end": 1}])");
+  service.set_result_data(
+      R"([{"channel": 0, "transcript": "Halo.", "time_start": 0, "time_end": 1}])");
   qorl_testing::FaultProxy slow(service.url());
   slow.delay_answers(kServiceDelay);
-  audio_to_text::ProsaAudioToText prosa({.api_key = qorl_testing::FakeProsa::kApiKey, .url = slow.url("/v2/speech/stt")});
+  audio_to_text::ProsaAudioToText prosa(
+      {.api_key = qorl_testing::FakeProsa::kApiKey, .url = slow.url("/v2/speech/stt")});
   run_concurrently(state, 2, transcribing(prosa, write_tone(dir)));
 }
 
 void BM_YouTube(benchmark::State& state) {
   qorl_testing::TempDir dir;
   qorl_testing::FakeYouTube service;
-  service.add_video("vid00000001", {qorl_testing::FakeYouTube::Playability::kOk, true,
-                                    {{"id", "Indonesian", false,
-                                      R"(<transcript><text start="0" dur="1">Halo</text></transcript>)"}}});
+  service.add_video("vid00000001",
+                    {qorl_testing::FakeYouTube::Playability::kOk,
+                     true,
+                     {{"id", "Indonesian", false,
+                       R"(<transcript><text start="0" dur="1">Halo</text></transcript>)"}}});
   qorl_testing::FaultProxy slow(service.base_url());
   slow.delay_answers(kServiceDelay);
   const auto yt_dlp = dir.write("yt-dlp", "#!/bin/sh\necho '{\"id\": \"vid00000001\"}'\n");
-  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
   qorl_testing::ScopedEnv env;
   env.set("QORL_YOUTUBE_BASE_URL", slow.url()).set("QORL_YT_DLP", yt_dlp.string());
   audio_to_text::YouTubeTranscriptAudioToText youtube;
   // The watch page and the player answer twice (the tracks are listed to choose one, then to
   // fetch it); the timed text comes from the service itself.
-  run_concurrently(state, 4, transcribing(youtube, std::string("https://www.youtube.com/watch?v=vid00000001")));
+  run_concurrently(
+      state, 4, transcribing(youtube, std::string("https://www.youtube.com/watch?v=vid00000001")));
 }
 
 void BM_Gemini(benchmark::State& state) {
@@ -153,28 +167,36 @@ void BM_Gemini(benchmark::State& state) {
 void BM_UrlSource(benchmark::State& state) {
   qorl_testing::TempDir dir;
   qorl_testing::HttpServer files;
-  const std::string tone = qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0);
-  files.server().Get("/tone.wav", [&](const auto&, auto& res) { res.set_content(tone, "audio/wav"); });
+  const std::string tone =
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0);
+  files.server().Get("/tone.wav",
+                     [&](const auto&, auto& res) { res.set_content(tone, "audio/wav"); });
   files.start();
   qorl_testing::FaultProxy slow(files.url());
   slow.delay_answers(kServiceDelay);
   const std::string url = slow.url("/tone.wav");
   run_concurrently(state, 1, [&]() -> asio::awaitable<bool> {
-    co_return (co_await qorl_multimodal::utils::audio_to_text_utils::get_audio_from_downloadable_url(url)).has_value();
+    co_return (
+        co_await qorl_multimodal::utils::audio_to_text_utils::get_audio_from_downloadable_url(url))
+        .has_value();
   });
 }
 
 void BM_S3Source(benchmark::State& state) {
   qorl_testing::FakeS3 s3("AKID", "secret");
-  s3.put("bench", "tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0));
+  s3.put("bench", "tone.wav",
+         qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0));
   qorl_testing::FaultProxy slow(s3.endpoint());
   slow.delay_answers(kServiceDelay);
   qorl_testing::ScopedEnv env;
-  env.set("AWS_ENDPOINT_URL_S3", slow.url()).set("AWS_REGION", "us-east-1")
-      .set("AWS_ACCESS_KEY_ID", "AKID").set("AWS_SECRET_ACCESS_KEY", "secret")
+  env.set("AWS_ENDPOINT_URL_S3", slow.url())
+      .set("AWS_REGION", "us-east-1")
+      .set("AWS_ACCESS_KEY_ID", "AKID")
+      .set("AWS_SECRET_ACCESS_KEY", "secret")
       .set("AWS_EC2_METADATA_DISABLED", "true");
   run_concurrently(state, 1, []() -> asio::awaitable<bool> {
-    co_return (co_await qorl_multimodal::utils::s3_utils::get_file_from_s3("s3://bench/tone.wav")).has_value();
+    co_return (co_await qorl_multimodal::utils::s3_utils::get_file_from_s3("s3://bench/tone.wav"))
+        .has_value();
   });
 }
 
@@ -183,17 +205,17 @@ void BM_S3Source(benchmark::State& state) {
 void BM_ChunkedLongRecording(benchmark::State& state) {
   qorl_testing::TempDir dir;
   const std::string path = (dir.path() / "long.wav").string();
-  const auto made = clients::process::run_process(
-      {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", path, "synth", "50", "pinknoise", "vol", "0.3",
-       "pad", "0", "1", "repeat", "143"});
+  const auto made = clients::process::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b",
+                                                   "16", path, "synth", "50", "pinknoise", "vol",
+                                                   "0.3", "pad", "0", "1", "repeat", "143"});
   if (made.exit_code != 0) return state.SkipWithError(("sox failed: " + made.err).c_str());
   qorl_testing::FakeOpenAI service;
   service.echo_durations();
   qorl_testing::FaultProxy slow(service.base_url());
   slow.delay_answers(kServiceDelay);
   audio_to_text::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
-                                         .base_url = slow.url("/v1"),
-                                         .chunk_long_audio = true});
+                                                   .base_url = slow.url("/v1"),
+                                                   .chunk_long_audio = true});
   std::size_t records = 0;
   for (auto _ : state) {
     records = qorl_core::run_sync(whisper.convert(path)).size();
@@ -210,11 +232,13 @@ void configure(benchmark::internal::Benchmark* benchmark) {
 
 const int registered = [] {
   const std::pair<const char*, void (*)(benchmark::State&)> backends[] = {
-      {"whisper", BM_Whisper}, {"google-cloud", BM_GoogleCloud}, {"prosa", BM_Prosa},
-      {"youtube", BM_YouTube}, {"gemini", BM_Gemini},           {"url", BM_UrlSource},
+      {"whisper", BM_Whisper}, {"google-cloud", BM_GoogleCloud},
+      {"prosa", BM_Prosa},     {"youtube", BM_YouTube},
+      {"gemini", BM_Gemini},   {"url", BM_UrlSource},
       {"s3", BM_S3Source}};
   for (const auto& [name, function] : backends) {
-    configure(benchmark::RegisterBenchmark((std::string("BM_ConcurrentTranscriptions/") + name).c_str(), function));
+    configure(benchmark::RegisterBenchmark(
+        (std::string("BM_ConcurrentTranscriptions/") + name).c_str(), function));
   }
   return 0;
 }();

@@ -17,8 +17,8 @@ struct Video {
 
   Video() {
     const auto made = clients::process::run_process(
-        {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25",
-         "-t", "60", "-c:v", "libx264", path});
+        {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+         "testsrc2=size=1920x1080:rate=25", "-t", "60", "-c:v", "libx264", path});
     if (made.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + made.err);
   }
 };
@@ -28,16 +28,17 @@ void BM_FrameAt30sAsPng(benchmark::State& state) {
   double ours = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(
-        qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(video.path, 30.0, "PNG"));
+    benchmark::DoNotOptimize(qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(
+        video.path, 30.0, "PNG"));
     ours += qorl_bench::seconds_since(start);
   }
   double peer = 0;
   std::string failure;
   for (benchmark::IterationCount i = 0; i < state.iterations(); ++i) {
-    const auto run = qorl_bench::run_peer({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-ss", "30", "-i",
-                                           video.path, "-frames:v", "1", (video.dir.path() / "frame.png").string()},
-                                          failure);
+    const auto run = qorl_bench::run_peer(
+        {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-ss", "30", "-i", video.path,
+         "-frames:v", "1", (video.dir.path() / "frame.png").string()},
+        failure);
     if (!run) return state.SkipWithError(failure.c_str());
     peer += run->seconds;
   }

@@ -8,21 +8,21 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
-#include <thread>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
 
 #include "clients/process/process.hpp"
 #include "qorl_core/base64.hpp"
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
-#include "testing/fault_proxy.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/fake_prosa.hpp"
 #include "testing/fake_speech.hpp"
 #include "testing/fake_storage.hpp"
+#include "testing/fault_proxy.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/http_server.hpp"
 #include "testing/media.hpp"
@@ -40,14 +40,17 @@ constexpr int kUsageError = 2;
 
 // Every key, token and password the tests hand the command: none may show in anything it writes.
 const std::vector<std::string> kSecrets = {FakeOpenAI::kApiKey, qorl_testing::FakeProsa::kApiKey,
-                                           "fake-gemini-key", "sk-echoed-secret", "hunter2", "abc123secret"};
+                                           "fake-gemini-key",   "sk-echoed-secret",
+                                           "hunter2",           "abc123secret"};
 
 class CliTest : public ::testing::Test {
  protected:
   // The command in an environment holding only `env` (no keys of the machine leak in).
-  clients::process::ProcessResult run(const std::vector<std::string>& args, const Env& env = {}) const {
+  clients::process::ProcessResult run(const std::vector<std::string>& args,
+                                      const Env& env = {}) const {
     std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
-                                     "HOME=" + dir_.path().string(), "AWS_EC2_METADATA_DISABLED=true"};
+                                     "HOME=" + dir_.path().string(),
+                                     "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
     argv.push_back(QORL_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -61,7 +64,8 @@ class CliTest : public ::testing::Test {
 
   // The command run through a shell, for redirections (/dev/full, a closed output).
   clients::process::ProcessResult run_shell(const std::string& command, const Env& env = {}) const {
-    std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
+    std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
+                                     "HOME=" + dir_.path().string(),
                                      "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
     argv.insert(argv.end(), {"/bin/sh", "-c", std::string("\"$0\" ") + command, QORL_CLI_PATH});
@@ -78,7 +82,8 @@ class CliTest : public ::testing::Test {
 
   std::string gps_jpeg(const std::string& name) const {
     return write(name, qorl_testing::with_exif(qorl_testing::encode_image(".jpg"),
-                                               qorl_testing::kSanFranciscoGps).str());
+                                               qorl_testing::kSanFranciscoGps)
+                           .str());
   }
 
   std::string wav(const std::string& name) const {
@@ -98,7 +103,8 @@ TEST_F(CliTest, CaptionAndMermaidWriteTextOrRecord) {
   gemini_.set_answer_text(R"({"captions": ["Sebuah foto.", "Foto kedua."]})");
   const std::string photo = gps_jpeg("photo.jpg");
 
-  auto text = run({"caption", photo, "--captions", "2", "--one-liner", "Golden Gate"}, gemini_env());
+  auto text =
+      run({"caption", photo, "--captions", "2", "--one-liner", "Golden Gate"}, gemini_env());
   EXPECT_EQ(text.exit_code, 0) << text.err;
   EXPECT_EQ(text.out, "Sebuah foto.\nFoto kedua.\n");
   EXPECT_EQ(text.err, "");
@@ -119,7 +125,8 @@ TEST_F(CliTest, CaptionAndMermaidWriteTextOrRecord) {
   auto mermaid = run({"mermaid", photo, "--diagram-type", "flowchart"}, gemini_env());
   EXPECT_EQ(mermaid.exit_code, 0) << mermaid.err;
   EXPECT_EQ(mermaid.out, "graph TD\n  A --> B\n");
-  const json diagram = json_line(run({"mermaid", "--json", photo, "--diagram-type", "flowchart"}, gemini_env()).out);
+  const json diagram =
+      json_line(run({"mermaid", "--json", photo, "--diagram-type", "flowchart"}, gemini_env()).out);
   EXPECT_EQ(diagram["result"]["tag"], "mermaid");
   EXPECT_EQ(diagram["result"]["metadata"]["diagram_type"], "flowchart");
 }
@@ -134,7 +141,8 @@ TEST_F(CliTest, TransformRoutesOrSkipsRouting) {
   EXPECT_EQ(gemini_.generate_requests().size(), 2u);
 
   gemini_.set_answer_text(R"({"captions": ["Sebuah bagan."]})");
-  const json line = json_line(run({"transform", "--skip-routing", "--json", photo}, gemini_env()).out);
+  const json line =
+      json_line(run({"transform", "--skip-routing", "--json", photo}, gemini_env()).out);
   EXPECT_EQ(line["result"], "Sebuah bagan.");
   EXPECT_EQ(gemini_.generate_requests().size(), 3u);
 }
@@ -157,7 +165,9 @@ TEST_F(CliTest, VideoWritesSummaryAndSegments) {
   gemini_.queue_reply({400, FakeGeminiServer::error_body(400, "Bad request", "INVALID_ARGUMENT")});
   auto failed = run({"video", clip.string()}, gemini_env());
   EXPECT_EQ(failed.exit_code, kConversionFailed);
-  EXPECT_EQ(failed.err.rfind("qorl-multimodal: " + clip.string() + ": no video caption was generated: ", 0), 0u)
+  EXPECT_EQ(failed.err.rfind(
+                "qorl-multimodal: " + clip.string() + ": no video caption was generated: ", 0),
+            0u)
       << failed.err;
   EXPECT_NE(failed.err.find("400"), std::string::npos) << failed.err;
   EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
@@ -197,16 +207,18 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
 
 TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
   qorl_testing::FakeProsa prosa;
-  prosa.set_result_data(R"([{"channel": 0, "transcript": "halo semua", "time_start": 0, "time_end": 1}])");
-  auto by_prosa = run({"-vv", "transcribe", "-b", "prosa", "--url", prosa.url(), "--polling-interval", "0",
-                       wav("a.wav")},
+  prosa.set_result_data(
+      R"([{"channel": 0, "transcript": "halo semua", "time_start": 0, "time_end": 1}])");
+  auto by_prosa = run({"-vv", "transcribe", "-b", "prosa", "--url", prosa.url(),
+                       "--polling-interval", "0", wav("a.wav")},
                       {{"PROSA_API_KEY", qorl_testing::FakeProsa::kApiKey}});
   EXPECT_EQ(by_prosa.exit_code, 0) << by_prosa.err;
   EXPECT_EQ(by_prosa.out, "halo semua\n");
   // The debug log names the audio it sends, not its megabytes of base64.
   EXPECT_NE(by_prosa.err.find(" debug "), std::string::npos);
   std::istringstream lines(by_prosa.err);
-  for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 2000u) << line.substr(0, 200);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_LT(line.size(), 2000u) << line.substr(0, 200);
 
   gemini_.set_answer_text(R"({"audio_transcripts": [
       {"text": "Speaker 1: Halo.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})");
@@ -259,7 +271,8 @@ TEST_F(CliTest, JobsRunConcurrentlyAndReportInCompletionOrder) {
   auto is_slow = [](const httplib::Request& request) {
     return request.body.find("slow.jpg") != std::string::npos;
   };
-  model.server().Post(R"(/v1beta/models/.*)", [&](const httplib::Request& request, httplib::Response& response) {
+  model.server().Post(R"(/v1beta/models/.*)", [&](const httplib::Request& request,
+                                                  httplib::Response& response) {
     const bool slow = is_slow(request);
     std::unique_lock lock(mutex);
     if (slow) slow_arrived = true;
@@ -305,18 +318,33 @@ TEST_F(CliTest, BadInputGivesOneLineAndItsExitStatus) {
     std::string err;
   };
   const std::vector<Case> cases = {
-      {{"caption", "missing.jpg"}, gemini_env(), kConversionFailed,
+      {{"caption", "missing.jpg"},
+       gemini_env(),
+       kConversionFailed,
        "qorl-multimodal: missing.jpg: No such file: missing.jpg\n"},
-      {{"caption", " \t"}, gemini_env(), kUsageError, "qorl-multimodal: sources: a source is blank (see --help)\n"},
-      {{"caption", photo}, {}, kUsageError,
+      {{"caption", " \t"},
+       gemini_env(),
+       kUsageError,
+       "qorl-multimodal: sources: a source is blank (see --help)\n"},
+      {{"caption", photo},
+       {},
+       kUsageError,
        "qorl-multimodal: GEMINI_API_KEY or GOOGLE_API_KEY is not set (needed for captioning)\n"},
-      {{"transcribe", "--backend", "whisper", audio}, {}, kUsageError,
+      {{"transcribe", "--backend", "whisper", audio},
+       {},
+       kUsageError,
        "qorl-multimodal: OPENAI_API_KEY is not set (needed for the whisper backend)\n"},
-      {{"transcribe", "--backend", "prosa", audio}, {}, kUsageError,
+      {{"transcribe", "--backend", "prosa", audio},
+       {},
+       kUsageError,
        "qorl-multimodal: PROSA_API_KEY is not set (needed for the prosa backend)\n"},
-      {{"transcribe", "--backend", "whisper", "--bucket", "b", audio}, {}, kUsageError,
+      {{"transcribe", "--backend", "whisper", "--bucket", "b", audio},
+       {},
+       kUsageError,
        "qorl-multimodal: --bucket does not apply to --backend whisper\n"},
-      {{"frame", "missing.avi", "--at", "1", "-o", "x.png"}, {}, kConversionFailed,
+      {{"frame", "missing.avi", "--at", "1", "-o", "x.png"},
+       {},
+       kConversionFailed,
        "qorl-multimodal: missing.avi: No such file: missing.avi\n"},
   };
   for (const auto& c : cases) {
@@ -335,10 +363,12 @@ TEST_F(CliTest, BadInputGivesOneLineAndItsExitStatus) {
 TEST_F(CliTest, FailedConversionsNameTheSourceAndNoSecret) {
   FakeOpenAI openai;
   openai.fail_next(401, 10);
-  auto whisper = run({"transcribe", "-b", "whisper", wav("a.wav")},
-                     {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}});
+  auto whisper =
+      run({"transcribe", "-b", "whisper", wav("a.wav")},
+          {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}});
   EXPECT_EQ(whisper.exit_code, kConversionFailed);
-  EXPECT_EQ(whisper.err.rfind("qorl-multimodal: " + dir_.path().string() + "/a.wav: ", 0), 0u) << whisper.err;
+  EXPECT_EQ(whisper.err.rfind("qorl-multimodal: " + dir_.path().string() + "/a.wav: ", 0), 0u)
+      << whisper.err;
   EXPECT_EQ(std::count(whisper.err.begin(), whisper.err.end(), '\n'), 1) << whisper.err;
   EXPECT_EQ(whisper.err.find(FakeOpenAI::kApiKey), std::string::npos);
 
@@ -346,7 +376,9 @@ TEST_F(CliTest, FailedConversionsNameTheSourceAndNoSecret) {
   const std::string signed_url = "http://127.0.0.1:1/photo.jpg?X-Amz-Signature=abc123secret";
   auto download = run({"caption", signed_url}, gemini_env());
   EXPECT_EQ(download.exit_code, kConversionFailed);
-  EXPECT_EQ(download.err.rfind("qorl-multimodal: http://127.0.0.1:1/photo.jpg?X-Amz-Signature=REDACTED: ", 0), 0u)
+  EXPECT_EQ(download.err.rfind(
+                "qorl-multimodal: http://127.0.0.1:1/photo.jpg?X-Amz-Signature=REDACTED: ", 0),
+            0u)
       << download.err;
   EXPECT_EQ(download.err.find("abc123secret"), std::string::npos);
 
@@ -356,7 +388,8 @@ TEST_F(CliTest, FailedConversionsNameTheSourceAndNoSecret) {
   auto caption = run({"caption", photo, photo}, gemini_env());
   EXPECT_EQ(caption.exit_code, kConversionFailed);
   EXPECT_EQ(std::count(caption.err.begin(), caption.err.end(), '\n'), 2) << caption.err;
-  EXPECT_EQ(caption.err.rfind("qorl-multimodal: " + photo + ": no caption was generated: ", 0), 0u) << caption.err;
+  EXPECT_EQ(caption.err.rfind("qorl-multimodal: " + photo + ": no caption was generated: ", 0), 0u)
+      << caption.err;
 }
 
 TEST_F(CliTest, EverySourceKindOfTheLibraryIsAccepted) {
@@ -389,7 +422,8 @@ TEST_F(CliTest, NoResultOrUnwritableOutputIsAFailure) {
   for (const std::string redirect : {"> /dev/full", ">&-"}) {
     auto full = run_shell("metadata '" + photo + "' " + redirect);
     EXPECT_EQ(full.exit_code, kConversionFailed) << redirect;
-    EXPECT_NE(full.err.find("qorl-multimodal: cannot write standard output: "), std::string::npos) << full.err;
+    EXPECT_NE(full.err.find("qorl-multimodal: cannot write standard output: "), std::string::npos)
+        << full.err;
   }
 }
 
@@ -397,19 +431,28 @@ TEST_F(CliTest, NoResultOrUnwritableOutputIsAFailure) {
 // ffmpeg, one file per source with --output-dir.
 TEST_F(CliTest, SubtitleFilesAlwaysParse) {
   FakeOpenAI openai;
-  openai.set_transcript("english", {{"First.", 0.0, 1.5}, {"Huge.", 1e300, 9e18}, {"Backwards.", 5.0, 2.0},
-                                    {"Negative.", -4.0, 1.0}, {"Last.", 6.0, 7.25}}, {});
+  openai.set_transcript("english",
+                        {{"First.", 0.0, 1.5},
+                         {"Huge.", 1e300, 9e18},
+                         {"Backwards.", 5.0, 2.0},
+                         {"Negative.", -4.0, 1.0},
+                         {"Last.", 6.0, 7.25}},
+                        {});
   const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
   const std::string talk = wav("talk.wav"), other = wav("other.wav");
 
   auto several = run({"transcribe", "-b", "whisper", "-f", "srt", talk, other}, env);
   EXPECT_EQ(several.exit_code, kUsageError);
-  EXPECT_EQ(several.err, "qorl-multimodal: several sources with --format srt need --output-dir (one file each)\n");
+  EXPECT_EQ(
+      several.err,
+      "qorl-multimodal: several sources with --format srt need --output-dir (one file each)\n");
 
   const auto out_dir = dir_.path() / "subtitles";
   std::filesystem::create_directory(out_dir);
   for (const std::string format : {"srt", "vtt"}) {
-    auto result = run({"transcribe", "-b", "whisper", "-f", format, "--output-dir", out_dir.string(), talk, other}, env);
+    auto result = run({"transcribe", "-b", "whisper", "-f", format, "--output-dir",
+                       out_dir.string(), talk, other},
+                      env);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("segment 2: time out of range"), std::string::npos) << result.err;
@@ -417,7 +460,8 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
     for (const std::string stem : {"talk", "other"}) {
       const auto file = out_dir / (stem + "." + format);
       std::ifstream in(file);
-      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
       EXPECT_EQ(text.find("-"), text.find("-->")) << text;  // no negative time
       EXPECT_EQ(text.find("Backwards."), std::string::npos) << text;
       auto parsed = clients::process::run_process(
@@ -432,7 +476,8 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
   auto quiet = run({"-q", "transcribe", "-b", "whisper", "-f", "vtt", talk}, env);
   EXPECT_EQ(quiet.exit_code, 0);
   EXPECT_EQ(quiet.err, "");
-  auto json = run({"transcribe", "-b", "whisper", "--json", "--output-dir", out_dir.string(), talk}, env);
+  auto json =
+      run({"transcribe", "-b", "whisper", "--json", "--output-dir", out_dir.string(), talk}, env);
   EXPECT_EQ(json.exit_code, 0) << json.err;
   EXPECT_TRUE(std::filesystem::exists(out_dir / "talk.json"));
 }
@@ -444,7 +489,8 @@ TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
 
   auto onto_input = run({"frame", video.string(), "--at", "1", "-o", video.string(), "-y"});
   EXPECT_EQ(onto_input.exit_code, kUsageError);
-  EXPECT_EQ(onto_input.err, "qorl-multimodal: the output " + video.string() + " is the input video\n");
+  EXPECT_EQ(onto_input.err,
+            "qorl-multimodal: the output " + video.string() + " is the input video\n");
   EXPECT_EQ(std::filesystem::file_size(video), size);
 
   const std::string jpeg = write("frame.jpg", "keep me");
@@ -464,11 +510,13 @@ TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
     EXPECT_EQ(bad.exit_code, kUsageError) << at;
     EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1) << bad.err;
   }
-  auto gif = run({"frame", video.string(), "--at", "1", "-o", (dir_.path() / "x.gif").string(), "--format", "GIF"});
+  auto gif = run({"frame", video.string(), "--at", "1", "-o", (dir_.path() / "x.gif").string(),
+                  "--format", "GIF"});
   EXPECT_EQ(gif.exit_code, kUsageError);
   EXPECT_EQ(std::count(gif.err.begin(), gif.err.end(), '\n'), 1) << gif.err;
   EXPECT_EQ(gif.err.find("GIF"), gif.err.rfind("GIF")) << gif.err;
-  auto unknown = run({"frame", video.string(), "--at", "1", "-o", (dir_.path() / "x.gif").string()});
+  auto unknown =
+      run({"frame", video.string(), "--at", "1", "-o", (dir_.path() / "x.gif").string()});
   EXPECT_EQ(unknown.exit_code, kUsageError);
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "x.gif"));
 
@@ -482,7 +530,9 @@ TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
 }
 
 TEST_F(CliTest, BrokenVideoGivesOneLine) {
-  const std::string truncated = write("broken.mp4", "\x00\x00\x00\x18" "ftypmp42 truncated");
+  const std::string truncated = write("broken.mp4",
+                                      "\x00\x00\x00\x18"
+                                      "ftypmp42 truncated");
   auto result = run({"frame", truncated, "--at", "0", "-o", (dir_.path() / "f.png").string()});
   EXPECT_EQ(result.exit_code, kConversionFailed);
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
@@ -499,14 +549,20 @@ TEST_F(CliTest, WrongInputsAreRefusedBeforeAnyRequest) {
   const std::vector<Case> cases = {
       {{"transcribe", "-b", "youtube", "http://127.0.0.1:1/file/tone.wav"},
        "qorl-multimodal: not a YouTube link: http://127.0.0.1:1/file/tone.wav"},
-      {{"transcribe", "-b", "whisper", "--temperature", "nan", audio}, "qorl-multimodal: --temperature: "},
-      {{"transcribe", "-b", "whisper", "--temperature", "inf", audio}, "qorl-multimodal: --temperature: "},
-      {{"transcribe", "-b", "whisper", "--temperature", "-1", audio}, "qorl-multimodal: --temperature: "},
-      {{"transcribe", "-b", "whisper", "--temperature", "99", audio}, "qorl-multimodal: --temperature: "},
-      {{"transcribe", "-b", "google-cloud", "--alternative-language", "en-US", "--alternative-language", "ms-MY",
-        "--alternative-language", "jv-ID", "--alternative-language", "su-ID", audio},
+      {{"transcribe", "-b", "whisper", "--temperature", "nan", audio},
+       "qorl-multimodal: --temperature: "},
+      {{"transcribe", "-b", "whisper", "--temperature", "inf", audio},
+       "qorl-multimodal: --temperature: "},
+      {{"transcribe", "-b", "whisper", "--temperature", "-1", audio},
+       "qorl-multimodal: --temperature: "},
+      {{"transcribe", "-b", "whisper", "--temperature", "99", audio},
+       "qorl-multimodal: --temperature: "},
+      {{"transcribe", "-b", "google-cloud", "--alternative-language", "en-US",
+        "--alternative-language", "ms-MY", "--alternative-language", "jv-ID",
+        "--alternative-language", "su-ID", audio},
        "qorl-multimodal: --alternative-language takes up to 3 language codes"},
-      {{"caption", "-j", "0", audio}, "qorl-multimodal: --jobs: must be a whole number from 1 to 256"},
+      {{"caption", "-j", "0", audio},
+       "qorl-multimodal: --jobs: must be a whole number from 1 to 256"},
       {{}, "qorl-multimodal: turn images"},
   };
   Env with_google = env;
@@ -525,7 +581,9 @@ TEST_F(CliTest, WrongInputsAreRefusedBeforeAnyRequest) {
 // Each backend refuses the settings of the others, and a missing local file is reported before
 // any request only by the backends that read local files.
 TEST_F(CliTest, EachBackendTakesOnlyItsOwnSettings) {
-  const Env env = {{"OPENAI_API_KEY", "k"}, {"PROSA_API_KEY", "k"}, {"GEMINI_API_KEY", "k"},
+  const Env env = {{"OPENAI_API_KEY", "k"},
+                   {"PROSA_API_KEY", "k"},
+                   {"GEMINI_API_KEY", "k"},
                    {"GOOGLE_APPLICATION_CREDENTIALS", write("sa.json", "{}")}};
   const std::string audio = wav("a.wav");
   const std::vector<std::vector<std::string>> refused = {
@@ -538,7 +596,8 @@ TEST_F(CliTest, EachBackendTakesOnlyItsOwnSettings) {
   for (const auto& c : refused) {
     auto result = run({"transcribe", "-b", c[0], c[1], c[2], audio}, env);
     EXPECT_EQ(result.exit_code, kUsageError) << c[0];
-    EXPECT_EQ(result.err, "qorl-multimodal: " + c[1] + " does not apply to --backend " + c[0] + "\n");
+    EXPECT_EQ(result.err,
+              "qorl-multimodal: " + c[1] + " does not apply to --backend " + c[0] + "\n");
   }
   for (const char* backend : {"whisper", "prosa"}) {
     auto result = run({"transcribe", "-b", backend, "missing.wav"}, env);
@@ -563,14 +622,17 @@ TEST_F(CliTest, FailuresNameTheirCauseAndJsonRecordsThem) {
 
   // A service error that echoes the key, with every log line shown: neither shows the key.
   qorl_testing::HttpServer echo;
-  echo.server().Post(R"(/v1/audio/transcriptions)", [](const httplib::Request&, httplib::Response& response) {
-    response.status = 401;
-    response.set_content(R"({"error": {"message": "Incorrect API key provided: sk-echoed-secret."}})",
-                         "application/json");
-  });
+  echo.server().Post(
+      R"(/v1/audio/transcriptions)", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 401;
+        response.set_content(
+            R"({"error": {"message": "Incorrect API key provided: sk-echoed-secret."}})",
+            "application/json");
+      });
   echo.start();
-  auto whisper = run({"-vv", "transcribe", "-b", "whisper", wav("a.wav")},
-                     {{"OPENAI_BASE_URL", echo.url("/v1")}, {"OPENAI_API_KEY", "sk-echoed-secret"}});
+  auto whisper =
+      run({"-vv", "transcribe", "-b", "whisper", wav("a.wav")},
+          {{"OPENAI_BASE_URL", echo.url("/v1")}, {"OPENAI_API_KEY", "sk-echoed-secret"}});
   EXPECT_EQ(whisper.exit_code, kConversionFailed);
   EXPECT_NE(whisper.err.find("Incorrect API key provided: ***"), std::string::npos) << whisper.err;
 
@@ -596,10 +658,10 @@ TEST_F(CliTest, CaptionLanguageAndDefaultsAreStated) {
 TEST_F(CliTest, ProgressLineOnlyWhereItCanBeDrawn) {
   const std::string photo = gps_jpeg("gps.jpg");
   auto terminal_output = [&](const std::string& term, const std::string& options) {
-    return clients::process::run_process({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=" + term,
-                                          "/usr/bin/script", "-qec",
-                                          std::string(QORL_CLI_PATH) + options + " metadata " + photo,
-                                          "/dev/null"}).out;
+    return clients::process::run_process(
+               {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=" + term, "/usr/bin/script",
+                "-qec", std::string(QORL_CLI_PATH) + options + " metadata " + photo, "/dev/null"})
+        .out;
   };
   EXPECT_NE(terminal_output("xterm", "").find("\033[K"), std::string::npos);
   EXPECT_EQ(terminal_output("dumb", "").find("\033[K"), std::string::npos);
@@ -610,8 +672,9 @@ TEST_F(CliTest, SilentModelsAndEndlessSourcesFailWithinTheLimits) {
   // A model that accepts the request and never answers.
   qorl_testing::FaultProxy silent(gemini_.base_url());
   silent.inject(qorl_testing::Fault::hang(), "", 100);
-  auto hung = run({"caption", "--timeout", "0.5", gps_jpeg("p.jpg")},
-                  {{"GOOGLE_GEMINI_BASE_URL", silent.url()}, {"GEMINI_API_KEY", gemini_.api_key()}});
+  auto hung =
+      run({"caption", "--timeout", "0.5", gps_jpeg("p.jpg")},
+          {{"GOOGLE_GEMINI_BASE_URL", silent.url()}, {"GEMINI_API_KEY", gemini_.api_key()}});
   EXPECT_EQ(hung.exit_code, 1) << hung.err;
   EXPECT_EQ(std::count(hung.err.begin(), hung.err.end(), '\n'), 1) << hung.err;
   EXPECT_NE(hung.err.find("timed out"), std::string::npos) << hung.err;
@@ -638,22 +701,32 @@ TEST_F(CliTest, TranscribesEveryCommonContainer) {
   qorl_testing::FakeSpeech speech(google, storage);
   speech.finish_with({{"Halo.", "1s", "id-id"}});
   const std::string yt_dlp = write("yt-dlp", "#!/bin/sh\ntouch \"$0.called\"\nexit 1\n");
-  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
-  const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey},
-                   {"GOOGLE_APPLICATION_CREDENTIALS", write("key.json", google.account().key_json())},
-                   {"QORL_SPEECH_ENDPOINT", speech.endpoint()}, {"STORAGE_EMULATOR_HOST", storage.endpoint()},
-                   {"QORL_YT_DLP", yt_dlp}};
+  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const Env env = {
+      {"OPENAI_BASE_URL", openai.base_url()},
+      {"OPENAI_API_KEY", FakeOpenAI::kApiKey},
+      {"GOOGLE_APPLICATION_CREDENTIALS", write("key.json", google.account().key_json())},
+      {"QORL_SPEECH_ENDPOINT", speech.endpoint()},
+      {"STORAGE_EMULATOR_HOST", storage.endpoint()},
+      {"QORL_YT_DLP", yt_dlp}};
   const std::vector<std::pair<std::string, std::vector<std::string>>> containers = {
       {"talk.m4a", {"-c:a", "aac"}},
-      {"talk.mp4", {"-f", "lavfi", "-i", "color=size=64x48:duration=1", "-c:v", "libx264", "-c:a", "aac", "-shortest"}},
-      {"talk.webm", {"-f", "lavfi", "-i", "color=size=64x48:duration=1", "-c:v", "libvpx", "-c:a", "libopus", "-shortest"}},
+      {"talk.mp4",
+       {"-f", "lavfi", "-i", "color=size=64x48:duration=1", "-c:v", "libx264", "-c:a", "aac",
+        "-shortest"}},
+      {"talk.webm",
+       {"-f", "lavfi", "-i", "color=size=64x48:duration=1", "-c:v", "libvpx", "-c:a", "libopus",
+        "-shortest"}},
       {"talk.opus", {"-c:a", "libopus"}},
       {"talk.mp3", {"-c:a", "libmp3lame"}}};
   for (const auto& [name, codec] : containers) {
     SCOPED_TRACE(name);
     const std::string path = (dir_.path() / name).string();
-    std::vector<std::string> make = {"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
-                                     "-i", "sine=frequency=440:duration=1"};
+    std::vector<std::string> make = {
+        "/usr/bin/ffmpeg", "-nostdin", "-loglevel",
+        "error",           "-y",       "-f",
+        "lavfi",           "-i",       "sine=frequency=440:duration=1"};
     make.insert(make.end(), codec.begin(), codec.end());
     make.push_back(path);
     ASSERT_EQ(clients::process::run_process(make).exit_code, 0);

@@ -27,7 +27,8 @@ bool mentions(const std::string& text, std::initializer_list<const char*> words)
 bool reports_failure(const std::string& message) {
   const std::string text = qorl_core::ascii_lower(message);
   return mentions(text, {"fail", "error", "status code", "denied", "refused", "timed out"}) &&
-         !mentions(text, {"base64", "file path", "s3 url", "google drive", "binary data from source"});
+         !mentions(text,
+                   {"base64", "file path", "s3 url", "google drive", "binary data from source"});
 }
 
 }  // namespace
@@ -35,8 +36,8 @@ bool reports_failure(const std::string& message) {
 void install(std::optional<qorl_core::LogLevel> shown) {
   auto root = qorl_core::LoggerManager().root();
   for (const auto& handler : root->handlers()) {
-    handler->set_level(shown.value_or(static_cast<qorl_core::LogLevel>(
-        static_cast<int>(qorl_core::LogLevel::CRITICAL) + 1)));
+    handler->set_level(shown.value_or(
+        static_cast<qorl_core::LogLevel>(static_cast<int>(qorl_core::LogLevel::CRITICAL) + 1)));
   }
   root->add_handler(std::make_shared<CaptureHandler>());
   root->set_level(qorl_core::LogLevel::DEBUG);
@@ -52,12 +53,13 @@ std::string Capture::cause() const {
     return qorl_core::ascii_lower(record.message).find("not a regular file") != std::string::npos;
   });
   if (refused_path != records_.end()) return refused_path->message;
-  const auto last_warning = std::find_if(records_.rbegin(), records_.rend(), [](const auto& record) {
-    return record.level >= qorl_core::LogLevel::WARNING;
-  });
+  const auto last_warning =
+      std::find_if(records_.rbegin(), records_.rend(),
+                   [](const auto& record) { return record.level >= qorl_core::LogLevel::WARNING; });
   if (last_warning != records_.rend()) return last_warning->message;
-  const auto failure = std::find_if(records_.begin(), records_.end(),
-                                    [](const auto& record) { return reports_failure(record.message); });
+  const auto failure = std::find_if(records_.begin(), records_.end(), [](const auto& record) {
+    return reports_failure(record.message);
+  });
   return failure != records_.end() ? failure->message : "";
 }
 

@@ -8,12 +8,12 @@
 #include <optional>
 #include <vector>
 
-#include "clients/http/policy.hpp"
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/log_capture.hpp"
 #include "cli/output.hpp"
 #include "cli/runner.hpp"
+#include "clients/http/policy.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 
@@ -49,8 +49,9 @@ void apply_call_limits(std::optional<double> timeout, std::optional<int> retries
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qorl-multimodal: turn images, audio and video into text for generative-AI applications",
-               "qorl-multimodal"};
+  CLI::App app{
+      "qorl-multimodal: turn images, audio and video into text for generative-AI applications",
+      "qorl-multimodal"};
   app.set_version_flag("--version", std::string(QORL_MULTIMODAL_VERSION));
   app.require_subcommand(0, 1);
   app.fallthrough();
@@ -67,12 +68,9 @@ int main(int argc, char** argv) {
   app.add_option("--retries", retries, "Retries of a failed service call (default: 3)")
       ->check(CLI::Range(0, 20));
   const std::vector<qorl_cli::commands::Command> commands = {
-      qorl_cli::commands::add_caption(app),
-      qorl_cli::commands::add_mermaid(app),
-      qorl_cli::commands::add_transform(app),
-      qorl_cli::commands::add_video(app),
-      qorl_cli::commands::add_transcribe(app),
-      qorl_cli::commands::add_frame(app),
+      qorl_cli::commands::add_caption(app),    qorl_cli::commands::add_mermaid(app),
+      qorl_cli::commands::add_transform(app),  qorl_cli::commands::add_video(app),
+      qorl_cli::commands::add_transcribe(app), qorl_cli::commands::add_frame(app),
       qorl_cli::commands::add_metadata(app),
   };
   app.footer(

@@ -138,7 +138,8 @@ std::string shortest_number(double value) {
 }
 
 std::string one_line(std::string message) {
-  std::replace_if(message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  std::replace_if(
+      message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   return qorl_core::redaction::redact_text(message);
 }
 

@@ -14,7 +14,8 @@ namespace qorl_cli {
 Reporter::Reporter(const std::vector<std::string>& sources, ReportSettings settings)
     : sources_(sources),
       settings_(std::move(settings)),
-      file_stems_(settings_.output_dir.empty() ? std::vector<std::string>{} : output::file_stems(sources)) {
+      file_stems_(settings_.output_dir.empty() ? std::vector<std::string>{}
+                                               : output::file_stems(sources)) {
   if (settings_.progress) ticker_ = std::thread([this] { tick(); });
 }
 
@@ -75,8 +76,8 @@ void Reporter::write_locked(std::size_t index, Report report) {
   if (report.ok) {
     if (!settings_.quiet) {
       for (const auto& warning : report.outcome.warnings) {
-        std::cerr << "qorl-multimodal: " << output::one_line(sources_[index]) << ": warning: "
-                  << output::one_line(warning) << std::endl;
+        std::cerr << "qorl-multimodal: " << output::one_line(sources_[index])
+                  << ": warning: " << output::one_line(warning) << std::endl;
       }
     }
     write_result_locked(index, report.outcome);
@@ -99,7 +100,9 @@ void Reporter::write_result_locked(std::size_t index, const Outcome& outcome) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
     file.close();
-    if (!file) return write_error_locked(index, "could not write " + path.string() + ": " + std::strerror(errno));
+    if (!file)
+      return write_error_locked(index,
+                                "could not write " + path.string() + ": " + std::strerror(errno));
     return;
   }
   // Several results are told apart by a header naming the source.
@@ -129,8 +132,9 @@ void Reporter::write_stdout_locked(const std::string& text) {
 
 void Reporter::draw_locked() {
   if (!settings_.progress || stopping_) return;
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::steady_clock::now() - start_).count();
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
+          .count();
   std::fprintf(stderr, "\r\033[K%zu/%zu done, %zu running, %llds", done_, sources_.size(), running_,
                static_cast<long long>(seconds));
   std::fflush(stderr);

@@ -2,9 +2,9 @@
 // line on standard error while conversions run (only on a terminal that can draw it).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>

@@ -65,7 +65,8 @@ bool can_draw_progress() {
 
 }  // namespace
 
-int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job, RunSettings settings) {
+int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job,
+             RunSettings settings) {
   const std::size_t workers = std::min<std::size_t>(settings.jobs, sources.size());
   std::vector<Job> jobs;
   for (std::size_t i = 0; i < workers; ++i) jobs.push_back(make_job());

@@ -26,6 +26,7 @@ inline bool quiet_output = false;
 // Errors of `make_job` propagate (they are settings the user gave). A failed source is reported
 // with the underlying cause the library logged during its conversion. Returns kSuccess, or
 // kConversionFailed when any source failed or a result could not be written.
-int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job, RunSettings settings);
+int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job,
+             RunSettings settings);
 
 }  // namespace qorl_cli

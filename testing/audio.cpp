@@ -42,7 +42,8 @@ std::string sine_audio(AudioContainer container, int channels, int sample_rate, 
   info.channels = channels;
   info.format = format_of(container);
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file) throw std::runtime_error(std::string("cannot write test audio: ") + sf_strerror(nullptr));
+  if (!file)
+    throw std::runtime_error(std::string("cannot write test audio: ") + sf_strerror(nullptr));
   const auto frames = static_cast<long long>(std::llround(seconds * sample_rate));
   std::vector<double> samples(static_cast<std::size_t>(frames * channels));
   for (long long f = 0; f < frames; ++f) {
@@ -61,7 +62,8 @@ DecodedAudio decode_audio(const std::string& file) {
   const auto path = dir.write("audio", file);
   SF_INFO info{};
   SNDFILE* handle = sf_open(path.c_str(), SFM_READ, &info);
-  if (!handle) throw std::runtime_error(std::string("cannot read test audio: ") + sf_strerror(nullptr));
+  if (!handle)
+    throw std::runtime_error(std::string("cannot read test audio: ") + sf_strerror(nullptr));
   DecodedAudio out;
   out.channels = info.channels;
   out.sample_rate = info.samplerate;

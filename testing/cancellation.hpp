@@ -26,14 +26,17 @@ bool ends_cancelled(boost::asio::awaitable<T> operation, std::function<bool()> r
   asio::cancellation_signal cancel;
   auto future = asio::co_spawn(io, std::move(operation),
                                asio::bind_cancellation_slot(cancel.slot(), asio::use_future));
-  asio::co_spawn(io, [&]() -> asio::awaitable<void> {
-    asio::steady_timer timer(io);
-    while (!ready()) {
-      timer.expires_after(std::chrono::milliseconds(5));
-      co_await timer.async_wait(asio::use_awaitable);
-    }
-    cancel.emit(asio::cancellation_type::terminal);
-  }, asio::detached);
+  asio::co_spawn(
+      io,
+      [&]() -> asio::awaitable<void> {
+        asio::steady_timer timer(io);
+        while (!ready()) {
+          timer.expires_after(std::chrono::milliseconds(5));
+          co_await timer.async_wait(asio::use_awaitable);
+        }
+        cancel.emit(asio::cancellation_type::terminal);
+      },
+      asio::detached);
   io.run();
   try {
     future.get();

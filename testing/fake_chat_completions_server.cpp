@@ -15,11 +15,13 @@ using json = nlohmann::json;
 void reply_error(httplib::Response& response, int status, const std::string& message,
                  const std::string& code) {
   response.status = status;
-  response.set_content(
-      json{{"error", {{"message", message}, {"type", "invalid_request_error"}, {"param", nullptr},
-                      {"code", code}}}}
-          .dump(),
-      "application/json");
+  response.set_content(json{{"error",
+                             {{"message", message},
+                              {"type", "invalid_request_error"},
+                              {"param", nullptr},
+                              {"code", code}}}}
+                           .dump(),
+                       "application/json");
 }
 
 bool is_data_url(const std::string& url, const std::string& type_prefix) {
@@ -32,30 +34,36 @@ bool is_data_url(const std::string& url, const std::string& type_prefix) {
 // Empty when the real API would take the part.
 std::string check_part(const json& part) {
   const std::string type = part.value("type", "");
-  if (type == "text") return part.contains("text") && part["text"].is_string() ? "" : "text part without text";
+  if (type == "text")
+    return part.contains("text") && part["text"].is_string() ? "" : "text part without text";
   if (type == "image_url") {
     const std::string url = part.contains("image_url") ? part["image_url"].value("url", "") : "";
-    if (url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0 || is_data_url(url, "image/")) return {};
+    if (url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0 || is_data_url(url, "image/"))
+      return {};
     return "Invalid image URL: 'image_url.url' must be a URL or a base64 data URL of an image.";
   }
   if (type == "input_audio") {
     const auto audio = part.value("input_audio", json::object());
     const std::string format = audio.value("format", "");
-    if ((format == "wav" || format == "mp3") && qorl_core::base64_decode(audio.value("data", "x"))) return {};
+    if ((format == "wav" || format == "mp3") && qorl_core::base64_decode(audio.value("data", "x")))
+      return {};
     return "Invalid input_audio: base64 'data' and a 'format' of wav or mp3 are required.";
   }
   if (type == "file") {
     const auto file = part.value("file", json::object());
-    if (!file.value("filename", "").empty() && is_data_url(file.value("file_data", ""), "")) return {};
+    if (!file.value("filename", "").empty() && is_data_url(file.value("file_data", ""), ""))
+      return {};
     return "Invalid file part: 'filename' and a base64 data URL 'file_data' are required.";
   }
-  return "Invalid value: '" + type + "'. Supported values are: 'text', 'image_url', 'input_audio', and 'file'.";
+  return "Invalid value: '" + type +
+         "'. Supported values are: 'text', 'image_url', 'input_audio', and 'file'.";
 }
 
 std::string check_body(const std::string& text) {
   const auto body = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!body.is_object()) return "We could not parse the JSON body of your request.";
-  if (!body.contains("model") || !body["model"].is_string() || body["model"].get<std::string>().empty()) {
+  if (!body.contains("model") || !body["model"].is_string() ||
+      body["model"].get<std::string>().empty()) {
     return "you must provide a model parameter";
   }
   if (!body.contains("messages") || !body["messages"].is_array() || body["messages"].empty()) {
@@ -63,7 +71,8 @@ std::string check_body(const std::string& text) {
   }
   for (const auto& message : body["messages"]) {
     const std::string role = message.value("role", "");
-    if (role != "system" && role != "user" && role != "assistant") return "Invalid role: '" + role + "'";
+    if (role != "system" && role != "user" && role != "assistant")
+      return "Invalid role: '" + role + "'";
     const auto content = message.value("content", json());
     if (content.is_string()) continue;
     if (!content.is_array() || role == "system") return "Invalid content for role " + role;
@@ -77,7 +86,8 @@ std::string check_body(const std::string& text) {
     if (format.value("type", "") != "json_schema" || !format.contains("json_schema") ||
         !std::regex_match(format["json_schema"].value("name", ""), kName) ||
         !format["json_schema"].value("schema", json()).is_object()) {
-      return "Invalid 'response_format': a json_schema with a name and a schema object is required.";
+      return "Invalid 'response_format': a json_schema with a name and a schema object is "
+             "required.";
     }
   }
   return {};
@@ -85,10 +95,10 @@ std::string check_body(const std::string& text) {
 
 }  // namespace
 
-FakeChatCompletionsServer::FakeChatCompletionsServer(std::string api_key) : api_key_(std::move(api_key)) {
-  server_.server().Post("/v1/chat/completions", [this](const httplib::Request& q, httplib::Response& r) {
-    complete(q, r);
-  });
+FakeChatCompletionsServer::FakeChatCompletionsServer(std::string api_key)
+    : api_key_(std::move(api_key)) {
+  server_.server().Post("/v1/chat/completions", [this](const httplib::Request& q,
+                                                       httplib::Response& r) { complete(q, r); });
   server_.start();
 }
 
@@ -119,7 +129,8 @@ std::vector<RecordedRequest> FakeChatCompletionsServer::requests() const {
   return requests_;
 }
 
-void FakeChatCompletionsServer::complete(const httplib::Request& request, httplib::Response& response) {
+void FakeChatCompletionsServer::complete(const httplib::Request& request,
+                                         httplib::Response& response) {
   std::optional<ScriptedReply> reply;
   std::string text;
   {

@@ -23,12 +23,12 @@ void reply_error(httplib::Response& response, int code, const std::string& messa
 // that reaches this fake proves its types are among them.
 bool documented_media_type(const std::string& type) {
   static const std::set<std::string> kDocumented{
-      "image/png",  "image/jpeg",  "image/webp", "image/heic",      "image/heif",
-      "audio/wav",  "audio/mp3",   "audio/aiff", "audio/aac",       "audio/ogg",
-      "audio/flac", "video/mp4",   "video/mpeg", "video/mov",       "video/avi",
-      "video/x-flv", "video/mpg",  "video/webm", "video/wmv",       "video/3gpp",
-      "application/pdf", "text/plain", "text/html", "text/css",    "text/csv",
-      "text/xml",   "text/rtf",    "text/javascript", "text/x-python", "text/md"};
+      "image/png",       "image/jpeg", "image/webp",      "image/heic",    "image/heif",
+      "audio/wav",       "audio/mp3",  "audio/aiff",      "audio/aac",     "audio/ogg",
+      "audio/flac",      "video/mp4",  "video/mpeg",      "video/mov",     "video/avi",
+      "video/x-flv",     "video/mpg",  "video/webm",      "video/wmv",     "video/3gpp",
+      "application/pdf", "text/plain", "text/html",       "text/css",      "text/csv",
+      "text/xml",        "text/rtf",   "text/javascript", "text/x-python", "text/md"};
   return kDocumented.count(type) > 0;
 }
 
@@ -44,25 +44,27 @@ std::string unknown_name(const std::string& name, const std::string& where) {
 // Empty when `schema` is in Gemini's schema dialect.
 std::string check_schema(const json& schema, const std::string& where) {
   static const std::set<std::string> kKeys{
-      "type",  "format",   "description", "nullable", "enum",    "maxItems", "minItems",
-      "items", "required", "properties",  "anyOf",    "minimum", "maximum",  "propertyOrdering",
-      "title"};
-  static const std::set<std::string> kTypes{"STRING", "NUMBER", "INTEGER",
-                                            "BOOLEAN", "ARRAY", "OBJECT"};
+      "type",     "format",   "description", "nullable",         "enum",
+      "maxItems", "minItems", "items",       "required",         "properties",
+      "anyOf",    "minimum",  "maximum",     "propertyOrdering", "title"};
+  static const std::set<std::string> kTypes{"STRING",  "NUMBER", "INTEGER",
+                                            "BOOLEAN", "ARRAY",  "OBJECT"};
   if (!schema.is_object()) return "Invalid value at '" + where + "': not a schema";
   for (const auto& [key, value] : schema.items()) {
     if (!kKeys.count(key)) return unknown_name(key, where);
   }
   if (schema.contains("type") &&
       (!schema["type"].is_string() || !kTypes.count(schema["type"].get<std::string>()))) {
-    return "Invalid value at '" + where + ".type' (type.googleapis.com/google.ai.generativelanguage.v1beta.Type), " +
+    return "Invalid value at '" + where +
+           ".type' (type.googleapis.com/google.ai.generativelanguage.v1beta.Type), " +
            schema["type"].dump();
   }
   if (schema.value("type", "") == "ARRAY" && !schema.contains("items")) {
     return "* GenerateContentRequest." + where + ".items: missing field.";
   }
   if (schema.contains("items")) {
-    if (auto problem = check_schema(schema["items"], where + ".items"); !problem.empty()) return problem;
+    if (auto problem = check_schema(schema["items"], where + ".items"); !problem.empty())
+      return problem;
   }
   if (schema.contains("properties")) {
     for (const auto& [name, property] : schema["properties"].items()) {
@@ -175,7 +177,8 @@ bool FakeGeminiServer::key_ok(const httplib::Request& request, httplib::Response
     return false;
   }
   if (request.get_header_value("x-goog-api-key") != api_key_) {
-    reply_error(response, 400, "API key not valid. Please pass a valid API key.", "INVALID_ARGUMENT");
+    reply_error(response, 400, "API key not valid. Please pass a valid API key.",
+                "INVALID_ARGUMENT");
     return false;
   }
   return true;
@@ -190,24 +193,30 @@ std::string FakeGeminiServer::check_generate_body(const std::string& body) const
     }
   }
   auto check_parts = [this](const json& parts, const std::string& where) -> std::string {
-    if (!parts.is_array() || parts.empty()) return "* GenerateContentRequest." + where + ": must have parts";
+    if (!parts.is_array() || parts.empty())
+      return "* GenerateContentRequest." + where + ": must have parts";
     for (const auto& part : parts) {
-      if (!part.is_object() || part.size() != 1) return "* GenerateContentRequest." + where + ": one datum per part";
+      if (!part.is_object() || part.size() != 1)
+        return "* GenerateContentRequest." + where + ": one datum per part";
       if (part.contains("text")) {
         if (!part["text"].is_string()) return "Invalid value at '" + where + ".text'";
       } else if (part.contains("inlineData")) {
         const auto& data = part["inlineData"];
-        if (!data.is_object() || !data.contains("mimeType") || data["mimeType"].get<std::string>().empty()) {
+        if (!data.is_object() || !data.contains("mimeType") ||
+            data["mimeType"].get<std::string>().empty()) {
           return "* GenerateContentRequest." + where + ".inline_data.mime_type: required";
         }
-        if (!documented_media_type(data["mimeType"])) return unsupported_media_type(data["mimeType"]);
+        if (!documented_media_type(data["mimeType"]))
+          return unsupported_media_type(data["mimeType"]);
         if (!data.contains("data") || !data["data"].is_string() ||
             !qorl_core::base64_decode(data["data"].get<std::string>())) {
-          return "Invalid value at '" + where + ".inline_data.data' (TYPE_BYTES), Base64 decoding failed";
+          return "Invalid value at '" + where +
+                 ".inline_data.data' (TYPE_BYTES), Base64 decoding failed";
         }
       } else if (part.contains("fileData")) {
         const auto& data = part["fileData"];
-        if (!data.is_object() || !data.contains("fileUri") || data["fileUri"].get<std::string>().empty()) {
+        if (!data.is_object() || !data.contains("fileUri") ||
+            data["fileUri"].get<std::string>().empty()) {
           return "* GenerateContentRequest." + where + ".file_data.file_uri: required";
         }
         if (data.contains("mimeType") &&
@@ -231,18 +240,21 @@ std::string FakeGeminiServer::check_generate_body(const std::string& body) const
     return {};
   };
   if (request.contains("systemInstruction")) {
-    if (auto problem = check_parts(request["systemInstruction"].value("parts", json()), "system_instruction.parts");
+    if (auto problem = check_parts(request["systemInstruction"].value("parts", json()),
+                                   "system_instruction.parts");
         !problem.empty()) {
       return problem;
     }
   }
-  if (!request.contains("contents") || !request["contents"].is_array() || request["contents"].empty()) {
+  if (!request.contains("contents") || !request["contents"].is_array() ||
+      request["contents"].empty()) {
     return "* GenerateContentRequest.contents: contents is not specified";
   }
   for (const auto& content : request["contents"]) {
     const std::string role = content.value("role", "");
     if (role != "user" && role != "model") return "Please use a valid role: user, model.";
-    if (auto problem = check_parts(content.value("parts", json()), "contents.parts"); !problem.empty()) {
+    if (auto problem = check_parts(content.value("parts", json()), "contents.parts");
+        !problem.empty()) {
       return problem;
     }
   }
@@ -254,7 +266,8 @@ std::string FakeGeminiServer::check_generate_body(const std::string& body) const
                "are `text/plain`, `application/json`, `application/xml`, `application/yaml` and "
                "`text/x.enum`.";
       }
-      if (auto problem = check_schema(config["responseSchema"], "generation_config.response_schema");
+      if (auto problem =
+              check_schema(config["responseSchema"], "generation_config.response_schema");
           !problem.empty()) {
         return problem;
       }
@@ -272,7 +285,8 @@ void FakeGeminiServer::generate(const httplib::Request& request, httplib::Respon
   {
     std::lock_guard lock(mutex_);
     if (request.body.size() > request_size_limit_) {
-      problem = "Request payload size exceeds the limit: " + std::to_string(request_size_limit_) + " bytes.";
+      problem = "Request payload size exceeds the limit: " + std::to_string(request_size_limit_) +
+                " bytes.";
     } else {
       problem = check_generate_body(request.body);
     }
@@ -312,7 +326,8 @@ void FakeGeminiServer::upload(const httplib::Request& request, httplib::Response
     if (request.get_header_value("X-Goog-Upload-Protocol") != "resumable" || command != "start" ||
         length.empty() || length.find_first_not_of("0123456789") != std::string::npos ||
         !request.has_header("X-Goog-Upload-Header-Content-Type") || !metadata.is_object()) {
-      return reply_error(response, 400, "Invalid resumable upload start request.", "INVALID_ARGUMENT");
+      return reply_error(response, 400, "Invalid resumable upload start request.",
+                         "INVALID_ARGUMENT");
     }
     const std::string type = request.get_header_value("X-Goog-Upload-Header-Content-Type");
     if (!documented_media_type(type)) {
@@ -328,8 +343,8 @@ void FakeGeminiServer::upload(const httplib::Request& request, httplib::Response
       id = std::to_string(next_id_++);
       pending_[id] = {display_name, type, std::stoul(length)};
     }
-    response.set_header("X-Goog-Upload-URL",
-                        base_url() + "/upload/v1beta/files?upload_id=" + id + "&upload_protocol=resumable");
+    response.set_header("X-Goog-Upload-URL", base_url() + "/upload/v1beta/files?upload_id=" + id +
+                                                 "&upload_protocol=resumable");
     response.set_header("X-Goog-Upload-Status", "active");
     return;
   }

@@ -25,24 +25,23 @@ void answer_error(httplib::Response& response, int status, const std::string& me
 }  // namespace
 
 const FakeOpenAI::Part* FakeOpenAI::Upload::part(const std::string& name) const {
-  const auto it = std::find_if(parts.begin(), parts.end(),
-                               [&](const Part& p) { return p.name == name; });
+  const auto it =
+      std::find_if(parts.begin(), parts.end(), [&](const Part& p) { return p.name == name; });
   return it == parts.end() ? nullptr : &*it;
 }
 
 FakeOpenAI::FakeOpenAI() {
-  server_.server().Post("/v1/audio/transcriptions",
-                        [this](const httplib::Request& request, httplib::Response& response,
-                               const httplib::ContentReader& reader) {
-                          handle(request, response, reader);
-                        });
+  server_.server().Post(
+      "/v1/audio/transcriptions",
+      [this](const httplib::Request& request, httplib::Response& response,
+             const httplib::ContentReader& reader) { handle(request, response, reader); });
   server_.start();
 }
 
 std::string FakeOpenAI::base_url() const { return server_.url("/v1"); }
 
-void FakeOpenAI::set_transcript(std::optional<std::string> language,
-                                std::vector<Segment> segments, std::vector<Segment> words) {
+void FakeOpenAI::set_transcript(std::optional<std::string> language, std::vector<Segment> segments,
+                                std::vector<Segment> words) {
   std::lock_guard lock(mutex_);
   language_ = std::move(language);
   segments_ = std::move(segments);
@@ -84,8 +83,8 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
   uploads_.push_back(upload);
   if (failing_count_ > 0) {
     --failing_count_;
-    answer_error(response, failing_status_, "The server had an error while processing your request.",
-                 "server_error", nullptr);
+    answer_error(response, failing_status_,
+                 "The server had an error while processing your request.", "server_error", nullptr);
     return;
   }
   if (upload.authorization != std::string("Bearer ") + kApiKey) {
@@ -107,8 +106,7 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
     if (p.name == "timestamp_granularities[]") granularities.push_back(p.data);
   }
   if (!granularities.empty() && (!format || format->data != "verbose_json")) {
-    answer_error(response, 400,
-                 "timestamp_granularities requires response_format=verbose_json",
+    answer_error(response, 400, "timestamp_granularities requires response_format=verbose_json",
                  "invalid_request_error", nullptr);
     return;
   }
@@ -140,22 +138,23 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
                                  {"text", text}};
   if (want_words) {
     auto& words = body["words"] = nlohmann::json::array();
-    for (const Segment& w : words_) words.push_back({{"word", w.text}, {"start", w.start}, {"end", w.end}});
+    for (const Segment& w : words_)
+      words.push_back({{"word", w.text}, {"start", w.start}, {"end", w.end}});
   }
   if (want_segments) {
     auto& listed = body["segments"] = nlohmann::json::array();
     int id = 0;
     for (const Segment& s : segments) {
       listed.push_back({{"id", id++},
-                          {"seek", 0},
-                          {"start", s.start},
-                          {"end", s.end},
-                          {"text", s.text},
-                          {"tokens", nlohmann::json::array({50364, 2425})},
-                          {"temperature", 0.0},
-                          {"avg_logprob", -0.25},
-                          {"compression_ratio", 1.1},
-                          {"no_speech_prob", 0.01}});
+                        {"seek", 0},
+                        {"start", s.start},
+                        {"end", s.end},
+                        {"text", s.text},
+                        {"tokens", nlohmann::json::array({50364, 2425})},
+                        {"temperature", 0.0},
+                        {"avg_logprob", -0.25},
+                        {"compression_ratio", 1.1},
+                        {"no_speech_prob", 0.01}});
     }
   }
   response.set_content(body.dump(), "application/json");

@@ -28,9 +28,8 @@ json validation_error(const std::vector<std::string>& location, const std::strin
 
 FakeProsa::FakeProsa() {
   auto& server = server_.server();
-  server.Post("/v2/speech/stt", [this](const httplib::Request& request, httplib::Response& response) {
-    submit(request, response);
-  });
+  server.Post("/v2/speech/stt", [this](const httplib::Request& request,
+                                       httplib::Response& response) { submit(request, response); });
   server.Get(R"(/v2/speech/stt/([^/]+))",
              [this](const httplib::Request& request, httplib::Response& response) {
                query(request, response);
@@ -83,7 +82,8 @@ std::string FakeProsa::check_submission(const std::string& body) {
   if (audio == request.end() || !audio->is_object()) return "request";
   const auto data = audio->find("data");
   const auto uri = audio->find("uri");
-  const bool has_data = data != audio->end() && data->is_string() && !data->get<std::string>().empty();
+  const bool has_data =
+      data != audio->end() && data->is_string() && !data->get<std::string>().empty();
   const bool has_uri = uri != audio->end() && uri->is_string() && !uri->get<std::string>().empty();
   if (has_data == has_uri) return "request.data";
   return "";

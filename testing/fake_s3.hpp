@@ -14,7 +14,8 @@ namespace qorl_testing {
 class FakeS3 {
  public:
   // Buckets live in `region`; a request signed for another region is redirected there.
-  FakeS3(std::string access_key_id, std::string secret_access_key, std::string region = "us-east-1");
+  FakeS3(std::string access_key_id, std::string secret_access_key,
+         std::string region = "us-east-1");
 
   void put(const std::string& bucket, const std::string& key, const std::string& content);
   std::string endpoint() const { return server_.url(); }

@@ -36,9 +36,9 @@ std::string replaced(std::string text, const std::string& marker, const std::str
 ordered_json unplayable(const char* status, const char* reason, const char* subreason) {
   ordered_json playability = {{"status", status}, {"reason", reason}};
   if (subreason) {
-    playability["errorScreen"] = {
-        {"playerErrorMessageRenderer",
-         {{"reason", {{"simpleText", reason}}}, {"subreason", {{"runs", {{{"text", subreason}}}}}}}}};
+    playability["errorScreen"] = {{"playerErrorMessageRenderer",
+                                   {{"reason", {{"simpleText", reason}}},
+                                    {"subreason", {{"runs", {{{"text", subreason}}}}}}}}};
   }
   return playability;
 }
@@ -76,7 +76,10 @@ std::vector<FakeYouTube::Request> FakeYouTube::requests() const {
 }
 
 void FakeYouTube::record(const httplib::Request& request) {
-  Request r{request.method, request.target, {}, request.get_header_value("Accept-Language"),
+  Request r{request.method,
+            request.target,
+            {},
+            request.get_header_value("Accept-Language"),
             request.body};
   const auto cookies = request.headers.equal_range("Cookie");
   for (auto it = cookies.first; it != cookies.second; ++it) r.cookies.push_back(it->second);
@@ -97,7 +100,8 @@ void FakeYouTube::watch(const httplib::Request& request, httplib::Response& resp
   }
   bool consented = false;
   for (const std::string& cookie : requests_.back().cookies) {
-    consented = consented || cookie.find(std::string("CONSENT=YES+") + kConsentValue) != std::string::npos;
+    consented =
+        consented || cookie.find(std::string("CONSENT=YES+") + kConsentValue) != std::string::npos;
   }
   if (consent_ == Consent::kRefused || (consent_ == Consent::kAsked && !consented)) {
     response.set_content(replaced(kConsentPage, "%VALUE%", kConsentValue), "text/html");
@@ -112,7 +116,8 @@ void FakeYouTube::player(const httplib::Request& request, httplib::Response& res
   const auto fail = [&](int status, const char* message) {
     response.status = status;
     response.set_content(
-        ordered_json{{"error", {{"code", status}, {"message", message}, {"status", "INVALID_ARGUMENT"}}}}
+        ordered_json{
+            {"error", {{"code", status}, {"message", message}, {"status", "INVALID_ARGUMENT"}}}}
             .dump(),
         "application/json");
   };
@@ -131,11 +136,12 @@ void FakeYouTube::player(const httplib::Request& request, httplib::Response& res
   if (video == videos_.end()) {
     answer["playabilityStatus"] = unplayable("ERROR", "This video is unavailable", nullptr);
   } else if (video->second.playability == Playability::kPrivate) {
-    answer["playabilityStatus"] =
-        unplayable("LOGIN_REQUIRED", "This video is private", "The uploader has not made it public.");
+    answer["playabilityStatus"] = unplayable("LOGIN_REQUIRED", "This video is private",
+                                             "The uploader has not made it public.");
   } else if (video->second.playability == Playability::kBotCheck) {
-    answer["playabilityStatus"] = unplayable(
-        "LOGIN_REQUIRED", "Sign in to confirm you\u2019re not a bot", "This helps protect our community.");
+    answer["playabilityStatus"] =
+        unplayable("LOGIN_REQUIRED", "Sign in to confirm you\u2019re not a bot",
+                   "This helps protect our community.");
   } else if (video->second.playability == Playability::kAgeRestricted) {
     answer["playabilityStatus"] =
         unplayable("LOGIN_REQUIRED", "This video may be inappropriate for some users.", nullptr);
@@ -164,7 +170,8 @@ void FakeYouTube::player(const httplib::Request& request, httplib::Response& res
           {"playerCaptionsTracklistRenderer",
            {{"captionTracks", tracks},
             {"audioTracks", {{{"captionTrackIndices", {0}}}}},
-            {"translationLanguages", {{{"languageCode", "af"}, {"languageName", {{"runs", {{{"text", "Afrikaans"}}}}}}}}},
+            {"translationLanguages",
+             {{{"languageCode", "af"}, {"languageName", {{"runs", {{{"text", "Afrikaans"}}}}}}}}},
             {"defaultAudioTrackIndex", 0}}}};
     }
     answer["videoDetails"] = {{"videoId", id}, {"title", "A video"}, {"lengthSeconds", "212"}};

@@ -41,7 +41,8 @@ asio::awaitable<void> until_closed(tcp::socket& socket) {
 
 asio::awaitable<void> stream_forever(tcp::socket& socket) {
   const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nTransfer-Encoding: "
+      "chunked\r\n\r\n";
   co_await asio::async_write(socket, asio::buffer(head), asio::use_awaitable);
   const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
   for (;;) co_await asio::async_write(socket, asio::buffer(chunk), asio::use_awaitable);

@@ -46,7 +46,8 @@ void send_google_error(httplib::Response& response, int status, const std::strin
 ServiceAccount::ServiceAccount(std::string token_uri) : token_uri_(std::move(token_uri)) {
   static std::atomic<int> serial{0};
   client_email_ = "svc-" + std::to_string(++serial) + "@qorl-test.iam.gserviceaccount.com";
-  key_ = std::shared_ptr<void>(EVP_RSA_gen(2048), [](void* k) { EVP_PKEY_free(static_cast<EVP_PKEY*>(k)); });
+  key_ = std::shared_ptr<void>(EVP_RSA_gen(2048),
+                               [](void* k) { EVP_PKEY_free(static_cast<EVP_PKEY*>(k)); });
   if (!key_) throw std::runtime_error("cannot generate an RSA key");
   std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
   PEM_write_bio_PrivateKey(bio.get(), pkey(key_), nullptr, nullptr, 0, nullptr, nullptr);
@@ -56,12 +57,9 @@ ServiceAccount::ServiceAccount(std::string token_uri) : token_uri_(std::move(tok
 }
 
 std::string ServiceAccount::key_json() const {
-  return nlohmann::json{{"type", "service_account"},
-                        {"project_id", "qorl-test"},
-                        {"private_key_id", "key-1"},
-                        {"private_key", private_pem_},
-                        {"client_email", client_email_},
-                        {"client_id", "1"},
+  return nlohmann::json{{"type", "service_account"},     {"project_id", "qorl-test"},
+                        {"private_key_id", "key-1"},     {"private_key", private_pem_},
+                        {"client_email", client_email_}, {"client_id", "1"},
                         {"token_uri", token_uri_}}
       .dump();
 }
@@ -82,8 +80,8 @@ std::optional<nlohmann::json> ServiceAccount::verify_assertion(const std::string
                        signed_part.size()) != 1) {
     return std::nullopt;
   }
-  auto claims =
-      nlohmann::json::parse(base64url_decode(jwt.substr(first + 1, second - first - 1)), nullptr, false);
+  auto claims = nlohmann::json::parse(base64url_decode(jwt.substr(first + 1, second - first - 1)),
+                                      nullptr, false);
   if (!claims.is_object()) return std::nullopt;
   return claims;
 }
@@ -98,7 +96,8 @@ FakeGoogle::FakeGoogle() {
         "Sign in to continue to Google Drive</form></body></html>",
         "text/html; charset=utf-8");
   });
-  http.Post("/token", [this](const httplib::Request& q, httplib::Response& r) { serve_token(q, r); });
+  http.Post("/token",
+            [this](const httplib::Request& q, httplib::Response& r) { serve_token(q, r); });
   http.Get(R"(/drive/v3/files/([^/]+))",
            [this](const httplib::Request& q, httplib::Response& r) { serve_media(q, r); });
   server_.start();
@@ -122,8 +121,8 @@ std::vector<std::string> FakeGoogle::media_ranges() const {
 
 std::string FakeGoogle::warning_page(int serial) {
   return "<html><head><title>Google Drive - Virus scan warning</title></head><body>"
-         "Google Drive can't scan this file for viruses. (" + std::to_string(serial) +
-         ")</body></html>";
+         "Google Drive can't scan this file for viruses. (" +
+         std::to_string(serial) + ")</body></html>";
 }
 
 void FakeGoogle::serve_uc(const httplib::Request& request, httplib::Response& response) {
@@ -150,15 +149,13 @@ void FakeGoogle::serve_uc(const httplib::Request& request, httplib::Response& re
     response.set_content(warning_page(serial), "text/html; charset=utf-8");
   };
   switch (file.web) {
-    case Web::PUBLIC:
-      return response.set_content(file.content, "application/octet-stream");
+    case Web::PUBLIC: return response.set_content(file.content, "application/octet-stream");
     case Web::LARGE:
-      if (confirm.starts_with("tok")) return response.set_content(file.content, "application/octet-stream");
+      if (confirm.starts_with("tok"))
+        return response.set_content(file.content, "application/octet-stream");
       return warn();
-    case Web::ALWAYS_WARNING:
-      return warn();
-    case Web::SIGN_IN:
-      return response.set_redirect("/ServiceLogin?continue=uc");
+    case Web::ALWAYS_WARNING: return warn();
+    case Web::SIGN_IN: return response.set_redirect("/ServiceLogin?continue=uc");
     case Web::STALL:
       response.set_content_provider(
           file.content.size() + 1000, "application/octet-stream",
@@ -199,11 +196,11 @@ void FakeGoogle::serve_token(const httplib::Request& request, httplib::Response&
     std::lock_guard lock(mutex_);
     tokens_.insert(token + "|" + claims->value("scope", ""));
   }
-  response.set_content(nlohmann::json{{"access_token", token},
-                                      {"expires_in", token_lifetime_.load()},
-                                      {"token_type", "Bearer"}}
-                           .dump(),
-                       "application/json");
+  response.set_content(
+      nlohmann::json{
+          {"access_token", token}, {"expires_in", token_lifetime_.load()}, {"token_type", "Bearer"}}
+          .dump(),
+      "application/json");
 }
 
 bool FakeGoogle::authorizes(const std::string& authorization, const std::string& scope) const {
@@ -214,7 +211,8 @@ bool FakeGoogle::authorizes(const std::string& authorization, const std::string&
 bool FakeGoogle::authorized(const std::string& authorization, const std::string& scope) const {
   if (!authorization.starts_with("Bearer ")) return false;
   const std::string prefix = authorization.substr(7) + "|";
-  for (auto it = tokens_.lower_bound(prefix); it != tokens_.end() && it->starts_with(prefix); ++it) {
+  for (auto it = tokens_.lower_bound(prefix); it != tokens_.end() && it->starts_with(prefix);
+       ++it) {
     std::istringstream scopes(it->substr(prefix.size()));
     for (std::string granted; scopes >> granted;) {
       if (granted == scope) return true;
@@ -231,7 +229,8 @@ void FakeGoogle::serve_media(const httplib::Request& request, httplib::Response&
                   "https://www.googleapis.com/auth/drive.readonly")) {
     return send_google_error(response, 401, "Request had invalid authentication credentials.");
   }
-  if (request.get_param_value("alt") != "media") return send_google_error(response, 400, "alt=media only");
+  if (request.get_param_value("alt") != "media")
+    return send_google_error(response, 400, "alt=media only");
   const auto found = files_.find(id);
   if (found == files_.end()) return send_google_error(response, 404, "File not found: " + id + ".");
   // The server library answers a Range request with 206 and Content-Range itself.

@@ -49,8 +49,9 @@ bool LogCapture::contains(const std::string& message) const {
 
 bool LogCapture::mentions(const std::string& text) const {
   const auto all = messages();
-  return std::any_of(all.begin(), all.end(),
-                     [&](const std::string& message) { return message.find(text) != std::string::npos; });
+  return std::any_of(all.begin(), all.end(), [&](const std::string& message) {
+    return message.find(text) != std::string::npos;
+  });
 }
 
 }  // namespace qorl_testing

@@ -54,8 +54,10 @@ S3rver::S3rver(const std::vector<std::string>& buckets) {
     throw std::runtime_error("s3rver is not installed; run scripts/install-deps");
   }
   port_ = free_loopback_port();
-  std::vector<std::string> args{"node", QORL_S3RVER_JS, "--directory", directory_.path().string(),
-                                "--address", "127.0.0.1", "--port", std::to_string(port_), "--silent"};
+  std::vector<std::string> args{
+      "node",      QORL_S3RVER_JS, "--directory", directory_.path().string(),
+      "--address", "127.0.0.1",    "--port",      std::to_string(port_),
+      "--silent"};
   for (const auto& bucket : buckets) {
     args.push_back("--configure-bucket");
     args.push_back(bucket);
@@ -91,7 +93,8 @@ S3rver::~S3rver() {
 
 std::string S3rver::endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
-void S3rver::put(const std::string& bucket, const std::string& key, const std::string& content) const {
+void S3rver::put(const std::string& bucket, const std::string& key,
+                 const std::string& content) const {
   clients::aws::SignableRequest signable;
   signable.method = "PUT";
   signable.path = "/" + bucket + clients::aws::encode_path("/" + key);

@@ -28,10 +28,12 @@ struct CaptionArguments {
 
 // The preset's prompt asks for Indonesian captions in so many words; another language takes the
 // captioners' `language` variable in its place.
-std::shared_ptr<qorl_inference::PromptBuilder> in_language(const qorl_inference::PromptBuilder& preset) {
+std::shared_ptr<qorl_inference::PromptBuilder> in_language(
+    const qorl_inference::PromptBuilder& preset) {
   std::string system = preset.system_template();
   const std::string fixed = "in Indonesian";
-  if (const auto at = system.find(fixed); at != std::string::npos) system.replace(at, fixed.size(), "in {language}");
+  if (const auto at = system.find(fixed); at != std::string::npos)
+    system.replace(at, fixed.size(), "in {language}");
   return std::make_shared<qorl_inference::PromptBuilder>(system, preset.user_template());
 }
 
@@ -44,15 +46,17 @@ std::shared_ptr<LMBasedImageToCaption> make_captioner(const CaptionArguments& ar
 }
 
 int run(const CaptionArguments& args) {
-  credentials::require_model_key(preset_model(args.model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"), "captioning");
+  credentials::require_model_key(preset_model(args.model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"),
+                                 "captioning");
   qorl_core::Options options;
   if (args.captions) options.set("number_of_captions", *args.captions);
   args.hints.add_to(options);
   if (args.no_metadata) options.set("use_metadata", false);
   if (args.language) options.set("language", *args.language);
-  return run_jobs(args.common.sources, [&]() -> Job {
-    return converter_job(make_captioner(args), options, "caption");
-  }, args.common.run);
+  return run_jobs(
+      args.common.sources,
+      [&]() -> Job { return converter_job(make_captioner(args), options, "caption"); },
+      args.common.run);
 }
 
 }  // namespace
@@ -60,12 +64,14 @@ int run(const CaptionArguments& args) {
 Command add_caption(CLI::App& app) {
   auto args = std::make_shared<CaptionArguments>();
   auto* command = app.add_subcommand("caption", "Caption images with a multimodal language model");
-  add_source_arguments(*command, args->common,
-                       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_source_arguments(
+      *command, args->common,
+      "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   add_model_option(*command, args->model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID");
   command->add_option("-n,--captions", args->captions, "Number of captions to ask for (default 5)")
       ->check(whole_number(1, 100));
-  command->add_option("--language", args->language, "Language of the captions (default Indonesian)");
+  command->add_option("--language", args->language,
+                      "Language of the captions (default Indonesian)");
   add_caption_hint_options(*command, args->hints, "image");
   command->add_flag("--no-metadata", args->no_metadata, "Do not send the image's EXIF location");
   return {command, [args] { return run(*args); }};

@@ -14,7 +14,7 @@
 namespace CLI {
 class App;
 class Validator;
-}
+}  // namespace CLI
 
 namespace qorl_cli::commands {
 
@@ -69,8 +69,10 @@ std::runtime_error nothing_generated(const std::string& what);
 // The job of a converter with a TextResult: `options` go to every conversion; an empty result
 // (how the LM-based converters answer a failed model request) fails with "no <what> was
 // generated" and the cause the library logged.
-Job converter_job(std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter> converter,
-                  qorl_core::Options options, std::string what);
+Job converter_job(
+    std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter>
+        converter,
+    qorl_core::Options options, std::string what);
 
 // --model: the model id <provider>/<model> overriding the preset's, which the environment
 // variable `model_env` (when given) names, else the presets' default model.

@@ -14,24 +14,27 @@ namespace preset_options = qorl_multimodal::modality_converter::preset_options;
 
 const CLI::Validator NON_BLANK(
     [](const std::string& source) -> std::string {
-      return source.find_first_not_of(" \t\r\n\v\f") == std::string::npos ? "a source is blank" : "";
+      return source.find_first_not_of(" \t\r\n\v\f") == std::string::npos ? "a source is blank"
+                                                                          : "";
     },
     "SOURCE");
 
 void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what,
                           const std::string& extension) {
   command.add_option("sources", arguments.sources, what)->required()->check(NON_BLANK);
-  command.add_flag("--json", arguments.run.report.json,
-                   "Write one JSON line per source: {\"source\", \"result\"} or {\"source\", \"error\"}");
+  command.add_flag(
+      "--json", arguments.run.report.json,
+      "Write one JSON line per source: {\"source\", \"result\"} or {\"source\", \"error\"}");
   command.add_option("-j,--jobs", arguments.run.jobs, "Convert up to N sources at a time")
       ->check(whole_number(1, 256))
       ->default_val(1);
   command.add_flag("--keep-order", arguments.run.report.keep_order,
                    "Write results in the order of the sources, also with --jobs");
   arguments.run.report.extension = extension;
-  command.add_option("--output-dir", arguments.run.report.output_dir,
-                     "Write one file per source into DIR, named after the source (" + extension.substr(1) +
-                         ", or json with --json)")
+  command
+      .add_option("--output-dir", arguments.run.report.output_dir,
+                  "Write one file per source into DIR, named after the source (" +
+                      extension.substr(1) + ", or json with --json)")
       ->check(CLI::ExistingDirectory);
 }
 
@@ -55,7 +58,8 @@ void CaptionHints::add_to(qorl_core::Options& options) const {
 void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std::string& medium) {
   command.add_option("--one-liner", hints.one_liner, "A one-line title of the " + medium);
   command.add_option("--description", hints.description, "A description of the " + medium);
-  command.add_option("--domain-knowledge", hints.domain_knowledge, "Knowledge of the " + medium + "'s domain");
+  command.add_option("--domain-knowledge", hints.domain_knowledge,
+                     "Knowledge of the " + medium + "'s domain");
 }
 
 namespace {
@@ -64,7 +68,8 @@ bool has_scheme(const std::string& source) {
   const auto colon = source.find(':');
   return colon != std::string::npos && colon > 1 &&
          std::isalpha(static_cast<unsigned char>(source[0])) &&
-         source.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= colon;
+         source.find_first_not_of(
+             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= colon;
 }
 
 }  // namespace
@@ -82,7 +87,8 @@ void add_model_option(CLI::App& command, std::string& model, const char* model_e
   const std::string fallback = std::string(preset_options::DEFAULT_MODEL_ID);
   command.add_option("--model", model,
                      "Model id <provider>/<model> (default: " +
-                         (model_env ? std::string(model_env) + ", else " + fallback : fallback) + ")");
+                         (model_env ? std::string(model_env) + ", else " + fallback : fallback) +
+                         ")");
 }
 
 std::string preset_model(const std::string& model_id, const char* model_env) {

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // The image formats the encoder writes, by the file extensions that name them.
 const std::map<std::string, std::string> kFormatOfExtension = {
-    {".png", "PNG"}, {".jpg", "JPEG"}, {".jpeg", "JPEG"}, {".bmp", "BMP"},
+    {".png", "PNG"},  {".jpg", "JPEG"},  {".jpeg", "JPEG"}, {".bmp", "BMP"},
     {".tif", "TIFF"}, {".tiff", "TIFF"}, {".webp", "WEBP"}, {".ppm", "PPM"}};
 
 struct FrameArguments {
@@ -36,8 +36,7 @@ struct FrameArguments {
 // --format, else the one the output's extension names.
 std::string image_format(const FrameArguments& args) {
   if (args.format) return qorl_core::ascii_upper(*args.format);
-  const std::string extension =
-      qorl_core::ascii_lower(fs::path(args.output).extension().string());
+  const std::string extension = qorl_core::ascii_lower(fs::path(args.output).extension().string());
   const auto known = kFormatOfExtension.find(extension);
   if (known == kFormatOfExtension.end()) {
     throw UsageError("cannot tell the image format from " + args.output + "; give --format");
@@ -57,15 +56,17 @@ void check_output(const FrameArguments& args) {
 
 void write_file(const std::string& path, const qorl_core::Bytes& content) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+  file.write(reinterpret_cast<const char*>(content.data()),
+             static_cast<std::streamsize>(content.size()));
   file.close();
   if (!file) throw std::runtime_error("could not write " + path);
 }
 
-boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string format, std::string source) {
+boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string format,
+                                          std::string source) {
   require_file_if_path(source);
-  const auto image =
-      qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(source, args.at, format);
+  const auto image = qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(
+      source, args.at, format);
   write_file(args.output, image);
   qorl_core::Map record;
   record.set("output", args.output);
@@ -80,16 +81,23 @@ int run(const FrameArguments& args) {
   const std::string format = image_format(args);
   RunSettings settings;
   settings.report.json = args.json;
-  return run_jobs({args.video}, [&]() -> Job {
-    return [args, format](std::string source) { return frame_one(args, format, std::move(source)); };
-  }, settings);
+  return run_jobs(
+      {args.video},
+      [&]() -> Job {
+        return [args, format](std::string source) {
+          return frame_one(args, format, std::move(source));
+        };
+      },
+      settings);
 }
 
 const CLI::Validator SECONDS(
     [](const std::string& text) -> std::string {
       double value = 0;
       const bool number = CLI::detail::lexical_cast(text, value);
-      return number && std::isfinite(value) && value >= 0 ? "" : "must be a number of seconds, 0 or more";
+      return number && std::isfinite(value) && value >= 0
+                 ? ""
+                 : "must be a number of seconds, 0 or more";
     },
     "SECONDS");
 
@@ -97,7 +105,8 @@ const CLI::Validator SECONDS(
 
 Command add_frame(CLI::App& app) {
   auto args = std::make_shared<FrameArguments>();
-  auto* command = app.add_subcommand("frame", "Write the frame of a video at a time offset to an image file");
+  auto* command =
+      app.add_subcommand("frame", "Write the frame of a video at a time offset to an image file");
   command->add_option("video", args->video, "Local video file")->required()->check(NON_BLANK);
   command->add_option("-t,--at", args->at, "Time offset in seconds (past the end: the last frame)")
       ->required()
@@ -105,9 +114,12 @@ Command add_frame(CLI::App& app) {
   command->add_option("-o,--output", args->output, "Image file to write (never the input video)")
       ->required()
       ->check(NON_BLANK);
-  command->add_option("--format", args->format,
-                      "Image format: PNG, JPEG, BMP, TIFF, WEBP or PPM (default: from the output's extension)")
-      ->check(CLI::IsMember({"PNG", "JPEG", "JPG", "BMP", "TIFF", "TIF", "WEBP", "PPM"}, CLI::ignore_case));
+  command
+      ->add_option(
+          "--format", args->format,
+          "Image format: PNG, JPEG, BMP, TIFF, WEBP or PPM (default: from the output's extension)")
+      ->check(CLI::IsMember({"PNG", "JPEG", "JPG", "BMP", "TIFF", "TIF", "WEBP", "PPM"},
+                            CLI::ignore_case));
   command->add_flag("-y,--overwrite", args->overwrite, "Overwrite an existing output file");
   command->add_flag("--json", args->json, "Write the result as a JSON line");
   return {command, [args] { return run(*args); }};

@@ -11,8 +11,8 @@
 namespace qorl_cli::commands {
 namespace {
 
-using qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid::
-    LMBasedImageToMermaid;
+using qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    lm_based_image_to_mermaid::LMBasedImageToMermaid;
 
 struct MermaidArguments {
   SourceArguments common;
@@ -32,9 +32,10 @@ int run(const MermaidArguments& args) {
   qorl_core::Options options;
   if (args.diagram_type) options.set("diagram_type", *args.diagram_type);
   if (args.context) options.set("context", *args.context);
-  return run_jobs(args.common.sources, [&] {
-    return converter_job(make_converter(args.model), options, "Mermaid code");
-  }, args.common.run);
+  return run_jobs(
+      args.common.sources,
+      [&] { return converter_job(make_converter(args.model), options, "Mermaid code"); },
+      args.common.run);
 }
 
 }  // namespace
@@ -42,8 +43,9 @@ int run(const MermaidArguments& args) {
 Command add_mermaid(CLI::App& app) {
   auto args = std::make_shared<MermaidArguments>();
   auto* command = app.add_subcommand("mermaid", "Turn diagram images into Mermaid code");
-  add_source_arguments(*command, args->common,
-                       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_source_arguments(
+      *command, args->common,
+      "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   add_model_option(*command, args->model);
   command->add_option("--diagram-type", args->diagram_type, "Type of the diagram to generate");
   command->add_option("--context", args->context, "Further context for the diagram");

@@ -18,7 +18,10 @@ std::string as_text(const qorl_core::Map& position) {
   std::string text;
   for (const auto& name : position.keys()) {
     const qorl_core::Value& value = *position.find(name);
-    text += name + ": " + (value.is_double() ? output::shortest_number(value.as_double()) : qorl_core::repr(value)) + "\n";
+    text +=
+        name + ": " +
+        (value.is_double() ? output::shortest_number(value.as_double()) : qorl_core::repr(value)) +
+        "\n";
   }
   return text;
 }
@@ -35,10 +38,12 @@ boost::asio::awaitable<Outcome> metadata_one(std::string source) {
 Command add_metadata(CLI::App& app) {
   auto args = std::make_shared<SourceArguments>();
   auto* command = app.add_subcommand("metadata", "Read the GPS position from images' EXIF data");
-  add_source_arguments(*command, *args,
-                       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_source_arguments(
+      *command, *args,
+      "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   return {command, [args] {
-            return run_jobs(args->sources, [] { return Job(metadata_one); }, args->run);
+            return run_jobs(
+                args->sources, [] { return Job(metadata_one); }, args->run);
           }};
 }
 

@@ -88,12 +88,14 @@ BackendPointer make_youtube(const TranscribeArguments& args) {
   params.allow_non_preferred_lang_ids = args.allow_non_preferred;
   params.allow_auto_generated_transcripts = args.allow_auto_generated;
   params.proxy = args.proxy;
-  return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(params);
+  return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(
+      params);
 }
 
 BackendPointer make_gemini(const TranscribeArguments& args) {
   audio::gemini_audio_to_text::GeminiAudioToText::Params params;
-  params.api_key = credentials::require_env({"GEMINI_API_KEY", "GOOGLE_API_KEY"}, "the gemini backend");
+  params.api_key =
+      credentials::require_env({"GEMINI_API_KEY", "GOOGLE_API_KEY"}, "the gemini backend");
   if (!args.model.empty()) params.model = args.model;
   return std::make_shared<audio::gemini_audio_to_text::GeminiAudioToText>(params);
 }
@@ -104,9 +106,9 @@ struct Backend {
   // The backend settings it reads; it refuses the others.
   std::set<std::string> settings;
   enum class Sources {
-    kAny,             // a missing local file is reported before any request
-    kCheckedByItself, // links and paths go to the backend as they are
-    kYouTubeLinks,    // anything else is refused before any request
+    kAny,              // a missing local file is reported before any request
+    kCheckedByItself,  // links and paths go to the backend as they are
+    kYouTubeLinks,     // anything else is refused before any request
   } sources;
   BackendPointer (*make)(const TranscribeArguments&);
 };
@@ -148,7 +150,8 @@ const Backend& find_backend(const std::string& name) {
 // Every backend setting, in name order, is refused by the backends that do not read it.
 void check_settings(const CLI::App& command, const Backend& backend) {
   std::set<std::string> all_settings;
-  for (const auto& each : kBackends) all_settings.insert(each.settings.begin(), each.settings.end());
+  for (const auto& each : kBackends)
+    all_settings.insert(each.settings.begin(), each.settings.end());
   for (const auto& name : all_settings) {
     if (command.count(name) > 0 && !backend.settings.count(name)) {
       throw UsageError(name + " does not apply to --backend " + backend.name);
@@ -175,8 +178,10 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   if (args.alternative_languages && args.alternative_languages->size() > 3) {
     throw UsageError("--alternative-language takes up to 3 language codes");
   }
-  if (args.format != "text" && args.common.sources.size() > 1 && args.common.run.report.output_dir.empty()) {
-    throw UsageError("several sources with --format " + args.format + " need --output-dir (one file each)");
+  if (args.format != "text" && args.common.sources.size() > 1 &&
+      args.common.run.report.output_dir.empty()) {
+    throw UsageError("several sources with --format " + args.format +
+                     " need --output-dir (one file each)");
   }
 }
 
@@ -187,7 +192,8 @@ boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> 
   auto segments = co_await backend->convert(source);
   if (segments.empty()) throw nothing_generated("transcript");
   auto rendered = output::transcript(segments, format);
-  co_return Outcome{std::move(rendered.text), output::transcript_records(segments), std::move(rendered.warnings)};
+  co_return Outcome{std::move(rendered.text), output::transcript_records(segments),
+                    std::move(rendered.warnings)};
 }
 
 int run(const CLI::App& command, const TranscribeArguments& args) {
@@ -198,11 +204,14 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
   const auto format = transcript_format(args.format);
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
-  return run_jobs(args.common.sources, [&]() -> Job {
-    return [converter = backend.make(args), check_path, format](std::string source) {
-      return transcribe_one(converter, check_path, format, std::move(source));
-    };
-  }, settings);
+  return run_jobs(
+      args.common.sources,
+      [&]() -> Job {
+        return [converter = backend.make(args), check_path, format](std::string source) {
+          return transcribe_one(converter, check_path, format, std::move(source));
+        };
+      },
+      settings);
 }
 
 }  // namespace
@@ -210,9 +219,10 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
 Command add_transcribe(CLI::App& app) {
   auto args = std::make_shared<TranscribeArguments>();
   auto* command = app.add_subcommand("transcribe", "Transcribe audio into timed segments");
-  add_source_arguments(*command, args->common,
-                       "Audio: paths, http(s) URLs, base64 or YouTube links (gemini: local files and "
-                       "YouTube links; youtube: YouTube links only)");
+  add_source_arguments(
+      *command, args->common,
+      "Audio: paths, http(s) URLs, base64 or YouTube links (gemini: local files and "
+      "YouTube links; youtube: YouTube links only)");
   command->add_option("-b,--backend", args->backend, "Transcription backend")
       ->required()
       ->check(CLI::IsMember(backend_names()));
@@ -238,8 +248,9 @@ Command add_transcribe(CLI::App& app) {
   command->add_option("--alternative-language", args->alternative_languages,
                       "google-cloud: further language codes (up to 3)");
   command->add_option("--url", args->url, "prosa: service URL");
-  command->add_option("--polling-interval", args->polling_interval,
-                      "prosa: seconds between job status queries")
+  command
+      ->add_option("--polling-interval", args->polling_interval,
+                   "prosa: seconds between job status queries")
       ->check(whole_number(0, 86400));
   command->add_option("--max-polls", args->max_polls, "prosa: status queries before giving up")
       ->check(whole_number(1, 1000000));

@@ -11,8 +11,9 @@
 namespace qorl_cli::commands {
 namespace {
 
-using qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::
-    standard_image_modality_transformer::StandardImageModalityTransformer;
+using qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer::standard_image_modality_transformer::
+        StandardImageModalityTransformer;
 
 struct TransformArguments {
   SourceArguments common;
@@ -20,9 +21,9 @@ struct TransformArguments {
   bool skip_routing = false;
 };
 
-boost::asio::awaitable<Outcome> transform_one(std::shared_ptr<StandardImageModalityTransformer> transformer,
-                                              qorl_core::Value query, qorl_core::Options options,
-                                              std::string source) {
+boost::asio::awaitable<Outcome> transform_one(
+    std::shared_ptr<StandardImageModalityTransformer> transformer, qorl_core::Value query,
+    qorl_core::Options options, std::string source) {
   require_file_if_path(source);
   qorl_core::Value text = co_await transformer->transform(source, query, options);
   // The routed converters answer a failed model request with an empty text.
@@ -35,16 +36,21 @@ boost::asio::awaitable<Outcome> transform_one(std::shared_ptr<StandardImageModal
 int run(const TransformArguments& args) {
   // The router is a Gemini model; the captioning route uses the captioning model.
   credentials::require_env({"GEMINI_API_KEY", "GOOGLE_API_KEY"}, "routing");
-  credentials::require_model_key(preset_model("", "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"), "captioning");
+  credentials::require_model_key(preset_model("", "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"),
+                                 "captioning");
   const qorl_core::Value query = args.query ? qorl_core::Value(*args.query) : qorl_core::Value();
   qorl_core::Options options;
   if (args.skip_routing) options.set("skip_routing", true);
-  return run_jobs(args.common.sources, [&]() -> Job {
-    return [transformer = std::shared_ptr(StandardImageModalityTransformer::from_preset("domain_specific")),
-            query, options](std::string source) {
-      return transform_one(transformer, query, options, std::move(source));
-    };
-  }, args.common.run);
+  return run_jobs(
+      args.common.sources,
+      [&]() -> Job {
+        return [transformer = std::shared_ptr(
+                    StandardImageModalityTransformer::from_preset("domain_specific")),
+                query, options](std::string source) {
+          return transform_one(transformer, query, options, std::move(source));
+        };
+      },
+      args.common.run);
 }
 
 }  // namespace
@@ -52,11 +58,14 @@ int run(const TransformArguments& args) {
 Command add_transform(CLI::App& app) {
   auto args = std::make_shared<TransformArguments>();
   auto* command = app.add_subcommand(
-      "transform", "Turn images into text through the converter a router picks (captions or Mermaid)");
-  add_source_arguments(*command, args->common,
-                       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+      "transform",
+      "Turn images into text through the converter a router picks (captions or Mermaid)");
+  add_source_arguments(
+      *command, args->common,
+      "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   command->add_option("--query", args->query, "A query to guide the transformation");
-  command->add_flag("--skip-routing", args->skip_routing, "Use the router's default route (captioning)");
+  command->add_flag("--skip-routing", args->skip_routing,
+                    "Use the router's default route (captioning)");
   return {command, [args] { return run(*args); }};
 }
 

@@ -34,7 +34,8 @@ std::shared_ptr<LMBasedVideoToCaption> make_captioner(const std::string& model) 
 }
 
 // The summary, then one line per segment: its time span and its captions.
-std::string as_text(const qorl_multimodal::modality_converter::schema::text_result::TextResult& result) {
+std::string as_text(
+    const qorl_multimodal::modality_converter::schema::text_result::TextResult& result) {
   std::string text = result.result + "\n";
   const qorl_core::Value segments = result.metadata.as_map().get("segments", qorl_core::List{});
   for (const auto& segment : segments.as_list()) {
@@ -67,11 +68,14 @@ int run(const VideoArguments& args) {
   qorl_core::Options options;
   args.hints.add_to(options);
   if (args.language) options.set("language", *args.language);
-  return run_jobs(args.common.sources, [&]() -> Job {
-    return [captioner = make_captioner(args.model), options](std::string source) {
-      return caption_one(captioner, options, std::move(source));
-    };
-  }, args.common.run);
+  return run_jobs(
+      args.common.sources,
+      [&]() -> Job {
+        return [captioner = make_captioner(args.model), options](std::string source) {
+          return caption_one(captioner, options, std::move(source));
+        };
+      },
+      args.common.run);
 }
 
 }  // namespace
@@ -79,11 +83,13 @@ int run(const VideoArguments& args) {
 Command add_video(CLI::App& app) {
   auto args = std::make_shared<VideoArguments>();
   auto* command = app.add_subcommand("video", "Caption videos: a summary and timed event segments");
-  add_source_arguments(*command, args->common,
-                       "Videos: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_source_arguments(
+      *command, args->common,
+      "Videos: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
   add_model_option(*command, args->model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID");
   add_caption_hint_options(*command, args->hints, "video");
-  command->add_option("--language", args->language, "Language of the summary and captions (default Indonesian)");
+  command->add_option("--language", args->language,
+                      "Language of the summary and captions (default Indonesian)");
   return {command, [args] { return run(*args); }};
 }
 

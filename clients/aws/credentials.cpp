@@ -63,8 +63,8 @@ struct CredentialsDocument {
 void from_json(const nlohmann::json& value, CredentialsDocument& document) {
   using common::field_or;
   document = {field_or<std::string>(value, "AccessKeyId"),
-              field_or<std::string>(value, "SecretAccessKey"), field_or<std::string>(value, "Token"),
-              field_or<std::string>(value, "Expiration")};
+              field_or<std::string>(value, "SecretAccessKey"),
+              field_or<std::string>(value, "Token"), field_or<std::string>(value, "Expiration")};
 }
 
 Credentials parse_credentials_document(const std::string& body) {
@@ -85,9 +85,8 @@ bool allowed_full_uri(const std::string& uri) {
   if (url->scheme() == "https") return true;
   if (url->scheme() != "http") return false;
   const std::string host(url->encoded_host_address());
-  return host == "127.0.0.1" || host == "localhost" || host == "[::1]" ||
-         host == "169.254.170.2" || host == "169.254.170.23" || host == "[fd00:ec2::23]" ||
-         host.starts_with("127.");
+  return host == "127.0.0.1" || host == "localhost" || host == "[::1]" || host == "169.254.170.2" ||
+         host == "169.254.170.23" || host == "[fd00:ec2::23]" || host.starts_with("127.");
 }
 
 std::string trimmed_file(const std::string& path) {

@@ -30,8 +30,9 @@ TEST(SharedConfigTest, IniSectionsSkipCommentsAndNestedSettings) {
       "# comment\n[default]\naws_access_key_id = A\n; other\n[profile dev]\n"
       "Region = eu-west-1\ns3 =\n  region = nested\n  addressing_style = path\n"
       "endpoint_url = http://127.0.0.1:9/x\n[ spaced ]\nk: v\n";
-  EXPECT_EQ(read_ini_section(text, "profile dev"),
-            (Profile{{"endpoint_url", "http://127.0.0.1:9/x"}, {"region", "eu-west-1"}, {"s3", ""}}));
+  EXPECT_EQ(
+      read_ini_section(text, "profile dev"),
+      (Profile{{"endpoint_url", "http://127.0.0.1:9/x"}, {"region", "eu-west-1"}, {"s3", ""}}));
   EXPECT_EQ(read_ini_section(text, "spaced"), (Profile{{"k", "v"}}));
   EXPECT_TRUE(read_ini_section(text, "missing").empty());
 }

@@ -1,8 +1,8 @@
 #include "clients/aws/s3.hpp"
 
-#include <boost/url/parse.hpp>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <boost/url/parse.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -118,7 +118,8 @@ class RestS3Connection final : public S3Connection {
       const std::string host = request.bucket + "." + service_host;
       return {"https://" + host, host, "/" + key};
     }
-    return {"https://" + service_host, service_host, "/" + http::url_encode(request.bucket) + "/" + key};
+    return {"https://" + service_host, service_host,
+            "/" + http::url_encode(request.bucket) + "/" + key};
   }
 
   boost::asio::awaitable<http::Response> send(const GetObjectRequest& request,

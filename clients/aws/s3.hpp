@@ -62,8 +62,10 @@ std::shared_ptr<S3Connection> make_s3_connection(S3ClientOptions options = {});
 
 class S3Client {
  public:
-  explicit S3Client(S3ClientOptions options = {}) : S3Client(make_s3_connection(std::move(options))) {}
-  explicit S3Client(std::shared_ptr<S3Connection> connection) : connection_(std::move(connection)) {}
+  explicit S3Client(S3ClientOptions options = {})
+      : S3Client(make_s3_connection(std::move(options))) {}
+  explicit S3Client(std::shared_ptr<S3Connection> connection)
+      : connection_(std::move(connection)) {}
 
   boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) const {
     return connection_->get_object(request);

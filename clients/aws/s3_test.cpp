@@ -5,8 +5,8 @@
 #include "qorl_core/run_sync.hpp"
 #include "testing/fake_s3.hpp"
 #include "testing/fault_proxy.hpp"
-#include "testing/scoped_call_policy.hpp"
 #include "testing/http_server.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -17,7 +17,8 @@ using qorl_core::run_sync;
 using qorl_testing::Fault;
 using namespace std::chrono_literals;
 
-std::shared_ptr<CredentialsProvider> keys(std::string id, std::string secret, std::string token = "") {
+std::shared_ptr<CredentialsProvider> keys(std::string id, std::string secret,
+                                          std::string token = "") {
   return std::make_shared<StaticCredentialsProvider>(
       Credentials{std::move(id), std::move(secret), std::move(token), std::nullopt});
 }
@@ -75,12 +76,18 @@ TEST(S3ClientTest, EndpointAndCredentialsComeFromTheEnvironment) {
   qorl_testing::FakeS3 s3("ENVKEY", "envsecret");
   s3.put("b", "k", "data");
   qorl_testing::ScopedEnv env;
-  env.set("AWS_ENDPOINT_URL_S3", s3.endpoint()).set("AWS_ACCESS_KEY_ID", "ENVKEY")
-      .set("AWS_SECRET_ACCESS_KEY", "envsecret").unset("AWS_SESSION_TOKEN").set("AWS_REGION", "us-east-1");
+  env.set("AWS_ENDPOINT_URL_S3", s3.endpoint())
+      .set("AWS_ACCESS_KEY_ID", "ENVKEY")
+      .set("AWS_SECRET_ACCESS_KEY", "envsecret")
+      .unset("AWS_SESSION_TOKEN")
+      .set("AWS_REGION", "us-east-1");
   EXPECT_EQ(run_sync(S3Client().get_object({"b", "k"})).body, "data");
-  env.unset("AWS_ACCESS_KEY_ID").set("AWS_SHARED_CREDENTIALS_FILE", "/nonexistent")
-      .set("AWS_CONFIG_FILE", "/nonexistent").set("AWS_EC2_METADATA_DISABLED", "true")
-      .unset("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI").unset("AWS_CONTAINER_CREDENTIALS_FULL_URI");
+  env.unset("AWS_ACCESS_KEY_ID")
+      .set("AWS_SHARED_CREDENTIALS_FILE", "/nonexistent")
+      .set("AWS_CONFIG_FILE", "/nonexistent")
+      .set("AWS_EC2_METADATA_DISABLED", "true")
+      .unset("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI")
+      .unset("AWS_CONTAINER_CREDENTIALS_FULL_URI");
   EXPECT_THROW(run_sync(S3Client().get_object({"b", "k"})), NoCredentialsError);
 }
 
@@ -118,7 +125,8 @@ TEST(S3ClientTest, FailedExchangesAreRetriedAndBodiesCapped) {
   } catch (const http::Error& e) {
     EXPECT_EQ(e.kind(), http::Error::Kind::kTooLarge);
     EXPECT_STREQ(e.what(), ("The answer from " + proxy.url("/b/k") +
-                            " is larger than the limit of 1048576 bytes").c_str());
+                            " is larger than the limit of 1048576 bytes")
+                               .c_str());
   }
 
   options.policy.retry.deadline = 300ms;
@@ -141,18 +149,21 @@ TEST(CredentialSourcesTest, ContainerAndInstanceMetadataEndpoints) {
     seen.push_back("token ttl " + q.get_header_value("x-aws-ec2-metadata-token-ttl-seconds"));
     r.set_content("imds-token", "text/plain");
   });
-  http.Get("/latest/meta-data/iam/security-credentials/", [&](const httplib::Request& q, httplib::Response& r) {
-    seen.push_back("roles " + q.get_header_value("x-aws-ec2-metadata-token"));
-    r.set_content("my-role", "text/plain");
-  });
-  http.Get("/latest/meta-data/iam/security-credentials/my-role", [&](const httplib::Request& q, httplib::Response& r) {
-    seen.push_back("role " + q.get_header_value("x-aws-ec2-metadata-token"));
-    r.set_content(document, "application/json");
-  });
+  http.Get("/latest/meta-data/iam/security-credentials/",
+           [&](const httplib::Request& q, httplib::Response& r) {
+             seen.push_back("roles " + q.get_header_value("x-aws-ec2-metadata-token"));
+             r.set_content("my-role", "text/plain");
+           });
+  http.Get("/latest/meta-data/iam/security-credentials/my-role",
+           [&](const httplib::Request& q, httplib::Response& r) {
+             seen.push_back("role " + q.get_header_value("x-aws-ec2-metadata-token"));
+             r.set_content(document, "application/json");
+           });
   server.start();
   qorl_testing::TempDir dir;
   qorl_testing::ScopedEnv env;
-  env.unset("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI").unset("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE")
+  env.unset("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI")
+      .unset("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE")
       .set("AWS_CONTAINER_CREDENTIALS_FULL_URI", server.url("/creds"))
       .set("AWS_CONTAINER_AUTHORIZATION_TOKEN", "Bearer abc");
   const auto container = run_sync(credentials_from_container());
@@ -162,7 +173,8 @@ TEST(CredentialSourcesTest, ContainerAndInstanceMetadataEndpoints) {
   env.set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", dir.write("token", "from-file\n").string());
   EXPECT_EQ(run_sync(credentials_from_container())->access_key_id, "ASIA1");
   env.set("AWS_CONTAINER_CREDENTIALS_FULL_URI", "http://192.0.2.1/creds");
-  EXPECT_THROW(run_sync(credentials_from_container()), Error);  // neither loopback nor the agent's address
+  EXPECT_THROW(run_sync(credentials_from_container()),
+               Error);  // neither loopback nor the agent's address
 
   env.set("AWS_EC2_METADATA_SERVICE_ENDPOINT", server.url() + "/");
   env.set("AWS_EC2_METADATA_DISABLED", "true");
@@ -171,8 +183,9 @@ TEST(CredentialSourcesTest, ContainerAndInstanceMetadataEndpoints) {
   const auto instance = run_sync(credentials_from_instance_metadata());
   ASSERT_TRUE(instance);
   EXPECT_EQ(instance->secret_access_key, "s1");
-  EXPECT_EQ(seen, (std::vector<std::string>{"container Bearer abc", "container from-file",
-                                            "token ttl 21600", "roles imds-token", "role imds-token"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"container Bearer abc", "container from-file",
+                                      "token ttl 21600", "roles imds-token", "role imds-token"}));
   server.stop();
   EXPECT_EQ(run_sync(credentials_from_instance_metadata()), std::nullopt);  // nothing listening
 }

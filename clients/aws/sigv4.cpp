@@ -65,7 +65,8 @@ std::string date_stamp(std::chrono::system_clock::time_point when) {
   return amz_date(when).substr(0, 8);
 }
 
-std::string credential_scope(const SigningScope& scope, std::chrono::system_clock::time_point when) {
+std::string credential_scope(const SigningScope& scope,
+                             std::chrono::system_clock::time_point when) {
   return date_stamp(when) + "/" + scope.region + "/" + scope.service + "/aws4_request";
 }
 

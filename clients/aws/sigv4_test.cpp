@@ -31,11 +31,12 @@ TEST(SigV4Test, PathStyleGetObjectMatchesTheReferenceSigner) {
   EXPECT_EQ(sha256_hex(""), EMPTY_PAYLOAD_HASH);
   SignableRequest dated = get_object_request();
   dated.headers.emplace_back("x-amz-date", amz_date(DATE));
-  EXPECT_EQ(canonical_request(dated),
-            "GET\n/my-bucket/dir/photo.png\nx-id=GetObject\nhost:127.0.0.1:9000\n"
-            "x-amz-content-sha256:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
-            "x-amz-date:20250101T000000Z\n\nhost;x-amz-content-sha256;x-amz-date\n"
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(
+      canonical_request(dated),
+      "GET\n/my-bucket/dir/photo.png\nx-id=GetObject\nhost:127.0.0.1:9000\n"
+      "x-amz-content-sha256:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
+      "x-amz-date:20250101T000000Z\n\nhost;x-amz-content-sha256;x-amz-date\n"
+      "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(string_to_sign(dated, SCOPE, DATE),
             "AWS4-HMAC-SHA256\n20250101T000000Z\n20250101/us-east-1/s3/aws4_request\n"
             "ecebe79a1a1e1adb2cad5fd2457dead8f5560948581f428e3870902d99f5385d");

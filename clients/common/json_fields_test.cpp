@@ -11,7 +11,9 @@ struct Track {
   std::string code;
 };
 
-void from_json(const json& value, Track& track) { track.code = field_or<std::string>(value, "code"); }
+void from_json(const json& value, Track& track) {
+  track.code = field_or<std::string>(value, "code");
+}
 
 TEST(JsonFieldsTest, MissingOrMistypedMembersReadAsTheDefault) {
   const json answer = json::parse(R"({"text": "hi", "start": 1, "end": "2", "flag": true,

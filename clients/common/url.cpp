@@ -8,7 +8,8 @@
 namespace clients::common {
 
 std::string resolve_base_url(const std::optional<std::string>& given,
-                             std::initializer_list<const char*> variables, std::string_view fallback) {
+                             std::initializer_list<const char*> variables,
+                             std::string_view fallback) {
   std::string url = given.value_or("");
   for (auto variable = variables.begin(); url.empty() && variable != variables.end(); ++variable) {
     if (const char* value = std::getenv(*variable)) url = value;

@@ -12,7 +12,8 @@ namespace clients::common {
 // set to a non-empty value, else `fallback`; without trailing slashes, so paths are appended
 // as "/...".
 std::string resolve_base_url(const std::optional<std::string>& given,
-                             std::initializer_list<const char*> variables, std::string_view fallback);
+                             std::initializer_list<const char*> variables,
+                             std::string_view fallback);
 
 // `path` percent-encoded segment by segment: every byte but the unreserved characters
 // (A-Z a-z 0-9 - . _ ~) and the slashes between segments, in upper-case hex, as a URL path and

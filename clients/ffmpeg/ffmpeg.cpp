@@ -49,7 +49,8 @@ class PrivateFile {
   explicit PrivateFile(std::string_view content) {
     std::string pattern = (fs::temp_directory_path() / "qorl-ffmpeg-XXXXXX").string();
     const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw FfmpegError("cannot create a temporary file: " + std::string(std::strerror(errno)));
+    if (fd < 0)
+      throw FfmpegError("cannot create a temporary file: " + std::string(std::strerror(errno)));
     path_ = pattern;
     const char* data = content.data();
     std::size_t left = content.size();

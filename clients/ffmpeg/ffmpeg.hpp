@@ -29,8 +29,8 @@ boost::asio::awaitable<void> async_transcode_to_flac(std::filesystem::path input
                                                      std::filesystem::path output);
 
 struct DecodeOptions {
-  std::optional<int> sample_rate{};// none: the stream's own
-  std::optional<int> channels{};   // none: the stream's own
+  std::optional<int> sample_rate{};  // none: the stream's own
+  std::optional<int> channels{};     // none: the stream's own
   // Past this many decoded bytes the run fails instead of holding more.
   std::size_t output_limit = std::size_t{4} << 30;
 };

@@ -24,9 +24,9 @@ class FfmpegTest : public ::testing::Test {
   // A tone made by ffmpeg itself in the container `name` names.
   fs::path make(const std::string& name, const std::string& codec) const {
     const fs::path path = dir_.path() / name;
-    const auto made = process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f",
-                                            "lavfi", "-i", "sine=duration=0.5", "-c:a", codec,
-                                            path.string()});
+    const auto made =
+        process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                              "sine=duration=0.5", "-c:a", codec, path.string()});
     EXPECT_EQ(made.exit_code, 0) << made.err;
     return path;
   }
@@ -56,7 +56,8 @@ TEST_F(FfmpegTest, DecodesPipedAndMp4MediaToAuAndLeavesNoTemporaryFile) {
   tmpdir.set("TMPDIR", temporary.string());
   for (const auto& [name, codec] : {std::pair{"a.m4a", "aac"}, {"a.opus", "libopus"}}) {
     const std::string media = read(make(name, codec));
-    const std::string au = run_sync(async_decode_audio(media, {.sample_rate = 16000, .channels = 1}));
+    const std::string au =
+        run_sync(async_decode_audio(media, {.sample_rate = 16000, .channels = 1}));
     EXPECT_EQ(au.substr(0, 4), ".snd") << name;
     // 0.5 s at 16 kHz, 3 bytes a sample, give or take the codec's padding.
     EXPECT_NEAR(static_cast<double>(au.size()), 24000.0, 3000.0) << name;

@@ -1,7 +1,7 @@
 #include "clients/google/drive.hpp"
 
-#include <boost/asio/this_coro.hpp>
 #include <strings.h>
+#include <boost/asio/this_coro.hpp>
 
 #include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
@@ -15,11 +15,13 @@ namespace {
 constexpr std::string_view WARNING_COOKIE_PREFIX = "download_warning";
 
 // The value of the first Set-Cookie whose name starts with `prefix`.
-std::optional<std::string> cookie_with_prefix(const http::Response& response, std::string_view prefix) {
+std::optional<std::string> cookie_with_prefix(const http::Response& response,
+                                              std::string_view prefix) {
   for (const auto& [name, value] : response.headers) {
     if (name.size() != 10 || strncasecmp(name.c_str(), "set-cookie", 10) != 0) continue;
     const auto equals = value.find('=');
-    if (equals == std::string::npos || !std::string_view(value).substr(0, equals).starts_with(prefix)) {
+    if (equals == std::string::npos ||
+        !std::string_view(value).substr(0, equals).starts_with(prefix)) {
       continue;
     }
     return value.substr(equals + 1, value.find(';') - equals - 1);
@@ -46,7 +48,8 @@ std::optional<std::uint64_t> range_total(const std::string& content_range) {
   const auto slash = content_range.rfind('/');
   if (slash == std::string::npos) return std::nullopt;
   const std::string total = content_range.substr(slash + 1);
-  if (total.empty() || total.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  if (total.empty() || total.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
   return std::stoull(total);
 }
 
@@ -54,9 +57,9 @@ class RestDriveConnection final : public DriveConnection {
  public:
   explicit RestDriveConnection(DriveOptions options)
       : web_(common::resolve_base_url(options.web_base_url, {"QORL_GDRIVE_BASE_URL"},
-                                          DRIVE_WEB_BASE_URL)),
+                                      DRIVE_WEB_BASE_URL)),
         api_(common::resolve_base_url(options.api_base_url, {"QORL_GOOGLEAPIS_BASE_URL"},
-                                          GOOGLEAPIS_BASE_URL)),
+                                      GOOGLEAPIS_BASE_URL)),
         credentials_(std::move(options.credentials)),
         policy_(std::move(options.policy)) {}
 
@@ -143,7 +146,10 @@ std::shared_ptr<DriveConnection> make_drive_connection(DriveOptions options) {
 
 MediaDownloader::MediaDownloader(DriveClient client, std::string file_id, std::string& buffer,
                                  std::uint64_t chunk_size)
-    : client_(std::move(client)), file_id_(std::move(file_id)), buffer_(buffer), chunk_size_(chunk_size) {}
+    : client_(std::move(client)),
+      file_id_(std::move(file_id)),
+      buffer_(buffer),
+      chunk_size_(chunk_size) {}
 
 boost::asio::awaitable<bool> MediaDownloader::next_chunk() {
   if (done_) co_return true;

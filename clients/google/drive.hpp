@@ -54,8 +54,10 @@ std::shared_ptr<DriveConnection> make_drive_connection(DriveOptions options = {}
 
 class DriveClient {
  public:
-  explicit DriveClient(DriveOptions options = {}) : DriveClient(make_drive_connection(std::move(options))) {}
-  explicit DriveClient(std::shared_ptr<DriveConnection> connection) : connection_(std::move(connection)) {}
+  explicit DriveClient(DriveOptions options = {})
+      : DriveClient(make_drive_connection(std::move(options))) {}
+  explicit DriveClient(std::shared_ptr<DriveConnection> connection)
+      : connection_(std::move(connection)) {}
 
   boost::asio::awaitable<std::string> download_public(const std::string& file_id) const {
     return connection_->download_public(file_id);

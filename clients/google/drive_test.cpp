@@ -47,8 +47,8 @@ TEST(ServiceAccountCredentialsTest, TokenIsCachedUntilShortlyBeforeExpiry) {
 
   // Another account's assertion is refused with the server's reason.
   qorl_testing::ServiceAccount stranger(google.account().token_uri());
-  ServiceAccountCredentials refused =
-      ServiceAccountCredentials::from_json(stranger.key_json(), {std::string(DRIVE_READONLY_SCOPE)});
+  ServiceAccountCredentials refused = ServiceAccountCredentials::from_json(
+      stranger.key_json(), {std::string(DRIVE_READONLY_SCOPE)});
   try {
     run_sync(refused.access_token());
     FAIL();
@@ -152,8 +152,9 @@ TEST(DriveClientTest, DownloadsAreRetriedAndStopAtTheCap) {
     FAIL() << "an endless body was accepted";
   } catch (const http::Error& e) {
     EXPECT_EQ(e.kind(), http::Error::Kind::kTooLarge);
-    EXPECT_STREQ(e.what(),
-                 ("The answer from " + proxy.url("/uc") + " is larger than the limit of 1048576 bytes").c_str());
+    EXPECT_STREQ(e.what(), ("The answer from " + proxy.url("/uc") +
+                            " is larger than the limit of 1048576 bytes")
+                               .c_str());
   }
   // A file whose size passes the cap is refused at its first chunk.
   options.policy.max_download_bytes = 2000;

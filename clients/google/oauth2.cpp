@@ -51,7 +51,9 @@ ServiceAccountCredentials::ServiceAccountCredentials(ServiceAccountKey key,
     : key_(std::move(key)), scopes_(std::move(scopes)) {}
 
 ServiceAccountCredentials::ServiceAccountCredentials(ServiceAccountCredentials&& other) noexcept
-    : key_(std::move(other.key_)), scopes_(std::move(other.scopes_)), token_(std::move(other.token_)) {}
+    : key_(std::move(other.key_)),
+      scopes_(std::move(other.scopes_)),
+      token_(std::move(other.token_)) {}
 
 ServiceAccountCredentials ServiceAccountCredentials::from_file(const std::string& path,
                                                                std::vector<std::string> scopes) {

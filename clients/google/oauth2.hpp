@@ -48,8 +48,10 @@ class Credentials {
 class ServiceAccountCredentials final : public Credentials {
  public:
   ServiceAccountCredentials(ServiceAccountKey key, std::vector<std::string> scopes);
-  static ServiceAccountCredentials from_file(const std::string& path, std::vector<std::string> scopes);
-  static ServiceAccountCredentials from_json(std::string_view content, std::vector<std::string> scopes);
+  static ServiceAccountCredentials from_file(const std::string& path,
+                                             std::vector<std::string> scopes);
+  static ServiceAccountCredentials from_json(std::string_view content,
+                                             std::vector<std::string> scopes);
 
   ServiceAccountCredentials(ServiceAccountCredentials&& other) noexcept;
 

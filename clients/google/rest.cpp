@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-
 #include "clients/common/json_fields.hpp"
 namespace clients::google::internal {
 
@@ -18,8 +17,8 @@ HttpError call_error(const http::Response& response, std::string_view method,
 }
 
 boost::asio::awaitable<http::Response> RestStub::send(http::Request request,
-                                                     http::Idempotency idempotency,
-                                                     const http::CallPolicy& policy) const {
+                                                      http::Idempotency idempotency,
+                                                      const http::CallPolicy& policy) const {
   const std::string url = endpoint_ + request.url;
   request.url = url;
   if (credentials_) {

@@ -29,7 +29,9 @@ class RestStub {
  public:
   // `credentials` may be null: requests then go out without a token (emulators take them).
   RestStub(std::string endpoint, std::shared_ptr<Credentials> credentials, http::CallPolicy policy)
-      : endpoint_(std::move(endpoint)), credentials_(std::move(credentials)), policy_(std::move(policy)) {}
+      : endpoint_(std::move(endpoint)),
+        credentials_(std::move(credentials)),
+        policy_(std::move(policy)) {}
 
   // Sends `request`, whose URL is a path under the endpoint, with a bearer token, retried as
   // the policy and `idempotency` allow. Returns the answer of a successful status (and the 404

@@ -37,8 +37,8 @@ std::string sign_rs256(const std::string& pem, std::string_view data) {
   std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
   std::size_t size = 0;
   if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-      EVP_DigestSign(ctx.get(), nullptr, &size,
-                     reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
+      EVP_DigestSign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(data.data()),
+                     data.size()) != 1) {
     throw Error("cannot sign with the service account private key");
   }
   std::string signature(size, '\0');
@@ -59,9 +59,9 @@ ServiceAccountKey ServiceAccountKey::from_json(std::string_view content) {
   ServiceAccountKey key{text("client_email"), text("private_key"), text("private_key_id"),
                         text("token_uri"), text("project_id")};
   std::string missing;
-  for (const auto& [name, value] : {std::pair{"client_email", &key.client_email},
-                                    std::pair{"private_key", &key.private_key},
-                                    std::pair{"token_uri", &key.token_uri}}) {
+  for (const auto& [name, value] :
+       {std::pair{"client_email", &key.client_email}, std::pair{"private_key", &key.private_key},
+        std::pair{"token_uri", &key.token_uri}}) {
     if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
   }
   if (!missing.empty()) {
@@ -113,7 +113,8 @@ std::string make_jwt_assertion(const ServiceAccountKey& key, const std::vector<s
       {"exp", (issued + ASSERTION_LIFETIME).count()},
   };
 
-  const std::string signing_input = base64url_encode(header.dump()) + "." + base64url_encode(claims.dump());
+  const std::string signing_input =
+      base64url_encode(header.dump()) + "." + base64url_encode(claims.dump());
   return signing_input + "." + base64url_encode(sign_rs256(key.private_key, signing_input));
 }
 

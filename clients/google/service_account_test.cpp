@@ -17,9 +17,9 @@ TEST(ServiceAccountKeyTest, ReadsKeyContentAndKeyFiles) {
   EXPECT_EQ(key.private_key_id, "key-1");
 
   qorl_testing::TempDir dir;
-  EXPECT_EQ(ServiceAccountKey::from_file(dir.write("key.json", account.key_json()).string())
-                .client_email,
-            account.client_email());
+  EXPECT_EQ(
+      ServiceAccountKey::from_file(dir.write("key.json", account.key_json()).string()).client_email,
+      account.client_email());
   EXPECT_THROW(ServiceAccountKey::from_file((dir.path() / "absent.json").string()), Error);
   try {
     ServiceAccountKey::from_json(R"({"type": "service_account", "private_key": "x"})");
@@ -41,16 +41,17 @@ TEST(ServiceAccountKeyTest, AssertionIsAnRs256JwtForTheTokenUri) {
 
   const auto claims = account.verify_assertion(jwt);
   ASSERT_TRUE(claims) << "signature does not verify with the key's public half";
-  EXPECT_EQ(*claims, nlohmann::json::parse(
-                         R"({"iss": ")" + account.client_email() +
-                         R"(", "scope": "https://www.googleapis.com/auth/drive.readonly",
+  EXPECT_EQ(*claims,
+            nlohmann::json::parse(R"({"iss": ")" + account.client_email() +
+                                  R"(", "scope": "https://www.googleapis.com/auth/drive.readonly",
                              "aud": "http://127.0.0.1:1/token", "iat": 1735689600,
                              "exp": 1735693200})"));
   EXPECT_EQ(jwt.find('='), std::string::npos);
 
   const auto other = qorl_testing::ServiceAccount("http://127.0.0.1:1/token");
   EXPECT_FALSE(other.verify_assertion(jwt));
-  EXPECT_THROW(make_jwt_assertion(ServiceAccountKey{"a", "not a key", "", "u", ""}, {}, now), Error);
+  EXPECT_THROW(make_jwt_assertion(ServiceAccountKey{"a", "not a key", "", "u", ""}, {}, now),
+               Error);
 }
 
 TEST(ServiceAccountKeyTest, Base64UrlHasNoPaddingAndUrlAlphabet) {

@@ -60,7 +60,8 @@ template <typename T>
 std::optional<T> member(const json& object, const char* name) {
   const auto it = object.find(name);
   if (it == object.end() || it->is_null()) return std::nullopt;
-  if (!clients::common::holds<T>(*it)) throw invalid_answer(std::string("unexpected type of ") + name);
+  if (!clients::common::holds<T>(*it))
+    throw invalid_answer(std::string("unexpected type of ") + name);
   return it->get<T>();
 }
 
@@ -91,12 +92,14 @@ void from_json(const json& value, LongRunningRecognizeResponse& response) {
 }
 
 void from_json(const json& value, Status& status) {
-  status = {member_or_default<int>(value, "code"), member_or_default<std::string>(value, "message")};
+  status = {member_or_default<int>(value, "code"),
+            member_or_default<std::string>(value, "message")};
 }
 
 void from_json(const json& value, Operation& operation) {
-  operation = {member_or_default<std::string>(value, "name"), member_or_default<bool>(value, "done"),
-               member<Status>(value, "error"), member<LongRunningRecognizeResponse>(value, "response")};
+  operation = {member_or_default<std::string>(value, "name"),
+               member_or_default<bool>(value, "done"), member<Status>(value, "error"),
+               member<LongRunningRecognizeResponse>(value, "response")};
 }
 
 namespace {
@@ -124,9 +127,8 @@ ordered_json config_json(const RecognitionConfig& config) {
 class RestSpeechConnection final : public SpeechConnection {
  public:
   explicit RestSpeechConnection(const SpeechOptions& options)
-      : stub_(
-            common::resolve_base_url(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
-            options.credentials, options.policy) {}
+      : stub_(common::resolve_base_url(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
+              options.credentials, options.policy) {}
 
   boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
                                                            const RecognitionAudio& audio) override {
@@ -150,7 +152,8 @@ class RestSpeechConnection final : public SpeechConnection {
     http::Request request;
     request.url = "/v1/operations/" + common::encode_path(name);
     http::CallPolicy policy = stub_.policy();
-    policy.retry.deadline = policy.retry.deadline ? std::min(*policy.retry.deadline, timeout) : timeout;
+    policy.retry.deadline =
+        policy.retry.deadline ? std::min(*policy.retry.deadline, timeout) : timeout;
     const http::Response answer =
         co_await stub_.send(std::move(request), http::Idempotency::kIdempotent, policy);
     co_return parse_operation(answer);

@@ -87,7 +87,8 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   const SpeechClient speech = client();
   speech_.fail_with(3, "Audio data does not appear to be FLAC.", 1);
   try {
-    const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+    const Operation started =
+        run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
     run_sync(speech.wait_for_response(started, 10s));
     FAIL();
   } catch (const OperationError& e) {
@@ -111,7 +112,8 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   }
   // The object a URI names must exist.
   try {
-    run_sync(speech.long_running_recognize(config(), {std::nullopt, "gs://bucket/audio-files/absent.flac"}));
+    run_sync(speech.long_running_recognize(config(),
+                                           {std::nullopt, "gs://bucket/audio-files/absent.flac"}));
     FAIL();
   } catch (const HttpError& e) {
     EXPECT_EQ(e.status(), 404);
@@ -122,17 +124,20 @@ TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
   options.credentials =
       std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
           stranger.key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
-  EXPECT_THROW(run_sync(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt})),
-               Error);
+  EXPECT_THROW(
+      run_sync(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt})),
+      Error);
   options.credentials = nullptr;
-  EXPECT_THROW(run_sync(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt})),
-               HttpError);
+  EXPECT_THROW(
+      run_sync(SpeechClient(options).long_running_recognize(config(), {"fLaC", std::nullopt})),
+      HttpError);
 }
 
 TEST_F(SpeechClientTest, WaitEndsAtTheDeadline) {
   speech_.never_finish();
   const SpeechClient speech = client();
-  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  const Operation started =
+      run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
   try {
     run_sync(speech.wait_for_response(started, 300ms));
     FAIL();
@@ -149,11 +154,13 @@ TEST_F(SpeechClientTest, MalformedDurationsAreRefused) {
   const SpeechClient speech = client();
   for (const char* bad : {"4.7", "4.s", ".5s", "1.0000000001s", "4,7s", "s"}) {
     speech_.finish_with({{"x", bad, "en-us"}});
-    const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+    const Operation started =
+        run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
     EXPECT_THROW(run_sync(speech.wait_for_response(started, 10s)), Error) << bad;
   }
   speech_.finish_with({{"x", "-1.5s", "en-us"}});
-  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  const Operation started =
+      run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
   const auto response = run_sync(speech.wait_for_response(started, 10s));
   EXPECT_EQ(response.results.at(0).result_end_time, -1500ms);
 }
@@ -187,7 +194,8 @@ TEST_F(SpeechFaultTest, ThrottledCreateAndFailingPollsAreRetried) {
   proxy_.inject(Fault::answer(503), "operations");
   proxy_.inject(Fault::reset(), "operations");
   const SpeechClient speech = faulty_client();
-  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  const Operation started =
+      run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
   const auto response = run_sync(speech.wait_for_response(started, 10s));
   EXPECT_EQ(response.results.at(0).alternatives.at(0).transcript, "Halo.");
   EXPECT_EQ(proxy_.requests("longrunningrecognize"), 3);
@@ -196,14 +204,16 @@ TEST_F(SpeechFaultTest, ThrottledCreateAndFailingPollsAreRetried) {
 
   // A create the server may have acted on is not sent again.
   proxy_.inject(Fault::answer(503), "longrunningrecognize");
-  EXPECT_THROW(run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt})), HttpError);
+  EXPECT_THROW(run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt})),
+               HttpError);
   EXPECT_EQ(proxy_.requests("longrunningrecognize"), 4);
 }
 
 TEST_F(SpeechFaultTest, SilentPollsEndAtTheOperationDeadline) {
   speech_.finish_with({{"Halo.", "1s", "id-id"}}, /*polls_before_done=*/5);
   const SpeechClient speech = faulty_client();
-  const Operation started = run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  const Operation started =
+      run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
   proxy_.inject(Fault::hang(), "operations", 10);
   EXPECT_THROW(run_sync(speech.wait_for_response(started, 300ms)), OperationTimeoutError);
 }

@@ -38,9 +38,8 @@ std::string make_boundary(const std::vector<FormPart>& parts) {
   for (;;) {
     std::string boundary = "qorl-" + boost::uuids::to_string(generate());
     std::erase(boundary, '-');
-    const bool clashes = std::ranges::any_of(parts, [&](const FormPart& part) {
-      return part.data.find(boundary) != std::string::npos;
-    });
+    const bool clashes = std::ranges::any_of(
+        parts, [&](const FormPart& part) { return part.data.find(boundary) != std::string::npos; });
     if (!clashes) return boundary;
   }
 }
@@ -59,7 +58,8 @@ std::string url_encode(std::string_view text) {
 std::string describe_url(std::string_view url) {
   const auto parsed = boost::urls::parse_uri(url);
   if (!parsed || !parsed->has_authority()) return "<url>";
-  std::string shown = std::string(parsed->scheme()) + "://" + std::string(parsed->encoded_host_and_port());
+  std::string shown =
+      std::string(parsed->scheme()) + "://" + std::string(parsed->encoded_host_and_port());
   return shown + std::string(parsed->encoded_path());
 }
 

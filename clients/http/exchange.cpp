@@ -51,7 +51,8 @@ std::string with_query(const Request& request) {
     const auto last = std::prev(params.end());
     if ((*last).key.empty() && !(*last).has_value) params.erase(last);
   }
-  for (const auto& [name, value] : request.query) params.append({url_encode(name), url_encode(value)});
+  for (const auto& [name, value] : request.query)
+    params.append({url_encode(name), url_encode(value)});
   return std::string(url.buffer());
 }
 
@@ -60,7 +61,8 @@ std::string with_query(const Request& request) {
 void check_url(const std::string& url) {
   std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
   if (!parsed) throw Error("Cannot parse the URL");
-  if (CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0); code != CURLUE_OK) {
+  if (CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0);
+      code != CURLUE_OK) {
     throw Error(std::string("Invalid URL: ") + curl_url_strerror(code));
   }
 }
@@ -76,20 +78,16 @@ Error::Kind error_kind(CURLcode code) {
   switch (code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-      return Error::Kind::kConnect;
-    case CURLE_OPERATION_TIMEDOUT:
-      return Error::Kind::kTimeout;
+    case CURLE_COULDNT_CONNECT: return Error::Kind::kConnect;
+    case CURLE_OPERATION_TIMEDOUT: return Error::Kind::kTimeout;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-    case CURLE_SSL_CONNECT_ERROR:
-      return Error::Kind::kTransfer;
-    default:
-      return Error::Kind::kOther;
+    case CURLE_SSL_CONNECT_ERROR: return Error::Kind::kTransfer;
+    default: return Error::Kind::kOther;
   }
 }
 
@@ -136,7 +134,8 @@ void Exchange::configure(CURL* easy, const SessionOptions& options) {
     // A limit of zero would mean "no limit" to curl.
     set(easy, CURLOPT_TIMEOUT_MS, std::max<long>(1, static_cast<long>(request_.timeout->count())));
   }
-  set(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max<long>(1, static_cast<long>(request_.connect_timeout.count())));
+  set(easy, CURLOPT_CONNECTTIMEOUT_MS,
+      std::max<long>(1, static_cast<long>(request_.connect_timeout.count())));
   if (request_.low_speed_time) {
     set(easy, CURLOPT_LOW_SPEED_LIMIT, request_.low_speed_limit);
     set(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request_.low_speed_time->count()));
@@ -192,13 +191,16 @@ size_t Exchange::on_header(char* data, size_t size, size_t count, void* self_poi
       self->response_.headers.clear();
       self->response_.reason.clear();
       auto code_start = line.find(' ');
-      auto reason_start = code_start == std::string_view::npos ? code_start : line.find(' ', code_start + 1);
-      if (reason_start != std::string_view::npos) self->response_.reason = common::trim(line.substr(reason_start));
+      auto reason_start =
+          code_start == std::string_view::npos ? code_start : line.find(' ', code_start + 1);
+      if (reason_start != std::string_view::npos)
+        self->response_.reason = common::trim(line.substr(reason_start));
     } else if (auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
-      const auto& [name, value] = self->response_.headers.emplace_back(
-          std::string(common::trim(line.substr(0, colon))),
-          std::string(common::trim(line.substr(colon + 1))));
-      if (same_name(name, "Content-Length") && !self->request_.on_body_chunk) self->reserve_body(value);
+      const auto& [name, value] =
+          self->response_.headers.emplace_back(std::string(common::trim(line.substr(0, colon))),
+                                               std::string(common::trim(line.substr(colon + 1))));
+      if (same_name(name, "Content-Length") && !self->request_.on_body_chunk)
+        self->reserve_body(value);
     }
     return length;
   } catch (...) {
@@ -231,8 +233,8 @@ size_t Exchange::on_body(char* data, size_t size, size_t count, void* self_point
 
 void Exchange::reserve_body(std::string_view content_length) {
   std::uint64_t announced = 0;
-  const auto [end, error] =
-      std::from_chars(content_length.data(), content_length.data() + content_length.size(), announced);
+  const auto [end, error] = std::from_chars(
+      content_length.data(), content_length.data() + content_length.size(), announced);
   if (error != std::errc() || end != content_length.data() + content_length.size()) return;
   const std::uint64_t room = std::min({announced, request_.max_body_bytes, kMaxBodyReserve});
   response_.body.reserve(static_cast<std::size_t>(room));
@@ -246,14 +248,16 @@ Response Exchange::finish(CURL* easy, CURLcode code) {
                 error_kind(code));
   }
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response_.status);
-  if (char* effective = nullptr; curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+  if (char* effective = nullptr;
+      curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
     response_.effective_url = effective;
   }
   if (response_.reason.empty()) {
     // HTTP/2 has no reason phrase: give the standard one.
     namespace beast_http = boost::beast::http;
     auto status = beast_http::int_to_status(static_cast<unsigned>(response_.status));
-    if (status != beast_http::status::unknown) response_.reason = beast_http::obsolete_reason(status);
+    if (status != beast_http::status::unknown)
+      response_.reason = beast_http::obsolete_reason(status);
   }
   return std::move(response_);
 }

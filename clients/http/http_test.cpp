@@ -44,17 +44,25 @@ class HttpTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto& s = server_.server();
-    s.Get("/missing", [](const auto&, auto& res) { res.status = 404; res.set_content("gone", "text/plain"); });
+    s.Get("/missing", [](const auto&, auto& res) {
+      res.status = 404;
+      res.set_content("gone", "text/plain");
+    });
     s.Get("/nothing", [](const auto&, auto& res) { res.status = 204; });
-    s.Get("/empty", [](const auto&, auto& res) { res.set_content("", "application/octet-stream"); });
-    s.Get("/hello", [](const auto&, auto& res) { res.set_header("X-Thing", "value"); res.set_content("hello", "text/plain"); });
+    s.Get("/empty",
+          [](const auto&, auto& res) { res.set_content("", "application/octet-stream"); });
+    s.Get("/hello", [](const auto&, auto& res) {
+      res.set_header("X-Thing", "value");
+      res.set_content("hello", "text/plain");
+    });
     s.Get("/echo", [](const httplib::Request& req, auto& res) {
       std::string out = req.target + "\n";
       for (const auto& [k, v] : req.params) out += k + "=" + v + "\n";
       res.set_content(out, "text/plain");
     });
     s.Get("/redirect", [](const auto&, auto& res) { res.set_redirect("/hello"); });
-    s.Get("/set-cookie", [](const auto&, auto& res) { res.set_header("Set-Cookie", "token=abc; Path=/"); });
+    s.Get("/set-cookie",
+          [](const auto&, auto& res) { res.set_header("Set-Cookie", "token=abc; Path=/"); });
     s.Get("/set-cookie-and-redirect", [](const auto&, auto& res) {
       res.set_header("Set-Cookie", "token=abc; Path=/");
       res.set_redirect("/show-cookie");
@@ -67,21 +75,30 @@ class HttpTest : public ::testing::Test {
       res.set_content("late", "text/plain");
     });
     s.Get("/stall", [this](const auto&, auto& res) {
-      res.set_chunked_content_provider("text/plain", [this](size_t offset, httplib::DataSink& sink) {
-        if (offset == 0) return sink.write("x", 1);
-        for (int i = 0; i < 500 && !released_; ++i) std::this_thread::sleep_for(10ms);
-        sink.done();
-        return true;
-      });
+      res.set_chunked_content_provider("text/plain",
+                                       [this](size_t offset, httplib::DataSink& sink) {
+                                         if (offset == 0) return sink.write("x", 1);
+                                         for (int i = 0; i < 500 && !released_; ++i)
+                                           std::this_thread::sleep_for(10ms);
+                                         sink.done();
+                                         return true;
+                                       });
     });
-    s.Get("/big", [](const auto&, auto& res) { res.set_content(std::string(1 << 20, 'b'), "application/octet-stream"); });
+    s.Get("/big", [](const auto&, auto& res) {
+      res.set_content(std::string(1 << 20, 'b'), "application/octet-stream");
+    });
     s.Post("/form", [](const httplib::Request& req, auto& res) {
       std::string out;
-      for (const auto& [name, file] : req.files) out += name + "|" + file.filename + "|" + file.content_type + "|" + file.content + "\n";
+      for (const auto& [name, file] : req.files)
+        out += name + "|" + file.filename + "|" + file.content_type + "|" + file.content + "\n";
       res.set_content(out, "text/plain");
     });
-    s.Get("/port", [](const httplib::Request& req, auto& res) { res.set_content(std::to_string(req.remote_port), "text/plain"); });
-    s.Get(R"(.*)", [](const httplib::Request& req, auto& res) { res.set_content("proxied " + req.target, "text/plain"); });
+    s.Get("/port", [](const httplib::Request& req, auto& res) {
+      res.set_content(std::to_string(req.remote_port), "text/plain");
+    });
+    s.Get(R"(.*)", [](const httplib::Request& req, auto& res) {
+      res.set_content("proxied " + req.target, "text/plain");
+    });
     server_.start();
   }
   void TearDown() override { released_ = true; }
@@ -115,9 +132,11 @@ TEST_F(HttpTest, CompletedTransfersAreResponsesWhateverTheStatus) {
 }
 
 TEST_F(HttpTest, FailedTransfersThrowReadableErrors) {
-  auto refused = get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
-  for (const auto& url : {refused.url, std::string("not a url"), std::string("/tmp/photo.png"), std::string("photo.png"),
-                          std::string("file:///etc/passwd"), std::string("http://[::1")}) {
+  auto refused =
+      get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
+  for (const auto& url :
+       {refused.url, std::string("not a url"), std::string("/tmp/photo.png"),
+        std::string("photo.png"), std::string("file:///etc/passwd"), std::string("http://[::1")}) {
     SCOPED_TRACE(url);
     try {
       run(io_, fetch(get(url)));
@@ -186,7 +205,10 @@ TEST_F(HttpTest, StreamsQueriesProxiesAndForms) {
   auto streamed = get(server_.url("/big"));
   std::size_t received = 0;
   int chunks = 0;
-  streamed.on_body_chunk = [&](std::string_view chunk) { received += chunk.size(); ++chunks; };
+  streamed.on_body_chunk = [&](std::string_view chunk) {
+    received += chunk.size();
+    ++chunks;
+  };
   auto response = run(io_, fetch(streamed));
   EXPECT_EQ(received, 1u << 20);
   EXPECT_GT(chunks, 1);
@@ -202,15 +224,17 @@ TEST_F(HttpTest, StreamsQueriesProxiesAndForms) {
   proxied.proxy = server_.url();
   EXPECT_EQ(run(io_, fetch(proxied)).body, "proxied http://127.0.0.1:1/elsewhere");
 
-  auto form = encode_multipart({{"model", "whisper-1", std::nullopt, std::nullopt},
-                                {"file", std::string("RIFF\0\r\n--", 9), "a \"b\".wav", "audio/wav"}});
+  auto form =
+      encode_multipart({{"model", "whisper-1", std::nullopt, std::nullopt},
+                        {"file", std::string("RIFF\0\r\n--", 9), "a \"b\".wav", "audio/wav"}});
   Request post;
   post.method = "POST";
   post.url = server_.url("/form");
   post.headers = {{"Content-Type", form.content_type}};
   post.body = form.body;
-  EXPECT_EQ(run(io_, fetch(post)).body,
-            "file|a %22b%22.wav|audio/wav|" + std::string("RIFF\0\r\n--", 9) + "\nmodel|||whisper-1\n");
+  EXPECT_EQ(
+      run(io_, fetch(post)).body,
+      "file|a %22b%22.wav|audio/wav|" + std::string("RIFF\0\r\n--", 9) + "\nmodel|||whisper-1\n");
 }
 
 TEST_F(HttpTest, CancellationAbortsTheTransfer) {
@@ -218,7 +242,8 @@ TEST_F(HttpTest, CancellationAbortsTheTransfer) {
   Session session(io_.get_executor());
   auto race = [&]() -> asio::awaitable<std::size_t> {
     asio::steady_timer timer(co_await asio::this_coro::executor, 100ms);
-    auto winner = co_await (session.send(get(server_.url("/slow"))) || timer.async_wait(asio::use_awaitable));
+    auto winner =
+        co_await (session.send(get(server_.url("/slow"))) || timer.async_wait(asio::use_awaitable));
     co_return winner.index();
   };
   EXPECT_EQ(run(io_, race()), 1u);
@@ -244,7 +269,8 @@ TEST_F(HttpTest, CancellationAbortsTheTransfer) {
 
 TEST_F(HttpTest, RequestsWithoutASessionShareConnectionsButNotCookies) {
   EXPECT_EQ(&shared_session(io_.get_executor()), &shared_session(io_.get_executor()));
-  EXPECT_EQ(run(io_, fetch(get(server_.url("/port")))).body, run(io_, fetch(get(server_.url("/port")))).body);
+  EXPECT_EQ(run(io_, fetch(get(server_.url("/port")))).body,
+            run(io_, fetch(get(server_.url("/port")))).body);
 
   // A cookie set along a redirect reaches the next hop, and stays with that request.
   EXPECT_EQ(run(io_, fetch(get(server_.url("/set-cookie-and-redirect")))).body, "token=abc");
@@ -273,7 +299,8 @@ TEST(HttpConcurrency, ManyConcurrentRequestsOnOneThread) {
   for (int i = 0; i < kCount; ++i) {
     auto request = get(server.url("/item"));
     request.query = {{"i", std::to_string(i)}};
-    results.push_back(asio::co_spawn(io, fetch(request, i % 2 ? &shared : nullptr), asio::use_future));
+    results.push_back(
+        asio::co_spawn(io, fetch(request, i % 2 ? &shared : nullptr), asio::use_future));
   }
   io.run();
   for (int i = 0; i < kCount; ++i) {

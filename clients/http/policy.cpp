@@ -1,9 +1,9 @@
 #include "clients/http/policy.hpp"
 
+#include <curl/curl.h>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <charconv>
@@ -18,12 +18,13 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 milliseconds jittered_backoff(const RetryPolicy& policy, int failed_attempt) {
-  const double ceiling =
-      std::min(static_cast<double>(policy.initial_backoff.count()) * std::ldexp(1.0, failed_attempt - 1),
-               static_cast<double>(policy.max_backoff.count()));
+  const double ceiling = std::min(
+      static_cast<double>(policy.initial_backoff.count()) * std::ldexp(1.0, failed_attempt - 1),
+      static_cast<double>(policy.max_backoff.count()));
   if (ceiling <= 0) return milliseconds(0);
   thread_local std::mt19937_64 random{std::random_device{}()};
-  return milliseconds(static_cast<long long>(std::uniform_real_distribution<double>(0, ceiling)(random)));
+  return milliseconds(
+      static_cast<long long>(std::uniform_real_distribution<double>(0, ceiling)(random)));
 }
 
 std::string describe_status(const Response& response) {
@@ -47,10 +48,13 @@ bool may_repeat(const Response& response, Idempotency idempotency) {
 
 bool is_retryable_status(long status) noexcept {
   switch (status) {
-    case 408: case 429: case 500: case 502: case 503: case 504:
-      return true;
-    default:
-      return false;
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504: return true;
+    default: return false;
   }
 }
 
@@ -61,7 +65,8 @@ std::optional<milliseconds> retry_after(const Response& response,
   const char* first = header->data();
   const char* last = first + header->size();
   double seconds = 0;
-  if (const auto [end, error] = std::from_chars(first, last, seconds); error == std::errc() && end == last) {
+  if (const auto [end, error] = std::from_chars(first, last, seconds);
+      error == std::errc() && end == last) {
     if (!std::isfinite(seconds) || seconds < 0) return std::nullopt;
     return milliseconds(static_cast<long long>(std::min(seconds, 1e9) * 1000));
   }
@@ -146,7 +151,8 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
       if (error) std::rethrow_exception(error);
       co_return std::move(*answer);
     }
-    if (options.on_retry) options.on_retry({attempt, attempts, delay, failure, answer ? &*answer : nullptr});
+    if (options.on_retry)
+      options.on_retry({attempt, attempts, delay, failure, answer ? &*answer : nullptr});
     if (delay.count() > 0) {
       const auto executor = co_await boost::asio::this_coro::executor;
       boost::asio::steady_timer timer(executor, delay);

@@ -97,7 +97,6 @@ struct CallOptions {
 // answer not retried, whatever its status, or the last one once attempts or the deadline are
 // spent; throws the last Error when the last attempt failed in transfer. Each attempt's time
 // limit is capped by what remains of the deadline. Cancellation ends it at once.
-boost::asio::awaitable<Response> call(Request request, CallPolicy policy,
-                                      CallOptions options = {});
+boost::asio::awaitable<Response> call(Request request, CallPolicy policy, CallOptions options = {});
 
 }  // namespace clients::http

@@ -50,7 +50,8 @@ Request get(std::string url) {
 class CallPolicyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.server().Get("/ok", [](const auto&, auto& res) { res.set_content("fine", "text/plain"); });
+    server_.server().Get("/ok",
+                         [](const auto&, auto& res) { res.set_content("fine", "text/plain"); });
     server_.start();
     proxy_ = std::make_unique<qorl_testing::FaultProxy>(server_.url());
   }
@@ -119,7 +120,8 @@ TEST_F(CallPolicyTest, NonIdempotentCallsAreRepeatedOnlyWhenTheServerDidNotAct) 
   proxy_->inject(Fault::answer(429));
   EXPECT_EQ(run(call(get(proxy_->url("/ok")), quick(), once)).status, 200);
   // Nothing listens: no connection, so nothing was sent.
-  auto refused = get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
+  auto refused =
+      get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
   try {
     run(call(refused, quick(2), once));
     ADD_FAILURE() << "no error";
@@ -150,7 +152,8 @@ TEST_F(CallPolicyTest, SilentStalledAndEndlessServersEndWithinTheirLimits) {
   proxy_->inject(Fault::endless_body());
   const int before = proxy_->requests();
   try {
-    run(call(get(proxy_->url("/media?X-Amz-Signature=secret")), policy, of_kind(CallKind::kDownload)));
+    run(call(get(proxy_->url("/media?X-Amz-Signature=secret")), policy,
+             of_kind(CallKind::kDownload)));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), Error::Kind::kTooLarge);

@@ -8,18 +8,18 @@
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/execution_context.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <unistd.h>
 #include <unordered_map>
 
 #include "clients/http/exchange.hpp"
@@ -138,12 +138,14 @@ void Session::Impl::start(Request request, Completion completion) {
 
 void Session::Impl::begin(Transfer transfer) {
   if (is_closed()) {
-    return complete(std::move(transfer), std::make_exception_ptr(Error("The HTTP session is closed")), Response{});
+    return complete(std::move(transfer),
+                    std::make_exception_ptr(Error("The HTTP session is closed")), Response{});
   }
   if (transfer.cancelled->load()) {
-    return complete(std::move(transfer),
-                    std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)),
-                    Response{});
+    return complete(
+        std::move(transfer),
+        std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)),
+        Response{});
   }
   CURL* easy = transfer.easy.get();
   if (options_.cookies) curl_easy_setopt(easy, CURLOPT_SHARE, share_);
@@ -152,7 +154,8 @@ void Session::Impl::begin(Transfer transfer) {
   if (CURLMcode code = curl_multi_add_handle(multi_, easy); code != CURLM_OK) {
     auto node = transfers_.extract(easy);
     complete(std::move(node.mapped()),
-             std::make_exception_ptr(Error(std::string("Cannot start the HTTP request: ") + curl_multi_strerror(code))),
+             std::make_exception_ptr(
+                 Error(std::string("Cannot start the HTTP request: ") + curl_multi_strerror(code))),
              Response{});
   }
 }
@@ -163,22 +166,25 @@ void Session::Impl::cancel(CURL* easy, std::uint64_t id) {
   auto node = transfers_.extract(it);
   curl_multi_remove_handle(multi_, easy);
   complete(std::move(node.mapped()),
-           std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)), Response{});
+           std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)),
+           Response{});
 }
 
 void Session::Impl::complete(Transfer transfer, std::exception_ptr error, Response response) {
   post_completion(std::move(transfer.completion), error, std::move(response));
 }
 
-void Session::Impl::post_completion(Completion completion, std::exception_ptr error, Response response) {
+void Session::Impl::post_completion(Completion completion, std::exception_ptr error,
+                                    Response response) {
   // Always posted, never run inside our curl loop or inside a cancellation signal; it then runs
   // on the completion's own executor.
   auto completion_executor = asio::get_associated_executor(completion, executor_);
-  asio::post(executor_, asio::bind_executor(completion_executor,
-      [completion = std::move(completion), error, response = std::move(response)]() mutable {
-        asio::get_associated_cancellation_slot(completion).clear();
-        std::move(completion)(error, std::move(response));
-      }));
+  asio::post(executor_,
+             asio::bind_executor(completion_executor, [completion = std::move(completion), error,
+                                                       response = std::move(response)]() mutable {
+               asio::get_associated_cancellation_slot(completion).clear();
+               std::move(completion)(error, std::move(response));
+             }));
 }
 
 void Session::Impl::close() {
@@ -188,7 +194,8 @@ void Session::Impl::close() {
   transfers_.clear();
   for (auto& [easy, transfer] : transfers) {
     curl_multi_remove_handle(multi_, easy);
-    complete(std::move(transfer), std::make_exception_ptr(Error("The HTTP session was closed")), Response{});
+    complete(std::move(transfer), std::make_exception_ptr(Error("The HTTP session was closed")),
+             Response{});
   }
   transfers.clear();  // easy handles go before the share they use
   // Closes the pooled connections, through on_close_socket.
@@ -286,7 +293,8 @@ void Session::Impl::arm(curl_socket_t fd, const std::shared_ptr<Watch>& watch) {
   auto wait = [&](Wait type, bool& pending, int direction) {
     if (pending) return;
     pending = true;
-    watch->descriptor.async_wait(type, [weak = weak_from_this(), watch, fd, &pending, direction](boost::system::error_code ec) {
+    watch->descriptor.async_wait(type, [weak = weak_from_this(), watch, fd, &pending,
+                                        direction](boost::system::error_code ec) {
       pending = false;
       if (auto self = weak.lock()) self->on_ready(fd, watch, direction, ec);
     });
@@ -304,7 +312,8 @@ void Session::Impl::on_ready(curl_socket_t fd, const std::shared_ptr<Watch>& wat
   };
   if (!current()) return;
   const int wanted = direction == CURL_CSELECT_IN ? CURL_POLL_IN : CURL_POLL_OUT;
-  if (!(watch->what & wanted)) return;  // curl lost interest meanwhile; it re-arms through on_socket
+  if (!(watch->what & wanted))
+    return;  // curl lost interest meanwhile; it re-arms through on_socket
   socket_action(fd, ec ? CURL_CSELECT_ERR : direction);
   if (current()) arm(fd, watch);
 }
@@ -356,7 +365,9 @@ void Session::close() { impl_->close(); }
 
 bool Session::is_closed() const noexcept { return impl_->is_closed(); }
 
-std::optional<std::string> Session::cookie(std::string_view name) const { return impl_->cookie(name); }
+std::optional<std::string> Session::cookie(std::string_view name) const {
+  return impl_->cookie(name);
+}
 
 namespace {
 

@@ -55,13 +55,13 @@ TEST_F(AudioTranscriptionsTest, SendsTheOfficialMultipartFieldsInOrder) {
   ASSERT_EQ(uploads.size(), 1u);
   EXPECT_EQ(uploads[0].authorization, "Bearer sk-test-key");
   const auto& parts = uploads[0].parts;
-  EXPECT_THAT(parts, ElementsAre(FieldIs("model", "whisper-1"), FieldIs("language", "en"),
-                                 FieldIs("prompt", "Glossary: QORL"),
-                                 FieldIs("response_format", "verbose_json"),
-                                 FieldIs("temperature", "0.2"),
-                                 FieldIs("timestamp_granularities[]", "segment"),
-                                 FieldIs("timestamp_granularities[]", "word"),
-                                 FieldIs("file", std::string("fLaC\0\x01binary", 12))));
+  EXPECT_THAT(
+      parts,
+      ElementsAre(FieldIs("model", "whisper-1"), FieldIs("language", "en"),
+                  FieldIs("prompt", "Glossary: QORL"), FieldIs("response_format", "verbose_json"),
+                  FieldIs("temperature", "0.2"), FieldIs("timestamp_granularities[]", "segment"),
+                  FieldIs("timestamp_granularities[]", "word"),
+                  FieldIs("file", std::string("fLaC\0\x01binary", 12))));
   EXPECT_EQ(parts.back().filename, "audio.flac");
   EXPECT_EQ(parts.back().content_type, "audio/flac");
   EXPECT_EQ(parts[0].filename, "");  // plain fields carry no file name
@@ -112,8 +112,7 @@ TEST_F(AudioTranscriptionsTest, BaseUrlComesFromTheOptionsThenTheEnvironment) {
 
   const std::string closed =
       "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/v1";
-  AudioTranscriptionsClient explicit_url(
-      options_for(qorl_testing::FakeOpenAI::kApiKey, closed, 0));
+  AudioTranscriptionsClient explicit_url(options_for(qorl_testing::FakeOpenAI::kApiKey, closed, 0));
   EXPECT_THROW(run_sync(explicit_url.create(verbose_params({"segment"}))), APIConnectionError);
   EXPECT_EQ(server_.uploads().size(), 1u);
 }

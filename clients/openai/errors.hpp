@@ -31,20 +31,20 @@ class APIStatusError : public OpenAIError {
   std::string body_;
 };
 
-#define CLIENTS_OPENAI_STATUS_ERROR(Name)                 \
-  class Name : public APIStatusError {                    \
-   public:                                                \
-    using APIStatusError::APIStatusError;                 \
+#define CLIENTS_OPENAI_STATUS_ERROR(Name) \
+  class Name : public APIStatusError {    \
+   public:                                \
+    using APIStatusError::APIStatusError; \
   };
 
-CLIENTS_OPENAI_STATUS_ERROR(BadRequestError)            // 400
-CLIENTS_OPENAI_STATUS_ERROR(AuthenticationError)        // 401
-CLIENTS_OPENAI_STATUS_ERROR(PermissionDeniedError)      // 403
-CLIENTS_OPENAI_STATUS_ERROR(NotFoundError)              // 404
-CLIENTS_OPENAI_STATUS_ERROR(ConflictError)              // 409
-CLIENTS_OPENAI_STATUS_ERROR(UnprocessableEntityError)   // 422
-CLIENTS_OPENAI_STATUS_ERROR(RateLimitError)             // 429
-CLIENTS_OPENAI_STATUS_ERROR(InternalServerError)        // 500 and above
+CLIENTS_OPENAI_STATUS_ERROR(BadRequestError)           // 400
+CLIENTS_OPENAI_STATUS_ERROR(AuthenticationError)       // 401
+CLIENTS_OPENAI_STATUS_ERROR(PermissionDeniedError)     // 403
+CLIENTS_OPENAI_STATUS_ERROR(NotFoundError)             // 404
+CLIENTS_OPENAI_STATUS_ERROR(ConflictError)             // 409
+CLIENTS_OPENAI_STATUS_ERROR(UnprocessableEntityError)  // 422
+CLIENTS_OPENAI_STATUS_ERROR(RateLimitError)            // 429
+CLIENTS_OPENAI_STATUS_ERROR(InternalServerError)       // 500 and above
 
 #undef CLIENTS_OPENAI_STATUS_ERROR
 

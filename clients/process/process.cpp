@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +15,8 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -118,8 +118,8 @@ Spawned spawn(const std::vector<std::string>& argv, int in_fd, int out_fd, int e
   args.push_back(nullptr);
 
   Spawned spawned;
-  const int failed = ::posix_spawnp(&spawned.pid, args[0], &actions, &attributes, args.data(),
-                                    environ);
+  const int failed =
+      ::posix_spawnp(&spawned.pid, args[0], &actions, &attributes, args.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) throw system_error("cannot run " + argv[0], failed);
@@ -203,17 +203,17 @@ class Run : public std::enable_shared_from_this<Run> {
   // Reads until the end of the output; past the cap the rest is read and dropped.
   void read(asio::posix::stream_descriptor& stream, std::array<char, 65536>& buffer,
             std::string& sink) {
-    stream.async_read_some(
-        asio::buffer(buffer), [self = shared_from_this(), &stream, &buffer, &sink](
-                                  boost::system::error_code ec, std::size_t n) {
-          if (ec) return self->finish_one();
-          if (sink.size() + n > self->options_.output_limit) {
-            self->stop(Stop::OutputLimit);
-          } else if (self->stop_ == Stop::None) {
-            sink.append(buffer.data(), n);
-          }
-          self->read(stream, buffer, sink);
-        });
+    stream.async_read_some(asio::buffer(buffer),
+                           [self = shared_from_this(), &stream, &buffer, &sink](
+                               boost::system::error_code ec, std::size_t n) {
+                             if (ec) return self->finish_one();
+                             if (sink.size() + n > self->options_.output_limit) {
+                               self->stop(Stop::OutputLimit);
+                             } else if (self->stop_ == Stop::None) {
+                               sink.append(buffer.data(), n);
+                             }
+                             self->read(stream, buffer, sink);
+                           });
   }
 
   void write_input() {
@@ -265,16 +265,15 @@ class Run : public std::enable_shared_from_this<Run> {
     handler.get_cancellation_slot().clear();
     std::exception_ptr error = outcome();
     auto executor = asio::get_associated_executor(handler, strand_);
-    asio::dispatch(executor, [handler = std::move(handler), error,
-                              result = std::move(result_)]() mutable {
-      std::move(handler)(error, std::move(result));
-    });
+    asio::dispatch(executor,
+                   [handler = std::move(handler), error, result = std::move(result_)]() mutable {
+                     std::move(handler)(error, std::move(result));
+                   });
   }
 
   std::exception_ptr outcome() const {
     switch (stop_) {
-      case Stop::None:
-        return nullptr;
+      case Stop::None: return nullptr;
       case Stop::Deadline:
         return std::make_exception_ptr(ProcessTimeout(program_ + " did not finish within " +
                                                       std::to_string(options_.deadline.count()) +
@@ -284,8 +283,7 @@ class Run : public std::enable_shared_from_this<Run> {
                                                     std::to_string(options_.output_limit) +
                                                     " bytes and was killed"));
       case Stop::Cancelled:
-        return std::make_exception_ptr(
-            boost::system::system_error(asio::error::operation_aborted));
+        return std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted));
     }
     return nullptr;
   }

@@ -29,8 +29,8 @@ TEST(RunProcessTest, PassesArgumentsVerbatimWithoutAShell) {
 
 TEST(RunProcessTest, CollectsLargeOutputOnBothStreamsAndTheExitStatus) {
   // More than a pipe holds on each stream: reading only one would deadlock.
-  const auto result = run_process(
-      {"sh", "-c", "head -c 300000 /dev/zero; head -c 200000 /dev/zero >&2; exit 3"});
+  const auto result =
+      run_process({"sh", "-c", "head -c 300000 /dev/zero; head -c 200000 /dev/zero >&2; exit 3"});
   EXPECT_EQ(result.exit_code, 3);
   EXPECT_EQ(result.out.size(), 300000u);
   EXPECT_EQ(result.err.size(), 200000u);
@@ -118,12 +118,12 @@ TEST_F(ProcessGroupTest, CancellationKillsTheProgramAndRethrowsTheCancellation) 
   boost::asio::cancellation_signal cancel;
   std::exception_ptr error;
   bool done = false;
-  boost::asio::co_spawn(loop, async_run_process(waiting_shell(), {.deadline = 0ms}),
-                        boost::asio::bind_cancellation_slot(
-                            cancel.slot(), [&](std::exception_ptr e, ProcessResult) {
-                              error = e;
-                              done = true;
-                            }));
+  boost::asio::co_spawn(
+      loop, async_run_process(waiting_shell(), {.deadline = 0ms}),
+      boost::asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr e, ProcessResult) {
+        error = e;
+        done = true;
+      }));
   // The loop stays free while the program runs: this timer polls for it to have started.
   boost::asio::steady_timer poll(loop);
   std::function<void()> wait_for_start = [&] {

@@ -37,8 +37,9 @@ constexpr std::string_view kInappropriate = "This video may be inappropriate for
 void check_status(const http::Response& response, const std::string& video_id) {
   if (response.status == 429) throw IpBlocked(video_id);
   if (!response.ok()) {
-    throw YouTubeRequestFailed(video_id, "HTTP " + std::to_string(response.status) +
-                                             (response.reason.empty() ? "" : " " + response.reason));
+    throw YouTubeRequestFailed(video_id,
+                               "HTTP " + std::to_string(response.status) +
+                                   (response.reason.empty() ? "" : " " + response.reason));
   }
 }
 
@@ -70,8 +71,8 @@ std::optional<std::string> api_key(std::string_view html) {
   i = blank(i + 1);
   if (i >= html.size() || html[i] != '"') return std::nullopt;
   const std::size_t first = ++i;
-  while (i < html.size() && (std::isalnum(static_cast<unsigned char>(html[i])) || html[i] == '_' ||
-                             html[i] == '-')) {
+  while (i < html.size() &&
+         (std::isalnum(static_cast<unsigned char>(html[i])) || html[i] == '_' || html[i] == '-')) {
     ++i;
   }
   if (i == first || i >= html.size() || html[i] != '"') return std::nullopt;
@@ -130,9 +131,9 @@ struct PlayabilityStatus {
 };
 
 void from_json(const json& value, PlayabilityStatus& playability) {
-  playability = {field_or<std::string>(value, "status"), field_or<std::string>(value, "reason"),
-                 field_or<FormattedText>(value,
-                                         {"errorScreen", "playerErrorMessageRenderer", "subreason"})};
+  playability = {
+      field_or<std::string>(value, "status"), field_or<std::string>(value, "reason"),
+      field_or<FormattedText>(value, {"errorScreen", "playerErrorMessageRenderer", "subreason"})};
 }
 
 struct CaptionTrack {
@@ -191,7 +192,8 @@ std::vector<Transcript> caption_tracks(const std::string& video_id, const std::s
 
 class RestTranscriptConnection : public TranscriptConnection {
  public:
-  explicit RestTranscriptConnection(TranscriptClientOptions options) : options_(std::move(options)) {}
+  explicit RestTranscriptConnection(TranscriptClientOptions options)
+      : options_(std::move(options)) {}
 
   boost::asio::awaitable<TranscriptList> list_transcripts(std::string video_id) override {
     const auto executor = co_await boost::asio::this_coro::executor;
@@ -228,8 +230,10 @@ class RestTranscriptConnection : public TranscriptConnection {
     const http::Response response =
         co_await exchange(track.video_id, stub.get_timed_text(std::string(url.buffer())));
     // Such tracks answer with nothing at all to a request without the token.
-    if (needs_po_token && common::trim(response.body).empty()) throw PoTokenRequired(track.video_id);
-    FetchedTranscript out{track.video_id, track.language, track.language_code, track.is_generated, {}};
+    if (needs_po_token && common::trim(response.body).empty())
+      throw PoTokenRequired(track.video_id);
+    FetchedTranscript out{
+        track.video_id, track.language, track.language_code, track.is_generated, {}};
     try {
       out.snippets = internal::parse_timed_text(response.body);
     } catch (const std::invalid_argument& e) {

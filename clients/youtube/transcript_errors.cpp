@@ -32,7 +32,8 @@ VideoUnavailable::VideoUnavailable(std::string video_id)
 VideoUnplayable::VideoUnplayable(std::string video_id, const std::string& reason,
                                  const std::vector<std::string>& subreasons)
     : CouldNotRetrieveTranscript(std::move(video_id), [&] {
-        std::string cause = "The video is unplayable: " + (reason.empty() ? "no reason given" : reason);
+        std::string cause =
+            "The video is unplayable: " + (reason.empty() ? "no reason given" : reason);
         for (const std::string& detail : subreasons) cause += "; " + detail;
         return cause;
       }()) {}
@@ -45,10 +46,10 @@ NoTranscriptFound::NoTranscriptFound(std::string video_id,
                                      const std::vector<std::string>& manual_language_codes,
                                      const std::vector<std::string>& generated_language_codes)
     : CouldNotRetrieveTranscript(
-          std::move(video_id),
-          "No transcript was found for any of the requested language codes (" +
-              joined(requested_language_codes) + "); manually created: " +
-              joined(manual_language_codes) + "; generated: " + joined(generated_language_codes)) {}
+          std::move(video_id), "No transcript was found for any of the requested language codes (" +
+                                   joined(requested_language_codes) +
+                                   "); manually created: " + joined(manual_language_codes) +
+                                   "; generated: " + joined(generated_language_codes)) {}
 
 RequestBlocked::RequestBlocked(std::string video_id)
     : RequestBlocked(std::move(video_id),
@@ -60,7 +61,8 @@ RequestBlocked::RequestBlocked(std::string video_id, std::string cause)
 
 IpBlocked::IpBlocked(std::string video_id)
     : RequestBlocked(std::move(video_id),
-                     "YouTube is rate-limiting requests from this IP address (too many requests)") {}
+                     "YouTube is rate-limiting requests from this IP address (too many requests)") {
+}
 
 AgeRestricted::AgeRestricted(std::string video_id)
     : CouldNotRetrieveTranscript(

@@ -36,7 +36,8 @@ std::optional<std::string> proxy_for(const std::optional<GenericProxyConfig>& co
 
 TranscriptRestStub::TranscriptRestStub(const TranscriptClientOptions& options,
                                        http::Session& session)
-    : base_url_(common::resolve_base_url(options.base_url, {"QORL_YOUTUBE_BASE_URL"}, YOUTUBE_BASE_URL)),
+    : base_url_(
+          common::resolve_base_url(options.base_url, {"QORL_YOUTUBE_BASE_URL"}, YOUTUBE_BASE_URL)),
       proxy_config_(options.proxy_config),
       policy_(options.policy),
       session_(session) {}

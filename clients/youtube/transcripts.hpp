@@ -89,7 +89,8 @@ class TranscriptConnection {
   virtual boost::asio::awaitable<FetchedTranscript> fetch_transcript(Transcript track) = 0;
 };
 
-std::shared_ptr<TranscriptConnection> make_transcript_connection(TranscriptClientOptions options = {});
+std::shared_ptr<TranscriptConnection> make_transcript_connection(
+    TranscriptClientOptions options = {});
 
 class TranscriptClient {
  public:
@@ -103,7 +104,8 @@ class TranscriptClient {
   }
   // The transcript in the first of `languages` the video has (see find_transcript).
   boost::asio::awaitable<FetchedTranscript> fetch(std::string video_id,
-                                                  std::vector<std::string> languages = {"en"}) const;
+                                                  std::vector<std::string> languages = {
+                                                      "en"}) const;
 
  private:
   std::shared_ptr<TranscriptConnection> connection_;

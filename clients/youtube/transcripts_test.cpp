@@ -41,7 +41,8 @@ std::string closed_port_url() {
 class TranscriptClientTest : public ::testing::Test {
  protected:
   TranscriptClientTest() {
-    youtube_.add_video("vid00000001", {FakeYouTube::Playability::kOk, true,
+    youtube_.add_video("vid00000001", {FakeYouTube::Playability::kOk,
+                                       true,
                                        {{"en", "English (auto-generated)", true, "<transcript/>"},
                                         {"en", "English", false, kEnglish},
                                         {"id", "Indonesian", false, "<transcript/>"}}});
@@ -108,7 +109,8 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
   youtube_.add_video("botcheck001", {Playability::kBotCheck, true, {}});
   youtube_.add_video("agelimit001", {Playability::kAgeRestricted, true, {}});
   youtube_.add_video("nocaptions1", {Playability::kOk, false, {}});
-  youtube_.add_video("potoken0001", {Playability::kOk, true, {{"en", "English", false, kEnglish, true}}});
+  youtube_.add_video("potoken0001",
+                     {Playability::kOk, true, {{"en", "English", false, kEnglish, true}}});
 
   struct Case {
     std::string name;
@@ -129,7 +131,9 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
        "(de, fr); manually created: en, id; generated: en"},
       // A block, but not the rate limit.
       {"bot check", list("botcheck001"),
-       [](const CouldNotRetrieveTranscript& e) { return is<RequestBlocked>(e) && !is<IpBlocked>(e); },
+       [](const CouldNotRetrieveTranscript& e) {
+         return is<RequestBlocked>(e) && !is<IpBlocked>(e);
+       },
        "not a bot"},
       {"age restricted", list("agelimit001"), &is<AgeRestricted>, "age-restricted"},
       {"proof of origin", fetch("potoken0001", {"en"}), &is<PoTokenRequired>, "(PO) token"},
@@ -142,7 +146,8 @@ TEST_F(TranscriptClientTest, EveryFailureIsAReadableKindOfCouldNotRetrieveTransc
     } catch (const CouldNotRetrieveTranscript& e) {
       EXPECT_TRUE(c.is_kind(e)) << e.what();
       EXPECT_THAT(e.what(), StartsWith("Could not retrieve a transcript for the video "
-                                       "https://www.youtube.com/watch?v=" + e.video_id() + ": "));
+                                       "https://www.youtube.com/watch?v=" +
+                                       e.video_id() + ": "));
       EXPECT_THAT(e.cause(), HasSubstr(c.cause));
       // Signatures and keys stay out of messages.
       EXPECT_THAT(e.what(), Not(HasSubstr(FakeYouTube::kSignature)));

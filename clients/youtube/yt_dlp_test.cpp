@@ -15,15 +15,18 @@ TEST(YoutubeDLTest, TranslatesOptionsToArgumentsWithTheUrlLast) {
   tool.set("QORL_YT_DLP", "/opt/yt-dlp");
   qorl_testing::ScopedEnv ffmpeg;
   ffmpeg.set("QORL_FFMPEG", "/opt/ffmpeg");
-  YoutubeDL ydl({"m4a/bestaudio/best", true, "/tmp/d/%(id)s.%(ext)s",
-                 {{"FFmpegExtractAudio", "m4a"}}, true, "socks5://127.0.0.1:9"});
+  YoutubeDL ydl({"m4a/bestaudio/best",
+                 true,
+                 "/tmp/d/%(id)s.%(ext)s",
+                 {{"FFmpegExtractAudio", "m4a"}},
+                 true,
+                 "socks5://127.0.0.1:9"});
   EXPECT_THAT(ydl.command("--exec=rm"),
               ElementsAre("/opt/yt-dlp", "--ignore-config", "--no-cache-dir", "--no-progress",
                           "--format", "m4a/bestaudio/best", "--no-playlist", "--output",
                           "/tmp/d/%(id)s.%(ext)s", "--extract-audio", "--audio-format", "m4a",
                           "--ffmpeg-location", "/opt/ffmpeg", "--quiet", "--proxy",
-                          "socks5://127.0.0.1:9", "--print", "after_move:%()j", "--",
-                          "--exec=rm"));
+                          "socks5://127.0.0.1:9", "--print", "after_move:%()j", "--", "--exec=rm"));
   YoutubeDL unknown({"", false, "", {{"FFmpegVideoConvertor", "mp4"}}, false, std::nullopt});
   EXPECT_THROW(unknown.command("x"), std::invalid_argument);
 }

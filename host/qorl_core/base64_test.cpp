@@ -18,7 +18,8 @@ TEST(Base64Test, EncodesAndDecodesEveryPaddingLength) {
 
 // Six bits at a time, the plain way: the reference for the word-wide encoder.
 std::string reference_encoding(const std::string& data) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   std::size_t bits = 0;
   std::uint32_t buffer = 0;

@@ -32,8 +32,8 @@ class Component {
   virtual boost::asio::awaitable<Output> _run(const Options& inputs) = 0;
 
   virtual std::string _format_input_event(const Options& input_dict) const {
-    return "[Start " + repr(simple_type_name(typeid(*this))) + "] Running with: " +
-           repr(Value(input_dict));
+    return "[Start " + repr(simple_type_name(typeid(*this))) +
+           "] Running with: " + repr(Value(input_dict));
   }
   virtual std::string _format_output_event(const Output&) const {
     return "[Finished " + repr(simple_type_name(typeid(*this))) + "] Completed";

@@ -12,9 +12,9 @@ class Error : public std::runtime_error {
   explicit Error(const std::string& message = "") : std::runtime_error(message) {}
 };
 
-#define QORL_CORE_ERROR_KIND(Name)                                    \
-  class Name : public Error {                                         \
-   public:                                                            \
+#define QORL_CORE_ERROR_KIND(Name)                                     \
+  class Name : public Error {                                          \
+   public:                                                             \
     explicit Name(const std::string& message = "") : Error(message) {} \
   };
 

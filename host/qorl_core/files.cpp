@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -17,8 +17,8 @@ namespace qorl_core {
 namespace {
 
 std::runtime_error os_error(int error, const std::string& path) {
-  return std::runtime_error("[Errno " + std::to_string(error) + "] " + std::strerror(error) +
-                            ": " + repr(path));
+  return std::runtime_error("[Errno " + std::to_string(error) + "] " + std::strerror(error) + ": " +
+                            repr(path));
 }
 
 const char* kind_of(mode_t mode) {
@@ -44,8 +44,8 @@ std::string read_regular_file(const std::string& path) {
   if (::fstat(fd, &st) != 0) throw os_error(errno, path);
   if (S_ISDIR(st.st_mode)) throw os_error(EISDIR, path);
   if (!S_ISREG(st.st_mode)) {
-    throw std::runtime_error(std::string("Not a regular file (") + kind_of(st.st_mode) + "): " +
-                             repr(path));
+    throw std::runtime_error(std::string("Not a regular file (") + kind_of(st.st_mode) +
+                             "): " + repr(path));
   }
   std::string data;
   data.reserve(static_cast<std::size_t>(st.st_size));

@@ -38,21 +38,16 @@ nlohmann::ordered_json to_ordered_json(const Value& value) {
 Value from_ordered_json(const nlohmann::ordered_json& json) {
   switch (json.type()) {
     case nlohmann::ordered_json::value_t::null:
-    case nlohmann::ordered_json::value_t::discarded:
-      return None{};
-    case nlohmann::ordered_json::value_t::boolean:
-      return json.get<bool>();
-    case nlohmann::ordered_json::value_t::number_integer:
-      return json.get<std::int64_t>();
+    case nlohmann::ordered_json::value_t::discarded: return None{};
+    case nlohmann::ordered_json::value_t::boolean: return json.get<bool>();
+    case nlohmann::ordered_json::value_t::number_integer: return json.get<std::int64_t>();
     case nlohmann::ordered_json::value_t::number_unsigned: {
       const auto u = json.get<std::uint64_t>();
       if (u > static_cast<std::uint64_t>(INT64_MAX)) return static_cast<double>(u);
       return static_cast<std::int64_t>(u);
     }
-    case nlohmann::ordered_json::value_t::number_float:
-      return json.get<double>();
-    case nlohmann::ordered_json::value_t::string:
-      return json.get<std::string>();
+    case nlohmann::ordered_json::value_t::number_float: return json.get<double>();
+    case nlohmann::ordered_json::value_t::string: return json.get<std::string>();
     case nlohmann::ordered_json::value_t::binary: {
       const auto& bin = json.get_binary();
       return Bytes(bin.data(), bin.size());

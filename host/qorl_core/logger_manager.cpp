@@ -98,7 +98,8 @@ std::string percent_format(std::string_view format, const std::vector<Value>& ar
     if (conversion == 's') {
       out += arg.is_string() ? arg.as_string() : repr(arg);
     } else if ((conversion == 'd' || conversion == 'i') && arg.is_number() && !arg.is_bool()) {
-      out += std::to_string(arg.is_int() ? arg.as_int() : static_cast<std::int64_t>(arg.as_double()));
+      out +=
+          std::to_string(arg.is_int() ? arg.as_int() : static_cast<std::int64_t>(arg.as_double()));
     } else {
       throw ValueError(std::string("unsupported format character '") + conversion + "'");
     }
@@ -129,8 +130,8 @@ StderrHandler::StderrHandler() {
 
 void StderrHandler::emit(const LogRecord& record) {
   auto logger = std::static_pointer_cast<spdlog::logger>(sink_logger_);
-  logger->log(to_spdlog(record.level), "{}: {}", record.logger_name.empty() ? "root" : record.logger_name,
-              record.message);
+  logger->log(to_spdlog(record.level), "{}: {}",
+              record.logger_name.empty() ? "root" : record.logger_name, record.message);
 }
 
 Logger::Logger(std::string name) : name_(std::move(name)) {}
@@ -193,7 +194,8 @@ void Logger::set_propagate(bool propagate) {
 void Logger::log(LogLevel level, std::string message) {
   if (!is_enabled_for(level)) return;
   // Every line, whoever wrote it, leaves without secrets or payloads.
-  const LogRecord record{name_, level, redaction::redact_text(message), std::chrono::system_clock::now()};
+  const LogRecord record{name_, level, redaction::redact_text(message),
+                         std::chrono::system_clock::now()};
   // Like the standard hierarchy: this logger's handlers, then each ancestor's while propagating.
   const Logger* current = this;
   std::shared_ptr<Logger> holder;
@@ -224,7 +226,8 @@ std::shared_ptr<Logger> LoggerManager::get_logger(const std::string& name) const
 }
 
 Logger& ClassNamedLogger::get(const std::type_info& owner_type) const {
-  std::call_once(once_, [&] { logger_ = LoggerManager().get_logger(simple_type_name(owner_type)); });
+  std::call_once(once_,
+                 [&] { logger_ = LoggerManager().get_logger(simple_type_name(owner_type)); });
   return *logger_;
 }
 

@@ -37,9 +37,9 @@ TEST(LoggerTest, PrintfFormatsAndFinishedTexts) {
   logger->debug("status %s, %d%% of %s", 404, 99.9, 2.0);
   logger->debug("mismatched %s %s", 1);
   EXPECT_EQ(capture.messages("logger_test.format"),
-            (std::vector<std::string>{"Converting audio source: a.mp3", "3 transcripts", "100% finished text",
-                                      "value {'k': 1} and text", "status 404, 99% of 2.0",
-                                      "mismatched %s %s [1]"}));
+            (std::vector<std::string>{"Converting audio source: a.mp3", "3 transcripts",
+                                      "100% finished text", "value {'k': 1} and text",
+                                      "status 404, 99% of 2.0", "mismatched %s %s [1]"}));
 }
 
 TEST(LoggerTest, ArgumentsAreFormattedOnlyWhenEnabled) {

@@ -39,7 +39,8 @@ Value FieldCodec<Value>::encode(const Value& v) {
 
 Value FieldCodec<Map>::encode(const Map& m) {
   Map out;
-  m.for_each([&](const std::string& key, const Value& v) { out.set(key, FieldCodec<Value>::encode(v)); });
+  m.for_each(
+      [&](const std::string& key, const Value& v) { out.set(key, FieldCodec<Value>::encode(v)); });
   return out;
 }
 

@@ -159,9 +159,7 @@ struct FieldCodec<std::optional<T>> {
     if (v.is_none()) return std::nullopt;
     return FieldCodec<T>::decode(v);
   }
-  static Value encode(const std::optional<T>& v) {
-    return v ? FieldCodec<T>::encode(*v) : Value();
-  }
+  static Value encode(const std::optional<T>& v) { return v ? FieldCodec<T>::encode(*v) : Value(); }
 };
 
 // A host object of kind T (an attachment, say).
@@ -283,17 +281,19 @@ class Record : public RecordBase {
         }
       } catch (const ValidationError& error) {
         // Before FieldFailure/ValueError: a nested record's own collected failures.
-        for (const auto& e : error.errors()) failures.push_back({spec.name + "." + e.field, e.message});
+        for (const auto& e : error.errors())
+          failures.push_back({spec.name + "." + e.field, e.message});
       } catch (const FieldFailure& failure) {
         failures.push_back({spec.name, failure.what()});
       } catch (const NestedFieldFailure& nested) {
-        for (const auto& e : nested.errors()) failures.push_back({spec.name + "." + e.field, e.message});
+        for (const auto& e : nested.errors())
+          failures.push_back({spec.name + "." + e.field, e.message});
       } catch (const ValueError& error) {
         failures.push_back({spec.name, error.what()});
       }
     }
     if (!failures.empty()) throw ValidationError(Derived::schema().name, std::move(failures));
-    if constexpr (requires(Derived& d) { d.after_validation(); }) record.after_validation();
+    if constexpr (requires(Derived & d) { d.after_validation(); }) record.after_validation();
     return record;
   }
 

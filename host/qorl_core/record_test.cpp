@@ -9,7 +9,8 @@ struct Inner : Record<Inner> {
   double at = 0;
   std::optional<std::string> note;
   static const Schema<Inner>& schema() {
-    static const Schema<Inner> s{"Inner", {field("at", &Inner::at).required(), field("note", &Inner::note)}};
+    static const Schema<Inner> s{"Inner",
+                                 {field("at", &Inner::at).required(), field("note", &Inner::note)}};
     return s;
   }
 };
@@ -95,11 +96,13 @@ TEST(RecordTest, NumbersAreLenientOnlyWhereItIsSafe) {
 
 TEST(RecordTest, NestedRecordsFromMapsAndNestedFailurePaths) {
   auto outer = Outer::from_options(
-      {{"name", "n"}, {"items", List{Map{{"at", 1}, {"ignored", 0}}, Map{{"at", 2.5}, {"note", "x"}}}}});
+      {{"name", "n"},
+       {"items", List{Map{{"at", 1}, {"ignored", 0}}, Map{{"at", 2.5}, {"note", "x"}}}}});
   ASSERT_EQ(outer.items.size(), 2u);
   EXPECT_EQ(outer.items[1].note, "x");
 
-  const auto error = validation_error_of({{"name", "n"}, {"items", List{Map{{"at", 1}}, Map{{"note", 3}}}}});
+  const auto error =
+      validation_error_of({{"name", "n"}, {"items", List{Map{{"at", 1}}, Map{{"note", 3}}}}});
   ASSERT_EQ(error.errors().size(), 2u);
   EXPECT_EQ(error.errors()[0].field, "items.1.at");
   EXPECT_EQ(error.errors()[1].field, "items.1.note");

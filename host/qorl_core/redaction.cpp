@@ -127,7 +127,8 @@ void register_secret(const std::string& secret) {
   if (secret.empty()) return;
   auto& registry = Registry::instance();
   std::lock_guard lock(registry.mutex);
-  if (std::find(registry.secrets.begin(), registry.secrets.end(), secret) == registry.secrets.end()) {
+  if (std::find(registry.secrets.begin(), registry.secrets.end(), secret) ==
+      registry.secrets.end()) {
     registry.secrets.push_back(secret);
   }
 }

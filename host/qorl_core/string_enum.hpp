@@ -74,7 +74,7 @@ struct TextHash {
 }  // namespace qorl_core
 
 template <typename T>
-  requires std::is_base_of_v<qorl_core::StringEnumTag, T>
+requires std::is_base_of_v<qorl_core::StringEnumTag, T>
 struct std::hash<T> {
   std::size_t operator()(const T& member) const noexcept {
     return std::hash<std::string_view>{}(member.value());
@@ -82,7 +82,7 @@ struct std::hash<T> {
 };
 
 template <typename T>
-  requires std::is_base_of_v<qorl_core::StringEnumTag, T>
+requires std::is_base_of_v<qorl_core::StringEnumTag, T>
 struct fmt::formatter<T> : fmt::formatter<std::string_view> {
   auto format(const T& member, fmt::format_context& ctx) const {
     return fmt::formatter<std::string_view>::format(member.value(), ctx);

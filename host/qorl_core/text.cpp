@@ -8,7 +8,9 @@
 namespace qorl_core {
 namespace {
 
-bool is_white_space(UChar32 c) { return c >= 0 && (u_isUWhiteSpace(c) || (c >= 0x1c && c <= 0x1f)); }
+bool is_white_space(UChar32 c) {
+  return c >= 0 && (u_isUWhiteSpace(c) || (c >= 0x1c && c <= 0x1f));
+}
 
 const std::uint8_t* bytes_of(std::string_view text) {
   return reinterpret_cast<const std::uint8_t*>(text.data());

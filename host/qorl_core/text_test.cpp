@@ -20,8 +20,8 @@ TEST(StripUnicodeTest, RemovesUnicodeAndAsciiWhiteSpaceAtBothEnds) {
 }
 
 TEST(StripUnicodeTest, BlankTextsAreMadeOfWhiteSpaceOnly) {
-  for (const auto blank : {kNoBreakSpace, kIdeographicSpace, kLineSeparator,
-                           std::string_view(" \r\n\x1c")}) {
+  for (const auto blank :
+       {kNoBreakSpace, kIdeographicSpace, kLineSeparator, std::string_view(" \r\n\x1c")}) {
     EXPECT_TRUE(is_blank(blank)) << blank;
     EXPECT_TRUE(is_blank(std::string(blank) + std::string(blank))) << blank;
   }

@@ -82,8 +82,8 @@ bool operator==(const Map& a, const Map& b) {
 namespace {
 
 [[noreturn]] void wrong_kind(const Value& value, const char* wanted) {
-  throw TypeError(fmt::format("expected a value of kind '{}', got '{}'", wanted,
-                              value.type_name()));
+  throw TypeError(
+      fmt::format("expected a value of kind '{}', got '{}'", wanted, value.type_name()));
 }
 
 template <typename T>
@@ -156,7 +156,8 @@ void reject_supplied_names(const Options& options, std::initializer_list<std::st
                            std::string_view function) {
   for (std::string_view name : names) {
     if (options.contains(name)) {
-      throw TypeError(fmt::format("{}() got multiple values for keyword argument '{}'", function, name));
+      throw TypeError(
+          fmt::format("{}() got multiple values for keyword argument '{}'", function, name));
     }
   }
 }

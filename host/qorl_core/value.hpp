@@ -21,8 +21,7 @@ class Bytes {
  public:
   Bytes() = default;
   explicit Bytes(std::string data) : data_(std::move(data)) {}
-  Bytes(const void* data, std::size_t size)
-      : data_(static_cast<const char*>(data), size) {}
+  Bytes(const void* data, std::size_t size) : data_(static_cast<const char*>(data), size) {}
 
   const std::string& str() const noexcept { return data_; }
   std::string& str() noexcept { return data_; }
@@ -120,8 +119,8 @@ class Value {
   Value(List l) : storage_(std::move(l)) {}
   Value(Map m) : storage_(std::move(m)) {}
   template <typename T>
-    requires std::is_base_of_v<Object, T>
-  Value(std::shared_ptr<T> object) : storage_(std::shared_ptr<Object>(std::move(object))) {}
+  requires std::is_base_of_v<Object, T> Value(std::shared_ptr<T> object)
+      : storage_(std::shared_ptr<Object>(std::move(object))) {}
   template <typename T>
   Value(std::optional<T> maybe) {
     if (maybe) *this = Value(std::move(*maybe));

@@ -15,7 +15,10 @@ namespace {
 // Headers are all libmagic reads.
 const std::string kPng("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0", 29);
 const std::string kJpeg("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-const std::string kWav("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0", 44);
+const std::string kWav(
+    "RIFF\x24\0\0\0WAVEfmt "
+    "\x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
+    44);
 
 TEST(AttachmentTest, FromBytesDerivesTypeAndExtensionFromContent) {
   auto png = Attachment::from_bytes(qorl_core::Bytes(kPng));
@@ -93,7 +96,8 @@ TEST(AttachmentTest, TravelsInsideValuesAndConvertsToAMap) {
   EXPECT_EQ(value.object_as<Attachment>(), attachment);
   EXPECT_EQ(value.type_name(), "Attachment");
   const auto map = attachment->to_map();
-  EXPECT_EQ(map.keys(), (std::vector<std::string>{"data", "filename", "mime_type", "extension", "url"}));
+  EXPECT_EQ(map.keys(),
+            (std::vector<std::string>{"data", "filename", "mime_type", "extension", "url"}));
   EXPECT_EQ(map.at("filename"), qorl_core::Value("a.png"));
 }
 

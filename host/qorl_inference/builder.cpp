@@ -12,8 +12,7 @@ namespace {
 // Typed reads of the named options, each rejecting values of the wrong kind.
 class OptionReader {
  public:
-  OptionReader(const qorl_core::Options& options, std::set<std::string> known)
-      : options_(options) {
+  OptionReader(const qorl_core::Options& options, std::set<std::string> known) : options_(options) {
     for (const auto& name : options.keys()) {
       if (!known.count(name)) {
         throw qorl_core::TypeError("build_lm_invoker got an unexpected option " +
@@ -75,10 +74,11 @@ class OptionReader {
   const qorl_core::Options& options_;
 };
 
-const std::set<std::string> kCommonOptions{"api_key", "base_url", "response_schema",
-                                           "max_retries", "timeout"};
+const std::set<std::string> kCommonOptions{"api_key", "base_url", "response_schema", "max_retries",
+                                           "timeout"};
 
-std::shared_ptr<BaseLMInvoker> build_google(const std::string& model, const qorl_core::Options& options) {
+std::shared_ptr<BaseLMInvoker> build_google(const std::string& model,
+                                            const qorl_core::Options& options) {
   auto known = kCommonOptions;
   known.insert("inline_data_limit");
   OptionReader reader(options, known);
@@ -95,7 +95,8 @@ std::shared_ptr<BaseLMInvoker> build_google(const std::string& model, const qorl
   return std::make_shared<GoogleLMInvoker>(std::move(settings));
 }
 
-std::shared_ptr<BaseLMInvoker> build_openai(const std::string& model, const qorl_core::Options& options) {
+std::shared_ptr<BaseLMInvoker> build_openai(const std::string& model,
+                                            const qorl_core::Options& options) {
   OptionReader reader(options, kCommonOptions);
   OpenAILMInvokerOptions settings;
   settings.model_name = model;

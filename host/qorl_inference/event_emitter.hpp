@@ -13,7 +13,7 @@
 namespace qorl_inference {
 
 struct Event {
-  std::string type;   // "response": the model's answer text
+  std::string type;  // "response": the model's answer text
   std::string value;
 };
 

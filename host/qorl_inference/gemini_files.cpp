@@ -51,8 +51,8 @@ std::string upload_address(const clients::http::Response& started, const Exchang
 
 GeminiFile uploaded_file(const clients::http::Response& finished, const ExchangePolicy& policy) {
   if (!finished.ok()) throw_status_error(finished, policy, "file upload");
-  const auto file =
-      clients::common::optional_field<nlohmann::json>(parse_body(finished, policy, "file upload"), "file");
+  const auto file = clients::common::optional_field<nlohmann::json>(
+      parse_body(finished, policy, "file upload"), "file");
   if (!file) throw BaseInvokerError(policy.service + " file upload returned no file");
   return read_file(*file, policy, "file upload");
 }
@@ -100,12 +100,13 @@ clients::http::Request GeminiFiles::api_request(std::string method, std::string 
 
 clients::http::Request GeminiFiles::start_request(const Attachment& attachment) const {
   auto start = api_request("POST", std::string("upload/") + kApiVersion + "/files");
-  start.headers.insert(start.headers.end(),
-                       {{"X-Goog-Upload-Protocol", "resumable"},
-                        {"X-Goog-Upload-Command", "start"},
-                        {"X-Goog-Upload-Header-Content-Length", std::to_string(attachment.data.size())},
-                        {"X-Goog-Upload-Header-Content-Type", gemini_media_type(attachment.mime_type)},
-                        {"Content-Type", "application/json"}});
+  start.headers.insert(
+      start.headers.end(),
+      {{"X-Goog-Upload-Protocol", "resumable"},
+       {"X-Goog-Upload-Command", "start"},
+       {"X-Goog-Upload-Header-Content-Length", std::to_string(attachment.data.size())},
+       {"X-Goog-Upload-Header-Content-Type", gemini_media_type(attachment.mime_type)},
+       {"Content-Type", "application/json"}});
   nlohmann::json metadata = {{"file", nlohmann::json::object()}};
   if (!attachment.filename.empty()) metadata["file"]["displayName"] = attachment.filename;
   start.body = metadata.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

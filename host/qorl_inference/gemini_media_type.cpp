@@ -11,12 +11,11 @@ namespace qorl_inference {
 namespace {
 
 constexpr std::array<std::string_view, 30> kDocumented{
-    "image/png",  "image/jpeg", "image/webp",  "image/heic",  "image/heif",
-    "audio/wav",  "audio/mp3",  "audio/aiff",  "audio/aac",   "audio/ogg",
-    "audio/flac", "video/mp4",  "video/mpeg",  "video/mov",   "video/avi",
-    "video/x-flv", "video/mpg", "video/webm",  "video/wmv",   "video/3gpp",
-    "application/pdf", "text/plain", "text/html", "text/css", "text/csv",
-    "text/xml",   "text/rtf",   "text/javascript", "text/x-python", "text/md",
+    "image/png",  "image/jpeg", "image/webp",      "image/heic",      "image/heif",    "audio/wav",
+    "audio/mp3",  "audio/aiff", "audio/aac",       "audio/ogg",       "audio/flac",    "video/mp4",
+    "video/mpeg", "video/mov",  "video/avi",       "video/x-flv",     "video/mpg",     "video/webm",
+    "video/wmv",  "video/3gpp", "application/pdf", "text/plain",      "text/html",     "text/css",
+    "text/csv",   "text/xml",   "text/rtf",        "text/javascript", "text/x-python", "text/md",
 };
 
 // Other names of documented types: libmagic's, and the registered ones Gemini spells otherwise.

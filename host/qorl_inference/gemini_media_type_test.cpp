@@ -11,13 +11,13 @@ namespace {
 
 TEST(GeminiMediaTypeTest, DetectedNamesBecomeTheDocumentedOnes) {
   const std::pair<const char*, const char*> cases[] = {
-      {"audio/x-wav", "audio/wav"},       {"audio/wave", "audio/wav"},
-      {"audio/x-flac", "audio/flac"},     {"audio/mpeg", "audio/mp3"},
-      {"audio/x-aiff", "audio/aiff"},     {"audio/aac", "audio/aac"},
-      {"audio/ogg", "audio/ogg"},         {"video/quicktime", "video/mov"},
-      {"video/x-msvideo", "video/avi"},   {"video/x-ms-asf", "video/wmv"},
-      {"video/mp4", "video/mp4"},         {"video/webm", "video/webm"},
-      {"image/jpeg", "image/jpeg"},       {"application/pdf", "application/pdf"},
+      {"audio/x-wav", "audio/wav"},     {"audio/wave", "audio/wav"},
+      {"audio/x-flac", "audio/flac"},   {"audio/mpeg", "audio/mp3"},
+      {"audio/x-aiff", "audio/aiff"},   {"audio/aac", "audio/aac"},
+      {"audio/ogg", "audio/ogg"},       {"video/quicktime", "video/mov"},
+      {"video/x-msvideo", "video/avi"}, {"video/x-ms-asf", "video/wmv"},
+      {"video/mp4", "video/mp4"},       {"video/webm", "video/webm"},
+      {"image/jpeg", "image/jpeg"},     {"application/pdf", "application/pdf"},
   };
   for (const auto& [detected, documented] : cases) {
     EXPECT_EQ(gemini_media_type(detected), documented) << detected;
@@ -27,7 +27,8 @@ TEST(GeminiMediaTypeTest, DetectedNamesBecomeTheDocumentedOnes) {
 }
 
 TEST(GeminiMediaTypeTest, OtherTypesAreRefusedNamingTheTypeAndTheList) {
-  for (const char* refused : {"video/x-matroska", "image/gif", "audio/x-m4a", "application/octet-stream", ""}) {
+  for (const char* refused :
+       {"video/x-matroska", "image/gif", "audio/x-m4a", "application/octet-stream", ""}) {
     try {
       gemini_media_type(refused);
       ADD_FAILURE() << "no BaseInvokerError for " << refused;

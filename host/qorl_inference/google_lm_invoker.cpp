@@ -135,7 +135,9 @@ json file_data(const std::string& uri, const std::string& mime_type) {
   return json{{"fileData", std::move(data)}};
 }
 
-std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string compact(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 // A part of a message in the request: JSON, or an attachment sent inline.
 using RequestPart = std::variant<json, const Attachment*>;
@@ -177,8 +179,8 @@ std::string request_body(const std::vector<Message>& messages,
       if (attachment->is_url()) {
         parts.emplace_back(file_data(attachment->url, attachment->mime_type));
       } else if (const auto file = uploaded.find(attachment.get()); file != uploaded.end()) {
-        const auto& mime = file->second.mime_type.empty() ? attachment->mime_type
-                                                          : file->second.mime_type;
+        const auto& mime =
+            file->second.mime_type.empty() ? attachment->mime_type : file->second.mime_type;
         parts.emplace_back(file_data(file->second.uri, mime));
       } else {
         parts.emplace_back(static_cast<const Attachment*>(attachment.get()));
@@ -214,13 +216,13 @@ std::string request_body(const std::vector<Message>& messages,
 // The answer text of the first candidate (its thought parts left out).
 std::string answer_text(const clients::http::Response& response) {
   const auto body = json::parse(response.body, nullptr, /*allow_exceptions=*/false);
-  if (!body.is_object()) throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
+  if (!body.is_object())
+    throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
   const auto candidates = body.find("candidates");
   if (candidates == body.end() || !candidates->is_array() || candidates->empty()) {
     const auto feedback = body.find("promptFeedback");
-    const std::string reason = feedback != body.end() && feedback->is_object()
-                                   ? feedback->value("blockReason", "")
-                                   : "";
+    const std::string reason =
+        feedback != body.end() && feedback->is_object() ? feedback->value("blockReason", "") : "";
     throw BaseInvokerError("Gemini returned no answer" +
                            (reason.empty() ? std::string() : " (prompt blocked: " + reason + ")"));
   }
@@ -263,10 +265,12 @@ GoogleLMInvoker::GoogleLMInvoker(GoogleLMInvokerOptions options)
       options_(std::move(options)),
       logger_(qorl_core::LoggerManager().get_logger("GoogleLMInvoker")) {
   if (options_.model_name.rfind("models/", 0) == 0) options_.model_name.erase(0, 7);
-  if (options_.model_name.empty()) throw qorl_core::ValueError("GoogleLMInvoker needs a model name");
+  if (options_.model_name.empty())
+    throw qorl_core::ValueError("GoogleLMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GEMINI_API_KEY");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GOOGLE_API_KEY");
-  options_.base_url = clients::common::resolve_base_url(options_.base_url, {"GOOGLE_GEMINI_BASE_URL"}, kDefaultBaseUrl);
+  options_.base_url = clients::common::resolve_base_url(
+      options_.base_url, {"GOOGLE_GEMINI_BASE_URL"}, kDefaultBaseUrl);
 }
 
 boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message> messages) {
@@ -279,8 +283,8 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
   // around it (the default SessionOptions) bitwise, which breaks their strings.
   const auto executor = co_await boost::asio::this_coro::executor;
   clients::http::Session session(executor);
-  const ExchangePolicy policy{"Gemini", options_.retry_config, options_.backoff,
-                              {options_.api_key}, logger_};
+  const ExchangePolicy policy{
+      "Gemini", options_.retry_config, options_.backoff, {options_.api_key}, logger_};
   GeminiFiles files(&session, {options_.base_url, options_.api_key, policy,
                                options_.file_poll_interval, options_.file_processing_timeout});
 
@@ -300,8 +304,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     request.method = "POST";
     request.url = options_.base_url + "/" + kApiVersion + "/models/" +
                   clients::http::url_encode(options_.model_name) + ":generateContent";
-    request.headers = {{"x-goog-api-key", options_.api_key},
-                       {"Content-Type", "application/json"}};
+    request.headers = {{"x-goog-api-key", options_.api_key}, {"Content-Type", "application/json"}};
     request.body = request_body(messages, uploaded, response_schema());
     const auto response =
         co_await send_with_retries(&session, std::move(request), policy, "generateContent");
@@ -316,9 +319,9 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     co_await boost::asio::this_coro::reset_cancellation_state();
     ExchangePolicy cleanup = policy;
     cleanup.retry_config = {0, kCleanupTimeoutSeconds};
-    GeminiFiles cleanup_files(&session, {options_.base_url, options_.api_key, cleanup,
-                                         options_.file_poll_interval,
-                                         options_.file_processing_timeout});
+    GeminiFiles cleanup_files(
+        &session, {options_.base_url, options_.api_key, cleanup, options_.file_poll_interval,
+                   options_.file_processing_timeout});
     for (const auto& [key, file] : uploaded) co_await cleanup_files.remove(file);
   } else {
     for (const auto& [key, file] : uploaded) co_await files.remove(file);

@@ -1,10 +1,10 @@
 #include "qorl_inference/google_lm_invoker.hpp"
 
+#include <gtest/gtest.h>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/use_future.hpp>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "qorl_core/base64.hpp"
@@ -25,7 +25,10 @@ using namespace std::chrono_literals;
 const std::string kPng("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0", 29);
 
 std::string wav_bytes(std::size_t size) {
-  std::string wav("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0", 44);
+  std::string wav(
+      "RIFF\x24\0\0\0WAVEfmt "
+      "\x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
+      44);
   wav.resize(size, '\x01');
   return wav;
 }
@@ -45,10 +48,10 @@ struct Transcript : qorl_core::Record<Transcript> {
 };
 
 std::shared_ptr<ResponseSchema> transcript_schema() {
-  return ResponseSchema::of<Transcript>(json_schema::object(
-      {{"text", json_schema::text()},
-       {"lang_id", json_schema::nullable(json_schema::text())},
-       {"start_time", json_schema::number()}}));
+  return ResponseSchema::of<Transcript>(
+      json_schema::object({{"text", json_schema::text()},
+                           {"lang_id", json_schema::nullable(json_schema::text())},
+                           {"start_time", json_schema::number()}}));
 }
 
 class GoogleLMInvokerTest : public ::testing::Test {
@@ -90,8 +93,9 @@ TEST_F(GoogleLMInvokerTest, SendsTheGenerateContentWireFormat) {
   auto video = Attachment::from_url("https://youtu.be/dQw4w9WgXcQ");
   auto clip = Attachment::from_url("https://media.example.test/clip.mp4");
 
-  const auto response = invoke(invoker, {Message::system("Be exact."),
-                                         Message::user({image, video, clip, std::string("Describe.")})});
+  const auto response =
+      invoke(invoker, {Message::system("Be exact."),
+                       Message::user({image, video, clip, std::string("Describe.")})});
 
   auto transcript = response.structured_output_as<Transcript>();
   ASSERT_TRUE(transcript);
@@ -171,8 +175,10 @@ TEST_F(GoogleLMInvokerTest, LargeAttachmentsGoThroughTheFilesApi) {
   const auto body = json::parse(server.generate_requests().at(0).body);
   const auto& parts = body["contents"][0]["parts"];
   EXPECT_TRUE(parts[0].contains("inlineData"));  // the small image stays inline
-  EXPECT_EQ(parts[1], (json{{"fileData", {{"mimeType", "audio/wav"},
-                                          {"fileUri", server.base_url() + "/v1beta/files/1"}}}}));
+  EXPECT_EQ(
+      parts[1],
+      (json{{"fileData",
+             {{"mimeType", "audio/wav"}, {"fileUri", server.base_url() + "/v1beta/files/1"}}}}));
   EXPECT_EQ(server.removed_files(), std::vector<std::string>{"files/1"});
   EXPECT_TRUE(server.files().empty());
 }
@@ -190,7 +196,10 @@ TEST_F(GoogleLMInvokerTest, MediaTypesGoAsTheServiceNamesThemAndOthersAreRefused
   auto o = options();
   o.inline_data_limit = 10;  // the GIF would be uploaded
   GoogleLMInvoker uploading(o);
-  const std::string gif("GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xff\xff\xff!\xf9\x04\x01\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;", 43);
+  const std::string gif(
+      "GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xff\xff\xff!\xf9\x04\x01\0\0\0\0,"
+      "\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;",
+      43);
   for (const auto& refused : {Attachment::from_bytes(qorl_core::Bytes(gif), "a.gif"),
                               Attachment::from_url("https://media.example.test/clip.mkv")}) {
     const auto requests_before = server.requests().size();
@@ -206,7 +215,8 @@ TEST_F(GoogleLMInvokerTest, AFileThatFailsProcessingIsAnErrorAndStillRemoved) {
   o.inline_data_limit = 100;
   server.set_processing(1, "FAILED");
   GoogleLMInvoker invoker(o);
-  const auto message = failure(invoker, {Message::user({Attachment::from_bytes(qorl_core::Bytes(wav_bytes(500)))})});
+  const auto message =
+      failure(invoker, {Message::user({Attachment::from_bytes(qorl_core::Bytes(wav_bytes(500)))})});
   EXPECT_EQ(message, "Gemini could not process the uploaded file files/1");
   EXPECT_TRUE(server.generate_requests().empty());
   EXPECT_EQ(server.removed_files(), std::vector<std::string>{"files/1"});
@@ -216,8 +226,11 @@ TEST_F(GoogleLMInvokerTest, RetriesRateLimitsAndServerErrors) {
   auto o = options();
   o.retry_config = {2, 0.0};
   GoogleLMInvoker invoker(o);
-  server.queue_reply({429, FakeGeminiServer::error_body(429, "Resource has been exhausted", "RESOURCE_EXHAUSTED"),
-                      0ms, {{"Retry-After", "0"}}});
+  server.queue_reply(
+      {429,
+       FakeGeminiServer::error_body(429, "Resource has been exhausted", "RESOURCE_EXHAUSTED"),
+       0ms,
+       {{"Retry-After", "0"}}});
   server.queue_reply({500, FakeGeminiServer::error_body(500, "Internal error", "INTERNAL")});
   qorl_testing::LogCapture logs;
   EXPECT_EQ(invoke(invoker, hello()).text, "Hello from the fake model.");
@@ -225,7 +238,10 @@ TEST_F(GoogleLMInvokerTest, RetriesRateLimitsAndServerErrors) {
   const auto warnings = logs.messages("GoogleLMInvoker", qorl_core::LogLevel::WARNING);
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].rfind("Gemini generateContent failed (HTTP 429 (Too Many Requests): "
-                              "Resource has been exhausted); retrying in ", 0), 0u) << warnings[0];
+                              "Resource has been exhausted); retrying in ",
+                              0),
+            0u)
+      << warnings[0];
   EXPECT_NE(warnings[1].find("(attempt 3 of 3)"), std::string::npos) << warnings[1];
 }
 
@@ -234,7 +250,8 @@ TEST_F(GoogleLMInvokerTest, GivesUpWhenRetriesAreSpent) {
   o.retry_config = {1, 0.0};
   GoogleLMInvoker invoker(o);
   for (int i = 0; i < 2; ++i) {
-    server.queue_reply({503, FakeGeminiServer::error_body(503, "The model is overloaded.", "UNAVAILABLE")});
+    server.queue_reply(
+        {503, FakeGeminiServer::error_body(503, "The model is overloaded.", "UNAVAILABLE")});
   }
   EXPECT_EQ(failure(invoker, hello()),
             "Gemini generateContent failed after 2 attempts: HTTP 503 (Service Unavailable): "
@@ -268,19 +285,22 @@ TEST_F(GoogleLMInvokerTest, ClientErrorsAreNotRetriedAndCarryNoKey) {
   o.api_key = "wrong-secret-key";
   GoogleLMInvoker invoker(o);
   const auto message = failure(invoker, hello());
-  EXPECT_EQ(message, "Gemini generateContent failed: HTTP 400 (Bad Request): "
-                     "API key not valid. Please pass a valid API key.");
+  EXPECT_EQ(message,
+            "Gemini generateContent failed: HTTP 400 (Bad Request): "
+            "API key not valid. Please pass a valid API key.");
   EXPECT_EQ(server.requests().size(), 1u);
 
   // Even a service that echoes the key does not get it into messages.
   GoogleLMInvoker echoed(options());
-  server.queue_reply({400, FakeGeminiServer::error_body(400, "bad value " + server.api_key(), "INVALID_ARGUMENT")});
+  server.queue_reply({400, FakeGeminiServer::error_body(400, "bad value " + server.api_key(),
+                                                        "INVALID_ARGUMENT")});
   const auto echoed_message = failure(echoed, hello());
   EXPECT_EQ(echoed_message.find(server.api_key()), std::string::npos) << echoed_message;
   EXPECT_NE(echoed_message.find("bad value ***"), std::string::npos) << echoed_message;
 
   // The service itself checks the request: a request it refuses is an error too.
-  EXPECT_NE(failure(echoed, {Message::system("only a system message")}).find("HTTP 400"), std::string::npos);
+  EXPECT_NE(failure(echoed, {Message::system("only a system message")}).find("HTTP 400"),
+            std::string::npos);
 }
 
 TEST_F(GoogleLMInvokerTest, UnusableAnswers) {
@@ -340,10 +360,12 @@ TEST_F(GoogleLMInvokerTest, KeysAndEndpointFromTheEnvironment) {
   GoogleLMInvoker invoker(o);
   EXPECT_EQ(invoker.base_url(), server.base_url());
   EXPECT_EQ(invoke(invoker, hello()).text, "Hello from the fake model.");
-  EXPECT_EQ(server.generate_requests().at(0).path, "/v1beta/models/gemini-2.5-flash:generateContent");
+  EXPECT_EQ(server.generate_requests().at(0).path,
+            "/v1beta/models/gemini-2.5-flash:generateContent");
 
   env.set("GEMINI_API_KEY", "preferred-key");
-  EXPECT_EQ(failure(*std::make_unique<GoogleLMInvoker>(o), hello()).find("preferred-key"), std::string::npos);
+  EXPECT_EQ(failure(*std::make_unique<GoogleLMInvoker>(o), hello()).find("preferred-key"),
+            std::string::npos);
   EXPECT_EQ(server.generate_requests().size(), 1u);  // the wrong preferred key was refused
 
   env.unset("GEMINI_API_KEY").unset("GOOGLE_API_KEY");

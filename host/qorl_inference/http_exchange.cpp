@@ -62,9 +62,10 @@ void throw_status_error(const clients::http::Response& response, const ExchangeP
       policy.secrets));
 }
 
-boost::asio::awaitable<clients::http::Response> send_with_retries(
-    clients::http::Session* session, clients::http::Request request, ExchangePolicy policy,
-    std::string what) {
+boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http::Session* session,
+                                                                  clients::http::Request request,
+                                                                  ExchangePolicy policy,
+                                                                  std::string what) {
   const clients::http::CallPolicy call = call_policy(policy);
   const int attempts = call.retry.max_attempts;
   const std::string tries =
@@ -76,14 +77,15 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(
     if (!policy.logger) return;
     policy.logger->warning(qorl_core::redaction::redact_secrets(
         policy.service + " " + what + " failed (" +
-            (notice.response ? status_summary(*notice.response) : notice.failure) + "); retrying in " +
-            std::to_string(notice.delay.count()) + " ms (attempt " +
+            (notice.response ? status_summary(*notice.response) : notice.failure) +
+            "); retrying in " + std::to_string(notice.delay.count()) + " ms (attempt " +
             std::to_string(notice.attempt + 1) + " of " + std::to_string(notice.max_attempts) + ")",
         policy.secrets));
   };
   std::string failure;
   try {
-    clients::http::Response response = co_await clients::http::call(std::move(request), call, options);
+    clients::http::Response response =
+        co_await clients::http::call(std::move(request), call, options);
     if (!clients::http::is_retryable_status(response.status)) co_return response;
     failure = status_summary(response);
   } catch (const clients::http::Error& error) {

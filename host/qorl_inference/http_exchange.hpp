@@ -28,9 +28,10 @@ struct ExchangePolicy {
 // after transient failures and each attempt limited to `timeout` seconds (0: no limit). Returns
 // the first answer that is not retried, whatever its status; BaseInvokerError once the retries
 // are spent. `what` names the step in messages ("generateContent").
-boost::asio::awaitable<clients::http::Response> send_with_retries(
-    clients::http::Session* session, clients::http::Request request, ExchangePolicy policy,
-    std::string what);
+boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http::Session* session,
+                                                                  clients::http::Request request,
+                                                                  ExchangePolicy policy,
+                                                                  std::string what);
 
 // BaseInvokerError for an answer with an error status, with the service's own error message.
 [[noreturn]] void throw_status_error(const clients::http::Response& response,

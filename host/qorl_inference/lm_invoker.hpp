@@ -41,8 +41,8 @@ class BaseLMInvoker {
   // Sends `messages` and returns the answer; emits a "response" event with the answer text.
   // Every failure, an answer that does not fit the response schema included, is a
   // BaseInvokerError; cancellation propagates as it is.
-  boost::asio::awaitable<LMResponse> invoke(
-      std::vector<Message> messages, std::shared_ptr<EventEmitter> event_emitter = nullptr);
+  boost::asio::awaitable<LMResponse> invoke(std::vector<Message> messages,
+                                            std::shared_ptr<EventEmitter> event_emitter = nullptr);
 
   const std::shared_ptr<ResponseSchema>& response_schema() const noexcept {
     return response_schema_;

@@ -25,9 +25,7 @@ class LMRequestProcessor {
 
   const std::shared_ptr<PromptBuilder>& prompt_builder() const noexcept { return prompt_builder_; }
   const std::shared_ptr<BaseLMInvoker>& lm_invoker() const noexcept { return lm_invoker_; }
-  const std::shared_ptr<BaseOutputParser>& output_parser() const noexcept {
-    return output_parser_;
-  }
+  const std::shared_ptr<BaseOutputParser>& output_parser() const noexcept { return output_parser_; }
 
   // The parser's value of the answer, or the answer text without a parser. Prompt errors
   // (MissingPromptVariableError), invoker errors (BaseInvokerError) and parser errors

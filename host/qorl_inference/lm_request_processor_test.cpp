@@ -35,7 +35,8 @@ struct Point : qorl_core::Record<Point> {
   std::optional<std::string> label;
   static const qorl_core::Schema<Point>& schema() {
     static const qorl_core::Schema<Point> s{
-        "Point", {qorl_core::field("x", &Point::x).required(), qorl_core::field("label", &Point::label)}};
+        "Point",
+        {qorl_core::field("x", &Point::x).required(), qorl_core::field("label", &Point::label)}};
     return s;
   }
 };
@@ -52,8 +53,8 @@ TEST(LMRequestProcessorTest, BuildsSendsAndParses) {
   std::vector<Event> events;
   emitter->add_handler([&](const Event& event) { events.push_back(event); });
 
-  const auto result = qorl_core::run_sync(
-      processor.process({{"n", 2}, {"topic", "cats"}}, {image}, emitter));
+  const auto result =
+      qorl_core::run_sync(processor.process({{"n", 2}, {"topic", "cats"}}, {image}, emitter));
   EXPECT_EQ(result, qorl_core::Value(qorl_core::Map{{"captions", qorl_core::List{"x"}}}));
   ASSERT_EQ(invoker->sent.size(), 2u);
   EXPECT_EQ(std::get<std::string>(invoker->sent[0].contents[0]), "Make 2 captions.");
@@ -65,7 +66,8 @@ TEST(LMRequestProcessorTest, BuildsSendsAndParses) {
 }
 
 TEST(LMRequestProcessorTest, WithoutParserReturnsTheAnswerText) {
-  LMRequestProcessor processor(builder(), std::make_shared<ScriptedInvoker>("```mermaid\ngraph TD\n```"));
+  LMRequestProcessor processor(builder(),
+                               std::make_shared<ScriptedInvoker>("```mermaid\ngraph TD\n```"));
   EXPECT_EQ(qorl_core::run_sync(processor.process({{"n", 1}, {"topic", "t"}})),
             qorl_core::Value("```mermaid\ngraph TD\n```"));
 }
@@ -103,7 +105,8 @@ TEST(BaseLMInvokerTest, ParsesTheAnswerIntoTheResponseSchema) {
     qorl_core::run_sync(misfit.invoke({Message::user({std::string("hi")})}));
     FAIL() << "no error";
   } catch (const BaseInvokerError& error) {
-    EXPECT_NE(std::string(error.what()).find("does not fit Point"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("does not fit Point"), std::string::npos)
+        << error.what();
   }
   ScriptedInvoker not_an_object("[1]", schema);
   EXPECT_THROW(qorl_core::run_sync(not_an_object.invoke({})), BaseInvokerError);
@@ -118,7 +121,8 @@ TEST(EventEmitterTest, FromValue) {
 
 class PlainUser : public UsesLM<PlainUser> {
  public:
-  explicit PlainUser(std::shared_ptr<LMRequestProcessor> processor) : UsesLM(std::move(processor)) {}
+  explicit PlainUser(std::shared_ptr<LMRequestProcessor> processor)
+      : UsesLM(std::move(processor)) {}
 };
 
 class OptionUser : public UsesLM<OptionUser> {
@@ -139,7 +143,8 @@ TEST(UsesLMTest, FromLmComponentsBuildsTheProcessor) {
   EXPECT_THROW(PlainUser::from_lm_components(prompt_builder, invoker, parser, {{"extra", 1}}),
                qorl_core::TypeError);
 
-  auto with_options = OptionUser::from_lm_components(prompt_builder, invoker, nullptr, {{"extra", 1}});
+  auto with_options =
+      OptionUser::from_lm_components(prompt_builder, invoker, nullptr, {{"extra", 1}});
   EXPECT_EQ(with_options->options, (qorl_core::Options{{"extra", 1}}));
   EXPECT_EQ(with_options->lm_request_processor->output_parser(), nullptr);
   EXPECT_THROW(OptionUser::from_lm_components(prompt_builder, invoker, nullptr,

@@ -7,7 +7,6 @@
 #include <stdexcept>
 #include <utility>
 
-
 #include "qorl_core/text.hpp"
 namespace qorl_inference {
 namespace {
@@ -46,15 +45,15 @@ MagicHandle& thread_magic() {
 // Media types whose customary extension libmagic does not know or names unusually
 // ("jpeg/jpg/jpe/jfif"); the first entry for an extension is also its media type.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 26> kKnownTypes{{
-    {"image/png", "png"},          {"image/jpeg", "jpg"},         {"image/webp", "webp"},
-    {"image/gif", "gif"},          {"image/heic", "heic"},        {"image/heif", "heif"},
-    {"image/svg+xml", "svg"},      {"audio/wav", "wav"},          {"audio/x-wav", "wav"},
-    {"audio/mpeg", "mp3"},         {"audio/flac", "flac"},        {"audio/ogg", "ogg"},
-    {"audio/aac", "aac"},          {"audio/x-m4a", "m4a"},        {"audio/aiff", "aiff"},
-    {"audio/x-aiff", "aiff"},      {"video/mp4", "mp4"},          {"video/quicktime", "mov"},
-    {"video/webm", "webm"},        {"video/x-matroska", "mkv"},   {"video/x-msvideo", "avi"},
-    {"video/mpeg", "mpeg"},        {"video/3gpp", "3gp"},         {"application/pdf", "pdf"},
-    {"text/plain", "txt"},         {"application/json", "json"},
+    {"image/png", "png"},     {"image/jpeg", "jpg"},        {"image/webp", "webp"},
+    {"image/gif", "gif"},     {"image/heic", "heic"},       {"image/heif", "heif"},
+    {"image/svg+xml", "svg"}, {"audio/wav", "wav"},         {"audio/x-wav", "wav"},
+    {"audio/mpeg", "mp3"},    {"audio/flac", "flac"},       {"audio/ogg", "ogg"},
+    {"audio/aac", "aac"},     {"audio/x-m4a", "m4a"},       {"audio/aiff", "aiff"},
+    {"audio/x-aiff", "aiff"}, {"video/mp4", "mp4"},         {"video/quicktime", "mov"},
+    {"video/webm", "webm"},   {"video/x-matroska", "mkv"},  {"video/x-msvideo", "avi"},
+    {"video/mpeg", "mpeg"},   {"video/3gpp", "3gp"},        {"application/pdf", "pdf"},
+    {"text/plain", "txt"},    {"application/json", "json"},
 }};
 
 // Binary formats are told by their first bytes; libmagic would scan much more of a large file.
@@ -79,7 +78,8 @@ std::string sniff_mime_type(std::string_view data) {
 
 std::string sniff_extension(std::string_view data) {
   // The extensions libmagic knows are those of binary formats, told by their first bytes.
-  const std::string answer = thread_magic().describe(data.substr(0, kSniffPrefixBytes), MAGIC_EXTENSION);
+  const std::string answer =
+      thread_magic().describe(data.substr(0, kSniffPrefixBytes), MAGIC_EXTENSION);
   const std::string first = answer.substr(0, answer.find('/'));
   return first == "???" ? std::string() : first;
 }

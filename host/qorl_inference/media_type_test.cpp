@@ -7,7 +7,8 @@
 namespace qorl_inference {
 namespace {
 
-const std::string kJpegHeader("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
+const std::string kJpegHeader(
+    "\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
 
 // Large content is sniffed from its first bytes when they name a binary format, and whole
 // when they look like text, where the rest can change the answer.

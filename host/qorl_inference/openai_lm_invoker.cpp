@@ -27,14 +27,16 @@ std::string env_or_empty(const char* name) {
 bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string data_url(const Attachment& attachment) {
-  return "data:" + attachment.mime_type + ";base64," + qorl_core::base64_encode(attachment.data.view());
+  return "data:" + attachment.mime_type + ";base64," +
+         qorl_core::base64_encode(attachment.data.view());
 }
 
 json content_part(const Attachment& attachment) {
   if (attachment.is_url()) {
     if (!attachment.mime_type.empty() && !starts_with(attachment.mime_type, "image/")) {
       throw BaseInvokerError("OpenAI chat completions take links to images only, not " +
-                             qorl_core::repr(attachment.filename) + " (" + attachment.mime_type + ")");
+                             qorl_core::repr(attachment.filename) + " (" + attachment.mime_type +
+                             ")");
     }
     return {{"type", "image_url"}, {"image_url", {{"url", attachment.url}}}};
   }
@@ -48,11 +50,13 @@ json content_part(const Attachment& attachment) {
              {{"data", qorl_core::base64_encode(attachment.data.view())},
               {"format", attachment.mime_type == "audio/mpeg" ? "mp3" : "wav"}}}};
   }
-  const std::string filename = attachment.filename.empty()
-                                   ? "attachment" + (attachment.extension.empty() ? std::string()
-                                                                                 : "." + attachment.extension)
-                                   : attachment.filename;
-  return {{"type", "file"}, {"file", {{"filename", filename}, {"file_data", data_url(attachment)}}}};
+  const std::string filename =
+      attachment.filename.empty()
+          ? "attachment" +
+                (attachment.extension.empty() ? std::string() : "." + attachment.extension)
+          : attachment.filename;
+  return {{"type", "file"},
+          {"file", {{"filename", filename}, {"file_data", data_url(attachment)}}}};
 }
 
 json request_body(const std::string& model, const std::vector<Message>& messages,
@@ -118,14 +122,19 @@ OpenAILMInvoker::OpenAILMInvoker(OpenAILMInvokerOptions options)
     : BaseLMInvoker(options.response_schema),
       options_(std::move(options)),
       logger_(qorl_core::LoggerManager().get_logger("OpenAILMInvoker")) {
-  if (options_.model_name.empty()) throw qorl_core::ValueError("OpenAILMInvoker needs a model name");
+  if (options_.model_name.empty())
+    throw qorl_core::ValueError("OpenAILMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("OPENAI_API_KEY");
-  options_.base_url = clients::common::resolve_base_url(options_.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl);
+  options_.base_url =
+      clients::common::resolve_base_url(options_.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl);
 }
 
 boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message> messages) {
-  const ExchangePolicy policy{"OpenAI chat completions", options_.retry_config, options_.backoff,
-                              {options_.api_key}, logger_};
+  const ExchangePolicy policy{"OpenAI chat completions",
+                              options_.retry_config,
+                              options_.backoff,
+                              {options_.api_key},
+                              logger_};
   clients::http::Request request;
   request.method = "POST";
   request.url = options_.base_url + "/chat/completions";

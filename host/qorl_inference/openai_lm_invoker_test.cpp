@@ -16,12 +16,16 @@ using json = nlohmann::json;
 using namespace std::chrono_literals;
 
 const std::string kPng("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0", 29);
-const std::string kWav("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0", 44);
+const std::string kWav(
+    "RIFF\x24\0\0\0WAVEfmt "
+    "\x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
+    44);
 
 struct Caption : qorl_core::Record<Caption> {
   std::vector<std::string> captions;
   static const qorl_core::Schema<Caption>& schema() {
-    static const qorl_core::Schema<Caption> s{"Caption", {qorl_core::field("captions", &Caption::captions).required()}};
+    static const qorl_core::Schema<Caption> s{
+        "Caption", {qorl_core::field("captions", &Caption::captions).required()}};
     return s;
   }
 };
@@ -52,8 +56,9 @@ TEST(OpenAILMInvokerTest, SendsChatCompletionsWithAttachmentsAndSchema) {
   auto document = Attachment::from_bytes(qorl_core::Bytes(std::string("notes\n")), "notes.txt");
   auto linked = Attachment::from_url("https://media.example.test/photo.jpg");
 
-  const auto response = invoke(invoker, {Message::system("Be brief."),
-                                         Message::user({image, audio, document, linked, std::string("Caption it.")})});
+  const auto response = invoke(
+      invoker, {Message::system("Be brief."),
+                Message::user({image, audio, document, linked, std::string("Caption it.")})});
   EXPECT_EQ(response.structured_output_as<Caption>()->captions, std::vector<std::string>{"a cat"});
 
   const auto sent = server.requests();
@@ -65,8 +70,10 @@ TEST(OpenAILMInvokerTest, SendsChatCompletionsWithAttachmentsAndSchema) {
   EXPECT_EQ(body["messages"][0], json::parse(R"({"role": "system", "content": "Be brief."})"));
   const auto& parts = body["messages"][1]["content"];
   ASSERT_EQ(parts.size(), 5u);
-  EXPECT_EQ(parts[0]["image_url"]["url"], "data:image/png;base64," + qorl_core::base64_encode(kPng));
-  EXPECT_EQ(parts[1]["input_audio"], (json{{"data", qorl_core::base64_encode(kWav)}, {"format", "wav"}}));
+  EXPECT_EQ(parts[0]["image_url"]["url"],
+            "data:image/png;base64," + qorl_core::base64_encode(kPng));
+  EXPECT_EQ(parts[1]["input_audio"],
+            (json{{"data", qorl_core::base64_encode(kWav)}, {"format", "wav"}}));
   EXPECT_EQ(parts[2]["file"]["filename"], "notes.txt");
   EXPECT_EQ(parts[3]["image_url"]["url"], "https://media.example.test/photo.jpg");
   EXPECT_EQ(parts[4], json::parse(R"({"type": "text", "text": "Caption it."})"));
@@ -86,17 +93,20 @@ TEST(OpenAILMInvokerTest, SelfHostedServersWithoutKeyAndFailures) {
   o.backoff = {1ms, 5ms};
   o.retry_config = {1, 0.0};
   OpenAILMInvoker invoker(o);
-  EXPECT_EQ(invoke(invoker, {Message::user({std::string("Hi")})}).text, "Hello from the fake chat model.");
+  EXPECT_EQ(invoke(invoker, {Message::user({std::string("Hi")})}).text,
+            "Hello from the fake chat model.");
   EXPECT_EQ(server.requests()[0].header("Authorization"), "");
 
   server.queue_reply({502, "Bad gateway"});
-  EXPECT_EQ(invoke(invoker, {Message::user({std::string("Hi")})}).text, "Hello from the fake chat model.");
+  EXPECT_EQ(invoke(invoker, {Message::user({std::string("Hi")})}).text,
+            "Hello from the fake chat model.");
 
   try {
     invoke(invoker, {Message::user({Attachment::from_url("https://media.example.test/clip.mp4")})});
     FAIL() << "no error";
   } catch (const BaseInvokerError& error) {
-    EXPECT_STREQ(error.what(), "OpenAI chat completions take links to images only, not 'clip.mp4' (video/mp4)");
+    EXPECT_STREQ(error.what(),
+                 "OpenAI chat completions take links to images only, not 'clip.mp4' (video/mp4)");
   }
   server.queue_reply({200, R"({"choices": [{"message": {"role": "assistant", "content": null,
                                 "refusal": "I can't help with that."}}]})"});
@@ -118,8 +128,9 @@ TEST(OpenAILMInvokerTest, WrongKeyIsAnErrorWithoutTheKey) {
     invoke(invoker, {Message::user({std::string("Hi")})});
     FAIL() << "no error";
   } catch (const BaseInvokerError& error) {
-    EXPECT_STREQ(error.what(), "OpenAI chat completions request failed: HTTP 401 (Unauthorized): "
-                               "Incorrect API key provided.");
+    EXPECT_STREQ(error.what(),
+                 "OpenAI chat completions request failed: HTTP 401 (Unauthorized): "
+                 "Incorrect API key provided.");
   }
   EXPECT_EQ(server.requests().size(), 1u);  // not retried
 }

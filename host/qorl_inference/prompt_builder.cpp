@@ -83,7 +83,8 @@ std::string option_text(const qorl_core::Options& options, const std::string& na
 }
 
 std::string missing_message(const std::vector<std::string>& names) {
-  std::string message = names.size() == 1 ? "Missing prompt variable: " : "Missing prompt variables: ";
+  std::string message =
+      names.size() == 1 ? "Missing prompt variable: " : "Missing prompt variables: ";
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (i) message += ", ";
     message += qorl_core::repr(names[i]);

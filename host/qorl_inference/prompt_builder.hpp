@@ -42,9 +42,9 @@ class PromptBuilder {
   // one user message holding `extra_contents` in their order followed by the user text (when
   // not empty). Values not named by a template are ignored; MissingPromptVariableError lists
   // every variable without a value.
-  std::vector<Message> format(const qorl_core::Map& prompt_kwargs,
-                              const std::vector<std::shared_ptr<Attachment>>& extra_contents = {})
-      const;
+  std::vector<Message> format(
+      const qorl_core::Map& prompt_kwargs,
+      const std::vector<std::shared_ptr<Attachment>>& extra_contents = {}) const;
 
   // One template part: literal text, or a variable when `is_variable`.
   struct Segment {

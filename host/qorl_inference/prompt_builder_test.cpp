@@ -5,13 +5,15 @@
 namespace qorl_inference {
 namespace {
 
-std::string text_of(const Message& message) { return std::get<std::string>(message.contents.back()); }
+std::string text_of(const Message& message) {
+  return std::get<std::string>(message.contents.back());
+}
 
 TEST(PromptBuilderTest, FillsVariablesAndKeepsDoubledBracesLiteral) {
   PromptBuilder builder("Write {n} captions in {language}. Answer {{\"captions\": [...]}}",
                         "Title: {title}\nMeta: {meta}\nTags: {tags}\nScore: {score} {flag} {none}");
-  EXPECT_EQ(builder.prompt_key_set(),
-            (std::set<std::string>{"n", "language", "title", "meta", "tags", "score", "flag", "none"}));
+  EXPECT_EQ(builder.prompt_key_set(), (std::set<std::string>{"n", "language", "title", "meta",
+                                                             "tags", "score", "flag", "none"}));
   const qorl_core::Map values{{"n", 3},
                               {"language", "Indonesian"},
                               {"title", "A {braced} title"},
@@ -73,7 +75,8 @@ TEST(PromptBuilderTest, MalformedTemplatesAreRejected) {
 }
 
 TEST(PromptBuilderTest, FromOptions) {
-  auto builder = PromptBuilder::from_options({{"system_template", "S {x}"}, {"user_template", "U"}});
+  auto builder =
+      PromptBuilder::from_options({{"system_template", "S {x}"}, {"user_template", "U"}});
   EXPECT_EQ(builder.system_template(), "S {x}");
   EXPECT_EQ(builder.user_template(), "U");
   EXPECT_EQ(PromptBuilder::from_options({}).prompt_key_set().size(), 0u);

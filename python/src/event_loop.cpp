@@ -16,9 +16,7 @@ namespace {
 class LibraryLoop {
  public:
   asio::any_io_executor executor() {
-    std::call_once(started_, [this] {
-      thread_ = std::thread([this] { io_.run(); });
-    });
+    std::call_once(started_, [this] { thread_ = std::thread([this] { io_.run(); }); });
     return io_.get_executor();
   }
 
@@ -60,7 +58,9 @@ LibraryLoop& library_loop() {
 
 asio::any_io_executor library_executor() { return library_loop().executor(); }
 int operations_in_flight() { return library_loop().in_flight.load(); }
-asio::any_io_executor blocking_pool_executor(unsigned threads) { return library_loop().blocking_executor(threads); }
+asio::any_io_executor blocking_pool_executor(unsigned threads) {
+  return library_loop().blocking_executor(threads);
+}
 
 namespace detail {
 
@@ -80,7 +80,8 @@ void settle(const PythonRef& loop, const PythonRef& future, bool failed, py::obj
   static py::handle settle_future =
       py::object(py::module_::import("qorl_multimodal._bridge").attr("settle_future")).release();
   try {
-    loop.get().attr("call_soon_threadsafe")(settle_future, future.get(), failed, std::move(outcome));
+    loop.get().attr("call_soon_threadsafe")(settle_future, future.get(), failed,
+                                            std::move(outcome));
   } catch (py::error_already_set& closed) {
     // The asyncio loop is closed: nobody waits for the outcome any more.
     closed.discard_as_unraisable("qorl_multimodal: completing an operation");

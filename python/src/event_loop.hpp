@@ -72,7 +72,8 @@ void cancel_when_cancelled(py::handle future, std::shared_ptr<asio::cancellation
 template <typename Operation, typename ToPython>
 py::object start_operation(Operation operation, ToPython to_python) {
   using Result = typename detail::awaitable_result<std::invoke_result_t<Operation&>>::type;
-  auto start = [operation = std::move(operation), to_python](py::object loop, py::object future) mutable {
+  auto start = [operation = std::move(operation), to_python](py::object loop,
+                                                             py::object future) mutable {
     auto loop_ref = std::make_shared<detail::PythonRef>(std::move(loop));
     auto future_ref = std::make_shared<detail::PythonRef>(future);
     auto signal = std::make_shared<asio::cancellation_signal>();
@@ -98,7 +99,8 @@ py::object start_operation(Operation operation, ToPython to_python) {
     asio::co_spawn(executor, std::move(operation),
                    asio::bind_cancellation_slot(signal->slot(), std::move(done)));
   };
-  return py::module_::import("qorl_multimodal._bridge").attr("run_operation")(py::cpp_function(std::move(start)));
+  return py::module_::import("qorl_multimodal._bridge")
+      .attr("run_operation")(py::cpp_function(std::move(start)));
 }
 
 // Runs `operation()` on the library loop and waits for it with the GIL released.

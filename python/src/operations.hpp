@@ -5,8 +5,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "python/src/event_loop.hpp"
 #include "python/src/values.hpp"
@@ -40,7 +40,8 @@ auto prepare_run(std::shared_ptr<Component> self, const py::kwargs& inputs) {
 }
 
 template <typename Class, typename Result, typename... Args, typename... Extra>
-void def_operation(Class& cls, const std::string& name, Result (*prepare)(Args...), const Extra&... extra) {
+void def_operation(Class& cls, const std::string& name, Result (*prepare)(Args...),
+                   const Extra&... extra) {
   cls.def(
       name.c_str(),
       [prepare](Args... args) {
@@ -48,13 +49,12 @@ void def_operation(Class& cls, const std::string& name, Result (*prepare)(Args..
         return start_operation(std::move(prepared.operation), std::move(prepared.to_python));
       },
       extra...);
-  cls.def(
-      (name + "_sync").c_str(),
-      [prepare](Args... args) {
-        auto prepared = prepare(std::forward<Args>(args)...);
-        return run_operation_sync(std::move(prepared.operation), std::move(prepared.to_python));
-      },
-      extra...);
+  cls.def((name + "_sync").c_str(),
+          [prepare](Args... args) {
+            auto prepared = prepare(std::forward<Args>(args)...);
+            return run_operation_sync(std::move(prepared.operation), std::move(prepared.to_python));
+          },
+          extra...);
 }
 
 // `set_blocking_threads(threads)`: CPU-heavy steps of the object run on the library's shared
@@ -71,7 +71,8 @@ void def_set_blocking_threads(Class& cls) {
           self.set_blocking_executor(blocking_pool_executor(threads));
         }
       },
-      py::arg("threads"), "Runs CPU-heavy steps on the library's pool of `threads` threads (0: on its event loop).");
+      py::arg("threads"),
+      "Runs CPU-heavy steps on the library's pool of `threads` threads (0: on its event loop).");
 }
 
 }  // namespace qorl_python

@@ -52,8 +52,9 @@ py::class_<R, std::shared_ptr<R>> bind_record(py::module_& module, const char* n
           }
         });
   }
-  record.def("to_dict", [](const R& self) { return to_python(self.to_map()); },
-             "The fields in declared order, nested records as dictionaries.");
+  record.def(
+      "to_dict", [](const R& self) { return to_python(self.to_map()); },
+      "The fields in declared order, nested records as dictionaries.");
   record.def("__repr__", [name](py::handle self) {
     std::string out = std::string(name) + "(";
     bool first = true;
@@ -76,12 +77,15 @@ py::class_<R, std::shared_ptr<R>> bind_record(py::module_& module, const char* n
 void bind_attachment(py::module_& module) {
   using qorl_inference::Attachment;
   py::class_<Attachment, std::shared_ptr<Attachment>>(module, "Attachment")
-      .def_static("from_bytes",
-                  [](py::bytes data, std::string filename) {
-                    return Attachment::from_bytes(qorl_core::Bytes(std::string(data)), std::move(filename));
-                  },
-                  py::arg("data"), py::arg("filename") = "")
-      .def_static("from_path", [](std::string path) { return Attachment::from_path(path); }, py::arg("path"))
+      .def_static(
+          "from_bytes",
+          [](py::bytes data, std::string filename) {
+            return Attachment::from_bytes(qorl_core::Bytes(std::string(data)), std::move(filename));
+          },
+          py::arg("data"), py::arg("filename") = "")
+      .def_static(
+          "from_path", [](std::string path) { return Attachment::from_path(path); },
+          py::arg("path"))
       .def_static("from_url", &Attachment::from_url, py::arg("url"))
       .def_property_readonly("data", [](const Attachment& a) { return py::bytes(a.data.str()); })
       .def_readonly("filename", &Attachment::filename)
@@ -90,7 +94,8 @@ void bind_attachment(py::module_& module) {
       .def_readonly("url", &Attachment::url)
       .def("to_dict", [](const Attachment& a) { return to_python(a.to_map()); })
       .def("__repr__", [](const Attachment& a) {
-        return "Attachment(filename=" + qorl_core::repr(a.filename) + ", mime_type=" + qorl_core::repr(a.mime_type) +
+        return "Attachment(filename=" + qorl_core::repr(a.filename) +
+               ", mime_type=" + qorl_core::repr(a.mime_type) +
                ", size=" + std::to_string(a.data.size()) + ")";
       });
   register_host_class<Attachment>();
@@ -99,7 +104,8 @@ void bind_attachment(py::module_& module) {
 template <typename Enum>
 py::list enum_members() {
   py::list members;
-  for (const auto& member : Enum::members()) members.append(py::make_tuple(member.name(), member.value()));
+  for (const auto& member : Enum::members())
+    members.append(py::make_tuple(member.name(), member.value()));
   return members;
 }
 
@@ -112,9 +118,10 @@ void bind_constants(py::module_& module) {
   module.attr("ENUMERATIONS") = enums;
 
   py::dict groups;
-  groups["ImageToTextConstants"] = py::dict(
-      py::arg("NOT_GIVEN") = ImageToTextConstants::NOT_GIVEN, py::arg("FILENAME") = ImageToTextConstants::FILENAME,
-      py::arg("NO_IMAGE_FILENAME") = ImageToTextConstants::NO_IMAGE_FILENAME);
+  groups["ImageToTextConstants"] =
+      py::dict(py::arg("NOT_GIVEN") = ImageToTextConstants::NOT_GIVEN,
+               py::arg("FILENAME") = ImageToTextConstants::FILENAME,
+               py::arg("NO_IMAGE_FILENAME") = ImageToTextConstants::NO_IMAGE_FILENAME);
   groups["CaptionConstants"] = py::dict(
       py::arg("CAPTION_DEFAULT_JSON_KEY") = CaptionConstants::CAPTION_DEFAULT_JSON_KEY,
       py::arg("DOMAIN_KNOWLEDGE") = CaptionConstants::DOMAIN_KNOWLEDGE,
@@ -125,9 +132,11 @@ void bind_constants(py::module_& module) {
       py::arg("ATTACHMENTS_CONTEXT") = CaptionConstants::ATTACHMENTS_CONTEXT,
       py::arg("DEFAULT_NUMBER_OF_CAPTIONS") = CaptionConstants::DEFAULT_NUMBER_OF_CAPTIONS);
   groups["ExifConstants"] = py::dict(
-      py::arg("GPS_LATITUDE") = ExifConstants::GPS_LATITUDE, py::arg("GPS_LATITUDE_REF") = ExifConstants::GPS_LATITUDE_REF,
+      py::arg("GPS_LATITUDE") = ExifConstants::GPS_LATITUDE,
+      py::arg("GPS_LATITUDE_REF") = ExifConstants::GPS_LATITUDE_REF,
       py::arg("GPS_LONGITUDE") = ExifConstants::GPS_LONGITUDE,
-      py::arg("GPS_LONGITUDE_REF") = ExifConstants::GPS_LONGITUDE_REF, py::arg("GPS_SOUTH") = ExifConstants::GPS_SOUTH,
+      py::arg("GPS_LONGITUDE_REF") = ExifConstants::GPS_LONGITUDE_REF,
+      py::arg("GPS_SOUTH") = ExifConstants::GPS_SOUTH,
       py::arg("GPS_WEST") = ExifConstants::GPS_WEST, py::arg("LATITUDE") = ExifConstants::LATITUDE,
       py::arg("LONGITUDE") = ExifConstants::LONGITUDE);
   module.attr("CONSTANT_GROUPS") = groups;

@@ -21,12 +21,15 @@ std::vector<ObjectBinding>& object_bindings() {
 // failing field) and `record_name`.
 py::handle validation_error_type() {
   static py::handle type = PyErr_NewExceptionWithDoc(
-      "qorl_core.ValidationError", "A record's construction failed; `errors` lists every failing field.",
-      PyExc_ValueError, nullptr);
+      "qorl_core.ValidationError",
+      "A record's construction failed; `errors` lists every failing field.", PyExc_ValueError,
+      nullptr);
   return type;
 }
 
-py::object exception_of_kind(py::handle kind, const char* message) { return kind(py::str(message)); }
+py::object exception_of_kind(py::handle kind, const char* message) {
+  return kind(py::str(message));
+}
 
 py::object validation_error(const qorl_core::ValidationError& error) {
   py::object exception = exception_of_kind(validation_error_type(), error.what());
@@ -87,7 +90,9 @@ void attach_cause(py::object& exception, std::exception_ptr error) {
 
 }  // namespace
 
-void register_object_binding(ObjectBinding binding) { object_bindings().push_back(std::move(binding)); }
+void register_object_binding(ObjectBinding binding) {
+  object_bindings().push_back(std::move(binding));
+}
 
 qorl_core::Value to_value(py::handle object) {
   if (object.is_none()) return qorl_core::None{};
@@ -118,7 +123,8 @@ qorl_core::Value to_value(py::handle object) {
   for (const auto& binding : object_bindings()) {
     if (auto value = binding.to_value(object)) return std::move(*value);
   }
-  throw py::type_error("unsupported value of type " + std::string(py::str(object.get_type().attr("__name__"))));
+  throw py::type_error("unsupported value of type " +
+                       std::string(py::str(object.get_type().attr("__name__"))));
 }
 
 qorl_core::Options to_options(const py::kwargs& kwargs) {
@@ -142,7 +148,9 @@ py::object to_python(const qorl_core::Value& value) {
     }
     py::object operator()(const qorl_core::Map& entries) const {
       py::dict out;
-      entries.for_each([&](const std::string& key, const qorl_core::Value& item) { out[py::str(key)] = to_python(item); });
+      entries.for_each([&](const std::string& key, const qorl_core::Value& item) {
+        out[py::str(key)] = to_python(item);
+      });
       return out;
     }
     py::object operator()(const std::shared_ptr<qorl_core::Object>& object) const {

@@ -4,7 +4,8 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_mermaid.hpp"
 
 constexpr auto* kBuild = &qorl_multimodal::builder::build_modality_converter;
-using Converter = qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::LMBasedImageToMermaid;
-using Frame =
-    qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::image_to_mermaid::BaseImageToMermaid;
+using Converter =
+    qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::LMBasedImageToMermaid;
+using Frame = qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    image_to_mermaid::BaseImageToMermaid;
 using Record = qorl_multimodal::modality_converter::schema::mermaid::Mermaid;

@@ -3,7 +3,8 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption.hpp"
 #include "qorl_multimodal/modality_converter/schema.hpp"
 
-using Captioner = qorl_multimodal::modality_converter::image_to_text::image_to_caption::LMBasedImageToCaption;
-using Frame =
-    qorl_multimodal::modality_converter::image_to_text::image_to_caption::image_to_caption::BaseImageToCaption;
+using Captioner =
+    qorl_multimodal::modality_converter::image_to_text::image_to_caption::LMBasedImageToCaption;
+using Frame = qorl_multimodal::modality_converter::image_to_text::image_to_caption::
+    image_to_caption::BaseImageToCaption;
 using Record = qorl_multimodal::modality_converter::schema::Caption;

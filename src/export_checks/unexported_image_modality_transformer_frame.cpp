@@ -2,4 +2,5 @@
 // its frame.
 #include "qorl_multimodal/modality_transformer/image_modality_transformer.hpp"
 
-using Frame = qorl_multimodal::modality_transformer::image_modality_transformer::ImageModalityTransformer;
+using Frame =
+    qorl_multimodal::modality_transformer::image_modality_transformer::ImageModalityTransformer;

@@ -32,10 +32,12 @@ class ModalityConverterApproach : public qorl_core::StringEnum<ModalityConverter
   static const ModalityConverterApproach LM_BASED, WHISPER, GEMINI, GOOGLE_CLOUD, PROSA, YOUTUBE;
   static std::span<const ModalityConverterApproach> members();
 };
-inline constexpr ModalityConverterApproach ModalityConverterApproach::LM_BASED{"LM_BASED", "lm_based"};
+inline constexpr ModalityConverterApproach ModalityConverterApproach::LM_BASED{"LM_BASED",
+                                                                               "lm_based"};
 inline constexpr ModalityConverterApproach ModalityConverterApproach::WHISPER{"WHISPER", "whisper"};
 inline constexpr ModalityConverterApproach ModalityConverterApproach::GEMINI{"GEMINI", "gemini"};
-inline constexpr ModalityConverterApproach ModalityConverterApproach::GOOGLE_CLOUD{"GOOGLE_CLOUD", "google_cloud"};
+inline constexpr ModalityConverterApproach ModalityConverterApproach::GOOGLE_CLOUD{"GOOGLE_CLOUD",
+                                                                                   "google_cloud"};
 inline constexpr ModalityConverterApproach ModalityConverterApproach::PROSA{"PROSA", "prosa"};
 inline constexpr ModalityConverterApproach ModalityConverterApproach::YOUTUBE{"YOUTUBE", "youtube"};
 
@@ -47,9 +49,11 @@ class ModalityConverterTask : public qorl_core::StringEnum<ModalityConverterTask
   static const ModalityConverterTask CAPTIONING, MERMAID, TRANSCRIPT, AUTO;
   static std::span<const ModalityConverterTask> members();
 };
-inline constexpr ModalityConverterTask ModalityConverterTask::CAPTIONING{"CAPTIONING", "captioning"};
+inline constexpr ModalityConverterTask ModalityConverterTask::CAPTIONING{"CAPTIONING",
+                                                                         "captioning"};
 inline constexpr ModalityConverterTask ModalityConverterTask::MERMAID{"MERMAID", "mermaid"};
-inline constexpr ModalityConverterTask ModalityConverterTask::TRANSCRIPT{"TRANSCRIPT", "transcript"};
+inline constexpr ModalityConverterTask ModalityConverterTask::TRANSCRIPT{"TRANSCRIPT",
+                                                                         "transcript"};
 inline constexpr ModalityConverterTask ModalityConverterTask::AUTO{"AUTO", "auto"};
 
 inline std::span<const Modality> Modality::members() {

@@ -18,7 +18,8 @@ TEST(ConstantsTest, MembersEqualHashAndPrintAsTheirText) {
 }
 
 TEST(ConstantsTest, DebugFormsAndDeclarationOrder) {
-  EXPECT_EQ(ModalityConverterApproach::LM_BASED.repr(), "<ModalityConverterApproach.LM_BASED: 'lm_based'>");
+  EXPECT_EQ(ModalityConverterApproach::LM_BASED.repr(),
+            "<ModalityConverterApproach.LM_BASED: 'lm_based'>");
   EXPECT_EQ(Modality::IMAGE.repr(), "<Modality.IMAGE: 'image'>");
   std::vector<std::string> tasks;
   for (const auto& task : ModalityConverterTask::members()) tasks.push_back(task.str());
@@ -28,7 +29,8 @@ TEST(ConstantsTest, DebugFormsAndDeclarationOrder) {
 }
 
 TEST(ConstantsTest, ConstantGroupValues) {
-  static_assert(std::is_same_v<decltype(CaptionConstants::DEFAULT_NUMBER_OF_CAPTIONS), const std::int64_t>);
+  static_assert(
+      std::is_same_v<decltype(CaptionConstants::DEFAULT_NUMBER_OF_CAPTIONS), const std::int64_t>);
   EXPECT_EQ(CaptionConstants::DEFAULT_NUMBER_OF_CAPTIONS, 5);
   EXPECT_EQ(ImageToTextConstants::NO_IMAGE_FILENAME, "no_image_filename");
   EXPECT_EQ(ExifConstants::GPS_LONGITUDE_REF, "GPS GPSLongitudeRef");

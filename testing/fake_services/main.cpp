@@ -31,7 +31,8 @@ namespace {
 
 using qorl_testing::FakeGeminiServer;
 
-constexpr const char* kCaptions = R"({"captions": ["Sebuah bagan alir.", "Diagram dengan tiga langkah."]})";
+constexpr const char* kCaptions =
+    R"({"captions": ["Sebuah bagan alir.", "Diagram dengan tiga langkah."]})";
 constexpr const char* kMermaid = "graph TD\n  A --> B";
 constexpr const char* kVideo = R"({"video_summary": "Layar berganti warna.",
     "segments": [{"start_time": 0, "end_time": 1.5, "segment_caption": ["Biru", "Merah"],
@@ -39,17 +40,20 @@ constexpr const char* kVideo = R"({"video_summary": "Layar berganti warna.",
 constexpr const char* kAudioTranscripts =
     R"({"audio_transcripts": [{"text": "Halo dari Gemini.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})";
 // Each converter reads only its own key of a JSON answer.
-constexpr const char* kCaptionsAndTranscripts = R"({"captions": ["Sebuah bagan alir.", "Diagram dengan tiga langkah."],
+constexpr const char* kCaptionsAndTranscripts =
+    R"({"captions": ["Sebuah bagan alir.", "Diagram dengan tiga langkah."],
     "audio_transcripts": [{"text": "Halo dari Gemini.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})";
 constexpr const char* kVideoId = "vid00000001";
 constexpr const char* kBucket = "my-bucket";
 
 void answer(FakeGeminiServer& gemini, const char* text) { gemini.set_answer_text(text); }
 
-std::string write_file(const std::filesystem::path& path, const std::string& content, bool executable = false) {
+std::string write_file(const std::filesystem::path& path, const std::string& content,
+                       bool executable = false) {
   std::ofstream(path) << content;
   if (executable) {
-    std::filesystem::permissions(path, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
   }
   return path.string();
 }
@@ -79,7 +83,8 @@ int main() {
   qorl_testing::FakeOpenAI openai;
   openai.set_transcript("english", {{"Hello from Whisper.", 0.0, 1.5}}, {});
   qorl_testing::FakeProsa prosa;
-  prosa.set_result_data(R"([{"channel": 0, "transcript": "halo dari prosa", "time_start": 0, "time_end": 1}])");
+  prosa.set_result_data(
+      R"([{"channel": 0, "transcript": "halo dari prosa", "time_start": 0, "time_end": 1}])");
 
   qorl_testing::FakeGoogle google;
   qorl_testing::FakeStorage storage(google);
@@ -88,9 +93,12 @@ int main() {
   speech.finish_with({{"Halo dari Google.", "1.500s", "id-id"}});
 
   qorl_testing::FakeYouTube youtube;
-  youtube.add_video(kVideoId, {qorl_testing::FakeYouTube::Playability::kOk, true,
-                               {{"id", "Indonesian", false,
-                                 R"(<transcript><text start="0.5" dur="2">Halo dari YouTube</text></transcript>)"}}});
+  youtube.add_video(
+      kVideoId,
+      {qorl_testing::FakeYouTube::Playability::kOk,
+       true,
+       {{"id", "Indonesian", false,
+         R"(<transcript><text start="0.5" dur="2">Halo dari YouTube</text></transcript>)"}}});
 
   const nlohmann::json services = {
       {"gemini_key", caption_model.api_key()},
@@ -111,7 +119,8 @@ int main() {
       {"bucket", kBucket},
       {"youtube", youtube.base_url()},
       {"yt_dlp", write_file(dir.path() / "yt-dlp",
-                            std::string("#!/bin/sh\necho '{\"id\": \"") + kVideoId + "\", \"title\": \"A video\"}'\n",
+                            std::string("#!/bin/sh\necho '{\"id\": \"") + kVideoId +
+                                "\", \"title\": \"A video\"}'\n",
                             true)},
       {"noisy_jpeg", write_noisy_jpeg(dir.path() / "noise.jpg")},
       {"youtube_video", std::string("https://www.youtube.com/watch?v=") + kVideoId},

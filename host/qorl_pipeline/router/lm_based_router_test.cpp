@@ -1,11 +1,11 @@
 #include "qorl_pipeline/router/lm_based_router.hpp"
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/use_future.hpp>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "qorl_core/base64.hpp"
@@ -26,7 +26,9 @@ class LMBasedRouterTest : public ::testing::Test {
   void SetUp() override {
     env_.set("GOOGLE_GEMINI_BASE_URL", gemini_.base_url()).set("GEMINI_API_KEY", gemini_.api_key());
   }
-  void reply(const std::string& text) { gemini_.queue_reply({200, FakeGeminiServer::answer_body(text)}); }
+  void reply(const std::string& text) {
+    gemini_.queue_reply({200, FakeGeminiServer::answer_body(text)});
+  }
 
   const qorl_core::Bytes png_ = qorl_testing::encode_image(".png");
   FakeGeminiServer gemini_;

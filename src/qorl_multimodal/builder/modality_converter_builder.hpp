@@ -109,6 +109,7 @@ std::unique_ptr<BaseModalityConverter> build_modality_converter(
     std::string_view source_modality, std::string_view target_modality,
     std::string_view task_type = ModalityConverterTask::AUTO,
     std::optional<std::string_view> approach_type = std::nullopt,
-    const std::optional<std::string>& preset = std::nullopt, const qorl_core::Options& options = {});
+    const std::optional<std::string>& preset = std::nullopt,
+    const qorl_core::Options& options = {});
 
 }  // namespace qorl_multimodal::builder::modality_converter_builder

@@ -11,8 +11,10 @@
 namespace qorl_multimodal::builder::modality_converter_builder {
 namespace {
 
-using modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption::LMBasedImageToCaption;
-using modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid::LMBasedImageToMermaid;
+using modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption::
+    LMBasedImageToCaption;
+using modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid::
+    LMBasedImageToMermaid;
 using qorl_core::Options;
 
 const std::string kLMBased = "[<ModalityConverterApproach.LM_BASED: 'lm_based'>]";
@@ -43,19 +45,23 @@ bool is(const std::unique_ptr<BaseModalityConverter>& converter) {
 
 TEST_F(BuildModalityConverterTest, RegisteredCombinationsBuildTheirClass) {
   EXPECT_TRUE(is<LMBasedImageToCaption>(build_modality_converter(Modality::IMAGE, Modality::TEXT)));
-  EXPECT_TRUE(is<LMBasedImageToCaption>(
-      build_modality_converter(Modality::IMAGE, Modality::TEXT, ModalityConverterTask::AUTO, std::nullopt, "default")));
   EXPECT_TRUE(is<LMBasedImageToCaption>(build_modality_converter(
-      Modality::IMAGE, Modality::TEXT, ModalityConverterTask::CAPTIONING, ModalityConverterApproach::LM_BASED)));
-  EXPECT_TRUE(is<LMBasedImageToMermaid>(build_modality_converter(
-      Modality::IMAGE, Modality::TEXT, ModalityConverterTask::MERMAID, ModalityConverterApproach::LM_BASED)));
+      Modality::IMAGE, Modality::TEXT, ModalityConverterTask::AUTO, std::nullopt, "default")));
+  EXPECT_TRUE(is<LMBasedImageToCaption>(
+      build_modality_converter(Modality::IMAGE, Modality::TEXT, ModalityConverterTask::CAPTIONING,
+                               ModalityConverterApproach::LM_BASED)));
+  EXPECT_TRUE(is<LMBasedImageToMermaid>(
+      build_modality_converter(Modality::IMAGE, Modality::TEXT, ModalityConverterTask::MERMAID,
+                               ModalityConverterApproach::LM_BASED)));
   // Members equal their texts.
-  EXPECT_TRUE(is<LMBasedImageToMermaid>(build_modality_converter("image", "text", "mermaid", "lm_based")));
+  EXPECT_TRUE(
+      is<LMBasedImageToMermaid>(build_modality_converter("image", "text", "mermaid", "lm_based")));
 
   // The invoker options reach the Mermaid class's named parameter.
-  auto mermaid = build_modality_converter("image", "text", "mermaid", "lm_based", std::nullopt,
-                                          {{"lm_invoker_kwargs", Options{{"model_id", "openai/local-vlm"}}},
-                                           {"prompt_builder_kwargs", nullptr}});
+  auto mermaid =
+      build_modality_converter("image", "text", "mermaid", "lm_based", std::nullopt,
+                               {{"lm_invoker_kwargs", Options{{"model_id", "openai/local-vlm"}}},
+                                {"prompt_builder_kwargs", nullptr}});
   auto invoker = std::dynamic_pointer_cast<qorl_inference::OpenAILMInvoker>(
       dynamic_cast<LMBasedImageToMermaid&>(*mermaid).lm_request_processor->lm_invoker());
   ASSERT_TRUE(invoker);
@@ -75,27 +81,36 @@ TEST_F(BuildModalityConverterTest, RefusalsNameWhatIsSupported) {
             "Cannot convert image \u2192 audio. Supported targets: [<Modality.TEXT: 'text'>]");
   EXPECT_EQ(value_error([&] { build_modality_converter(image, Modality::VIDEO); }),
             "Cannot convert image \u2192 video. Supported targets: [<Modality.TEXT: 'text'>]");
-  EXPECT_EQ(value_error([&] { build_modality_converter(image, text, ModalityConverterTask::TRANSCRIPT); }),
+  EXPECT_EQ(value_error(
+                [&] { build_modality_converter(image, text, ModalityConverterTask::TRANSCRIPT); }),
             "Unsupported task 'transcript' for image \u2192 text. Available: "
-            "[<ModalityConverterTask.CAPTIONING: 'captioning'>, <ModalityConverterTask.MERMAID: 'mermaid'>, "
+            "[<ModalityConverterTask.CAPTIONING: 'captioning'>, <ModalityConverterTask.MERMAID: "
+            "'mermaid'>, "
             "<ModalityConverterTask.AUTO: 'auto'>]");
   EXPECT_EQ(value_error([&] {
-              build_modality_converter(image, text, ModalityConverterTask::AUTO, ModalityConverterApproach::LM_BASED);
+              build_modality_converter(image, text, ModalityConverterTask::AUTO,
+                                       ModalityConverterApproach::LM_BASED);
             }),
-            "Cannot specify 'approach_type' when task_type is AUTO. Use a specific task or omit approach_type.");
-  EXPECT_EQ(value_error([&] { build_modality_converter(image, text, ModalityConverterTask::CAPTIONING); }),
+            "Cannot specify 'approach_type' when task_type is AUTO. Use a specific task or omit "
+            "approach_type.");
+  EXPECT_EQ(value_error(
+                [&] { build_modality_converter(image, text, ModalityConverterTask::CAPTIONING); }),
             "Must specify 'approach_type' for task 'captioning'. Available: " + kLMBased);
-  EXPECT_EQ(value_error([&] { build_modality_converter(image, text, ModalityConverterTask::MERMAID); }),
-            "Must specify 'approach_type' for task 'mermaid'. Available: " + kLMBased);
+  EXPECT_EQ(
+      value_error([&] { build_modality_converter(image, text, ModalityConverterTask::MERMAID); }),
+      "Must specify 'approach_type' for task 'mermaid'. Available: " + kLMBased);
   EXPECT_EQ(value_error([&] {
-              build_modality_converter(image, text, ModalityConverterTask::CAPTIONING, ModalityConverterApproach::WHISPER);
+              build_modality_converter(image, text, ModalityConverterTask::CAPTIONING,
+                                       ModalityConverterApproach::WHISPER);
             }),
             "Unsupported approach 'whisper' for task 'captioning'. Available: " + kLMBased);
   // Unknown presets are refused by the class.
-  EXPECT_EQ(value_error([&] { build_modality_converter(image, text, "auto", std::nullopt, "fast"); }),
-            "Invalid preset name: fast");
-  EXPECT_EQ(value_error([&] { build_modality_converter(image, text, "mermaid", "lm_based", "fast"); }),
-            "Invalid preset name: fast");
+  EXPECT_EQ(
+      value_error([&] { build_modality_converter(image, text, "auto", std::nullopt, "fast"); }),
+      "Invalid preset name: fast");
+  EXPECT_EQ(
+      value_error([&] { build_modality_converter(image, text, "mermaid", "lm_based", "fast"); }),
+      "Invalid preset name: fast");
 }
 
 TEST(ModalityConverterRegistryTest, OrderedLevelsFoundByMemberOrText) {
@@ -106,7 +121,8 @@ TEST(ModalityConverterRegistryTest, OrderedLevelsFoundByMemberOrText) {
   std::vector<std::string> names;
   for (const auto& [task, approaches] : *tasks) {
     for (const auto& [approach, converter_class] : approaches) {
-      names.push_back(task.str() + "/" + (approach ? approach->str() : "None") + "=" + converter_class.name());
+      names.push_back(task.str() + "/" + (approach ? approach->str() : "None") + "=" +
+                      converter_class.name());
     }
   }
   EXPECT_EQ(names, (std::vector<std::string>{"captioning/lm_based=LMBasedImageToCaption",

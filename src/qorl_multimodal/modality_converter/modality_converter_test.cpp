@@ -13,7 +13,8 @@ static_assert(std::is_abstract_v<BaseModalityConverter>);
 
 class FirstConverter : public BaseModalityConverter {
  public:
-  boost::asio::awaitable<TextResult> convert(qorl_core::Value source, qorl_core::Options = {}) override {
+  boost::asio::awaitable<TextResult> convert(qorl_core::Value source,
+                                             qorl_core::Options = {}) override {
     _logger().debug("converting %s", source);
     co_return TextResult::from_options({{"result", "one"}, {"tag", "t"}});
   }
@@ -21,7 +22,8 @@ class FirstConverter : public BaseModalityConverter {
 
 class DeferringConverter : public BaseModalityConverter {
  public:
-  boost::asio::awaitable<TextResult> convert(qorl_core::Value source, qorl_core::Options options = {}) override {
+  boost::asio::awaitable<TextResult> convert(qorl_core::Value source,
+                                             qorl_core::Options options = {}) override {
     _logger().debug("deferring");
     co_return co_await BaseModalityConverter::convert(std::move(source), std::move(options));
   }

@@ -20,8 +20,8 @@ namespace qorl_multimodal::modality_converter::model_call_guard {
 //   auto guarded = guard_model_call<T>(logger, "Failed: ", [&]() -> awaitable<T> { ... });
 //   co_return co_await std::move(guarded);
 template <typename T, typename Request>
-boost::asio::awaitable<T> guard_model_call(qorl_core::Logger& logger, std::string failure_message, Request request,
-                                           T fallback = T{}) {
+boost::asio::awaitable<T> guard_model_call(qorl_core::Logger& logger, std::string failure_message,
+                                           Request request, T fallback = T{}) {
   try {
     co_return co_await request();
   } catch (const std::exception& error) {

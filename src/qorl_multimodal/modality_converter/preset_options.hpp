@@ -51,8 +51,8 @@ class PresetOptions {
 
 // A prompt builder of the two templates plus `options` (which must not name a template
 // themselves: TypeError, as a duplicate named argument).
-std::shared_ptr<qorl_inference::PromptBuilder> make_prompt_builder(std::string_view system_template,
-                                                                   std::string_view user_template,
-                                                                   const qorl_core::Options& options);
+std::shared_ptr<qorl_inference::PromptBuilder> make_prompt_builder(
+    std::string_view system_template, std::string_view user_template,
+    const qorl_core::Options& options);
 
 }  // namespace qorl_multimodal::modality_converter::preset_options

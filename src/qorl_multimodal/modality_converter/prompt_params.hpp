@@ -25,11 +25,13 @@ inline qorl_core::Map select_prompt_params(const qorl_core::Map& param_mapping,
 
 // A captioning request's variables: `filename` first, then every field of the caption record,
 // reduced to those the processor's templates use.
-inline qorl_core::Map caption_prompt_params(std::string filename, const schema::caption::Caption& caption_data,
+inline qorl_core::Map caption_prompt_params(std::string filename,
+                                            const schema::caption::Caption& caption_data,
                                             const qorl_inference::LMRequestProcessor& processor) {
   qorl_core::Map param_mapping;
   param_mapping.set(std::string(constants::ImageToTextConstants::FILENAME), std::move(filename));
-  caption_data.to_map().for_each([&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
+  caption_data.to_map().for_each(
+      [&](const std::string& key, const qorl_core::Value& v) { param_mapping.set(key, v); });
   return select_prompt_params(param_mapping, processor);
 }
 

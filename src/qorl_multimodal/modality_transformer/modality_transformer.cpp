@@ -26,9 +26,11 @@ boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::_run(
   return transform(std::move(source), std::move(query), std::move(options));
 }
 
-std::string BaseModalityTransformer::_format_input_event(const qorl_core::Options& input_dict) const {
+std::string BaseModalityTransformer::_format_input_event(
+    const qorl_core::Options& input_dict) const {
   constexpr std::size_t kLoggedInputLimit = 512;
-  const qorl_core::Value loggable = qorl_core::redaction::redact_urls(input_dict, kLoggedInputLimit);
+  const qorl_core::Value loggable =
+      qorl_core::redaction::redact_urls(input_dict, kLoggedInputLimit);
   return Component::_format_input_event(loggable.as_map());
 }
 

@@ -60,8 +60,8 @@ std::vector<std::size_t> choose_cuts(const std::vector<double>& samples,
     const std::size_t end_frame = latest / frame_samples;
     std::size_t cut = latest;
     if (first_frame < end_frame) {
-      const auto quietest = std::min_element(energies.begin() + first_frame,
-                                             energies.begin() + end_frame);
+      const auto quietest =
+          std::min_element(energies.begin() + first_frame, energies.begin() + end_frame);
       const auto frame = static_cast<std::size_t>(quietest - energies.begin());
       cut = frame * frame_samples + frame_samples / 2;
     }
@@ -112,9 +112,10 @@ std::vector<Piece> split_audio(std::string_view file, const SplitOptions& option
   return pieces;
 }
 
-asio::awaitable<std::vector<AudioTranscript>> transcribe_pieces(
-    const std::vector<Piece>& pieces, std::size_t max_concurrent,
-    std::optional<std::string> prompt, TranscribePiece transcribe) {
+asio::awaitable<std::vector<AudioTranscript>> transcribe_pieces(const std::vector<Piece>& pieces,
+                                                                std::size_t max_concurrent,
+                                                                std::optional<std::string> prompt,
+                                                                TranscribePiece transcribe) {
   // The workers share this state on one strand.
   std::vector<std::optional<std::vector<AudioTranscript>>> results(pieces.size());
   std::size_t next = 0;

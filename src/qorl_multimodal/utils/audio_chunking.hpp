@@ -54,7 +54,7 @@ using TranscribePiece = std::function<boost::asio::awaitable<std::vector<AudioTr
 // transcribed by the time it is sent (always so when max_concurrent is 1), else `prompt`.
 // The first failure cancels the other requests and is rethrown.
 boost::asio::awaitable<std::vector<AudioTranscript>> transcribe_pieces(
-    const std::vector<Piece>& pieces, std::size_t max_concurrent,
-    std::optional<std::string> prompt, TranscribePiece transcribe);
+    const std::vector<Piece>& pieces, std::size_t max_concurrent, std::optional<std::string> prompt,
+    TranscribePiece transcribe);
 
 }  // namespace qorl_multimodal::utils::audio_chunking

@@ -96,8 +96,8 @@ TEST(TranscribePiecesTest, ShiftsTimesKeepsOrderAndChainsPromptsWhenSequential) 
   std::vector<std::optional<std::string>> prompts;
   const auto records = qorl_core::run_sync(transcribe_pieces(
       pieces_of(3), 1, "user prompt",
-      [&](const Piece& piece, std::optional<std::string> prompt)
-          -> awaitable<std::vector<AudioTranscript>> {
+      [&](const Piece& piece,
+          std::optional<std::string> prompt) -> awaitable<std::vector<AudioTranscript>> {
         prompts.push_back(prompt);
         AudioTranscript first, last;
         first.text = "start of " + std::to_string(static_cast<int>(piece.offset));
@@ -113,14 +113,14 @@ TEST(TranscribePiecesTest, ShiftsTimesKeepsOrderAndChainsPromptsWhenSequential) 
     EXPECT_DOUBLE_EQ(records[i].start_time, 50.0 * i);
     EXPECT_DOUBLE_EQ(records[i].end_time, 50.0 * (i + 1));
   }
-  EXPECT_EQ(prompts, (std::vector<std::optional<std::string>>{"user prompt", "end of 0",
-                                                              "end of 100"}));
+  EXPECT_EQ(prompts,
+            (std::vector<std::optional<std::string>>{"user prompt", "end of 0", "end of 100"}));
 }
 
 TEST(TranscribePiecesTest, BoundsRequestsInFlightAndRethrowsTheFirstFailure) {
   int in_flight = 0, most = 0;
-  const auto slow = [&](const Piece& piece, std::optional<std::string>)
-      -> awaitable<std::vector<AudioTranscript>> {
+  const auto slow = [&](const Piece& piece,
+                        std::optional<std::string>) -> awaitable<std::vector<AudioTranscript>> {
     most = std::max(most, ++in_flight);
     boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor);
     timer.expires_after(std::chrono::milliseconds(5));

@@ -27,7 +27,8 @@ std::string encode_pcm16_flac(const std::vector<double>& data, int sample_rate) 
 
 }  // namespace
 
-std::optional<std::string> first_accepted_flac(std::string_view audio, std::span<const int> sample_rates,
+std::optional<std::string> first_accepted_flac(std::string_view audio,
+                                               std::span<const int> sample_rates,
                                                const Acceptor& accept) {
   // Mixing to one channel first equals mixing after resampling (both are linear) and holds a
   // single channel; two values of spare capacity let the transform work in place.

@@ -17,7 +17,8 @@ using Acceptor = std::function<bool(std::size_t, const std::string&)>;
 // 16-bit FLAC at each of `sample_rates` in turn, Fourier-resampled from the rate before, until
 // `accept` takes an encoding; that one, or none. Samples are scaled to 16 bits and truncated
 // toward zero, saturating where resampling overshoots -1..1.
-std::optional<std::string> first_accepted_flac(std::string_view audio, std::span<const int> sample_rates,
+std::optional<std::string> first_accepted_flac(std::string_view audio,
+                                               std::span<const int> sample_rates,
                                                const Acceptor& accept);
 
 }  // namespace qorl_multimodal::utils::audio_size_reduction

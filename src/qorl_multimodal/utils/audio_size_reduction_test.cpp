@@ -16,14 +16,16 @@ namespace {
 // Every step against the plain method (resample the previous step's samples again, then
 // truncate to 16 bits): the same frames, the same samples up to the truncation's last bit.
 TEST(AudioSizeReductionTest, EveryStepMatchesResamplingThePreviousStep) {
-  const std::string wav = qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 2, 44100, 1.3);
+  const std::string wav =
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 2, 44100, 1.3);
   const int rates[] = {44100, 16000, 8000, 4000, 2000};
   std::vector<std::string> encodings;
-  const auto accepted = first_accepted_flac(wav, rates, [&](std::size_t index, const std::string& flac) {
-    EXPECT_EQ(index, encodings.size());
-    encodings.push_back(flac);
-    return index == 4;
-  });
+  const auto accepted =
+      first_accepted_flac(wav, rates, [&](std::size_t index, const std::string& flac) {
+        EXPECT_EQ(index, encodings.size());
+        encodings.push_back(flac);
+        return index == 4;
+      });
   ASSERT_TRUE(accepted);
   ASSERT_EQ(encodings.size(), 5u);
   EXPECT_EQ(*accepted, encodings.back());
@@ -31,7 +33,8 @@ TEST(AudioSizeReductionTest, EveryStepMatchesResamplingThePreviousStep) {
   std::vector<double> plain = sound_file::decode_mono(wav).samples;
   int rate = 44100;
   for (std::size_t step = 0; step < encodings.size(); ++step) {
-    fourier_resample::resample(plain, static_cast<std::size_t>(double(plain.size()) * rates[step] / rate));
+    fourier_resample::resample(plain,
+                               static_cast<std::size_t>(double(plain.size()) * rates[step] / rate));
     rate = rates[step];
     const auto decoded = qorl_testing::decode_audio(encodings[step]);
     ASSERT_EQ(decoded.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);

@@ -47,8 +47,7 @@ void check_downloadable_url(const std::string& url) {
   }
   const auto scheme = parsed->scheme_id();
   if (scheme != boost::urls::scheme::http && scheme != boost::urls::scheme::https) {
-    throw qorl_core::ValueError("No connection adapters were found for " +
-                                qorl_core::repr(url));
+    throw qorl_core::ValueError("No connection adapters were found for " + qorl_core::repr(url));
   }
   if (parsed->encoded_host().empty()) {
     throw qorl_core::ValueError("Invalid URL " + qorl_core::repr(url) + ": No host supplied");
@@ -111,8 +110,9 @@ qorl_core::Bytes encode_mono_flac(std::string_view file) {
   sound_file::Reader reader(file);
   const int channels = reader.info().channels;
   // FLAC rarely outgrows the raw 3 bytes a sample.
-  sound_file::FlacWriter writer(reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
-                                static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3);
+  sound_file::FlacWriter writer(
+      reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
+      static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3);
   // Block by block: neither the decoded input nor the mono samples are held whole.
   std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) * channels);
   std::vector<double> mono(static_cast<std::size_t>(sound_file::kBlockFrames));
@@ -148,8 +148,7 @@ bool is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
     }
     return true;
   } catch (const std::exception& e) {
-    logger().debug("The provided binary data is not a valid audio file with error: %s",
-                   e.what());
+    logger().debug("The provided binary data is not a valid audio file with error: %s", e.what());
     return false;
   }
 }
@@ -198,8 +197,8 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
     request.low_speed_time = std::chrono::seconds(timeout);
     request.low_speed_limit = 1;
     clients::http::CallPolicy policy = clients::http::default_call_policy();
-    policy.connect_timeout = std::min<std::chrono::milliseconds>(policy.connect_timeout,
-                                                                 std::chrono::seconds(timeout));
+    policy.connect_timeout =
+        std::min<std::chrono::milliseconds>(policy.connect_timeout, std::chrono::seconds(timeout));
     clients::http::CallOptions options;
     options.kind = clients::http::CallKind::kDownload;
     response = co_await clients::http::call(std::move(request), policy, options);

@@ -70,7 +70,8 @@ TEST(IsBinaryDataAudioTest, RejectsWithTheDecoderError) {
   const auto lines = capture.messages(kLogger);
   ASSERT_EQ(lines.size(), 2u);
   for (const auto& line : lines) {
-    EXPECT_THAT(line, StartsWith("The provided binary data is not a valid audio file with error: "));
+    EXPECT_THAT(line,
+                StartsWith("The provided binary data is not a valid audio file with error: "));
   }
 }
 
@@ -102,10 +103,12 @@ TEST(GetAudioFromFilePathTest, ReturnsExactBytesOfAnAudioFileAndNoneOtherwise) {
   const std::string missing = (dir.path() / "missing.wav").string();
   EXPECT_TRUE(capture.contains(
       "The provided audio source is not a valid audio file path with error: [Errno 2] No such "
-      "file or directory: '" + missing + "'"));
+      "file or directory: '" +
+      missing + "'"));
   EXPECT_TRUE(capture.contains(
       "The provided audio source is not a valid audio file path with error: [Errno 21] Is a "
-      "directory: '" + dir.path().string() + "'"));
+      "directory: '" +
+      dir.path().string() + "'"));
   EXPECT_TRUE(capture.contains("Attempting to read audio file from file path: " + text.string()));
 }
 
@@ -115,10 +118,8 @@ TEST(GetAudioFromBase64Test, DecodesStrictBase64OfAudioOnly) {
   qorl_testing::LogCapture capture;
   EXPECT_EQ(get_audio_from_base64(encoded), audio);
   EXPECT_EQ(get_audio_from_base64("/tmp/a.wav"), std::nullopt);
-  EXPECT_EQ(get_audio_from_base64(encoded.substr(0, 76) + "\n" + encoded.substr(76)),
-            std::nullopt);
-  EXPECT_EQ(get_audio_from_base64(qorl_core::base64_encode("plain text, not audio")),
-            std::nullopt);
+  EXPECT_EQ(get_audio_from_base64(encoded.substr(0, 76) + "\n" + encoded.substr(76)), std::nullopt);
+  EXPECT_EQ(get_audio_from_base64(qorl_core::base64_encode("plain text, not audio")), std::nullopt);
   EXPECT_EQ(get_audio_from_base64("data:audio/wav;base64," + encoded), std::nullopt);
   EXPECT_TRUE(capture.contains(
       "The provided audio source is not a valid base64 encoded audio string with error: "
@@ -162,15 +163,17 @@ TEST_F(DownloadableUrlTest, RejectsWhatIsNotAnHttpUrlWithoutSending) {
   const auto closed = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port());
   EXPECT_EQ(run_sync(get_audio_from_downloadable_url(closed + "/a.wav", 5)), std::nullopt);
   const auto lines = capture.messages(kLogger);
-  EXPECT_THAT(lines, ElementsAre(
-      "Attempting to download audio from downloadable URL: /tmp/a.wav",
-      "The provided audio source is not a valid downloadable URL with error: Invalid URL "
-      "'/tmp/a.wav': No scheme supplied",
-      "Attempting to download audio from downloadable URL: file:///etc/passwd",
-      "The provided audio source is not a valid downloadable URL with error: No connection "
-      "adapters were found for 'file:///etc/passwd'",
-      "Attempting to download audio from downloadable URL: " + closed + "/a.wav",
-      StartsWith("The provided audio source is not a valid downloadable URL with error: ")));
+  EXPECT_THAT(
+      lines,
+      ElementsAre(
+          "Attempting to download audio from downloadable URL: /tmp/a.wav",
+          "The provided audio source is not a valid downloadable URL with error: Invalid URL "
+          "'/tmp/a.wav': No scheme supplied",
+          "Attempting to download audio from downloadable URL: file:///etc/passwd",
+          "The provided audio source is not a valid downloadable URL with error: No connection "
+          "adapters were found for 'file:///etc/passwd'",
+          "Attempting to download audio from downloadable URL: " + closed + "/a.wav",
+          StartsWith("The provided audio source is not a valid downloadable URL with error: ")));
 }
 
 TEST_F(DownloadableUrlTest, LogsSignedUrlsWithoutTheirSignature) {
@@ -254,17 +257,18 @@ class YoutubeDownloadTest : public ::testing::Test {
   // A stand-in for yt-dlp: records its arguments, then runs `body` (sh) with $out set to the
   // output template.
   std::string fake_yt_dlp(const std::string& body) const {
-    const auto path = work_.write("yt-dlp", "#!/bin/sh\n"
-                                            "printf '%s\\n' \"$@\" > '" +
-                                                (work_.path() / "args").string() +
-                                                "'\n"
-                                                "out=\n"
-                                                "while [ $# -gt 0 ]; do\n"
-                                                "  [ \"$1\" = --output ] && out=\"$2\"\n"
-                                                "  shift\n"
-                                                "done\n"
-                                                "dir=$(dirname \"$out\")\n" +
-                                                body);
+    const auto path = work_.write("yt-dlp",
+                                  "#!/bin/sh\n"
+                                  "printf '%s\\n' \"$@\" > '" +
+                                      (work_.path() / "args").string() +
+                                      "'\n"
+                                      "out=\n"
+                                      "while [ $# -gt 0 ]; do\n"
+                                      "  [ \"$1\" = --output ] && out=\"$2\"\n"
+                                      "  shift\n"
+                                      "done\n"
+                                      "dir=$(dirname \"$out\")\n" +
+                                      body);
     fs::permissions(path, fs::perms::owner_all);
     return path.string();
   }
@@ -278,9 +282,9 @@ class YoutubeDownloadTest : public ::testing::Test {
 
 TEST_F(YoutubeDownloadTest, RealYtDlpFetchesALoopbackVideoAndLeavesNothingBehind) {
   const auto mp4 = work_.path() / "clip.mp4";
-  const auto made = clients::process::run_process(
-      {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-       "sine=frequency=440:duration=1", "-c:a", "aac", mp4.string()});
+  const auto made = clients::process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f",
+                                                   "lavfi", "-i", "sine=frequency=440:duration=1",
+                                                   "-c:a", "aac", mp4.string()});
   ASSERT_EQ(made.exit_code, 0) << made.err;
   std::ifstream in(mp4, std::ios::binary);
   const std::string video{std::istreambuf_iterator<char>(in), {}};
@@ -324,9 +328,10 @@ TEST_F(YoutubeDownloadTest, PassesTheDownloadOptionsAsArgumentsAndReadsTheReport
   const std::string flac = sine_audio(AudioContainer::FLAC, 2, 16000, 0.5);
   const auto source = work_.write("source.flac", flac);
   qorl_testing::ScopedEnv tool;
-  tool.set("QORL_YT_DLP", fake_yt_dlp(
-      "cp '" + source.string() + "' \"$dir/vid.opus\"\n"
-      "printf '{\"id\": \"vid\", \"ext\": \"webm\", \"filepath\": \"%s\"}\\n' \"$dir/vid.opus\"\n"));
+  tool.set("QORL_YT_DLP", fake_yt_dlp("cp '" + source.string() +
+                                      "' \"$dir/vid.opus\"\n"
+                                      "printf '{\"id\": \"vid\", \"ext\": \"webm\", \"filepath\": "
+                                      "\"%s\"}\\n' \"$dir/vid.opus\"\n"));
   qorl_testing::ScopedEnv no_ffmpeg_override;
   no_ffmpeg_override.unset("QORL_FFMPEG");
 
@@ -334,9 +339,9 @@ TEST_F(YoutubeDownloadTest, PassesTheDownloadOptionsAsArgumentsAndReadsTheReport
   ASSERT_TRUE(audio.has_value());
   EXPECT_EQ(qorl_testing::decode_audio(audio->str()).frames, 8000);
   const auto args = recorded_args();
-  EXPECT_THAT(args, ::testing::IsSupersetOf({"--format", "m4a/bestaudio/best", "--no-playlist",
-                                             "--extract-audio", "--audio-format", "m4a",
-                                             "--quiet"}));
+  EXPECT_THAT(args,
+              ::testing::IsSupersetOf({"--format", "m4a/bestaudio/best", "--no-playlist",
+                                       "--extract-audio", "--audio-format", "m4a", "--quiet"}));
   EXPECT_THAT(args, Not(::testing::Contains("--proxy")));  // an empty proxy is no proxy
   ASSERT_GE(args.size(), 2u);
   EXPECT_EQ(args[args.size() - 2], "--");
@@ -348,17 +353,17 @@ TEST_F(YoutubeDownloadTest, FailuresAndMissingIdsReturnNoneAndRemoveTheDownload)
   qorl_testing::LogCapture capture;
   {
     qorl_testing::ScopedEnv tool;
-    tool.set("QORL_YT_DLP", fake_yt_dlp(
-        "echo partial > \"$dir/x.m4a.part\"\n"
-        "echo 'ERROR: [youtube] x: Video unavailable' >&2\nexit 1\n"));
+    tool.set("QORL_YT_DLP",
+             fake_yt_dlp("echo partial > \"$dir/x.m4a.part\"\n"
+                         "echo 'ERROR: [youtube] x: Video unavailable' >&2\nexit 1\n"));
     EXPECT_EQ(get_audio_from_youtube_url("https://youtu.be/x", "socks5://127.0.0.1:9"),
               std::nullopt);
     EXPECT_THAT(recorded_args(), ::testing::IsSupersetOf({"--proxy", "socks5://127.0.0.1:9"}));
   }
   {
     qorl_testing::ScopedEnv tool;
-    tool.set("QORL_YT_DLP", fake_yt_dlp(
-        "echo data > \"$dir/NA.m4a\"\nprintf '{\"title\": \"no id\"}\\n'\n"));
+    tool.set("QORL_YT_DLP",
+             fake_yt_dlp("echo data > \"$dir/NA.m4a\"\nprintf '{\"title\": \"no id\"}\\n'\n"));
     EXPECT_EQ(get_audio_from_youtube_url("https://youtu.be/y"), std::nullopt);
   }
   {
@@ -396,8 +401,9 @@ class FfmpegMediaTest : public ::testing::TestWithParam<std::vector<std::string>
   std::string make() const {
     const std::vector<std::string>& encoding = GetParam();
     const fs::path path = dir_.path() / encoding[0];
-    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                  "sine=frequency=440:duration=2:sample_rate=48000"};
+    std::vector<std::string> argv{
+        "ffmpeg", "-nostdin", "-loglevel", "error",
+        "-f",     "lavfi",    "-i",        "sine=frequency=440:duration=2:sample_rate=48000"};
     argv.insert(argv.end(), encoding.begin() + 1, encoding.end());
     argv.push_back(path.string());
     const auto made = clients::process::run_process(argv);
@@ -429,18 +435,18 @@ TEST_P(FfmpegMediaTest, ReadsMeasuresAndConvertsThroughFfmpeg) {
   EXPECT_NEAR(decoded.frames / 48000.0, 2.0, 0.1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Containers, FfmpegMediaTest,
-    ::testing::Values(std::vector<std::string>{"a.m4a", "-c:a", "aac"},
-                      std::vector<std::string>{"a.mp4", "-f", "lavfi", "-i",
-                                               "color=size=64x48:duration=2", "-c:a", "aac",
-                                               "-shortest"},
-                      std::vector<std::string>{"a.webm", "-f", "lavfi", "-i",
-                                               "color=size=64x48:duration=2", "-c:a", "libopus",
-                                               "-c:v", "libvpx", "-shortest"},
-                      std::vector<std::string>{"a.opus", "-c:a", "libopus"},
-                      std::vector<std::string>{"a.mp3", "-c:a", "libmp3lame"}),
-    [](const auto& info) { return info.param[0].substr(2); });
+INSTANTIATE_TEST_SUITE_P(Containers, FfmpegMediaTest,
+                         ::testing::Values(std::vector<std::string>{"a.m4a", "-c:a", "aac"},
+                                           std::vector<std::string>{"a.mp4", "-f", "lavfi", "-i",
+                                                                    "color=size=64x48:duration=2",
+                                                                    "-c:a", "aac", "-shortest"},
+                                           std::vector<std::string>{"a.webm", "-f", "lavfi", "-i",
+                                                                    "color=size=64x48:duration=2",
+                                                                    "-c:a", "libopus", "-c:v",
+                                                                    "libvpx", "-shortest"},
+                                           std::vector<std::string>{"a.opus", "-c:a", "libopus"},
+                                           std::vector<std::string>{"a.mp3", "-c:a", "libmp3lame"}),
+                         [](const auto& info) { return info.param[0].substr(2); });
 
 TEST(FfmpegFallbackTest, WhatNeitherDecoderReadsKeepsLibsndfilesError) {
   EXPECT_FALSE(is_binary_data_audio(Bytes("not audio at all")));

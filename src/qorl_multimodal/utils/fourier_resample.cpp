@@ -71,8 +71,9 @@ void inverse(std::vector<double>& bins, std::size_t n, std::size_t num) {
 
   const Plan plan([&] {
     fftw_iodim64 dim{static_cast<std::ptrdiff_t>(num), 1, 1};
-    return fftw_plan_guru64_dft_c2r(1, &dim, 0, nullptr, reinterpret_cast<fftw_complex*>(bins.data()),
-                                    bins.data(), FFTW_ESTIMATE);
+    return fftw_plan_guru64_dft_c2r(1, &dim, 0, nullptr,
+                                    reinterpret_cast<fftw_complex*>(bins.data()), bins.data(),
+                                    FFTW_ESTIMATE);
   });
   plan.execute();
   bins.resize(num);

@@ -40,8 +40,14 @@ std::vector<double> reference(const std::vector<double>& x, std::size_t num) {
 TEST(FourierResampleTest, MatchesTheDftDefinitionForEvenAndOddLengthsBothWays) {
   std::mt19937 gen(3);
   std::uniform_real_distribution<> dist(-1, 1);
-  for (auto [n, num] : {std::pair<std::size_t, std::size_t>{64, 24}, {63, 24}, {64, 25},
-                        {63, 25}, {24, 64}, {25, 63}, {25, 64}, {10, 10}}) {
+  for (auto [n, num] : {std::pair<std::size_t, std::size_t>{64, 24},
+                        {63, 24},
+                        {64, 25},
+                        {63, 25},
+                        {24, 64},
+                        {25, 63},
+                        {25, 64},
+                        {10, 10}}) {
     std::vector<double> x(n);
     for (double& v : x) v = dist(gen);
     const auto expected = reference(x, num);
@@ -57,7 +63,8 @@ TEST(FourierResampleTest, MatchesTheDftDefinitionForEvenAndOddLengthsBothWays) {
 TEST(FourierResampleTest, KeepsToneBelowBothNyquistFrequencies) {
   const double rate = 44100, target = 16000, hz = 441;  // whole periods: no edge effects
   std::vector<double> x(44100);
-  for (std::size_t i = 0; i < x.size(); ++i) x[i] = 0.5 * std::sin(2 * std::numbers::pi * hz * i / rate);
+  for (std::size_t i = 0; i < x.size(); ++i)
+    x[i] = 0.5 * std::sin(2 * std::numbers::pi * hz * i / rate);
   x.reserve(x.size() + 2);
   const double* memory = x.data();
   resample(x, 16000);

@@ -100,7 +100,8 @@ std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_sou
   return std::nullopt;
 }
 
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_direct(std::string file_id) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_direct(
+    std::string file_id) {
   std::string body;
   try {
     const clients::google::DriveClient drive;
@@ -147,7 +148,8 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_api(std
   co_return qorl_core::Bytes(std::move(buffer));
 }
 
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(std::string gdrive_source) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(
+    std::string gdrive_source) {
   const auto file_id = _extract_gdrive_file_id(gdrive_source);
   if (!file_id) co_return std::nullopt;
   auto bytes = co_await _download_gdrive_direct(*file_id);

@@ -13,7 +13,8 @@ namespace qorl_multimodal::utils::gdrive_utils {
 
 // The file's bytes, or none for any failure (logged at debug level; never thrown, apart from
 // cancellation).
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(std::string gdrive_source);
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(
+    std::string gdrive_source);
 
 // Module-private steps, declared for tests.
 
@@ -22,7 +23,8 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(std
 std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_source);
 
 // The anonymous download; none on an error status, a failed transfer or a sign-in page.
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_direct(std::string file_id);
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_direct(
+    std::string file_id);
 
 // The Drive API download with the key file named by GCP_CREDENTIALS or
 // GOOGLE_APPLICATION_CREDENTIALS; none without a key file or on any failure.

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/google_fakes.hpp"
 #include "qorl_core/run_sync.hpp"
+#include "testing/google_fakes.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
@@ -19,18 +19,20 @@ const std::string ID20 = "abcdefghij_KLMNO-123";
 
 TEST(ExtractGdriveFileIdTest, LinksAndBareIds) {
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(_extract_gdrive_file_id("https://drive.google.com/file/d/1AbC_d-9/view?usp=sharing"), "1AbC_d-9");
+  EXPECT_EQ(_extract_gdrive_file_id("https://drive.google.com/file/d/1AbC_d-9/view?usp=sharing"),
+            "1AbC_d-9");
   EXPECT_EQ(_extract_gdrive_file_id("see http://drive.google.com/open?id=XyZ&x=1"), "XyZ");
   EXPECT_EQ(_extract_gdrive_file_id("https://drive.google.com/uc?id=Q1&export=download"), "Q1");
   EXPECT_EQ(_extract_gdrive_file_id(ID20), ID20);
   EXPECT_TRUE(capture.messages().empty());
 
-  for (const std::string& rejected :
-       std::vector<std::string>{ID20.substr(1), "abcdefghij.KLMNO-1234", "https://drive.google.com/open?usp=x&id=XyZ",
-        "https://DRIVE.google.com/file/d/abc", "HTTPS://drive.google.com/file/d/abc"}) {
+  for (const std::string& rejected : std::vector<std::string>{
+           ID20.substr(1), "abcdefghij.KLMNO-1234", "https://drive.google.com/open?usp=x&id=XyZ",
+           "https://DRIVE.google.com/file/d/abc", "HTTPS://drive.google.com/file/d/abc"}) {
     EXPECT_EQ(_extract_gdrive_file_id(rejected), std::nullopt) << rejected;
     EXPECT_EQ(capture.messages(LOGGER),
-              std::vector<std::string>{"Could not extract Google Drive file ID from source: " + rejected});
+              std::vector<std::string>{"Could not extract Google Drive file ID from source: " +
+                                       rejected});
     capture.clear();
   }
   // Megabytes of base64-like text are searched without trouble.
@@ -59,7 +61,9 @@ TEST_F(GdriveTest, PublicFilesNeverReachTheApi) {
   env_.set("GCP_CREDENTIALS", key_file_);
   qorl_testing::LogCapture capture;
   EXPECT_EQ(run_sync(get_file_from_gdrive(ID20))->str(), "public bytes");
-  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/file/d/LargeFileId/view"))->str(), "large bytes");
+  EXPECT_EQ(
+      run_sync(get_file_from_gdrive("https://drive.google.com/file/d/LargeFileId/view"))->str(),
+      "large bytes");
   EXPECT_EQ(google_.uc_requests(), 3);
   EXPECT_EQ(google_.token_requests(), 0);
   EXPECT_TRUE(capture.messages().empty());
@@ -76,9 +80,11 @@ TEST_F(GdriveTest, SignInPageFallsBackToTheApi) {
   google_.add_file("Private", "private bytes", Web::SIGN_IN);
   env_.set("GCP_CREDENTIALS", "").set("GOOGLE_APPLICATION_CREDENTIALS", key_file_);
   qorl_testing::LogCapture capture;
-  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/open?id=Private"))->str(), "private bytes");
+  EXPECT_EQ(run_sync(get_file_from_gdrive("https://drive.google.com/open?id=Private"))->str(),
+            "private bytes");
   EXPECT_EQ(capture.messages(LOGGER),
-            std::vector<std::string>{"Google Drive direct download response indicates sign-in required."});
+            std::vector<std::string>{
+                "Google Drive direct download response indicates sign-in required."});
   EXPECT_EQ(google_.media_ranges(), std::vector<std::string>{"bytes=0-104857599"});
 }
 
@@ -112,10 +118,11 @@ TEST_F(GdriveTest, FailuresOfBothPathsEndInNone) {
   capture.clear();
   env_.set("GCP_CREDENTIALS", dir_.write("bad.json", "{}").string());
   EXPECT_EQ(run_sync(_download_gdrive_api("Gone")), std::nullopt);
-  EXPECT_EQ(capture.messages(LOGGER),
-            std::vector<std::string>{"Failed to download from Google Drive using API: Service account "
-                                     "info was not in the expected format, missing fields "
-                                     "client_email, private_key, token_uri."});
+  EXPECT_EQ(
+      capture.messages(LOGGER),
+      std::vector<std::string>{"Failed to download from Google Drive using API: Service account "
+                               "info was not in the expected format, missing fields "
+                               "client_email, private_key, token_uri."});
 }
 
 TEST_F(GdriveTest, SignInMarkersSurviveUndecodableBytes) {

@@ -15,7 +15,8 @@ using constants::ExifConstants;
 
 void forward_reader_message(int level, const char* text) {
   std::string_view message(text ? text : "");
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.remove_suffix(1);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+    message.remove_suffix(1);
   auto& logger = *semantic_router_logger;
   switch (level) {
     case Exiv2::LogMsg::debug: logger.debug(std::string(message)); break;
@@ -26,7 +27,8 @@ void forward_reader_message(int level, const char* text) {
 }
 
 std::shared_ptr<qorl_core::Logger> route_reader_diagnostics() {
-  const auto logger = qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.image_metadata_utils");
+  const auto logger =
+      qorl_core::LoggerManager().get_logger("qorl_multimodal.utils.image_metadata_utils");
   auto reader_logger = qorl_core::LoggerManager().get_logger("exiv2");
   reader_logger->set_handlers(logger->handlers());
   reader_logger->set_level(logger->level());
@@ -42,7 +44,11 @@ std::shared_ptr<qorl_core::Logger> route_reader_diagnostics() {
 // Exiv2 group names as the tag naming scheme calls the directories; maker notes are skipped.
 std::optional<std::string_view> directory_name(const std::string& group) {
   static const std::map<std::string, std::string_view, std::less<>> kDirectories = {
-      {"Image", "Image"}, {"Photo", "EXIF"}, {"GPSInfo", "GPS"}, {"Iop", "Interoperability"}, {"Thumbnail", "Thumbnail"}};
+      {"Image", "Image"},
+      {"Photo", "EXIF"},
+      {"GPSInfo", "GPS"},
+      {"Iop", "Interoperability"},
+      {"Thumbnail", "Thumbnail"}};
   auto it = kDirectories.find(group);
   if (it == kDirectories.end()) return std::nullopt;
   return it->second;
@@ -54,9 +60,7 @@ ExifTag to_tag(const Exiv2::Exifdatum& datum) {
   const Exiv2::Value& value = datum.value();
   const long count = value.count();
   switch (value.typeId()) {
-    case Exiv2::asciiString:
-      tag.values.emplace_back(value.toString());
-      break;
+    case Exiv2::asciiString: tag.values.emplace_back(value.toString()); break;
     case Exiv2::unsignedRational:
     case Exiv2::signedRational:
       for (long i = 0; i < count; ++i) {
@@ -66,7 +70,8 @@ ExifTag to_tag(const Exiv2::Exifdatum& datum) {
       break;
     case Exiv2::tiffFloat:
     case Exiv2::tiffDouble:
-      for (long i = 0; i < count; ++i) tag.values.emplace_back(static_cast<double>(value.toFloat(i)));
+      for (long i = 0; i < count; ++i)
+        tag.values.emplace_back(static_cast<double>(value.toFloat(i)));
       break;
     default:
       for (long i = 0; i < count; ++i) tag.values.emplace_back(Rational{value.toLong(i), 1});
@@ -118,10 +123,12 @@ const std::shared_ptr<qorl_core::Logger> semantic_router_logger = route_reader_d
 qorl_core::Map get_image_metadata(const qorl_core::Bytes& image_binary) {
   qorl_core::Map result;
   const ExifTags tags = read_exif_tags(image_binary);
-  if (auto latitude = _extract_gps_coordinate(tags, ExifConstants::GPS_LATITUDE, ExifConstants::GPS_LATITUDE_REF)) {
+  if (auto latitude = _extract_gps_coordinate(tags, ExifConstants::GPS_LATITUDE,
+                                              ExifConstants::GPS_LATITUDE_REF)) {
     result.set(std::string(ExifConstants::LATITUDE), *latitude);
   }
-  if (auto longitude = _extract_gps_coordinate(tags, ExifConstants::GPS_LONGITUDE, ExifConstants::GPS_LONGITUDE_REF)) {
+  if (auto longitude = _extract_gps_coordinate(tags, ExifConstants::GPS_LONGITUDE,
+                                               ExifConstants::GPS_LONGITUDE_REF)) {
     result.set(std::string(ExifConstants::LONGITUDE), *longitude);
   }
   return result;

@@ -39,8 +39,8 @@ TEST(GetImageMetadata, ReadsSignedDegreesFromJpeg) {
   EXPECT_DOUBLE_EQ(south.at("latitude").as_double(), -37.775);
 
   // Only "S" and "W" exactly negate.
-  auto lower = get_image_metadata(with_exif(jpeg, {{"Exif.GPSInfo.GPSLatitude", "1/1 0/1 0/1"},
-                                                   {"Exif.GPSInfo.GPSLatitudeRef", "s"}}));
+  auto lower = get_image_metadata(with_exif(
+      jpeg, {{"Exif.GPSInfo.GPSLatitude", "1/1 0/1 0/1"}, {"Exif.GPSInfo.GPSLatitudeRef", "s"}}));
   EXPECT_DOUBLE_EQ(lower.at("latitude").as_double(), 1.0);
 
   // A coordinate without its reference (and a reference without its coordinate) is skipped.
@@ -88,13 +88,18 @@ TEST(GetImageMetadata, CorruptExifRaisesOrReadsButNeverCrashes) {
 
 TEST(GetImageMetadata, CoordinateConversion) {
   using V = std::vector<ExifValue>;
-  EXPECT_DOUBLE_EQ(_convert_gps_coordinates_exifread(V{Rational{10, 1}, 30.0, std::string(" 36 "), Rational{9, 1}}),
+  EXPECT_DOUBLE_EQ(_convert_gps_coordinates_exifread(
+                       V{Rational{10, 1}, 30.0, std::string(" 36 "), Rational{9, 1}}),
                    10.51);
-  EXPECT_THROW(_convert_gps_coordinates_exifread(V{Rational{10, 1}, Rational{30, 1}}), qorl_core::IndexError);
-  EXPECT_THROW(_convert_gps_coordinates_exifread(V{std::string("abc"), 1.0, 1.0}), qorl_core::ValueError);
-  EXPECT_THROW(_convert_gps_coordinates_exifread(V{Rational{1, 0}, 1.0, 1.0}), qorl_core::ValueError);
+  EXPECT_THROW(_convert_gps_coordinates_exifread(V{Rational{10, 1}, Rational{30, 1}}),
+               qorl_core::IndexError);
+  EXPECT_THROW(_convert_gps_coordinates_exifread(V{std::string("abc"), 1.0, 1.0}),
+               qorl_core::ValueError);
+  EXPECT_THROW(_convert_gps_coordinates_exifread(V{Rational{1, 0}, 1.0, 1.0}),
+               qorl_core::ValueError);
 
-  ExifTags tags{{"GPS GPSLongitude", {V{1.0, 0.0, 0.0}, "1 0 0"}}, {"GPS GPSLongitudeRef", {V{std::string("W")}, "W"}}};
+  ExifTags tags{{"GPS GPSLongitude", {V{1.0, 0.0, 0.0}, "1 0 0"}},
+                {"GPS GPSLongitudeRef", {V{std::string("W")}, "W"}}};
   EXPECT_EQ(_extract_gps_coordinate(tags, "GPS GPSLongitude", "GPS GPSLongitudeRef"), -1.0);
   EXPECT_EQ(_extract_gps_coordinate(tags, "GPS GPSLatitude", "GPS GPSLatitudeRef"), std::nullopt);
 }

@@ -30,7 +30,8 @@ std::optional<ImageBinary> _get_image_from_binary_or_base64(const qorl_core::Val
   return media::get_media_from_binary_or_base64(image_source, kImage);
 }
 
-boost::asio::awaitable<std::optional<ImageBinary>> _get_image_from_external_source(std::string image_source) {
+boost::asio::awaitable<std::optional<ImageBinary>> _get_image_from_external_source(
+    std::string image_source) {
   return media::get_media_from_external_source(std::move(image_source), kImage);
 }
 

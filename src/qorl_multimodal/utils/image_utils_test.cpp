@@ -37,7 +37,9 @@ class ImageUtilsTest : public ::testing::Test {
         .unset("GOOGLE_APPLICATION_CREDENTIALS");
   }
 
-  static ImageBinary resolve(const Value& source) { return qorl_core::run_sync(get_image_binary(source)); }
+  static ImageBinary resolve(const Value& source) {
+    return qorl_core::run_sync(get_image_binary(source));
+  }
   static void expect_unsupported(const Value& source) {
     try {
       resolve(source);
@@ -60,25 +62,30 @@ TEST_F(ImageUtilsTest, ImageBytesAndBase64NeedNoFetch) {
   EXPECT_EQ(resolve(png_), (ImageBinary{png_, "not_given"}));
   EXPECT_EQ(resolve(qorl_core::base64_encode(jpeg_.view())), (ImageBinary{jpeg_, "not_given"}));
   // Bytes holding base64 text of an image resolve through the base64 step.
-  EXPECT_EQ(resolve(Bytes(qorl_core::base64_encode(png_.view()))), (ImageBinary{png_, "not_given"}));
+  EXPECT_EQ(resolve(Bytes(qorl_core::base64_encode(png_.view()))),
+            (ImageBinary{png_, "not_given"}));
   EXPECT_FALSE(capture_.contains("Attempting to read image file from file path: not_given"));
-  for (const auto& line : capture_.messages()) EXPECT_EQ(line.find("Attempting to download"), std::string::npos);
+  for (const auto& line : capture_.messages())
+    EXPECT_EQ(line.find("Attempting to download"), std::string::npos);
 }
 
 TEST_F(ImageUtilsTest, ContentDecidesNotNamesOrPrefixes) {
   // Non-image bytes never reach the external steps.
   expect_unsupported(Bytes("plain text, not an image"));
-  for (const auto& line : capture_.messages()) EXPECT_EQ(line.find("Attempting to read"), std::string::npos);
+  for (const auto& line : capture_.messages())
+    EXPECT_EQ(line.find("Attempting to read"), std::string::npos);
 
   expect_unsupported("data:image/jpeg;base64," + qorl_core::base64_encode(jpeg_.view()));
   capture_.clear();
   // Base64 of a text file decodes, fails the content check, then tries every external kind.
   expect_unsupported(qorl_core::base64_encode("hello there, plain text"));
-  EXPECT_TRUE(capture_.contains("The provided binary data is not a valid image file with error: "
-                                "Not an image file. Detected MIME type: text/plain"));
+  EXPECT_TRUE(
+      capture_.contains("The provided binary data is not a valid image file with error: "
+                        "Not an image file. Detected MIME type: text/plain"));
   EXPECT_FALSE(capture_.messages(kLogger).empty());
   EXPECT_EQ(capture_.messages(kLogger).back(),
-            "Failed to get image binary data from source: " + qorl_core::base64_encode("hello there, plain text"));
+            "Failed to get image binary data from source: " +
+                qorl_core::base64_encode("hello there, plain text"));
   expect_unsupported(Value(42));
 }
 
@@ -88,7 +95,8 @@ TEST_F(ImageUtilsTest, LocalFilesAndUrlsGiveTheirNames) {
   expect_unsupported(dir_.write("notes.txt", "just words").string());
 
   EXPECT_EQ(resolve(server_.url("/images/cat.png?size=2")), (ImageBinary{png_, "cat.png"}));
-  EXPECT_TRUE(capture_.contains("Image source is a valid image URL: " + server_.url("/images/cat.png?size=2")));
+  EXPECT_TRUE(capture_.contains("Image source is a valid image URL: " +
+                                server_.url("/images/cat.png?size=2")));
   expect_unsupported(server_.url("/page.html"));
 }
 
@@ -102,7 +110,8 @@ TEST_F(ImageUtilsTest, LongSourcesAreLoggedTruncatedOnce) {
 }
 
 TEST(ImageTextsTest, UniqueNonEmptyStringsAndCombining) {
-  EXPECT_EQ(get_unique_non_empty_strings({" a ", "a", "", "  ", "b"}), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(get_unique_non_empty_strings({" a ", "a", "", "  ", "b"}),
+            (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(get_unique_non_empty_strings({"\u3000a\u00A0", "a", "\u2028", "\u00A0", "b\u00A0c"}),
             (std::vector<std::string>{"a", "b\u00A0c"}));
   EXPECT_TRUE(get_unique_non_empty_strings({}).empty());

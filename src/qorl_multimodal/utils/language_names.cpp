@@ -12,8 +12,8 @@ namespace qorl_multimodal::utils::language_names {
 namespace {
 
 std::string lower(std::string_view text) {
-  icu::UnicodeString unicode =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   unicode.toLower(icu::Locale::getEnglish());
   std::string out;
   unicode.toUTF8String(out);
@@ -39,9 +39,9 @@ Table build_table() {
   }
   // Names the transcription service reports that ICU spells differently ("Māori", "Bangla",
   // "Norwegian Nynorsk", "Burmese", "Filipino").
-  for (const auto& [name, code] : {std::pair{"maori", "mi"}, std::pair{"bengali", "bn"},
-                                   std::pair{"nynorsk", "nn"}, std::pair{"myanmar", "my"},
-                                   std::pair{"tagalog", "tl"}}) {
+  for (const auto& [name, code] :
+       {std::pair{"maori", "mi"}, std::pair{"bengali", "bn"}, std::pair{"nynorsk", "nn"},
+        std::pair{"myanmar", "my"}, std::pair{"tagalog", "tl"}}) {
     table.emplace(name, code);
   }
   return table;

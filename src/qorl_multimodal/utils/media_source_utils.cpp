@@ -8,10 +8,10 @@
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_inference/media_type.hpp"
 #include "qorl_multimodal/constants.hpp"
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
-#include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
 #include "qorl_multimodal/utils/source_utils.hpp"
 
@@ -52,9 +52,10 @@ bool is_binary_media(const Bytes& data, const MediaKind& kind) {
     const std::string mime_type = qorl_inference::sniff_mime_type(data.view());
     if (mime_type.rfind(noun + "/", 0) == 0) return true;
     throw qorl_core::ValueError("Not " + std::string(kind.article) + " " + noun +
-                               " file. Detected MIME type: " + mime_type);
+                                " file. Detected MIME type: " + mime_type);
   } catch (const std::exception& error) {
-    kind.logger().debug("The provided binary data is not a valid " + noun + " file with error: %s", error.what());
+    kind.logger().debug("The provided binary data is not a valid " + noun + " file with error: %s",
+                        error.what());
     return false;
   }
 }
@@ -85,21 +86,23 @@ std::optional<Bytes> get_media_from_base64(const Value& source, const MediaKind&
   }
 }
 
-std::optional<MediaBinary> get_media_from_binary_or_base64(const Value& source, const MediaKind& kind) {
+std::optional<MediaBinary> get_media_from_binary_or_base64(const Value& source,
+                                                           const MediaKind& kind) {
   const std::string not_given(ImageToTextConstants::NOT_GIVEN);
   if (source.is_bytes() && is_binary_media(source.as_bytes(), kind)) {
     kind.logger().debug(title(kind) + " source is valid binary data");
     return MediaBinary{source.as_bytes(), not_given};
   }
   if (auto decoded = get_media_from_base64(source, kind); is_media(decoded, kind)) {
-    kind.logger().debug(title(kind) + " source is a valid base64 encoded " + std::string(kind.noun) + " string");
+    kind.logger().debug(title(kind) + " source is a valid base64 encoded " +
+                        std::string(kind.noun) + " string");
     return MediaBinary{std::move(*decoded), not_given};
   }
   return std::nullopt;
 }
 
-boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_source(std::string source,
-                                                                                  MediaKind kind) {
+boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_source(
+    std::string source, MediaKind kind) {
   const std::string prefix = title(kind) + " source is a valid ";
   const std::string noun(kind.noun);
   const std::string logged = qorl_core::redaction::redact_url(source);
@@ -115,7 +118,8 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
     kind.logger().debug(prefix + "S3 URL: %s", logged);
     co_return MediaBinary{std::move(*object), last_path_component(source)};
   }
-  if (auto drive_file = co_await gdrive_utils::get_file_from_gdrive(source); is_media(drive_file, kind)) {
+  if (auto drive_file = co_await gdrive_utils::get_file_from_gdrive(source);
+      is_media(drive_file, kind)) {
     kind.logger().debug(prefix + "Google Drive URL: %s", logged);
     co_return MediaBinary{std::move(*drive_file), last_path_component(source)};
   }
@@ -125,8 +129,9 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
 boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kind) {
   const std::string noun(kind.noun);
   const bool debugging = kind.logger().is_enabled_for(qorl_core::LogLevel::DEBUG);
-  if (debugging) kind.logger().debug("Getting " + noun + " binary data from source: %s",
-                                      qorl_core::redaction::redact_urls(source, kLoggedSourceLimit));
+  if (debugging)
+    kind.logger().debug("Getting " + noun + " binary data from source: %s",
+                        qorl_core::redaction::redact_urls(source, kLoggedSourceLimit));
   if (source.is_string() || source.is_bytes()) {
     if (auto binary = get_media_from_binary_or_base64(source, kind)) co_return std::move(*binary);
   }
@@ -135,7 +140,9 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
       co_return std::move(*external);
     }
   }
-  if (debugging) kind.logger().debug("Failed to get " + noun + " binary data from source: %s", qorl_core::redaction::redact_urls(source));
+  if (debugging)
+    kind.logger().debug("Failed to get " + noun + " binary data from source: %s",
+                        qorl_core::redaction::redact_urls(source));
   throw qorl_core::ValueError("Unsupported " + noun + " format");
 }
 

@@ -34,14 +34,16 @@ struct MediaKind {
 bool is_binary_media(const qorl_core::Bytes& data, const MediaKind& kind);
 
 // The decoded bytes of strict base64 text (or bytes holding such text) when they are of the kind.
-std::optional<qorl_core::Bytes> get_media_from_base64(const qorl_core::Value& source, const MediaKind& kind);
+std::optional<qorl_core::Bytes> get_media_from_base64(const qorl_core::Value& source,
+                                                      const MediaKind& kind);
 
 // Bytes of the kind as they are, else decoded base64 of the kind; file name "not_given".
-std::optional<MediaBinary> get_media_from_binary_or_base64(const qorl_core::Value& source, const MediaKind& kind);
+std::optional<MediaBinary> get_media_from_binary_or_base64(const qorl_core::Value& source,
+                                                           const MediaKind& kind);
 
 // A local file, an HTTP(S) download, an S3 object or a Drive file, in this order.
-boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_source(std::string source,
-                                                                                  MediaKind kind);
+boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_source(
+    std::string source, MediaKind kind);
 
 // ValueError "Unsupported <noun> format" when no kind of source yields media of the kind.
 boost::asio::awaitable<MediaBinary> get_media_binary(qorl_core::Value source, MediaKind kind);

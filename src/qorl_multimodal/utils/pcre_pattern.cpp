@@ -37,8 +37,8 @@ std::optional<std::string> Pattern::search(std::string_view subject, int group) 
   std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> match(
       pcre2_match_data_create_from_pattern(code_, nullptr), &pcre2_match_data_free);
   if (!match) throw std::bad_alloc();
-  const int found = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()),
-                                subject.size(), 0, 0, match.get(), nullptr);
+  const int found = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
+                                0, 0, match.get(), nullptr);
   if (found <= group) return std::nullopt;
   const PCRE2_SIZE* groups = pcre2_get_ovector_pointer(match.get());
   const PCRE2_SIZE first = groups[2 * group];

@@ -17,9 +17,7 @@ constexpr const char* CREDENTIALS_MESSAGE =
     "environment variables (AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN) or "
     "default credential providers.";
 
-qorl_core::Logger& logger() {
-  return qorl_core::module_logger<"qorl_multimodal.utils.s3_utils">();
-}
+qorl_core::Logger& logger() { return qorl_core::module_logger<"qorl_multimodal.utils.s3_utils">(); }
 
 struct UrlParts {
   std::string network_location;
@@ -30,7 +28,8 @@ struct UrlParts {
 // any text splits, so a source that is no URL simply has no network location.
 UrlParts split_url(std::string_view url) {
   const auto colon = url.find(':');
-  if (colon != std::string_view::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(url[0]))) {
+  if (colon != std::string_view::npos && colon > 0 &&
+      std::isalpha(static_cast<unsigned char>(url[0]))) {
     const auto scheme = url.substr(0, colon);
     const bool valid = scheme.find_first_not_of(
                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") ==
@@ -100,7 +99,8 @@ std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
 }
 
 boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(const clients::aws::S3Client& s3_client,
-                                                           std::string bucket_name, std::string key) {
+                                                           std::string bucket_name,
+                                                           std::string key) {
   const clients::aws::GetObjectRequest request{std::move(bucket_name), std::move(key)};
   clients::aws::GetObjectResult object = co_await s3_client.get_object(request);
   co_return qorl_core::Bytes(std::move(object.body));

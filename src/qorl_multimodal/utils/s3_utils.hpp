@@ -30,6 +30,7 @@ boost::asio::awaitable<qorl_core::Bytes> _try_download_with_credentials(std::str
                                                                         std::string key);
 
 boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(const clients::aws::S3Client& s3_client,
-                                                           std::string bucket_name, std::string key);
+                                                           std::string bucket_name,
+                                                           std::string key);
 
 }  // namespace qorl_multimodal::utils::s3_utils

@@ -6,8 +6,8 @@
 #include "testing/fake_s3.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/log_capture.hpp"
-#include "testing/scoped_call_policy.hpp"
 #include "testing/s3rver.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -36,11 +36,12 @@ TEST(ParseS3UrlTest, S3LocationsAndVirtualHostedUrls) {
   EXPECT_EQ(_parse_s3_url("https://s3.amazonaws.com/bucket/k"), (Parsed{"s3", "bucket/k"}));
   EXPECT_TRUE(capture.messages().empty());
 
-  for (const std::string& rejected : std::vector<std::string>{"https://photos.s3.amazonaws.com:443/a.png",
-                                     "https://photos.s3.AMAZONAWS.com/a.png", "S3://b/k",
-                                     "not a url at all"}) {
+  for (const std::string& rejected : std::vector<std::string>{
+           "https://photos.s3.amazonaws.com:443/a.png", "https://photos.s3.AMAZONAWS.com/a.png",
+           "S3://b/k", "not a url at all"}) {
     EXPECT_EQ(_parse_s3_url(rejected), (Parsed{std::nullopt, std::nullopt}));
-    EXPECT_EQ(capture.messages(LOGGER), std::vector<std::string>{"Not a valid S3 URL: " + rejected});
+    EXPECT_EQ(capture.messages(LOGGER),
+              std::vector<std::string>{"Not a valid S3 URL: " + rejected});
     capture.clear();
   }
 }
@@ -49,14 +50,16 @@ TEST(GetFileFromS3Test, BadLocationsEndInNoneWithTheirLogLines) {
   qorl_testing::LogCapture capture;
   EXPECT_EQ(run_sync(get_file_from_s3("")), std::nullopt);
   EXPECT_TRUE(capture.messages().empty());
-  for (const std::string& url : std::vector<std::string>{"s3:///x", "s3://bucket", "s3://bucket/"}) {
+  for (const std::string& url :
+       std::vector<std::string>{"s3:///x", "s3://bucket", "s3://bucket/"}) {
     EXPECT_EQ(run_sync(get_file_from_s3(url)), std::nullopt);
     EXPECT_EQ(capture.messages(LOGGER), std::vector<std::string>{"Invalid S3 URL format: " + url});
     capture.clear();
   }
   EXPECT_EQ(run_sync(get_file_from_s3("photo.png")), std::nullopt);
-  EXPECT_EQ(capture.messages(LOGGER), (std::vector<std::string>{"Not a valid S3 URL: photo.png",
-                                                                 "Invalid S3 URL format: photo.png"}));
+  EXPECT_EQ(capture.messages(LOGGER),
+            (std::vector<std::string>{"Not a valid S3 URL: photo.png",
+                                      "Invalid S3 URL format: photo.png"}));
 }
 
 // S3 itself failing, behind a proxy that fails requests on cue.
@@ -66,8 +69,10 @@ TEST(GetFileFromS3Test, ServiceFailuresAreNotReportedAsCredentialProblems) {
   qorl_testing::FaultProxy proxy(s3.endpoint());
   qorl_testing::TempDir files;
   qorl_testing::ScopedEnv env;
-  env.set("AWS_ENDPOINT_URL_S3", proxy.url()).set("AWS_REGION", "us-east-1")
-      .set("AWS_ACCESS_KEY_ID", "AKID").set("AWS_SECRET_ACCESS_KEY", "secret")
+  env.set("AWS_ENDPOINT_URL_S3", proxy.url())
+      .set("AWS_REGION", "us-east-1")
+      .set("AWS_ACCESS_KEY_ID", "AKID")
+      .set("AWS_SECRET_ACCESS_KEY", "secret")
       .set("AWS_SHARED_CREDENTIALS_FILE", (files.path() / "credentials").string())
       .set("AWS_CONFIG_FILE", (files.path() / "config").string())
       .set("AWS_EC2_METADATA_DISABLED", "true");
@@ -100,10 +105,10 @@ class S3rverTest : public ::testing::Test {
   void SetUp() override {
     if (!qorl_testing::S3rver::node_available()) GTEST_SKIP() << "node is not installed";
     s3rver_.emplace(std::vector<std::string>{"bucket"});
-    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN",
-                             "AWS_SECURITY_TOKEN", "AWS_PROFILE", "AWS_DEFAULT_PROFILE",
-                             "AWS_ENDPOINT_URL", "AWS_CONTAINER_CREDENTIALS_RELATIVE_URI",
-                             "AWS_CONTAINER_CREDENTIALS_FULL_URI"}) {
+    for (const char* name :
+         {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN", "AWS_SECURITY_TOKEN",
+          "AWS_PROFILE", "AWS_DEFAULT_PROFILE", "AWS_ENDPOINT_URL",
+          "AWS_CONTAINER_CREDENTIALS_RELATIVE_URI", "AWS_CONTAINER_CREDENTIALS_FULL_URI"}) {
       env_.unset(name);
     }
     env_.set("AWS_ENDPOINT_URL_S3", s3rver_->endpoint())
@@ -151,7 +156,8 @@ TEST_F(S3rverTest, MissingObjectFailsEveryAttempt) {
 
 TEST_F(S3rverTest, WrongAccessKeyTriesTheSessionTokenLast) {
   s3rver_->put("bucket", "k", "x");
-  env_.set("AWS_ACCESS_KEY_ID", "WRONG").set("AWS_SECRET_ACCESS_KEY", "S3RVER")
+  env_.set("AWS_ACCESS_KEY_ID", "WRONG")
+      .set("AWS_SECRET_ACCESS_KEY", "S3RVER")
       .set("AWS_SESSION_TOKEN", "token");
   qorl_testing::LogCapture capture;
   EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);

@@ -27,9 +27,7 @@ struct MemoryFile {
   }
   static sf_count_t seek(sf_count_t offset, int whence, void* self) {
     MemoryFile& f = of(self);
-    const sf_count_t base = whence == SEEK_SET   ? 0
-                            : whence == SEEK_CUR ? f.position
-                                                 : length(self);
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f.position : length(self);
     if (base + offset < 0) return -1;
     f.position = base + offset;
     return f.position;
@@ -175,8 +173,7 @@ FlacWriter::FlacWriter(int sample_rate, int channels, Subtype subtype, std::size
   SF_INFO info{};
   info.samplerate = sample_rate;
   info.channels = channels;
-  info.format =
-      SF_FORMAT_FLAC | (subtype == Subtype::PCM_16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+  info.format = SF_FORMAT_FLAC | (subtype == Subtype::PCM_16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
   SNDFILE* handle = sf_open_virtual(&io, SFM_WRITE, &info, sink_.get());
   if (!handle) throw SoundFileError("Error opening FLAC output: " + error_text(nullptr));
   handle_ = handle;

@@ -23,7 +23,8 @@ qorl_core::Logger& logger() {
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     std::string file_source, int timeout, clients::http::Session* session) {
-  logger().debug("Attempting to download file from URL: %s", qorl_core::redaction::redact_url(file_source));
+  logger().debug("Attempting to download file from URL: %s",
+                 qorl_core::redaction::redact_url(file_source));
   std::optional<std::string> error;
   try {
     clients::http::Request request;
@@ -32,8 +33,8 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     clients::http::CallOptions options;
     options.kind = clients::http::CallKind::kDownload;
     options.session = session;
-    clients::http::Response response =
-        co_await clients::http::call(std::move(request), clients::http::default_call_policy(), options);
+    clients::http::Response response = co_await clients::http::call(
+        std::move(request), clients::http::default_call_policy(), options);
     if (response.status == 200) co_return qorl_core::Bytes(std::move(response.body));
     logger().debug("Failed to download file with response status code: %s", response.status);
     co_return std::nullopt;
@@ -56,7 +57,8 @@ std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& sourc
     if (const auto at = message.find(source); at != std::string::npos && logged != source) {
       message.replace(at, source.size(), logged);
     }
-    logger().debug("The provided image source is not a valid image file path with error: %s", message);
+    logger().debug("The provided image source is not a valid image file path with error: %s",
+                   message);
     return std::nullopt;
   }
 }

@@ -48,8 +48,11 @@ int open_sockets_to(int port) {
   while (std::getline(table, line)) {
     std::istringstream fields(line);
     std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-    if (std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) == port && inodes.contains(inode)) ++count;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+        timeout >> inode;
+    if (std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) == port &&
+        inodes.contains(inode))
+      ++count;
   }
   return count;
 }
@@ -58,7 +61,8 @@ class SourceUtilsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto& s = server_.server();
-    s.Get("/photo.png", [](const auto&, auto& res) { res.set_content("\x89PNG data", "image/png"); });
+    s.Get("/photo.png",
+          [](const auto&, auto& res) { res.set_content("\x89PNG data", "image/png"); });
     s.Get("/missing", [](const auto&, auto& res) { res.status = 404; });
     s.Get("/nothing", [](const auto&, auto& res) { res.status = 204; });
     s.Get("/empty", [](const auto&, auto& res) { res.set_content("", "image/png"); });
@@ -70,8 +74,10 @@ class SourceUtilsTest : public ::testing::Test {
   }
   void TearDown() override { released_ = true; }
 
-  std::optional<Bytes> download(std::string url, int timeout = 30, clients::http::Session* session = nullptr) {
-    auto result = asio::co_spawn(io_, get_file_from_url(std::move(url), timeout, session), asio::use_future);
+  std::optional<Bytes> download(std::string url, int timeout = 30,
+                                clients::http::Session* session = nullptr) {
+    auto result =
+        asio::co_spawn(io_, get_file_from_url(std::move(url), timeout, session), asio::use_future);
     io_.restart();
     io_.run();
     return result.get();
@@ -89,12 +95,14 @@ TEST_F(SourceUtilsTest, DownloadsOnlyOkAnswers) {
   logs_.clear();
 
   EXPECT_EQ(download(server_.url("/missing")), std::nullopt);
-  EXPECT_EQ(logs_.messages(kLogger), (std::vector<std::string>{
-                                         "Attempting to download file from URL: " + server_.url("/missing"),
-                                         "Failed to download file with response status code: 404"}));
+  EXPECT_EQ(
+      logs_.messages(kLogger),
+      (std::vector<std::string>{"Attempting to download file from URL: " + server_.url("/missing"),
+                                "Failed to download file with response status code: 404"}));
   logs_.clear();
   EXPECT_EQ(download(server_.url("/nothing")), std::nullopt);
-  EXPECT_EQ(logs_.messages(kLogger).back(), "Failed to download file with response status code: 204");
+  EXPECT_EQ(logs_.messages(kLogger).back(),
+            "Failed to download file with response status code: 204");
   logs_.clear();
   // A presigned URL's signature never reaches the log.
   download(server_.url("/photo.png?X-Amz-Signature=s3cr3t"));
@@ -102,7 +110,8 @@ TEST_F(SourceUtilsTest, DownloadsOnlyOkAnswers) {
 }
 
 TEST_F(SourceUtilsTest, BadSourcesGiveNoneWithTheErrorLine) {
-  const std::string refused = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/a.png";
+  const std::string refused =
+      "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/a.png";
   for (const auto& [url, timeout] : std::vector<std::pair<std::string, int>>{
            {refused, 30}, {"not a url", 30}, {"/tmp/photo.png", 30}, {server_.url("/slow"), 1}}) {
     SCOPED_TRACE(url);
@@ -145,7 +154,8 @@ TEST_F(SourceUtilsTest, CancellationPropagates) {
   } catch (const boost::system::system_error& e) {
     EXPECT_EQ(e.code(), asio::error::operation_aborted);
   }
-  for (const auto& line : logs_.messages(kLogger)) EXPECT_FALSE(line.starts_with(kUrlError)) << line;
+  for (const auto& line : logs_.messages(kLogger))
+    EXPECT_FALSE(line.starts_with(kUrlError)) << line;
 }
 
 TEST_F(SourceUtilsTest, ReadsFilesAndRejectsBadPaths) {
@@ -158,10 +168,12 @@ TEST_F(SourceUtilsTest, ReadsFilesAndRejectsBadPaths) {
 
   const auto missing = (dir.path() / "missing.png").string();
   EXPECT_EQ(get_file_from_file_path(missing), std::nullopt);
-  EXPECT_EQ(logs_.messages(kLogger), (std::vector<std::string>{
-                                         "Attempting to read image file from file path: " + missing,
-                                         "The provided image source is not a valid image file path with error: "
-                                         "[Errno 2] No such file or directory: '" + missing + "'"}));
+  EXPECT_EQ(logs_.messages(kLogger),
+            (std::vector<std::string>{
+                "Attempting to read image file from file path: " + missing,
+                "The provided image source is not a valid image file path with error: "
+                "[Errno 2] No such file or directory: '" +
+                    missing + "'"}));
   // A directory, and a name that a C path would cut at its NUL (reading photo.png instead).
   for (const auto& bad : {dir.path().string(), photo + std::string("\0.txt", 5)}) {
     logs_.clear();

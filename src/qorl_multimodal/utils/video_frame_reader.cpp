@@ -61,7 +61,7 @@ struct VideoFrameReader::State {
   FramePtr previous{av_frame_alloc()};
   std::unique_ptr<SwsContext, ScalerFreer> scaler;
   double fps = 0;
-  std::int64_t start = 0;  // the stream's first presentation time, in its time base
+  std::int64_t start = 0;    // the stream's first presentation time, in its time base
   long long next_index = 0;  // the index given to a frame without a timestamp
 
   long long index_of(const AVFrame& f) const {
@@ -73,7 +73,8 @@ struct VideoFrameReader::State {
 
   // Moves to the key frame at or before `timestamp`; false when the container cannot seek.
   bool seek(std::int64_t timestamp) {
-    if (av_seek_frame(format.get(), stream->index, timestamp, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    if (av_seek_frame(format.get(), stream->index, timestamp, AVSEEK_FLAG_BACKWARD) < 0)
+      return false;
     avcodec_flush_buffers(codec.get());
     return true;
   }
@@ -153,7 +154,8 @@ std::optional<VideoFrameReader> VideoFrameReader::open(const std::string& path) 
   state->stream = format->streams[stream_index];
 
   state->codec.reset(avcodec_alloc_context3(decoder));
-  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), state->stream->codecpar) < 0) {
+  if (!state->codec ||
+      avcodec_parameters_to_context(state->codec.get(), state->stream->codecpar) < 0) {
     return std::nullopt;
   }
   state->codec->thread_count = 0;  // one per core
@@ -161,7 +163,8 @@ std::optional<VideoFrameReader> VideoFrameReader::open(const std::string& path) 
   if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return std::nullopt;
 
   const AVStream& stream = *state->stream;
-  state->fps = av_q2d(stream.avg_frame_rate) > 0 ? av_q2d(stream.avg_frame_rate) : av_q2d(stream.r_frame_rate);
+  state->fps = av_q2d(stream.avg_frame_rate) > 0 ? av_q2d(stream.avg_frame_rate)
+                                                 : av_q2d(stream.r_frame_rate);
   if (!std::isfinite(state->fps) || state->fps < 0) state->fps = 0;
   state->start = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
   return VideoFrameReader(std::move(state));
@@ -194,7 +197,8 @@ std::optional<Frame> VideoFrameReader::read_frame(long long index) {
   // is earlier, with reordered frames): then step back further, doubling, down to the start.
   double back_seconds = 0;
   for (bool first_attempt = true;; first_attempt = false) {
-    const std::int64_t aim = target - static_cast<std::int64_t>(std::llround(back_seconds / time_base));
+    const std::int64_t aim =
+        target - static_cast<std::int64_t>(std::llround(back_seconds / time_base));
     const bool from_start = aim <= s.start;
     if (!s.seek(from_start ? s.start : aim)) {
       // Nothing was read yet on the first attempt: decoding starts at the beginning.
@@ -203,7 +207,8 @@ std::optional<Frame> VideoFrameReader::read_frame(long long index) {
       return s.decode_until(index).frame;
     }
     State::Decoded decoded = s.decode_until(index);
-    if (from_start || (decoded.frame && decoded.first_index <= index)) return std::move(decoded.frame);
+    if (from_start || (decoded.frame && decoded.first_index <= index))
+      return std::move(decoded.frame);
     back_seconds = back_seconds == 0 ? 1 : 2 * back_seconds;
   }
 }

@@ -47,7 +47,8 @@ qorl_core::Bytes read_and_encode(const std::string& video_path, double timestamp
   long long frame_number = static_cast<long long>(timestamp * fps);
   const long long total_frames = reader->frame_count();
   if (frame_number >= total_frames) {
-    logger().warning("Timestamp " + number_text(timestamp) + "s (frame " + std::to_string(frame_number) +
+    logger().warning("Timestamp " + number_text(timestamp) + "s (frame " +
+                     std::to_string(frame_number) +
                      ") exceeds video duration. Using last frame (frame " +
                      std::to_string(total_frames - 1) + ").");
     frame_number = total_frames - 1;
@@ -75,7 +76,8 @@ qorl_core::Bytes read_and_encode(const std::string& video_path, double timestamp
 
 qorl_core::Bytes extract_video_frame_at_timestamp(const std::string& video_path, double timestamp,
                                                   const std::string& output_format) {
-  logger().debug("Extracting frame from " + video_path + " at timestamp " + number_text(timestamp) + "s");
+  logger().debug("Extracting frame from " + video_path + " at timestamp " + number_text(timestamp) +
+                 "s");
   std::error_code ignored;
   if (!std::filesystem::exists(video_path, ignored)) {
     throw qorl_core::FileNotFoundError("Video file not found: " + video_path);
@@ -89,7 +91,8 @@ qorl_core::Bytes extract_video_frame_at_timestamp(const std::string& video_path,
     image = read_and_encode(video_path, timestamp, output_format);
   } catch (const std::exception& error) {
     std::throw_with_nested(ValueError("Error extracting frame from video " + video_path +
-                                      " at timestamp " + number_text(timestamp) + "s: " + error.what()));
+                                      " at timestamp " + number_text(timestamp) +
+                                      "s: " + error.what()));
   }
   logger().debug("Successfully extracted frame at " + number_text(timestamp) + "s");
   return image;

@@ -32,7 +32,8 @@ class VideoUtilsTest : public ::testing::Test {
   static std::string long_gop() { return (dir_->path() / "long_gop.mp4").string(); }
 
   static int frame_at(const std::string& video, double timestamp) {
-    return qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(video, timestamp)));
+    return qorl_testing::frame_for_colour(
+        centre_of(extract_video_frame_at_timestamp(video, timestamp)));
   }
 
   static Bgr centre_of(const qorl_core::Bytes& image) {
@@ -47,10 +48,16 @@ class VideoUtilsTest : public ::testing::Test {
 qorl_testing::TempDir* VideoUtilsTest::dir_ = nullptr;
 
 TEST_F(VideoUtilsTest, SeeksToTheFrameShownAtTheTimestamp) {
-  EXPECT_EQ(qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 3.0))), 75);
-  EXPECT_EQ(qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 0))), 0);
+  EXPECT_EQ(
+      qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 3.0))),
+      75);
+  EXPECT_EQ(
+      qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 0))),
+      0);
   // 1.99 frames is frame 1.
-  EXPECT_EQ(qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(numbered(), 0.0796))), 1);
+  EXPECT_EQ(qorl_testing::frame_for_colour(
+                centre_of(extract_video_frame_at_timestamp(numbered(), 0.0796))),
+            1);
 }
 
 // Key frames 250 frames apart and three B-frames between references: frames are decoded in
@@ -107,9 +114,9 @@ TEST_F(VideoUtilsTest, WrapsDecodingFailuresWithTheCauseAttached) {
     extract_video_frame_at_timestamp(not_a_video.string(), 5.5);
     FAIL();
   } catch (const qorl_core::ValueError& error) {
-    EXPECT_EQ(std::string(error.what()), "Error extracting frame from video " + not_a_video.string() +
-                                             " at timestamp 5.5s: Failed to open video file: " +
-                                             not_a_video.string());
+    EXPECT_EQ(std::string(error.what()),
+              "Error extracting frame from video " + not_a_video.string() +
+                  " at timestamp 5.5s: Failed to open video file: " + not_a_video.string());
     EXPECT_THROW(std::rethrow_if_nested(error), qorl_core::ValueError);
   }
   EXPECT_THROW(extract_video_frame_at_timestamp(red(), 0, "XYZ"), qorl_core::ValueError);

@@ -1,8 +1,8 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 
 #include "qorl_core/errors.hpp"
-#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_core/redaction.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources {
 
@@ -12,14 +12,17 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
                                                            std::string audio_source,
                                                            std::optional<std::string> proxy) {
   logger.debug("Converting audio source: %s", redact_url(audio_source));
-  std::optional<qorl_core::Bytes> audio = utils::audio_to_text_utils::get_audio_from_file_path(audio_source);
+  std::optional<qorl_core::Bytes> audio =
+      utils::audio_to_text_utils::get_audio_from_file_path(audio_source);
   if (audio) {
     logger.debug("Audio source is a valid audio file path: %s", audio_source);
   } else if ((audio = utils::audio_to_text_utils::get_audio_from_base64(audio_source))) {
     logger.debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
-  } else if ((audio = co_await utils::audio_to_text_utils::get_audio_from_downloadable_url(audio_source))) {
+  } else if ((audio = co_await utils::audio_to_text_utils::get_audio_from_downloadable_url(
+                  audio_source))) {
     logger.debug("Audio source is a valid downloadable audio URL: %s", redact_url(audio_source));
-  } else if ((audio = co_await utils::audio_to_text_utils::async_get_audio_from_youtube_url(audio_source, proxy))) {
+  } else if ((audio = co_await utils::audio_to_text_utils::async_get_audio_from_youtube_url(
+                  audio_source, proxy))) {
     logger.debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
   } else {
     throw qorl_core::ValueError("Unsupported audio source");

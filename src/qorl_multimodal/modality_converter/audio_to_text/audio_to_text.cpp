@@ -1,9 +1,9 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
 
 #include "qorl_core/errors.hpp"
-#include "qorl_core/type_name.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
+#include "qorl_core/type_name.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::audio_to_text {
 
@@ -32,7 +32,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> BaseAudioToText::run_source
 std::string BaseAudioToText::_format_input_event(const qorl_core::Options& input_dict) const {
   return "[Start " + qorl_core::repr(qorl_core::simple_type_name(typeid(*this))) +
          "] Converting audio to text from: " +
-         qorl_core::repr(qorl_core::redaction::redact_urls(input_dict.get("audio_source", qorl_core::Value())));
+         qorl_core::repr(
+             qorl_core::redaction::redact_urls(input_dict.get("audio_source", qorl_core::Value())));
 }
 
 std::string BaseAudioToText::_format_output_event(

@@ -3,7 +3,6 @@
 // error within the deadline, and a cancelled conversion ends at once and closes its connection.
 #include <gtest/gtest.h>
 
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -15,11 +14,11 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
 #include "testing/audio.hpp"
+#include "testing/cancellation.hpp"
 #include "testing/fake_gemini_server.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/fake_prosa.hpp"
 #include "testing/fake_youtube.hpp"
-#include "testing/cancellation.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
@@ -45,7 +44,8 @@ struct Rig {
 };
 
 std::string write_wav(const qorl_testing::TempDir& dir) {
-  return dir.write("tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0))
+  return dir
+      .write("tone.wav", qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0))
       .string();
 }
 
@@ -66,9 +66,11 @@ struct WhisperRig : Rig {
 
 struct ProsaRig : Rig {
   ProsaRig() {
-    fake.set_result_data(R"([{"channel": 0, "transcript": "Halo.", "time_start": 0, "time_end": 1}])");
-    backend = std::make_unique<prosa_audio_to_text::ProsaAudioToText>(prosa_audio_to_text::ProsaAudioToText::Params{
-        .api_key = qorl_testing::FakeProsa::kApiKey, .url = faults.url("/v2/speech/stt")});
+    fake.set_result_data(
+        R"([{"channel": 0, "transcript": "Halo.", "time_start": 0, "time_end": 1}])");
+    backend = std::make_unique<prosa_audio_to_text::ProsaAudioToText>(
+        prosa_audio_to_text::ProsaAudioToText::Params{.api_key = qorl_testing::FakeProsa::kApiKey,
+                                                      .url = faults.url("/v2/speech/stt")});
     source = write_wav(dir);
     path_part = "/v2/speech/stt/";  // the result queries; a submission is not repeated
   }
@@ -81,8 +83,10 @@ struct ProsaRig : Rig {
 struct YouTubeRig : Rig {
   YouTubeRig() {
     fake.add_video("vid00000001",
-                   {qorl_testing::FakeYouTube::Playability::kOk, true,
-                    {{"id", "Indonesian", false, R"(<transcript><text start="0" dur="1">Halo</text></transcript>)"}}});
+                   {qorl_testing::FakeYouTube::Playability::kOk,
+                    true,
+                    {{"id", "Indonesian", false,
+                      R"(<transcript><text start="0" dur="1">Halo</text></transcript>)"}}});
     env.set("QORL_YOUTUBE_BASE_URL", faults.url());
     // A yt-dlp that fails: the video id comes from the link itself.
     const fs::path yt_dlp = dir.write("yt-dlp", "#!/bin/sh\necho 'ERROR: offline' >&2\nexit 1\n");
@@ -103,8 +107,9 @@ struct GeminiRig : Rig {
   GeminiRig() {
     fake.set_answer_text(
         R"({"audio_transcripts": [{"text": "Halo.", "start_time": 0, "end_time": 1, "lang_id": "id"}]})");
-    backend = std::make_unique<gemini_audio_to_text::GeminiAudioToText>(gemini_audio_to_text::GeminiAudioToText::Params{
-        .api_key = fake.api_key(), .max_retries = 3, .timeout = 0.0, .base_url = faults.url()});
+    backend = std::make_unique<gemini_audio_to_text::GeminiAudioToText>(
+        gemini_audio_to_text::GeminiAudioToText::Params{
+            .api_key = fake.api_key(), .max_retries = 3, .timeout = 0.0, .base_url = faults.url()});
     source = write_wav(dir);
     path_part = ":generateContent";
   }
@@ -121,7 +126,8 @@ RigFactory rig() {
   return [] { return std::make_unique<T>(); };
 }
 
-class AudioToTextResilienceTest : public ::testing::TestWithParam<std::pair<const char*, RigFactory>> {
+class AudioToTextResilienceTest
+    : public ::testing::TestWithParam<std::pair<const char*, RigFactory>> {
  protected:
   std::unique_ptr<Rig> make_rig() const { return GetParam().second(); }
 };
@@ -134,7 +140,8 @@ TEST_P(AudioToTextResilienceTest, RetryableFailuresEndInTheUsualTranscript) {
   const int per_conversion = proxy.requests(rig->path_part);
 
   proxy.inject(Fault::answer(429, {{"Retry-After", "2"}}), rig->path_part);
-  proxy.inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}), rig->path_part);
+  proxy.inject(Fault::answer(429, {{"Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT"}}),
+               rig->path_part);
   proxy.inject(Fault::answer(503), rig->path_part);
   const int before = proxy.requests(rig->path_part);
   const auto recovered = qorl_core::run_sync(rig->backend->convert(rig->source));

@@ -44,7 +44,8 @@ TEST(BaseAudioToTextTest, RunRejectsMissingWrongKindAndBlankSourcesBeforeConvert
        {qorl_core::Options{}, qorl_core::Options{{"audio_source", 3}},
         qorl_core::Options{{"audio_source", qorl_core::Bytes("a.mp3")}},
         qorl_core::Options{{"audio_source", " \n\t "}},
-        qorl_core::Options{{"audio_source", "\u00A0"}}, qorl_core::Options{{"audio_source", "\u3000"}},
+        qorl_core::Options{{"audio_source", "\u00A0"}},
+        qorl_core::Options{{"audio_source", "\u3000"}},
         qorl_core::Options{{"audio_source", "\u2028"}},
         qorl_core::Options{{"audio_source", "\xc2\xa0\xe3\x80\x80"}}}) {
     RecordingBackend backend;
@@ -60,8 +61,8 @@ TEST(BaseAudioToTextTest, RunRejectsMissingWrongKindAndBlankSourcesBeforeConvert
 
 TEST(BaseAudioToTextTest, RunPassesOnlyTheUntrimmedSourceAndReturnsTheResult) {
   RecordingBackend backend;
-  const auto out = qorl_core::run_sync(
-      backend.run({{"audio_source", " a.mp3 "}, {"language", "en"}}));
+  const auto out =
+      qorl_core::run_sync(backend.run({{"audio_source", " a.mp3 "}, {"language", "en"}}));
   EXPECT_EQ(backend.received, " a.mp3 ");
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].text, "hi");
@@ -87,8 +88,10 @@ TEST(BaseAudioToTextTest, EventTextsUseDebugFormsOfClassAndSource) {
             "[Start 'RecordingBackend'] Converting audio to text from: None");
   EXPECT_EQ(backend._format_input_event({{"audio_source", "it's\n"}}),
             "[Start 'RecordingBackend'] Converting audio to text from: \"it's\\n\"");
-  EXPECT_EQ(backend._format_input_event({{"audio_source", "https://h/a.mp3?X-Amz-Signature=s3cr3t"}}),
-            "[Start 'RecordingBackend'] Converting audio to text from: 'https://h/a.mp3?X-Amz-Signature=REDACTED'");
+  EXPECT_EQ(
+      backend._format_input_event({{"audio_source", "https://h/a.mp3?X-Amz-Signature=s3cr3t"}}),
+      "[Start 'RecordingBackend'] Converting audio to text from: "
+      "'https://h/a.mp3?X-Amz-Signature=REDACTED'");
   EXPECT_EQ(backend._format_output_event({}),
             "[Finished 'RecordingBackend'] Converted audio to text: 0 audio transcript(s)");
   const auto three = qorl_core::run_sync(backend.convert("x"));

@@ -4,18 +4,18 @@
 #include <system_error>
 
 #include "qorl_core/errors.hpp"
+#include "qorl_core/redaction.hpp"
 #include "qorl_inference/attachment.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/message.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
-#include "qorl_core/redaction.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text {
 
 namespace json_schema = qorl_inference::json_schema;
+using qorl_core::redaction::redact_url;
 using qorl_inference::Attachment;
 using qorl_inference::Message;
-using qorl_core::redaction::redact_url;
 
 namespace {
 
@@ -52,11 +52,11 @@ const qorl_core::Schema<AudioTranscripts>& AudioTranscripts::schema() {
 
 std::shared_ptr<qorl_inference::ResponseSchema> AudioTranscripts::response_schema() {
   return qorl_inference::ResponseSchema::of<AudioTranscripts>(json_schema::object(
-      {{"audio_transcripts",
-        json_schema::array(json_schema::object({{"text", json_schema::text()},
-                                                {"start_time", json_schema::number()},
-                                                {"end_time", json_schema::number()},
-                                                {"lang_id", json_schema::nullable(json_schema::text())}}))}}));
+      {{"audio_transcripts", json_schema::array(json_schema::object(
+                                 {{"text", json_schema::text()},
+                                  {"start_time", json_schema::number()},
+                                  {"end_time", json_schema::number()},
+                                  {"lang_id", json_schema::nullable(json_schema::text())}}))}}));
 }
 
 GeminiAudioToText::GeminiAudioToText(Params params)

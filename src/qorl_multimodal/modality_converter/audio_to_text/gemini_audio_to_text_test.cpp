@@ -39,7 +39,8 @@ class GeminiTest : public ::testing::Test {
     params.base_url = server_.base_url();
     return GeminiAudioToText(std::move(params));
   }
-  static std::vector<AudioTranscript> convert(GeminiAudioToText& gemini, const std::string& source) {
+  static std::vector<AudioTranscript> convert(GeminiAudioToText& gemini,
+                                              const std::string& source) {
     return qorl_core::run_sync(gemini.convert(source));
   }
   json only_request() const {
@@ -78,15 +79,16 @@ TEST_F(GeminiTest, YouTubeLinksAreAttachedAsUrlsBeforeTheDefaultPrompt) {
   EXPECT_EQ(item["propertyOrdering"], (json{"text", "start_time", "end_time", "lang_id"}));
   EXPECT_EQ(item["properties"]["lang_id"], (json{{"type", "STRING"}, {"nullable", true}}));
 
-  EXPECT_THAT(capture.messages("GeminiAudioToText"),
-              ElementsAre("[Start 'GeminiAudioToText'] Converting audio to text from: '" + link + "'",
-                          "Converting audio source: " + link,
-                          std::string("Generating content using model: gemini-2.5-flash, system "
-                                      "prompt: ") +
-                              DEFAULT_SYSTEM_PROMPT + ", user prompt: " + DEFAULT_USER_PROMPT,
-                          "Successfully generated 2 audio transcripts.",
-                          "[Finished 'GeminiAudioToText'] Converted audio to text: 2 audio "
-                          "transcript(s)"));
+  EXPECT_THAT(
+      capture.messages("GeminiAudioToText"),
+      ElementsAre("[Start 'GeminiAudioToText'] Converting audio to text from: '" + link + "'",
+                  "Converting audio source: " + link,
+                  std::string("Generating content using model: gemini-2.5-flash, system "
+                              "prompt: ") +
+                      DEFAULT_SYSTEM_PROMPT + ", user prompt: " + DEFAULT_USER_PROMPT,
+                  "Successfully generated 2 audio transcripts.",
+                  "[Finished 'GeminiAudioToText'] Converted audio to text: 2 audio "
+                  "transcript(s)"));
 }
 
 TEST_F(GeminiTest, LocalFilesAreAttachedWithCustomPrompts) {
@@ -104,13 +106,15 @@ TEST_F(GeminiTest, LocalFilesAreAttachedWithCustomPrompts) {
   const json& parts = body["contents"][0]["parts"];
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[0]["inlineData"]["data"], qorl_core::base64_encode(wav));
-  EXPECT_THAT(parts[0]["inlineData"]["mimeType"].get<std::string>(), ::testing::StartsWith("audio/"));
+  EXPECT_THAT(parts[0]["inlineData"]["mimeType"].get<std::string>(),
+              ::testing::StartsWith("audio/"));
   EXPECT_EQ(parts[1], (json{{"text", "Only the words."}}));
-  EXPECT_THAT(capture.messages("GeminiAudioToText"),
-              ElementsAre("Converting audio source: " + path, "Audio source is a local file: " + path,
-                          "Generating content using model: gemini-2.5-pro, system prompt: "
-                          "Transcribe.\nCarefully., user prompt: Only the words.",
-                          "Successfully generated 0 audio transcripts."));
+  EXPECT_THAT(
+      capture.messages("GeminiAudioToText"),
+      ElementsAre("Converting audio source: " + path, "Audio source is a local file: " + path,
+                  "Generating content using model: gemini-2.5-pro, system prompt: "
+                  "Transcribe.\nCarefully., user prompt: Only the words.",
+                  "Successfully generated 0 audio transcripts."));
 }
 
 TEST_F(GeminiTest, LargeFilesGoThroughTheFilesApi) {
@@ -131,9 +135,8 @@ TEST_F(GeminiTest, SourcesThatAreNoYouTubeLinkAndNoRegularFileAreRefused) {
   auto gemini = backend();
   const std::string missing = (dir_.path() / "missing.wav").string();
   const std::string directory = dir_.path().string();
-  for (const std::string& source :
-       std::vector<std::string>{missing, directory, "UklGRiQAAABXQVZF", "https://example.com/a.mp3",
-                                ""}) {
+  for (const std::string& source : std::vector<std::string>{missing, directory, "UklGRiQAAABXQVZF",
+                                                            "https://example.com/a.mp3", ""}) {
     try {
       convert(gemini, source);
       ADD_FAILURE() << "accepted " << source;
@@ -148,12 +151,14 @@ TEST_F(GeminiTest, SourcesThatAreNoYouTubeLinkAndNoRegularFileAreRefused) {
 }
 
 TEST_F(GeminiTest, DefaultPromptsAreTheReferenceTextsByteForByte) {
-  EXPECT_EQ(DEFAULT_SYSTEM_PROMPT, qorl_testing::read_source_file(
-                                       "src/qorl_multimodal/modality_converter/audio_to_text/testdata/"
-                                       "gemini_system_prompt.txt"));
-  EXPECT_EQ(DEFAULT_USER_PROMPT, qorl_testing::read_source_file(
-                                     "src/qorl_multimodal/modality_converter/audio_to_text/testdata/"
-                                     "gemini_user_prompt.txt"));
+  EXPECT_EQ(DEFAULT_SYSTEM_PROMPT,
+            qorl_testing::read_source_file(
+                "src/qorl_multimodal/modality_converter/audio_to_text/testdata/"
+                "gemini_system_prompt.txt"));
+  EXPECT_EQ(DEFAULT_USER_PROMPT,
+            qorl_testing::read_source_file(
+                "src/qorl_multimodal/modality_converter/audio_to_text/testdata/"
+                "gemini_user_prompt.txt"));
 }
 
 TEST_F(GeminiTest, SchemelessYouTubeLinksReachTheModelAsHttpsUrls) {

@@ -67,10 +67,10 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::con
   co_return co_await _transcribe_audio_binary(audio_binary_data);
 }
 
-boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::_transcribe_audio_binary(
-    const Bytes& audio_binary_data) const {
-  Bytes flac_binary_data =
-      co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(audio_binary_data, blocking_executor());
+boost::asio::awaitable<std::vector<AudioTranscript>>
+GoogleCloudAudioToText::_transcribe_audio_binary(const Bytes& audio_binary_data) const {
+  Bytes flac_binary_data = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
+      audio_binary_data, blocking_executor());
   const bool is_exceed_max_duration =
       utils::audio_to_text_utils::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
 
@@ -96,7 +96,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::_tr
   std::exception_ptr failure;
   bool cancelled = false;
   try {
-    const google::Operation operation = co_await speech_client.long_running_recognize(config, audio);
+    const google::Operation operation =
+        co_await speech_client.long_running_recognize(config, audio);
     response = co_await speech_client.wait_for_response(operation, std::chrono::seconds(timeout));
   } catch (const std::exception& error) {
     cancelled = qorl_core::is_cancellation(error);

@@ -63,7 +63,8 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
       const qorl_core::Bytes& audio_binary_data) const;
 
   // Uploads to "audio-files/<uuid4>.flac" in the bucket; returns the object name.
-  boost::asio::awaitable<std::string> _upload_audio_to_gcs(qorl_core::Bytes audio_binary_data) const;
+  boost::asio::awaitable<std::string> _upload_audio_to_gcs(
+      qorl_core::Bytes audio_binary_data) const;
 
   // Errors (an object already gone) propagate.
   boost::asio::awaitable<void> _delete_file_from_gcs(std::string destination_blob_name) const;

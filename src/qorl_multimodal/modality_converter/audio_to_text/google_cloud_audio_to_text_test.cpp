@@ -1,5 +1,7 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -7,8 +9,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_future.hpp>
 #include <boost/system/system_error.hpp>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"

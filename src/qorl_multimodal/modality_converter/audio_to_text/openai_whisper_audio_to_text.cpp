@@ -11,8 +11,8 @@
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
-#include "qorl_multimodal/utils/audio_size_reduction.hpp"
 #include "qorl_multimodal/utils/audio_chunking.hpp"
+#include "qorl_multimodal/utils/audio_size_reduction.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/language_names.hpp"
 
@@ -21,9 +21,9 @@ namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_aud
 using qorl_core::Bytes;
 
 const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE = {
-    {"mp3", "audio/mpeg"}, {"mpeg", "audio/mpeg"}, {"mpga", "audio/mpeg"},
-    {"m4a", "audio/mp4"},  {"wav", "audio/wav"},   {"wave", "audio/wav"},
-    {"flac", "audio/flac"}, {"ogg", "audio/ogg"},  {"oga", "audio/ogg"}};
+    {"mp3", "audio/mpeg"},  {"mpeg", "audio/mpeg"}, {"mpga", "audio/mpeg"},
+    {"m4a", "audio/mp4"},   {"wav", "audio/wav"},   {"wave", "audio/wav"},
+    {"flac", "audio/flac"}, {"ogg", "audio/ogg"},   {"oga", "audio/ogg"}};
 
 const std::vector<QualityStep> QUALITY_STEPS = {
     {16000, 1, 16}, {8000, 1, 16}, {4000, 1, 16}, {2000, 1, 16}};
@@ -59,7 +59,8 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
       proxy(std::move(params.proxy)),
       chunk_long_audio(params.chunk_long_audio),
       max_concurrent_pieces(params.max_concurrent_pieces) {
-  for (std::string& format : params.skip_conversion_for_formats.value_or(std::vector<std::string>{})) {
+  for (std::string& format :
+       params.skip_conversion_for_formats.value_or(std::vector<std::string>{})) {
     skip_conversion_for_formats.push_back(normalise_format(std::move(format)));
   }
 }
@@ -73,18 +74,21 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::c
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
 OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const {
-  const std::optional<std::string> audio_format = utils::audio_to_text_utils::detect_audio_format(audio);
-  if (audio_format && std::find(skip_conversion_for_formats.begin(),
-                                skip_conversion_for_formats.end(),
-                                *audio_format) != skip_conversion_for_formats.end()) {
+  const std::optional<std::string> audio_format =
+      utils::audio_to_text_utils::detect_audio_format(audio);
+  if (audio_format &&
+      std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
+                *audio_format) != skip_conversion_for_formats.end()) {
     co_return co_await _transcribe_audio_file(audio);
   }
-  Bytes flac = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(audio, blocking_executor());
+  Bytes flac = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
+      audio, blocking_executor());
   if (flac.size() <= MAX_AUDIO_SIZE) {
     co_return co_await _request_transcription(std::move(flac), "flac", "audio/flac", prompt);
   }
-  const std::vector<utils::audio_chunking::Piece> pieces = co_await _run_blocking(
-      [&] { return utils::audio_chunking::split_audio(flac.view(), {.max_bytes = MAX_AUDIO_SIZE}); });
+  const std::vector<utils::audio_chunking::Piece> pieces = co_await _run_blocking([&] {
+    return utils::audio_chunking::split_audio(flac.view(), {.max_bytes = MAX_AUDIO_SIZE});
+  });
   logger().debug("Audio file size %d bytes exceeds the maximum allowed size; sending %d pieces",
                  flac.size(), pieces.size());
   co_return co_await utils::audio_chunking::transcribe_pieces(
@@ -95,9 +99,10 @@ OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const 
       });
 }
 
-boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_transcribe_audio_file(
-    Bytes audio) const {
-  const std::optional<std::string> audio_format = utils::audio_to_text_utils::detect_audio_format(audio);
+boost::asio::awaitable<std::vector<AudioTranscript>>
+OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
+  const std::optional<std::string> audio_format =
+      utils::audio_to_text_utils::detect_audio_format(audio);
   const bool should_skip_conversion =
       audio_format && !audio_format->empty() &&
       std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
@@ -110,11 +115,13 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
     logger().debug("Skipping audio conversion for format: %s", *audio_format);
     to_send = audio;
     const auto known = AUDIO_FORMAT_TO_MIME_TYPE.find(*audio_format);
-    content_type = known != AUDIO_FORMAT_TO_MIME_TYPE.end() ? known->second : "audio/" + *audio_format;
+    content_type =
+        known != AUDIO_FORMAT_TO_MIME_TYPE.end() ? known->second : "audio/" + *audio_format;
     extension = *audio_format;
   } else {
     logger().debug("Converting audio to mono FLAC format");
-    to_send = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(audio, blocking_executor());
+    to_send = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
+        audio, blocking_executor());
     content_type = "audio/flac";
     extension = "flac";
   }
@@ -128,8 +135,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
           "Audio file size (" + megabytes(file_size) + " MB) exceeds the maximum allowed size (" +
           megabytes(MAX_AUDIO_SIZE) + " MB). Conversion was skipped for format '" + *audio_format +
           "' as specified in skip_conversion_for_formats. Please provide a smaller audio file or "
-          "remove '" + *audio_format +
-          "' from skip_conversion_for_formats to enable automatic size reduction.");
+          "remove '" +
+          *audio_format + "' from skip_conversion_for_formats to enable automatic size reduction.");
     }
     to_send = co_await _run_blocking([&] { return _reduce_file_size(to_send); });
   }
@@ -137,9 +144,10 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
   co_return co_await _request_transcription(std::move(to_send), extension, content_type, prompt);
 }
 
-boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_request_transcription(
-    Bytes file, std::string extension, std::string content_type,
-    std::optional<std::string> request_prompt) const {
+boost::asio::awaitable<std::vector<AudioTranscript>>
+OpenAIWhisperAudioToText::_request_transcription(Bytes file, std::string extension,
+                                                 std::string content_type,
+                                                 std::optional<std::string> request_prompt) const {
   clients::openai::TranscriptionCreateParams request;
   request.file = {"audio." + extension, std::move(file.str()), content_type};
   logger().debug("Transcribing audio file: %s", request.file.filename);
@@ -177,7 +185,8 @@ Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) cons
   return Bytes(std::move(*reduced));
 }
 
-std::vector<AudioTranscript> OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts(
+std::vector<AudioTranscript>
+OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts(
     const clients::openai::Transcription& transcription) const {
   std::optional<std::string> lang_id;
   if (transcription.language && !transcription.language->empty()) {
@@ -193,7 +202,8 @@ std::vector<AudioTranscript> OpenAIWhisperAudioToText::_convert_whisper_response
     transcripts.push_back(std::move(record));
   };
   if (transcription.segments) {
-    for (const auto& segment : *transcription.segments) add(segment.text, segment.start, segment.end);
+    for (const auto& segment : *transcription.segments)
+      add(segment.text, segment.start, segment.end);
   }
   if (transcription.words) {
     for (const auto& word : *transcription.words) add(word.word, word.start, word.end);

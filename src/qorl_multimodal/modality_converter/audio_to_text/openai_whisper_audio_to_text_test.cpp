@@ -31,15 +31,16 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 // The package offers the backend by name.
-static_assert(std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::OpenAIWhisperAudioToText,
-                             OpenAIWhisperAudioToText>);
+static_assert(
+    std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::OpenAIWhisperAudioToText,
+                   OpenAIWhisperAudioToText>);
 
 class Whisper : public OpenAIWhisperAudioToText {
  public:
-  using OpenAIWhisperAudioToText::OpenAIWhisperAudioToText;
   using OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts;
   using OpenAIWhisperAudioToText::_reduce_file_size;
   using OpenAIWhisperAudioToText::_transcribe_audio_file;
+  using OpenAIWhisperAudioToText::OpenAIWhisperAudioToText;
 };
 
 // White noise barely compresses: sizes are predictable.
@@ -84,7 +85,8 @@ class WhisperTest : public ::testing::Test {
 };
 
 TEST_F(WhisperTest, ConstructorNormalisesTheSkipList) {
-  auto whisper = backend({.skip_conversion_for_formats = std::vector<std::string>{".MP3", "Wav.", "..", "mp3"}});
+  auto whisper = backend(
+      {.skip_conversion_for_formats = std::vector<std::string>{".MP3", "Wav.", "..", "mp3"}});
   EXPECT_THAT(whisper.skip_conversion_for_formats, ElementsAre("mp3", "wav", "", "mp3"));
   EXPECT_TRUE(backend().skip_conversion_for_formats.empty());
   EXPECT_EQ(OpenAIWhisperAudioToText(params()).logger().name(), "OpenAIWhisperAudioToText");
@@ -94,7 +96,8 @@ TEST_F(WhisperTest, WavFileIsSentAsMonoFlacWithAllSettings) {
   server_.set_transcript("english", {{" Hello there.", 0.0, 1.25}, {" Bye.", 1.25, 2.0}}, {});
   const std::string wav = sine_audio(AudioContainer::WAV, 2, 22050, 0.5);
   const auto path = dir_.write("speech.wav", wav);
-  OpenAIWhisperAudioToText whisper(params({.language = "en", .prompt = "QORL", .temperature = 0.3}));
+  OpenAIWhisperAudioToText whisper(
+      params({.language = "en", .prompt = "QORL", .temperature = 0.3}));
   qorl_testing::LogCapture capture;
   const auto transcripts = qorl_core::run_sync(whisper.run({{"audio_source", path.string()}}));
 
@@ -119,15 +122,16 @@ TEST_F(WhisperTest, WavFileIsSentAsMonoFlacWithAllSettings) {
   EXPECT_DOUBLE_EQ(std::stod(upload.part("temperature")->data), 0.3);
   EXPECT_EQ(upload.part("timestamp_granularities[]")->data, "segment");
 
-  EXPECT_THAT(capture.messages("OpenAIWhisperAudioToText"),
-              ElementsAre("[Start 'OpenAIWhisperAudioToText'] Converting audio to text from: '" +
-                              path.string() + "'",
-                          "Converting audio source: " + path.string(),
-                          "Audio source is a valid audio file path: " + path.string(),
-                          "Converting audio to mono FLAC format", "Transcribing audio file: audio.flac",
-                          "Received transcription response with 2 segments/words",
-                          "[Finished 'OpenAIWhisperAudioToText'] Converted audio to text: 2 audio "
-                          "transcript(s)"));
+  EXPECT_THAT(
+      capture.messages("OpenAIWhisperAudioToText"),
+      ElementsAre("[Start 'OpenAIWhisperAudioToText'] Converting audio to text from: '" +
+                      path.string() + "'",
+                  "Converting audio source: " + path.string(),
+                  "Audio source is a valid audio file path: " + path.string(),
+                  "Converting audio to mono FLAC format", "Transcribing audio file: audio.flac",
+                  "Received transcription response with 2 segments/words",
+                  "[Finished 'OpenAIWhisperAudioToText'] Converted audio to text: 2 audio "
+                  "transcript(s)"));
 }
 
 TEST_F(WhisperTest, SkippedFormatsAreSentUnchangedWithTheirContentType) {
@@ -149,13 +153,15 @@ TEST_F(WhisperTest, SkippedFormatsAreSentUnchangedWithTheirContentType) {
 TEST_F(WhisperTest, SkippedFilesOverTheLimitAreRefusedAtTheLimitSent) {
   auto whisper = backend({.skip_conversion_for_formats = std::vector<std::string>{"wav"}});
   // 44-byte header + 16-bit mono samples.
-  std::string at_limit = sine_audio(AudioContainer::WAV, 1, 8000, (MAX_AUDIO_SIZE - 44) / 2 / 8000.0);
+  std::string at_limit =
+      sine_audio(AudioContainer::WAV, 1, 8000, (MAX_AUDIO_SIZE - 44) / 2 / 8000.0);
   ASSERT_EQ(at_limit.size(), MAX_AUDIO_SIZE);
   run_sync(whisper._transcribe_audio_file(Bytes(at_limit)));
   EXPECT_EQ(only_upload().part("file")->data.size(), MAX_AUDIO_SIZE);
 
   qorl_testing::LogCapture capture;
-  EXPECT_THROW(run_sync(whisper._transcribe_audio_file(Bytes(at_limit + '\0'))), qorl_core::ValueError);
+  EXPECT_THROW(run_sync(whisper._transcribe_audio_file(Bytes(at_limit + '\0'))),
+               qorl_core::ValueError);
   const std::string big = sine_audio(AudioContainer::WAV, 1, 8000, (30000000 - 44) / 2 / 8000.0);
   ASSERT_EQ(big.size(), 30000000u);
   try {
@@ -230,7 +236,8 @@ TEST_F(WhisperTest, ReductionMixesResamplesAndSaturatesInsteadOfWrapping) {
 TEST_F(WhisperTest, WordGranularityGivesOneRecordPerWord) {
   server_.set_transcript("english", {{" Hi all.", 0, 1}}, {{"Hi", 0.0, 0.4}, {"all", 0.4, 0.9}});
   auto whisper = backend({.timestamp_granularity = "word"});
-  const auto out = run_sync(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.25))));
+  const auto out = run_sync(
+      whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.25))));
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[1].text, "all");
   EXPECT_DOUBLE_EQ(out[1].end_time, 0.9);
@@ -254,7 +261,9 @@ TEST_F(WhisperTest, AnswersMapToRecordsSegmentsFirst) {
   EXPECT_TRUE(whisper._convert_whisper_response_to_audio_transcripts({}).empty());
 
   server_.set_transcript(std::nullopt, {}, {});
-  EXPECT_TRUE(run_sync(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.1)))).empty());
+  EXPECT_TRUE(
+      run_sync(whisper._transcribe_audio_file(Bytes(sine_audio(AudioContainer::WAV, 1, 8000, 0.1))))
+          .empty());
   EXPECT_THAT(capture.messages("Whisper"),
               Contains("Received transcription response with 0 segments/words"));
 }

@@ -11,9 +11,9 @@
 #include "clients/prosa/stt.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
-#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
 
@@ -72,12 +72,14 @@ std::vector<Segment> read_segments(const Map& record) {
   const Value* result = record.find("result");
   if (!result || result->is_none()) return {};
   if (!result->is_map()) {
-    throw qorl_core::ValueError("Transcription result is not an object: " + qorl_core::repr(*result));
+    throw qorl_core::ValueError("Transcription result is not an object: " +
+                                qorl_core::repr(*result));
   }
   const Value* data = result->as_map().find("data");
   if (!data || data->is_none()) return {};
   if (!data->is_list()) {
-    throw qorl_core::ValueError("Transcription result data is not a list: " + qorl_core::repr(*data));
+    throw qorl_core::ValueError("Transcription result data is not a list: " +
+                                qorl_core::repr(*data));
   }
   std::vector<Segment> segments;
   segments.reserve(data->as_list().size());
@@ -118,7 +120,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
     std::string audio_source) {
   logger().debug("Converting audio source: %s", redact_url(audio_source));
 
-  if (const auto audio = utils::audio_to_text_utils::get_audio_from_file_path(audio_source); audio && !audio->empty()) {
+  if (const auto audio = utils::audio_to_text_utils::get_audio_from_file_path(audio_source);
+      audio && !audio->empty()) {
     logger().debug("Audio source is a valid audio file path: %s", audio_source);
     if (utils::audio_to_text_utils::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
       throw qorl_core::ValueError(
@@ -128,7 +131,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
                                                     std::nullopt);
   }
 
-  if (const auto audio = utils::audio_to_text_utils::get_audio_from_base64(audio_source); audio && !audio->empty()) {
+  if (const auto audio = utils::audio_to_text_utils::get_audio_from_base64(audio_source);
+      audio && !audio->empty()) {
     logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
     if (utils::audio_to_text_utils::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
       throw qorl_core::ValueError(
@@ -148,7 +152,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
 bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {
   const auto parsed = boost::urls::parse_uri_reference(audio_source);
   if (!parsed || !parsed->has_scheme() || !parsed->has_authority()) return false;
-  return qorl_core::ascii_lower(parsed->scheme()) == "https" && !parsed->encoded_authority().empty();
+  return qorl_core::ascii_lower(parsed->scheme()) == "https" &&
+         !parsed->encoded_authority().empty();
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_audio_transcription(
@@ -167,9 +172,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
 
   const std::string job_id = job_id_of(answer);
   if (job_id.empty()) {
-    throw qorl_core::ValueError(
-        "Failed to get job ID from transcription request. API response: " +
-        qorl_core::repr(redact_urls(answer)));
+    throw qorl_core::ValueError("Failed to get job ID from transcription request. API response: " +
+                                qorl_core::repr(redact_urls(answer)));
   }
 
   const auto executor = co_await boost::asio::this_coro::executor;
@@ -236,7 +240,8 @@ boost::asio::awaitable<std::optional<Map>> ProsaAudioToText::_query_stt_result(s
   co_return std::nullopt;
 }
 
-std::vector<AudioTranscript> ProsaAudioToText::_result_to_audio_transcript(const Map& result) const {
+std::vector<AudioTranscript> ProsaAudioToText::_result_to_audio_transcript(
+    const Map& result) const {
   std::vector<Segment> segments = read_segments(result);
   std::stable_sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) {
     if (a.channel != b.channel) return a.channel < b.channel;

@@ -1,5 +1,7 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -7,8 +9,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/use_future.hpp>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
@@ -34,12 +34,13 @@ const std::string kFirstJob = "00000000000000000000000000000001";
 
 class Prosa : public ProsaAudioToText {
  public:
-  using ProsaAudioToText::ProsaAudioToText;
   using ProsaAudioToText::_result_to_audio_transcript;
+  using ProsaAudioToText::ProsaAudioToText;
 };
 
 // (text, start, end) of each record.
-std::vector<std::tuple<std::string, double, double>> timed(const std::vector<AudioTranscript>& records) {
+std::vector<std::tuple<std::string, double, double>> timed(
+    const std::vector<AudioTranscript>& records) {
   std::vector<std::tuple<std::string, double, double>> out;
   for (const auto& r : records) out.emplace_back(r.text, r.start_time, r.end_time);
   return out;
@@ -100,8 +101,9 @@ TEST_F(ProsaTest, ShortFileIsSentInlineAndOneCopyOfEqualChannelsKept) {
   EXPECT_EQ(submission.header("Content-Type"), "application/json");
   const Map body = only_submission();
   EXPECT_THAT(body.keys(), ElementsAre("config", "request"));
-  EXPECT_EQ(body.at("config"),
-            qorl_core::Value(Map{{"model", "stt-general"}, {"wait", false}, {"auto_punctuation", true}}));
+  EXPECT_EQ(
+      body.at("config"),
+      qorl_core::Value(Map{{"model", "stt-general"}, {"wait", false}, {"auto_punctuation", true}}));
   EXPECT_THAT(body.at("config").as_map().keys(), ElementsAre("model", "wait", "auto_punctuation"));
   EXPECT_EQ(body.at("request"), qorl_core::Value(Map{{"data", qorl_core::base64_encode(wav)}}));
 
@@ -117,7 +119,8 @@ TEST_F(ProsaTest, ShortFileIsSentInlineAndOneCopyOfEqualChannelsKept) {
   EXPECT_EQ(lines[2], "Audio source is a valid audio file path: " + path);
   // The audio itself stays out of the log: a line of megabytes helps no one.
   EXPECT_EQ(lines[3], "Submitting transcription request: <" +
-                          std::to_string(qorl_core::base64_encode(wav).size()) + " base64 characters>");
+                          std::to_string(qorl_core::base64_encode(wav).size()) +
+                          " base64 characters>");
   EXPECT_EQ(lines[4].rfind("Received transcription request response: {'job_id': '" + kFirstJob +
                                "', 'status': 'created', ",
                            0),
@@ -136,14 +139,16 @@ TEST_F(ProsaTest, ShortFileIsSentInlineAndOneCopyOfEqualChannelsKept) {
 TEST_F(ProsaTest, AudioLongerThanFiftyFiveSecondsIsRefusedBeforeAnyRequest) {
   const std::string wav = sine_audio(AudioContainer::WAV, 1, 8000, 55.1);
   auto prosa = backend();
-  const std::string message = "Audio duration exceeds 55 seconds (max duration for base64 encoding)";
+  const std::string message =
+      "Audio duration exceeds 55 seconds (max duration for base64 encoding)";
   EXPECT_EQ(error_of([&] { convert(prosa, dir_.write("long.wav", wav).string()); }), message);
   EXPECT_EQ(error_of([&] { convert(prosa, qorl_core::base64_encode(wav)); }), message);
   EXPECT_TRUE(server_.submissions().empty());
 }
 
 TEST_F(ProsaTest, Base64IsSentAsGivenAndHttpsUrlsAsUri) {
-  const std::string audio = qorl_core::base64_encode(sine_audio(AudioContainer::FLAC, 1, 16000, 1.0));
+  const std::string audio =
+      qorl_core::base64_encode(sine_audio(AudioContainer::FLAC, 1, 16000, 1.0));
   auto prosa = backend({.model = "stt-meeting"});
   convert(prosa, audio);
   Map body = only_submission();
@@ -159,15 +164,15 @@ TEST_F(ProsaTest, Base64IsSentAsGivenAndHttpsUrlsAsUri) {
   const auto lines = capture.messages("Prosa");
   ASSERT_EQ(lines.size(), 6u);
   for (const auto& line : lines) EXPECT_THAT(line, Not(HasSubstr("c2VjcmV0")));
-  EXPECT_THAT(lines[3], HasSubstr("'uri': 'HTTPS://storage.example.com/a.wav?X-Amz-Signature=REDACTED'"));
+  EXPECT_THAT(lines[3],
+              HasSubstr("'uri': 'HTTPS://storage.example.com/a.wav?X-Amz-Signature=REDACTED'"));
 }
 
 TEST_F(ProsaTest, OtherSourcesAreUnsupported) {
   auto prosa = backend();
-  for (const std::string& source :
-       std::vector<std::string>{"http://storage.example.com/a.wav", "https://", "https:a.wav",
-                                "ftp://host/a.wav", "not audio at all",
-                                (dir_.path() / "missing.wav").string()}) {
+  for (const std::string& source : std::vector<std::string>{
+           "http://storage.example.com/a.wav", "https://", "https:a.wav", "ftp://host/a.wav",
+           "not audio at all", (dir_.path() / "missing.wav").string()}) {
     EXPECT_EQ(error_of([&] { convert(prosa, source); }), "Unsupported audio source") << source;
   }
   EXPECT_TRUE(server_.submissions().empty());
@@ -191,7 +196,8 @@ TEST_F(ProsaTest, SubmissionWithoutJobIdIsAnError) {
 
 TEST_F(ProsaTest, UnfinishedJobsAreQueriedAgainAfterTheInterval) {
   server_.set_statuses({"running", "complete"});
-  server_.set_result_data(R"([{"channel": 0, "transcript": "selesai", "time_start": 0, "time_end": 1}])");
+  server_.set_result_data(
+      R"([{"channel": 0, "transcript": "selesai", "time_start": 0, "time_end": 1}])");
   auto prosa = backend({.polling_interval = 1});
   EXPECT_THAT(timed(convert(prosa, "https://storage.example.com/a.wav")),
               ElementsAre(std::make_tuple("selesai", 0.0, 1.0)));
@@ -270,9 +276,12 @@ TEST_F(ProsaTest, PollingIntervalSetterKeepsTheMinimum) {
 
 TEST_F(ProsaTest, SegmentsAreSortedGroupedAndDeduplicatedByChannel) {
   const auto records = [](const std::string& data) {
-    const Map result = qorl_core::from_json(R"({"status": "complete", "result": {"data": )" + data + "}}").as_map();
+    const Map result =
+        qorl_core::from_json(R"({"status": "complete", "result": {"data": )" + data + "}}")
+            .as_map();
     std::vector<std::string> texts;
-    for (const auto& r : Prosa(ProsaAudioToText::Params{})._result_to_audio_transcript(result)) texts.push_back(r.text);
+    for (const auto& r : Prosa(ProsaAudioToText::Params{})._result_to_audio_transcript(result))
+      texts.push_back(r.text);
     return texts;
   };
   // Channel order first, then start time; a missing channel counts as -1.
@@ -291,7 +300,9 @@ TEST_F(ProsaTest, SegmentsAreSortedGroupedAndDeduplicatedByChannel) {
                           {"channel": 3, "transcript": "a"}, {"channel": 3, "transcript": ""}])"),
               ElementsAre("a", "b", "a", ""));
   EXPECT_TRUE(records("[]").empty());
-  EXPECT_TRUE(Prosa(ProsaAudioToText::Params{})._result_to_audio_transcript(Map{{"status", "complete"}}).empty());
+  EXPECT_TRUE(Prosa(ProsaAudioToText::Params{})
+                  ._result_to_audio_transcript(Map{{"status", "complete"}})
+                  .empty());
   const Map defaults = qorl_core::from_json(R"({"result": {"data": [{}]}})").as_map();
   EXPECT_THAT(timed(Prosa(ProsaAudioToText::Params{})._result_to_audio_transcript(defaults)),
               ElementsAre(std::make_tuple("", 0.0, 0.0)));

@@ -6,8 +6,8 @@
 
 #include "clients/youtube/yt_dlp.hpp"
 #include "qorl_core/errors.hpp"
-#include "qorl_core/value.hpp"
 #include "qorl_core/redaction.hpp"
+#include "qorl_core/value.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
@@ -22,7 +22,8 @@ const std::vector<std::string> kDefaultLangIds{"id", "en"};
 
 clients::youtube::TranscriptClientOptions client_options(const std::optional<std::string>& proxy) {
   youtube::TranscriptClientOptions options;
-  if (proxy && !proxy->empty()) options.proxy_config = youtube::GenericProxyConfig{std::nullopt, *proxy};
+  if (proxy && !proxy->empty())
+    options.proxy_config = youtube::GenericProxyConfig{std::nullopt, *proxy};
   return options;
 }
 
@@ -79,7 +80,8 @@ boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_extract_video
   std::string error_message;
   try {
     const youtube::YoutubeDL tool(options);
-    const youtube::VideoInfo info = co_await tool.async_extract_info(audio_source, /*download=*/false);
+    const youtube::VideoInfo info =
+        co_await tool.async_extract_info(audio_source, /*download=*/false);
     if (info.id) co_return *info.id;
     error_message = "yt-dlp reported no video id";
   } catch (const youtube::DownloadError& e) {
@@ -134,9 +136,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToTex
     std::vector<std::string> languages{lang_id};
     transcript = co_await youtube_transcript_api.fetch(video_id, std::move(languages));
   } catch (const youtube::CouldNotRetrieveTranscript& e) {
-    std::throw_with_nested(qorl_core::ValueError("Failed to fetch transcript - Video ID: " +
-                                                 video_id + ", Language: " + lang_id +
-                                                 ", with error: " + e.what()));
+    std::throw_with_nested(
+        qorl_core::ValueError("Failed to fetch transcript - Video ID: " + video_id +
+                              ", Language: " + lang_id + ", with error: " + e.what()));
   }
   logger().debug("Successfully fetched transcript with %d snippets", transcript.snippets.size());
   std::vector<AudioTranscript> transcripts;

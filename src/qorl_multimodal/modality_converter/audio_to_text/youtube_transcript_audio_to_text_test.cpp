@@ -32,15 +32,16 @@ using ::testing::Not;
 using ::testing::StartsWith;
 
 // The package offers the backend by name.
-static_assert(std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::YouTubeTranscriptAudioToText,
-                             YouTubeTranscriptAudioToText>);
+static_assert(
+    std::is_same_v<qorl_multimodal::modality_converter::audio_to_text::YouTubeTranscriptAudioToText,
+                   YouTubeTranscriptAudioToText>);
 
 class Transcripts : public YouTubeTranscriptAudioToText {
  public:
-  using YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText;
   using YouTubeTranscriptAudioToText::_extract_video_id;
   using YouTubeTranscriptAudioToText::_get_transcript;
   using YouTubeTranscriptAudioToText::_select_best_transcript_lang_id;
+  using YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText;
 };
 
 constexpr const char* kToolError = "ERROR: [youtube] abc: Unable to download API page: refused";
@@ -48,7 +49,9 @@ constexpr const char* kToolError = "ERROR: [youtube] abc: Unable to download API
 FakeYouTube::Track manual(std::string code, std::string timed_text = "<transcript/>") {
   return {std::move(code), "name", false, std::move(timed_text)};
 }
-FakeYouTube::Track generated(std::string code) { return {std::move(code), "name", true, "<transcript/>"}; }
+FakeYouTube::Track generated(std::string code) {
+  return {std::move(code), "name", true, "<transcript/>"};
+}
 
 class YouTubeTranscriptTest : public ::testing::Test {
  protected:
@@ -58,7 +61,8 @@ class YouTubeTranscriptTest : public ::testing::Test {
   }
   // A yt-dlp stand-in that records its arguments and then runs `body`.
   void fake_yt_dlp(const std::string& body) {
-    const fs::path path = dir_.write("yt-dlp", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n" + body + "\n");
+    const fs::path path =
+        dir_.write("yt-dlp", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n" + body + "\n");
     fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add);
     env_.set("QORL_YT_DLP", path.string());
   }
@@ -84,7 +88,8 @@ class YouTubeTranscriptTest : public ::testing::Test {
 TEST_F(YouTubeTranscriptTest, ConvertsALinkIntoTimedRecordsOfTheSelectedTrack) {
   youtube_.add_video(
       "vid00000001",
-      {FakeYouTube::Playability::kOk, true,
+      {FakeYouTube::Playability::kOk,
+       true,
        {generated("id"),
         manual("en", R"(<transcript><text start="1.5" dur="2.25">Hello &amp;amp; welcome</text>)"
                      R"(<text start="3.75" dur="1">bye</text></transcript>)")}});
@@ -98,13 +103,13 @@ TEST_F(YouTubeTranscriptTest, ConvertsALinkIntoTimedRecordsOfTheSelectedTrack) {
   EXPECT_DOUBLE_EQ(records[0].end_time, 3.75);
   EXPECT_EQ(records[0].lang_id, "en");
   EXPECT_DOUBLE_EQ(records[1].end_time, 4.75);
-  EXPECT_THAT(logs.messages("YouTubeTranscriptAudioToText"),
-              ElementsAre("Converting YouTube URL: " + link, "Extracted video ID: vid00000001",
-                          "Available manual language IDs: ['en']",
-                          "Available auto generated language IDs: ['id']",
-                          "Selected language ID: en",
-                          "Getting transcript for video ID: vid00000001, language ID: en",
-                          "Successfully fetched transcript with 2 snippets"));
+  EXPECT_THAT(
+      logs.messages("YouTubeTranscriptAudioToText"),
+      ElementsAre("Converting YouTube URL: " + link, "Extracted video ID: vid00000001",
+                  "Available manual language IDs: ['en']",
+                  "Available auto generated language IDs: ['id']", "Selected language ID: en",
+                  "Getting transcript for video ID: vid00000001, language ID: en",
+                  "Successfully fetched transcript with 2 snippets"));
   // Metadata only, never a download; the link comes last, never taken for an option.
   const auto arguments = yt_dlp_arguments();
   EXPECT_THAT(arguments, Contains("--dump-json"));
@@ -140,15 +145,17 @@ TEST_F(YouTubeTranscriptTest, SelectsManualPreferredThenManualThenGeneratedTrack
   EXPECT_EQ(select({generated("en")}, {std::nullopt, false, true, std::nullopt}), "en");
   // A manual track in another language beats a generated one in a preferred language.
   EXPECT_EQ(select({generated("id"), manual("fr")}, both()), "fr");
-  EXPECT_EQ(select({generated("id"), manual("fr")}, {std::nullopt, false, true, std::nullopt}), "id");
+  EXPECT_EQ(select({generated("id"), manual("fr")}, {std::nullopt, false, true, std::nullopt}),
+            "id");
   EXPECT_EQ(select({generated("ja"), generated("de")}, both(std::vector<std::string>{"ko"})), "ja");
   EXPECT_THROW(select({generated("ja")}, {std::nullopt, true, false, std::nullopt}),
                qorl_core::ValueError);
 }
 
 TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheServiceError) {
-  youtube_.add_video("potoken0001",
-                     {FakeYouTube::Playability::kOk, true, {{"id", "Indonesian", false, "", true}}});
+  youtube_.add_video(
+      "potoken0001",
+      {FakeYouTube::Playability::kOk, true, {{"id", "Indonesian", false, "", true}}});
   const Transcripts backend;
   const auto expect_failure = [](auto call, const std::string& prefix, auto* kind) {
     try {
@@ -179,7 +186,8 @@ TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheService
 TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErrorOnly) {
   Transcripts::Params params;
   params.proxy = "http://127.0.0.1:9";
-  EXPECT_EQ(run_sync(Transcripts(params)._extract_video_id("https://youtu.be/abcdefghijk")), "vid00000001");
+  EXPECT_EQ(run_sync(Transcripts(params)._extract_video_id("https://youtu.be/abcdefghijk")),
+            "vid00000001");
   EXPECT_THAT(yt_dlp_arguments(), Contains("--proxy"));
   EXPECT_THAT(yt_dlp_arguments(), Contains("http://127.0.0.1:9"));
 
@@ -187,31 +195,38 @@ TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErr
   const Transcripts backend;
   const qorl_testing::LogCapture logs;
   // `v` after another parameter: the second expression.
-  EXPECT_EQ(run_sync(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ&t=9")),
+  EXPECT_EQ(run_sync(backend._extract_video_id(
+                "https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ&t=9")),
             "dQw4w9WgXcQ");
   EXPECT_THAT(logs.messages("Transcripts"),
               ElementsAre(std::string("yt-dlp failed to extract video ID, trying regex fallback. "
-                                      "Error: ") + kToolError));
-  EXPECT_EQ(run_sync(backend._extract_video_id("see youtu.be/abc_EFG-123xyz please")), "abc_EFG-123");
+                                      "Error: ") +
+                          kToolError));
+  EXPECT_EQ(run_sync(backend._extract_video_id("see youtu.be/abc_EFG-123xyz please")),
+            "abc_EFG-123");
   // Word characters of every script, counted as characters.
-  EXPECT_EQ(run_sync(backend._extract_video_id("https://m.youtube.com/shorts/\u00c4bcd\u00e9fghijkL")),
-            "\u00c4bcd\u00e9fghijk");
-  EXPECT_EQ(run_sync(backend._extract_video_id("https://www.youtube.com/embed/\u0661\u0662\u0663_____-ab")),
+  EXPECT_EQ(
+      run_sync(backend._extract_video_id("https://m.youtube.com/shorts/\u00c4bcd\u00e9fghijkL")),
+      "\u00c4bcd\u00e9fghijk");
+  EXPECT_EQ(run_sync(backend._extract_video_id(
+                "https://www.youtube.com/embed/\u0661\u0662\u0663_____-ab")),
             "\u0661\u0662\u0663_____-ab");
-  for (const char* no_id : {"https://www.youtube.com/embed/short", "https://YOUTUBE.COM/watch?v=dQw4w9WgXcQ",
-                            "just words"}) {
+  for (const char* no_id : {"https://www.youtube.com/embed/short",
+                            "https://YOUTUBE.COM/watch?v=dQw4w9WgXcQ", "just words"}) {
     try {
       run_sync(backend._extract_video_id(no_id));
       ADD_FAILURE() << no_id;
     } catch (const qorl_core::ValueError& e) {
-      EXPECT_EQ(e.what(), std::string("Unable to identify video ID from the provided YouTube URL: ") +
-                              no_id + ". yt-dlp error: " + kToolError);
+      EXPECT_EQ(e.what(),
+                std::string("Unable to identify video ID from the provided YouTube URL: ") + no_id +
+                    ". yt-dlp error: " + kToolError);
     }
   }
 
   // Not a download error: the tool could not even start.
   env_.set("QORL_YT_DLP", (dir_.path() / "missing-tool").string());
-  EXPECT_THROW(run_sync(backend._extract_video_id("https://youtu.be/abcdefghijk")), clients::process::ProcessError);
+  EXPECT_THROW(run_sync(backend._extract_video_id("https://youtu.be/abcdefghijk")),
+               clients::process::ProcessError);
 }
 
 TEST_F(YouTubeTranscriptTest, TheRealToolFailsBehindAClosedProxyAndThePatternsTakeOver) {
@@ -220,7 +235,8 @@ TEST_F(YouTubeTranscriptTest, TheRealToolFailsBehindAClosedProxyAndThePatternsTa
   params.proxy = "http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port());
   const Transcripts backend(params);
   const qorl_testing::LogCapture logs;
-  EXPECT_EQ(run_sync(backend._extract_video_id("https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ")),
+  EXPECT_EQ(run_sync(backend._extract_video_id(
+                "https://www.youtube.com/watch?feature=share&v=dQw4w9WgXcQ")),
             "dQw4w9WgXcQ");
   EXPECT_THAT(logs.messages("Transcripts"),
               ElementsAre(StartsWith("yt-dlp failed to extract video ID, trying regex fallback. "

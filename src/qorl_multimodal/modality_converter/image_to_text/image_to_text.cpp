@@ -6,7 +6,8 @@
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_text {
 
-boost::asio::awaitable<TextResult> BaseImageToText::convert(qorl_core::Value source, qorl_core::Options options) {
+boost::asio::awaitable<TextResult> BaseImageToText::convert(qorl_core::Value source,
+                                                            qorl_core::Options options) {
   if (!source.is_string() && !source.is_bytes()) {
     throw qorl_core::TypeError("The `source` must be of type `str` or `bytes`.");
   }
@@ -21,10 +22,12 @@ boost::asio::awaitable<TextResult> BaseImageToText::convert(qorl_core::Value sou
   }
   if (!image) co_return TextResult::from_options({{"result", ""}, {"tag", ""}});
   qorl_core::reject_supplied_names(options, {"filename"}, "_convert");
-  co_return co_await _convert(std::move(image->first), std::move(image->second), std::move(options));
+  co_return co_await _convert(std::move(image->first), std::move(image->second),
+                              std::move(options));
 }
 
-boost::asio::awaitable<TextResult> BaseImageToText::_convert(qorl_core::Bytes, std::string, qorl_core::Options) {
+boost::asio::awaitable<TextResult> BaseImageToText::_convert(qorl_core::Bytes, std::string,
+                                                             qorl_core::Options) {
   throw qorl_core::NotImplementedError();
 }
 

@@ -17,7 +17,8 @@ class BaseImageToText : public modality_converter::BaseModalityConverter {
 
  protected:
   // Process the image and convert it to text.
-  virtual boost::asio::awaitable<TextResult> _convert(qorl_core::Bytes image_binary, std::string filename,
+  virtual boost::asio::awaitable<TextResult> _convert(qorl_core::Bytes image_binary,
+                                                      std::string filename,
                                                       qorl_core::Options options) = 0;
 };
 

@@ -23,7 +23,8 @@ class RecordingImageToText : public BaseImageToText {
   Options options;
 
  protected:
-  boost::asio::awaitable<TextResult> _convert(Bytes image_binary, std::string name, Options opts) override {
+  boost::asio::awaitable<TextResult> _convert(Bytes image_binary, std::string name,
+                                              Options opts) override {
     image = std::move(image_binary);
     filename = std::move(name);
     options = std::move(opts);
@@ -72,7 +73,8 @@ TEST(BaseImageToTextTest, HandsImageAndOptionsOnWithTheResolvedName) {
   EXPECT_EQ(converter.image, png);
   EXPECT_EQ(converter.filename, "not_given");
   EXPECT_EQ(converter.options, (Options{{"language", "English"}}));
-  EXPECT_THROW(qorl_core::run_sync(converter.convert(png, {{"filename", "x.png"}})), qorl_core::TypeError);
+  EXPECT_THROW(qorl_core::run_sync(converter.convert(png, {{"filename", "x.png"}})),
+               qorl_core::TypeError);
 }
 
 }  // namespace

@@ -13,7 +13,9 @@ using qorl_inference::Attachment;
 
 // A caption hint given as none takes its default; anything else is checked as given.
 qorl_core::FieldSpec<Caption>::Prepare none_becomes(Value fallback) {
-  return [fallback = std::move(fallback)](const Value& value) { return value.is_none() ? fallback : value; };
+  return [fallback = std::move(fallback)](const Value& value) {
+    return value.is_none() ? fallback : value;
+  };
 }
 
 }  // namespace
@@ -21,7 +23,8 @@ qorl_core::FieldSpec<Caption>::Prepare none_becomes(Value fallback) {
 Value normalize_attachments_context(const Value& value) {
   if (value.is_none()) return qorl_core::List{};
   if (!value.is_list()) {
-    throw qorl_core::TypeError("Unsupported attachments_context type: <class '" + value.type_name() + "'>");
+    throw qorl_core::TypeError("Unsupported attachments_context type: <class '" +
+                               value.type_name() + "'>");
   }
   qorl_core::List attachments;
   attachments.reserve(value.as_list().size());
@@ -51,8 +54,10 @@ const qorl_core::Schema<Caption>& Caption::schema() {
        field("number_of_captions", &Caption::number_of_captions)
            .prepared_by(none_becomes(CaptionConstants::DEFAULT_NUMBER_OF_CAPTIONS)),
        field("language", &Caption::language).prepared_by(none_becomes(not_given)),
-       field("image_metadata", &Caption::image_metadata).prepared_by(none_becomes(qorl_core::Map{})),
-       field("attachments_context", &Caption::attachments_context).prepared_by(normalize_attachments_context)}};
+       field("image_metadata", &Caption::image_metadata)
+           .prepared_by(none_becomes(qorl_core::Map{})),
+       field("attachments_context", &Caption::attachments_context)
+           .prepared_by(normalize_attachments_context)}};
   return kSchema;
 }
 

@@ -17,8 +17,11 @@ using qorl_inference::Attachment;
 
 TEST(CaptionTest, DefaultsAreFreshAndNoneTakesTheDefault) {
   auto a = Caption::from_options({});
-  auto b = Caption::from_options({{"image_one_liner", Value()}, {"language", Value()}, {"number_of_captions", Value()},
-                                  {"image_metadata", Value()}, {"attachments_context", Value()}});
+  auto b = Caption::from_options({{"image_one_liner", Value()},
+                                  {"language", Value()},
+                                  {"number_of_captions", Value()},
+                                  {"image_metadata", Value()},
+                                  {"attachments_context", Value()}});
   for (const auto* caption : {&a, &b}) {
     EXPECT_EQ(caption->image_one_liner, "not_given");
     EXPECT_EQ(caption->number_of_captions, 5);
@@ -30,8 +33,9 @@ TEST(CaptionTest, DefaultsAreFreshAndNoneTakesTheDefault) {
   a.image_metadata.set("k", 1);
   EXPECT_TRUE(b.image_metadata.empty());
   EXPECT_EQ(a.to_map().keys(),
-            (std::vector<std::string>{"image_one_liner", "image_description", "domain_knowledge", "number_of_captions",
-                                      "language", "image_metadata", "attachments_context"}));
+            (std::vector<std::string>{"image_one_liner", "image_description", "domain_knowledge",
+                                      "number_of_captions", "language", "image_metadata",
+                                      "attachments_context"}));
 }
 
 TEST(CaptionTest, HintsOfTheWrongKindNameTheirField) {

@@ -23,11 +23,15 @@ TEST(TextResultTest, TagIsRequiredAndMetadataDefaultsToNone) {
 }
 
 TEST(TextResultTest, MetadataIsAMapARecordOrNoneAndNestsInToMap) {
-  EXPECT_THROW(TextResult::from_options({{"result", ""}, {"tag", ""}, {"metadata", 3}}), ValidationError);
-  auto mermaid = std::make_shared<mermaid::Mermaid>(mermaid::Mermaid::from_options({{"context", "c"}}));
-  auto result = TextResult::from_options({{"result", "graph"}, {"tag", "mermaid"}, {"metadata", mermaid}});
+  EXPECT_THROW(TextResult::from_options({{"result", ""}, {"tag", ""}, {"metadata", 3}}),
+               ValidationError);
+  auto mermaid =
+      std::make_shared<mermaid::Mermaid>(mermaid::Mermaid::from_options({{"context", "c"}}));
+  auto result =
+      TextResult::from_options({{"result", "graph"}, {"tag", "mermaid"}, {"metadata", mermaid}});
   EXPECT_EQ(result.metadata.object_as<mermaid::Mermaid>(), mermaid);
-  EXPECT_EQ(result.to_map().at("metadata"), Value(Map{{"diagram_type", Value()}, {"context", "c"}}));
+  EXPECT_EQ(result.to_map().at("metadata"),
+            Value(Map{{"diagram_type", Value()}, {"context", "c"}}));
 }
 
 TEST(AudioTranscriptTest, LangIdMustBeGivenButMayBeNone) {
@@ -44,7 +48,8 @@ TEST(MermaidTest, DefaultsToNoneAndIgnoresUnknownNames) {
   auto empty = mermaid::Mermaid::from_options({});
   EXPECT_EQ(empty.diagram_type, std::nullopt);
   EXPECT_EQ(empty.context, std::nullopt);
-  auto flow = mermaid::Mermaid::from_options({{"diagram_type", "flowchart"}, {"filename", "a.png"}});
+  auto flow =
+      mermaid::Mermaid::from_options({{"diagram_type", "flowchart"}, {"filename", "a.png"}});
   EXPECT_EQ(flow.diagram_type, "flowchart");
   EXPECT_EQ(flow.to_map().keys(), (std::vector<std::string>{"diagram_type", "context"}));
 }

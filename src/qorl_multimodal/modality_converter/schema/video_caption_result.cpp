@@ -7,8 +7,8 @@ using qorl_core::field;
 const qorl_core::Schema<Keyframe>& Keyframe::schema() {
   static const qorl_core::Schema<Keyframe> kSchema{
       "Keyframe",
-      {field("time_offset", &Keyframe::time_offset).required(), field("media_id", &Keyframe::media_id),
-       field("caption", &Keyframe::caption).required()}};
+      {field("time_offset", &Keyframe::time_offset).required(),
+       field("media_id", &Keyframe::media_id), field("caption", &Keyframe::caption).required()}};
   return kSchema;
 }
 
@@ -25,8 +25,10 @@ void Segment::ensure_caption() {
 const qorl_core::Schema<Segment>& Segment::schema() {
   static const qorl_core::Schema<Segment> kSchema{
       "Segment",
-      {field("start_time", &Segment::start_time).required(), field("end_time", &Segment::end_time).required(),
-       field("transcripts", &Segment::transcripts), field("segment_caption", &Segment::segment_caption),
+      {field("start_time", &Segment::start_time).required(),
+       field("end_time", &Segment::end_time).required(),
+       field("transcripts", &Segment::transcripts),
+       field("segment_caption", &Segment::segment_caption),
        field("keyframes", &Segment::keyframes)}};
   return kSchema;
 }

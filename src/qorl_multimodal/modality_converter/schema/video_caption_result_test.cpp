@@ -11,7 +11,9 @@ using qorl_core::ValidationError;
 using qorl_core::Value;
 
 Map keyframe(const char* caption) { return {{"caption", caption}, {"time_offset", 1}}; }
-Map transcript(const char* text) { return {{"text", text}, {"start_time", 0}, {"end_time", 1}, {"lang_id", "id"}}; }
+Map transcript(const char* text) {
+  return {{"text", text}, {"start_time", 0}, {"end_time", 1}, {"lang_id", "id"}};
+}
 
 TEST(SegmentTest, TimesOnlyGiveEmptyListsAndRealTimes) {
   const auto segment = Segment::from_options({{"start_time", 0}, {"end_time", 10}});
@@ -33,12 +35,15 @@ TEST(SegmentTest, CaptionFallsBackToKeyframesBeforeTranscripts) {
             (std::vector<std::string>{"A", "B"}));
   EXPECT_EQ(with({{"transcripts", List{transcript("T"), transcript("T")}}}),
             (std::vector<std::string>{"T", "T"}));
-  EXPECT_EQ(with({{"segment_caption", List{"X"}}, {"keyframes", keyframes}}), (std::vector<std::string>{"X"}));
+  EXPECT_EQ(with({{"segment_caption", List{"X"}}, {"keyframes", keyframes}}),
+            (std::vector<std::string>{"X"}));
 }
 
 TEST(SegmentTest, NestedMapsBecomeRecordsAndBadOnesNameTheirPath) {
-  const auto segment = Segment::from_options(
-      {{"start_time", "1.5"}, {"end_time", 2}, {"keyframes", List{keyframe("A")}}, {"mood", "calm"}});
+  const auto segment = Segment::from_options({{"start_time", "1.5"},
+                                              {"end_time", 2},
+                                              {"keyframes", List{keyframe("A")}},
+                                              {"mood", "calm"}});
   ASSERT_EQ(segment.keyframes.size(), 1u);
   EXPECT_EQ(segment.keyframes[0].media_id, std::nullopt);
   EXPECT_DOUBLE_EQ(segment.start_time, 1.5);
@@ -47,7 +52,8 @@ TEST(SegmentTest, NestedMapsBecomeRecordsAndBadOnesNameTheirPath) {
   Map no_lang = transcript("T");
   no_lang.erase("lang_id");
   try {
-    Segment::from_options({{"start_time", "soon"}, {"end_time", 1}, {"transcripts", List{no_lang}}});
+    Segment::from_options(
+        {{"start_time", "soon"}, {"end_time", 1}, {"transcripts", List{no_lang}}});
     FAIL();
   } catch (const ValidationError& error) {
     EXPECT_TRUE(error.names("start_time"));
@@ -56,19 +62,21 @@ TEST(SegmentTest, NestedMapsBecomeRecordsAndBadOnesNameTheirPath) {
 }
 
 TEST(VideoCaptionMetadataTest, SummaryIsRequiredTextAndMapKeepsFieldOrder) {
-  EXPECT_THROW(VideoCaptionMetadata::from_options({{"video_summary", Value()}, {"segments", List{}}}),
-               ValidationError);
+  EXPECT_THROW(
+      VideoCaptionMetadata::from_options({{"video_summary", Value()}, {"segments", List{}}}),
+      ValidationError);
   EXPECT_THROW(VideoCaptionMetadata::from_options({{"video_summary", 3}}), ValidationError);
   EXPECT_TRUE(VideoCaptionMetadata::from_options({{"video_summary", "S"}}).segments.empty());
 
   const auto metadata = VideoCaptionMetadata::from_options(
       {{"video_summary", "S"},
-       {"segments", List{Map{{"start_time", 0}, {"end_time", 1}, {"keyframes", List{keyframe("A")}}}}}});
+       {"segments",
+        List{Map{{"start_time", 0}, {"end_time", 1}, {"keyframes", List{keyframe("A")}}}}}});
   const Map map = metadata.to_map();
   EXPECT_EQ(map.keys(), (std::vector<std::string>{"video_summary", "segments"}));
   const Map& segment = map.at("segments").as_list()[0].as_map();
-  EXPECT_EQ(segment.keys(),
-            (std::vector<std::string>{"start_time", "end_time", "transcripts", "segment_caption", "keyframes"}));
+  EXPECT_EQ(segment.keys(), (std::vector<std::string>{"start_time", "end_time", "transcripts",
+                                                      "segment_caption", "keyframes"}));
   const Map& frame = segment.at("keyframes").as_list()[0].as_map();
   EXPECT_EQ(frame.keys(), (std::vector<std::string>{"time_offset", "media_id", "caption"}));
   EXPECT_TRUE(frame.at("media_id").is_none());

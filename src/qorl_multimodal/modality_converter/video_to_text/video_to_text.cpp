@@ -6,7 +6,8 @@
 
 namespace qorl_multimodal::modality_converter::video_to_text::video_to_text {
 
-boost::asio::awaitable<TextResult> BaseVideoToText::convert(qorl_core::Value source, qorl_core::Options options) {
+boost::asio::awaitable<TextResult> BaseVideoToText::convert(qorl_core::Value source,
+                                                            qorl_core::Options options) {
   if (!source.is_string() && !source.is_bytes()) {
     throw qorl_core::TypeError("The `source` must be of type `str` or `bytes`.");
   }

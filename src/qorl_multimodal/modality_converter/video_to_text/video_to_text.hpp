@@ -21,12 +21,14 @@ class BaseVideoToText : public modality_converter::BaseModalityConverter {
 
   // Initialize the video to text converter using preset model configurations. Concrete classes
   // hide this with their own; the frame's raises NotImplementedError.
-  static std::unique_ptr<BaseVideoToText> from_preset(const std::optional<std::string>& preset_name = "default",
-                                                      const qorl_core::Options& options = {});
+  static std::unique_ptr<BaseVideoToText> from_preset(
+      const std::optional<std::string>& preset_name = "default",
+      const qorl_core::Options& options = {});
 
  protected:
   // Process the video and convert it to text. `source` is a non-blank text or an Attachment.
-  virtual boost::asio::awaitable<TextResult> _convert(qorl_core::Value source, qorl_core::Options options) = 0;
+  virtual boost::asio::awaitable<TextResult> _convert(qorl_core::Value source,
+                                                      qorl_core::Options options) = 0;
 };
 
 }  // namespace qorl_multimodal::modality_converter::video_to_text::video_to_text

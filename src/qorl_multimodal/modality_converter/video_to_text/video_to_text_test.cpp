@@ -28,7 +28,9 @@ class RecordingConverter : public BaseVideoToText {
 
 TEST(BaseVideoToTextTest, ChecksTheSourceAndWrapsBytes) {
   RecordingConverter converter;
-  auto convert = [&](Value source) { return qorl_core::run_sync(converter.convert(std::move(source), {{"k", 1}})); };
+  auto convert = [&](Value source) {
+    return qorl_core::run_sync(converter.convert(std::move(source), {{"k", 1}}));
+  };
 
   for (const Value& empty : {Value(" \t\n "), Value(qorl_core::Bytes()), Value("\u00A0"),
                              Value("\u3000"), Value("\u2028"), Value(" \u00A0\u3000\u2028")}) {

@@ -5,12 +5,14 @@
 
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/image_modality_transformer.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::generic_image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    generic_image_modality_transformer {
 
 using image_modality_transformer::BaseModalityConverter;
 
 // A generic transformer which uses a single converter to convert images to string/bytes.
-class GenericImageModalityTransformer : public image_modality_transformer::ImageModalityTransformer {
+class GenericImageModalityTransformer
+    : public image_modality_transformer::ImageModalityTransformer {
  public:
   // Initializes the transformer with a modality converter (not checked).
   explicit GenericImageModalityTransformer(std::shared_ptr<BaseModalityConverter> converter)
@@ -21,10 +23,12 @@ class GenericImageModalityTransformer : public image_modality_transformer::Image
 
  protected:
   // Converts an image input to output based on specified converter: its `result` text.
-  boost::asio::awaitable<qorl_core::Value> _transform(qorl_core::Value source, qorl_core::Value query,
+  boost::asio::awaitable<qorl_core::Value> _transform(qorl_core::Value source,
+                                                      qorl_core::Value query,
                                                       qorl_core::Options options) override {
     return convert_to_text(converter, std::move(source), std::move(query), std::move(options));
   }
 };
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::generic_image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::generic_image_modality_transformer

@@ -2,7 +2,8 @@
 
 #include "qorl_core/errors.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    image_modality_transformer {
 
 boost::asio::awaitable<qorl_core::Value> ImageModalityTransformer::transform(
     qorl_core::Value source, qorl_core::Value query, qorl_core::Options options) {
@@ -28,11 +29,11 @@ boost::asio::awaitable<qorl_core::Value> ImageModalityTransformer::convert_to_te
     throw qorl_core::AttributeError("'NoneType' object has no attribute 'convert'");
   }
   qorl_core::Options named{{"query", std::move(query)}};
-  options.for_each([&](const std::string& name, const qorl_core::Value& value) {
-    named.set(name, value);
-  });
+  options.for_each(
+      [&](const std::string& name, const qorl_core::Value& value) { named.set(name, value); });
   auto text_result = co_await converter->convert(std::move(source), std::move(named));
   co_return qorl_core::Value(std::move(text_result.result));
 }
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::image_modality_transformer

@@ -9,7 +9,8 @@
 #include "qorl_multimodal/modality_converter/modality_converter.hpp"
 #include "qorl_multimodal/modality_transformer/modality_transformer.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    image_modality_transformer {
 
 using modality_converter::modality_converter::BaseModalityConverter;
 
@@ -38,4 +39,5 @@ class ImageModalityTransformer : public modality_transformer::BaseModalityTransf
       qorl_core::Value query, qorl_core::Options options);
 };
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::image_modality_transformer

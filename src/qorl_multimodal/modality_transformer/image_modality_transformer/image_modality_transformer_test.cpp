@@ -4,9 +4,9 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/run_sync.hpp"
-#include "testing/log_capture.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/generic_image_modality_transformer.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
+#include "testing/log_capture.hpp"
 
 namespace qorl_multimodal::modality_transformer::image_modality_transformer {
 namespace {
@@ -17,7 +17,8 @@ using image_modality_transformer::ImageModalityTransformer;
 using qorl_core::Options;
 using qorl_core::run_sync;
 using qorl_core::Value;
-using standard_image_modality_transformer::standard_image_modality_transformer::StandardImageModalityTransformer;
+using standard_image_modality_transformer::standard_image_modality_transformer::
+    StandardImageModalityTransformer;
 
 static_assert(std::is_abstract_v<ImageModalityTransformer>);
 
@@ -25,8 +26,8 @@ static_assert(std::is_abstract_v<ImageModalityTransformer>);
 class RecordingConverter : public BaseModalityConverter {
  public:
   explicit RecordingConverter(std::string result) : result_(std::move(result)) {}
-  boost::asio::awaitable<modality_converter::modality_converter::TextResult> convert(Value source,
-                                                                                   Options options) override {
+  boost::asio::awaitable<modality_converter::modality_converter::TextResult> convert(
+      Value source, Options options) override {
     calls.emplace_back(std::move(source), std::move(options));
     modality_converter::modality_converter::TextResult text;
     text.result = result_;
@@ -62,10 +63,14 @@ TEST(ImageModalityTransformerTest, RunChecksInputsAndHandsThemToTheConverterByNa
     run_sync(transformer.run({{"query", "q"}}));
     FAIL();
   } catch (const qorl_core::ValueError& e) {
-    EXPECT_STREQ(e.what(), "The input kwargs for modality transformer must include a `source` key.");
+    EXPECT_STREQ(e.what(),
+                 "The input kwargs for modality transformer must include a `source` key.");
   }
-  const std::vector<std::pair<Value, std::string>> wrong_kinds = {
-      {Value(), "NoneType"}, {3, "int"}, {1.5, "float"}, {qorl_core::List{}, "list"}, {qorl_core::Map{}, "dict"}};
+  const std::vector<std::pair<Value, std::string>> wrong_kinds = {{Value(), "NoneType"},
+                                                                  {3, "int"},
+                                                                  {1.5, "float"},
+                                                                  {qorl_core::List{}, "list"},
+                                                                  {qorl_core::Map{}, "dict"}};
   for (const auto& [source, kind] : wrong_kinds) {
     try {
       run_sync(transformer.run({{"source", source}}));
@@ -74,10 +79,13 @@ TEST(ImageModalityTransformerTest, RunChecksInputsAndHandsThemToTheConverterByNa
       EXPECT_EQ(e.what(), "Expected str or bytes, but got " + kind);
     }
   }
-  EXPECT_THROW(run_sync(transformer.transform("a.png", {}, {{"query", "again"}})), qorl_core::TypeError);
+  EXPECT_THROW(run_sync(transformer.transform("a.png", {}, {{"query", "again"}})),
+               qorl_core::TypeError);
   EXPECT_TRUE(converter->calls.empty());
 
-  EXPECT_EQ(run_sync(transformer.run({{"source", "a.png"}, {"query", "what?"}, {"language", "id"}})), Value("R"));
+  EXPECT_EQ(
+      run_sync(transformer.run({{"source", "a.png"}, {"query", "what?"}, {"language", "id"}})),
+      Value("R"));
   EXPECT_EQ(run_sync(transformer.transform(qorl_core::Bytes("img"))), Value("R"));
   EXPECT_EQ(run_sync(transformer.transform("")), Value("R"));
   ASSERT_EQ(converter->calls.size(), 3u);
@@ -93,8 +101,9 @@ TEST(ImageModalityTransformerTest, RunChecksInputsAndHandsThemToTheConverterByNa
   run_sync(transformer.run({{"source", std::string(1 << 20, 'A')}}));
   const auto lines = capture.messages("GenericImageModalityTransformer");
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "[Start 'GenericImageModalityTransformer'] Running with: "
-                      "{'source': 'https://h/a.png?X-Amz-Signature=REDACTED'}");
+  EXPECT_EQ(lines[0],
+            "[Start 'GenericImageModalityTransformer'] Running with: "
+            "{'source': 'https://h/a.png?X-Amz-Signature=REDACTED'}");
   EXPECT_LT(lines[2].size(), 1024u);
 }
 
@@ -116,7 +125,8 @@ TEST(ImageModalityTransformerTest, StandardTransformerChecksRoutesAndRoutesEachS
   EXPECT_EQ(b->calls[0].second, (Options{{"query", Value()}, {"topic", "t"}}));
 
   // Skipping the router takes its default route without asking it; the flag is not passed on.
-  EXPECT_EQ(run_sync(transformer.transform("y.png", "q", {{"skip_routing", true}})), Value("from a"));
+  EXPECT_EQ(run_sync(transformer.transform("y.png", "q", {{"skip_routing", true}})),
+            Value("from a"));
   EXPECT_EQ(router->sources.size(), 1u);
   ASSERT_EQ(a->calls.size(), 1u);
   EXPECT_EQ(a->calls[0].second, (Options{{"query", "q"}}));

@@ -3,8 +3,10 @@
 
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer {
 
 using standard_image_modality_transformer::StandardImageModalityTransformer;
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer

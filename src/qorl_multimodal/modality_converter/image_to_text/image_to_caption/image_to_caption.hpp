@@ -10,8 +10,8 @@
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::image_to_caption {
 
-using schema::caption::Caption;
 using image_to_text::TextResult;
+using schema::caption::Caption;
 
 class BaseImageToCaption : public image_to_text::BaseImageToText {
  protected:
@@ -28,4 +28,5 @@ class BaseImageToCaption : public image_to_text::BaseImageToText {
       qorl_core::Options options) = 0;
 };
 
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::image_to_caption
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_caption::image_to_caption

@@ -18,7 +18,8 @@
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
-namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption {
+namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::
+    lm_based_image_to_caption {
 namespace {
 
 using nlohmann::json;
@@ -34,7 +35,8 @@ class LMBasedImageToCaptionTest : public ::testing::Test {
     });
     web_.start();
     s3_.put("bucket", "dir/photo.jpg", gps_jpeg_.str());
-    google_.add_file("1AbCdEfGhIjKlMnOpQrStUv", gps_jpeg_.str(), qorl_testing::FakeGoogle::Web::PUBLIC);
+    google_.add_file("1AbCdEfGhIjKlMnOpQrStUv", gps_jpeg_.str(),
+                     qorl_testing::FakeGoogle::Web::PUBLIC);
     env_.set("GOOGLE_GEMINI_BASE_URL", gemini_.base_url())
         .set("GEMINI_API_KEY", gemini_.api_key())
         .unset("DEFAULT_IMAGE_CAPTIONING_MODEL_ID")
@@ -80,7 +82,8 @@ TEST_F(LMBasedImageToCaptionTest, CaptionsEveryKindOfSource) {
       {"https://drive.google.com/file/d/1AbCdEfGhIjKlMnOpQrStUv/view", "view"},
   };
   for (const auto& [source, filename] : sources) {
-    const auto result = qorl_core::run_sync(captioner->convert(source, {{"number_of_captions", 2}}));
+    const auto result =
+        qorl_core::run_sync(captioner->convert(source, {{"number_of_captions", 2}}));
     EXPECT_EQ(result.result, "Sebuah foto.\nFoto kedua.") << qorl_core::repr(source).substr(0, 80);
     EXPECT_EQ(result.tag, "caption");
     auto caption = result.metadata.object_as<Caption>();
@@ -99,17 +102,22 @@ TEST_F(LMBasedImageToCaptionTest, CaptionsEveryKindOfSource) {
 TEST_F(LMBasedImageToCaptionTest, SendsTheTemplatesVariablesAndContextAttachments) {
   auto captioner = LMBasedImageToCaption::from_preset(std::nullopt);
   qorl_core::run_sync(captioner->convert(
-      gps_jpeg_, {{"image_one_liner", "Judul"}, {"language", "English"}, {"number_of_captions", 3},
-                  {"attachments_context", List{qorl_testing::encode_image(".png"), qorl_testing::encode_image(".png")}}}));
+      gps_jpeg_, {{"image_one_liner", "Judul"},
+                  {"language", "English"},
+                  {"number_of_captions", 3},
+                  {"attachments_context",
+                   List{qorl_testing::encode_image(".png"), qorl_testing::encode_image(".png")}}}));
   const auto body = json::parse(gemini_.generate_requests().back().body);
-  EXPECT_NE(body["systemInstruction"]["parts"][0]["text"].get<std::string>().find("Create 3 captions in Indonesian."),
+  EXPECT_NE(body["systemInstruction"]["parts"][0]["text"].get<std::string>().find(
+                "Create 3 captions in Indonesian."),
             std::string::npos);
   const json parts = body["contents"][0]["parts"];
   ASSERT_EQ(parts.size(), 4u);
   EXPECT_EQ(parts[0]["inlineData"]["mimeType"], "image/jpeg");
   EXPECT_EQ(parts[1]["inlineData"]["mimeType"], "image/png");
   EXPECT_EQ(user_text(parts),
-            "\n    <INPUT_STRUCTURE>\n    Title: Judul\n    Content: not_given\n    Main Image Filename: not_given\n"
+            "\n    <INPUT_STRUCTURE>\n    Title: Judul\n    Content: not_given\n    Main Image "
+            "Filename: not_given\n"
             "    Metadata: {\"latitude\":37.775,\"longitude\":-122.41933333333334}\n"
             "    Injected Domain Knowledge: not_given\n    </INPUT_STRUCTURE>\n");
 }
@@ -129,7 +137,8 @@ TEST_F(LMBasedImageToCaptionTest, ModelFailuresGiveAnEmptyResultNotAnError) {
   EXPECT_EQ(result.tag, "caption");
   EXPECT_EQ(result.metadata.object_as<Caption>()->number_of_captions, 0);
 
-  gemini_.queue_reply({400, qorl_testing::FakeGeminiServer::error_body(400, "Bad image", "INVALID_ARGUMENT")});
+  gemini_.queue_reply(
+      {400, qorl_testing::FakeGeminiServer::error_body(400, "Bad image", "INVALID_ARGUMENT")});
   result = qorl_core::run_sync(captioner->convert(gps_jpeg_));
   EXPECT_EQ(result.result, "");
   const auto lines = capture.messages("LMBasedImageToCaption");
@@ -146,8 +155,9 @@ TEST(PresetImageToCaptionTest, PresetNamesAndTheModelFromTheEnvironment) {
   auto openai = std::dynamic_pointer_cast<qorl_inference::OpenAILMInvoker>(invoker);
   ASSERT_TRUE(openai);
   EXPECT_EQ(openai->model_name(), "local-vlm");
-  EXPECT_EQ(builder->prompt_key_set(), (std::set<std::string>{"number_of_captions", "image_one_liner", "image_description",
-                                                              "filename", "image_metadata", "domain_knowledge"}));
+  EXPECT_EQ(builder->prompt_key_set(),
+            (std::set<std::string>{"number_of_captions", "image_one_liner", "image_description",
+                                   "filename", "image_metadata", "domain_knowledge"}));
   EXPECT_TRUE(parser);
   try {
     LMBasedImageToCaption::from_preset("fast");
@@ -158,4 +168,5 @@ TEST(PresetImageToCaptionTest, PresetNamesAndTheModelFromTheEnvironment) {
 }
 
 }  // namespace
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_caption::lm_based_image_to_caption

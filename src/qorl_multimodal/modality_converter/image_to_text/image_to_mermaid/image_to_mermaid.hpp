@@ -28,4 +28,5 @@ class BaseImageToMermaid : public image_to_text::BaseImageToText {
                                                            qorl_core::Options options) = 0;
 };
 
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::image_to_mermaid
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::image_to_mermaid

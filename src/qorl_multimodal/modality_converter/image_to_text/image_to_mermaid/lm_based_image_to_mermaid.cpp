@@ -6,23 +6,27 @@
 #include "qorl_multimodal/modality_converter/model_call_guard.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
 
-namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid {
+namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    lm_based_image_to_mermaid {
 
-std::unique_ptr<LMBasedImageToMermaid> LMBasedImageToMermaid::from_preset(const std::optional<std::string>& preset_name,
-                                                                          qorl_core::Options* lm_invoker_kwargs,
-                                                                          qorl_core::Options* prompt_builder_kwargs,
-                                                                          const qorl_core::Options& options) {
+std::unique_ptr<LMBasedImageToMermaid> LMBasedImageToMermaid::from_preset(
+    const std::optional<std::string>& preset_name, qorl_core::Options* lm_invoker_kwargs,
+    qorl_core::Options* prompt_builder_kwargs, const qorl_core::Options& options) {
   auto [lm_invoker, prompt_builder, output_parser] =
-      preset_image_to_mermaid::get_preset_image_to_mermaid(preset_name, lm_invoker_kwargs, prompt_builder_kwargs);
-  return from_lm_components(std::move(prompt_builder), std::move(lm_invoker), std::move(output_parser), options);
+      preset_image_to_mermaid::get_preset_image_to_mermaid(preset_name, lm_invoker_kwargs,
+                                                           prompt_builder_kwargs);
+  return from_lm_components(std::move(prompt_builder), std::move(lm_invoker),
+                            std::move(output_parser), options);
 }
 
-boost::asio::awaitable<std::string> LMBasedImageToMermaid::_get_mermaid(qorl_core::Bytes image_binary,
-                                                                        std::shared_ptr<Mermaid> mermaid_data,
-                                                                        qorl_core::Options options) {
+boost::asio::awaitable<std::string> LMBasedImageToMermaid::_get_mermaid(
+    qorl_core::Bytes image_binary, std::shared_ptr<Mermaid> mermaid_data,
+    qorl_core::Options options) {
   auto guarded = model_call_guard::guard_model_call<std::string>(
-      _logger(), "Failed to generate mermaid syntax: ", [&]() -> boost::asio::awaitable<std::string> {
-        auto prompt_kwargs = prompt_params::select_prompt_params(mermaid_data->to_map(), *lm_request_processor);
+      _logger(),
+      "Failed to generate mermaid syntax: ", [&]() -> boost::asio::awaitable<std::string> {
+        auto prompt_kwargs =
+            prompt_params::select_prompt_params(mermaid_data->to_map(), *lm_request_processor);
         std::vector<std::shared_ptr<qorl_inference::Attachment>> extra_contents{
             qorl_inference::Attachment::from_bytes(std::move(image_binary))};
         auto request = lm_request_processor->process(
@@ -35,4 +39,5 @@ boost::asio::awaitable<std::string> LMBasedImageToMermaid::_get_mermaid(qorl_cor
   co_return co_await std::move(guarded);
 }
 
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid

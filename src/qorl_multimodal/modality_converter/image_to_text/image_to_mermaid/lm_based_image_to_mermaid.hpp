@@ -8,14 +8,16 @@
 #include "qorl_inference/uses_lm.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/image_to_mermaid.hpp"
 
-namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid {
+namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    lm_based_image_to_mermaid {
 
 using image_to_mermaid::Mermaid;
 
 class LMBasedImageToMermaid : public image_to_mermaid::BaseImageToMermaid,
                               public qorl_inference::UsesLM<LMBasedImageToMermaid> {
  public:
-  explicit LMBasedImageToMermaid(std::shared_ptr<qorl_inference::LMRequestProcessor> lm_request_processor)
+  explicit LMBasedImageToMermaid(
+      std::shared_ptr<qorl_inference::LMRequestProcessor> lm_request_processor)
       : UsesLM(std::move(lm_request_processor)) {}
 
   // Constructs an LMBasedImageToMermaid instance using a named preset configuration.
@@ -24,7 +26,8 @@ class LMBasedImageToMermaid : public image_to_mermaid::BaseImageToMermaid,
   // builder) may be absent; a caller's non-empty invoker map receives `model_id`. The options go
   // to the constructor through the mixin.
   static std::unique_ptr<LMBasedImageToMermaid> from_preset(
-      const std::optional<std::string>& preset_name = "default", qorl_core::Options* lm_invoker_kwargs = nullptr,
+      const std::optional<std::string>& preset_name = "default",
+      qorl_core::Options* lm_invoker_kwargs = nullptr,
       qorl_core::Options* prompt_builder_kwargs = nullptr, const qorl_core::Options& options = {});
 
  protected:
@@ -36,4 +39,5 @@ class LMBasedImageToMermaid : public image_to_mermaid::BaseImageToMermaid,
                                                    qorl_core::Options options) override;
 };
 
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid

@@ -17,7 +17,8 @@
 #include "testing/scoped_env.hpp"
 #include "testing/source_files.hpp"
 
-namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid {
+namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    lm_based_image_to_mermaid {
 namespace {
 
 using nlohmann::json;
@@ -27,7 +28,8 @@ namespace preset = preset_image_to_mermaid;
 
 static_assert(std::is_abstract_v<image_to_mermaid::BaseImageToMermaid>);
 
-constexpr const char* kAnswer = "```mermaid\ngraph TD\nA@{ shape: terminal, label: \"START\"} --> B\n```";
+constexpr const char* kAnswer =
+    "```mermaid\ngraph TD\nA@{ shape: terminal, label: \"START\"} --> B\n```";
 
 class LMBasedImageToMermaidTest : public ::testing::Test {
  protected:
@@ -49,8 +51,8 @@ class LMBasedImageToMermaidTest : public ::testing::Test {
 
 TEST_F(LMBasedImageToMermaidTest, DefaultPresetSendsTheImageAloneAndReturnsTheAnswerAsItCame) {
   auto converter = LMBasedImageToMermaid::from_preset();
-  const auto result = qorl_core::run_sync(
-      converter->convert(png_, {{"diagram_type", "flowchart"}, {"context", "login flow"}, {"other", 1}}));
+  const auto result = qorl_core::run_sync(converter->convert(
+      png_, {{"diagram_type", "flowchart"}, {"context", "login flow"}, {"other", 1}}));
   EXPECT_EQ(result.result, kAnswer);
   EXPECT_EQ(result.tag, "mermaid");
   const auto metadata = result.metadata.object_as<Mermaid>();
@@ -62,7 +64,8 @@ TEST_F(LMBasedImageToMermaidTest, DefaultPresetSendsTheImageAloneAndReturnsTheAn
   const json body = last_body();
   std::string system_text(preset::DEFAULT_SYSTEM_PROMPT);
   for (const char* doubled : {"{{", "}}"}) {
-    for (auto at = system_text.find(doubled); at != std::string::npos; at = system_text.find(doubled, at + 1)) {
+    for (auto at = system_text.find(doubled); at != std::string::npos;
+         at = system_text.find(doubled, at + 1)) {
       system_text.erase(at, 1);
     }
   }
@@ -76,9 +79,11 @@ TEST_F(LMBasedImageToMermaidTest, DefaultPresetSendsTheImageAloneAndReturnsTheAn
 
 TEST_F(LMBasedImageToMermaidTest, TemplatesNamingTheMermaidFieldsGetThem) {
   auto converter = LMBasedImageToMermaid::from_lm_components(
-      std::make_shared<qorl_inference::PromptBuilder>("Draw a {diagram_type}.", "Context: {context}"),
+      std::make_shared<qorl_inference::PromptBuilder>("Draw a {diagram_type}.",
+                                                      "Context: {context}"),
       qorl_inference::build_lm_invoker("google/gemini-2.5-flash"), nullptr);
-  qorl_core::run_sync(converter->convert(png_, {{"diagram_type", "sequence"}, {"context", "checkout"}}));
+  qorl_core::run_sync(
+      converter->convert(png_, {{"diagram_type", "sequence"}, {"context", "checkout"}}));
   const json body = last_body();
   EXPECT_EQ(body["systemInstruction"]["parts"][0]["text"], "Draw a sequence.");
   EXPECT_EQ(body["contents"][0]["parts"][1]["text"], "Context: checkout");
@@ -86,7 +91,8 @@ TEST_F(LMBasedImageToMermaidTest, TemplatesNamingTheMermaidFieldsGetThem) {
 
 TEST_F(LMBasedImageToMermaidTest, ModelFailureGivesAnEmptyMermaidResultAndOneDebugLine) {
   qorl_testing::LogCapture capture;
-  gemini_.queue_reply({400, qorl_testing::FakeGeminiServer::error_body(400, "Bad image", "INVALID_ARGUMENT")});
+  gemini_.queue_reply(
+      {400, qorl_testing::FakeGeminiServer::error_body(400, "Bad image", "INVALID_ARGUMENT")});
   auto converter = LMBasedImageToMermaid::from_preset(std::nullopt);
   const auto result = qorl_core::run_sync(converter->convert(png_, {{"context", "c"}}));
   EXPECT_EQ(result.result, "");
@@ -98,7 +104,8 @@ TEST_F(LMBasedImageToMermaidTest, ModelFailureGivesAnEmptyMermaidResultAndOneDeb
   EXPECT_EQ(lines[0].find(gemini_.api_key()), std::string::npos);
 
   // A Mermaid option of the wrong kind is the caller's error, not the model's.
-  EXPECT_THROW(qorl_core::run_sync(converter->convert(png_, {{"diagram_type", 3}})), qorl_core::ValidationError);
+  EXPECT_THROW(qorl_core::run_sync(converter->convert(png_, {{"diagram_type", 3}})),
+               qorl_core::ValidationError);
 }
 
 TEST(PresetImageToMermaidTest, PresetNamesModelIdAndTemplates) {
@@ -111,7 +118,8 @@ TEST(PresetImageToMermaidTest, PresetNamesModelIdAndTemplates) {
 
   Options chosen{{"model_id", "openai/local-vlm"}};
   auto converter = LMBasedImageToMermaid::from_preset("default", &chosen);
-  auto openai = std::dynamic_pointer_cast<qorl_inference::OpenAILMInvoker>(converter->lm_request_processor->lm_invoker());
+  auto openai = std::dynamic_pointer_cast<qorl_inference::OpenAILMInvoker>(
+      converter->lm_request_processor->lm_invoker());
   ASSERT_TRUE(openai);
   EXPECT_EQ(openai->model_name(), "local-vlm");
 
@@ -126,14 +134,17 @@ TEST(PresetImageToMermaidTest, PresetNamesModelIdAndTemplates) {
   EXPECT_EQ(invoker_kwargs, (Options{{"max_retries", 1}, {"model_id", "google/gemini-2.5-flash"}}));
 
   Options templates{{"system_template", "x"}};
-  EXPECT_THROW(preset::get_preset_image_to_mermaid(std::nullopt, nullptr, &templates), qorl_core::TypeError);
+  EXPECT_THROW(preset::get_preset_image_to_mermaid(std::nullopt, nullptr, &templates),
+               qorl_core::TypeError);
 }
 
 TEST(PresetImageToMermaidTest, SystemPromptIsTheReferenceTextByteForByte) {
   EXPECT_EQ(preset::DEFAULT_SYSTEM_PROMPT,
-            qorl_testing::read_source_file("src/qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/"
-                                           "testdata/mermaid_system_prompt.txt"));
+            qorl_testing::read_source_file(
+                "src/qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/"
+                "testdata/mermaid_system_prompt.txt"));
 }
 
 }  // namespace
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::lm_based_image_to_mermaid

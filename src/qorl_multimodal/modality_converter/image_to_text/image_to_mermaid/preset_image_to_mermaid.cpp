@@ -2,9 +2,11 @@
 
 #include "qorl_core/errors.hpp"
 
-namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid {
+namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    preset_image_to_mermaid {
 
-std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(const qorl_core::Options& options) {
+std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(
+    const qorl_core::Options& options) {
   return preset_options::make_prompt_builder(DEFAULT_SYSTEM_PROMPT, DEFAULT_USER_PROMPT, options);
 }
 
@@ -169,4 +171,5 @@ Return only one of the following outputs:
 </OUTPUT_FORMAT>
 )prompt";
 
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid

@@ -9,7 +9,8 @@
 
 #include "qorl_multimodal/modality_converter/preset_options.hpp"
 
-namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid {
+namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
+    preset_image_to_mermaid {
 
 // Prompt templates: doubled braces are literal braces; neither names a prompt variable.
 extern const std::string_view DEFAULT_SYSTEM_PROMPT;
@@ -21,7 +22,8 @@ using preset_options::PresetComponents;
 
 // Create a default prompt builder with templates for generating mermaid syntax; `options` are
 // further prompt builder options.
-std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(const qorl_core::Options& options = {});
+std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(
+    const qorl_core::Options& options = {});
 
 // Get the preset configuration for generating image to mermaid: (invoker, prompt builder, no
 // parser). `lm_invoker_kwargs` go to the invoker factory, with `model_id` defaulting to
@@ -32,4 +34,5 @@ PresetComponents get_preset_image_to_mermaid(const std::optional<std::string>& p
                                              qorl_core::Options* lm_invoker_kwargs = nullptr,
                                              qorl_core::Options* prompt_builder_kwargs = nullptr);
 
-}  // namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid
+}  // namespace
+   // qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::preset_image_to_mermaid

@@ -9,7 +9,8 @@
 #include "qorl_inference/uses_lm.hpp"
 #include "qorl_multimodal/modality_converter/video_to_text/video_to_caption/video_to_caption.hpp"
 
-namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption {
+namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::
+    lm_based_video_to_caption {
 
 using video_to_caption::Caption;
 using video_to_caption::TextResult;
@@ -20,13 +21,15 @@ inline constexpr std::string_view DEFAULT_FILENAME = "video.mp4";
 class LMBasedVideoToCaption : public video_to_caption::BaseVideoToCaption,
                               public qorl_inference::UsesLM<LMBasedVideoToCaption> {
  public:
-  explicit LMBasedVideoToCaption(std::shared_ptr<qorl_inference::LMRequestProcessor> lm_request_processor)
+  explicit LMBasedVideoToCaption(
+      std::shared_ptr<qorl_inference::LMRequestProcessor> lm_request_processor)
       : UsesLM(std::move(lm_request_processor)) {}
 
   // Initialize the LM based video captioning component using preset model configurations. The
   // options go to the constructor through the mixin.
-  static std::unique_ptr<LMBasedVideoToCaption> from_preset(const std::optional<std::string>& preset_name = "default",
-                                                            const qorl_core::Options& options = {});
+  static std::unique_ptr<LMBasedVideoToCaption> from_preset(
+      const std::optional<std::string>& preset_name = "default",
+      const qorl_core::Options& options = {});
 
  protected:
   // Build prompt parameters from caption data: `filename` (the attachment's, else
@@ -38,9 +41,10 @@ class LMBasedVideoToCaption : public video_to_caption::BaseVideoToCaption,
   // context attachments; the parsed answer as it is. A ValueError is logged and raised again; a
   // failed model call or any other error is logged and gives the empty map. Reads the option
   // `event_emitter`.
-  boost::asio::awaitable<qorl_core::Value> _get_captions(std::shared_ptr<qorl_inference::Attachment> video_attachment,
-                                                         std::shared_ptr<Caption> caption_data,
-                                                         qorl_core::Options options) override;
+  boost::asio::awaitable<qorl_core::Value> _get_captions(
+      std::shared_ptr<qorl_inference::Attachment> video_attachment,
+      std::shared_ptr<Caption> caption_data, qorl_core::Options options) override;
 };
 
-}  // namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption
+}  // namespace
+   // qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption

@@ -18,7 +18,8 @@
 #include "testing/source_files.hpp"
 #include "testing/temp_dir.hpp"
 
-namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption {
+namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::
+    lm_based_video_to_caption {
 namespace {
 
 using nlohmann::json;
@@ -32,17 +33,18 @@ using qorl_testing::FakeGeminiServer;
 // Shows what reaches the captioning step, and offers the frame's steps to the tests.
 class ObservedCaptioner : public LMBasedVideoToCaption {
  public:
-  using LMBasedVideoToCaption::LMBasedVideoToCaption;
   using LMBasedVideoToCaption::_build_prompt_params;
   using LMBasedVideoToCaption::_convert;
+  using LMBasedVideoToCaption::LMBasedVideoToCaption;
   std::shared_ptr<Attachment> seen_attachment;
 
  protected:
   boost::asio::awaitable<Value> _get_captions(std::shared_ptr<Attachment> video_attachment,
-                                              std::shared_ptr<Caption> caption_data, Options options) override {
+                                              std::shared_ptr<Caption> caption_data,
+                                              Options options) override {
     seen_attachment = video_attachment;
-    co_return co_await LMBasedVideoToCaption::_get_captions(std::move(video_attachment), std::move(caption_data),
-                                                            std::move(options));
+    co_return co_await LMBasedVideoToCaption::_get_captions(
+        std::move(video_attachment), std::move(caption_data), std::move(options));
   }
 };
 
@@ -109,7 +111,8 @@ TEST_F(LMBasedVideoToCaptionTest, CaptionsAVideoGivenAsBytesAttachmentOrPath) {
     ASSERT_EQ(parts.size(), 2u);  // the video, then the prompt
     EXPECT_EQ(parts[0]["inlineData"]["mimeType"], "video/mp4");
     EXPECT_EQ(parts[0]["inlineData"]["data"], qorl_core::base64_encode(video_.view()));
-    EXPECT_NE(parts[1]["text"].get<std::string>().find("Main Video Filename: " + filename + "\n"), std::string::npos);
+    EXPECT_NE(parts[1]["text"].get<std::string>().find("Main Video Filename: " + filename + "\n"),
+              std::string::npos);
     const std::string system = body["systemInstruction"]["parts"][0]["text"];
     EXPECT_NE(system.find("produce 2 captions in English (each caption"), std::string::npos);
   }
@@ -117,30 +120,36 @@ TEST_F(LMBasedVideoToCaptionTest, CaptionsAVideoGivenAsBytesAttachmentOrPath) {
   EXPECT_NE(gemini_.generate_requests().back().path.find("gemini-2.5-flash"), std::string::npos);
 
   const auto png = qorl_testing::encode_image(".png");
-  qorl_core::run_sync(captioner.convert(video_, {{"attachments_context", qorl_core::List{png, png}}}));
+  qorl_core::run_sync(
+      captioner.convert(video_, {{"attachments_context", qorl_core::List{png, png}}}));
   const json parts = last_request()["contents"][0]["parts"];
   ASSERT_EQ(parts.size(), 4u);  // the video first, then the context, then the prompt
   EXPECT_EQ(parts[0]["inlineData"]["mimeType"], "video/mp4");
   EXPECT_EQ(parts[2]["inlineData"]["mimeType"], "image/png");
 
   const auto params = captioner._build_prompt_params(*Attachment::from_bytes(video_), Caption());
-  EXPECT_EQ(params.keys(), (std::vector<std::string>{"filename", "image_one_liner", "image_description",
-                                                     "domain_knowledge", "number_of_captions", "language",
-                                                     "image_metadata"}));
+  EXPECT_EQ(params.keys(),
+            (std::vector<std::string>{"filename", "image_one_liner", "image_description",
+                                      "domain_knowledge", "number_of_captions", "language",
+                                      "image_metadata"}));
   EXPECT_EQ(params.at("filename"), Value("video.mp4"));
 }
 
 TEST_F(LMBasedVideoToCaptionTest, LargeVideosTravelThroughTheFilesApi) {
   Options lm_invoker_kwargs{{"inline_data_limit", 1000}};
   auto [invoker, builder, parser] = get_preset_video_to_caption("default", &lm_invoker_kwargs);
-  EXPECT_EQ(lm_invoker_kwargs.at("model_id"), Value("google/gemini-2.5-flash"));  // the caller's map
+  EXPECT_EQ(lm_invoker_kwargs.at("model_id"),
+            Value("google/gemini-2.5-flash"));  // the caller's map
   gemini_.set_request_size_limit(4000);  // the prompt fits, the prompt and the video inline do not
   auto captioner = LMBasedVideoToCaption::from_lm_components(builder, invoker, parser);
 
   const auto result = qorl_core::run_sync(captioner->convert(clip_.string()));
   EXPECT_EQ(result.result, "Layar berganti warna.");
   const json part = last_request()["contents"][0]["parts"][0];
-  EXPECT_EQ(part, (json{{"fileData", {{"mimeType", "video/mp4"}, {"fileUri", gemini_.base_url() + "/v1beta/files/1"}}}}));
+  EXPECT_EQ(
+      part,
+      (json{{"fileData",
+             {{"mimeType", "video/mp4"}, {"fileUri", gemini_.base_url() + "/v1beta/files/1"}}}}));
   EXPECT_EQ(gemini_.removed_files(), std::vector<std::string>{"files/1"});
 }
 
@@ -152,19 +161,24 @@ TEST_F(LMBasedVideoToCaptionTest, GuardsLogEachFailureKind) {
   // An answer that is no JSON: the parser's ValueError reaches the caller.
   gemini_.set_answer_text("Sorry, I cannot watch videos.");
   std::string parser_message;
-  expect_failure<qorl_core::ValueError>(convert, [&](const auto& error) { parser_message = error.what(); });
+  expect_failure<qorl_core::ValueError>(convert,
+                                        [&](const auto& error) { parser_message = error.what(); });
 
   // A failed model call: an empty answer, so the summary is missing.
-  gemini_.queue_reply({400, FakeGeminiServer::error_body(400, "Video too long", "INVALID_ARGUMENT")});
-  expect_failure<qorl_core::ValidationError>(convert, [](const auto& error) { EXPECT_TRUE(error.names("video_summary")); });
+  gemini_.queue_reply(
+      {400, FakeGeminiServer::error_body(400, "Video too long", "INVALID_ARGUMENT")});
+  expect_failure<qorl_core::ValidationError>(
+      convert, [](const auto& error) { EXPECT_TRUE(error.names("video_summary")); });
 
   // Any other error, here a template variable nobody fills.
   auto processor = std::make_shared<LMRequestProcessor>(
-      std::make_shared<qorl_inference::PromptBuilder>("", "{scene}"), captioner->lm_request_processor->lm_invoker(),
+      std::make_shared<qorl_inference::PromptBuilder>("", "{scene}"),
+      captioner->lm_request_processor->lm_invoker(),
       captioner->lm_request_processor->output_parser());
   LMBasedVideoToCaption unfilled(processor);
-  expect_failure<qorl_core::ValidationError>([&] { qorl_core::run_sync(unfilled.convert(video_)); },
-                                             [](const auto& error) { EXPECT_TRUE(error.names("video_summary")); });
+  expect_failure<qorl_core::ValidationError>(
+      [&] { qorl_core::run_sync(unfilled.convert(video_)); },
+      [](const auto& error) { EXPECT_TRUE(error.names("video_summary")); });
 
   const auto lines = capture.messages("LMBasedVideoToCaption", qorl_core::LogLevel::ERROR);
   ASSERT_EQ(lines.size(), 3u);
@@ -194,16 +208,18 @@ TEST(PresetVideoToCaptionTest, PresetNamesModelIdsTemplatesAndPromptOptions) {
   auto openai = std::dynamic_pointer_cast<qorl_inference::OpenAILMInvoker>(invoker);
   ASSERT_TRUE(openai);
   EXPECT_EQ(openai->model_name(), "local-vlm");
-  EXPECT_EQ(builder->prompt_key_set(), (std::set<std::string>{"language", "number_of_captions", "image_one_liner",
-                                                              "image_description", "filename", "image_metadata",
-                                                              "domain_knowledge"}));
+  EXPECT_EQ(builder->prompt_key_set(),
+            (std::set<std::string>{"language", "number_of_captions", "image_one_liner",
+                                   "image_description", "filename", "image_metadata",
+                                   "domain_knowledge"}));
   Options mine{{"model_id", "google/gemini-2.0-pro"}};
   auto google = std::dynamic_pointer_cast<qorl_inference::GoogleLMInvoker>(
       std::get<0>(get_preset_video_to_caption("default", &mine)));
   ASSERT_TRUE(google);
   EXPECT_EQ(google->model_name(), "gemini-2.0-pro");
 
-  const std::string testdata = "src/qorl_multimodal/modality_converter/video_to_text/video_to_caption/testdata/";
+  const std::string testdata =
+      "src/qorl_multimodal/modality_converter/video_to_text/video_to_caption/testdata/";
   EXPECT_EQ(preset_video_to_caption::DEFAULT_SYSTEM_PROMPT,
             qorl_testing::read_source_file(testdata + "video_caption_system_prompt.txt"));
   EXPECT_EQ(preset_video_to_caption::DEFAULT_USER_PROMPT,
@@ -214,4 +230,5 @@ TEST(PresetVideoToCaptionTest, PresetNamesModelIdsTemplatesAndPromptOptions) {
 }
 
 }  // namespace
-}  // namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption
+}  // namespace
+   // qorl_multimodal::modality_converter::video_to_text::video_to_caption::lm_based_video_to_caption

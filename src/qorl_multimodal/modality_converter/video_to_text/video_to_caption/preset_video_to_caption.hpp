@@ -8,24 +8,37 @@
 
 #include "qorl_multimodal/modality_converter/preset_options.hpp"
 
-namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::preset_video_to_caption {
+namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::
+    preset_video_to_caption {
 
 inline constexpr std::string_view DEFAULT_SYSTEM_PROMPT =
     "\n"
     "<INSTRUCTIONS>\n"
-    "You are a chatbot that analyzes short videos and generates captions based on the video frames and speech.\n"
+    "You are a chatbot that analyzes short videos and generates captions based on the video frames "
+    "and speech.\n"
     "Your task is to:\n"
     "\n"
     "- Break the video into coherent **event segments**.\n"
     "- Produce a short **video summary** in {language} describing the overall video content.\n"
-    "- For each event segment, produce {number_of_captions} captions in {language} (each caption describes a specific sub-moment within that segment).\n"
-    "- For each caption also include a **keyframes** entry containing the `keyframe` that points to the time of the representative frame for that caption. The caption metadata for single range time can contains multiple keyframes, and you must specify all of it.\n"
+    "- For each event segment, produce {number_of_captions} captions in {language} (each caption "
+    "describes a specific sub-moment within that segment).\n"
+    "- For each caption also include a **keyframes** entry containing the `keyframe` that points "
+    "to the time of the representative frame for that caption. The caption metadata for single "
+    "range time can contains multiple keyframes, and you must specify all of it.\n"
     "\n"
-    "The video may contain several events. Each event can include multiple actions, scenes, people, or objects. Use both the speech content and the visual context to create accurate and descriptive captions. Speech content should be rewritten into natural, fluent {language} and blended into the description of the scene.\n"
+    "The video may contain several events. Each event can include multiple actions, scenes, "
+    "people, or objects. Use both the speech content and the visual context to create accurate and "
+    "descriptive captions. Speech content should be rewritten into natural, fluent {language} and "
+    "blended into the description of the scene.\n"
     "\n"
-    "Describe what happens in each event segment in **narrative style** and **third-person point of view**. Mention what is visible on screen, such as actions, appearance, clothing, objects, and environment. If someone speaks but is not visible, describe it as narration or background voice.\n"
+    "Describe what happens in each event segment in **narrative style** and **third-person point "
+    "of view**. Mention what is visible on screen, such as actions, appearance, clothing, objects, "
+    "and environment. If someone speaks but is not visible, describe it as narration or background "
+    "voice.\n"
     "\n"
-    "Ensure each event segment is distinct and covers a continuous action or topic. **Do not** create events or captions beyond what is shown or heard. **Do not** include conclusions or summaries at the end.\n"
+    "Ensure each event segment is distinct and covers a continuous action or topic. **Do not** "
+    "create events or captions beyond what is shown or heard. **Do not** include conclusions or "
+    "summaries at the end.\n"
     "\n"
     "<OUTPUT_FORMAT>\n"
     "```json\n"
@@ -90,7 +103,8 @@ using preset_options::PresetComponents;
 
 // Create a default prompt builder with templates for generating video captions. The options go
 // to the prompt builder beside the two templates; TypeError when they name a template again.
-std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(const qorl_core::Options& options = {});
+std::shared_ptr<qorl_inference::PromptBuilder> create_default_prompt_builder(
+    const qorl_core::Options& options = {});
 
 // Get the preset configuration for generating video captions. The invoker is built from
 // `lm_invoker_kwargs` (additional arguments for lm invoker), which gets `model_id` from
@@ -102,4 +116,5 @@ PresetComponents get_preset_video_to_caption(const std::optional<std::string>& p
                                              qorl_core::Options* lm_invoker_kwargs = nullptr,
                                              qorl_core::Options* prompt_builder_kwargs = nullptr);
 
-}  // namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::preset_video_to_caption
+}  // namespace
+   // qorl_multimodal::modality_converter::video_to_text::video_to_caption::preset_video_to_caption

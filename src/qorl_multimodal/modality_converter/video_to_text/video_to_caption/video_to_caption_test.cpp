@@ -36,7 +36,8 @@ class ScriptedCaptioner : public BaseVideoToCaption {
 
  protected:
   boost::asio::awaitable<Value> _get_captions(std::shared_ptr<Attachment> video_attachment,
-                                              std::shared_ptr<Caption> caption_data, Options options) override {
+                                              std::shared_ptr<Caption> caption_data,
+                                              Options options) override {
     seen_attachment = std::move(video_attachment);
     seen_caption = std::move(caption_data);
     seen_options = std::move(options);
@@ -48,11 +49,15 @@ Map keyframe(const char* caption) { return {{"caption", caption}, {"time_offset"
 
 TEST(BaseVideoToCaptionTest, TheAnswerBecomesTheResultAndItsRecords) {
   ScriptedCaptioner captioner;
-  captioner.answer = Map{{"video_summary", "S"},
-                         {"segments", List{Map{{"start_time", 0}, {"end_time", 5}, {"mood", "calm"},
-                                               {"keyframes", List{keyframe("A"), keyframe("B")}}},
-                                           Map{{"start_time", 5}, {"end_time", 9}, {"segment_caption", List{"C"}}}}}};
-  const auto result = captioner.convert_sync(qorl_core::Bytes("x"), {{"image_one_liner", "T"}, {"language", "L"}, {"other", 1}});
+  captioner.answer = Map{
+      {"video_summary", "S"},
+      {"segments", List{Map{{"start_time", 0},
+                            {"end_time", 5},
+                            {"mood", "calm"},
+                            {"keyframes", List{keyframe("A"), keyframe("B")}}},
+                        Map{{"start_time", 5}, {"end_time", 9}, {"segment_caption", List{"C"}}}}}};
+  const auto result = captioner.convert_sync(
+      qorl_core::Bytes("x"), {{"image_one_liner", "T"}, {"language", "L"}, {"other", 1}});
   EXPECT_EQ(result.result, "S");
   EXPECT_EQ(result.tag, "caption");
   const Map& metadata = result.metadata.as_map();
@@ -67,10 +72,12 @@ TEST(BaseVideoToCaptionTest, TheAnswerBecomesTheResultAndItsRecords) {
   // Caption fields reach the record and the options; other options only the options.
   EXPECT_EQ(captioner.seen_caption->image_one_liner, "T");
   EXPECT_EQ(captioner.seen_caption->language, "L");
-  EXPECT_EQ(captioner.seen_options.keys(), (std::vector<std::string>{"image_one_liner", "language", "other"}));
+  EXPECT_EQ(captioner.seen_options.keys(),
+            (std::vector<std::string>{"image_one_liner", "language", "other"}));
 
   captioner.answer = Map{{"video_summary", "S"}};
-  EXPECT_EQ(captioner.convert_sync(qorl_core::Bytes("x")).metadata.as_map().at("segments"), Value(List{}));
+  EXPECT_EQ(captioner.convert_sync(qorl_core::Bytes("x")).metadata.as_map().at("segments"),
+            Value(List{}));
 }
 
 TEST(BaseVideoToCaptionTest, UnusableAnswersFailTheConversion) {
@@ -93,9 +100,11 @@ TEST(BaseVideoToCaptionTest, UnusableAnswersFailTheConversion) {
   EXPECT_EQ(fails_on(List{}), "AttributeError");
   EXPECT_EQ(fails_on(Map{{"video_summary", "S"}, {"segments", 3}}), "TypeError");
   EXPECT_EQ(fails_on(Map{{"video_summary", "S"}, {"segments", List{"x"}}}), "TypeError");
-  EXPECT_EQ(fails_on(Map{{"video_summary", "S"}, {"segments", List{Map{{"start_time", 0}}}}}), "ValidationError");
+  EXPECT_EQ(fails_on(Map{{"video_summary", "S"}, {"segments", List{Map{{"start_time", 0}}}}}),
+            "ValidationError");
 
-  EXPECT_THROW(captioner.convert_sync(qorl_core::Bytes("x"), {{"caption_data", 1}}), qorl_core::TypeError);
+  EXPECT_THROW(captioner.convert_sync(qorl_core::Bytes("x"), {{"caption_data", 1}}),
+               qorl_core::TypeError);
 }
 
 TEST(BaseVideoToCaptionTest, SourcesResolveToVideosByContent) {
@@ -134,9 +143,11 @@ TEST(BaseVideoToCaptionTest, SourcesResolveToVideosByContent) {
   } catch (const qorl_core::ValueError& error) {
     EXPECT_STREQ(error.what(), "Unsupported video format");
   }
-  EXPECT_TRUE(capture.contains("The provided binary data is not a valid video file with error: "
-                               "Not a video file. Detected MIME type: image/png"));
+  EXPECT_TRUE(
+      capture.contains("The provided binary data is not a valid video file with error: "
+                       "Not a video file. Detected MIME type: image/png"));
 }
 
 }  // namespace
-}  // namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::video_to_caption
+}  // namespace
+   // qorl_multimodal::modality_converter::video_to_text::video_to_caption::video_to_caption

@@ -1,4 +1,5 @@
-// This module defines a standard modality transformer that converts images into text/bytes via route.
+// This module defines a standard modality transformer that converts images into text/bytes via
+// route.
 #pragma once
 
 #include <memory>
@@ -7,7 +8,8 @@
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
 #include "qorl_pipeline/router/router.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::preset {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer::preset {
 
 using standard_image_modality_transformer::BaseModalityConverter;
 using standard_image_modality_transformer::RouteMapping;
@@ -23,4 +25,5 @@ struct StandardPreset {
 // Mermaid converter; fresh objects on every call. ValueError "Invalid preset_name." otherwise.
 StandardPreset get_preset(const std::string& preset_name = "domain_specific");
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::preset
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::preset

@@ -3,11 +3,13 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/preset.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer::standard_image_modality_transformer {
 
 namespace {
 
-std::shared_ptr<qorl_pipeline::BaseRouter> required(std::shared_ptr<qorl_pipeline::BaseRouter> router) {
+std::shared_ptr<qorl_pipeline::BaseRouter> required(
+    std::shared_ptr<qorl_pipeline::BaseRouter> router) {
   if (!router) throw qorl_core::ValueError("StandardImageModalityTransformer needs a router");
   return router;
 }
@@ -16,7 +18,8 @@ std::shared_ptr<qorl_pipeline::BaseRouter> required(std::shared_ptr<qorl_pipelin
 
 StandardImageModalityTransformer::StandardImageModalityTransformer(
     std::shared_ptr<qorl_pipeline::BaseRouter> router, RouteMapping route_mapping)
-    : router(required(std::move(router))), route_mapping(_validate_routes(std::move(route_mapping))) {}
+    : router(required(std::move(router))),
+      route_mapping(_validate_routes(std::move(route_mapping))) {}
 
 std::unique_ptr<StandardImageModalityTransformer> StandardImageModalityTransformer::from_preset(
     const std::string& preset_name) {
@@ -43,9 +46,10 @@ boost::asio::awaitable<qorl_core::Value> StandardImageModalityTransformer::_tran
   const std::string selected_route = skip_routing ? router->default_route() : router->route(source);
   const auto entry = route_mapping.find(selected_route);
   if (entry == route_mapping.end()) throw qorl_core::KeyError(qorl_core::repr(selected_route));
-  qorl_core::Value result =
-      co_await convert_to_text(entry->second, std::move(source), std::move(query), std::move(options));
+  qorl_core::Value result = co_await convert_to_text(entry->second, std::move(source),
+                                                     std::move(query), std::move(options));
   co_return result;
 }
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer

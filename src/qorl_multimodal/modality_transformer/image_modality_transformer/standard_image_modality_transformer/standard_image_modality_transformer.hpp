@@ -1,4 +1,5 @@
-// This module defines a standard modality transformer that converts images into text/bytes via route.
+// This module defines a standard modality transformer that converts images into text/bytes via
+// route.
 #pragma once
 
 #include <map>
@@ -8,7 +9,8 @@
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/image_modality_transformer.hpp"
 #include "qorl_pipeline/router/router.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer::standard_image_modality_transformer {
 
 using image_modality_transformer::BaseModalityConverter;
 
@@ -16,7 +18,8 @@ using image_modality_transformer::BaseModalityConverter;
 using RouteMapping = std::map<std::string, std::shared_ptr<BaseModalityConverter>>;
 
 // A standardized image modality transformer that routes and applies converter.
-class StandardImageModalityTransformer : public image_modality_transformer::ImageModalityTransformer {
+class StandardImageModalityTransformer
+    : public image_modality_transformer::ImageModalityTransformer {
  public:
   // ValueError "Missing routes: {...}" when the mapping lacks a route the router declares
   // valid; ValueError when there is no router.
@@ -25,7 +28,8 @@ class StandardImageModalityTransformer : public image_modality_transformer::Imag
 
   // Create an instance using a predefined preset configuration ("domain_specific");
   // ValueError "Invalid preset_name." otherwise.
-  static std::unique_ptr<StandardImageModalityTransformer> from_preset(const std::string& preset_name);
+  static std::unique_ptr<StandardImageModalityTransformer> from_preset(
+      const std::string& preset_name);
 
   // A routing component that determines the route based on the input image.
   const std::shared_ptr<qorl_pipeline::BaseRouter> router;
@@ -38,8 +42,10 @@ class StandardImageModalityTransformer : public image_modality_transformer::Imag
   // Converts an image input to a target modality using the routed converter. The option
   // `skip_routing` (truthy: take the router's default route without asking it) is read here
   // and not passed on. KeyError naming the route when the mapping lacks it.
-  boost::asio::awaitable<qorl_core::Value> _transform(qorl_core::Value source, qorl_core::Value query,
+  boost::asio::awaitable<qorl_core::Value> _transform(qorl_core::Value source,
+                                                      qorl_core::Value query,
                                                       qorl_core::Options options) override;
 };
 
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer

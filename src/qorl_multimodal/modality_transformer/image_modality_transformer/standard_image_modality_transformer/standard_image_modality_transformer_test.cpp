@@ -10,7 +10,8 @@
 #include "testing/media.hpp"
 #include "testing/scoped_env.hpp"
 
-namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer {
+namespace qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer::standard_image_modality_transformer {
 namespace {
 
 using nlohmann::json;
@@ -23,7 +24,9 @@ class StandardImageModalityTransformerTest : public ::testing::Test {
         .set("GEMINI_API_KEY", gemini_.api_key())
         .unset("DEFAULT_IMAGE_CAPTIONING_MODEL_ID");
   }
-  void reply(const std::string& text) { gemini_.queue_reply({200, FakeGeminiServer::answer_body(text)}); }
+  void reply(const std::string& text) {
+    gemini_.queue_reply({200, FakeGeminiServer::answer_body(text)});
+  }
 
   FakeGeminiServer gemini_;
   qorl_testing::ScopedEnv env_;
@@ -40,8 +43,9 @@ TEST_F(StandardImageModalityTransformerTest, DomainSpecificPresetSharesItsConver
   EXPECT_EQ(routes.at("diagram"), routes.at("organizational_chart"));
   EXPECT_NE(routes.at("diagram"), routes.at("general_image"));
 
-  for (const auto& build : {std::function<void()>([] { preset::get_preset("general"); }),
-                            std::function<void()>([] { StandardImageModalityTransformer::from_preset("general"); })}) {
+  for (const auto& build :
+       {std::function<void()>([] { preset::get_preset("general"); }),
+        std::function<void()>([] { StandardImageModalityTransformer::from_preset("general"); })}) {
     try {
       build();
       FAIL();
@@ -53,14 +57,16 @@ TEST_F(StandardImageModalityTransformerTest, DomainSpecificPresetSharesItsConver
 
 TEST_F(StandardImageModalityTransformerTest, RoutesDiagramsToMermaidAndPhotosToCaptions) {
   auto transformer = StandardImageModalityTransformer::from_preset("domain_specific");
-  const std::string mermaid = "```mermaid\ngraph TD\nA@{ shape: terminal, label: \"START\"} --> B\n```";
+  const std::string mermaid =
+      "```mermaid\ngraph TD\nA@{ shape: terminal, label: \"START\"} --> B\n```";
   reply("diagram");
   reply(mermaid);
   EXPECT_EQ(qorl_core::run_sync(transformer->run({{"source", qorl_testing::encode_image(".png")}})),
             qorl_core::Value(mermaid));
   reply("general_image");
   reply(json{{"captions", {"Sebuah foto.", "Foto yang sama."}}}.dump());
-  EXPECT_EQ(qorl_core::run_sync(transformer->run({{"source", qorl_testing::encode_image(".jpg")}, {"query", "?"}})),
+  EXPECT_EQ(qorl_core::run_sync(
+                transformer->run({{"source", qorl_testing::encode_image(".jpg")}, {"query", "?"}})),
             qorl_core::Value("Sebuah foto.\nFoto yang sama."));
 
   const auto requests = gemini_.generate_requests();
@@ -75,4 +81,5 @@ TEST_F(StandardImageModalityTransformerTest, RoutesDiagramsToMermaidAndPhotosToC
 }
 
 }  // namespace
-}  // namespace qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer
+}  // namespace
+   // qorl_multimodal::modality_transformer::image_modality_transformer::standard_image_modality_transformer::standard_image_modality_transformer
