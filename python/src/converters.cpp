@@ -21,22 +21,22 @@ namespace {
 
 namespace mc = qorl_multimodal::modality_converter;
 namespace mt = qorl_multimodal::modality_transformer;
+using mc::modality_converter::BaseModalityConverter;
+using mc::modality_converter::TextResult;
+using mc::image_to_text::image_to_text::BaseImageToText;
 using mc::image_to_text::image_to_caption::image_to_caption::BaseImageToCaption;
 using mc::image_to_text::image_to_caption::lm_based_image_to_caption::LMBasedImageToCaption;
 using mc::image_to_text::image_to_mermaid::image_to_mermaid::BaseImageToMermaid;
 using mc::image_to_text::image_to_mermaid::lm_based_image_to_mermaid::LMBasedImageToMermaid;
-using mc::image_to_text::image_to_text::BaseImageToText;
-using mc::modality_converter::BaseModalityConverter;
-using mc::modality_converter::TextResult;
-using mc::video_to_text::video_to_caption::lm_based_video_to_caption::LMBasedVideoToCaption;
-using mc::video_to_text::video_to_caption::video_to_caption::BaseVideoToCaption;
 using mc::video_to_text::video_to_text::BaseVideoToText;
+using mc::video_to_text::video_to_caption::video_to_caption::BaseVideoToCaption;
+using mc::video_to_text::video_to_caption::lm_based_video_to_caption::LMBasedVideoToCaption;
+using mt::modality_transformer::BaseModalityTransformer;
+using mt::image_modality_transformer::image_modality_transformer::ImageModalityTransformer;
 using mt::image_modality_transformer::generic_image_modality_transformer::
     GenericImageModalityTransformer;
-using mt::image_modality_transformer::image_modality_transformer::ImageModalityTransformer;
 using mt::image_modality_transformer::standard_image_modality_transformer::
     standard_image_modality_transformer::StandardImageModalityTransformer;
-using mt::modality_transformer::BaseModalityTransformer;
 
 py::object text_result_to_python(TextResult result) {
   return py::cast(std::make_shared<TextResult>(std::move(result)));

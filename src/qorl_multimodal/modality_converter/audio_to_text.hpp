@@ -11,8 +11,8 @@ namespace qorl_multimodal::modality_converter::audio_to_text {
 
 using gemini_audio_to_text::GeminiAudioToText;
 using google_cloud_audio_to_text::GoogleCloudAudioToText;
-using openai_whisper_audio_to_text::OpenAIWhisperAudioToText;
 using prosa_audio_to_text::ProsaAudioToText;
+using openai_whisper_audio_to_text::OpenAIWhisperAudioToText;
 using youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText;
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text

@@ -13,9 +13,9 @@
 namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text {
 
 namespace json_schema = qorl_inference::json_schema;
-using qorl_core::redaction::redact_url;
 using qorl_inference::Attachment;
 using qorl_inference::Message;
+using qorl_core::redaction::redact_url;
 
 namespace {
 

@@ -37,10 +37,10 @@ static_assert(
 
 class Whisper : public OpenAIWhisperAudioToText {
  public:
+  using OpenAIWhisperAudioToText::OpenAIWhisperAudioToText;
   using OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts;
   using OpenAIWhisperAudioToText::_reduce_file_size;
   using OpenAIWhisperAudioToText::_transcribe_audio_file;
-  using OpenAIWhisperAudioToText::OpenAIWhisperAudioToText;
 };
 
 // White noise barely compresses: sizes are predictable.

@@ -34,8 +34,8 @@ const std::string kFirstJob = "00000000000000000000000000000001";
 
 class Prosa : public ProsaAudioToText {
  public:
-  using ProsaAudioToText::_result_to_audio_transcript;
   using ProsaAudioToText::ProsaAudioToText;
+  using ProsaAudioToText::_result_to_audio_transcript;
 };
 
 // (text, start, end) of each record.

@@ -38,10 +38,10 @@ static_assert(
 
 class Transcripts : public YouTubeTranscriptAudioToText {
  public:
+  using YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText;
   using YouTubeTranscriptAudioToText::_extract_video_id;
   using YouTubeTranscriptAudioToText::_get_transcript;
   using YouTubeTranscriptAudioToText::_select_best_transcript_lang_id;
-  using YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText;
 };
 
 constexpr const char* kToolError = "ERROR: [youtube] abc: Unable to download API page: refused";

@@ -10,8 +10,8 @@
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::image_to_caption {
 
-using image_to_text::TextResult;
 using schema::caption::Caption;
+using image_to_text::TextResult;
 
 class BaseImageToCaption : public image_to_text::BaseImageToText {
  protected:

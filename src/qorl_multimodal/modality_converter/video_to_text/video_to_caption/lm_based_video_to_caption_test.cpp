@@ -33,9 +33,9 @@ using qorl_testing::FakeGeminiServer;
 // Shows what reaches the captioning step, and offers the frame's steps to the tests.
 class ObservedCaptioner : public LMBasedVideoToCaption {
  public:
+  using LMBasedVideoToCaption::LMBasedVideoToCaption;
   using LMBasedVideoToCaption::_build_prompt_params;
   using LMBasedVideoToCaption::_convert;
-  using LMBasedVideoToCaption::LMBasedVideoToCaption;
   std::shared_ptr<Attachment> seen_attachment;
 
  protected:
