@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "qorl_multimodal/utils/fourier_resample.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
 namespace qorl_multimodal::utils::audio_size_reduction {
@@ -25,30 +25,51 @@ std::string encode_pcm16_flac(const std::vector<double>& data, int sample_rate) 
   return writer.finish();
 }
 
+// The length at each rate of `samples` samples at `rate`. Each follows from the one before, as
+// when every step resamples the previous result.
+std::vector<std::size_t> lengths_at(std::size_t samples, int rate,
+                                    std::span<const int> sample_rates) {
+  std::vector<std::size_t> lengths;
+  for (const int target : sample_rates) {
+    if (target != rate) {
+      samples = static_cast<std::size_t>(static_cast<double>(samples) * target / rate);
+      rate = target;
+    }
+    lengths.push_back(samples);
+  }
+  return lengths;
+}
+
 }  // namespace
 
 std::optional<std::string> first_accepted_flac(std::string_view audio,
                                                std::span<const int> sample_rates,
-                                               const Acceptor& accept) {
+                                               const Acceptor& accept,
+                                               const fourier_resample::Workers& workers) {
+  using fourier_resample::Resampler;
+  sound_file::Reader reader(audio);
+  const int rate = reader.info().sample_rate;
+  // The header's frame count is a hint (MP3 gives an estimate, a damaged header anything); it
+  // is bounded so a false count cannot reserve unbounded memory.
+  constexpr std::int64_t kMaxExpectedFrames = std::int64_t{1} << 30;
+  const auto expected = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(reader.info().frames, 0, kMaxExpectedFrames));
+  auto resampler =
+      std::make_unique<Resampler>(expected, lengths_at(expected, rate, sample_rates), workers);
+  resampler->start_planning();
   // Mixing to one channel first equals mixing after resampling (both are linear) and holds a
-  // single channel; two values of spare capacity let the transform work in place.
-  sound_file::MonoAudio mono = sound_file::decode_mono(audio, 2);
-
-  // Each length follows from the one before, as when every step resamples the previous result.
-  std::vector<std::size_t> lengths;
-  std::size_t length = mono.samples.size();
-  int rate = mono.sample_rate;
-  for (const int target : sample_rates) {
-    if (target != rate) {
-      length = static_cast<std::size_t>(static_cast<double>(length) * target / rate);
-      rate = target;
-    }
-    lengths.push_back(length);
+  // single channel.
+  sound_file::decode_mono(reader, resampler->signal());
+  if (const std::size_t decoded = resampler->signal().size(); decoded != expected) {
+    auto actual =
+        std::make_unique<Resampler>(decoded, lengths_at(decoded, rate, sample_rates), workers);
+    actual->signal() = std::move(resampler->signal());
+    resampler = std::move(actual);
   }
 
   std::optional<std::string> accepted;
   std::size_t step = 0;
-  fourier_resample::resample_each(std::move(mono.samples), lengths, [&](std::vector<double>& data) {
+  resampler->run([&](std::vector<double>& data) {
     std::string flac = encode_pcm16_flac(data, sample_rates[step]);
     if (accept(step++, flac)) accepted = std::move(flac);
     return !accepted;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <boost/asio/thread_pool.hpp>
+
 #include <algorithm>
 #include <cmath>
 
@@ -46,6 +48,26 @@ TEST(AudioSizeReductionTest, EveryStepMatchesResamplingThePreviousStep) {
       ASSERT_NEAR(decoded.samples[i] * 32768, want, 1.0) << "step " << step << " @" << i;
     }
   }
+}
+
+TEST(AudioSizeReductionTest, WorkersChangeOnlyWhereTheWorkRuns) {
+  const std::string wav =
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 2, 22050, 2.1);
+  const int rates[] = {16000, 8000, 4000};
+  const auto encodings = [&](const fourier_resample::Workers& workers) {
+    std::vector<std::string> offered;
+    first_accepted_flac(
+        wav, rates,
+        [&](std::size_t, const std::string& flac) {
+          offered.push_back(flac);
+          return false;
+        },
+        workers);
+    return offered;
+  };
+  boost::asio::thread_pool workers(2);
+  EXPECT_EQ(encodings(workers.get_executor()), encodings(std::nullopt));
+  workers.join();
 }
 
 TEST(AudioSizeReductionTest, NoneWhenNoEncodingIsAccepted) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/thread_pool.hpp>
+
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -122,6 +124,41 @@ TEST(FourierResampleTest, EmptyInputGivesSilenceOfTheAskedLength) {
   std::vector<double> y{0.5};
   resample(y, 3);
   EXPECT_EQ(y.size(), 3u);
+}
+
+// Plans made ahead on workers, for the buffers the signal is read into, are the plans
+// resample_each makes: the same samples to the bit. A signal of another length than planned
+// is planned again; a resampler may go while its planning is still queued or running.
+TEST(FourierResampleTest, PlanningAheadOnWorkersGivesTheSameSamples) {
+  boost::asio::thread_pool workers(2);
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<> dist(-1, 1);
+  const std::vector<std::size_t> lengths{4410, 1600, 801, 400};
+  for (const std::size_t n : {4410u, 4411u}) {
+    std::vector<double> x(n);
+    for (double& v : x) v = dist(gen);
+    std::vector<std::vector<double>> expected;
+    resample_each(x, lengths, [&](std::vector<double>& result) {
+      expected.push_back(result);
+      return true;
+    });
+    for (const std::size_t planned_for : {n, n + 1}) {
+      Resampler resampler(planned_for, lengths, workers.get_executor());
+      resampler.start_planning();
+      resampler.signal().assign(x.begin(), x.end());  // into the reserved buffer
+      std::vector<std::vector<double>> got;
+      resampler.run([&](std::vector<double>& result) {
+        got.push_back(result);
+        return true;
+      });
+      EXPECT_EQ(got, expected) << n << " planned for " << planned_for;
+    }
+  }
+  for (int i = 0; i < 20; ++i) {
+    Resampler unused(44100 + i, {16000, 8000}, workers.get_executor());
+    unused.start_planning();
+  }
+  workers.join();
 }
 
 }  // namespace

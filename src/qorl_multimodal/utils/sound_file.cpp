@@ -138,24 +138,27 @@ void mix_to_mono(const double* frames, std::int64_t count, int channels, double*
 
 MonoAudio decode_mono(std::string_view file, std::size_t spare) {
   Reader reader(file);
-  const Info& info = reader.info();
   MonoAudio audio;
-  audio.sample_rate = info.sample_rate;
+  audio.sample_rate = reader.info().sample_rate;
   // The header's frame count is a hint (MP3 gives an estimate, a damaged header anything);
   // reading goes on to the end. The reservation is bounded so a false count cannot claim
   // unbounded memory.
   constexpr std::int64_t kMaxReservedFrames = std::int64_t{1} << 30;
-  audio.samples.reserve(
-      static_cast<std::size_t>(std::clamp<std::int64_t>(info.frames, 0, kMaxReservedFrames)) +
-      spare);
-  const int channels = info.channels;
+  audio.samples.reserve(static_cast<std::size_t>(
+                            std::clamp<std::int64_t>(reader.info().frames, 0, kMaxReservedFrames)) +
+                        spare);
+  decode_mono(reader, audio.samples);
+  return audio;
+}
+
+void decode_mono(Reader& reader, std::vector<double>& samples) {
+  const int channels = reader.info().channels;
   std::vector<double> block(static_cast<std::size_t>(kBlockFrames) * channels);
   while (const std::int64_t n = reader.read(block.data(), kBlockFrames)) {
-    const std::size_t used = audio.samples.size();
-    audio.samples.resize(used + static_cast<std::size_t>(n));
-    mix_to_mono(block.data(), n, channels, audio.samples.data() + used);
+    const std::size_t used = samples.size();
+    samples.resize(used + static_cast<std::size_t>(n));
+    mix_to_mono(block.data(), n, channels, samples.data() + used);
   }
-  return audio;
 }
 
 // ---- writing ----------------------------------------------------------------------------

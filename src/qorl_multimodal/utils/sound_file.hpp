@@ -63,6 +63,8 @@ struct MonoAudio {
 // Decodes every frame into one channel, each frame the mean of its channel values, without
 // holding the other channels. `spare` extra values of capacity are reserved for the caller.
 MonoAudio decode_mono(std::string_view file, std::size_t spare = 0);
+// The same from an open reader, appended to `samples` (whose reserved memory it uses first).
+void decode_mono(Reader& reader, std::vector<double>& samples);
 
 enum class Subtype { PCM_16, PCM_24 };
 

@@ -169,7 +169,8 @@ Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) cons
   std::vector<int> sample_rates;
   for (const QualityStep& step : QUALITY_STEPS) sample_rates.push_back(step.sample_rate);
   auto reduced = utils::audio_size_reduction::first_accepted_flac(
-      audio_bytes.view(), sample_rates, [this](std::size_t index, const std::string& flac) {
+      audio_bytes.view(), sample_rates,
+      [this](std::size_t index, const std::string& flac) {
         const QualityStep& step = QUALITY_STEPS[index];
         logger().debug(
             "Reduced size with {'sample_rate': %d, 'channels': %d, 'bit_depth': %d}: %s MB (SR: "
@@ -177,7 +178,8 @@ Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) cons
             step.sample_rate, step.channels, step.bit_depth, megabytes(flac.size()),
             step.sample_rate, step.channels, step.bit_depth);
         return flac.size() <= MAX_AUDIO_SIZE;
-      });
+      },
+      blocking_executor());
   if (!reduced) {
     throw qorl_core::ValueError(
         "Unable to reduce file size below limit even with lowest quality settings");
