@@ -7,6 +7,8 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 
+#include <sys/resource.h>
+
 #include <fstream>
 
 #include "bench/peers.hpp"
@@ -36,11 +38,20 @@ void run_curl_peer(benchmark::State& state, const std::string& url, int count, d
   qorl_bench::report_against_peer(state, ours, curl->seconds);
 }
 
+// User and kernel CPU seconds of the calling thread, which runs the event loop.
+std::pair<double, double> thread_cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec * 1e-6; };
+  return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+}
+
 void BM_ConcurrentGetFileFromUrl(benchmark::State& state) {
   const auto count = static_cast<int>(state.range(0));
   qorl_testing::DelayServer server(std::chrono::milliseconds(100), std::string(16 * 1024, 'x'));
   const std::string url = server.url("/image.png");
   double wall = 0;
+  const auto [user_before, kernel_before] = thread_cpu_seconds();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     asio::io_context io;
@@ -57,6 +68,10 @@ void BM_ConcurrentGetFileFromUrl(benchmark::State& state) {
     wall += qorl_bench::seconds_since(start);
     if (downloaded != count) state.SkipWithError("some downloads failed");
   }
+  const auto [user_after, kernel_after] = thread_cpu_seconds();
+  const auto runs = static_cast<double>(state.iterations());
+  state.counters["loop_user_ms"] = (user_after - user_before) / runs * 1000;
+  state.counters["loop_kernel_ms"] = (kernel_after - kernel_before) / runs * 1000;
   state.counters["ideal_ms"] = 100;
   run_curl_peer(state, url, count, wall / static_cast<double>(state.iterations()));
 }
