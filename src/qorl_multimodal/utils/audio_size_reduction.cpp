@@ -49,11 +49,7 @@ std::optional<std::string> first_accepted_flac(std::string_view audio,
   using fourier_resample::Resampler;
   sound_file::Reader reader(audio);
   const int rate = reader.info().sample_rate;
-  // The header's frame count is a hint (MP3 gives an estimate, a damaged header anything); it
-  // is bounded so a false count cannot reserve unbounded memory.
-  constexpr std::int64_t kMaxExpectedFrames = std::int64_t{1} << 30;
-  const auto expected = static_cast<std::size_t>(
-      std::clamp<std::int64_t>(reader.info().frames, 0, kMaxExpectedFrames));
+  const std::size_t expected = sound_file::expected_frames(reader);
   auto resampler =
       std::make_unique<Resampler>(expected, lengths_at(expected, rate, sample_rates), workers);
   resampler->start_planning();

@@ -136,17 +136,18 @@ void mix_to_mono(const double* frames, std::int64_t count, int channels, double*
   }
 }
 
+std::size_t expected_frames(const Reader& reader) {
+  constexpr std::int64_t kMaxExpectedFrames = std::int64_t{1} << 30;
+  return static_cast<std::size_t>(
+      std::clamp<std::int64_t>(reader.info().frames, 0, kMaxExpectedFrames));
+}
+
 MonoAudio decode_mono(std::string_view file, std::size_t spare) {
   Reader reader(file);
   MonoAudio audio;
   audio.sample_rate = reader.info().sample_rate;
-  // The header's frame count is a hint (MP3 gives an estimate, a damaged header anything);
-  // reading goes on to the end. The reservation is bounded so a false count cannot claim
-  // unbounded memory.
-  constexpr std::int64_t kMaxReservedFrames = std::int64_t{1} << 30;
-  audio.samples.reserve(static_cast<std::size_t>(
-                            std::clamp<std::int64_t>(reader.info().frames, 0, kMaxReservedFrames)) +
-                        spare);
+  // Reading goes on to the end, whatever the header said.
+  audio.samples.reserve(expected_frames(reader) + spare);
   decode_mono(reader, audio.samples);
   return audio;
 }

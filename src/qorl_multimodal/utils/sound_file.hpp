@@ -60,6 +60,10 @@ struct MonoAudio {
   int sample_rate = 0;
 };
 
+// The frame count the header gives, as memory to reserve: it is a hint (MP3 gives an estimate,
+// a damaged header anything), bounded so that a false count cannot claim unbounded memory.
+std::size_t expected_frames(const Reader& reader);
+
 // Decodes every frame into one channel, each frame the mean of its channel values, without
 // holding the other channels. `spare` extra values of capacity are reserved for the caller.
 MonoAudio decode_mono(std::string_view file, std::size_t spare = 0);
