@@ -1,5 +1,7 @@
 #include "testing/fake_storage.hpp"
 
+#include <thread>
+
 #include <nlohmann/json.hpp>
 
 namespace qorl_testing {
@@ -57,6 +59,11 @@ void FakeStorage::fail_next_delete(int status) {
   failing_delete_status_ = status;
 }
 
+void FakeStorage::delay_upload_answers(std::chrono::milliseconds delay) {
+  std::lock_guard lock(mutex_);
+  upload_answer_delay_ = delay;
+}
+
 bool FakeStorage::authorized(const httplib::Request& request, httplib::Response& response) const {
   if (google_.authorizes(request.get_header_value("Authorization"), kScope)) return true;
   send_google_error(response, 401, "Invalid Credentials");
@@ -75,7 +82,7 @@ void FakeStorage::upload(const httplib::Request& request, httplib::Response& res
   std::string content_type = request.get_header_value("Content-Type");
   if (content_type.empty()) content_type = "application/octet-stream";
 
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   const auto found = buckets_.find(bucket);
   if (found == buckets_.end()) {
     return send_google_error(response, 404, "The specified bucket does not exist.");
@@ -94,6 +101,9 @@ void FakeStorage::upload(const httplib::Request& request, httplib::Response& res
                                       {"size", std::to_string(request.body.size())}}
                            .dump(),
                        "application/json; charset=UTF-8");
+  const auto delay = upload_answer_delay_;
+  lock.unlock();
+  std::this_thread::sleep_for(delay);
 }
 
 void FakeStorage::remove(const httplib::Request& request, httplib::Response& response) {

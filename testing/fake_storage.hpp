@@ -2,6 +2,7 @@
 // objects, bearer tokens checked against a FakeGoogle, Google's JSON error answers.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -37,6 +38,8 @@ class FakeStorage {
   std::vector<std::string> deletions() const;
   // The next deletion is answered with this error status and the object stays.
   void fail_next_delete(int status);
+  // Uploads are stored at once but answered only after `delay`.
+  void delay_upload_answers(std::chrono::milliseconds delay);
 
  private:
   void upload(const httplib::Request& request, httplib::Response& response);
@@ -50,6 +53,7 @@ class FakeStorage {
   std::vector<Upload> uploads_;
   std::vector<std::string> deletions_;
   int failing_delete_status_ = 0;
+  std::chrono::milliseconds upload_answer_delay_{0};
   long generation_ = 1700000000000000;
 };
 

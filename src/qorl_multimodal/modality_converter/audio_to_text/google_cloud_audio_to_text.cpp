@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "clients/google/errors.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
@@ -129,8 +130,20 @@ boost::asio::awaitable<std::string> GoogleCloudAudioToText::_upload_audio_to_gcs
   boost::uuids::random_generator uuid4;
   const std::string destination_blob_name =
       "audio-files/" + boost::uuids::to_string(uuid4()) + ".flac";
-  co_await storage_client.insert_object(bucket_name, destination_blob_name,
-                                        std::move(audio_binary_data.str()));
+  std::exception_ptr cancellation;
+  try {
+    co_await storage_client.insert_object(bucket_name, destination_blob_name,
+                                          std::move(audio_binary_data.str()));
+  } catch (const std::exception& error) {
+    if (!qorl_core::is_cancellation(error)) throw;
+    cancellation = std::current_exception();
+  }
+  if (cancellation) {
+    // The object may be stored even though its answer never came.
+    co_await boost::asio::this_coro::reset_cancellation_state();
+    co_await delete_after_cancellation(destination_blob_name);
+    std::rethrow_exception(cancellation);
+  }
   logger().debug("Successfully uploaded audio to GCS: %s", destination_blob_name);
   co_return destination_blob_name;
 }
@@ -165,6 +178,9 @@ boost::asio::awaitable<void> GoogleCloudAudioToText::delete_after_cancellation(
   try {
     co_await delete_with(storage, destination_blob_name);
   } catch (const std::exception& error) {
+    // Cancelled before the upload was stored: nothing to remove.
+    const auto* answer = dynamic_cast<const google::HttpError*>(&error);
+    if (answer && answer->status() == 404) co_return;
     logger().warning("Failed to delete audio file from GCS: %s with error: %s",
                      destination_blob_name, error.what());
   }

@@ -252,6 +252,32 @@ TEST_F(GoogleCloudTest, CancelledConversionStopsPollingAndRemovesTheObject) {
   EXPECT_THAT(storage_.object_names(kBucket), IsEmpty());
 }
 
+TEST_F(GoogleCloudTest, ConversionCancelledDuringTheUploadRemovesTheStoredObject) {
+  namespace asio = boost::asio;
+  storage_.delay_upload_answers(std::chrono::seconds(2));
+  const std::string path = wav_file(61.0);
+  GoogleCloudAudioToText backend(params());
+  asio::io_context io;
+  asio::cancellation_signal cancel;
+  auto future = asio::co_spawn(io, backend.convert(path),
+                               asio::bind_cancellation_slot(cancel.slot(), asio::use_future));
+  // Cancelled once the object is stored, while its answer is held back.
+  asio::steady_timer check(io);
+  std::function<void()> watch = [&] {
+    if (!storage_.uploads().empty()) return cancel.emit(asio::cancellation_type::terminal);
+    check.expires_after(std::chrono::milliseconds(5));
+    check.async_wait([&](auto) { watch(); });
+  };
+  watch();
+  io.run();
+  EXPECT_THROW(future.get(), boost::system::system_error);
+  EXPECT_EQ(speech_.polls(), 0);
+  ASSERT_EQ(storage_.uploads().size(), 1u);
+  EXPECT_EQ(storage_.deletions(),
+            std::vector<std::string>{std::string(kBucket) + "/" + storage_.uploads()[0].name});
+  EXPECT_THAT(storage_.object_names(kBucket), IsEmpty());
+}
+
 TEST_F(GoogleCloudTest, FailedCleanUpAfterSuccessKeepsTheTranscript) {
   storage_.fail_next_delete(503);
   qorl_testing::LogCapture capture;
