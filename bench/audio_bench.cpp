@@ -135,7 +135,7 @@ void BM_ReduceFileSize(benchmark::State& state) {
     ours = qorl_bench::seconds_since(start);
   }
   state.counters["process_peak_MiB"] = qorl_bench::status_mib("VmHWM");
-  // Over what the process held before: the benchmark's own WAV and FLAC inputs among it.
+  // The step's own peak: over what the process held before, the benchmark's WAV and FLAC among it.
   state.counters["peak_MiB_over_start"] = qorl_bench::status_mib("VmHWM") - before;
   state.counters["reduced_MiB"] = reduced_bytes / 1048576.0;
   // And on the calling thread alone, as without an executor.
