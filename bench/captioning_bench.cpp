@@ -1,5 +1,6 @@
-// Image captioning on one event-loop thread against a model that answers each request after
-// 200 ms, and the resolution of a large base64 source.
+// Image captioning and image transforms (routing, then captioning) on one event-loop thread
+// against a model that answers each request after 200 ms, and the resolution of a large base64
+// source.
 #include <benchmark/benchmark.h>
 
 #include <boost/asio/co_spawn.hpp>
@@ -16,6 +17,7 @@
 #include "qorl_core/base64.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
+#include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
 #include "testing/delay_server.hpp"
 #include "testing/scoped_env.hpp"
@@ -32,6 +34,9 @@ double thread_cpu_seconds() {
 }
 using qorl_multimodal::modality_converter::image_to_text::image_to_caption::
     lm_based_image_to_caption::LMBasedImageToCaption;
+using qorl_multimodal::modality_transformer::image_modality_transformer::
+    standard_image_modality_transformer::standard_image_modality_transformer::
+        StandardImageModalityTransformer;
 
 // A noisy JPEG of about `bytes` bytes (noise does not compress).
 qorl_core::Bytes noisy_jpeg(std::size_t bytes) {
@@ -83,6 +88,42 @@ void BM_ConcurrentCaptions(benchmark::State& state) {
 BENCHMARK(BM_ConcurrentCaptions)
     ->Arg(1)
     ->Arg(100)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// The router's answer names no route, so each transform takes the default route (the
+// captioner): two model answers of 200 ms one after the other.
+void BM_ConcurrentTransforms(benchmark::State& state) {
+  const auto count = static_cast<int>(state.range(0));
+  qorl_testing::DelayServer model(std::chrono::milliseconds(200), kAnswer);
+  qorl_testing::ScopedEnv env;
+  env.set("GOOGLE_GEMINI_BASE_URL", model.url()).set("GEMINI_API_KEY", "bench-key");
+  auto transformer = StandardImageModalityTransformer::from_preset("domain_specific");
+  const qorl_core::Bytes image = noisy_jpeg(100 << 10);
+  double wall = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    asio::io_context io;
+    int transformed = 0;
+    for (int i = 0; i < count; ++i) {
+      asio::co_spawn(
+          io,
+          [&]() -> asio::awaitable<void> {
+            const qorl_core::Value text = co_await transformer->transform(image);
+            if (text.is_string() && !text.as_string().empty()) ++transformed;
+          },
+          asio::detached);
+    }
+    io.run();
+    wall += qorl_bench::seconds_since(start);
+    if (transformed != count) state.SkipWithError("some transforms failed");
+  }
+  state.counters["ideal_ms"] = 400;
+  state.counters["time_vs_ideal"] = wall / static_cast<double>(state.iterations()) / 0.4;
+}
+BENCHMARK(BM_ConcurrentTransforms)
+    ->Arg(50)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

@@ -1,6 +1,8 @@
 // Where a component's CPU-heavy steps run (decoding, encoding, resampling, large base64 and
 // JSON): inline on the calling thread by default, so no worker threads appear unasked, or on an
 // executor given for blocking work, after which the step resumes on the caller's executor.
+// A program may set one executor for every component given none (the command and the Python
+// module set a pool sized to the cores).
 #pragma once
 
 #include <boost/asio/any_io_executor.hpp>
@@ -13,6 +15,11 @@
 #include <utility>
 
 namespace qorl_core {
+
+// The executor of blocking work for components that were given none; none: inline. Safe to
+// call from any thread.
+void set_default_blocking_executor(std::optional<boost::asio::any_io_executor> executor);
+std::optional<boost::asio::any_io_executor> default_blocking_executor();
 
 // `work()`'s result, computed on `executor` when there is one, else inline; its exceptions
 // propagate and the caller resumes on its own executor.
@@ -27,23 +34,33 @@ boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(
       boost::asio::use_awaitable);
 }
 
+// `work()`'s result, on the default executor for blocking work.
+template <typename Work>
+boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(Work work) {
+  return run_blocking(default_blocking_executor(), std::move(work));
+}
+
 class BlockingWork {
  public:
-  // For example a boost::asio::thread_pool's executor; none: inline.
+  // For example a boost::asio::thread_pool's executor; none: inline. Until it is called, the
+  // component follows the default executor for blocking work.
   void set_blocking_executor(std::optional<boost::asio::any_io_executor> executor) {
+    follows_default_ = false;
     blocking_executor_ = std::move(executor);
   }
-  const std::optional<boost::asio::any_io_executor>& blocking_executor() const noexcept {
-    return blocking_executor_;
+  // Where this component's blocking work runs; none: inline.
+  std::optional<boost::asio::any_io_executor> blocking_executor() const {
+    return follows_default_ ? default_blocking_executor() : blocking_executor_;
   }
 
  protected:
   template <typename Work>
   boost::asio::awaitable<std::invoke_result_t<Work&>> _run_blocking(Work work) const {
-    return run_blocking(blocking_executor_, std::move(work));
+    return run_blocking(blocking_executor(), std::move(work));
   }
 
  private:
+  bool follows_default_ = true;
   std::optional<boost::asio::any_io_executor> blocking_executor_;
 };
 

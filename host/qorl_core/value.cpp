@@ -1,6 +1,8 @@
 #include "qorl_core/value.hpp"
 
 #include <fmt/format.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include <cmath>
 
@@ -184,6 +186,22 @@ void append_escaped(std::string& out, unsigned char c, char quote) {
   }
 }
 
+// Shown as itself in a debug form: every character but controls, format characters, separators
+// other than the ASCII space, surrogates, private-use and unassigned code points.
+bool is_printable(UChar32 c) {
+  switch (u_charType(c)) {
+    case U_CONTROL_CHAR:
+    case U_FORMAT_CHAR:
+    case U_SURROGATE:
+    case U_PRIVATE_USE_CHAR:
+    case U_UNASSIGNED:
+    case U_SPACE_SEPARATOR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR: return c == ' ';
+    default: return true;
+  }
+}
+
 std::string repr_float(double d) {
   if (std::isnan(d)) return "nan";
   if (std::isinf(d)) return d > 0 ? "inf" : "-inf";
@@ -216,7 +234,27 @@ std::string repr(std::string_view text) {
   const bool has_double = text.find('"') != std::string_view::npos;
   const char quote = has_single && !has_double ? '"' : '\'';
   std::string out(1, quote);
-  for (unsigned char c : text) append_escaped(out, c, quote);
+  const auto length = static_cast<std::int32_t>(text.size());
+  for (std::int32_t next = 0; next < length;) {
+    const std::int32_t start = next;
+    UChar32 c = 0;
+    U8_NEXT(text.data(), next, length, c);
+    if (c < 0) {
+      // Not UTF-8: each byte of the broken sequence is shown as it is.
+      for (std::int32_t i = start; i < next; ++i)
+        out += fmt::format("\\x{:02x}", static_cast<unsigned char>(text[i]));
+    } else if (c < 0x80) {
+      append_escaped(out, static_cast<unsigned char>(c), quote);
+    } else if (is_printable(c)) {
+      out.append(text.substr(start, next - start));
+    } else if (c <= 0xff) {
+      out += fmt::format("\\x{:02x}", c);
+    } else if (c <= 0xffff) {
+      out += fmt::format("\\u{:04x}", c);
+    } else {
+      out += fmt::format("\\U{:08x}", c);
+    }
+  }
   out += quote;
   return out;
 }

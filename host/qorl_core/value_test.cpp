@@ -16,6 +16,16 @@ TEST(ReprTest, TextQuotingFollowsTheContent) {
   EXPECT_EQ(repr(Value("café")), "'café'");
 }
 
+// Characters that would not show, or would show as something else, are written as escapes.
+TEST(ReprTest, NonPrintableNonAsciiCharactersAreEscaped) {
+  EXPECT_EQ(repr(Value("a\u00a0b.wav")), "'a\\xa0b.wav'");
+  EXPECT_EQ(repr(Value("\u200b")), "'\\u200b'");
+  EXPECT_EQ(repr(Value("\u0085 \u2028")), "'\\x85 \\u2028'");
+  EXPECT_EQ(repr(Value("\U000f0000")), "'\\U000f0000'");
+  EXPECT_EQ(repr(Value("日本 \U0001f600")), "'日本 \U0001f600'");
+  EXPECT_EQ(repr(Value(std::string("bad\xff"))), "'bad\\xff'");
+}
+
 TEST(ReprTest, OtherKinds) {
   EXPECT_EQ(repr(Value()), "None");
   EXPECT_EQ(repr(Value(true)), "True");

@@ -1,9 +1,12 @@
 #include "python/src/event_loop.hpp"
 
+#include "qorl_core/blocking_work.hpp"
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -98,6 +101,9 @@ void cancel_when_cancelled(py::handle future, std::shared_ptr<asio::cancellation
 }  // namespace detail
 
 void bind_event_loop(py::module_& module) {
+  // CPU-heavy steps leave the loop thread, which serves every conversion of the process.
+  qorl_core::set_default_blocking_executor(
+      blocking_pool_executor(std::max(1u, std::thread::hardware_concurrency())));
   module.def("_operations_in_flight", &operations_in_flight,
              "Operations started on the library's event loop that have not completed yet.");
   module.def("_stop_event_loop", [] { library_loop().stop(); });

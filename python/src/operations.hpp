@@ -58,7 +58,7 @@ void def_operation(Class& cls, const std::string& name, Result (*prepare)(Args..
 }
 
 // `set_blocking_threads(threads)`: CPU-heavy steps of the object run on the library's shared
-// pool (sized by its first use); 0 runs them on the library's loop thread again.
+// pool (by default already, sized to the cores); 0 runs them on the library's loop thread.
 template <typename Class>
 void def_set_blocking_threads(Class& cls) {
   using Object = typename Class::type;
@@ -72,7 +72,8 @@ void def_set_blocking_threads(Class& cls) {
         }
       },
       py::arg("threads"),
-      "Runs CPU-heavy steps on the library's pool of `threads` threads (0: on its event loop).");
+      "Runs CPU-heavy steps on the library's shared pool, sized to the cores (0: on its event "
+      "loop).");
 }
 
 }  // namespace qorl_python

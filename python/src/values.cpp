@@ -129,7 +129,15 @@ qorl_core::Value to_value(py::handle object) {
 
 qorl_core::Options to_options(const py::kwargs& kwargs) {
   qorl_core::Options options;
-  for (auto [key, item] : kwargs) options.set(key.cast<std::string>(), to_value(item));
+  for (auto [key, item] : kwargs) {
+    const auto name = key.cast<std::string>();
+    // Tuples read as lists everywhere else; the caption context is the one option whose check
+    // refuses them by kind, and a list carries no trace of having been a tuple.
+    if (name == "attachments_context" && py::isinstance<py::tuple>(item)) {
+      throw py::type_error("Unsupported attachments_context type: <class 'tuple'>");
+    }
+    options.set(name, to_value(item));
+  }
   return options;
 }
 

@@ -65,6 +65,15 @@ def test_validation_error_lists_every_failing_field():
     assert [e["field"] for e in nested.value.errors] == ["segments.0.start_time"]
 
 
+def test_a_tuple_is_not_a_list_of_context_attachments(image_path):
+    expected = r"^Unsupported attachments_context type: <class 'tuple'>$"
+    with pytest.raises(TypeError, match=expected):
+        Caption(attachments_context=(b"image",))
+    captioner = LMBasedImageToCaption.from_preset()
+    with pytest.raises(TypeError, match=expected):
+        captioner.convert_sync(image_path, attachments_context=(b"image",))
+
+
 def test_records_round_trip_through_to_dict():
     transcript = AudioTranscript(text="Halo", start_time=0, end_time="1.5", lang_id=None)
     assert transcript.to_dict() == {"text": "Halo", "start_time": 0.0, "end_time": 1.5, "lang_id": None}

@@ -101,21 +101,24 @@ std::unique_ptr<LMBasedRouter> LMBasedRouter::from_preset(const std::string& inp
 }
 
 std::string LMBasedRouter::route(const Value& source) {
+  return qorl_core::run_sync(async_route(source));
+}
+
+boost::asio::awaitable<std::string> LMBasedRouter::async_route(Value source) {
   qorl_core::Logger& logger = logger_.get(typeid(*this));
-  // A loop of its own: the caller's loop may be the one running this thread.
-  const Value answer = qorl_core::run_sync(ask_model(lm_request_processor, source));
+  const Value answer = co_await ask_model(lm_request_processor, std::move(source));
   if (answer.is_none()) {
     logger.debug("No image could be read from the source; taking the default route %s",
                  default_route());
-    return default_route();
+    co_return default_route();
   }
   if (answer.is_string()) {
     std::string name = normalized_route(answer.as_string());
-    if (valid_routes().contains(name)) return name;
+    if (valid_routes().contains(name)) co_return name;
   }
   logger.debug("The answer %s names no valid route; taking the default route %s", answer,
                default_route());
-  return default_route();
+  co_return default_route();
 }
 
 }  // namespace qorl_pipeline

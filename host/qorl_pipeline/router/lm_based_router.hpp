@@ -25,9 +25,9 @@ class LMBasedRouter : public BaseRouter {
 
   // The route the model names for the image `source` (bytes, a local path, base64 text or an
   // http(s) URL); the default route when the answer names no valid route or the source cannot
-  // be read. The model call runs on its own event loop on the calling thread, so a loop the
-  // caller is running is blocked but never waited on. Model failures propagate.
+  // be read. Model failures propagate. route() runs the model call on an event loop of its own.
   std::string route(const qorl_core::Value& source) override;
+  [[nodiscard]] boost::asio::awaitable<std::string> async_route(qorl_core::Value source) override;
 
   const std::shared_ptr<qorl_inference::LMRequestProcessor> lm_request_processor;
 

@@ -12,4 +12,8 @@ BaseRouter::BaseRouter(std::set<std::string> valid_routes, std::string default_r
   }
 }
 
+boost::asio::awaitable<std::string> BaseRouter::async_route(qorl_core::Value source) {
+  co_return route(source);
+}
+
 }  // namespace qorl_pipeline

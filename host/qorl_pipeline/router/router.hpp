@@ -1,6 +1,8 @@
 // A router names the route an input should take, out of a fixed set of routes.
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+
 #include <set>
 #include <string>
 
@@ -17,9 +19,13 @@ class BaseRouter {
   // The route taken when no better one is known; one of valid_routes().
   const std::string& default_route() const noexcept { return default_route_; }
 
-  // The route for `source`. Synchronous: it blocks the calling thread, and may be called from
-  // inside a running event loop.
+  // The route for `source`. Synchronous: it blocks the calling thread; never call it from a
+  // thread that runs an event loop (use async_route there).
   virtual std::string route(const qorl_core::Value& source) = 0;
+
+  // The same answer as route(), awaited on the caller's loop. Routers that wait on a service
+  // override it; the default answers with route() inline, for routers that only compute.
+  [[nodiscard]] virtual boost::asio::awaitable<std::string> async_route(qorl_core::Value source);
 
  protected:
   // ValueError when `default_route` is not among `valid_routes`.

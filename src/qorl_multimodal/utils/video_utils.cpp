@@ -1,7 +1,10 @@
 #include "qorl_multimodal/utils/video_utils.hpp"
 
-#include <filesystem>
+#include <fmt/format.h>
 #include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+#include <filesystem>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
@@ -44,14 +47,20 @@ qorl_core::Bytes read_and_encode(const std::string& video_path, double timestamp
   if (fps <= 0) {
     throw ValueError("Invalid FPS (" + number_text(fps) + ") in video file: " + video_path);
   }
-  long long frame_number = static_cast<long long>(timestamp * fps);
+  // Truncated in floating point first: a time past any integer's range still means the end.
+  const double exact_frame = std::trunc(timestamp * fps);
+  if (std::isnan(exact_frame)) throw ValueError("cannot convert float NaN to integer");
+  if (std::isinf(exact_frame)) throw ValueError("cannot convert float infinity to integer");
   const long long total_frames = reader->frame_count();
-  if (frame_number >= total_frames) {
+  long long frame_number = 0;
+  if (exact_frame >= static_cast<double>(total_frames)) {
     logger().warning("Timestamp " + number_text(timestamp) + "s (frame " +
-                     std::to_string(frame_number) +
+                     fmt::format("{:.0f}", exact_frame) +
                      ") exceeds video duration. Using last frame (frame " +
                      std::to_string(total_frames - 1) + ").");
     frame_number = total_frames - 1;
+  } else {
+    frame_number = static_cast<long long>(exact_frame);
   }
 
   // A stream ending before the frame is damaged, unless the last frame was asked for (a frame

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <opencv2/imgcodecs.hpp>
 
 #include "qorl_core/errors.hpp"
@@ -80,6 +81,31 @@ TEST_F(VideoUtilsTest, PastTheEndWarnsAndGivesTheLastFrame) {
                 "Extracting frame from " + numbered() + " at timestamp 12.0s",
                 "Timestamp 12.0s (frame 300) exceeds video duration. Using last frame (frame 249).",
                 "Successfully extracted frame at 12.0s"}));
+}
+
+// Times beyond any integer frame number still mean "past the end"; NaN and infinity name no
+// frame at all.
+TEST_F(VideoUtilsTest, TimesBeyondIntegerRangeGiveTheLastFrameAndNonNumbersFail) {
+  qorl_testing::LogCapture capture;
+  EXPECT_EQ(
+      qorl_testing::frame_for_colour(centre_of(extract_video_frame_at_timestamp(red(), 1e300))),
+      qorl_testing::frame_for_colour(Bgr{0, 0, 255}));
+  const auto messages = capture.messages("qorl_multimodal.utils.video_utils");
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_TRUE(messages[1].starts_with("Timestamp 1e+300s (frame 25")) << messages[1];
+  EXPECT_TRUE(messages[1].ends_with(") exceeds video duration. Using last frame (frame 4)."));
+
+  for (const auto& [timestamp, cause] :
+       {std::pair{std::numeric_limits<double>::quiet_NaN(), "cannot convert float NaN to integer"},
+        std::pair{std::numeric_limits<double>::infinity(),
+                  "cannot convert float infinity to integer"}}) {
+    try {
+      extract_video_frame_at_timestamp(red(), timestamp);
+      FAIL() << cause;
+    } catch (const qorl_core::ValueError& error) {
+      EXPECT_TRUE(std::string(error.what()).ends_with(cause)) << error.what();
+    }
+  }
 }
 
 TEST_F(VideoUtilsTest, KeepsColoursAndEncodesTheAskedFormat) {

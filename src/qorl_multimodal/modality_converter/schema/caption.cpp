@@ -1,5 +1,7 @@
 #include "qorl_multimodal/modality_converter/schema/caption.hpp"
 
+#include <optional>
+
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
 
@@ -18,6 +20,10 @@ qorl_core::FieldSpec<Caption>::Prepare none_becomes(Value fallback) {
   };
 }
 
+bool is_attachment_source(const Value& item) {
+  return !item.object_as<Attachment>() && !item.is_bytes();
+}
+
 }  // namespace
 
 Value normalize_attachments_context(const Value& value) {
@@ -34,6 +40,7 @@ Value normalize_attachments_context(const Value& value) {
     } else if (item.is_bytes()) {
       attachments.push_back(Attachment::from_bytes(item.as_bytes()));
     } else {
+      // Only synchronous callers get here: make_caption resolves sources before.
       // A fresh loop of our own: records are built synchronously, also from inside a running
       // conversion, and asio lets a thread run a second loop while the first one waits.
       auto [data, filename] = qorl_core::run_sync(utils::image_utils::get_image_binary(item));
@@ -41,6 +48,41 @@ Value normalize_attachments_context(const Value& value) {
     }
   }
   return attachments;
+}
+
+boost::asio::awaitable<std::shared_ptr<Caption>> make_caption(qorl_core::Options values) {
+  const Value* context = values.find("attachments_context");
+  if (!context || !context->is_list()) co_return Caption::make_shared(values);
+
+  qorl_core::List resolved = context->as_list();
+  std::optional<std::string> failure;
+  try {
+    for (Value& item : resolved) {
+      if (!is_attachment_source(item)) continue;
+      utils::image_utils::ImageBinary image =
+          co_await utils::image_utils::get_image_binary(std::move(item));
+      item = Value(Attachment::from_bytes(std::move(image.first), std::move(image.second)));
+    }
+    values.set("attachments_context", std::move(resolved));
+  } catch (const qorl_core::ValueError& error) {
+    // Reported with the other fields' failures, as the record's own check would.
+    failure = error.what();
+    values.erase("attachments_context");
+  }
+  std::vector<qorl_core::ValidationError::FieldError> failures;
+  std::shared_ptr<Caption> caption;
+  try {
+    caption = Caption::make_shared(values);
+  } catch (const qorl_core::ValidationError& error) {
+    if (!failure) throw;
+    failures = error.errors();
+  }
+  if (failure) {
+    // The last field of the record, so its failure comes last.
+    failures.push_back({"attachments_context", *failure});
+    throw qorl_core::ValidationError(Caption::schema().name, std::move(failures));
+  }
+  co_return caption;
 }
 
 const qorl_core::Schema<Caption>& Caption::schema() {

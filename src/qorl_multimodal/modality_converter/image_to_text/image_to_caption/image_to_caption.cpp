@@ -18,7 +18,8 @@ boost::asio::awaitable<TextResult> BaseImageToCaption::_convert(qorl_core::Bytes
   qorl_core::reject_supplied_names(options, {"image_metadata"}, "Caption");
   qorl_core::Options record_values = options;
   record_values.set("image_metadata", std::move(metadata));
-  auto caption_data = Caption::make_shared(record_values);
+  std::shared_ptr<Caption> caption_data =
+      co_await schema::caption::make_caption(std::move(record_values));
 
   qorl_core::reject_supplied_names(options, {"image_binary", "filename", "caption_data"},
                                    "_get_captions");

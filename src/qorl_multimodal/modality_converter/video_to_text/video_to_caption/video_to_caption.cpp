@@ -16,7 +16,7 @@ boost::asio::awaitable<TextResult> BaseVideoToCaption::_convert(qorl_core::Value
         co_await utils::video_utils::get_video_binary(std::move(source));
     video_attachment = Attachment::from_bytes(std::move(video.first), std::move(video.second));
   }
-  auto caption_data = Caption::make_shared(options);
+  std::shared_ptr<Caption> caption_data = co_await schema::caption::make_caption(options);
 
   qorl_core::reject_supplied_names(options, {"video_attachment", "caption_data"}, "_get_captions");
   const qorl_core::Value video_caption =

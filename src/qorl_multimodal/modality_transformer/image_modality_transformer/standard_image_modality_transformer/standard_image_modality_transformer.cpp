@@ -1,5 +1,7 @@
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
 
+#include <algorithm>
+
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/preset.hpp"
 
@@ -15,6 +17,31 @@ std::shared_ptr<qorl_pipeline::BaseRouter> required(
 }
 
 }  // namespace
+
+RouteMapping::RouteMapping(std::initializer_list<value_type> entries) {
+  for (const auto& [route, converter] : entries) set(route, converter);
+}
+
+void RouteMapping::set(std::string route, std::shared_ptr<BaseModalityConverter> converter) {
+  const auto existing = std::find_if(entries_.begin(), entries_.end(),
+                                     [&](const value_type& entry) { return entry.first == route; });
+  if (existing != entries_.end()) {
+    existing->second = std::move(converter);
+  } else {
+    entries_.emplace_back(std::move(route), std::move(converter));
+  }
+}
+
+RouteMapping::const_iterator RouteMapping::find(std::string_view route) const {
+  return std::find_if(begin(), end(),
+                      [&](const value_type& entry) { return entry.first == route; });
+}
+
+const std::shared_ptr<BaseModalityConverter>& RouteMapping::at(std::string_view route) const {
+  const auto entry = find(route);
+  if (entry == end()) throw qorl_core::KeyError(qorl_core::repr(std::string(route)));
+  return entry->second;
+}
 
 StandardImageModalityTransformer::StandardImageModalityTransformer(
     std::shared_ptr<qorl_pipeline::BaseRouter> router, RouteMapping route_mapping)
@@ -42,12 +69,11 @@ boost::asio::awaitable<qorl_core::Value> StandardImageModalityTransformer::_tran
     qorl_core::Value source, qorl_core::Value query, qorl_core::Options options) {
   const bool skip_routing = options.get("skip_routing", false).truthy();
   options.erase("skip_routing");
-  // Not awaited: the router blocks this thread for as long as it takes.
-  const std::string selected_route = skip_routing ? router->default_route() : router->route(source);
-  const auto entry = route_mapping.find(selected_route);
-  if (entry == route_mapping.end()) throw qorl_core::KeyError(qorl_core::repr(selected_route));
-  qorl_core::Value result = co_await convert_to_text(entry->second, std::move(source),
-                                                     std::move(query), std::move(options));
+  std::string selected_route = router->default_route();
+  if (!skip_routing) selected_route = co_await router->async_route(source);
+  const std::shared_ptr<BaseModalityConverter> converter = route_mapping.at(selected_route);
+  qorl_core::Value result =
+      co_await convert_to_text(converter, std::move(source), std::move(query), std::move(options));
   co_return result;
 }
 

@@ -2,9 +2,12 @@
 // route.
 #pragma once
 
-#include <map>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/image_modality_transformer.hpp"
 #include "qorl_pipeline/router/router.hpp"
@@ -14,8 +17,28 @@ namespace qorl_multimodal::modality_transformer::image_modality_transformer::
 
 using image_modality_transformer::BaseModalityConverter;
 
-// The converter of each route name; one converter may serve several routes.
-using RouteMapping = std::map<std::string, std::shared_ptr<BaseModalityConverter>>;
+// The converter of each route name, in the order given; one converter may serve several routes.
+class RouteMapping {
+ public:
+  using value_type = std::pair<std::string, std::shared_ptr<BaseModalityConverter>>;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  RouteMapping() = default;
+  // A later entry for a route name already given replaces its converter in place.
+  RouteMapping(std::initializer_list<value_type> entries);
+
+  void set(std::string route, std::shared_ptr<BaseModalityConverter> converter);
+  const_iterator find(std::string_view route) const;
+  bool contains(std::string_view route) const { return find(route) != end(); }
+  // KeyError naming the route when it is absent.
+  const std::shared_ptr<BaseModalityConverter>& at(std::string_view route) const;
+  std::size_t size() const noexcept { return entries_.size(); }
+  const_iterator begin() const noexcept { return entries_.begin(); }
+  const_iterator end() const noexcept { return entries_.end(); }
+
+ private:
+  std::vector<value_type> entries_;
+};
 
 // A standardized image modality transformer that routes and applies converter.
 class StandardImageModalityTransformer
