@@ -42,6 +42,11 @@ TEST_F(StandardImageModalityTransformerTest, DomainSpecificPresetSharesItsConver
   EXPECT_EQ(routes.at("general_image"), routes.at("healthcare_mri_ct_scan"));
   EXPECT_EQ(routes.at("diagram"), routes.at("organizational_chart"));
   EXPECT_NE(routes.at("diagram"), routes.at("general_image"));
+  std::vector<std::string> names;
+  for (const auto& [name, converter] : routes) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"general_image", "engineering_diagram",
+                                             "healthcare_x_ray", "healthcare_mri_ct_scan",
+                                             "diagram", "organizational_chart"}));
 
   for (const auto& build :
        {std::function<void()>([] { preset::get_preset("general"); }),
