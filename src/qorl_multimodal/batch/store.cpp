@@ -345,9 +345,8 @@ ClaimResult Store::claim(const std::string& key, const std::string& source,
     }
     if (current->status == Status::done && redo != Redo::everything) return ClaimResult::done;
     if (current->status == Status::failed && redo == Redo::nothing) return ClaimResult::failed;
-    if (current->holder && *current->holder != impl_->owner && current->expires > now) {
-      return ClaimResult::busy;
-    }
+    // This store's own live claim too: threads sharing a store must not convert a key twice.
+    if (current->holder && current->expires > now) return ClaimResult::busy;
     db.prepare(
           "UPDATE results SET source = ?2, source_id = ?3, started_at = ?4, "
           "attempts = attempts + 1, claim_owner = ?5, claim_expires_at = ?6 WHERE key = ?1")

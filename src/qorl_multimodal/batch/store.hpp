@@ -137,8 +137,9 @@ class Store {
   std::optional<Row> lookup(const std::string& key) const;
 
   // Claims `key` for a conversion of `source` for `lease`, atomically: at most one live claim per
-  // key across every process on the store. A lapsed claim (its owner was killed, or stopped
-  // renewing) is taken over. Each claim taken counts as an attempt.
+  // key across every process and thread on the store (a live claim of this store's own is busy
+  // too). A lapsed claim (its owner was killed, or stopped renewing) is taken over. Each claim
+  // taken counts as an attempt.
   ClaimResult claim(const std::string& key, const std::string& source,
                     const std::optional<std::string>& id, std::chrono::seconds lease,
                     Redo redo = Redo::nothing);
