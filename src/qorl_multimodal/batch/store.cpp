@@ -176,11 +176,11 @@ std::string database_name(const fs::path& path, bool read_only) {
 }  // namespace
 
 struct Store::Impl {
-  Impl(fs::path path, Options options, int flags)
+  Impl(fs::path path, Options options, const std::string& database, int flags)
       : path(std::move(path)),
         options(std::move(options)),
         owner(std::to_string(::getpid()) + ":" + random_token()),
-        db(database_name(this->path, this->options.read_only), flags) {}
+        db(database, flags) {}
 
   std::int64_t now() const { return milliseconds(options.clock()); }
 
@@ -255,13 +255,14 @@ Store Store::open(const fs::path& path, Options options) {
   std::error_code ignored;
   const bool exists = fs::exists(path, ignored);
   if (!options.read_only) refuse_read_only(path, exists);
+  const std::string database = database_name(path, options.read_only);
   const int flags =
       (options.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+      SQLITE_OPEN_NOMUTEX | (database == path.string() ? 0 : SQLITE_OPEN_URI);
   const bool read_only = options.read_only;
   std::unique_ptr<Impl> impl;
   try {
-    impl = std::make_unique<Impl>(path, std::move(options), flags);
+    impl = std::make_unique<Impl>(path, std::move(options), database, flags);
   } catch (const sqlite::Error& error) {
     throw store_error(error, path);
   }

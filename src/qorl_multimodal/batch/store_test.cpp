@@ -555,7 +555,7 @@ TEST_F(HostileStoreTest, StoreOfANewerVersionIsRefusedUntouched) {
 // A store in a folder that cannot be written. Root writes whatever the modes say, so as root the
 // folder is bind-mounted read-only in a mount namespace of a child's own.
 TEST_F(HostileStoreTest, ReadOnlyStoreOrFolderIsSaidSo) {
-  const fs::path folder = dir_.path() / "archive";
+  const fs::path folder = dir_.path() / "archive #1?%";  // characters a URI would misread
   fs::create_directories(folder);
   const fs::path path = folder / "results.sqlite";
   {
