@@ -4,12 +4,14 @@
 #include <nlohmann/json.hpp>
 
 #include <ctime>
-#include <fstream>
 #include <iomanip>
 #include <sstream>
 
 #include "clients/aws/shared_config.hpp"
+#include "clients/common/files.hpp"
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "clients/common/text.hpp"
 #include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
@@ -68,7 +70,8 @@ void from_json(const nlohmann::json& value, CredentialsDocument& document) {
 }
 
 Credentials parse_credentials_document(const std::string& body) {
-  const auto document = nlohmann::json::parse(body, nullptr, false).get<CredentialsDocument>();
+  const auto document =
+      common::parse_json_or_discarded(body, "AWS credentials endpoint").get<CredentialsDocument>();
   if (document.access_key_id.empty() || document.secret_access_key.empty()) {
     throw Error("credential endpoint answered no credentials");
   }
@@ -90,9 +93,12 @@ bool allowed_full_uri(const std::string& uri) {
 }
 
 std::string trimmed_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("cannot read the container authorization token file");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  try {
+    text = common::read_regular_file(path, common::MAX_CREDENTIALS_FILE_BYTES);
+  } catch (const std::runtime_error& error) {
+    throw Error("cannot read the container authorization token file: " + std::string(error.what()));
+  }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
@@ -135,9 +141,12 @@ std::optional<http::Request> container_request() {
   request.url = url;
   request.timeout = CONTAINER_TIMEOUT;
   request.headers.emplace_back("Accept", "application/json");
+  std::optional<std::string> token = env("AWS_CONTAINER_AUTHORIZATION_TOKEN");
   if (auto token_file = env("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE")) {
-    request.headers.emplace_back("Authorization", trimmed_file(*token_file));
-  } else if (auto token = env("AWS_CONTAINER_AUTHORIZATION_TOKEN")) {
+    token = trimmed_file(*token_file);
+  }
+  if (token) {
+    common::check_credential(*token, "The container authorization token");
     request.headers.emplace_back("Authorization", *token);
   }
   return request;

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "clients/aws/shared_config.hpp"
+#include "clients/common/secret_text.hpp"
 #include "qorl_core/run_sync.hpp"
+#include "testing/http_server.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -83,6 +87,74 @@ TEST(CredentialsTest, ChainPrefersEnvironmentThenCredentialsFileThenConfigFile) 
   const Credentials from_env = qorl_core::run_sync(DefaultCredentialsChain().credentials());
   EXPECT_EQ(from_env.access_key_id, "ENV");
   EXPECT_EQ(from_env.session_token, "et");
+}
+
+TEST(HostileCredentialFiles, SharedFilesThatAreNoRegularFilesOrTooLargeAreRefused) {
+  qorl_testing::TempDir dir;
+  qorl_testing::ScopedEnv env;
+  isolate(env, dir);
+  // A missing file is simply no credentials.
+  EXPECT_EQ(credentials_from_shared_files(), std::nullopt);
+
+  env.set("AWS_SHARED_CREDENTIALS_FILE", dir.path().string());
+  try {
+    credentials_from_shared_files();
+    FAIL() << "a directory was read as the credentials file";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot read the AWS shared file: " + dir.path().string() +
+                                             " is not a regular file (a directory); refused");
+  }
+  const auto huge = dir.write("huge", "[default]\n" + std::string(2 << 20, '#'));
+  env.set("AWS_SHARED_CREDENTIALS_FILE", huge.string());
+  EXPECT_THROW(credentials_from_shared_files(), Error);
+  env.set("AWS_SHARED_CREDENTIALS_FILE", (dir.path() / "credentials").string())
+      .set("AWS_CONFIG_FILE", huge.string());
+  EXPECT_THROW(resolve_region(), Error);
+}
+
+// The container agent's address on loopback, recording what reaches it.
+class ContainerAgent {
+ public:
+  ContainerAgent() {
+    server_.server().Get("/creds", [this](const httplib::Request&, httplib::Response& response) {
+      ++requests;
+      response.set_content(R"({"AccessKeyId":"K","SecretAccessKey":"S","Token":"T"})",
+                           "application/json");
+    });
+    server_.start();
+  }
+  std::string url() const { return server_.url("/creds"); }
+  std::atomic<int> requests{0};
+
+ private:
+  qorl_testing::HttpServer server_;
+};
+
+TEST(HostileCredentials, ContainerTokensThatCouldSplitHeadersAreNeverSent) {
+  qorl_testing::TempDir dir;
+  qorl_testing::ScopedEnv env;
+  isolate(env, dir);
+  ContainerAgent agent;
+  env.set("AWS_CONTAINER_CREDENTIALS_FULL_URI", agent.url())
+      .set("AWS_CONTAINER_AUTHORIZATION_TOKEN", "secret-token\r\nX-Injected: 1");
+  try {
+    qorl_core::run_sync(credentials_from_container());
+    FAIL() << "a token with a line break was sent";
+  } catch (const common::InvalidCredential& error) {
+    EXPECT_EQ(std::string(error.what()).find("secret-token"), std::string::npos);
+  }
+  env.unset("AWS_CONTAINER_AUTHORIZATION_TOKEN")
+      .set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE",
+           dir.write("token", "secret-token\nX-Injected: 1\n").string());
+  EXPECT_THROW(qorl_core::run_sync(credentials_from_container()), common::InvalidCredential);
+  EXPECT_EQ(agent.requests, 0);
+
+  // A token file is read within the cap, and never from a device.
+  env.set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", "/dev/zero");
+  EXPECT_THROW(qorl_core::run_sync(credentials_from_container()), Error);
+  env.set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", dir.write("token", "good-token\n").string());
+  EXPECT_EQ(qorl_core::run_sync(credentials_from_container())->access_key_id, "K");
+  EXPECT_EQ(agent.requests, 1);
 }
 
 }  // namespace

@@ -159,7 +159,6 @@ class RestS3Connection final : public S3Connection {
 
   static S3Error error_of(const http::Response& response) {
     ErrorDocument document = error_document(response.body);
-    if (document.code.empty()) document.code = std::to_string(response.status);
     if (document.message.empty()) document.message = response.reason;
     return S3Error(response.status, document.code, document.message);
   }
@@ -170,12 +169,36 @@ class RestS3Connection final : public S3Connection {
   http::CallPolicy policy_;
 };
 
+std::string s3_error_text(long status, const std::string& code, const std::string& message) {
+  std::string text = "S3 GetObject failed: HTTP " + std::to_string(status);
+  if (!code.empty()) text += " " + code;
+  text += ": " + message;
+  if (status >= 300 && status < 400) {
+    // Requests are signed for one host and so never follow redirects.
+    text +=
+        " (S3 redirected the request: the bucket is in another region, or the endpoint is "
+        "wrong)";
+  }
+  return text;
+}
+
 }  // namespace
 
 S3Error::S3Error(long status, std::string code, const std::string& message)
-    : Error("An error occurred (" + code + ") when calling the GetObject operation: " + message),
-      status_(status),
-      code_(std::move(code)) {}
+    : Error(s3_error_text(status, code, message)), status_(status), code_(std::move(code)) {}
+
+bool S3Error::is_credentials_problem() const noexcept {
+  // S3's codes for keys it does not know, signatures that do not match and tokens it refuses.
+  static constexpr std::string_view kCodes[] = {"InvalidAccessKeyId",
+                                                "SignatureDoesNotMatch",
+                                                "ExpiredToken",
+                                                "InvalidToken",
+                                                "TokenRefreshRequired",
+                                                "InvalidSecurity",
+                                                "AuthorizationHeaderMalformed"};
+  return status_ == 401 ||
+         std::find(std::begin(kCodes), std::end(kCodes), code_) != std::end(kCodes);
+}
 
 std::shared_ptr<S3Connection> make_s3_connection(S3ClientOptions options) {
   return std::make_shared<RestS3Connection>(std::move(options));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "qorl_core/run_sync.hpp"
+#include "testing/canned_server.hpp"
 #include "testing/fake_s3.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/http_server.hpp"
@@ -50,6 +51,7 @@ TEST(S3ClientTest, SignedGetObjectIsVerifiedByTheServer) {
   } catch (const S3Error& e) {
     EXPECT_EQ(e.status(), 403);
     EXPECT_EQ(e.code(), "SignatureDoesNotMatch");
+    EXPECT_TRUE(e.is_credentials_problem());
     EXPECT_EQ(std::string(e.what()).find("not-the-secret"), std::string::npos);
   }
   try {
@@ -57,8 +59,8 @@ TEST(S3ClientTest, SignedGetObjectIsVerifiedByTheServer) {
     FAIL();
   } catch (const S3Error& e) {
     EXPECT_STREQ(e.what(),
-                 "An error occurred (NoSuchKey) when calling the GetObject operation: The "
-                 "specified key does not exist.");
+                 "S3 GetObject failed: HTTP 404 NoSuchKey: The specified key does not exist.");
+    EXPECT_FALSE(e.is_credentials_problem());
   }
 }
 
@@ -188,6 +190,48 @@ TEST(CredentialSourcesTest, ContainerAndInstanceMetadataEndpoints) {
                                       "token ttl 21600", "roles imds-token", "role imds-token"}));
   server.stop();
   EXPECT_EQ(run_sync(credentials_from_instance_metadata()), std::nullopt);  // nothing listening
+}
+
+std::string get_object_error(const qorl_testing::CannedServer& s3) {
+  try {
+    run_sync(client_for(s3.url(), keys("AKID", "secret")).get_object({"b", "k"}));
+  } catch (const S3Error& e) {
+    return e.what();
+  }
+  return "(no S3 error)";
+}
+
+TEST(HostileS3, ErrorsAndRedirectsAreReportedInS3sOwnWords) {
+  const qorl_testing::CannedServer denied(
+      {403,
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>AccessDenied</Code>"
+       "<Message>Access Denied</Message></Error>"});
+  EXPECT_EQ(get_object_error(denied), "S3 GetObject failed: HTTP 403 AccessDenied: Access Denied");
+  const qorl_testing::CannedServer moved({302, "", {}, {{"Location", "http://127.0.0.1:1/x"}}});
+  EXPECT_EQ(get_object_error(moved),
+            "S3 GetObject failed: HTTP 302: Found (S3 redirected the request: the bucket is in "
+            "another region, or the endpoint is wrong)");
+  const qorl_testing::CannedServer permanent(
+      {301,
+       "<Error><Code>PermanentRedirect</Code><Message>The bucket you are attempting to "
+       "access must be addressed using the specified endpoint.</Message></Error>"});
+  EXPECT_EQ(get_object_error(permanent),
+            "S3 GetObject failed: HTTP 301 PermanentRedirect: The bucket you are attempting to "
+            "access must be addressed using the specified endpoint. (S3 redirected the request: "
+            "the bucket is in another region, or the endpoint is wrong)");
+}
+
+TEST(HostileXml, DeeplyNestedErrorDocumentsAreNotWalked) {
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  deep += "<Code>Deep</Code>";
+  for (int i = 0; i < 100000; ++i) deep += "</a>";
+  const qorl_testing::CannedServer nested({403, "<Error>" + deep + "</Error>"});
+  EXPECT_EQ(get_object_error(nested), "S3 GetObject failed: HTTP 403: Forbidden");
+  // Entities are never expanded: a document type declaration voids the document.
+  const qorl_testing::CannedServer entities(
+      {404, "<!DOCTYPE e [<!ENTITY x \"NoSuchKey\">]><Error><Code>&x;</Code></Error>"});
+  EXPECT_EQ(get_object_error(entities), "S3 GetObject failed: HTTP 404: Not Found");
 }
 
 }  // namespace

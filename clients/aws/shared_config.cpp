@@ -1,9 +1,10 @@
 #include "clients/aws/shared_config.hpp"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <system_error>
 
+#include "clients/aws/credentials.hpp"
+#include "clients/common/files.hpp"
 #include "clients/common/text.hpp"
 
 namespace clients::aws {
@@ -12,12 +13,16 @@ namespace {
 // The blanks around names, values and section headers of the AWS files.
 std::string_view trim(std::string_view text) { return common::trim(text, " \t\r"); }
 
+// Empty when the file does not exist, as the AWS tools read a missing file.
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  try {
+    return common::read_regular_file(path, common::MAX_CREDENTIALS_FILE_BYTES);
+  } catch (const std::system_error& error) {
+    if (error.code() == std::errc::no_such_file_or_directory) return {};
+    throw Error("Cannot read the AWS shared file: " + std::string(error.what()));
+  } catch (const std::runtime_error& error) {
+    throw Error("Cannot read the AWS shared file: " + std::string(error.what()));
+  }
 }
 
 // "~/..." is taken relative to HOME, as the AWS tools do.

@@ -8,6 +8,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "clients/common/secret_text.hpp"
 #include "clients/common/text.hpp"
 #include "clients/http/http.hpp"
 
@@ -137,6 +138,9 @@ std::string signature(const SignableRequest& request, const Credentials& credent
 
 void sign(SignableRequest& request, const Credentials& credentials, const SigningScope& scope,
           std::chrono::system_clock::time_point when) {
+  common::check_credential(credentials.access_key_id, "The AWS access key id");
+  common::check_credential(credentials.secret_access_key, "The AWS secret access key");
+  common::check_credential(credentials.session_token, "The AWS session token");
   request.headers.emplace_back("x-amz-date", amz_date(when));
   if (!credentials.session_token.empty()) {
     request.headers.emplace_back("x-amz-security-token", credentials.session_token);

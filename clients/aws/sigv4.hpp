@@ -51,7 +51,8 @@ std::string signature(const SignableRequest& request, const Credentials& credent
                       const SigningScope& scope, std::chrono::system_clock::time_point when);
 
 // Adds x-amz-date, x-amz-security-token (with a session token) and authorization to the
-// request's headers; the first two are signed.
+// request's headers; the first two are signed. Throws common::InvalidCredential when a key or the
+// token holds a control character.
 void sign(SignableRequest& request, const Credentials& credentials, const SigningScope& scope,
           std::chrono::system_clock::time_point when);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "clients/common/secret_text.hpp"
+
 namespace clients::aws {
 namespace {
 
@@ -79,6 +81,18 @@ TEST(SigV4Test, CanonicalFormsEncodeSortAndFold) {
   EXPECT_EQ(canonical_request(request),
             "GET\n/\na=y&a=z&b=2&c%20d=\nhost:h\nx-amz-meta:a b,c\n\nhost;x-amz-meta\n"
             "UNSIGNED-PAYLOAD");
+}
+
+TEST(HostileCredentials, KeysAndTokensThatCouldSplitHeadersAreNotSigned) {
+  for (Credentials keys : {Credentials{"AKID\r\nX-Injected: 1", "secret", "", std::nullopt},
+                           Credentials{"AKID", "secret", "TOKEN\nX-Injected: 1", std::nullopt},
+                           Credentials{"AKID", "sec\rret", "", std::nullopt}}) {
+    SignableRequest request;
+    request.headers = {{"host", "h"}};
+    request.payload_hash = "UNSIGNED-PAYLOAD";
+    EXPECT_THROW(sign(request, keys, SCOPE, DATE), common::InvalidCredential);
+    EXPECT_EQ(request.headers.size(), 1u);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "clients/http/policy.hpp"
 
 namespace clients::google {
@@ -29,9 +31,10 @@ http::Request token_request(const ServiceAccountKey& key, const std::vector<std:
 
 AccessToken parse_token_response(const http::Response& response,
                                  std::chrono::system_clock::time_point now) {
-  const auto answer = nlohmann::json::parse(response.body, nullptr, false);
+  const auto answer = common::parse_json_or_discarded(response.body, "OAuth token endpoint");
   const auto token = common::optional_field<std::string>(answer, "access_token");
   if (response.ok() && token) {
+    common::check_credential(*token, "The access token of the OAuth token endpoint");
     const auto lifetime = answer.value("expires_in", 3600);
     return {*token, now + std::chrono::seconds(lifetime)};
   }

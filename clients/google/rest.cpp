@@ -3,10 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 namespace clients::google::internal {
 
 std::string error_message(const http::Response& response) {
-  const auto answer = nlohmann::json::parse(response.body, nullptr, false);
+  const auto answer = common::parse_json_or_discarded(response.body, "Google API");
   return common::field_or<std::string>(answer, {"error", "message"}, response.reason);
 }
 

@@ -4,11 +4,12 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/files.hpp"
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 
 namespace clients::google {
 namespace {
@@ -53,7 +54,7 @@ std::string sign_rs256(const std::string& pem, std::string_view data) {
 }  // namespace
 
 ServiceAccountKey ServiceAccountKey::from_json(std::string_view content) {
-  const auto info = nlohmann::json::parse(content, nullptr, false);
+  const auto info = common::parse_json_or_discarded(content, "Service account info");
   if (!info.is_object()) throw Error("Service account info is not a JSON object");
   const auto text = [&](const char* name) { return common::field_or<std::string>(info, name); };
   ServiceAccountKey key{text("client_email"), text("private_key"), text("private_key_id"),
@@ -72,9 +73,17 @@ ServiceAccountKey ServiceAccountKey::from_json(std::string_view content) {
 }
 
 ServiceAccountKey ServiceAccountKey::from_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("File " + path + " was not found.");
-  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string content;
+  try {
+    content = common::read_regular_file(path, common::MAX_CREDENTIALS_FILE_BYTES);
+  } catch (const std::system_error& error) {
+    if (error.code() == std::errc::no_such_file_or_directory) {
+      throw Error("File " + path + " was not found.");
+    }
+    throw Error("Cannot read the service account key file: " + std::string(error.what()));
+  } catch (const std::runtime_error& error) {
+    throw Error("Cannot read the service account key file: " + std::string(error.what()));
+  }
   return from_json(content);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_parse.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -58,6 +59,39 @@ TEST(ServiceAccountKeyTest, Base64UrlHasNoPaddingAndUrlAlphabet) {
   EXPECT_EQ(base64url_encode(""), "");
   EXPECT_EQ(base64url_encode("f"), "Zg");
   EXPECT_EQ(base64url_encode("\xfb\xff\xbf"), "-_-_");
+}
+
+std::string key_file_refusal(const std::string& path) {
+  try {
+    ServiceAccountKey::from_file(path);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "(read)";
+}
+
+TEST(HostileCredentialFiles, KeyFilesThatAreNoRegularFilesOrTooLargeAreRefused) {
+  qorl_testing::TempDir dir;
+  // A key padded past the cap with blanks would otherwise be read, however large.
+  const qorl_testing::ServiceAccount account("http://127.0.0.1:1/token");
+  const auto padded = dir.write("padded.json", account.key_json() + std::string(2 << 20, ' '));
+  EXPECT_EQ(key_file_refusal(padded.string()),
+            "Cannot read the service account key file: " + padded.string() +
+                " is larger than the 1048576 bytes allowed for it; refused");
+  EXPECT_EQ(key_file_refusal(dir.path().string()),
+            "Cannot read the service account key file: " + dir.path().string() +
+                " is not a regular file (a directory); refused");
+  EXPECT_EQ(key_file_refusal("/dev/zero"),
+            "Cannot read the service account key file: /dev/zero is not a regular file (a "
+            "character device); refused");
+  EXPECT_EQ(key_file_refusal((dir.path() / "absent.json").string()),
+            "File " + (dir.path() / "absent.json").string() + " was not found.");
+}
+
+TEST(HostileJson, DeeplyNestedKeyContentIsRefused) {
+  const std::string deep =
+      R"({"client_email": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  EXPECT_THROW(ServiceAccountKey::from_json(deep), common::JsonTooDeep);
 }
 
 }  // namespace

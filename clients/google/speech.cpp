@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 #include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
 #include "clients/google/service_account.hpp"
@@ -105,7 +106,7 @@ void from_json(const json& value, Operation& operation) {
 namespace {
 
 Operation parse_operation(const http::Response& answer) {
-  const json body = json::parse(answer.body, nullptr, false);
+  const json body = common::parse_json_or_discarded(answer.body, "Speech-to-Text");
   if (!body.is_object()) throw invalid_answer("not a JSON object");
   auto operation = body.get<Operation>();
   if (operation.name.empty()) throw invalid_answer("an operation without a name");
@@ -188,6 +189,7 @@ std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& op
 boost::asio::awaitable<LongRunningRecognizeResponse> SpeechClient::wait_for_response(
     Operation operation, std::chrono::milliseconds timeout) const {
   using Clock = std::chrono::steady_clock;
+  if (call_deadline_) timeout = std::min(timeout, *call_deadline_);
   const auto deadline = Clock::now() + timeout;
   const auto executor = co_await boost::asio::this_coro::executor;
   boost::asio::steady_timer timer(executor);

@@ -121,9 +121,12 @@ std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& op
 class SpeechClient {
  public:
   explicit SpeechClient(const SpeechOptions& options)
-      : SpeechClient(make_speech_connection(options), options.polling) {}
-  explicit SpeechClient(std::shared_ptr<SpeechConnection> connection, PollingPolicy polling = {})
-      : connection_(std::move(connection)), polling_(polling) {}
+      : SpeechClient(make_speech_connection(options), options.polling,
+                     options.policy.retry.deadline) {}
+  // `call_deadline`: the call policy's deadline, which bounds a wait as well.
+  explicit SpeechClient(std::shared_ptr<SpeechConnection> connection, PollingPolicy polling = {},
+                        std::optional<std::chrono::milliseconds> call_deadline = std::nullopt)
+      : connection_(std::move(connection)), polling_(polling), call_deadline_(call_deadline) {}
 
   boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
                                                            const RecognitionAudio& audio) const {
@@ -132,13 +135,15 @@ class SpeechClient {
 
   // Polls the operation until it is done and returns its response, waiting on timers between
   // polls. Throws OperationError when it failed, OperationTimeoutError when it is not done
-  // within `timeout`, and what the connection throws. Cancellation ends the wait at once.
+  // within `timeout` (or the call deadline, when shorter), and what the connection throws.
+  // Cancellation ends the wait at once.
   boost::asio::awaitable<LongRunningRecognizeResponse> wait_for_response(
       Operation operation, std::chrono::milliseconds timeout) const;
 
  private:
   std::shared_ptr<SpeechConnection> connection_;
   PollingPolicy polling_;
+  std::optional<std::chrono::milliseconds> call_deadline_;
 };
 
 }  // namespace clients::google

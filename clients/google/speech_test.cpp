@@ -150,6 +150,30 @@ TEST_F(SpeechClientTest, WaitEndsAtTheDeadline) {
   EXPECT_THROW(run_sync(speech.wait_for_response(started, 0s)), OperationTimeoutError);
 }
 
+// The call policy's deadline (the command's --timeout) bounds the whole wait, whatever the
+// wait's own time limit.
+using HostileSpeechPolling = SpeechClientTest;
+
+TEST_F(HostileSpeechPolling, WaitObeysTheCallDeadline) {
+  speech_.never_finish();
+  SpeechOptions options;
+  options.credentials =
+      std::make_shared<ServiceAccountCredentials>(ServiceAccountCredentials::from_json(
+          google_.account().key_json(), {std::string(CLOUD_PLATFORM_SCOPE)}));
+  options.polling = {10ms, 40ms, 2.0};
+  options.policy.retry.deadline = 300ms;
+  const SpeechClient speech(options);
+  const Operation started =
+      run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
+  try {
+    run_sync(speech.wait_for_response(started, 1h));
+    FAIL();
+  } catch (const OperationTimeoutError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Operation did not complete within the designated timeout of 300 milliseconds.");
+  }
+}
+
 TEST_F(SpeechClientTest, MalformedDurationsAreRefused) {
   const SpeechClient speech = client();
   for (const char* bad : {"4.7", "4.s", ".5s", "1.0000000001s", "4,7s", "s"}) {

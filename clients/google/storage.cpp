@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 #include "clients/common/url.hpp"
 #include "clients/google/rest.hpp"
 
@@ -22,7 +23,7 @@ std::string object_path(const std::string& bucket) {
 
 // The object resource of an answer; its size is a decimal text, as for every 64-bit number.
 ObjectMetadata parse_object(const http::Response& answer) {
-  const auto body = nlohmann::json::parse(answer.body, nullptr, false);
+  const auto body = common::parse_json_or_discarded(answer.body, "Cloud Storage");
   const auto name = common::optional_field<std::string>(body, "name");
   if (!name) throw Error("Invalid Cloud Storage answer: not an object resource");
   ObjectMetadata object;

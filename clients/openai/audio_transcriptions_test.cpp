@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "testing/fake_openai.hpp"
+#include "testing/http_server.hpp"
 #include "testing/loopback.hpp"
 #include "testing/scoped_env.hpp"
 
@@ -144,6 +147,37 @@ TEST_F(AudioTranscriptionsTest, RetriesServerErrorsThenGivesUp) {
   server_.fail_next(500, 1);
   EXPECT_THROW(run_sync(client(0).create(verbose_params({"segment"}))), InternalServerError);
   EXPECT_EQ(server_.uploads().size(), 4u);
+}
+
+TEST(HostileCredentials, OpenAIKeysThatCouldSplitHeadersAreRefusedBeforeAnyRequest) {
+  qorl_testing::FakeOpenAI server;
+  try {
+    AudioTranscriptionsClient client(
+        options_for("sk-secret\r\nX-Injected: 1", server.base_url(), 0));
+    run_sync(client.create(verbose_params({"segment"})));
+    FAIL() << "a key with a line break was sent";
+  } catch (const common::InvalidCredential& e) {
+    EXPECT_THAT(e.what(), Not(HasSubstr("sk-secret")));
+  }
+  EXPECT_TRUE(server.uploads().empty());
+}
+
+TEST(HostileJson, DeeplyNestedTranscriptionAnswersAreRefused) {
+  qorl_testing::HttpServer server;
+  const std::string deep =
+      R"({"text": "hi", "segments": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  server.server().Post("/v1/audio/transcriptions",
+                       [&](const httplib::Request&, httplib::Response& response) {
+                         response.set_content(deep, "application/json");
+                       });
+  server.start();
+  AudioTranscriptionsClient client(options_for("sk-key", server.url("/v1"), 0));
+  try {
+    run_sync(client.create(verbose_params({"segment"})));
+    FAIL() << "a deeply nested answer was accepted";
+  } catch (const common::JsonTooDeep& e) {
+    EXPECT_THAT(e.what(), HasSubstr("OpenAI"));
+  }
 }
 
 }  // namespace

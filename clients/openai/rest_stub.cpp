@@ -7,6 +7,8 @@
 #include <cmath>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
 
 namespace clients::openai {
@@ -67,7 +69,7 @@ std::string float_text(double value) {
 [[noreturn]] void throw_status_error(const http::Response& response) {
   const long status = response.status;
   std::string message;
-  const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  const auto body = common::parse_json_or_discarded(response.body, "OpenAI");
   if (!body.is_discarded()) {
     const auto error_message = common::optional_field<std::string>(body, {"error", "message"});
     message = "Error code: " + std::to_string(status) + " - " + error_message.value_or(body.dump());
@@ -114,7 +116,9 @@ AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& op
     : api_key_(options.api_key),
       url_(common::resolve_base_url(options.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl) +
            "/audio/transcriptions"),
-      policy_(options.policy) {}
+      policy_(options.policy) {
+  common::check_credential(api_key_, "The OpenAI API key");
+}
 
 boost::asio::awaitable<http::Response> AudioTranscriptionsRestStub::send(
     const TranscriptionCreateParams& params) const {
@@ -146,7 +150,7 @@ Transcription to_transcription(const http::Response& response,
     out.text = response.body;
     return out;
   }
-  const auto body = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  const auto body = common::parse_json_or_discarded(response.body, "OpenAI");
   if (!body.is_object()) {
     throw APIStatusError("Invalid transcription answer: not a JSON object", response.status,
                          response.body);

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "clients/common/secret_text.hpp"
+
 namespace clients::prosa {
 namespace {
 
@@ -21,7 +23,9 @@ std::string job_body(const SttJobRequest& job) {
 
 class RestSttConnection final : public SttConnection {
  public:
-  explicit RestSttConnection(SttOptions options) : options_(std::move(options)) {}
+  explicit RestSttConnection(SttOptions options) : options_(std::move(options)) {
+    common::check_credential(options_.api_key, "The Prosa API key");
+  }
 
   boost::asio::awaitable<SttAnswer> submit_job(SttJobRequest job) override {
     http::Request request;
@@ -37,7 +41,8 @@ class RestSttConnection final : public SttConnection {
 
   boost::asio::awaitable<SttAnswer> get_job(std::string job_id) override {
     http::Request request;
-    request.url = options_.url + "/" + job_id;
+    // The id comes from the service's answer: it stays one path segment.
+    request.url = options_.url + "/" + http::url_encode(job_id);
     request.headers = {{"x-api-key", options_.api_key}};
     const http::Response response = co_await http::call(std::move(request), options_.policy);
     co_return SttAnswer{response.status, response.body};

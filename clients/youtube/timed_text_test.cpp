@@ -47,5 +47,13 @@ TEST(TimedTextTest, RefusesWhatIsNoTimedTextDocument) {
   }
 }
 
+TEST(HostileXml, DeeplyNestedTimedTextIsRefused) {
+  std::string deep = R"(<transcript><text start="0">)";
+  for (int i = 0; i < 100000; ++i) deep += "<b>";
+  for (int i = 0; i < 100000; ++i) deep += "</b>";
+  deep += "</text></transcript>";
+  EXPECT_THROW(parse_timed_text(deep), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace clients::youtube::internal

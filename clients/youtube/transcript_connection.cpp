@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 #include "clients/common/text.hpp"
 #include "clients/youtube/timed_text.hpp"
 #include "clients/youtube/transcript_rest_stub.hpp"
@@ -170,7 +171,7 @@ void check_playability(const std::string& video_id, const PlayabilityStatus& pla
 }
 
 std::vector<Transcript> caption_tracks(const std::string& video_id, const std::string& body) {
-  const json player = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  const json player = common::parse_json_or_discarded(body, "YouTube");
   if (!player.is_object()) {
     throw YouTubeDataUnparsable(video_id, "the player answer is not a JSON object");
   }

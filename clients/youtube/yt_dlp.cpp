@@ -2,10 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
+#include "clients/http/policy.hpp"
 #include "clients/process/process.hpp"
 
 namespace clients::youtube {
@@ -72,8 +75,14 @@ std::vector<std::string> YoutubeDL::command(const std::string& url, bool downloa
 
 namespace {
 
+// The run's own deadline, shortened to the call policy's when the caller set one (the
+// command's --timeout): a hanging yt-dlp is one more call that must not outlast it.
 process::ProcessOptions run_options(bool download) {
-  return {.deadline = download ? kDownloadDeadline : kMetadataDeadline};
+  std::chrono::milliseconds deadline = download ? kDownloadDeadline : kMetadataDeadline;
+  if (const auto limit = http::default_call_policy().retry.deadline) {
+    deadline = std::min(deadline, *limit);
+  }
+  return {.deadline = deadline};
 }
 
 // The first JSON object yt-dlp printed.
@@ -82,7 +91,7 @@ VideoInfo video_info(const process::ProcessResult& result, const std::string& ur
   std::istringstream lines(result.out);
   std::string line;
   while (std::getline(lines, line)) {
-    const nlohmann::json info = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+    const nlohmann::json info = common::parse_json_or_discarded(line, "yt-dlp");
     if (!info.is_object()) continue;
     return info.get<VideoInfo>();
   }

@@ -51,7 +51,8 @@ struct VideoInfo {
 // The yt-dlp program: env QORL_YT_DLP, else "yt-dlp" on PATH.
 std::string yt_dlp_program();
 
-// How long yt-dlp may run before it is killed: a download, and a metadata-only extraction.
+// How long yt-dlp may run before it is killed: a download, and a metadata-only extraction; the
+// default call policy's deadline instead when it is shorter.
 inline constexpr std::chrono::minutes kDownloadDeadline{30};
 inline constexpr std::chrono::minutes kMetadataDeadline{2};
 

@@ -3,7 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "qorl_core/run_sync.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
+#include "testing/temp_dir.hpp"
 
 namespace clients::youtube {
 namespace {
@@ -50,6 +55,25 @@ TEST(YoutubeDLTest, ReportsErrorLinesOfTheRealProgram) {
   } catch (const DownloadError& e) {
     EXPECT_THAT(e.what(), ::testing::StartsWith("ERROR: [generic] "));
     EXPECT_THAT(e.what(), ::testing::HasSubstr("'not a url' is not a valid URL"));
+  }
+}
+
+TEST(HostileSettings, HangingYtDlpObeysTheCallDeadline) {
+  const qorl_testing::TempDir dir;
+  const auto program = dir.write("yt-dlp", "#!/bin/sh\nexec sleep 600\n");
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  qorl_testing::ScopedEnv env;
+  env.set("QORL_YT_DLP", program.string());
+  clients::http::CallPolicy policy = qorl_testing::policy_without_delays();
+  policy.retry.deadline = std::chrono::milliseconds(500);
+  const qorl_testing::ScopedCallPolicy scoped(policy);
+  for (const bool download : {false, true}) {
+    try {
+      qorl_core::run_sync(YoutubeDL({}).async_extract_info("https://127.0.0.1:1/v", download));
+      FAIL() << "a hanging yt-dlp was waited for";
+    } catch (const ProcessError& e) {
+      EXPECT_THAT(e.what(), ::testing::HasSubstr("did not finish within 500 ms"));
+    }
   }
 }
 

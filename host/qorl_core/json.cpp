@@ -1,6 +1,8 @@
 #include "qorl_core/json.hpp"
 
+#include "clients/common/json_parse.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_core/record.hpp"
 
 namespace qorl_core {
@@ -35,7 +37,11 @@ nlohmann::ordered_json to_ordered_json(const Value& value) {
   return std::visit(Visitor{}, value.storage());
 }
 
-Value from_ordered_json(const nlohmann::ordered_json& json) {
+namespace {
+
+// Outside data is parsed with a bound on nesting; this walk keeps to the same bound, so a
+// document built otherwise cannot take it past the stack either.
+Value from_ordered_json(const nlohmann::ordered_json& json, int depth) {
   switch (json.type()) {
     case nlohmann::ordered_json::value_t::null:
     case nlohmann::ordered_json::value_t::discarded: return None{};
@@ -52,19 +58,26 @@ Value from_ordered_json(const nlohmann::ordered_json& json) {
       const auto& bin = json.get_binary();
       return Bytes(bin.data(), bin.size());
     }
-    case nlohmann::ordered_json::value_t::array: {
-      List list;
-      list.reserve(json.size());
-      for (const auto& item : json) list.push_back(from_ordered_json(item));
-      return list;
-    }
-    case nlohmann::ordered_json::value_t::object: {
-      Map map;
-      for (const auto& [key, item] : json.items()) map.set(key, from_ordered_json(item));
-      return map;
-    }
+    case nlohmann::ordered_json::value_t::array:
+    case nlohmann::ordered_json::value_t::object: break;
   }
-  return None{};
+  if (depth >= clients::common::MAX_JSON_DEPTH) {
+    throw ValueError("JSON value nested deeper than " +
+                     std::to_string(clients::common::MAX_JSON_DEPTH) + " levels");
+  }
+  if (json.is_array()) {
+    List list;
+    list.reserve(json.size());
+    for (const auto& item : json) list.push_back(from_ordered_json(item, depth + 1));
+    return list;
+  }
+  Map map;
+  for (const auto& [key, item] : json.items()) map.set(key, from_ordered_json(item, depth + 1));
+  return map;
 }
+
+}  // namespace
+
+Value from_ordered_json(const nlohmann::ordered_json& json) { return from_ordered_json(json, 0); }
 
 }  // namespace qorl_core

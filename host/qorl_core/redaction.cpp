@@ -72,6 +72,10 @@ std::string redact_url(std::string_view text) {
   if (url.has_password()) {
     url.set_password(kRedacted);
     changed = true;
+  } else if (url.has_userinfo() && !url.encoded_user().empty()) {
+    // A user part alone is how tokens are often given ("https://TOKEN@host").
+    url.set_user(kRedacted);
+    changed = true;
   }
   if (url.has_query()) {
     std::string query;

@@ -9,7 +9,8 @@
 
 namespace qorl_core::redaction {
 
-// For an absolute URL: the URL with its password and the values of query parameters that carry
+// For an absolute URL: the URL with its password (or its user part when there is no password)
+// and the values of query parameters that carry
 // signatures, tokens, credentials or keys replaced by "REDACTED". Any other text unchanged.
 std::string redact_url(std::string_view text);
 

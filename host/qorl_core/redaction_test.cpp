@@ -18,6 +18,16 @@ TEST(RedactionTest, UrlsLosePasswordsAndSignatures) {
   EXPECT_EQ(qorl_core::repr(redact_urls(nested)), "[{'u': 'http://h/?token=REDACTED'}]");
 }
 
+TEST(HostileRedaction, AUserPartWithoutPasswordIsRedacted) {
+  EXPECT_EQ(redact_url("http://ghp_SECRETTOKEN@127.0.0.1:8080/a.mp3"),
+            "http://REDACTED@127.0.0.1:8080/a.mp3");
+  EXPECT_EQ(redact_url("https://TOKEN@host/x?sig=s"), "https://REDACTED@host/x?sig=REDACTED");
+  EXPECT_EQ(redact_text("Failed: https://TOKEN@host/a.wav (404)"),
+            "Failed: https://REDACTED@host/a.wav (404)");
+  // Nothing to hide in an empty user part.
+  EXPECT_EQ(redact_url("http://@host/a"), "http://@host/a");
+}
+
 TEST(RedactionTest, CutTextsCountCharactersAndKeepSequencesWhole) {
   // 600 two-byte characters: a cut at 512 keeps 512 whole characters (1024 bytes).
   std::string text;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "clients/common/json_parse.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
 
@@ -296,9 +297,9 @@ std::string repr(const Value& value) {
 
 std::string to_json(const Value& value, int indent) { return to_ordered_json(value).dump(indent); }
 
-Value from_json(std::string_view text) {
+Value from_json(std::string_view text, std::string_view source) {
   try {
-    return from_ordered_json(nlohmann::ordered_json::parse(text));
+    return from_ordered_json(clients::common::parse_json<nlohmann::ordered_json>(text, source));
   } catch (const nlohmann::json::exception& error) {
     throw ValueError(error.what());
   }

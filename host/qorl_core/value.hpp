@@ -188,6 +188,8 @@ inline std::string repr(const char* text) { return repr(std::string_view(text));
 
 // JSON conversions (bytes become base64 text on the way out; objects their type name).
 std::string to_json(const Value& value, int indent = -1);
-Value from_json(std::string_view text);  // ValueError for malformed JSON
+// ValueError for malformed JSON; clients::common::JsonTooDeep, naming `source`, for JSON nested
+// deeper than clients::common::MAX_JSON_DEPTH.
+Value from_json(std::string_view text, std::string_view source = "JSON text");
 
 }  // namespace qorl_core

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "clients/common/json_parse.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/json.hpp"
 
 namespace qorl_core {
 namespace {
@@ -68,6 +70,23 @@ TEST(JsonTest, RoundTripKeepsKeyOrderAndKinds) {
   EXPECT_EQ(to_json(value), R"({"z":1,"a":[true,null,2.5,"t"],"m":{"k":-3}})");
   EXPECT_EQ(to_json(Value(Bytes("hi"))), "\"aGk=\"");
   EXPECT_THROW(from_json("{not json"), ValueError);
+}
+
+TEST(HostileJson, DeepNestingIsRefusedBeforeAnyRecursiveWalk) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  try {
+    from_json(deep, "Prosa STT");
+    FAIL() << "a value nested 100000 deep was built";
+  } catch (const clients::common::JsonTooDeep& error) {
+    EXPECT_STREQ(error.what(), "Prosa STT sent JSON nested deeper than 512 levels; refused");
+  }
+  // A document built by other means meets the same bound in the conversion.
+  nlohmann::ordered_json built = nlohmann::ordered_json::array();
+  for (int i = 0; i < clients::common::MAX_JSON_DEPTH; ++i) {
+    built = nlohmann::ordered_json::array({std::move(built)});
+  }
+  EXPECT_THROW(from_ordered_json(built), ValueError);
+  EXPECT_TRUE(from_ordered_json(built[0]).is_list());
 }
 
 }  // namespace

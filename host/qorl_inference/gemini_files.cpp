@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/gemini_media_type.hpp"
 
@@ -23,7 +24,7 @@ constexpr const char* kApiVersion = "v1beta";
 
 nlohmann::json parse_body(const clients::http::Response& response, const ExchangePolicy& policy,
                           const std::string& what) {
-  auto json = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  auto json = clients::common::parse_json_or_discarded(response.body, policy.service);
   if (!json.is_object()) {
     throw BaseInvokerError(policy.service + " " + what + " returned an unreadable answer");
   }

@@ -10,6 +10,8 @@
 #include <set>
 #include <variant>
 
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
@@ -215,7 +217,7 @@ std::string request_body(const std::vector<Message>& messages,
 
 // The answer text of the first candidate (its thought parts left out).
 std::string answer_text(const clients::http::Response& response) {
-  const auto body = json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  const auto body = clients::common::parse_json_or_discarded(response.body, "Gemini");
   if (!body.is_object())
     throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
   const auto candidates = body.find("candidates");
@@ -269,6 +271,7 @@ GoogleLMInvoker::GoogleLMInvoker(GoogleLMInvokerOptions options)
     throw qorl_core::ValueError("GoogleLMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GEMINI_API_KEY");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("GOOGLE_API_KEY");
+  clients::common::check_credential(options_.api_key, "The Gemini API key");
   options_.base_url = clients::common::resolve_base_url(
       options_.base_url, {"GOOGLE_GEMINI_BASE_URL"}, kDefaultBaseUrl);
 }

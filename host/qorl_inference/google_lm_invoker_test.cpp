@@ -7,6 +7,8 @@
 #include <boost/asio/use_future.hpp>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_inference/exceptions.hpp"
@@ -373,6 +375,40 @@ TEST_F(GoogleLMInvokerTest, KeysAndEndpointFromTheEnvironment) {
   EXPECT_EQ(failure(keyless, hello()),
             "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");
   EXPECT_THROW(GoogleLMInvoker(GoogleLMInvokerOptions{}), qorl_core::ValueError);
+}
+
+using HostileGemini = GoogleLMInvokerTest;
+
+TEST_F(HostileGemini, DeeplyNestedAnswersAreRefusedNamingTheSender) {
+  auto o = options();
+  o.response_schema = transcript_schema();
+  GoogleLMInvoker invoker(o);
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  server.queue_reply({200, R"({"candidates": )" + deep + "}"});
+  EXPECT_EQ(failure(invoker, hello()),
+            "Model request failed: Gemini sent JSON nested deeper than 512 levels; refused");
+  // The model's own text, read as the structured answer.
+  server.queue_reply({200, FakeGeminiServer::answer_body(deep)});
+  try {
+    invoke(invoker, hello());
+    FAIL() << "a deeply nested structured answer was accepted";
+  } catch (const clients::common::JsonTooDeep& error) {
+    EXPECT_STREQ(error.what(),
+                 "The language model sent JSON nested deeper than 512 levels; refused");
+  }
+}
+
+TEST_F(HostileGemini, KeysThatCouldSplitHeadersAreRefusedBeforeAnyRequest) {
+  auto o = options();
+  o.api_key = "gemini-secret\r\nX-Injected: 1";
+  try {
+    GoogleLMInvoker invoker(o);
+    invoke(invoker, hello());
+    FAIL() << "a key with a line break was sent";
+  } catch (const clients::common::InvalidCredential& error) {
+    EXPECT_EQ(std::string(error.what()).find("gemini-secret"), std::string::npos);
+  }
+  EXPECT_TRUE(server.requests().empty());
 }
 
 }  // namespace

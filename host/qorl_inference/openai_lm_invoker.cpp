@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
@@ -93,7 +95,8 @@ json request_body(const std::string& model, const std::vector<Message>& messages
 }
 
 std::string answer_text(const clients::http::Response& response) {
-  const auto body = json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+  const auto body =
+      clients::common::parse_json_or_discarded(response.body, "OpenAI chat completions");
   if (!body.is_object() || !body.contains("choices") || !body["choices"].is_array() ||
       body["choices"].empty() || !body["choices"][0].is_object() ||
       !body["choices"][0].contains("message")) {
@@ -125,6 +128,7 @@ OpenAILMInvoker::OpenAILMInvoker(OpenAILMInvokerOptions options)
   if (options_.model_name.empty())
     throw qorl_core::ValueError("OpenAILMInvoker needs a model name");
   if (options_.api_key.empty()) options_.api_key = env_or_empty("OPENAI_API_KEY");
+  clients::common::check_credential(options_.api_key, "The OpenAI API key");
   options_.base_url =
       clients::common::resolve_base_url(options_.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "clients/common/json_parse.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_core/text.hpp"
@@ -14,7 +15,8 @@ namespace qorl_inference {
 namespace {
 
 std::optional<qorl_core::Value> try_parse(std::string_view text) {
-  auto json = nlohmann::ordered_json::parse(text, nullptr, /*allow_exceptions=*/false);
+  auto json =
+      clients::common::parse_json_or_discarded<nlohmann::ordered_json>(text, "The language model");
   if (json.is_discarded()) return std::nullopt;
   return qorl_core::from_ordered_json(json);
 }

@@ -7,9 +7,12 @@
 #include <memory>
 #include <stdexcept>
 
+#include <boost/url/parse.hpp>
+
 #include "clients/google/drive.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 
 namespace qorl_multimodal::utils::gdrive_utils {
@@ -91,6 +94,16 @@ std::string key_file_path() {
 }
 
 }  // namespace
+
+bool is_drive_link_sent_elsewhere(const std::string& source) {
+  const char* override_url = std::getenv("QORL_GDRIVE_BASE_URL");
+  if (override_url == nullptr || *override_url == '\0') return false;
+  const auto url = boost::urls::parse_uri(source);
+  if (!url) return false;
+  static const std::string drive_host =
+      boost::urls::parse_uri(clients::google::DRIVE_WEB_BASE_URL)->host();
+  return qorl_core::ascii_lower(url->host()) == drive_host;
+}
 
 std::optional<std::string> _extract_gdrive_file_id(const std::string& gdrive_source) {
   for (const auto& pattern : file_id_patterns()) {

@@ -16,6 +16,11 @@ namespace qorl_multimodal::utils::gdrive_utils {
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(
     std::string gdrive_source);
 
+// Whether `source` is a link to the Drive web host while QORL_GDRIVE_BASE_URL sends Drive
+// requests elsewhere: then only the Drive download may take it, never a plain download of the
+// link, so that nothing goes to the real host.
+bool is_drive_link_sent_elsewhere(const std::string& source);
+
 // Module-private steps, declared for tests.
 
 // The id of a /file/d/ID, /open?id=ID or /uc?id=ID link on the Drive web host, or of a bare id

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "qorl_core/run_sync.hpp"
+#include "qorl_multimodal/utils/image_utils.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/media.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -130,6 +132,28 @@ TEST_F(GdriveTest, SignInMarkersSurviveUndecodableBytes) {
   google_.add_file("Binary", "\x89PNG\r\n\x1a\n\xc3\xa9 Sig\xe2\x82n", Web::PUBLIC);
   EXPECT_EQ(run_sync(_download_gdrive_direct("Text")), std::nullopt);
   EXPECT_EQ(run_sync(_download_gdrive_direct("Binary"))->size(), 17u);
+}
+
+using HostileDrive = GdriveTest;
+
+TEST_F(HostileDrive, DriveLinksGoOnlyToTheOverriddenEndpoint) {
+  const std::string link = "https://drive.google.com/file/d/" + ID20 + "/view";
+  const qorl_core::Bytes png = qorl_testing::encode_image(".png");
+  google_.add_file(ID20, png.str(), Web::PUBLIC);
+  qorl_testing::LogCapture capture;
+  const auto image = run_sync(image_utils::get_image_binary(link));
+  EXPECT_EQ(image.first, png);
+  // Only the Drive step ran, against the fake: no plain download of the link was tried.
+  for (const std::string& line : capture.messages("qorl_multimodal.utils.source_utils")) {
+    EXPECT_EQ(line.find("download file from URL"), std::string::npos) << line;
+  }
+  EXPECT_EQ(google_.uc_requests(), 1);
+
+  EXPECT_TRUE(is_drive_link_sent_elsewhere(link));
+  EXPECT_FALSE(is_drive_link_sent_elsewhere(google_.base_url() + "/file/d/" + ID20));
+  EXPECT_FALSE(is_drive_link_sent_elsewhere(ID20));
+  env_.unset("QORL_GDRIVE_BASE_URL");
+  EXPECT_FALSE(is_drive_link_sent_elsewhere(link));
 }
 
 }  // namespace

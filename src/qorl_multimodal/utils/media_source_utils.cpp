@@ -110,9 +110,12 @@ boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_sourc
     kind.logger().debug(prefix + noun + " file path: %s", logged);
     co_return MediaBinary{std::move(*file), std::filesystem::path(source).filename().string()};
   }
-  if (auto download = co_await source_utils::get_file_from_url(source); is_media(download, kind)) {
-    kind.logger().debug(prefix + noun + " URL: %s", logged);
-    co_return MediaBinary{std::move(*download), last_path_component(source)};
+  if (!gdrive_utils::is_drive_link_sent_elsewhere(source)) {
+    if (auto download = co_await source_utils::get_file_from_url(source);
+        is_media(download, kind)) {
+      kind.logger().debug(prefix + noun + " URL: %s", logged);
+      co_return MediaBinary{std::move(*download), last_path_component(source)};
+    }
   }
   if (auto object = co_await s3_utils::get_file_from_s3(source); is_media(object, kind)) {
     kind.logger().debug(prefix + "S3 URL: %s", logged);

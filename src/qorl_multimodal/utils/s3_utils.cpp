@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "clients/common/secret_text.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
@@ -64,10 +65,13 @@ bool is_service_failure(const std::exception& error) {
   return dynamic_cast<const clients::http::Error*>(&error) != nullptr;
 }
 
-// One attempt: a fresh client with the given credentials (none: the default chain).
+// One attempt: a fresh client with the given credentials (none: the default chain). A refusal
+// of S3 that is not about the credentials themselves (a missing object, denied access, a
+// redirect) is kept in `refusal`, the first one only, to be reported instead of a credentials
+// problem when no attempt succeeds.
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> attempt(
     const std::string& bucket_name, const std::string& key,
-    std::optional<clients::aws::Credentials> credentials) {
+    std::optional<clients::aws::Credentials> credentials, std::optional<std::string>& refusal) {
   try {
     clients::aws::S3ClientOptions options;
     if (credentials) {
@@ -78,8 +82,15 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> attempt(
     co_return co_await _download_from_s3(client, bucket_name, key);
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error) || is_service_failure(error)) throw;
+    if (dynamic_cast<const clients::common::InvalidCredential*>(&error)) throw;
+    const auto* refused = dynamic_cast<const clients::aws::S3Error*>(&error);
+    if (refused && !refused->is_credentials_problem() && !refusal) refusal = refused->what();
   }
   co_return std::nullopt;
+}
+
+[[noreturn]] void no_attempt_succeeded(const std::optional<std::string>& refusal) {
+  throw qorl_core::ValueError(refusal.value_or(CREDENTIALS_MESSAGE));
 }
 
 }  // namespace
@@ -108,24 +119,29 @@ boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(const clients::aws::S
 
 boost::asio::awaitable<qorl_core::Bytes> _try_download_with_credentials(std::string bucket_name,
                                                                         std::string key) {
-  if (auto bytes = co_await attempt(bucket_name, key, std::nullopt)) co_return std::move(*bytes);
+  std::optional<std::string> refusal;
+  if (auto bytes = co_await attempt(bucket_name, key, std::nullopt, refusal)) {
+    co_return std::move(*bytes);
+  }
   logger().debug("Failed to connect with default credentials");
 
   const std::string access_key = env_or_empty("AWS_ACCESS_KEY_ID");
   const std::string secret_key = env_or_empty("AWS_SECRET_ACCESS_KEY");
-  if (access_key.empty() || secret_key.empty()) throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
+  if (access_key.empty() || secret_key.empty()) no_attempt_succeeded(refusal);
 
   const clients::aws::Credentials keys{access_key, secret_key, "", std::nullopt};
-  if (auto bytes = co_await attempt(bucket_name, key, keys)) co_return std::move(*bytes);
+  if (auto bytes = co_await attempt(bucket_name, key, keys, refusal)) co_return std::move(*bytes);
   logger().debug("Failed to connect with access key and secret key");
 
   const std::string session_token = env_or_empty("AWS_SESSION_TOKEN");
-  if (session_token.empty()) throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
+  if (session_token.empty()) no_attempt_succeeded(refusal);
 
   const clients::aws::Credentials with_token{access_key, secret_key, session_token, std::nullopt};
-  if (auto bytes = co_await attempt(bucket_name, key, with_token)) co_return std::move(*bytes);
+  if (auto bytes = co_await attempt(bucket_name, key, with_token, refusal)) {
+    co_return std::move(*bytes);
+  }
   logger().debug("Failed to connect with session token");
-  throw qorl_core::ValueError(CREDENTIALS_MESSAGE);
+  no_attempt_succeeded(refusal);
 }
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_s3(std::string url) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "qorl_core/run_sync.hpp"
+#include "testing/canned_server.hpp"
 #include "testing/fake_s3.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/log_capture.hpp"
@@ -88,9 +89,10 @@ TEST(GetFileFromS3Test, ServiceFailuresAreNotReportedAsCredentialProblems) {
 
   proxy.inject(qorl_testing::Fault::answer(500), "", 4);
   EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
-  EXPECT_EQ(capture.messages(LOGGER),
-            std::vector<std::string>{"Failed to get file from S3: An error occurred (500) when "
-                                     "calling the GetObject operation: Internal Server Error"});
+  EXPECT_EQ(
+      capture.messages(LOGGER),
+      std::vector<std::string>{
+          "Failed to get file from S3: S3 GetObject failed: HTTP 500: Internal Server Error"});
   capture.clear();
   proxy.inject(qorl_testing::Fault::endless_body());
   EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/k")), std::nullopt);
@@ -98,6 +100,68 @@ TEST(GetFileFromS3Test, ServiceFailuresAreNotReportedAsCredentialProblems) {
             std::vector<std::string>{"Failed to get file from S3: The answer from " +
                                      proxy.url("/bucket/k") +
                                      " is larger than the limit of 1048576 bytes"});
+}
+
+// Every attempt of the credential fallback meets the same refusal.
+class HostileS3 : public ::testing::Test {
+ protected:
+  void use_endpoint(const std::string& endpoint) {
+    env_.set("AWS_ENDPOINT_URL_S3", endpoint)
+        .set("AWS_REGION", "us-east-1")
+        .set("AWS_ACCESS_KEY_ID", "AKID")
+        .set("AWS_SECRET_ACCESS_KEY", "secret")
+        .unset("AWS_SESSION_TOKEN")
+        .set("AWS_SHARED_CREDENTIALS_FILE", (files_.path() / "credentials").string())
+        .set("AWS_CONFIG_FILE", (files_.path() / "config").string())
+        .set("AWS_EC2_METADATA_DISABLED", "true");
+  }
+  // The error line of a download that fails.
+  std::vector<std::string> failure(const std::string& url) {
+    qorl_testing::LogCapture capture;
+    EXPECT_EQ(run_sync(get_file_from_s3(url)), std::nullopt);
+    return capture.messages(LOGGER, qorl_core::LogLevel::ERROR);
+  }
+  qorl_testing::TempDir files_;
+  qorl_testing::ScopedEnv env_;
+  qorl_testing::ScopedCallPolicy policy_;
+};
+
+TEST_F(HostileS3, RefusalsAreReportedInS3sWordsAndOnlyKeyProblemsAsCredentials) {
+  qorl_testing::FakeS3 s3("AKID", "secret");
+  s3.put("bucket", "present.png", "x");
+  use_endpoint(s3.endpoint());
+  EXPECT_EQ(failure("s3://bucket/absent.png"),
+            std::vector<std::string>{"Failed to get file from S3: S3 GetObject failed: HTTP 404 "
+                                     "NoSuchKey: The specified key does not exist."});
+  env_.set("AWS_SECRET_ACCESS_KEY", "not-the-secret");
+  EXPECT_EQ(failure("s3://bucket/absent.png"), std::vector<std::string>{CREDENTIALS_ERROR});
+
+  const qorl_testing::CannedServer denied(
+      {403, "<Error><Code>AccessDenied</Code><Message>Access Denied</Message></Error>"});
+  use_endpoint(denied.url());
+  EXPECT_EQ(failure("s3://bucket/k"),
+            std::vector<std::string>{
+                "Failed to get file from S3: S3 GetObject failed: HTTP 403 AccessDenied: Access "
+                "Denied"});
+  const qorl_testing::CannedServer moved({302, "", {}, {{"Location", "http://127.0.0.1:1/x"}}});
+  use_endpoint(moved.url());
+  EXPECT_EQ(failure("s3://bucket/k"),
+            std::vector<std::string>{
+                "Failed to get file from S3: S3 GetObject failed: HTTP 302: Found (S3 redirected "
+                "the request: the bucket is in another region, or the endpoint is wrong)"});
+}
+
+TEST_F(HostileS3, KeysThatCouldSplitHeadersAreRefusedBeforeAnyRequest) {
+  qorl_testing::FakeS3 s3("AKID", "secret");
+  qorl_testing::FaultProxy counting(s3.endpoint());
+  use_endpoint(counting.url());
+  env_.set("AWS_SESSION_TOKEN", "aws-secret-token\r\nX-Injected: 1");
+  const auto lines = failure("s3://bucket/k");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0],
+            "Failed to get file from S3: The AWS session token contains a control character "
+            "(such as a line break); refused");
+  EXPECT_EQ(counting.requests(), 0);
 }
 
 class S3rverTest : public ::testing::Test {
@@ -146,12 +210,15 @@ TEST_F(S3rverTest, MissingObjectFailsEveryAttempt) {
   env_.set("AWS_ACCESS_KEY_ID", "S3RVER").set("AWS_SECRET_ACCESS_KEY", "S3RVER");
   qorl_testing::LogCapture capture;
   EXPECT_EQ(run_sync(get_file_from_s3("s3://bucket/absent.png")), std::nullopt);
-  EXPECT_EQ(capture.messages(LOGGER),
-            (std::vector<std::string>{"Failed to connect with default credentials",
-                                      "Failed to connect with access key and secret key",
-                                      CREDENTIALS_ERROR}));
+  const std::string missing =
+      "Failed to get file from S3: S3 GetObject failed: HTTP 404 NoSuchKey: The specified key "
+      "does not exist.";
+  EXPECT_EQ(
+      capture.messages(LOGGER),
+      (std::vector<std::string>{"Failed to connect with default credentials",
+                                "Failed to connect with access key and secret key", missing}));
   EXPECT_EQ(capture.messages(LOGGER, qorl_core::LogLevel::ERROR),
-            std::vector<std::string>{CREDENTIALS_ERROR});
+            std::vector<std::string>{missing});
 }
 
 TEST_F(S3rverTest, WrongAccessKeyTriesTheSessionTokenLast) {

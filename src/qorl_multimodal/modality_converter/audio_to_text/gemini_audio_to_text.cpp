@@ -36,6 +36,16 @@ bool is_regular_file(const std::string& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
+// The content must be sound: libmagic's type of the file's first bytes is audio, or a video
+// container (webm and Matroska audio read as video). A renamed text file is refused here rather
+// than uploaded and "transcribed".
+void require_audio_content(const Attachment& attachment) {
+  const std::string& type = attachment.mime_type;
+  if (type.starts_with("audio/") || type.starts_with("video/")) return;
+  throw qorl_core::ValueError("Not an audio file: " + qorl_core::repr(attachment.filename) +
+                              " holds " + type + ".");
+}
+
 // Links such as "youtu.be/ID" are recognised without a scheme, but the model needs an absolute URL.
 std::string absolute_url(const std::string& link) {
   return link.find("://") == std::string::npos ? "https://" + link : link;
@@ -75,6 +85,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
   } else if (is_regular_file(audio_source)) {
     logger().debug("Audio source is a local file: " + audio_source);
     attachment = Attachment::from_path(audio_source);
+    require_audio_content(*attachment);
   } else {
     throw qorl_core::ValueError("Invalid audio source: " + redact_url(audio_source) + ".");
   }

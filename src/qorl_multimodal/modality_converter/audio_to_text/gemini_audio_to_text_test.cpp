@@ -194,5 +194,22 @@ TEST_F(GeminiTest, RetriesAndTimeLimitComeFromTheConstructor) {
   EXPECT_THROW(convert(no_retry, link), qorl_inference::BaseInvokerError);
 }
 
+using HostileGeminiAudio = GeminiTest;
+
+TEST_F(HostileGeminiAudio, FilesThatAreNoAudioAreRefusedBeforeAnyUpload) {
+  server_.set_answer_text(kTwoSegments);
+  auto gemini = backend();
+  const std::string text = dir_.write("notes.mp3", "Meeting notes, not a recording.\n").string();
+  try {
+    convert(gemini, text);
+    FAIL() << "a text file was sent as audio";
+  } catch (const qorl_core::ValueError& error) {
+    EXPECT_STREQ(error.what(), "Not an audio file: 'notes.mp3' holds text/plain.");
+  }
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0", 29);
+  EXPECT_THROW(convert(gemini, dir_.write("cover.wav", png).string()), qorl_core::ValueError);
+  EXPECT_TRUE(server_.requests().empty());
+}
+
 }  // namespace
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text

@@ -1,5 +1,6 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 
+#include <fmt/format.h>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "clients/http/policy.hpp"
 #include "clients/prosa/stt.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
@@ -167,6 +169,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
     logger().debug("Submitting transcription request: %s", redact_url(*audio_url));
   }
 
+  // The call policy's deadline (the command's --timeout) bounds the whole job, polls included.
+  const auto time_limit = clients::http::default_call_policy().retry.deadline;
+  const auto started = std::chrono::steady_clock::now();
   const Value answer = co_await _submit_stt_request(audio_base64, audio_url);
   log_answer("Received transcription request response: %s", answer);
 
@@ -187,7 +192,13 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
       throw qorl_core::ValueError("Transcription job " + job_id + " is not complete after " +
                                   std::to_string(polls) + " polls");
     }
-    timer.expires_after(std::chrono::seconds(polling_interval()));
+    const std::chrono::seconds interval(polling_interval());
+    if (time_limit && std::chrono::steady_clock::now() + interval - started > *time_limit) {
+      throw qorl_core::ValueError(
+          fmt::format("Transcription job {} is not complete within the time limit of {:g} s",
+                      job_id, std::chrono::duration<double>(*time_limit).count()));
+    }
+    timer.expires_after(interval);
     co_await timer.async_wait(boost::asio::use_awaitable);
   }
   log_answer("Received transcription result: %s", *record);
@@ -220,14 +231,14 @@ boost::asio::awaitable<Value> ProsaAudioToText::_submit_stt_request(
     job.uri = std::move(audio_url);
   }
   const clients::prosa::SttAnswer answer = co_await client().submit_job(std::move(job));
-  co_return qorl_core::from_json(answer.body);
+  co_return qorl_core::from_json(answer.body, "Prosa STT");
 }
 
 boost::asio::awaitable<std::optional<Map>> ProsaAudioToText::_query_stt_result(std::string job_id) {
   const clients::prosa::SttAnswer answer = co_await client().get_job(job_id);
   if (answer.status != 200) co_return std::nullopt;
 
-  Value record = qorl_core::from_json(answer.body);
+  Value record = qorl_core::from_json(answer.body, "Prosa STT");
   const Value* status = record.is_map() ? record.as_map().find("status") : nullptr;
   if (!status) {
     throw qorl_core::KeyError("Transcription result for job ID " + job_id + " has no status");

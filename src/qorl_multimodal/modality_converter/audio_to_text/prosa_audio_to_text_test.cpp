@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "clients/common/json_parse.hpp"
+#include "clients/common/secret_text.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/run_sync.hpp"
@@ -10,6 +12,7 @@
 #include "testing/cancellation.hpp"
 #include "testing/fake_prosa.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
@@ -280,6 +283,42 @@ TEST_F(ProsaTest, SegmentsAreSortedGroupedAndDeduplicatedByChannel) {
   EXPECT_THAT(timed(Prosa(ProsaAudioToText::Params{})._result_to_audio_transcript(defaults)),
               ElementsAre(std::make_tuple("", 0.0, 0.0)));
   EXPECT_THROW(records(R"([{"channel": 0, "time_start": "soon"}])"), qorl_core::ValueError);
+}
+
+using HostileProsa = ProsaTest;
+
+TEST_F(HostileProsa, DeeplyNestedJobRecordsAreRefused) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  server_.queue_query_reply({200, R"({"status": "complete", "result": {"data": )" + deep + "}}"});
+  auto prosa = backend({.polling_interval = 0});
+  try {
+    convert(prosa, "https://storage.example.com/a.wav");
+    FAIL() << "a deeply nested job record was accepted";
+  } catch (const clients::common::JsonTooDeep& error) {
+    EXPECT_STREQ(error.what(), "Prosa STT sent JSON nested deeper than 512 levels; refused");
+  }
+}
+
+TEST_F(HostileProsa, PollingObeysTheCallDeadline) {
+  server_.set_statuses({"in_progress"});
+  clients::http::CallPolicy policy = qorl_testing::policy_without_delays();
+  policy.retry.deadline = 1s;
+  const qorl_testing::ScopedCallPolicy scoped(policy);
+  auto prosa = backend({.polling_interval = 2, .max_polls = 2});
+  EXPECT_EQ(error_of([&] { convert(prosa, "https://storage.example.com/a.wav"); }),
+            "Transcription job " + kFirstJob + " is not complete within the time limit of 1 s");
+  EXPECT_EQ(server_.queries().size(), 1u);
+}
+
+TEST_F(HostileProsa, KeysThatCouldSplitHeadersAreRefusedBeforeAnyRequest) {
+  auto prosa = backend({.api_key = "prosa-secret\nX-Injected: 1"});
+  try {
+    convert(prosa, "https://storage.example.com/a.wav");
+    FAIL() << "a key with a line break was sent";
+  } catch (const clients::common::InvalidCredential& error) {
+    EXPECT_THAT(error.what(), Not(HasSubstr("prosa-secret")));
+  }
+  EXPECT_TRUE(server_.submissions().empty());
 }
 
 }  // namespace
