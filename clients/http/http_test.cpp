@@ -43,6 +43,18 @@ Request get(std::string url) {
   return request;
 }
 
+// A body without a length, long enough to take several blocks of the receiving buffer.
+constexpr std::size_t kChunkedSize = 3 << 20;
+const std::string& chunked_body() {
+  static const std::string body = [] {
+    std::string text;
+    for (std::size_t i = 0; text.size() < kChunkedSize; ++i) text += std::to_string(i) + ",";
+    text.resize(kChunkedSize);
+    return text;
+  }();
+  return body;
+}
+
 class HttpTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -98,6 +110,16 @@ class HttpTest : public ::testing::Test {
         return sink.write("d", 1);
       });
     });
+    s.Get("/chunked", [](const auto&, auto& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset == kChunkedSize) {
+          sink.done();
+          return true;
+        }
+        const std::string piece = chunked_body().substr(offset, 3001);
+        return sink.write(piece.data(), piece.size());
+      });
+    });
     s.Get("/big", [](const auto&, auto& res) {
       res.set_content(std::string(1 << 20, 'b'), "application/octet-stream");
     });
@@ -143,6 +165,12 @@ TEST_F(HttpTest, CompletedTransfersAreResponsesWhateverTheStatus) {
   EXPECT_EQ(hello.header("x-thing"), "value");
   EXPECT_EQ(hello.header("Content-Type"), "text/plain");
   EXPECT_EQ(hello.header("X-None"), std::nullopt);
+}
+
+TEST_F(HttpTest, BodiesWithoutALengthArriveWhole) {
+  const auto response = run(io_, fetch(get(server_.url("/chunked"))));
+  EXPECT_EQ(response.header("Content-Length"), std::nullopt);
+  EXPECT_TRUE(response.body == chunked_body());
 }
 
 TEST_F(HttpTest, FailedTransfersThrowReadableErrors) {

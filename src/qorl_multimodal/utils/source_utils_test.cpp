@@ -20,6 +20,7 @@
 #include "testing/http_server.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/loopback.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::utils::source_utils {
@@ -218,6 +219,9 @@ TEST_F(HostileDownload, TimeoutBoundsTheWaitForTheAnswerNotTheBody) {
   EXPECT_EQ(slow_requests_, 1);
 
   // Asked to come back after the limit: no retry, and the status is told.
+  clients::http::CallPolicy honours_retry_after = qorl_testing::policy_without_delays();
+  honours_retry_after.retry.max_retry_after = 60s;
+  const qorl_testing::ScopedCallPolicy scoped(honours_retry_after);
   logs_.clear();
   EXPECT_EQ(download(server_.url("/busy"), 1), std::nullopt);
   EXPECT_EQ(busy_requests_, 1);
