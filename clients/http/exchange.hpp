@@ -4,11 +4,15 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
+#include "clients/http/body_buffer.hpp"
 #include "clients/http/http.hpp"
 
 namespace clients::http::detail {
@@ -36,6 +40,20 @@ class Exchange {
   // Sets every option of the transfer on `easy` (which should be fresh or reset).
   void configure(CURL* easy, const SessionOptions& options);
 
+  // The limit of Request::answer_timeout, if any.
+  const std::optional<std::chrono::milliseconds>& answer_timeout() const noexcept {
+    return request_.answer_timeout;
+  }
+  // Called once the final answer's headers are in (not those of a redirect being followed).
+  void on_answer(std::function<void()> hook) { on_answer_ = std::move(hook); }
+  bool answered() const noexcept { return answered_; }
+  // The error of an answer that did not come within answer_timeout().
+  Error overdue() const;
+
+  // After a finished transfer whose answer is a redirect to follow: sets `easy` up for the
+  // next hop and returns true. Throws Error for too many redirects or an unusable Location.
+  bool redirect(CURL* easy, CURLcode code);
+
   // The response of a finished transfer; throws Error for a failed one, or rethrows what the
   // body callback threw.
   Response finish(CURL* easy, CURLcode code);
@@ -43,15 +61,24 @@ class Exchange {
  private:
   static size_t on_header(char* data, size_t size, size_t count, void* self);
   static size_t on_body(char* data, size_t size, size_t count, void* self);
-  // Grows the body buffer once for the size the answer announces.
-  void reserve_body(std::string_view content_length);
+  // The options that change from one redirect hop to the next: URL, method, body, headers.
+  void configure_hop(CURL* easy);
+  // The status line and headers are complete.
+  void end_of_headers();
+  bool is_followed_redirect() const;
 
   Request request_;
   std::string url_;
   curl_slist* header_list_ = nullptr;
+  std::string method_;
   Response response_;
-  std::uint64_t body_bytes_ = 0;
+  BodyBuffer body_;
+  // Body bytes handed to on_body_chunk or skipped (a redirect's), counted against the cap.
+  std::uint64_t streamed_ = 0;
   std::exception_ptr callback_error_;
+  std::function<void()> on_answer_;
+  bool answered_ = false;
+  int redirects_ = 0;
   char error_buffer_[CURL_ERROR_SIZE] = {};
 };
 

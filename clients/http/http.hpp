@@ -33,6 +33,9 @@ class Error : public std::runtime_error {
   explicit Error(const std::string& what, Kind kind = Kind::kOther)
       : std::runtime_error(what), kind_(kind) {}
   Kind kind() const noexcept { return kind_; }
+  // Attempts made before giving up: 1 for a single transfer, more when a call retried.
+  int attempts() const noexcept { return attempts_; }
+  void set_attempts(int attempts) noexcept { attempts_ = attempts; }
   // Another attempt may succeed: the failure was the network's or the server's, not the request's.
   bool transient() const noexcept {
     return kind_ == Kind::kConnect || kind_ == Kind::kTimeout || kind_ == Kind::kTransfer;
@@ -40,6 +43,7 @@ class Error : public std::runtime_error {
 
  private:
   Kind kind_;
+  int attempts_ = 1;
 };
 
 // Limits every transfer has unless its request says otherwise.
@@ -60,6 +64,9 @@ struct Request {
   std::shared_ptr<const std::string> shared_body;
   // Total time for the whole exchange (connect, headers, body); none for no limit.
   std::optional<std::chrono::milliseconds> timeout;
+  // Time until the final answer's headers have arrived (connecting and redirects included);
+  // the body is then limited only by the stall guard and `timeout`. None for no limit.
+  std::optional<std::chrono::milliseconds> answer_timeout;
   // Name lookup and TCP/TLS handshakes must end within this.
   std::chrono::milliseconds connect_timeout = DEFAULT_CONNECT_TIMEOUT;
   // Abort a transfer that moves fewer than `low_speed_limit` bytes/s for `low_speed_time`:
@@ -67,10 +74,17 @@ struct Request {
   std::optional<std::chrono::seconds> low_speed_time;
   long low_speed_limit = 1;
   // The transfer fails (Error::Kind::kTooLarge) once the body passes this many bytes; nothing
-  // partial is returned. Streamed bodies count too.
+  // partial is returned. Streamed bodies count too, and a compressed body counts decoded.
   std::uint64_t max_body_bytes = DEFAULT_MAX_BODY_BYTES;
+  // Ask for the body as it is stored ("Accept-Encoding: identity"): media gain nothing from
+  // compression, and the size the server announces is then the size received.
+  bool identity_encoding = false;
+  // Up to 10 redirects. A hop to another scheme, host or port carries no credential header
+  // (Authorization, Cookie, API keys, x-amz-*).
   bool follow_redirects = true;
-  // "http://host:port" or "socks5://..."; none uses the session's (then none at all).
+  // "http://host:port" or "socks5://..."; none uses the session's, then the environment's
+  // (http_proxy, https_proxy, all_proxy and no_proxy, as curl reads them). An explicit proxy
+  // is used for every host, whatever no_proxy says.
   std::optional<std::string> proxy;
   // When set, body bytes are handed here as they arrive and Response::body stays empty. It runs
   // inside the transfer: it must not send on, or close, the session. Throwing aborts the transfer
@@ -84,6 +98,8 @@ struct Response {
   Headers headers;     // of the final response, in the order received
   std::string body;
   std::string effective_url;  // after redirects
+  // Attempts the call made to get this answer (1 for a single transfer).
+  int attempts = 1;
 
   // The first header of that name, compared case-insensitively.
   std::optional<std::string> header(std::string_view name) const;
@@ -91,6 +107,7 @@ struct Response {
 };
 
 struct SessionOptions {
+  // For every request that names none; none: the environment's, as curl reads it.
   std::optional<std::string> proxy;
   std::string user_agent = "qorl-multimodal";
   // Keep cookies across the session's requests. Either way a request keeps the cookies set

@@ -14,11 +14,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "testing/delay_server.hpp"
+#include "testing/hostile_http.hpp"
 #include "testing/http_server.hpp"
 #include "testing/loopback.hpp"
+#include "testing/scoped_env.hpp"
 
 namespace clients::http {
 namespace {
@@ -38,6 +41,18 @@ Request get(std::string url) {
   Request request;
   request.url = std::move(url);
   return request;
+}
+
+// A body without a length, long enough to take several blocks of the receiving buffer.
+constexpr std::size_t kChunkedSize = 3 << 20;
+const std::string& chunked_body() {
+  static const std::string body = [] {
+    std::string text;
+    for (std::size_t i = 0; text.size() < kChunkedSize; ++i) text += std::to_string(i) + ",";
+    text.resize(kChunkedSize);
+    return text;
+  }();
+  return body;
 }
 
 class HttpTest : public ::testing::Test {
@@ -61,6 +76,7 @@ class HttpTest : public ::testing::Test {
       res.set_content(out, "text/plain");
     });
     s.Get("/redirect", [](const auto&, auto& res) { res.set_redirect("/hello"); });
+    s.Get("/loop", [](const auto&, auto& res) { res.set_redirect("/loop"); });
     s.Get("/set-cookie",
           [](const auto&, auto& res) { res.set_header("Set-Cookie", "token=abc; Path=/"); });
     s.Get("/set-cookie-and-redirect", [](const auto&, auto& res) {
@@ -83,6 +99,26 @@ class HttpTest : public ::testing::Test {
                                          sink.done();
                                          return true;
                                        });
+    });
+    s.Get("/drip", [](const auto&, auto& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset > 0) std::this_thread::sleep_for(100ms);
+        if (offset == 5) {
+          sink.done();
+          return true;
+        }
+        return sink.write("d", 1);
+      });
+    });
+    s.Get("/chunked", [](const auto&, auto& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset == kChunkedSize) {
+          sink.done();
+          return true;
+        }
+        const std::string piece = chunked_body().substr(offset, 3001);
+        return sink.write(piece.data(), piece.size());
+      });
     });
     s.Get("/big", [](const auto&, auto& res) {
       res.set_content(std::string(1 << 20, 'b'), "application/octet-stream");
@@ -131,6 +167,12 @@ TEST_F(HttpTest, CompletedTransfersAreResponsesWhateverTheStatus) {
   EXPECT_EQ(hello.header("X-None"), std::nullopt);
 }
 
+TEST_F(HttpTest, BodiesWithoutALengthArriveWhole) {
+  const auto response = run(io_, fetch(get(server_.url("/chunked"))));
+  EXPECT_EQ(response.header("Content-Length"), std::nullopt);
+  EXPECT_TRUE(response.body == chunked_body());
+}
+
 TEST_F(HttpTest, FailedTransfersThrowReadableErrors) {
   auto refused =
       get("http://127.0.0.1:" + std::to_string(qorl_testing::free_loopback_port()) + "/");
@@ -158,6 +200,23 @@ TEST_F(HttpTest, SlowAndStalledServersHitTheLimits) {
   EXPECT_THROW(run(io_, fetch(stalled)), Error);
 }
 
+TEST_F(HttpTest, AnswerTimeoutLimitsTheWaitForHeadersOnly) {
+  auto slow = get(server_.url("/slow"));
+  slow.answer_timeout = 200ms;
+  try {
+    run(io_, fetch(slow));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
+    EXPECT_EQ(std::string(e.what()),
+              "No answer from " + server_.url("/slow") + " within 200 milliseconds");
+  }
+  // Headers at once, then a body that keeps coming for longer than the limit.
+  auto dripping = get(server_.url("/drip"));
+  dripping.answer_timeout = 100ms;
+  EXPECT_EQ(run(io_, fetch(dripping)).body, "ddddd");
+}
+
 TEST_F(HttpTest, RedirectsAreFollowedUnlessAskedNotTo) {
   auto followed = run(io_, fetch(get(server_.url("/redirect"))));
   EXPECT_EQ(followed.status, 200);
@@ -170,6 +229,15 @@ TEST_F(HttpTest, RedirectsAreFollowedUnlessAskedNotTo) {
   auto kept = run(io_, fetch(request));
   EXPECT_EQ(kept.status, 302);
   EXPECT_EQ(kept.header("location"), "/hello");
+}
+
+TEST_F(HttpTest, RedirectLoopsEnd) {
+  try {
+    run(io_, fetch(get(server_.url("/loop"))));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("redirects"), std::string::npos) << e.what();
+  }
 }
 
 TEST_F(HttpTest, SessionKeepsCookiesAndStaysUsableUntilClosed) {
@@ -320,6 +388,179 @@ TEST(HttpConcurrency, TheSharedSessionServesSeveralThreads) {
   }
   for (auto& result : results) EXPECT_EQ(result.get().body, "ok");
   pool.join();
+}
+
+// Two origins on loopback: `origin` redirects, `other` (another port) records what reached it.
+class HostileHttpRedirect : public ::testing::TestWithParam<std::pair<const char*, Headers>> {
+ protected:
+  void SetUp() override {
+    auto record = [this](const httplib::Request& req, httplib::Response& res) {
+      std::lock_guard lock(mutex_);
+      seen_.push_back({req.method, req.headers});
+      res.set_content("landed", "text/plain");
+    };
+    other_.server().Get("/landing", record);
+    other_.server().Post("/landing", record);
+    other_.start();
+    auto& s = origin_.server();
+    s.Get("/away", [this](const auto&, auto& res) { res.set_redirect(other_.url("/landing")); });
+    s.Post("/away", [this](const auto&, auto& res) { res.set_redirect(other_.url("/landing")); });
+    s.Get("/kept",
+          [this](const auto&, auto& res) { res.set_redirect(other_.url("/landing"), 307); });
+    s.Post("/kept",
+           [this](const auto&, auto& res) { res.set_redirect(other_.url("/landing"), 307); });
+    s.Get("/here", [](const auto&, auto& res) { res.set_redirect("/landing"); });
+    s.Get("/landing", record);
+    origin_.start();
+  }
+
+  Request with_credentials(std::string url, std::string method = "GET") const {
+    Request request = get(std::move(url));
+    request.method = std::move(method);
+    request.headers = GetParam().second;
+    request.headers.emplace_back("X-Trace", "t-1");
+    if (request.method == "POST") request.body = "{}";
+    return request;
+  }
+  // Credential headers of the parameter that reached a server.
+  std::vector<std::string> credentials_seen() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> found;
+    for (const auto& [method, headers] : seen_) {
+      for (const auto& [name, value] : GetParam().second)
+        if (headers.count(name) > 0) found.push_back(method + " " + name);
+    }
+    seen_.clear();
+    return found;
+  }
+  bool trace_seen() {
+    std::lock_guard lock(mutex_);
+    return !seen_.empty() && seen_.back().second.count("X-Trace") > 0;
+  }
+
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, httplib::Headers>> seen_;
+  qorl_testing::HttpServer origin_;
+  qorl_testing::HttpServer other_;
+  asio::io_context io_;
+};
+
+TEST_P(HostileHttpRedirect, CredentialsStayWithTheirOrigin) {
+  for (const char* path : {"/away", "/kept"}) {
+    for (const char* method : {"GET", "POST"}) {
+      SCOPED_TRACE(std::string(method) + " " + path);
+      const Response response = run(io_, fetch(with_credentials(origin_.url(path), method)));
+      EXPECT_EQ(response.body, "landed");
+      EXPECT_EQ(response.effective_url, other_.url("/landing"));
+      EXPECT_TRUE(trace_seen());  // other headers still go
+      EXPECT_EQ(credentials_seen(), std::vector<std::string>());
+    }
+  }
+  // A redirect within the origin keeps them.
+  EXPECT_EQ(run(io_, fetch(with_credentials(origin_.url("/here")))).body, "landed");
+  EXPECT_EQ(credentials_seen().size(), GetParam().second.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clients, HostileHttpRedirect,
+    ::testing::Values(
+        std::pair{"Gemini", Headers{{"x-goog-api-key", "gemini-secret"}}},
+        std::pair{"OpenAI", Headers{{"Authorization", "Bearer sk-secret"}}},
+        std::pair{"S3", Headers{{"Authorization",
+                                 "AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20240101/us-east-1/s3/"
+                                 "aws4_request, SignedHeaders=host;x-amz-date, Signature=abc"},
+                                {"x-amz-date", "20240101T000000Z"},
+                                {"x-amz-content-sha256", "UNSIGNED-PAYLOAD"},
+                                {"x-amz-security-token", "session-secret"}}},
+        std::pair{"GoogleOAuth", Headers{{"Authorization", "Bearer ya29.secret"}}},
+        std::pair{"Prosa", Headers{{"x-api-key", "prosa-secret"}}},
+        std::pair{"Cookie", Headers{{"Cookie", "SID=secret"}}}),
+    [](const auto& info) { return std::string(info.param.first); });
+
+TEST(HostileHttp, ProxiesOfTheEnvironmentAreHonoured) {
+  qorl_testing::HttpServer target;
+  target.server().Get("/page",
+                      [](const auto&, auto& res) { res.set_content("direct", "text/plain"); });
+  target.start();
+  std::mutex mutex;
+  std::vector<std::string> relayed;
+  qorl_testing::HttpServer proxy;
+  proxy.server().Get(R"(.*)", [&](const httplib::Request& req, auto& res) {
+    std::lock_guard lock(mutex);
+    relayed.push_back(req.target);  // a proxy is asked for the absolute URI
+    res.set_content("via proxy", "text/plain");
+  });
+  proxy.start();
+  qorl_testing::ScopedEnv env;
+  for (const char* name :
+       {"no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY", "https_proxy", "HTTPS_PROXY"})
+    env.unset(name);
+  env.set("http_proxy", proxy.url());
+  asio::io_context io;
+
+  EXPECT_EQ(run(io, fetch(get(target.url("/page")))).body, "via proxy");
+  env.set("no_proxy", "127.0.0.1");
+  EXPECT_EQ(run(io, fetch(get(target.url("/page")))).body, "direct");
+  // A proxy the caller names serves every host.
+  Request named = get(target.url("/page"));
+  named.proxy = proxy.url();
+  EXPECT_EQ(run(io, fetch(named)).body, "via proxy");
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(relayed, std::vector<std::string>(2, target.url("/page")));
+}
+
+// Serves `size` bytes without announcing a length, in blocks of 1 MiB; endless without a size.
+void serve_unannounced(httplib::Server& server, const std::string& path,
+                       std::optional<std::uint64_t> size) {
+  server.Get(path, [size](const auto&, auto& res) {
+    res.set_chunked_content_provider(
+        "application/octet-stream",
+        [size, block = std::string(1 << 20, 'e')](size_t offset, httplib::DataSink& sink) {
+          if (size && offset >= *size) {
+            sink.done();
+            return true;
+          }
+          return sink.write(block.data(), block.size());
+        });
+  });
+}
+
+// Peak memory of downloads near their cap, measured in a child process: the body's size and a
+// quarter more at most, plus what the test process already holds. A body cut at the cap counts
+// as the cap.
+TEST(HostileHttp, DownloadsNearTheCapKeepMemoryNearTheirSize) {
+  constexpr std::uint64_t kCap = std::uint64_t{256} << 20;
+  constexpr std::uint64_t kReturned = kCap / 4 * 3;
+  const std::string bomb = qorl_testing::gzip_of_zeros(2 * kCap);
+  qorl_testing::HttpServer server;
+  serve_unannounced(server.server(), "/endless", std::nullopt);
+  serve_unannounced(server.server(), "/long", kReturned);
+  server.server().Get("/bomb.png", [&](const auto&, auto& res) {
+    res.set_header("Content-Encoding", "gzip");
+    res.set_content(bomb, "image/png");
+  });
+  server.start();
+  for (const auto& [path, size] : {std::pair{"/endless", kCap}, std::pair{"/bomb.png", kCap},
+                                   std::pair{"/long", kReturned}}) {
+    SCOPED_TRACE(path);
+    const auto peak = qorl_testing::peak_memory_of_child([&, path = path, size = size] {
+      Request request = get(server.url(path));
+      request.identity_encoding = true;
+      request.max_body_bytes = kCap;
+      asio::io_context io;
+      try {
+        const Response response = run(io, fetch(request));
+        if (response.body.size() == size) return;
+        // Served as stored: not decoded, so not larger.
+        if (path == std::string("/bomb.png") && response.body == bomb) return;
+      } catch (const Error& e) {
+        if (e.kind() == Error::Kind::kTooLarge && size == kCap) return;
+      }
+      throw std::runtime_error("not the expected outcome");
+    });
+    RecordProperty(std::string("peak_bytes") + path, std::to_string(peak));
+    EXPECT_LE(peak, size + size / 4 + (std::uint64_t{100} << 20)) << peak / (1 << 20) << " MiB";
+  }
 }
 
 }  // namespace

@@ -17,6 +17,10 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
+// Less than this left of the deadline after the back-off: no attempt is started, it could
+// hardly be answered in time.
+constexpr milliseconds kMinAttemptTime{250};
+
 milliseconds jittered_backoff(const RetryPolicy& policy, int failed_attempt) {
   const double ceiling = std::min(
       static_cast<double>(policy.initial_backoff.count()) * std::ldexp(1.0, failed_attempt - 1),
@@ -108,13 +112,25 @@ void set_default_call_policy(CallPolicy policy) {
   default_policy() = std::move(policy);
 }
 
+CallPolicy download_policy(milliseconds wait, CallPolicy base) {
+  const milliseconds limit = std::max(milliseconds(1), base.retry.deadline.value_or(wait));
+  base.retry.deadline = limit;
+  base.connect_timeout = std::min(base.connect_timeout, limit);
+  base.stall_time =
+      std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(limit));
+  return base;
+}
+
 boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
                                       CallOptions options) {
   apply_limits(request, call_policy, options.kind);
   const RetryPolicy& policy = call_policy.retry;
   const int attempts = std::max(1, policy.max_attempts);
+  const std::optional<milliseconds> allowed = policy.deadline || options.kind != CallKind::kModel
+                                                  ? policy.deadline
+                                                  : call_policy.model_deadline;
   const std::optional<Clock::time_point> deadline =
-      policy.deadline ? std::optional(Clock::now() + *policy.deadline) : std::nullopt;
+      allowed ? std::optional(Clock::now() + *allowed) : std::nullopt;
   const auto remaining = [&] { return std::chrono::ceil<milliseconds>(*deadline - Clock::now()); };
 
   if (attempts > 1 && !request.body.empty()) {
@@ -122,11 +138,14 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
     request.shared_body = std::make_shared<const std::string>(std::move(request.body));
     request.body.clear();
   }
+  int timeouts = 0;
   for (int attempt = 1;; ++attempt) {
     Request sent = attempt == attempts ? std::move(request) : request;
     if (deadline) {
+      // A download's body is not bound by the deadline, only the wait for its answer.
+      auto& limit = options.kind == CallKind::kDownload ? sent.answer_timeout : sent.timeout;
       const milliseconds left = std::max(milliseconds(1), remaining());
-      sent.timeout = sent.timeout ? std::min(*sent.timeout, left) : left;
+      limit = limit ? std::min(*limit, left) : left;
     }
     std::string failure;
     std::optional<milliseconds> server_wait;
@@ -134,20 +153,23 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
     std::optional<Response> answer;
     try {
       Response response = co_await fetch(std::move(sent), options.session);
-      if (!may_repeat(response, options.idempotency)) co_return response;
+      response.attempts = attempt;
+      if (!may_repeat(response, options.idempotency)) co_return std::move(response);
       failure = describe_status(response);
       server_wait = retry_after(response, std::chrono::system_clock::now());
       answer = std::move(response);
-    } catch (const Error& e) {
+    } catch (Error& e) {
+      e.set_attempts(attempt);
       if (!may_repeat(e, options.idempotency)) throw;
+      if (e.kind() == Error::Kind::kTimeout) ++timeouts;
       failure = e.what();
       error = std::current_exception();
     }
 
     const milliseconds delay = server_wait ? std::min(*server_wait, policy.max_retry_after)
                                            : jittered_backoff(policy, attempt);
-    const bool out_of_time = deadline && remaining() <= delay;
-    if (attempt >= attempts || out_of_time) {
+    const bool out_of_time = deadline && remaining() < delay + kMinAttemptTime;
+    if (attempt >= attempts || out_of_time || timeouts > 1) {
       if (error) std::rethrow_exception(error);
       co_return std::move(*answer);
     }

@@ -16,6 +16,7 @@ namespace clients::http {
 
 inline constexpr std::chrono::seconds DEFAULT_STALL_TIME{60};
 inline constexpr std::chrono::seconds DEFAULT_ATTEMPT_TIMEOUT{600};
+inline constexpr std::chrono::minutes DEFAULT_MODEL_DEADLINE{15};
 inline constexpr std::uint64_t DEFAULT_MAX_DOWNLOAD_BYTES = std::uint64_t{2} << 30;
 
 struct RetryPolicy {
@@ -28,6 +29,8 @@ struct RetryPolicy {
   // A server's Retry-After is honoured up to this long.
   std::chrono::milliseconds max_retry_after{60000};
   // For the whole call, attempts and waits together; none: the attempts' own limits only.
+  // A download's deadline ends when its answer starts to arrive: the body then flows as long
+  // as it does not stall. No attempt is started that this leaves too little time for.
   std::optional<std::chrono::milliseconds> deadline;
 
   // As many attempts, no waits at all: for tests and callers that pace themselves.
@@ -46,7 +49,7 @@ enum class Idempotency { kIdempotent, kNonIdempotent };
 enum class CallKind {
   kApi,       // a service's API answer: the stall guard and the answer cap
   kModel,     // a server that works before it answers (a model, a transcription): the attempt
-              // time limit instead of the stall guard, and the answer cap
+              // time limit and the model deadline instead of the stall guard, and the answer cap
   kDownload,  // media: the stall guard and the download cap
 };
 
@@ -55,6 +58,9 @@ struct CallPolicy {
   std::chrono::milliseconds connect_timeout = DEFAULT_CONNECT_TIMEOUT;
   // Each attempt of a kModel call; none: no limit.
   std::optional<std::chrono::milliseconds> attempt_timeout = DEFAULT_ATTEMPT_TIMEOUT;
+  // A whole kModel call, retries included, when the retry policy sets no deadline: a model
+  // that never answers fails after its first attempt's limit and what remains for a second.
+  std::optional<std::chrono::milliseconds> model_deadline = DEFAULT_MODEL_DEADLINE;
   // kApi and kDownload transfers fail after this long without a byte moving.
   std::chrono::seconds stall_time = DEFAULT_STALL_TIME;
   std::uint64_t max_answer_bytes = DEFAULT_MAX_BODY_BYTES;
@@ -66,6 +72,12 @@ struct CallPolicy {
 CallPolicy default_call_policy();
 void set_default_call_policy(CallPolicy policy);
 
+// The policy of a media download whose caller allows `wait`: connecting, and waiting for the
+// answer with the retries and their back-off, end within it, and so does any stall of the body;
+// a body that keeps moving is never cut short. The deadline of `base` (the operator's limit),
+// when it has one, stands in for `wait`.
+CallPolicy download_policy(std::chrono::milliseconds wait, CallPolicy base = default_call_policy());
+
 // 408, 429, 500, 502, 503 and 504.
 bool is_retryable_status(long status) noexcept;
 
@@ -74,7 +86,7 @@ bool is_retryable_status(long status) noexcept;
 std::optional<std::chrono::milliseconds> retry_after(const Response& response,
                                                      std::chrono::system_clock::time_point now);
 
-// What a retry is about to do, for the caller's log.
+// What a retry is about to do, for the caller's log; only told when the retry follows.
 struct RetryNotice {
   int attempt;  // the attempt that failed, from 1
   int max_attempts;
@@ -93,10 +105,12 @@ struct CallOptions {
 };
 
 // Sends `request` with the policy's limits (a limit the request sets itself is kept) and again
-// after transient failures and retryable statuses, as the policy allows. Returns the first
-// answer not retried, whatever its status, or the last one once attempts or the deadline are
-// spent; throws the last Error when the last attempt failed in transfer. Each attempt's time
-// limit is capped by what remains of the deadline. Cancellation ends it at once.
+// after transient failures and retryable statuses, as the policy allows; an attempt that timed
+// out is tried again once at most. Returns the first answer not retried, whatever its status,
+// or the last one once attempts or the deadline are spent; throws the last Error when the last
+// attempt failed in transfer. Both tell the attempts made (Response::attempts,
+// Error::attempts()). Each attempt's time limit is capped by what remains of the deadline.
+// Cancellation ends it at once.
 boost::asio::awaitable<Response> call(Request request, CallPolicy policy, CallOptions options = {});
 
 }  // namespace clients::http

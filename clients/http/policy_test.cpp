@@ -8,6 +8,7 @@
 #include <boost/system/system_error.hpp>
 
 #include <memory>
+#include <thread>
 
 #include "testing/cancellation.hpp"
 #include "testing/fault_proxy.hpp"
@@ -168,6 +169,93 @@ TEST_F(CallPolicyTest, CancellationEndsTheCallAndItsConnection) {
   EXPECT_TRUE(qorl_testing::ends_cancelled(call(get(proxy_->url("/ok")), quick()),
                                            [&] { return proxy_->requests("/ok") > 0; }));
   EXPECT_TRUE(proxy_->all_closed_within(2s));
+}
+
+// Servers that hold calls up.
+class HostileCall : public CallPolicyTest {};
+
+// A model that accepts the request and never answers.
+TEST_F(HostileCall, SilentModelIsTriedTwiceAtMost) {
+  CallPolicy policy = quick(4);
+  policy.attempt_timeout = 200ms;
+  proxy_->inject(Fault::hang(), "", 4);
+  std::vector<RetryNotice> notices;
+  CallOptions options = of_kind(CallKind::kModel);
+  options.on_retry = [&](const RetryNotice& notice) { notices.push_back(notice); };
+  try {
+    run(call(get(proxy_->url("/ok")), policy, options));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
+    EXPECT_EQ(e.attempts(), 2);
+  }
+  EXPECT_EQ(proxy_->requests("/ok"), 2);
+  EXPECT_EQ(notices.size(), 1u);
+
+  // Without a time limit per attempt, the model deadline ends the call.
+  policy.attempt_timeout = std::nullopt;
+  policy.model_deadline = 300ms;
+  proxy_->inject(Fault::hang(), "", 4);
+  try {
+    run(call(get(proxy_->url("/ok")), policy, of_kind(CallKind::kModel)));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
+    EXPECT_EQ(e.attempts(), 1);
+  }
+}
+
+// Told to come back just before the deadline: no attempt is started that could not be answered.
+TEST_F(HostileCall, NoRetryStartsWithoutTimeForIt) {
+  CallPolicy policy = quick(4);
+  policy.retry.max_retry_after = 60s;
+  policy.retry.deadline = 1000ms;
+  proxy_->inject(Fault::answer(503, {{"Retry-After", "0.9"}}));
+  proxy_->inject(Fault::hang());
+  int notices = 0;
+  CallOptions options;
+  options.on_retry = [&](const RetryNotice&) { ++notices; };
+  const Response answer = run(call(get(proxy_->url("/ok")), policy, options));
+  EXPECT_EQ(answer.status, 503);
+  EXPECT_EQ(answer.attempts, 1);
+  EXPECT_EQ(notices, 0);
+  EXPECT_EQ(proxy_->requests("/ok"), 1);
+}
+
+// A download's deadline bounds the wait for its answer, retries included, not its body.
+TEST_F(HostileCall, DownloadDeadlineEndsWithTheAnswer) {
+  server_.server().Get("/media", [](const auto&, auto& res) {
+    res.set_chunked_content_provider("video/mp4", [](size_t offset, httplib::DataSink& sink) {
+      if (offset >= 8) {
+        sink.done();
+        return true;
+      }
+      std::this_thread::sleep_for(150ms);
+      return sink.write("m", 1);
+    });
+  });
+  const CallPolicy policy = download_policy(500ms, quick(4));
+  EXPECT_EQ(policy.stall_time, 1s);
+  // Straight from the server: the fault proxy passes on whole answers only.
+  const Response media =
+      run(call(get(server_.url("/media")), policy, of_kind(CallKind::kDownload)));
+  EXPECT_EQ(media.body, "mmmmmmmm");
+
+  proxy_->inject(Fault::hang(), "/ok", 4);
+  try {
+    run(call(get(proxy_->url("/ok")), policy, of_kind(CallKind::kDownload)));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::kTimeout);
+    EXPECT_EQ(e.attempts(), 1);
+  }
+  EXPECT_EQ(proxy_->requests("/ok"), 1);
+
+  // The operator's deadline stands in for the caller's limit.
+  CallPolicy operator_limit = quick(4);
+  operator_limit.retry.deadline = 100s;
+  EXPECT_EQ(download_policy(500ms, operator_limit).retry.deadline, 100s);
+  EXPECT_EQ(download_policy(500ms, operator_limit).stall_time, 100s);
 }
 
 TEST(RetryAfter, ReadsSecondsAndDates) {

@@ -49,6 +49,8 @@ class Session::Impl : public std::enable_shared_from_this<Impl> {
     Completion completion;
     // Set by a cancellation that may come before the transfer reaches the executor.
     std::shared_ptr<std::atomic<bool>> cancelled;
+    // Ends the transfer when its answer is late (Request::answer_timeout).
+    std::unique_ptr<asio::steady_timer> answer_timer;
   };
   // A socket curl asked us to watch; the descriptor never owns (closes) it.
   struct Watch {
@@ -70,8 +72,11 @@ class Session::Impl : public std::enable_shared_from_this<Impl> {
                 boost::system::error_code ec);
   void socket_action(curl_socket_t fd, int events);
   void begin(Transfer transfer);
+  void watch_answer(Transfer& transfer);
   void collect_finished();
   void cancel(CURL* easy, std::uint64_t id);
+  // Ends a transfer in flight with `error` unless it has finished already.
+  void abort(CURL* easy, std::uint64_t id, std::exception_ptr error);
   void complete(Transfer transfer, std::exception_ptr error, Response response);
   void post_completion(Completion completion, std::exception_ptr error, Response response);
 
@@ -115,8 +120,12 @@ void Session::Impl::start(Request request, Completion completion) {
   } catch (...) {
     return post_completion(std::move(completion), std::current_exception(), Response{});
   }
-  Transfer transfer{++next_id_, std::move(easy_handle), std::move(exchange), std::move(completion),
-                    std::make_shared<std::atomic<bool>>(false)};
+  Transfer transfer{++next_id_,
+                    std::move(easy_handle),
+                    std::move(exchange),
+                    std::move(completion),
+                    std::make_shared<std::atomic<bool>>(false),
+                    nullptr};
 
   auto slot = asio::get_associated_cancellation_slot(transfer.completion);
   if (slot.is_connected()) {
@@ -149,6 +158,7 @@ void Session::Impl::begin(Transfer transfer) {
   }
   CURL* easy = transfer.easy.get();
   if (options_.cookies) curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+  watch_answer(transfer);
   transfers_.emplace(easy, std::move(transfer));
   // Starts the transfer through the timer callback (curl asks to be woken at once).
   if (CURLMcode code = curl_multi_add_handle(multi_, easy); code != CURLM_OK) {
@@ -160,14 +170,34 @@ void Session::Impl::begin(Transfer transfer) {
   }
 }
 
+void Session::Impl::watch_answer(Transfer& transfer) {
+  const auto& limit = transfer.exchange->answer_timeout();
+  if (!limit) return;
+  transfer.answer_timer = std::make_unique<asio::steady_timer>(executor_, *limit);
+  transfer.exchange->on_answer([timer = transfer.answer_timer.get()] { timer->cancel(); });
+  transfer.answer_timer->async_wait([weak = weak_from_this(), easy = transfer.easy.get(),
+                                     id = transfer.id](boost::system::error_code ec) {
+    if (ec == asio::error::operation_aborted) return;
+    auto self = weak.lock();
+    if (!self) return;
+    auto it = self->transfers_.find(easy);
+    if (it == self->transfers_.end() || it->second.id != id || it->second.exchange->answered())
+      return;
+    self->abort(easy, id, std::make_exception_ptr(it->second.exchange->overdue()));
+  });
+}
+
 void Session::Impl::cancel(CURL* easy, std::uint64_t id) {
+  abort(easy, id,
+        std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)));
+}
+
+void Session::Impl::abort(CURL* easy, std::uint64_t id, std::exception_ptr error) {
   auto it = transfers_.find(easy);
   if (it == transfers_.end() || it->second.id != id) return;  // already finished
   auto node = transfers_.extract(it);
   curl_multi_remove_handle(multi_, easy);
-  complete(std::move(node.mapped()),
-           std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted)),
-           Response{});
+  complete(std::move(node.mapped()), error, Response{});
 }
 
 void Session::Impl::complete(Transfer transfer, std::exception_ptr error, Response response) {
@@ -338,11 +368,20 @@ void Session::Impl::collect_finished() {
     std::exception_ptr error;
     Response response;
     try {
+      if (transfer.exchange->redirect(easy, code)) {
+        // The next hop on the same handle: its cookies and connections carry over.
+        transfers_.insert(std::move(node));
+        if (CURLMcode added = curl_multi_add_handle(multi_, easy); added != CURLM_OK) {
+          node = transfers_.extract(easy);
+          throw Error(std::string("Cannot follow the redirect: ") + curl_multi_strerror(added));
+        }
+        continue;
+      }
       response = transfer.exchange->finish(easy, code);
     } catch (...) {
       error = std::current_exception();
     }
-    complete(std::move(transfer), error, std::move(response));
+    complete(std::move(node.mapped()), error, std::move(response));
   }
 }
 

@@ -67,9 +67,6 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
                                                                   ExchangePolicy policy,
                                                                   std::string what) {
   const clients::http::CallPolicy call = call_policy(policy);
-  const int attempts = call.retry.max_attempts;
-  const std::string tries =
-      attempts > 1 ? " after " + std::to_string(attempts) + " attempts" : std::string();
   clients::http::CallOptions options;
   options.kind = clients::http::CallKind::kModel;
   options.session = session;
@@ -83,14 +80,22 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
         policy.secrets));
   };
   std::string failure;
+  int attempts = 1;
   try {
     clients::http::Response response =
         co_await clients::http::call(std::move(request), call, options);
     if (!clients::http::is_retryable_status(response.status)) co_return response;
     failure = status_summary(response);
+    attempts = response.attempts;
   } catch (const clients::http::Error& error) {
     failure = error.what();
+    attempts = error.attempts();
   }
+  // The attempts made, which a deadline or a repeated time-out may keep below those allowed.
+  const std::string tries =
+      call.retry.max_attempts > 1
+          ? " after " + std::to_string(attempts) + (attempts == 1 ? " attempt" : " attempts")
+          : std::string();
   throw BaseInvokerError(qorl_core::redaction::redact_secrets(
       policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
 }

@@ -25,8 +25,10 @@ struct ExchangePolicy {
 };
 
 // Sends `request` on `session` under the common call policy, with `max_retries` more attempts
-// after transient failures and each attempt limited to `timeout` seconds (0: no limit). Returns
-// the first answer that is not retried, whatever its status; BaseInvokerError once the retries
+// after transient failures and each attempt limited to `timeout` seconds (0: no limit); the
+// policy's deadline bounds the whole call (by default a model deadline of 15 minutes), and an
+// attempt that timed out is tried again once at most. Returns the first answer that is not
+// retried, whatever its status; BaseInvokerError, telling the attempts made, once the retries
 // are spent. `what` names the step in messages ("generateContent").
 boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http::Session* session,
                                                                   clients::http::Request request,

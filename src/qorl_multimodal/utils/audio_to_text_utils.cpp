@@ -193,15 +193,11 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
     clients::http::Request request;
     request.url = audio_source;
     request.follow_redirects = true;
-    // A stall of `timeout` seconds fails; a long transfer that keeps moving does not.
-    request.low_speed_time = std::chrono::seconds(timeout);
-    request.low_speed_limit = 1;
-    clients::http::CallPolicy policy = clients::http::default_call_policy();
-    policy.connect_timeout =
-        std::min<std::chrono::milliseconds>(policy.connect_timeout, std::chrono::seconds(timeout));
+    request.identity_encoding = true;
     clients::http::CallOptions options;
     options.kind = clients::http::CallKind::kDownload;
-    response = co_await clients::http::call(std::move(request), policy, options);
+    response = co_await clients::http::call(
+        std::move(request), clients::http::download_policy(std::chrono::seconds(timeout)), options);
   } catch (const std::exception& e) {
     if (qorl_core::is_cancellation(e)) throw;
     error = e.what();

@@ -24,9 +24,10 @@ std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_s
 // A local audio file.
 std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source);
 
-// Get the audio from a downloadable URL and return its binary data if valid. `timeout` limits
-// connecting and each wait for data, in seconds (defaults to 1 minute), not the whole transfer.
-// Cancellation propagates.
+// Get the audio from a downloadable URL and return its binary data if valid. `timeout` limits,
+// in seconds (defaults to 1 minute), the wait for the answer, retries included, and each stall
+// of the body, not the whole transfer; the operator's call deadline, when set, stands in for
+// it. Cancellation propagates.
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloadable_url(
     std::string audio_source, int timeout = 60);
 

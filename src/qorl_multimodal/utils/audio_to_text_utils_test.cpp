@@ -7,8 +7,11 @@
 
 #include <boost/asio/thread_pool.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -182,6 +185,24 @@ TEST_F(DownloadableUrlTest, LogsSignedUrlsWithoutTheirSignature) {
   EXPECT_TRUE(capture.contains("Attempting to download audio from downloadable URL: " +
                                server_.url("/a.wav?X-Amz-Signature=REDACTED&part=1")));
   for (const auto& line : capture.messages()) EXPECT_THAT(line, Not(HasSubstr("abc123")));
+}
+
+// A host that is slow to answer: `timeout` bounds the wait, retries included.
+class HostileAudioDownload : public DownloadableUrlTest {};
+
+TEST_F(HostileAudioDownload, SlowAnswerIsAskedForOnce) {
+  // Shared with the handler, which may outlive the test body by a moment.
+  auto asked = std::make_shared<std::atomic<int>>(0);
+  auto released = std::make_shared<std::atomic<bool>>(false);
+  server_.server().Get("/late.wav", [=](const httplib::Request&, httplib::Response& res) {
+    ++*asked;
+    for (int i = 0; i < 300 && !*released; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    res.set_content("late", "audio/wav");
+  });
+  EXPECT_EQ(run_sync(get_audio_from_downloadable_url(server_.url("/late.wav"), 1)), std::nullopt);
+  *released = true;
+  EXPECT_EQ(*asked, 1);
 }
 
 TEST(AudioBytesTest, DurationIsFramesOverRate) {

@@ -29,12 +29,12 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
   try {
     clients::http::Request request;
     request.url = file_source;
-    request.timeout = std::chrono::seconds(timeout);
+    request.identity_encoding = true;
     clients::http::CallOptions options;
     options.kind = clients::http::CallKind::kDownload;
     options.session = session;
     clients::http::Response response = co_await clients::http::call(
-        std::move(request), clients::http::default_call_policy(), options);
+        std::move(request), clients::http::download_policy(std::chrono::seconds(timeout)), options);
     if (response.status == 200) co_return qorl_core::Bytes(std::move(response.body));
     logger().debug("Failed to download file with response status code: %s", response.status);
     co_return std::nullopt;

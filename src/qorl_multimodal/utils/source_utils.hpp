@@ -16,9 +16,11 @@ class Session;
 
 namespace qorl_multimodal::utils::source_utils {
 
-// The body of a 200 answer to a GET of `file_source` within `timeout` seconds, or none. Runs on
-// `session` (left open) or on a private session closed before returning. Cancellation
-// propagates.
+// The body of a 200 answer to a GET of `file_source`, or none. `timeout` seconds bound the wait
+// for the answer (connecting, retries and their back-off included) and then each stall of the
+// body; a body that keeps moving is not cut short. The operator's call deadline, when set,
+// stands in for `timeout`. Runs on `session` (left open) or on a private session closed before
+// returning. Cancellation propagates.
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     std::string file_source, int timeout = 30, clients::http::Session* session = nullptr);
 

@@ -20,6 +20,7 @@
 #include "testing/http_server.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/loopback.hpp"
+#include "testing/scoped_call_policy.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::utils::source_utils {
@@ -67,8 +68,27 @@ class SourceUtilsTest : public ::testing::Test {
     s.Get("/nothing", [](const auto&, auto& res) { res.status = 204; });
     s.Get("/empty", [](const auto&, auto& res) { res.set_content("", "image/png"); });
     s.Get("/slow", [this](const auto&, auto& res) {
+      ++slow_requests_;
       for (int i = 0; i < 500 && !released_; ++i) std::this_thread::sleep_for(10ms);
       res.set_content("late", "text/plain");
+    });
+    s.Get("/busy", [this](const auto&, auto& res) {
+      ++busy_requests_;
+      res.status = 503;
+      res.set_header("Retry-After", "1");
+    });
+    // A steady stream for about three seconds: 30 blocks, 100 ms apart.
+    s.Get("/stream.mp4", [](const auto&, auto& res) {
+      res.set_chunked_content_provider("video/mp4", [](size_t offset, httplib::DataSink& sink) {
+        constexpr std::size_t kBlock = 1000;
+        if (offset == 30 * kBlock) {
+          sink.done();
+          return true;
+        }
+        if (offset > 0) std::this_thread::sleep_for(100ms);
+        const std::string block(kBlock, 'v');
+        return sink.write(block.data(), block.size());
+      });
     });
     server_.start();
   }
@@ -84,6 +104,8 @@ class SourceUtilsTest : public ::testing::Test {
   }
 
   std::atomic<bool> released_ = false;
+  std::atomic<int> slow_requests_ = 0;
+  std::atomic<int> busy_requests_ = 0;
   qorl_testing::HttpServer server_;
   asio::io_context io_;
   qorl_testing::LogCapture logs_;
@@ -181,6 +203,30 @@ TEST_F(SourceUtilsTest, ReadsFilesAndRejectsBadPaths) {
     EXPECT_TRUE(logs_.messages(kLogger).back().starts_with(
         "The provided image source is not a valid image file path with error: "));
   }
+}
+
+// Servers that are slow to answer, busy, or send a long body at a steady pace.
+class HostileDownload : public SourceUtilsTest {};
+
+TEST_F(HostileDownload, TimeoutBoundsTheWaitForTheAnswerNotTheBody) {
+  // The body takes three times the limit, and never stops for as long as it.
+  const auto media = download(server_.url("/stream.mp4"), 1);
+  ASSERT_TRUE(media.has_value());
+  EXPECT_EQ(media->size(), 30000u);
+
+  // No answer within the limit: one request, not one per attempt.
+  EXPECT_EQ(download(server_.url("/slow"), 1), std::nullopt);
+  EXPECT_EQ(slow_requests_, 1);
+
+  // Asked to come back after the limit: no retry, and the status is told.
+  clients::http::CallPolicy honours_retry_after = qorl_testing::policy_without_delays();
+  honours_retry_after.retry.max_retry_after = 60s;
+  const qorl_testing::ScopedCallPolicy scoped(honours_retry_after);
+  logs_.clear();
+  EXPECT_EQ(download(server_.url("/busy"), 1), std::nullopt);
+  EXPECT_EQ(busy_requests_, 1);
+  EXPECT_EQ(logs_.messages(kLogger).back(),
+            "Failed to download file with response status code: 503");
 }
 
 TEST(EncodeFileToBase64, StandardAlphabetWithPadding) {
