@@ -19,9 +19,9 @@ void watch();
 // The signal that is ending the process; 0 while none has come.
 int received() noexcept;
 
-// While it lives, a signal calls `cancel` (on the watcher thread) and gives the process kGrace to
-// end, a second signal ending it at once; without one, the process ends at once. Either way the
-// temporaries still there are removed before it exits.
+// While it lives, a signal calls `cancel` (on the watcher thread), kills the programs the process
+// started and gives the process kGrace to end, a second signal ending it at once; without one,
+// the process ends at once. Either way the temporaries still there are removed before it exits.
 class OnInterrupt {
  public:
   explicit OnInterrupt(std::function<void()> cancel);

@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
   };
   app.footer(
       "Exit status: 0 when every source was converted, 1 when any source failed or a result could "
-      "not be written, 2 for a usage error (bad option, missing key or setting).");
+      "not be written, 2 for a usage error (bad option, missing or malformed key, missing "
+      "setting), "
+      "128 + the signal when interrupted (130 for Ctrl-C, 143 for SIGTERM).");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
