@@ -1,9 +1,14 @@
 // Runs the built qorl-multimodal command as a child process against the fake services.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -45,13 +50,20 @@ const std::vector<std::string> kSecrets = {FakeOpenAI::kApiKey, qorl_testing::Fa
 
 class CliTest : public ::testing::Test {
  protected:
-  // The command in an environment holding only `env` (no keys of the machine leak in).
-  clients::process::ProcessResult run(const std::vector<std::string>& args,
-                                      const Env& env = {}) const {
+  // The start of an argument vector that runs a program in an environment holding only `env`
+  // (no keys of the machine leak in).
+  std::vector<std::string> environment(const Env& env) const {
     std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
                                      "HOME=" + dir_.path().string(),
                                      "AWS_EC2_METADATA_DISABLED=true"};
     for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
+    return argv;
+  }
+
+  // The command in an environment holding only `env` (no keys of the machine leak in).
+  clients::process::ProcessResult run(const std::vector<std::string>& args,
+                                      const Env& env = {}) const {
+    std::vector<std::string> argv = environment(env);
     argv.push_back(QORL_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
     auto result = clients::process::run_process(argv);
@@ -64,10 +76,7 @@ class CliTest : public ::testing::Test {
 
   // The command run through a shell, for redirections (/dev/full, a closed output).
   clients::process::ProcessResult run_shell(const std::string& command, const Env& env = {}) const {
-    std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
-                                     "HOME=" + dir_.path().string(),
-                                     "AWS_EC2_METADATA_DISABLED=true"};
-    for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
+    std::vector<std::string> argv = environment(env);
     argv.insert(argv.end(), {"/bin/sh", "-c", std::string("\"$0\" ") + command, QORL_CLI_PATH});
     return clients::process::run_process(argv);
   }
@@ -482,6 +491,21 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
   EXPECT_TRUE(std::filesystem::exists(out_dir / "talk.json"));
 }
 
+TEST_F(CliTest, OutputDirIsMadeWhenMissing) {
+  const std::string photo = gps_jpeg("gps.jpg");
+  const auto out = dir_.path() / "results" / "today";
+  auto made = run({"metadata", "--output-dir", out.string(), photo});
+  EXPECT_EQ(made.exit_code, 0) << made.err;
+  EXPECT_TRUE(std::filesystem::exists(out / "gps.txt"));
+
+  const std::string file = write("taken", "a file");
+  auto refused = run({"metadata", "--output-dir", file, photo});
+  EXPECT_EQ(refused.exit_code, kUsageError);
+  EXPECT_EQ(refused.err.rfind("qorl-multimodal: --output-dir: cannot make " + file + ": ", 0), 0u)
+      << refused.err;
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+}
+
 TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
   const auto video = dir_.path() / "clip.avi";
   qorl_testing::write_solid_colour_video(video, 20, 10.0, qorl_testing::colour_for_frame);
@@ -521,10 +545,10 @@ TEST_F(CliTest, FrameNeverDestroysDataAndWritesTheFormatAsked) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "x.gif"));
 
   // The library wraps the reason in its own message: said once.
-  const std::string empty = write("empty.avi", "");
-  auto unreadable = run({"frame", empty, "--at", "0", "-o", (dir_.path() / "e.png").string()});
+  const std::string text = write("text.avi", "not a video");
+  auto unreadable = run({"frame", text, "--at", "0", "-o", (dir_.path() / "e.png").string()});
   EXPECT_EQ(unreadable.exit_code, kConversionFailed);
-  const std::string reason = "Failed to open video file: " + empty;
+  const std::string reason = "Failed to open video file: " + text;
   EXPECT_NE(unreadable.err.find(reason), std::string::npos) << unreadable.err;
   EXPECT_EQ(unreadable.err.find(reason), unreadable.err.rfind(reason)) << unreadable.err;
 }
@@ -739,6 +763,298 @@ TEST_F(CliTest, TranscribesEveryCommonContainer) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(yt_dlp + ".called"));
+}
+
+// Whatever a server, a file or another process does, the command neither destroys data, leaves
+// files behind, nor lets what it was sent drive the terminal.
+class HostileCli : public CliTest {
+ protected:
+  static std::string read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  static std::vector<std::string> names_in(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // The command with a limit of `blocks` on the size of the files it writes: writing past it
+  // fails with EFBIG, as on a full disk.
+  clients::process::ProcessResult run_with_file_size_limit(int blocks,
+                                                           const std::vector<std::string>& args,
+                                                           const Env& env) const {
+    std::vector<std::string> argv = environment(env);
+    argv.insert(argv.end(),
+                {"/bin/sh", "-c",
+                 "ulimit -f " + std::to_string(blocks) + "; trap '' XFSZ; exec \"$0\" \"$@\"",
+                 QORL_CLI_PATH});
+    argv.insert(argv.end(), args.begin(), args.end());
+    return clients::process::run_process(argv);
+  }
+};
+
+TEST_F(HostileCli, OutputDirNeverWritesThroughSymlink) {
+  gemini_.set_answer_text(R"({"captions": ["A new caption."]})");
+  const std::string photo = gps_jpeg("photo.jpg");
+  const std::string victim = write("victim.txt", "precious");
+  const auto out = dir_.path() / "out";
+  std::filesystem::create_directory(out);
+  std::filesystem::create_symlink(victim, out / "photo.txt");
+
+  auto result = run({"caption", "--output-dir", out.string(), photo}, gemini_env());
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(read(victim), "precious");
+  EXPECT_FALSE(std::filesystem::is_symlink(out / "photo.txt"));
+  EXPECT_EQ(read(out / "photo.txt"), "A new caption.\n");
+
+  // frame -y replaces a link at its output, never the file it points to.
+  const auto video = dir_.path() / "clip.avi";
+  qorl_testing::write_solid_colour_video(video, 20, 10.0, qorl_testing::colour_for_frame);
+  const std::string image_victim = write("victim.png", "precious");
+  const auto link = dir_.path() / "frame.png";
+  std::filesystem::create_symlink(image_victim, link);
+  auto frame = run({"frame", video.string(), "--at", "1", "-o", link.string(), "-y"});
+  EXPECT_EQ(frame.exit_code, 0) << frame.err;
+  EXPECT_EQ(read(image_victim), "precious");
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(read(link).substr(1, 3), "PNG");
+}
+
+TEST_F(HostileCli, FailedWriteLeavesTheOldFileWhole) {
+  gemini_.set_answer_text(R"({"captions": ["A new caption."]})");
+  const std::string photo = gps_jpeg("photo.jpg");
+  const auto out = dir_.path() / "out";
+  std::filesystem::create_directory(out);
+  const std::string old = write("out/photo.txt", "old caption\n");
+
+  // No byte may be written: every write fails with EFBIG, as on a full disk.
+  auto caption =
+      run_with_file_size_limit(0, {"caption", "--output-dir", out.string(), photo}, gemini_env());
+  EXPECT_EQ(caption.exit_code, kConversionFailed) << caption.err;
+  EXPECT_NE(caption.err.find("cannot write " + old + ": File too large"), std::string::npos)
+      << caption.err;
+  EXPECT_EQ(read(old), "old caption\n");
+  EXPECT_EQ(names_in(out), std::vector<std::string>{"photo.txt"});
+
+  const auto video = dir_.path() / "clip.avi";
+  qorl_testing::write_solid_colour_video(video, 20, 10.0, qorl_testing::colour_for_frame);
+  const std::string image = write("frames/frame.png", "old frame");
+  auto frame =
+      run_with_file_size_limit(0, {"frame", video.string(), "--at", "1", "-o", image, "-y"}, {});
+  EXPECT_EQ(frame.exit_code, kConversionFailed) << frame.err;
+  EXPECT_EQ(read(image), "old frame");
+  EXPECT_EQ(names_in(dir_.path() / "frames"), std::vector<std::string>{"frame.png"});
+}
+
+// Another writer still holds the file the run replaces: the run's file is whole all the same.
+TEST_F(HostileCli, ConcurrentWriterNeverMixesIntoTheResult) {
+  gemini_.set_answer_text(R"({"captions": ["The second run's caption."]})");
+  const std::string photo = gps_jpeg("photo.jpg");
+  const auto out = dir_.path() / "out";
+  std::filesystem::create_directory(out);
+  const std::string half(4096, 'A');
+  std::ofstream first(out / "photo.txt", std::ios::binary | std::ios::trunc);
+  first << half << std::flush;
+
+  auto second = run({"caption", "--output-dir", out.string(), photo}, gemini_env());
+  EXPECT_EQ(second.exit_code, 0) << second.err;
+  first << half << std::flush;
+  first.close();
+  EXPECT_EQ(read(out / "photo.txt"), "The second run's caption.\n");
+}
+
+TEST_F(HostileCli, InterruptRemovesTemporaryFiles) {
+  const auto temporary = dir_.path() / "tmp";
+  std::filesystem::create_directory(temporary);
+  const auto started = dir_.path() / "ffmpeg.pid";
+  // An ffmpeg that says it runs, then takes its time.
+  const std::string ffmpeg =
+      write("ffmpeg", "#!/bin/sh\necho $$ > '" + started.string() + ".new'\nmv '" +
+                          started.string() + ".new' '" + started.string() + "'\nexec sleep 60\n");
+  std::filesystem::permissions(ffmpeg, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const std::string m4a = (dir_.path() / "talk.m4a").string();
+  ASSERT_EQ(
+      clients::process::run_process({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f",
+                                     "lavfi", "-i", "sine=duration=1", "-c:a", "aac", m4a})
+          .exit_code,
+      0);
+  FakeOpenAI openai;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    std::filesystem::remove(started);
+    std::vector<std::string> argv = environment({{"TMPDIR", temporary.string()},
+                                                 {"QORL_FFMPEG", ffmpeg},
+                                                 {"OPENAI_BASE_URL", openai.base_url()},
+                                                 {"OPENAI_API_KEY", FakeOpenAI::kApiKey}});
+    argv.insert(argv.end(), {QORL_CLI_PATH, "transcribe", "-b", "whisper", m4a});
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ), 0);
+    // Until the conversion is under way (a guard against hanging, not a measure of speed).
+    for (int i = 0; i < 6000 && !std::filesystem::exists(started); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(std::filesystem::exists(started));
+    EXPECT_FALSE(std::filesystem::is_empty(temporary));
+    ::kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    EXPECT_EQ(names_in(temporary), std::vector<std::string>{});
+    // The fake ffmpeg is gone with the conversion.
+    pid_t ffmpeg_pid = 0;
+    std::ifstream(started) >> ffmpeg_pid;
+    ASSERT_GT(ffmpeg_pid, 0);
+    const bool still_there = ::kill(ffmpeg_pid, 0) == 0;
+    if (still_there) ::kill(ffmpeg_pid, SIGKILL);
+    EXPECT_FALSE(still_there);
+  }
+  EXPECT_TRUE(openai.uploads().empty());
+}
+
+TEST_F(HostileCli, StaleTemporariesOfKilledRunsAreRemoved) {
+  const auto temporary = dir_.path() / "tmp";
+  std::filesystem::create_directory(temporary);
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string dead = std::to_string(gone), alive = std::to_string(::getpid());
+  const auto make = [&](const std::string& name) {
+    return dir_.write("tmp/" + name, "left behind");
+  };
+  make("qorl-ffmpeg-" + dead + "-a1B2c3");
+  make("qorl-youtube-" + dead + "-d4E5f6/clip.m4a");
+  make("qorl-ffmpeg-" + alive + "-g7H8i9");
+  make("other-" + dead + "-j0K1l2");
+  make("qorl-ffmpeg-" + dead + "-toolong7");
+  const std::string outside = write("outside.txt", "kept");
+  std::filesystem::create_symlink(outside, temporary / ("qorl-ffmpeg-" + dead + "-m3N4o5"));
+
+  auto result = run({"metadata", gps_jpeg("gps.jpg")}, {{"TMPDIR", temporary.string()}});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(names_in(temporary),
+            (std::vector<std::string>{
+                "other-" + dead + "-j0K1l2", "qorl-ffmpeg-" + alive + "-g7H8i9",
+                "qorl-ffmpeg-" + dead + "-m3N4o5", "qorl-ffmpeg-" + dead + "-toolong7"}));
+  EXPECT_EQ(read(outside), "kept");
+}
+
+TEST_F(HostileCli, FailedDownloadKeepsItsHttpStatusInEverySubcommand) {
+  qorl_testing::HttpServer files;
+  files.server().Get("/missing.jpg", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+  });
+  files.start();
+  const std::string url = files.url("/missing.jpg");
+  const Env env = {{"GOOGLE_GEMINI_BASE_URL", gemini_.base_url()},
+                   {"GEMINI_API_KEY", gemini_.api_key()},
+                   {"OPENAI_BASE_URL", "http://127.0.0.1:1/v1"},
+                   {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"caption"},
+                                               {"mermaid"},
+                                               {"transform"},
+                                               {"video"},
+                                               {"metadata"},
+                                               {"transcribe", "-b", "whisper"}}) {
+    auto with_url = args;
+    with_url.push_back(url);
+    auto result = run(with_url, env);
+    EXPECT_EQ(result.exit_code, kConversionFailed) << args[0];
+    EXPECT_EQ(result.err.rfind("qorl-multimodal: " + url + ": ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find("status code: 404"), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  }
+  EXPECT_TRUE(gemini_.generate_requests().empty());
+}
+
+TEST_F(HostileCli, EmptyFileSaysSo) {
+  const std::string empty = write("photo.jpg", "");
+  const Env env = {{"GEMINI_API_KEY", gemini_.api_key()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"caption"},
+                                               {"mermaid"},
+                                               {"transform"},
+                                               {"video"},
+                                               {"metadata"},
+                                               {"transcribe", "-b", "whisper"},
+                                               {"transcribe", "-b", "gemini"}}) {
+    auto with_file = args;
+    with_file.push_back(empty);
+    auto result = run(with_file, env);
+    EXPECT_EQ(result.exit_code, kConversionFailed) << args[0];
+    EXPECT_EQ(result.err, "qorl-multimodal: " + empty + ": empty file\n") << args[0];
+  }
+}
+
+TEST_F(HostileCli, MalformedServiceAccountKeyIsAUsageError) {
+  qorl_testing::FakeGoogle google;
+  qorl_testing::FakeStorage storage(google);
+  storage.add_bucket("audio");
+  qorl_testing::FakeSpeech speech(google, storage);
+  json not_pem = json::parse(google.account().key_json());
+  not_pem["private_key"] = "not a key";
+  const std::vector<std::pair<std::string, std::string>> keys = {
+      {"not json", "{\"type\": \"service_account\", "},
+      {"not a key file", "[1, 2]"},
+      {"missing fields", "{}"},
+      {"not PEM", not_pem.dump()}};
+  for (const auto& [what, content] : keys) {
+    SCOPED_TRACE(what);
+    const std::string key = write("key.json", content);
+    auto result = run({"transcribe", "-b", "google-cloud", "--bucket", "audio", wav("a.wav")},
+                      {{"GOOGLE_APPLICATION_CREDENTIALS", key},
+                       {"QORL_SPEECH_ENDPOINT", speech.endpoint()},
+                       {"STORAGE_EMULATOR_HOST", storage.endpoint()}});
+    EXPECT_EQ(result.exit_code, kUsageError) << result.err;
+    EXPECT_EQ(result.err.rfind("qorl-multimodal: GOOGLE_APPLICATION_CREDENTIALS: " + key + ": ", 0),
+              0u)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    // Said once.
+    const std::string said = result.err.substr(result.err.rfind(": ") + 2);
+    EXPECT_EQ(result.err.find(said), result.err.rfind(said)) << result.err;
+    EXPECT_EQ(result.err.find("not a key"), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(speech.recognitions().empty());
+}
+
+TEST_F(HostileCli, ControlCharactersAreEscapedOnATerminal) {
+  // The caption holds ESC, BEL and CSI (a C1 control); the file name a title-setting sequence.
+  gemini_.set_answer_text(R"({"captions": ["red\u001b]0;pwned\u0007 alert\u009b2J done"]})");
+  const std::string photo = gps_jpeg("photo.jpg");
+  const std::string evil = (dir_.path() / "evil\x1b]0;owned\x07.jpg").string();
+  auto on_terminal = [&](const std::string& options) {
+    return clients::process::run_process(
+               {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=xterm",
+                "GOOGLE_GEMINI_BASE_URL=" + gemini_.base_url(),
+                "GEMINI_API_KEY=" + gemini_.api_key(), "CLI=" + std::string(QORL_CLI_PATH),
+                "PHOTO=" + photo, "EVIL=" + evil, "/usr/bin/script", "-qec",
+                "\"$CLI\" -q caption " + options + " \"$PHOTO\" \"$EVIL\"", "/dev/null"})
+        .out;
+  };
+  const std::string text = on_terminal("");
+  EXPECT_EQ(text.find_first_of("\x1b\x07"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
+  EXPECT_NE(text.find("red\\x1b]0;pwned\\x07 alert\\u009b2J done"), std::string::npos) << text;
+  EXPECT_NE(text.find("evil\\x1b]0;owned\\x07.jpg: No such file"), std::string::npos) << text;
+
+  // JSON has escapes of its own; pipes and files get the text as it came.
+  const std::string lines = on_terminal("--json");
+  EXPECT_EQ(lines.find_first_of("\x1b\x07"), std::string::npos) << lines;
+  EXPECT_NE(lines.find(R"("result":"red\u001b]0;pwned\u0007 alert)"), std::string::npos) << lines;
+  const std::string raw =
+      "red\x1b]0;pwned\x07 alert\xc2\x9b"
+      "2J done\n";
+  EXPECT_EQ(run({"caption", photo}, gemini_env()).out, raw);
+  const auto out = dir_.path() / "out";
+  EXPECT_EQ(run({"caption", "--output-dir", out.string(), photo}, gemini_env()).exit_code, 0);
+  EXPECT_EQ(read(out / "photo.txt"), raw);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "cli/log_capture.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <initializer_list>
 
+#include "cli/output.hpp"
 #include "qorl_core/text.hpp"
 
 namespace qorl_cli::log_capture {
@@ -31,15 +34,33 @@ bool reports_failure(const std::string& message) {
                    {"base64", "file path", "s3 url", "google drive", "binary data from source"});
 }
 
+// Shows records with their control characters escaped, for a terminal.
+class EscapingHandler : public qorl_core::Handler {
+ public:
+  explicit EscapingHandler(std::shared_ptr<qorl_core::Handler> shown) : shown_(std::move(shown)) {}
+  void emit(const qorl_core::LogRecord& record) override {
+    qorl_core::LogRecord escaped = record;
+    escaped.message = output::escape_controls(record.message);
+    shown_->emit(escaped);
+  }
+
+ private:
+  std::shared_ptr<qorl_core::Handler> shown_;
+};
+
 }  // namespace
 
 void install(std::optional<qorl_core::LogLevel> shown) {
   auto root = qorl_core::LoggerManager().root();
-  for (const auto& handler : root->handlers()) {
+  std::vector<std::shared_ptr<qorl_core::Handler>> handlers;
+  for (auto handler : root->handlers()) {
+    if (::isatty(STDERR_FILENO) == 1) handler = std::make_shared<EscapingHandler>(handler);
     handler->set_level(shown.value_or(
         static_cast<qorl_core::LogLevel>(static_cast<int>(qorl_core::LogLevel::CRITICAL) + 1)));
+    handlers.push_back(std::move(handler));
   }
-  root->add_handler(std::make_shared<CaptureHandler>());
+  handlers.push_back(std::make_shared<CaptureHandler>());
+  root->set_handlers(std::move(handlers));
   root->set_level(qorl_core::LogLevel::DEBUG);
 }
 
@@ -53,14 +74,21 @@ std::string Capture::cause() const {
     return qorl_core::ascii_lower(record.message).find("not a regular file") != std::string::npos;
   });
   if (refused_path != records_.end()) return refused_path->message;
-  const auto last_warning =
-      std::find_if(records_.rbegin(), records_.rend(),
-                   [](const auto& record) { return record.level >= qorl_core::LogLevel::WARNING; });
-  if (last_warning != records_.rend()) return last_warning->message;
   const auto failure = std::find_if(records_.begin(), records_.end(), [](const auto& record) {
     return reports_failure(record.message);
   });
-  return failure != records_.end() ? failure->message : "";
+  const std::string failed_step = failure != records_.end() ? failure->message : "";
+  const auto last_warning =
+      std::find_if(records_.rbegin(), records_.rend(),
+                   [](const auto& record) { return record.level >= qorl_core::LogLevel::WARNING; });
+  if (last_warning == records_.rend()) return failed_step;
+  // What a converter says of a failure often leaves out the step that failed (a download's
+  // HTTP status).
+  std::string cause = last_warning->message;
+  if (!failed_step.empty() && cause.find(failed_step) == std::string::npos) {
+    cause += ": " + failed_step;
+  }
+  return cause;
 }
 
 }  // namespace qorl_cli::log_capture

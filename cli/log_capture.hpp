@@ -23,8 +23,9 @@ class Capture {
   Capture& operator=(const Capture&) = delete;
 
   void add(const qorl_core::LogRecord& record) { records_.push_back(record); }
-  // The line that best tells why the conversion failed: the last warning or error, else the
-  // first debug line that reports a failed step; empty when none does.
+  // What best tells why the conversion failed: the last warning or error followed by the first
+  // line that reports a failed step (a download's HTTP status) when it does not say it already,
+  // else that line alone; empty when there is neither.
   std::string cause() const;
 
  private:

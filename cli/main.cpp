@@ -1,4 +1,5 @@
 // qorl-multimodal: turns media into text from the command line.
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <chrono>
@@ -10,17 +11,21 @@
 
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
+#include "cli/interruption.hpp"
 #include "cli/log_capture.hpp"
 #include "cli/output.hpp"
 #include "cli/runner.hpp"
 #include "clients/http/policy.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
 
 namespace {
 
 int usage_error(const std::string& message) {
-  std::cerr << "qorl-multimodal: " << qorl_cli::output::one_line(message) << std::endl;
+  std::cerr << qorl_cli::output::for_descriptor(
+                   STDERR_FILENO, "qorl-multimodal: " + qorl_cli::output::one_line(message))
+            << std::endl;
   return qorl_cli::kUsageError;
 }
 
@@ -49,6 +54,7 @@ void apply_call_limits(std::optional<double> timeout, std::optional<int> retries
 }  // namespace
 
 int main(int argc, char** argv) {
+  qorl_cli::interruption::watch();
   CLI::App app{
       "qorl-multimodal: turn images, audio and video into text for generative-AI applications",
       "qorl-multimodal"};
@@ -75,7 +81,9 @@ int main(int argc, char** argv) {
   };
   app.footer(
       "Exit status: 0 when every source was converted, 1 when any source failed or a result could "
-      "not be written, 2 for a usage error (bad option, missing key or setting).");
+      "not be written, 2 for a usage error (bad option, missing or malformed key, missing "
+      "setting), "
+      "128 + the signal when interrupted (130 for Ctrl-C, 143 for SIGTERM).");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -85,6 +93,8 @@ int main(int argc, char** argv) {
   qorl_cli::quiet_output = quiet;
   apply_call_limits(timeout, retries);
   qorl_cli::log_capture::install(shown_log_level(quiet, verbose));
+  // What runs killed before they could tidy up left in the temporary directory.
+  qorl_core::remove_stale_temporaries();
   for (const auto& command : commands) {
     if (!command.app->parsed()) continue;
     // Conversion failures are reported per source by the runner; what escapes is a setting the

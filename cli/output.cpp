@@ -1,5 +1,8 @@
 #include "cli/output.hpp"
 
+#include <unicode/utf8.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -141,6 +144,38 @@ std::string one_line(std::string message) {
   std::replace_if(
       message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   return qorl_core::redaction::redact_text(message);
+}
+
+std::string escape_controls(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto length = static_cast<std::int32_t>(text.size());
+  std::string out;
+  out.reserve(text.size());
+  for (std::int32_t at = 0; at < length;) {
+    const std::int32_t start = at;
+    UChar32 c;
+    U8_NEXT(bytes, at, length, c);
+    char escape[16];
+    if (c < 0) {
+      // Not UTF-8: each byte of the sequence on its own, the next one may start a character.
+      at = start + 1;
+      std::snprintf(escape, sizeof escape, "\\x%02x", bytes[start]);
+    } else if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
+    } else if (c >= 0x80 && c <= 0x9f) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+    } else {
+      out.append(
+          text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
+      continue;
+    }
+    out += escape;
+  }
+  return out;
+}
+
+std::string for_descriptor(int fd, std::string text) {
+  return ::isatty(fd) == 1 ? escape_controls(text) : text;
 }
 
 std::string error_text(const std::exception& error) { return nested_causes(error, error.what()); }

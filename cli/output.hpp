@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qorl_core/value.hpp"
@@ -44,6 +45,15 @@ std::string shortest_number(double value);
 
 // `message` on one line (line breaks become blanks) with secrets redacted: fit for standard error.
 std::string one_line(std::string message);
+
+// `text` with its control characters written as escapes: \x1b for C0 controls (line feeds and
+// tabs kept) and DEL, \u009b for C1 controls, \xff for a byte that is not UTF-8. What a server
+// or a file name holds then cannot drive the terminal it is shown on.
+std::string escape_controls(std::string_view text);
+
+// `text` fit for the descriptor `fd` (standard output or error): escaped when it is a terminal,
+// unchanged otherwise (pipes and files get the bytes as they are).
+std::string for_descriptor(int fd, std::string text);
 
 // The error's message followed by its nested causes, each cause left out when the text already
 // says it (libraries often repeat the message of the error they wrap).

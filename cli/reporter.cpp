@@ -1,13 +1,16 @@
 #include "cli/reporter.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <system_error>
 
 #include "cli/output.hpp"
+#include "qorl_core/files.hpp"
 
 namespace qorl_cli {
 
@@ -76,8 +79,10 @@ void Reporter::write_locked(std::size_t index, Report report) {
   if (report.ok) {
     if (!settings_.quiet) {
       for (const auto& warning : report.outcome.warnings) {
-        std::cerr << "qorl-multimodal: " << output::one_line(sources_[index])
-                  << ": warning: " << output::one_line(warning) << std::endl;
+        std::cerr << output::for_descriptor(
+                         STDERR_FILENO, "qorl-multimodal: " + output::one_line(sources_[index]) +
+                                            ": warning: " + output::one_line(warning))
+                  << std::endl;
       }
     }
     write_result_locked(index, report.outcome);
@@ -97,23 +102,25 @@ void Reporter::write_result_locked(std::size_t index, const Outcome& outcome) {
     if (std::filesystem::equivalent(path, source, same)) {
       return write_error_locked(index, "the result would overwrite the source: " + path.string());
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    if (!file)
-      return write_error_locked(index,
-                                "could not write " + path.string() + ": " + std::strerror(errno));
+    try {
+      qorl_core::write_file_atomically(path, text);
+    } catch (const std::system_error& e) {
+      write_error_locked(index, e.what());
+    }
     return;
   }
+  if (settings_.json) return write_stdout_locked(text);
   // Several results are told apart by a header naming the source.
-  if (!settings_.json && sources_.size() > 1) text = "==> " + source + " <==\n" + text;
-  write_stdout_locked(text);
+  if (sources_.size() > 1) text = "==> " + source + " <==\n" + text;
+  write_stdout_locked(output::for_descriptor(STDOUT_FILENO, std::move(text)));
 }
 
 void Reporter::write_error_locked(std::size_t index, const std::string& message) {
   any_failed_ = true;
   const std::string& source = sources_[index];
-  std::cerr << "qorl-multimodal: " << output::one_line(source) << ": " << output::one_line(message)
+  std::cerr << output::for_descriptor(STDERR_FILENO,
+                                      "qorl-multimodal: " + output::one_line(source) + ": " +
+                                          output::one_line(message))
             << std::endl;
   if (settings_.json && settings_.output_dir.empty()) {
     write_stdout_locked(output::json_error_line(source, output::one_line(message)) + "\n");

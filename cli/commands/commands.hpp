@@ -58,9 +58,13 @@ struct CaptionHints {
 };
 void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std::string& medium);
 
-// FileNotFoundError for a source that is plainly a path to a local file that does not exist:
-// no scheme (URLs, data URIs), not base64 text, and a dot or a slash in it. Every other source
-// is left to the library's own resolution.
+// "empty file" for a source without a scheme that names an empty file, which the library would
+// go on to read as some other kind of source and refuse as that.
+void refuse_empty_file(const std::string& source);
+
+// refuse_empty_file, and FileNotFoundError for a source that is plainly a path to a local file
+// that does not exist: no scheme (URLs, data URIs), not base64 text, and a dot or a slash in it.
+// Every other source is left to the library's own resolution.
 void require_file_if_path(const std::string& source);
 
 // The failure of a conversion that ended without a result: "no <what> was generated".

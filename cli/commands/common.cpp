@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <stdexcept>
 
 #include "cli/commands/commands.hpp"
 #include "qorl_core/base64.hpp"
@@ -31,11 +32,9 @@ void add_source_arguments(CLI::App& command, SourceArguments& arguments, const s
   command.add_flag("--keep-order", arguments.run.report.keep_order,
                    "Write results in the order of the sources, also with --jobs");
   arguments.run.report.extension = extension;
-  command
-      .add_option("--output-dir", arguments.run.report.output_dir,
-                  "Write one file per source into DIR, named after the source (" +
-                      extension.substr(1) + ", or json with --json)")
-      ->check(CLI::ExistingDirectory);
+  command.add_option("--output-dir", arguments.run.report.output_dir,
+                     "Write one file per source into DIR, named after the source (" +
+                         extension.substr(1) + ", or json with --json); made when missing");
 }
 
 CLI::Validator whole_number(long long low, long long high) {
@@ -74,7 +73,17 @@ bool has_scheme(const std::string& source) {
 
 }  // namespace
 
+void refuse_empty_file(const std::string& source) {
+  if (has_scheme(source)) return;
+  std::error_code error;
+  if (std::filesystem::is_regular_file(source, error) &&
+      std::filesystem::file_size(source, error) == 0) {
+    throw std::runtime_error("empty file");
+  }
+}
+
 void require_file_if_path(const std::string& source) {
+  refuse_empty_file(source);
   if (has_scheme(source) || source.find_first_of("./") == std::string::npos) return;
   if (qorl_core::base64_decode(source)) return;
   std::error_code error;

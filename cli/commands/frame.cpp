@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -11,6 +10,7 @@
 
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
+#include "qorl_core/files.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/video_utils.hpp"
 
@@ -54,20 +54,12 @@ void check_output(const FrameArguments& args) {
   if (!args.overwrite) throw UsageError(args.output + " already exists (-y overwrites it)");
 }
 
-void write_file(const std::string& path, const qorl_core::Bytes& content) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(content.data()),
-             static_cast<std::streamsize>(content.size()));
-  file.close();
-  if (!file) throw std::runtime_error("could not write " + path);
-}
-
 boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string format,
                                           std::string source) {
   require_file_if_path(source);
   const auto image = qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(
       source, args.at, format);
-  write_file(args.output, image);
+  qorl_core::write_file_atomically(args.output, image.view());
   qorl_core::Map record;
   record.set("output", args.output);
   record.set("format", format);

@@ -61,8 +61,8 @@ BackendPointer make_whisper(const TranscribeArguments& args) {
 
 BackendPointer make_google_cloud(const TranscribeArguments& args) {
   audio::google_cloud_audio_to_text::GoogleCloudAudioToText::Params params;
-  params.credentials_json =
-      credentials::require_env({"GOOGLE_APPLICATION_CREDENTIALS"}, "the google-cloud backend");
+  params.credentials_json = credentials::require_service_account_key(
+      "GOOGLE_APPLICATION_CREDENTIALS", "the google-cloud backend");
   if (args.bucket.empty()) throw UsageError("--bucket is required by --backend google-cloud");
   params.bucket_name = args.bucket;
   if (args.language) params.language_code = *args.language;
@@ -188,7 +188,11 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
 boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> backend,
                                                bool check_path, output::TranscriptFormat format,
                                                std::string source) {
-  if (check_path) require_file_if_path(source);
+  if (check_path) {
+    require_file_if_path(source);
+  } else {
+    refuse_empty_file(source);
+  }
   auto segments = co_await backend->convert(source);
   if (segments.empty()) throw nothing_generated("transcript");
   auto rendered = output::transcript(segments, format);

@@ -1,13 +1,9 @@
 #include "clients/ffmpeg/ffmpeg.hpp"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
+#include "clients/common/files.hpp"
 #include "clients/process/process.hpp"
 
 namespace clients::ffmpeg {
@@ -43,44 +39,6 @@ bool is_iso_media(std::string_view media) {
   return media.size() >= 8 && media.substr(4, 4) == "ftyp";
 }
 
-// A file only this process can read, removed when the object goes away.
-class PrivateFile {
- public:
-  explicit PrivateFile(std::string_view content) {
-    std::string pattern = (fs::temp_directory_path() / "qorl-ffmpeg-XXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-      throw FfmpegError("cannot create a temporary file: " + std::string(std::strerror(errno)));
-    path_ = pattern;
-    const char* data = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-      const ssize_t n = ::write(fd, data, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        const int error = errno;
-        ::close(fd);
-        remove();
-        throw FfmpegError("cannot write a temporary file: " + std::string(std::strerror(error)));
-      }
-      data += n;
-      left -= static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-  }
-  ~PrivateFile() { remove(); }
-  PrivateFile(const PrivateFile&) = delete;
-  PrivateFile& operator=(const PrivateFile&) = delete;
-  const fs::path& path() const noexcept { return path_; }
-
- private:
-  void remove() noexcept {
-    std::error_code ignored;
-    fs::remove(path_, ignored);
-  }
-  fs::path path_;
-};
-
 }  // namespace
 
 std::string ffmpeg_program() {
@@ -102,11 +60,11 @@ boost::asio::awaitable<void> async_transcode_to_flac(fs::path input, fs::path ou
 
 boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,
                                                        DecodeOptions options) {
-  std::optional<PrivateFile> file;
+  std::optional<common::TemporaryFile> file;
   ProcessOptions run{.output_limit = options.output_limit, .deadline = kDeadline};
   std::vector<std::string> argv = base_command();
   if (is_iso_media(media)) {
-    file.emplace(media);
+    file.emplace("qorl-ffmpeg", media);
     argv.insert(argv.end(), {"-i", "file:" + file->path().string()});
   } else {
     run.input = media;

@@ -40,7 +40,8 @@ struct DecodeOptions {
 // of 24-bit PCM, which libsndfile reads. The bytes go through ffmpeg's standard input, except for
 // MP4-family files, whose index may sit after the samples where a pipe cannot seek: those go
 // through a private temporary file removed on every path. Throws FfmpegError when ffmpeg finds
-// no audio; `media` must stay alive until the result arrives.
+// no audio, std::system_error when that file cannot be written; `media` must stay alive until the
+// result arrives.
 boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,
                                                        DecodeOptions options = {});
 

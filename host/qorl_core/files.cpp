@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <system_error>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/value.hpp"  // repr
@@ -60,18 +58,6 @@ std::string read_regular_file(const std::string& path) {
       throw os_error(errno, path);
     }
   }
-}
-
-TemporaryDirectory::TemporaryDirectory(std::string_view prefix) {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-  if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), pattern);
-  path_ = pattern;
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace qorl_core

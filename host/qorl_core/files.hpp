@@ -1,9 +1,10 @@
-// The one whole-file reader behind every local source, and the one temporary directory.
+// The one whole-file reader behind every local source, the one file writer of results, and the
+// temporary files and directories of the process.
 #pragma once
 
-#include <filesystem>
 #include <string>
-#include <string_view>
+
+#include "clients/common/files.hpp"
 
 namespace qorl_core {
 
@@ -14,20 +15,12 @@ namespace qorl_core {
 // system would cut short and so open another file.
 std::string read_regular_file(const std::string& path);
 
-// A directory of its own under the system's temporary directory, named `<prefix>-XXXXXX` and
-// removed with everything in it when the object goes away. std::system_error when it cannot be
-// made.
-class TemporaryDirectory {
- public:
-  explicit TemporaryDirectory(std::string_view prefix);
-  ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-  const std::filesystem::path& path() const noexcept { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// The private and temporary files of the process, kept with the clients, which may use nothing
+// above them (ffmpeg's input files).
+using clients::common::remove_stale_temporaries;
+using clients::common::remove_temporaries;
+using clients::common::TemporaryDirectory;
+using clients::common::TemporaryFile;
+using clients::common::write_file_atomically;
 
 }  // namespace qorl_core
