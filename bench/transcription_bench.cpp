@@ -9,17 +9,20 @@
 #include <boost/asio/io_context.hpp>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
 
+#include "bench/peers.hpp"
 #include "clients/process/process.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
 #include "testing/audio.hpp"
+#include "testing/child_memory.hpp"
 #include "testing/fake_gemini_server.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/fake_prosa.hpp"
@@ -225,6 +228,46 @@ void BM_ChunkedLongRecording(benchmark::State& state) {
                                static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_ChunkedLongRecording)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// Peak memory of Whisper on a six-hour 16 kHz pink-noise WAV (691 MB; $QORL_BENCH_LONG_SECONDS
+// sets another length): sent in pieces with chunk_long_audio, and refused without it. Each runs
+// in a child process of its own; `growth` is the peak over what the child held when it began.
+void BM_WhisperLongRecordingPeakMemory(benchmark::State& state) {
+  const char* seconds = std::getenv("QORL_BENCH_LONG_SECONDS");
+  qorl_testing::TempDir dir;
+  const std::string path = (dir.path() / "long.wav").string();
+  const auto made = clients::process::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b",
+                                                   "16", path, "synth", seconds ? seconds : "21600",
+                                                   "pinknoise", "vol", "0.3"});
+  if (made.exit_code != 0) return state.SkipWithError(("sox failed: " + made.err).c_str());
+  qorl_testing::FakeOpenAI service;
+  service.echo_durations();
+  const auto transcribe = [&](bool chunk) {
+    return qorl_testing::run_in_child([&] {
+      audio_to_text::OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
+                                                       .base_url = service.base_url(),
+                                                       .chunk_long_audio = chunk});
+      return std::to_string(qorl_core::run_sync(whisper.convert(path)).size()) + " pieces";
+    });
+  };
+  constexpr double kMiB = 1048576.0;
+  for (auto _ : state) {
+    // Refused first: the fake service's copies of the pieces would count in a child forked after.
+    const auto refused = transcribe(false);
+    const auto start = std::chrono::steady_clock::now();
+    const auto chunked = transcribe(true);
+    state.counters["chunked_s"] = qorl_bench::seconds_since(start);
+    state.counters["chunked_peak_MiB"] = static_cast<double>(chunked.peak_rss) / kMiB;
+    state.counters["chunked_growth_MiB"] = static_cast<double>(chunked.peak_growth()) / kMiB;
+    state.counters["refused_peak_MiB"] = static_cast<double>(refused.peak_rss) / kMiB;
+    state.counters["refused_growth_MiB"] = static_cast<double>(refused.peak_growth()) / kMiB;
+    state.SetLabel(chunked.result + "; without chunking: " + refused.result.substr(0, 60));
+  }
+}
+BENCHMARK(BM_WhisperLongRecordingPeakMemory)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 void configure(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

@@ -7,6 +7,7 @@
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <memory>
 #include <random>
 #include <stdexcept>
 
@@ -86,10 +87,42 @@ TEST(SplitAudioTest, PiecesFitTheLimitAreContinuousAndAt16kHz) {
   EXPECT_THROW(split_audio(flac, {.max_bytes = 1000}), qorl_core::ValueError);
 }
 
-std::vector<Piece> pieces_of(int count) {
-  std::vector<Piece> pieces;
-  for (int i = 0; i < count; ++i) pieces.push_back({qorl_core::Bytes(""), 100.0 * i, 100.0});
-  return pieces;
+TEST(SplitAudioTest, OtherRatesAreMixedAndResampledOnOneTimeLine) {
+  // 100 s of stereo noise at 44.1 kHz, read a block at a time into pieces at 16 kHz.
+  std::mt19937 random(3);
+  std::uniform_real_distribution<double> level(-0.5, 0.5);
+  const std::size_t frames = 100 * 44100 + 17;
+  sound_file::FlacWriter writer(44100, 2, sound_file::Subtype::PCM_16);
+  std::vector<double> block(2 * 44100);
+  for (std::size_t done = 0; done < frames; done += 44100) {
+    for (double& s : block) s = level(random);
+    writer.write(block.data(),
+                 static_cast<std::int64_t>(std::min<std::size_t>(44100, frames - done)));
+  }
+  const std::string flac = writer.finish();
+  const auto pieces = split_audio(flac, {.max_bytes = 1000000, .search_window = 10});
+  ASSERT_GE(pieces.size(), 4u);
+  std::size_t samples = 0;
+  for (const Piece& piece : pieces) {
+    EXPECT_DOUBLE_EQ(piece.offset, samples / 16000.0);
+    const auto decoded = qorl_testing::decode_audio(piece.flac.str());
+    EXPECT_EQ(decoded.sample_rate, 16000);
+    EXPECT_EQ(decoded.channels, 1);
+    EXPECT_LE(piece.flac.size(), 1000000u);
+    samples += static_cast<std::size_t>(decoded.frames);
+  }
+  // As many samples as resampling the whole recording at once gives.
+  EXPECT_EQ(samples, frames * 16000 / 44100);
+}
+
+// `count` pieces of 100 s, made one at a time.
+NextPiece pieces_of(int count) {
+  auto made = std::make_shared<int>(0);
+  return [made, count]() -> awaitable<std::optional<Piece>> {
+    if (*made == count) co_return std::nullopt;
+    const double offset = 100.0 * (*made)++;
+    co_return Piece{qorl_core::Bytes(""), offset, 100.0};
+  };
 }
 
 TEST(TranscribePiecesTest, ShiftsTimesKeepsOrderAndChainsPromptsWhenSequential) {
@@ -137,6 +170,46 @@ TEST(TranscribePiecesTest, BoundsRequestsInFlightAndRethrowsTheFirstFailure) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "piece 3 refused");
   }
+}
+
+TEST(TranscribePiecesTest, MakesPiecesOnlyAsRequestsFreeUpAndReportsAFailureToMakeOne) {
+  // Pieces are made while earlier ones are sent, but never more than one ahead of the requests.
+  int made = 0, finished = 0, most_held = 0;
+  auto make = pieces_of(12);
+  const auto counted = [&]() -> awaitable<std::optional<Piece>> {
+    std::optional<Piece> piece = co_await make();
+    if (piece) most_held = std::max(most_held, ++made - finished);
+    co_return piece;
+  };
+  const auto slow = [&](const Piece&,
+                        std::optional<std::string>) -> awaitable<std::vector<AudioTranscript>> {
+    boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor);
+    timer.expires_after(std::chrono::milliseconds(2));
+    co_await timer.async_wait(boost::asio::use_awaitable);
+    ++finished;
+    co_return std::vector<AudioTranscript>{};
+  };
+  qorl_core::run_sync(transcribe_pieces(counted, 3, std::nullopt, slow));
+  EXPECT_EQ(finished, 12);
+  EXPECT_LE(most_held, 4);
+
+  int sent = 0;
+  const auto failing = [&, calls = 0]() mutable -> awaitable<std::optional<Piece>> {
+    if (++calls == 3) throw std::runtime_error("damaged block");
+    co_return Piece{qorl_core::Bytes(""), 0.0, 1.0};
+  };
+  try {
+    qorl_core::run_sync(transcribe_pieces(
+        failing, 2, std::nullopt,
+        [&](const Piece&, std::optional<std::string>) -> awaitable<std::vector<AudioTranscript>> {
+          ++sent;
+          co_return std::vector<AudioTranscript>{};
+        }));
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "damaged block");
+  }
+  EXPECT_LE(sent, 2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -105,22 +106,50 @@ class ReadableAudio {
   std::string_view view_;
 };
 
-// Encodes a file libsndfile reads as mono FLAC of 24-bit samples at its own rate.
-qorl_core::Bytes encode_mono_flac(std::string_view file) {
-  sound_file::Reader reader(file);
+// Encodes what `reader` reads as mono FLAC of 24-bit samples at its own rate; none as soon as
+// the FLAC grows past `max_bytes`.
+std::optional<qorl_core::Bytes> encode_mono_flac(sound_file::Reader& reader,
+                                                 std::optional<std::size_t> max_bytes) {
   const int channels = reader.info().channels;
   // FLAC rarely outgrows the raw 3 bytes a sample.
-  sound_file::FlacWriter writer(
-      reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
-      static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3);
+  const std::size_t raw_size =
+      static_cast<std::size_t>(std::max<std::int64_t>(reader.info().frames, 0)) * 3;
+  sound_file::FlacWriter writer(reader.info().sample_rate, 1, sound_file::Subtype::PCM_24,
+                                std::min(raw_size, max_bytes.value_or(raw_size)));
+  const auto too_large = [&](std::size_t size) { return max_bytes && size > *max_bytes; };
   // Block by block: neither the decoded input nor the mono samples are held whole.
   std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) * channels);
   std::vector<double> mono(static_cast<std::size_t>(sound_file::kBlockFrames));
   while (const std::int64_t n = reader.read(block.data(), sound_file::kBlockFrames)) {
     sound_file::mix_to_mono(block.data(), n, channels, mono.data());
     writer.write(mono.data(), n);
+    if (too_large(writer.size())) return std::nullopt;
   }
-  return qorl_core::Bytes(writer.finish());
+  std::string flac = writer.finish();
+  if (too_large(flac.size())) return std::nullopt;
+  return qorl_core::Bytes(std::move(flac));
+}
+
+qorl_core::Bytes encode_mono_flac(std::string_view file) {
+  sound_file::Reader reader(file);
+  return *encode_mono_flac(reader, std::nullopt);
+}
+
+// Reads every frame; a decoding error throws.
+void decode_all(sound_file::Reader& reader) {
+  std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) *
+                            reader.info().channels);
+  while (reader.read(block.data(), sound_file::kBlockFrames) > 0) {
+  }
+}
+
+// `source` as a local regular file, else none: a FIFO or a device would block or never end, and
+// a NUL byte would cut the name short.
+std::optional<fs::path> regular_file(const std::string& source) {
+  if (source.find('\0') != std::string::npos) return std::nullopt;
+  std::error_code error;
+  if (!fs::is_regular_file(source, error)) return std::nullopt;
+  return fs::path(source);
 }
 
 bool starts_with_caseless(std::string_view text, std::string_view prefix) {
@@ -142,10 +171,7 @@ bool is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
   try {
     const ReadableAudio audio(audio_binary_data.view());
     sound_file::Reader reader(audio.view());
-    std::vector<double> block(static_cast<std::size_t>(sound_file::kBlockFrames) *
-                              reader.info().channels);
-    while (reader.read(block.data(), sound_file::kBlockFrames) > 0) {
-    }
+    decode_all(reader);
     return true;
   } catch (const std::exception& e) {
     logger().debug("The provided binary data is not a valid audio file with error: %s", e.what());
@@ -180,6 +206,23 @@ std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audi
                    e.what());
     return std::nullopt;
   }
+}
+
+std::optional<fs::path> get_audio_file_path(const std::string& audio_source) {
+  try {
+    std::optional<fs::path> file = regular_file(audio_source);
+    if (!file) return std::nullopt;
+    decode_all(*sound_file::Reader::from_disk(*file));
+    return file;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+std::optional<sound_file::Info> probe_audio_file(const std::string& audio_source) {
+  const std::optional<fs::path> file = regular_file(audio_source);
+  if (!file) return std::nullopt;
+  return sound_file::Recording(*file).info();
 }
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloadable_url(
@@ -296,6 +339,28 @@ boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
       std::move(encode_on), [&audio] { return encode_mono_flac(audio.view()); });
   logger().debug("Successfully converted audio to mono FLAC format");
   co_return flac;
+}
+
+std::optional<qorl_core::Bytes> convert_audio_to_mono_flac_within(
+    const sound_file::Recording& recording, std::size_t max_bytes) {
+  logger().debug("Converting audio to mono FLAC format");
+  std::optional<qorl_core::Bytes> flac = encode_mono_flac(*recording.open(), max_bytes);
+  if (flac) logger().debug("Successfully converted audio to mono FLAC format");
+  return flac;
+}
+
+boost::asio::awaitable<fs::path> async_decode_to_flac_file(const qorl_core::Bytes& audio,
+                                                           fs::path directory) {
+  const fs::path input = directory / "input";
+  const fs::path output = directory / "decoded.flac";
+  {
+    std::ofstream out(input, std::ios::binary);
+    out.write(audio.str().data(), static_cast<std::streamsize>(audio.size()));
+    if (!out.flush()) throw std::runtime_error("Cannot write " + input.string());
+  }
+  co_await clients::ffmpeg::async_transcode_to_flac(input, output);
+  fs::remove(input);
+  co_return output;
 }
 
 std::optional<std::string> detect_audio_format(const qorl_core::Bytes& audio_binary_data) {

@@ -4,10 +4,13 @@
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 
+#include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/utils/sound_file.hpp"
 
 namespace qorl_multimodal::utils::audio_to_text_utils {
 
@@ -23,6 +26,14 @@ std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_s
 
 // A local audio file.
 std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source);
+
+// A local file libsndfile decodes whole (every frame, read from disk a block at a time), left on
+// disk: its path. None, without a log line, for anything else, which get_audio_from_file_path
+// then reads (through ffmpeg when needed) or reports.
+std::optional<std::filesystem::path> get_audio_file_path(const std::string& audio_source);
+
+// The header of a local regular file libsndfile opens, read without decoding; none otherwise.
+std::optional<sound_file::Info> probe_audio_file(const std::string& audio_source);
 
 // Get the audio from a downloadable URL and return its binary data if valid. `timeout` limits,
 // in seconds (defaults to 1 minute), the wait for the answer, retries included, and each stall
@@ -60,6 +71,16 @@ qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_
 boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
     const qorl_core::Bytes& input_audio_bytes,
     std::optional<boost::asio::any_io_executor> encode_on = std::nullopt);
+
+// The same from a recording read a block at a time, with no ffmpeg step; none as soon as the FLAC
+// grows past `max_bytes`, so that at most that much is held.
+std::optional<qorl_core::Bytes> convert_audio_to_mono_flac_within(
+    const sound_file::Recording& recording, std::size_t max_bytes);
+
+// ffmpeg's FLAC of audio libsndfile cannot open (m4a/AAC, ...), written into `directory`: its
+// path. The input goes through a file in `directory` too, removed once decoded.
+boost::asio::awaitable<std::filesystem::path> async_decode_to_flac_file(
+    const qorl_core::Bytes& audio, std::filesystem::path directory);
 
 // Detect the audio format from binary data: the container's short lower-case name ("wav",
 // "flac", "ogg", "mp3", ...), or none.

@@ -78,6 +78,16 @@ Reader::Reader(std::string_view file) : source_(std::make_unique<Source>()) {
   info_ = Info{info.frames, info.samplerate, info.channels, info.format};
 }
 
+std::unique_ptr<Reader> Reader::from_disk(const std::filesystem::path& file) {
+  SF_INFO info{};
+  SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &info);
+  if (!handle) throw SoundFileError("Error opening audio file: " + error_text(nullptr));
+  std::unique_ptr<Reader> reader(new Reader());
+  reader->handle_ = handle;
+  reader->info_ = Info{info.frames, info.samplerate, info.channels, info.format};
+  return reader;
+}
+
 Reader::~Reader() {
   if (handle_) sf_close(as_sndfile(handle_));
 }
@@ -88,6 +98,21 @@ std::int64_t Reader::read(double* block, std::int64_t frames) {
     throw SoundFileError("Error decoding audio data: " + error_text(as_sndfile(handle_)));
   }
   return n;
+}
+
+std::unique_ptr<Reader> Recording::open() const {
+  if (const auto* file = std::get_if<std::filesystem::path>(&where_)) {
+    return Reader::from_disk(*file);
+  }
+  return std::make_unique<Reader>(std::get<std::string_view>(where_));
+}
+
+std::optional<Info> Recording::info() const {
+  try {
+    return open()->info();
+  } catch (const SoundFileError&) {
+    return std::nullopt;
+  }
 }
 
 std::optional<std::string> format_name(int format) {
@@ -200,6 +225,8 @@ void FlacWriter::write(const std::int16_t* samples, std::int64_t frames) {
     throw SoundFileError("Error encoding FLAC: " + error_text(as_sndfile(handle_)));
   }
 }
+
+std::size_t FlacWriter::size() const noexcept { return sink_->bytes.size(); }
 
 std::string FlacWriter::finish() {
   const int status = sf_close(as_sndfile(handle_));

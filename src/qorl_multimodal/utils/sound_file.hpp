@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace qorl_multimodal::utils::sound_file {
@@ -25,10 +27,13 @@ struct Info {
   int format = 0;  // libsndfile's SF_FORMAT_* bits
 };
 
-// An open in-memory audio file. `file` must outlive the reader.
+// An open audio file: in memory (`file` must outlive the reader), or on disk, read from there a
+// block at a time.
 class Reader {
  public:
   explicit Reader(std::string_view file);
+  // A file on disk.
+  static std::unique_ptr<Reader> from_disk(const std::filesystem::path& file);
   ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
@@ -39,10 +44,26 @@ class Reader {
   std::int64_t read(double* block, std::int64_t frames);
 
  private:
+  Reader() = default;
+
   struct Source;
   std::unique_ptr<Source> source_;
   void* handle_ = nullptr;
   Info info_;
+};
+
+// A recording read from its start on each pass over it, where it is: bytes in memory (which must
+// outlive it) or a file on disk, never loaded whole.
+class Recording {
+ public:
+  explicit Recording(std::string_view bytes) : where_(bytes) {}
+  explicit Recording(std::filesystem::path file) : where_(std::move(file)) {}
+  std::unique_ptr<Reader> open() const;
+  // Its header (nothing is decoded); none when libsndfile cannot open it.
+  std::optional<Info> info() const;
+
+ private:
+  std::variant<std::string_view, std::filesystem::path> where_;
 };
 
 // The short lower-case name of a container ("wav", "flac", "ogg", "mp3", ...), none for a
@@ -84,6 +105,8 @@ class FlacWriter {
   // Interleaved frames; doubles beyond -1..1 are clipped.
   void write(const double* samples, std::int64_t frames);
   void write(const std::int16_t* samples, std::int64_t frames);
+  // Bytes written so far; the finished file is at least this large.
+  std::size_t size() const noexcept;
   // Completes the file and hands over its bytes.
   std::string finish();
 

@@ -30,4 +30,15 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
   co_return std::move(*audio);
 }
 
+boost::asio::awaitable<std::variant<std::filesystem::path, qorl_core::Bytes>> locate_audio_source(
+    qorl_core::Logger& logger, std::string audio_source, std::optional<std::string> proxy) {
+  if (std::optional<std::filesystem::path> file =
+          utils::audio_to_text_utils::get_audio_file_path(audio_source)) {
+    logger.debug("Converting audio source: %s", audio_source);
+    logger.debug("Audio source is a valid audio file path: %s", audio_source);
+    co_return std::move(*file);
+  }
+  co_return co_await read_audio_source(logger, std::move(audio_source), std::move(proxy));
+}
+
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources

@@ -3,8 +3,10 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/value.hpp"
@@ -18,5 +20,10 @@ namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources {
 boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& logger,
                                                            std::string audio_source,
                                                            std::optional<std::string> proxy);
+
+// The same, except that a local file libsndfile reads stays on disk: its path instead of its
+// bytes, so that a long recording is never held whole.
+boost::asio::awaitable<std::variant<std::filesystem::path, qorl_core::Bytes>> locate_audio_source(
+    qorl_core::Logger& logger, std::string audio_source, std::optional<std::string> proxy);
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources

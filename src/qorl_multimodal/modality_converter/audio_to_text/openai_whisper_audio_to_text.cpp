@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "qorl_core/errors.hpp"
+#include "qorl_core/files.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
@@ -31,6 +32,12 @@ const std::vector<QualityStep> QUALITY_STEPS = {
 namespace {
 
 constexpr double kMegabyte = 1048576.0;
+constexpr double kGibibyte = 1073741824.0;
+
+// What the size reduction holds for each frame at the highest rate it works at: the decoded
+// sample (8 bytes) and its place in the spectrum's working buffers and the FLAC encodings,
+// measured at about as much again.
+constexpr double kReductionBytesPerFrame = 16.0;
 
 std::string megabytes(std::size_t bytes) { return fmt::format("{:.2f}", bytes / kMegabyte); }
 
@@ -67,46 +74,104 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
 
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::convert(
     std::string audio_source) {
+  if (chunk_long_audio) {
+    const auto audio = co_await audio_sources::locate_audio_source(logger(), audio_source, proxy);
+    co_return co_await _transcribe_long_audio_file(audio);
+  }
+  // A local file too long to reduce is refused before it is read.
+  if (const auto header = utils::audio_to_text_utils::probe_audio_file(audio_source);
+      header && !_skips_conversion(utils::sound_file::format_name(header->format))) {
+    _refuse_reduction_beyond_memory(header);
+  }
   const Bytes audio = co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
-  if (chunk_long_audio) co_return co_await _transcribe_long_audio_file(audio);
   co_return co_await _transcribe_audio_file(audio);
 }
 
+bool OpenAIWhisperAudioToText::_skips_conversion(
+    const std::optional<std::string>& audio_format) const {
+  return audio_format && !audio_format->empty() &&
+         std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
+                   *audio_format) != skip_conversion_for_formats.end();
+}
+
+void OpenAIWhisperAudioToText::_refuse_reduction_beyond_memory(
+    const std::optional<utils::sound_file::Info>& header) const {
+  if (!header || header->frames <= 0 || header->sample_rate <= 0) return;
+  const auto frames = static_cast<double>(header->frames);
+  // The first step resamples to 16 kHz: a lower rate grows there.
+  const double working_frames =
+      std::max(frames, frames * QUALITY_STEPS.front().sample_rate / header->sample_rate);
+  const double needed = working_frames * kReductionBytesPerFrame;
+  if (needed <= static_cast<double>(MAX_REDUCTION_MEMORY)) return;
+  const auto seconds = static_cast<long long>(frames / header->sample_rate);
+  throw qorl_core::ValueError(fmt::format(
+      "Audio of {}:{:02}:{:02} is too long to reduce below the maximum allowed size ({} MB): "
+      "that would take about {:.1f} GiB of memory, more than the {:.1f} GiB allowed. Send it in "
+      "pieces instead with chunk_long_audio (the command's --chunk).",
+      seconds / 3600, seconds / 60 % 60, seconds % 60, megabytes(MAX_AUDIO_SIZE),
+      needed / kGibibyte, static_cast<double>(MAX_REDUCTION_MEMORY) / kGibibyte));
+}
+
 boost::asio::awaitable<std::vector<AudioTranscript>>
-OpenAIWhisperAudioToText::_transcribe_long_audio_file(const Bytes& audio) const {
+OpenAIWhisperAudioToText::_transcribe_long_audio_file(
+    const std::variant<std::filesystem::path, Bytes>& audio) const {
+  const auto* file = std::get_if<std::filesystem::path>(&audio);
+  const auto* bytes = std::get_if<Bytes>(&audio);
+  const utils::sound_file::Recording given =
+      file ? utils::sound_file::Recording(*file) : utils::sound_file::Recording(bytes->view());
+  const std::optional<utils::sound_file::Info> header = given.info();
   const std::optional<std::string> audio_format =
-      utils::audio_to_text_utils::detect_audio_format(audio);
-  if (audio_format &&
-      std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
-                *audio_format) != skip_conversion_for_formats.end()) {
-    co_return co_await _transcribe_audio_file(audio);
+      bytes    ? utils::audio_to_text_utils::detect_audio_format(*bytes)
+      : header ? utils::sound_file::format_name(header->format)
+               : std::nullopt;
+  if (_skips_conversion(audio_format)) {
+    Bytes whole = bytes ? *bytes : Bytes(qorl_core::read_regular_file(file->string()));
+    co_return co_await _transcribe_audio_file(std::move(whole));
   }
-  Bytes flac = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
-      audio, blocking_executor());
-  if (flac.size() <= MAX_AUDIO_SIZE) {
-    co_return co_await _request_transcription(std::move(flac), "flac", "audio/flac", prompt);
-  }
-  const std::vector<utils::audio_chunking::Piece> pieces = co_await _run_blocking([&] {
-    return utils::audio_chunking::split_audio(flac.view(), {.max_bytes = MAX_AUDIO_SIZE});
+  if (header) co_return co_await _transcribe_in_pieces(given);
+  // A container libsndfile cannot open: ffmpeg's FLAC of it, on disk.
+  const qorl_core::TemporaryDirectory decoded("qorl-whisper");
+  std::filesystem::path directory = decoded.path();
+  const std::filesystem::path flac =
+      co_await utils::audio_to_text_utils::async_decode_to_flac_file(*bytes, std::move(directory));
+  const utils::sound_file::Recording recording(flac);
+  co_return co_await _transcribe_in_pieces(recording);
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>>
+OpenAIWhisperAudioToText::_transcribe_in_pieces(
+    const utils::sound_file::Recording& recording) const {
+  namespace chunking = utils::audio_chunking;
+  std::optional<Bytes> whole = co_await _run_blocking([&] {
+    return utils::audio_to_text_utils::convert_audio_to_mono_flac_within(recording, MAX_AUDIO_SIZE);
   });
-  logger().debug("Audio file size %d bytes exceeds the maximum allowed size; sending %d pieces",
-                 flac.size(), pieces.size());
-  co_return co_await utils::audio_chunking::transcribe_pieces(
-      pieces, max_concurrent_pieces, prompt,
-      [this](const utils::audio_chunking::Piece& piece, std::optional<std::string> piece_prompt)
-          -> boost::asio::awaitable<std::vector<AudioTranscript>> {
-        co_return co_await _request_transcription(piece.flac, "flac", "audio/flac", piece_prompt);
-      });
+  if (whole) {
+    co_return co_await _request_transcription(std::move(*whole), "flac", "audio/flac", prompt);
+  }
+  logger().debug(
+      "Audio exceeds the maximum allowed size of %d bytes as one file; sending it in "
+      "pieces",
+      MAX_AUDIO_SIZE);
+  chunking::PieceMaker maker(recording, {.max_bytes = MAX_AUDIO_SIZE});
+  chunking::NextPiece next = [&]() -> boost::asio::awaitable<std::optional<chunking::Piece>> {
+    co_return co_await _run_blocking([&] { return maker.next(); });
+  };
+  chunking::TranscribePiece transcribe = [this](chunking::Piece piece,
+                                                std::optional<std::string> piece_prompt)
+      -> boost::asio::awaitable<std::vector<AudioTranscript>> {
+    co_return co_await _request_transcription(std::move(piece.flac), "flac", "audio/flac",
+                                              std::move(piece_prompt));
+  };
+  auto transcription = chunking::transcribe_pieces(std::move(next), max_concurrent_pieces, prompt,
+                                                   std::move(transcribe));
+  co_return co_await std::move(transcription);
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
 OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
   const std::optional<std::string> audio_format =
       utils::audio_to_text_utils::detect_audio_format(audio);
-  const bool should_skip_conversion =
-      audio_format && !audio_format->empty() &&
-      std::find(skip_conversion_for_formats.begin(), skip_conversion_for_formats.end(),
-                *audio_format) != skip_conversion_for_formats.end();
+  const bool should_skip_conversion = _skips_conversion(audio_format);
 
   Bytes to_send;
   std::string content_type;
@@ -119,6 +184,7 @@ OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
         known != AUDIO_FORMAT_TO_MIME_TYPE.end() ? known->second : "audio/" + *audio_format;
     extension = *audio_format;
   } else {
+    _refuse_reduction_beyond_memory(utils::sound_file::Recording(audio.view()).info());
     logger().debug("Converting audio to mono FLAC format");
     to_send = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
         audio, blocking_executor());
@@ -138,6 +204,8 @@ OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
           "remove '" +
           *audio_format + "' from skip_conversion_for_formats to enable automatic size reduction.");
     }
+    // Audio decoded through ffmpeg shows its length only now.
+    _refuse_reduction_beyond_memory(utils::sound_file::Recording(to_send.view()).info());
     to_send = co_await _run_blocking([&] { return _reduce_file_size(to_send); });
   }
 

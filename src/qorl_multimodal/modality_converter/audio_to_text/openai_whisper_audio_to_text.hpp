@@ -4,14 +4,17 @@
 #include <boost/asio/awaitable.hpp>
 
 #include <cstddef>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "clients/openai/audio_transcriptions.hpp"
 #include "qorl_core/value.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
+#include "qorl_multimodal/utils/sound_file.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
 
@@ -19,6 +22,11 @@ using schema::audio_transcript::AudioTranscript;
 
 // The largest file sent: 25 MB of 1048576 bytes.
 inline constexpr std::size_t MAX_AUDIO_SIZE = 26214400;
+
+// The most memory the size reduction may take. It holds the whole recording decoded to one
+// channel, with its spectrum: a recording whose header shows it would need more is refused
+// before it is decoded, with a hint to send it in pieces instead (chunk_long_audio).
+inline constexpr std::size_t MAX_REDUCTION_MEMORY = std::size_t{4} << 30;
 
 // Content type of a file sent without conversion, by format name.
 extern const std::map<std::string, std::string> AUDIO_FORMAT_TO_MIME_TYPE;
@@ -48,7 +56,9 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
     // The service's address; none: env OPENAI_BASE_URL, else the public service.
     std::optional<std::string> base_url{};
     // Audio whose 16 kHz mono FLAC is over MAX_AUDIO_SIZE is sent in pieces cut in silence,
-    // instead of at ever lower quality; at most max_concurrent_pieces requests at a time.
+    // instead of at ever lower quality; at most max_concurrent_pieces requests at a time. The
+    // pieces are made while the earlier ones are sent, and a local file is read from disk a
+    // block at a time: memory does not grow with the recording's length.
     bool chunk_long_audio = false;
     std::size_t max_concurrent_pieces = 4;
   };
@@ -78,10 +88,21 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_audio_file(
       qorl_core::Bytes audio) const;
 
-  // With chunk_long_audio: the audio as one mono FLAC file when it fits, else in pieces at
-  // 16 kHz; formats whose conversion is skipped go as _transcribe_audio_file sends them.
+  // With chunk_long_audio: the audio (a local file left on disk, or bytes) as one mono FLAC file
+  // when it fits, else in pieces at 16 kHz; formats whose conversion is skipped go as
+  // _transcribe_audio_file sends them.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_long_audio_file(
-      const qorl_core::Bytes& audio) const;
+      const std::variant<std::filesystem::path, qorl_core::Bytes>& audio) const;
+
+  // The pieces of a recording libsndfile reads, made and sent a few at a time.
+  boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_in_pieces(
+      const utils::sound_file::Recording& recording) const;
+
+  bool _skips_conversion(const std::optional<std::string>& audio_format) const;
+
+  // ValueError, suggesting chunk_long_audio, when reducing a recording with this header would
+  // take more than MAX_REDUCTION_MEMORY; nothing without a header.
+  void _refuse_reduction_beyond_memory(const std::optional<utils::sound_file::Info>& header) const;
 
   // One request to the service.
   boost::asio::awaitable<std::vector<AudioTranscript>> _request_transcription(

@@ -5,14 +5,19 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
+#include "clients/process/process.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text.hpp"
 #include "qorl_multimodal/utils/fourier_resample.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 #include "testing/audio.hpp"
+#include "testing/child_memory.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/loopback.hpp"
@@ -336,6 +341,102 @@ TEST_F(WhisperTest, ChunkingSendsAudioThatFitsWholeAtItsOwnRate) {
   const auto sent = qorl_testing::decode_audio(only_upload().part("file")->data);
   EXPECT_EQ(sent.sample_rate, 44100);
   EXPECT_EQ(sent.channels, 1);
+}
+
+TEST_F(WhisperTest, ChunkingDecodesOtherContainersThroughFfmpeg) {
+  // AAC in MP4, which libsndfile cannot open: ffmpeg's FLAC of it goes whole at its own rate.
+  const auto wav = dir_.write("tone.wav", sine_audio(AudioContainer::WAV, 2, 22050, 2.0));
+  const auto m4a = dir_.path() / "tone.m4a";
+  const auto made = clients::process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-i",
+                                                   wav.string(), "-c:a", "aac", m4a.string()});
+  ASSERT_EQ(made.exit_code, 0) << made.err;
+  auto whisper = backend({.chunk_long_audio = true});
+  qorl_core::run_sync(whisper.convert(m4a.string()));
+  const auto sent = qorl_testing::decode_audio(only_upload().part("file")->data);
+  EXPECT_EQ(sent.sample_rate, 22050);
+  EXPECT_EQ(sent.channels, 1);
+  EXPECT_NEAR(sent.frames / 22050.0, 2.0, 0.1);
+}
+
+// Recordings far longer than anyone should send whole, against bounded memory.
+class HostileAudio : public WhisperTest {
+ protected:
+  // A 16 kHz mono 16-bit WAV of `seconds` whose samples were never written: a sparse file that
+  // reads as silence and takes no disk.
+  std::filesystem::path sparse_wav(const std::string& name, std::uint32_t seconds) {
+    const std::uint32_t data_bytes = seconds * 16000 * 2;
+    std::ostringstream header;
+    const auto put = [&](std::uint32_t value, int bytes) {
+      for (int i = 0; i < bytes; ++i) header.put(static_cast<char>((value >> (8 * i)) & 0xff));
+    };
+    header << "RIFF";
+    put(36 + data_bytes, 4);
+    header << "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(1, 2);  // channels
+    put(16000, 4);
+    put(32000, 4);  // bytes a second
+    put(2, 2);      // bytes a frame
+    put(16, 2);     // bits a sample
+    header << "data";
+    put(data_bytes, 4);
+    const auto path = dir_.write(name, header.str());
+    std::filesystem::resize_file(path, 44 + std::uintmax_t{data_bytes});
+    return path;
+  }
+  // `seconds` of pink noise (which FLAC barely compresses) at 16 kHz, written by sox.
+  std::filesystem::path pink_noise(const std::string& name, int seconds) {
+    const auto path = dir_.path() / name;
+    const auto made = clients::process::run_process(
+        {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", path.string(), "synth",
+         std::to_string(seconds), "pinknoise", "vol", "0.3"});
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+    return path;
+  }
+};
+
+TEST_F(HostileAudio, LongRecordingWithoutChunkingIsRefusedAtOnce) {
+  const auto path = sparse_wav("six-hours.wav", 6 * 3600);
+  auto whisper = backend();
+  const auto run = qorl_testing::run_in_child([&] {
+    qorl_core::run_sync(whisper.convert(path.string()));
+    return std::string("converted");
+  });
+  EXPECT_THAT(run.result, HasSubstr("Audio of 6:00:00 is too long to reduce"));
+  EXPECT_THAT(run.result, HasSubstr("chunk_long_audio (the command's --chunk)"));
+  // Refused from its header: the 691 MB of samples were never read.
+  RecordProperty("peak_growth_MiB", std::to_string(run.peak_growth() >> 20));
+  EXPECT_LT(run.peak_growth(), std::size_t{64} << 20);
+  EXPECT_TRUE(server_.uploads().empty());
+
+  // A shorter one is not refused for its length.
+  const auto short_path = sparse_wav("one-minute.wav", 60);
+  qorl_core::run_sync(whisper.convert(short_path.string()));
+  EXPECT_EQ(server_.uploads().size(), 1u);
+}
+
+TEST_F(HostileAudio, ChunkedMemoryDoesNotGrowWithLength) {
+  server_.echo_durations();
+  const auto path = pink_noise("two-hours.wav", 2 * 3600);
+  auto whisper = backend({.chunk_long_audio = true});
+  const auto run = qorl_testing::run_in_child([&] {
+    const auto transcript = qorl_core::run_sync(whisper.convert(path.string()));
+    return std::to_string(transcript.size()) + " " + std::to_string(transcript.back().end_time);
+  });
+  std::istringstream result(run.result);
+  std::size_t records = 0;
+  double end = 0;
+  ASSERT_TRUE(result >> records >> end) << run.result;
+  const auto uploads = server_.uploads();
+  EXPECT_EQ(records, uploads.size());
+  EXPECT_GE(uploads.size(), 8u);
+  EXPECT_NEAR(end, 7200.0, 1e-6);
+  for (const auto& upload : uploads) EXPECT_LE(upload.part("file")->data.size(), MAX_AUDIO_SIZE);
+  // The 230 MB recording, decoded, would be 920 MB: only a piece's samples and the few pieces
+  // in flight are held.
+  RecordProperty("peak_growth_MiB", std::to_string(run.peak_growth() >> 20));
+  EXPECT_LT(run.peak_growth(), std::size_t{400} << 20);
 }
 
 }  // namespace
