@@ -540,8 +540,8 @@ TEST(HostileHttp, DownloadsNearTheCapKeepMemoryNearTheirSize) {
     res.set_content(bomb, "image/png");
   });
   server.start();
-  for (const auto& [path, size] : {std::pair{"/endless", kCap}, std::pair{"/bomb.png", kCap},
-                                   std::pair{"/long", kReturned}}) {
+  for (const auto& [path, size] :
+       {std::pair{"/endless", kCap}, std::pair{"/bomb.png", kCap}, std::pair{"/long", kReturned}}) {
     SCOPED_TRACE(path);
     const auto peak = qorl_testing::peak_memory_of_child([&, path = path, size = size] {
       Request request = get(server.url(path));
