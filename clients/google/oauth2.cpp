@@ -26,6 +26,8 @@ http::Request token_request(const ServiceAccountKey& key, const std::vector<std:
   request.body = "grant_type=" + http::url_encode(JWT_BEARER_GRANT) +
                  "&assertion=" + http::url_encode(make_jwt_assertion(key, scopes, now));
   request.timeout = TOKEN_TIMEOUT;
+  // The body is a signed assertion: a redirect must not carry it to another origin.
+  request.follow_redirects = false;
   return request;
 }
 
