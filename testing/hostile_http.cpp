@@ -1,10 +1,7 @@
 #include "testing/hostile_http.hpp"
 
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <fstream>
 #include <stdexcept>
 
 namespace qorl_testing {
@@ -38,46 +35,6 @@ std::string gzip_of_zeros(std::uint64_t size) {
   }
   deflateEnd(&stream);
   return out;
-}
-
-namespace {
-
-std::uint64_t own_peak_memory() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;  // in kB
-  }
-  return 0;
-}
-
-}  // namespace
-
-std::uint64_t peak_memory_of_child(const std::function<void()>& work) {
-  int pipe_ends[2];
-  if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe failed");
-  const pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    close(pipe_ends[0]);
-    std::uint64_t peak = 0;
-    try {
-      work();
-      peak = own_peak_memory();
-    } catch (...) {
-    }
-    const bool written = peak > 0 && write(pipe_ends[1], &peak, sizeof peak) == sizeof peak;
-    _exit(written ? 0 : 1);
-  }
-  close(pipe_ends[1]);
-  std::uint64_t peak = 0;
-  const auto got = read(pipe_ends[0], &peak, sizeof peak);
-  close(pipe_ends[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (got != sizeof peak || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error("the child measuring its memory did not report");
-  return peak;
 }
 
 }  // namespace qorl_testing

@@ -38,7 +38,6 @@ std::runtime_error too_large(const std::string& path, std::uint64_t max_bytes) {
                             " bytes allowed for it; refused");
 }
 
-
 // The entries the process made and has not removed yet: what a process ending on a signal removes.
 struct Registry {
   std::mutex mutex;
@@ -211,6 +210,10 @@ void remove_stale_temporaries() noexcept {
   }
 }
 
+NotRegularFileError::NotRegularFileError(const std::string& path, std::string kind)
+    : std::runtime_error(path + " is not a regular file (" + kind + "); refused"),
+      kind_(std::move(kind)) {}
+
 std::string read_regular_file(const std::string& path, std::uint64_t max_bytes) {
   if (path.find('\0') != std::string::npos) {
     throw std::runtime_error("a file path holds a NUL byte");
@@ -225,8 +228,7 @@ std::string read_regular_file(const std::string& path, std::uint64_t max_bytes) 
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw read_error(path);
   if (!S_ISREG(st.st_mode)) {
-    throw std::runtime_error(path + " is not a regular file (" + kind_of(st.st_mode) +
-                             "); refused");
+    throw NotRegularFileError(path, kind_of(st.st_mode));
   }
   if (static_cast<std::uint64_t>(st.st_size) > max_bytes) throw too_large(path, max_bytes);
   std::string data;

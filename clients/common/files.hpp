@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -15,10 +16,21 @@ namespace clients::common {
 // Key and credential files are a few kilobytes.
 inline constexpr std::uint64_t MAX_CREDENTIALS_FILE_BYTES = std::uint64_t{1} << 20;
 
+// What read_regular_file refuses before reading a byte: a path that names no regular file.
+class NotRegularFileError : public std::runtime_error {
+ public:
+  NotRegularFileError(const std::string& path, std::string kind);
+  // "a directory", "a named pipe", "a character device", ...
+  const std::string& kind() const noexcept { return kind_; }
+
+ private:
+  std::string kind_;
+};
+
 // The whole content of the regular file at `path`, refused before a byte is read when it is
-// anything else (a FIFO, a device, a directory) or larger than `max_bytes`; a file that grows
-// past the cap while it is read is refused too. Throws std::system_error (its errno) when the
-// system cannot open or read it, std::runtime_error naming the path otherwise.
+// anything else (a FIFO, a device, a directory: NotRegularFileError) or larger than `max_bytes`;
+// a file that grows past the cap while it is read is refused too (std::runtime_error naming the
+// path). Throws std::system_error (its errno) when the system cannot open or read it.
 std::string read_regular_file(const std::string& path, std::uint64_t max_bytes);
 
 // Writes `content` to `path` so that a reader finds the old file or the whole new one, never a

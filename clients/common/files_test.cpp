@@ -103,7 +103,6 @@ TEST(TemporaryPathTest, RemoveTemporariesRemovesThemAll) {
       ::testing::ExitedWithCode(0), "");
 }
 
-
 std::string refusal(const std::string& path, std::uint64_t max_bytes) {
   try {
     read_regular_file(path, max_bytes);
@@ -113,7 +112,7 @@ std::string refusal(const std::string& path, std::uint64_t max_bytes) {
   return "(read)";
 }
 
-TEST(HostileCredentialFiles, OnlyRegularFilesWithinTheCapAreRead) {
+TEST(ReadRegularFileTest, OnlyRegularFilesWithinTheCapAreRead) {
   qorl_testing::TempDir dir;
   const std::string small = dir.write("key.json", "{}").string();
   EXPECT_EQ(read_regular_file(small, 2), "{}");

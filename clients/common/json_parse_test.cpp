@@ -8,7 +8,7 @@ namespace {
 
 std::string nested_arrays(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
-TEST(HostileJson, NestingPastTheLimitIsRefusedNamingTheService) {
+TEST(JsonParseTest, NestingPastTheLimitIsRefusedNamingTheService) {
   const std::string deep = nested_arrays(100000);
   try {
     parse_json(deep, "Gemini");

@@ -8,7 +8,7 @@
 namespace clients::common {
 namespace {
 
-TEST(HostileCredentials, KeysWithControlCharactersAreRefusedWithoutShowingThem) {
+TEST(CheckCredentialTest, KeysWithControlCharactersAreRefusedWithoutShowingThem) {
   EXPECT_NO_THROW(check_credential("sk-abc_DEF.123", "The key"));
   EXPECT_NO_THROW(check_credential("", "The key"));
   for (const std::string& key :

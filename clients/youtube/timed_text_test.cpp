@@ -47,7 +47,7 @@ TEST(TimedTextTest, RefusesWhatIsNoTimedTextDocument) {
   }
 }
 
-TEST(HostileXml, DeeplyNestedTimedTextIsRefused) {
+TEST(TimedTextTest, DeeplyNestedDocumentsAreRefused) {
   std::string deep = R"(<transcript><text start="0">)";
   for (int i = 0; i < 100000; ++i) deep += "<b>";
   for (int i = 0; i < 100000; ++i) deep += "</b>";

@@ -9,7 +9,9 @@ namespace {
 
 boost::asio::awaitable<int> forty_two() { co_return 42; }
 
-TEST(RunSyncTest, RunsOnAFreshLoopOutsideAnyLoop) { EXPECT_EQ(qorl_core::run_sync(forty_two()), 42); }
+TEST(RunSyncTest, RunsOnAFreshLoopOutsideAnyLoop) {
+  EXPECT_EQ(qorl_core::run_sync(forty_two()), 42);
+}
 
 // A nested loop would stall the outer one until it ends: the guard makes that loud.
 TEST(RunSyncTest, RefusesToNestALoopInsideARunningLoop) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "clients/common/json_fields.hpp"
+#include "clients/common/json_parse.hpp"
 #include "clients/http/policy.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
@@ -18,8 +19,8 @@ namespace {
 using std::chrono::milliseconds;
 
 // The service's own error text ({"error": {"message": ...}}), else the start of the body.
-std::string error_detail(const std::string& body) {
-  const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
+std::string error_detail(const std::string& body, const std::string& service) {
+  const auto json = clients::common::parse_json_or_discarded<nlohmann::json>(body, service);
   using clients::common::optional_field;
   if (auto message = optional_field<std::string>(json, {"error", "message"})) return *message;
   if (auto error = optional_field<std::string>(json, "error")) return *error;
@@ -28,10 +29,10 @@ std::string error_detail(const std::string& body) {
   return excerpt;
 }
 
-std::string status_summary(const clients::http::Response& response) {
+std::string status_summary(const clients::http::Response& response, const std::string& service) {
   std::string summary = "HTTP " + std::to_string(response.status);
   if (!response.reason.empty()) summary += " (" + response.reason + ")";
-  const std::string detail = error_detail(response.body);
+  const std::string detail = error_detail(response.body, service);
   if (!detail.empty()) summary += ": " + detail;
   return summary;
 }
@@ -58,7 +59,8 @@ clients::http::CallPolicy call_policy(const ExchangePolicy& policy) {
 void throw_status_error(const clients::http::Response& response, const ExchangePolicy& policy,
                         std::string_view what) {
   throw BaseInvokerError(qorl_core::redaction::redact_secrets(
-      policy.service + " " + std::string(what) + " failed: " + status_summary(response),
+      policy.service + " " + std::string(what) +
+          " failed: " + status_summary(response, policy.service),
       policy.secrets));
 }
 
@@ -74,7 +76,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
     if (!policy.logger) return;
     policy.logger->warning(qorl_core::redaction::redact_secrets(
         policy.service + " " + what + " failed (" +
-            (notice.response ? status_summary(*notice.response) : notice.failure) +
+            (notice.response ? status_summary(*notice.response, policy.service) : notice.failure) +
             "); retrying in " + std::to_string(notice.delay.count()) + " ms (attempt " +
             std::to_string(notice.attempt + 1) + " of " + std::to_string(notice.max_attempts) + ")",
         policy.secrets));
@@ -85,7 +87,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
     clients::http::Response response =
         co_await clients::http::call(std::move(request), call, options);
     if (!clients::http::is_retryable_status(response.status)) co_return response;
-    failure = status_summary(response);
+    failure = status_summary(response, policy.service);
     attempts = response.attempts;
   } catch (const clients::http::Error& error) {
     failure = error.what();

@@ -92,7 +92,13 @@ class ReadableAudio {
   // Decodes with ffmpeg awaited on the caller's loop.
   static boost::asio::awaitable<ReadableAudio> async_open(std::string_view file) {
     if (libsndfile_reads(file)) co_return ReadableAudio(file);
-    std::string decoded = co_await clients::ffmpeg::async_decode_audio(file);
+    std::string decoded;
+    try {
+      decoded = co_await clients::ffmpeg::async_decode_audio(file);
+    } catch (const std::exception& error) {
+      if (qorl_core::is_cancellation(error)) throw;
+      sound_file::Reader raises(file);
+    }
     co_return ReadableAudio(std::move(decoded));
   }
   ReadableAudio(ReadableAudio&& other) noexcept
@@ -179,33 +185,90 @@ bool is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
   }
 }
 
-std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_source) {
+boost::asio::awaitable<bool> async_is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
+  std::optional<std::string> failure;
   try {
-    logger().debug("Attempting to decode base64 encoded audio string: %s", audio_source);
-    std::optional<std::string> decoded = qorl_core::base64_decode(audio_source);
-    if (!decoded) throw qorl_core::ValueError("Invalid base64-encoded string");
-    qorl_core::Bytes audio(std::move(*decoded));
+    const ReadableAudio audio = co_await ReadableAudio::async_open(audio_binary_data.view());
+    co_await qorl_core::run_blocking([&audio] {
+      sound_file::Reader reader(audio.view());
+      decode_all(reader);
+    });
+  } catch (const std::exception& e) {
+    if (qorl_core::is_cancellation(e)) throw;
+    failure = e.what();
+  }
+  if (failure) {
+    logger().debug("The provided binary data is not a valid audio file with error: %s", *failure);
+  }
+  co_return !failure;
+}
+
+namespace {
+
+const char* const kNotBase64Audio =
+    "The provided audio source is not a valid base64 encoded audio string with error: %s";
+const char* const kNotAudioFile =
+    "The provided audio source is not a valid audio file path with error: %s";
+
+qorl_core::Bytes decode_base64_audio(const std::string& audio_source) {
+  logger().debug("Attempting to decode base64 encoded audio string: %s", audio_source);
+  std::optional<std::string> decoded = qorl_core::base64_decode(audio_source);
+  if (!decoded) throw qorl_core::ValueError("Invalid base64-encoded string");
+  return qorl_core::Bytes(std::move(*decoded));
+}
+
+qorl_core::Bytes read_audio_file(const std::string& audio_source) {
+  logger().debug("Attempting to read audio file from file path: %s", audio_source);
+  return qorl_core::Bytes(qorl_core::read_regular_file(audio_source));
+}
+
+// `read(audio_source)`'s bytes when they are audio; none, after `failure_line`, when reading
+// fails.
+std::optional<qorl_core::Bytes> read_checked_audio(const std::string& audio_source,
+                                                   qorl_core::Bytes (*read)(const std::string&),
+                                                   const char* failure_line) {
+  try {
+    qorl_core::Bytes audio = read(audio_source);
     if (!is_binary_data_audio(audio)) return std::nullopt;
     return audio;
   } catch (const std::exception& e) {
-    logger().debug(
-        "The provided audio source is not a valid base64 encoded audio string with error: %s",
-        e.what());
+    logger().debug(failure_line, e.what());
     return std::nullopt;
   }
 }
 
-std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source) {
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_read_checked_audio(
+    std::string audio_source, qorl_core::Bytes (*read)(const std::string&),
+    const char* failure_line) {
+  std::optional<qorl_core::Bytes> audio;
   try {
-    logger().debug("Attempting to read audio file from file path: %s", audio_source);
-    qorl_core::Bytes audio(qorl_core::read_regular_file(audio_source));
-    if (!is_binary_data_audio(audio)) return std::nullopt;
-    return audio;
+    audio = read(audio_source);
   } catch (const std::exception& e) {
-    logger().debug("The provided audio source is not a valid audio file path with error: %s",
-                   e.what());
-    return std::nullopt;
+    logger().debug(failure_line, e.what());
+    co_return std::nullopt;
   }
+  if (!co_await async_is_binary_data_audio(*audio)) co_return std::nullopt;
+  co_return audio;
+}
+
+}  // namespace
+
+std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_source) {
+  return read_checked_audio(audio_source, decode_base64_audio, kNotBase64Audio);
+}
+
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_base64(
+    std::string audio_source) {
+  return async_read_checked_audio(std::move(audio_source), decode_base64_audio, kNotBase64Audio);
+}
+
+std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source) {
+  return read_checked_audio(audio_source, read_audio_file, kNotAudioFile);
+}
+
+boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_file_path(
+    std::string audio_source) {
+  return async_read_checked_audio(std::move(audio_source), read_audio_file, kNotAudioFile);
 }
 
 std::optional<fs::path> get_audio_file_path(const std::string& audio_source) {
@@ -255,7 +318,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
     co_return std::nullopt;
   }
   qorl_core::Bytes audio(std::move(response.body));
-  if (!is_binary_data_audio(audio)) co_return std::nullopt;
+  if (!co_await async_is_binary_data_audio(audio)) co_return std::nullopt;
   co_return audio;
 }
 
@@ -317,10 +380,22 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
   co_return std::nullopt;
 }
 
-double get_audio_duration(const qorl_core::Bytes& audio_binary_data) {
-  const ReadableAudio audio(audio_binary_data.view());
+namespace {
+
+double duration_of(const ReadableAudio& audio) {
   const sound_file::Info info = sound_file::Reader(audio.view()).info();
   return static_cast<double>(info.frames) / info.sample_rate;
+}
+
+}  // namespace
+
+double get_audio_duration(const qorl_core::Bytes& audio_binary_data) {
+  return duration_of(ReadableAudio(audio_binary_data.view()));
+}
+
+boost::asio::awaitable<double> async_get_audio_duration(const qorl_core::Bytes& audio_binary_data) {
+  const ReadableAudio audio = co_await ReadableAudio::async_open(audio_binary_data.view());
+  co_return duration_of(audio);
 }
 
 qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_bytes) {

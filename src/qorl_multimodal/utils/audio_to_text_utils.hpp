@@ -27,6 +27,18 @@ std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_s
 // A local audio file.
 std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source);
 
+// The same answers as is_binary_data_audio, get_audio_from_base64, get_audio_from_file_path
+// and get_audio_duration, for awaitables: ffmpeg is awaited and decoding runs on the default
+// executor for blocking work, never on a loop of their own. The bytes must outlive the call.
+[[nodiscard]] boost::asio::awaitable<bool> async_is_binary_data_audio(
+    const qorl_core::Bytes& audio_binary_data);
+[[nodiscard]] boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_base64(
+    std::string audio_source);
+[[nodiscard]] boost::asio::awaitable<std::optional<qorl_core::Bytes>>
+async_get_audio_from_file_path(std::string audio_source);
+[[nodiscard]] boost::asio::awaitable<double> async_get_audio_duration(
+    const qorl_core::Bytes& audio_binary_data);
+
 // A local file libsndfile decodes whole (every frame, read from disk a block at a time), left on
 // disk: its path. None, without a log line, for anything else, which get_audio_from_file_path
 // then reads (through ffmpeg when needed) or reports.

@@ -13,10 +13,11 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
                                                            std::optional<std::string> proxy) {
   logger.debug("Converting audio source: %s", redact_url(audio_source));
   std::optional<qorl_core::Bytes> audio =
-      utils::audio_to_text_utils::get_audio_from_file_path(audio_source);
+      co_await utils::audio_to_text_utils::async_get_audio_from_file_path(audio_source);
   if (audio) {
     logger.debug("Audio source is a valid audio file path: %s", audio_source);
-  } else if ((audio = utils::audio_to_text_utils::get_audio_from_base64(audio_source))) {
+  } else if ((audio =
+                  co_await utils::audio_to_text_utils::async_get_audio_from_base64(audio_source))) {
     logger.debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
   } else if ((audio = co_await utils::audio_to_text_utils::get_audio_from_downloadable_url(
                   audio_source))) {

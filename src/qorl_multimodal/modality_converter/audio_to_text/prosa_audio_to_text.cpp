@@ -122,10 +122,12 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
     std::string audio_source) {
   logger().debug("Converting audio source: %s", redact_url(audio_source));
 
-  if (const auto audio = utils::audio_to_text_utils::get_audio_from_file_path(audio_source);
+  if (const auto audio =
+          co_await utils::audio_to_text_utils::async_get_audio_from_file_path(audio_source);
       audio && !audio->empty()) {
     logger().debug("Audio source is a valid audio file path: %s", audio_source);
-    if (utils::audio_to_text_utils::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
+    if (co_await utils::audio_to_text_utils::async_get_audio_duration(*audio) >
+        MAX_BASE64_AUDIO_DURATION) {
       throw qorl_core::ValueError(
           "Audio duration exceeds 55 seconds (max duration for base64 encoding)");
     }
@@ -133,10 +135,12 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
                                                     std::nullopt);
   }
 
-  if (const auto audio = utils::audio_to_text_utils::get_audio_from_base64(audio_source);
+  if (const auto audio =
+          co_await utils::audio_to_text_utils::async_get_audio_from_base64(audio_source);
       audio && !audio->empty()) {
     logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
-    if (utils::audio_to_text_utils::get_audio_duration(*audio) > MAX_BASE64_AUDIO_DURATION) {
+    if (co_await utils::audio_to_text_utils::async_get_audio_duration(*audio) >
+        MAX_BASE64_AUDIO_DURATION) {
       throw qorl_core::ValueError(
           "Audio duration exceeds 55 seconds (max duration for base64 encoding)");
     }
