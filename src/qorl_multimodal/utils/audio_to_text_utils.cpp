@@ -438,6 +438,24 @@ boost::asio::awaitable<fs::path> async_decode_to_flac_file(const qorl_core::Byte
   co_return output;
 }
 
+boost::asio::awaitable<std::optional<AudioFile>> async_get_decoded_audio_file(
+    std::string audio_source) {
+  const std::optional<fs::path> file = regular_file(audio_source);
+  if (!file) co_return std::nullopt;
+  auto directory = std::make_shared<const qorl_core::TemporaryDirectory>("qorl-audio");
+  AudioFile decoded{directory->path() / "decoded.flac", directory};
+  bool readable = false;
+  try {
+    co_await clients::ffmpeg::async_transcode_to_flac(*file, decoded.path);
+    decode_all(*sound_file::Reader::from_disk(decoded.path));
+    readable = true;
+  } catch (const std::exception& e) {
+    if (qorl_core::is_cancellation(e)) throw;
+  }
+  if (!readable) co_return std::nullopt;
+  co_return decoded;
+}
+
 std::optional<std::string> detect_audio_format(const qorl_core::Bytes& audio_binary_data) {
   try {
     const sound_file::Reader reader(audio_binary_data.view());

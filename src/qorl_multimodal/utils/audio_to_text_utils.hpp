@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "qorl_core/files.hpp"
 #include "qorl_core/value.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
@@ -43,6 +45,19 @@ async_get_audio_from_file_path(std::string audio_source);
 // disk: its path. None, without a log line, for anything else, which get_audio_from_file_path
 // then reads (through ffmpeg when needed) or reports.
 std::optional<std::filesystem::path> get_audio_file_path(const std::string& audio_source);
+
+// A local recording kept on disk: the file itself, or ffmpeg's FLAC of it in a private directory
+// removed with the last copy of this.
+struct AudioFile {
+  std::filesystem::path path;
+  std::shared_ptr<const qorl_core::TemporaryDirectory> decoded_in{};  // none: the file itself
+};
+
+// ffmpeg's FLAC of a local file libsndfile cannot open (m4a/AAC, the audio of a video, ...),
+// decoded whole once to check it; none, without a log line, when ffmpeg or the check fails.
+// ffmpeg reads the file from disk: it is never held in memory. Cancellation propagates.
+boost::asio::awaitable<std::optional<AudioFile>> async_get_decoded_audio_file(
+    std::string audio_source);
 
 // The header of a local regular file libsndfile opens, read without decoding; none otherwise.
 std::optional<sound_file::Info> probe_audio_file(const std::string& audio_source);

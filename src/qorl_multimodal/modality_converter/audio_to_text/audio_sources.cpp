@@ -31,10 +31,17 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
   co_return std::move(*audio);
 }
 
-boost::asio::awaitable<std::variant<std::filesystem::path, qorl_core::Bytes>> locate_audio_source(
-    qorl_core::Logger& logger, std::string audio_source, std::optional<std::string> proxy) {
-  if (std::optional<std::filesystem::path> file =
+boost::asio::awaitable<LocatedAudio> locate_audio_source(qorl_core::Logger& logger,
+                                                         std::string audio_source,
+                                                         std::optional<std::string> proxy) {
+  std::optional<utils::audio_to_text_utils::AudioFile> file;
+  if (std::optional<std::filesystem::path> path =
           utils::audio_to_text_utils::get_audio_file_path(audio_source)) {
+    file = utils::audio_to_text_utils::AudioFile{std::move(*path)};
+  } else {
+    file = co_await utils::audio_to_text_utils::async_get_decoded_audio_file(audio_source);
+  }
+  if (file) {
     logger.debug("Converting audio source: %s", audio_source);
     logger.debug("Audio source is a valid audio file path: %s", audio_source);
     co_return std::move(*file);

@@ -3,13 +3,13 @@
 
 #include <boost/asio/awaitable.hpp>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <variant>
 
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources {
 
@@ -21,9 +21,11 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
                                                            std::string audio_source,
                                                            std::optional<std::string> proxy);
 
-// The same, except that a local file libsndfile reads stays on disk: its path instead of its
-// bytes, so that a long recording is never held whole.
-boost::asio::awaitable<std::variant<std::filesystem::path, qorl_core::Bytes>> locate_audio_source(
-    qorl_core::Logger& logger, std::string audio_source, std::optional<std::string> proxy);
+// The same, except that a local file stays on disk, so that a long recording is never held
+// whole: the file when libsndfile reads it, else ffmpeg's FLAC of it.
+using LocatedAudio = std::variant<utils::audio_to_text_utils::AudioFile, qorl_core::Bytes>;
+boost::asio::awaitable<LocatedAudio> locate_audio_source(qorl_core::Logger& logger,
+                                                         std::string audio_source,
+                                                         std::optional<std::string> proxy);
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources

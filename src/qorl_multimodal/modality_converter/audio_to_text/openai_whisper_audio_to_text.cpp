@@ -114,18 +114,19 @@ void OpenAIWhisperAudioToText::_refuse_reduction_beyond_memory(
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
 OpenAIWhisperAudioToText::_transcribe_long_audio_file(
-    const std::variant<std::filesystem::path, Bytes>& audio) const {
-  const auto* file = std::get_if<std::filesystem::path>(&audio);
+    const audio_sources::LocatedAudio& audio) const {
+  const auto* file = std::get_if<utils::audio_to_text_utils::AudioFile>(&audio);
   const auto* bytes = std::get_if<Bytes>(&audio);
   const utils::sound_file::Recording given =
-      file ? utils::sound_file::Recording(*file) : utils::sound_file::Recording(bytes->view());
+      file ? utils::sound_file::Recording(file->path) : utils::sound_file::Recording(bytes->view());
   const std::optional<utils::sound_file::Info> header = given.info();
+  // ffmpeg's FLAC of a file stands for a container that has no format name, as for bytes.
   const std::optional<std::string> audio_format =
-      bytes    ? utils::audio_to_text_utils::detect_audio_format(*bytes)
-      : header ? utils::sound_file::format_name(header->format)
-               : std::nullopt;
+      bytes                         ? utils::audio_to_text_utils::detect_audio_format(*bytes)
+      : header && !file->decoded_in ? utils::sound_file::format_name(header->format)
+                                    : std::nullopt;
   if (_skips_conversion(audio_format)) {
-    Bytes whole = bytes ? *bytes : Bytes(qorl_core::read_regular_file(file->string()));
+    Bytes whole = bytes ? *bytes : Bytes(qorl_core::read_regular_file(file->path.string()));
     co_return co_await _transcribe_audio_file(std::move(whole));
   }
   if (header) co_return co_await _transcribe_in_pieces(given);

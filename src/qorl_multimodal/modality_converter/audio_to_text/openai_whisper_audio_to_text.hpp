@@ -4,15 +4,14 @@
 #include <boost/asio/awaitable.hpp>
 
 #include <cstddef>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "clients/openai/audio_transcriptions.hpp"
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
 
@@ -88,11 +87,11 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_audio_file(
       qorl_core::Bytes audio) const;
 
-  // With chunk_long_audio: the audio (a local file left on disk, or bytes) as one mono FLAC file
+  // With chunk_long_audio: the audio (a file left on disk, or bytes) as one mono FLAC file
   // when it fits, else in pieces at 16 kHz; formats whose conversion is skipped go as
   // _transcribe_audio_file sends them.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_long_audio_file(
-      const std::variant<std::filesystem::path, qorl_core::Bytes>& audio) const;
+      const audio_sources::LocatedAudio& audio) const;
 
   // The pieces of a recording libsndfile reads, made and sent a few at a time.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_in_pieces(
