@@ -407,7 +407,9 @@ TEST_F(HostileAudio, LongRecordingWithoutChunkingIsRefusedAtOnce) {
   EXPECT_THAT(run.result, HasSubstr("chunk_long_audio (the command's --chunk)"));
   // Refused from its header: the 691 MB of samples were never read.
   RecordProperty("peak_growth_MiB", std::to_string(run.peak_growth() >> 20));
-  if (qorl_testing::kMemoryMeasurable) EXPECT_LT(run.peak_growth(), std::size_t{64} << 20);
+  if (qorl_testing::kMemoryMeasurable) {
+    EXPECT_LT(run.peak_growth(), std::size_t{64} << 20);
+  }
   EXPECT_TRUE(server_.uploads().empty());
 
   // A shorter one is not refused for its length.
