@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <concepts>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -44,6 +45,9 @@ using SourceStream = std::function<std::optional<manifest::SourceEntry>()>;
 SourceStream stream_of(const std::vector<manifest::SourceEntry>& entries);
 // A stream over a manifest reader or a folder walk, which must outlive it.
 template <typename Reader>
+requires requires(Reader& reader) {
+  { reader.next() } -> std::convertible_to<std::optional<manifest::SourceEntry>>;
+}
 SourceStream stream_of(Reader& reader) {
   return [&reader] { return reader.next(); };
 }

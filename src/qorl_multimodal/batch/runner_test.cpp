@@ -13,6 +13,7 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -255,8 +256,8 @@ TEST_F(BatchRunnerTest, DownloadsOnceAndConvertsTheBytesKeyedLikeTheSameBytesInB
   FakeConverter converter;
   std::optional<ResolvedSource> seen;
   auto convert = converter.function();
-  const std::vector<SourceEntry> url = {{.source = server.url("/photos/cat.jpg?size=large")},
-                                        {.source = server.url("/missing.jpg")}};
+  std::vector<SourceEntry> url = {{.source = server.url("/photos/cat.jpg?size=large")},
+                                  {.source = server.url("/missing.jpg")}};
   Reported reported;
   qorl_core::run_sync(run(
       stream_of(url),
@@ -283,8 +284,8 @@ TEST_F(BatchRunnerTest, DownloadsOnceAndConvertsTheBytesKeyedLikeTheSameBytesInB
   }
 
   FakeConverter base64_converter;
-  const Reported from_text =
-      run_over({{.source = qorl_core::base64_encode(jpeg)}}, base64_converter, options());
+  std::vector<SourceEntry> as_text = {{.source = qorl_core::base64_encode(jpeg)}};
+  const Reported from_text = run_over(as_text, base64_converter, options());
   EXPECT_EQ(base64_converter.calls, 0);
   EXPECT_EQ(from_text.summary.from_store, 1);
 }
@@ -331,10 +332,17 @@ TEST_F(BatchRunnerTest, StopNewWorkLetsConversionsInFlightFinish) {
   EXPECT_EQ(stopped.summary.done, converter.calls);
   EXPECT_EQ(static_cast<int>(stopped.results.size()), converter.calls);
 
+  // The rest, read from a manifest listing the same files.
+  std::string listing;
+  for (const SourceEntry& entry : entries) listing += entry.source + "\n";
+  std::istringstream manifest_text(listing);
+  manifest::ManifestReader manifest(manifest_text, "list.txt");
   FakeConverter rest;
-  const Reported finished = run_over(entries, rest, options(4));
+  const usage::RunSummary finished =
+      qorl_core::run_sync(run(stream_of(manifest), rest.function(), {}, options(4)));
   EXPECT_EQ(rest.calls, 20 - converter.calls);
-  EXPECT_FALSE(finished.summary.stopped_early);
+  EXPECT_EQ(finished.from_store, converter.calls);
+  EXPECT_FALSE(finished.stopped_early);
 }
 
 TEST_F(BatchRunnerTest, TwoRunnersOnOneStoreConvertEachKeyOnce) {
