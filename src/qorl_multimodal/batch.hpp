@@ -3,6 +3,7 @@
 
 #include "qorl_multimodal/batch/cache_key.hpp"
 #include "qorl_multimodal/batch/manifest.hpp"
+#include "qorl_multimodal/batch/runner.hpp"
 #include "qorl_multimodal/batch/store.hpp"
 #include "qorl_multimodal/batch/usage.hpp"
 
@@ -32,5 +33,15 @@ using store::Totals;
 using usage::Usage;
 using usage::RunSummary;
 using usage::format_summary;
+using runner::SourceStream;
+using runner::stream_of;
+using runner::ResolvedSource;
+using runner::Conversion;
+using runner::ConvertFunction;
+using runner::Result;
+using runner::ResultCallback;
+using runner::RunControl;
+using runner::RunOptions;
+using runner::run;
 
 }  // namespace qorl_multimodal::batch

@@ -30,9 +30,9 @@ struct MediaDigest {
 // captions, prompt texts, ...) and none that cannot (jobs, time-outs, output paths).
 struct Request {
   std::string subcommand;
-  std::string backend;  // empty for subcommands without backends
-  std::string model;
-  qorl_core::Options options;
+  std::string backend{};  // empty for subcommands without backends
+  std::string model{};
+  qorl_core::Options options{};
   int prompt_version = PROMPT_VERSION;
 };
 

@@ -24,9 +24,9 @@ namespace qorl_multimodal::batch::manifest {
 
 struct SourceEntry {
   std::string source;
-  std::optional<std::string> id;
-  qorl_core::Options options;  // per-source options of a JSON line, in their order
-  std::string origin;          // "list.txt:12", or the path a folder walk found
+  std::optional<std::string> id{};
+  qorl_core::Options options{};  // per-source options of a JSON line, in their order
+  std::string origin{};          // "list.txt:12", or the path a folder walk found
 };
 
 // Nesting deeper than this in a JSON line is refused.

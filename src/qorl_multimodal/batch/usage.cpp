@@ -106,6 +106,7 @@ std::string format_summary(const RunSummary& summary) {
   std::string line = format_count(summary.done) + " done";
   if (summary.from_store > 0) line += " (" + format_count(summary.from_store) + " from the store)";
   line += ", " + format_count(summary.failed) + " failed";
+  if (summary.skipped > 0) line += ", " + format_count(summary.skipped) + " skipped";
   const Usage& usage = summary.usage;
   if (usage.input_tokens > 0 || usage.output_tokens > 0) {
     line += "; " + format_tokens(usage.input_tokens) + " tokens in, " +
@@ -114,7 +115,9 @@ std::string format_summary(const RunSummary& summary) {
     line += "; " + format_tokens(usage.total_tokens) + " tokens";
   }
   if (usage.audio_seconds > 0) line += "; " + format_audio(usage.audio_seconds);
-  return line + "; " + format_elapsed(summary.elapsed);
+  line += "; " + format_elapsed(summary.elapsed);
+  if (summary.stopped_early) line += "; stopped early";
+  return line;
 }
 
 }  // namespace qorl_multimodal::batch::usage

@@ -97,6 +97,9 @@ TEST(BatchUsageTest, SummaryLineLeavesOutWhatIsZero) {
   EXPECT_EQ(format_summary({.done = 2, .elapsed = 5s}), "2 done, 0 failed; 5s");
   EXPECT_EQ(format_summary({.done = 2, .usage = {.total_tokens = 1500}, .elapsed = 5s}),
             "2 done, 0 failed; 1.5k tokens; 5s");
+  EXPECT_EQ(
+      format_summary({.done = 2, .failed = 1, .skipped = 4, .elapsed = 5s, .stopped_early = true}),
+      "2 done, 1 failed, 4 skipped; 5s; stopped early");
 }
 
 }  // namespace
