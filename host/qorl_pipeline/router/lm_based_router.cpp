@@ -100,6 +100,8 @@ std::unique_ptr<LMBasedRouter> LMBasedRouter::from_preset(const std::string& inp
                                          preset.default_route);
 }
 
+// The synchronous entry point only: awaitables (the transformer among them) use async_route,
+// and run_sync refuses to run on a thread that runs a loop.
 std::string LMBasedRouter::route(const Value& source) {
   return qorl_core::run_sync(async_route(source));
 }

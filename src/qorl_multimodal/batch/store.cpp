@@ -330,27 +330,18 @@ ClaimResult Store::claim(const std::string& key, const std::string& source,
         current = Current{status_of(select.text(0)), select.optional_text(1), select.integer(2)};
       }
     }  // finished before the transaction commits
-    if (!current) {
-      db.prepare(
-            "INSERT INTO results (key, source, source_id, started_at, attempts, claim_owner, "
-            "claim_expires_at) VALUES (?1, ?2, ?3, ?4, 1, ?5, ?6)")
-          .bind(1, key)
-          .bind(2, source)
-          .bind_optional(3, id)
-          .bind(4, now)
-          .bind(5, impl_->owner)
-          .bind(6, expires)
-          .step();
-      transaction.commit();
-      return ClaimResult::claimed;
+    if (current) {
+      if (current->status == Status::done && redo != Redo::everything) return ClaimResult::done;
+      if (current->status == Status::failed && redo == Redo::nothing) return ClaimResult::failed;
+      // This store's own live claim too: threads sharing a store must not convert a key twice.
+      if (current->holder && current->expires > now) return ClaimResult::busy;
     }
-    if (current->status == Status::done && redo != Redo::everything) return ClaimResult::done;
-    if (current->status == Status::failed && redo == Redo::nothing) return ClaimResult::failed;
-    // This store's own live claim too: threads sharing a store must not convert a key twice.
-    if (current->holder && current->expires > now) return ClaimResult::busy;
     db.prepare(
-          "UPDATE results SET source = ?2, source_id = ?3, started_at = ?4, "
-          "attempts = attempts + 1, claim_owner = ?5, claim_expires_at = ?6 WHERE key = ?1")
+          "INSERT INTO results (key, source, source_id, started_at, attempts, claim_owner, "
+          "claim_expires_at) VALUES (?1, ?2, ?3, ?4, 1, ?5, ?6) ON CONFLICT (key) DO UPDATE SET "
+          "source = excluded.source, source_id = excluded.source_id, "
+          "started_at = excluded.started_at, attempts = attempts + 1, "
+          "claim_owner = excluded.claim_owner, claim_expires_at = excluded.claim_expires_at")
         .bind(1, key)
         .bind(2, source)
         .bind_optional(3, id)
