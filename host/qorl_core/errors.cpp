@@ -20,8 +20,11 @@ void append_nested(const std::exception& error, std::string& out) {
   try {
     std::rethrow_if_nested(error);
   } catch (const std::exception& inner) {
-    out += ": ";
-    out += inner.what();
+    // Wrappers often repeat the message of the error they wrap.
+    if (const std::string said = inner.what(); out.find(said) == std::string::npos) {
+      out += ": ";
+      out += said;
+    }
     append_nested(inner, out);
   } catch (...) {
   }
@@ -48,6 +51,16 @@ std::string describe(const std::exception& error) {
   std::string out = error.what();
   append_nested(error, out);
   return out;
+}
+
+std::string describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return describe(e);
+  } catch (...) {
+    return "unknown error";
+  }
 }
 
 }  // namespace qorl_core

@@ -1,6 +1,7 @@
 // The error kinds callers catch by kind; messages are the exact texts of each failure.
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,7 +55,19 @@ class ValidationError : public ValueError {
 bool is_cancellation(const std::exception& error);
 
 // The message of an error together with the messages of the errors nested in it
-// ("outer: inner: innermost").
+// ("outer: inner: innermost"), each left out when the text already says it.
 std::string describe(const std::exception& error);
+std::string describe(const std::exception_ptr& error);
+
+// Throws `error` with `cause` nested in it (std::throw_with_nested), or alone when `cause` is null.
+template <typename Error>
+[[noreturn]] void throw_with_cause(Error error, const std::exception_ptr& cause) {
+  if (!cause) throw error;
+  try {
+    std::rethrow_exception(cause);
+  } catch (...) {
+    std::throw_with_nested(std::move(error));
+  }
+}
 
 }  // namespace qorl_core

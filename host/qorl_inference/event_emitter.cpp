@@ -18,6 +18,10 @@ void EventEmitter::emit(const Event& event) const {
   for (const auto& handler : handlers) handler(event);
 }
 
+void EventEmitter::emit_error(const std::exception_ptr& error) const {
+  emit({"error", qorl_core::describe(error), error});
+}
+
 std::shared_ptr<EventEmitter> EventEmitter::from_value(const qorl_core::Value& value) {
   if (value.is_none()) return nullptr;
   if (auto emitter = value.object_as<EventEmitter>()) return emitter;

@@ -24,6 +24,7 @@
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/pcre_pattern.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
+#include "qorl_multimodal/utils/source_utils.hpp"
 
 // GCC 12 at -O2 takes asio's coroutine frame allocator and deallocator for a mismatched pair
 // in this file's coroutines (a false positive: both are awaitable_frame_base's own).
@@ -163,7 +164,7 @@ bool starts_with_caseless(std::string_view text, std::string_view prefix) {
 }
 
 // Only http(s) URLs and YouTube links reach yt-dlp: it would also read a local file, slowly.
-bool is_web_url(const std::string& source) {
+bool reaches_yt_dlp(const std::string& source) {
   if (starts_with_caseless(source, "http://") || starts_with_caseless(source, "https://")) {
     return true;
   }
@@ -186,7 +187,13 @@ bool is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
 }
 
 boost::asio::awaitable<bool> async_is_binary_data_audio(const qorl_core::Bytes& audio_binary_data) {
-  std::optional<std::string> failure;
+  const std::exception_ptr failure = co_await audio_failure(audio_binary_data);
+  co_return !failure;
+}
+
+boost::asio::awaitable<std::exception_ptr> audio_failure(
+    const qorl_core::Bytes& audio_binary_data) {
+  std::exception_ptr failure;
   try {
     const ReadableAudio audio = co_await ReadableAudio::async_open(audio_binary_data.view());
     co_await qorl_core::run_blocking([&audio] {
@@ -195,12 +202,10 @@ boost::asio::awaitable<bool> async_is_binary_data_audio(const qorl_core::Bytes& 
     });
   } catch (const std::exception& e) {
     if (qorl_core::is_cancellation(e)) throw;
-    failure = e.what();
+    logger().debug("The provided binary data is not a valid audio file with error: %s", e.what());
+    failure = std::current_exception();
   }
-  if (failure) {
-    logger().debug("The provided binary data is not a valid audio file with error: %s", *failure);
-  }
-  co_return !failure;
+  co_return failure;
 }
 
 namespace {
@@ -237,18 +242,20 @@ std::optional<qorl_core::Bytes> read_checked_audio(const std::string& audio_sour
   }
 }
 
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_read_checked_audio(
+// The same, awaited, keeping why when `meant` says the source was meant as that kind.
+boost::asio::awaitable<source_utils::Fetched> fetch_checked_audio(
     std::string audio_source, qorl_core::Bytes (*read)(const std::string&),
-    const char* failure_line) {
+    const char* failure_line, bool meant) {
   std::optional<qorl_core::Bytes> audio;
   try {
     audio = read(audio_source);
   } catch (const std::exception& e) {
     logger().debug(failure_line, e.what());
-    co_return std::nullopt;
+    co_return source_utils::Fetched{.failure = meant ? std::current_exception() : nullptr};
   }
-  if (!co_await async_is_binary_data_audio(*audio)) co_return std::nullopt;
-  co_return audio;
+  std::exception_ptr failure = co_await audio_failure(*audio);
+  if (failure) co_return source_utils::Fetched{.failure = meant ? failure : nullptr};
+  co_return source_utils::Fetched{std::move(audio)};
 }
 
 }  // namespace
@@ -257,18 +264,19 @@ std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_s
   return read_checked_audio(audio_source, decode_base64_audio, kNotBase64Audio);
 }
 
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_base64(
-    std::string audio_source) {
-  return async_read_checked_audio(std::move(audio_source), decode_base64_audio, kNotBase64Audio);
+boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_base64(std::string audio_source) {
+  // Short words are base64 too: no reason is kept for text that decodes to something else.
+  return fetch_checked_audio(std::move(audio_source), decode_base64_audio, kNotBase64Audio, false);
 }
 
 std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source) {
   return read_checked_audio(audio_source, read_audio_file, kNotAudioFile);
 }
 
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_file_path(
-    std::string audio_source) {
-  return async_read_checked_audio(std::move(audio_source), read_audio_file, kNotAudioFile);
+boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_file_path(std::string audio_source) {
+  std::error_code ignored;
+  const bool exists = fs::exists(audio_source, ignored);
+  return fetch_checked_audio(std::move(audio_source), read_audio_file, kNotAudioFile, exists);
 }
 
 std::optional<fs::path> get_audio_file_path(const std::string& audio_source) {
@@ -290,8 +298,16 @@ std::optional<sound_file::Info> probe_audio_file(const std::string& audio_source
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloadable_url(
     std::string audio_source, int timeout) {
+  source_utils::Fetched fetched =
+      co_await fetch_audio_from_downloadable_url(std::move(audio_source), timeout);
+  co_return std::move(fetched.bytes);
+}
+
+boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_downloadable_url(
+    std::string audio_source, int timeout) {
   clients::http::Response response;
   std::optional<std::string> error;
+  std::exception_ptr failure;
   try {
     logger().debug("Attempting to download audio from downloadable URL: %s",
                    redact_url(audio_source));
@@ -307,32 +323,36 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
   } catch (const std::exception& e) {
     if (qorl_core::is_cancellation(e)) throw;
     error = e.what();
+    if (source_utils::is_web_url(audio_source)) failure = std::current_exception();
   }
   if (error) {
     logger().debug("The provided audio source is not a valid downloadable URL with error: %s",
                    *error);
-    co_return std::nullopt;
+    co_return source_utils::Fetched{.failure = failure};
   }
   if (response.status != 200) {
     logger().debug("Failed to download audio with response status code: %s", response.status);
-    co_return std::nullopt;
+    co_return source_utils::Fetched{.failure = std::make_exception_ptr(std::runtime_error(
+                                        "Failed to download audio with response status code: " +
+                                        std::to_string(response.status)))};
   }
   qorl_core::Bytes audio(std::move(response.body));
-  if (!co_await async_is_binary_data_audio(audio)) co_return std::nullopt;
-  co_return audio;
+  failure = co_await audio_failure(audio);
+  if (failure) co_return source_utils::Fetched{.failure = failure};
+  co_return source_utils::Fetched{std::move(audio)};
 }
 
 std::optional<qorl_core::Bytes> get_audio_from_youtube_url(
     const std::string& audio_source, const std::optional<std::string>& proxy) {
-  return qorl_core::run_sync(async_get_audio_from_youtube_url(audio_source, proxy));
+  return qorl_core::run_sync(fetch_audio_from_youtube_url(audio_source, proxy)).bytes;
 }
 
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_youtube_url(
+boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_youtube_url(
     std::string audio_source, std::optional<std::string> proxy) {
-  if (!is_web_url(audio_source)) {
+  if (!reaches_yt_dlp(audio_source)) {
     logger().debug(
         "The provided audio source is not a valid YouTube URL with error: not an http(s) URL");
-    co_return std::nullopt;
+    co_return source_utils::Fetched{};
   }
   clients::youtube::YoutubeDLOptions options;
   options.format = "m4a/bestaudio/best";
@@ -346,6 +366,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
   // never touch each other's file; the directory goes on every path, cancellation included.
   std::optional<qorl_core::TemporaryDirectory> directory;
   std::exception_ptr cancelled;
+  std::exception_ptr failure;
   try {
     directory.emplace("qorl-youtube");
     options.outtmpl = (directory->path() / "%(id)s.%(ext)s").string();
@@ -354,7 +375,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
     const std::string video_id = info.id.value_or("");
     if (video_id.empty()) {
       logger().debug("Failed to get video ID from YouTube URL: %s", redact_url(audio_source));
-      co_return std::nullopt;
+      co_return source_utils::Fetched{};
     }
     // The tool's own report of where the file is after post-processing; id and extension are
     // those from before it.
@@ -365,7 +386,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
     const fs::path flac = directory->path() / "flac" / "audio.flac";
     fs::create_directory(flac.parent_path());
     co_await clients::ffmpeg::async_transcode_to_flac(downloaded, flac);
-    co_return get_audio_from_file_path(flac.string());
+    co_return source_utils::Fetched{get_audio_from_file_path(flac.string())};
   } catch (const std::exception& e) {
     const auto* system_error = dynamic_cast<const boost::system::system_error*>(&e);
     if (system_error && system_error->code() == boost::asio::error::operation_aborted) {
@@ -373,11 +394,13 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_you
     } else {
       logger().debug("The provided audio source is not a valid YouTube URL with error: %s",
                      e.what());
+      failure = std::current_exception();
     }
   }
   // A cancellation is not a bad source: it goes on to the caller.
   if (cancelled) std::rethrow_exception(cancelled);
-  co_return std::nullopt;
+  // Only a YouTube link was meant for yt-dlp; any other web URL already failed as a download.
+  co_return source_utils::Fetched{.failure = is_youtube_url(audio_source) ? failure : nullptr};
 }
 
 namespace {

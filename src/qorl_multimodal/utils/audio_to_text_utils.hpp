@@ -5,6 +5,7 @@
 #include <boost/asio/awaitable.hpp>
 
 #include <cstddef>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "qorl_core/files.hpp"
 #include "qorl_core/value.hpp"
 #include "qorl_multimodal/utils/sound_file.hpp"
+#include "qorl_multimodal/utils/source_utils.hpp"
 
 namespace qorl_multimodal::utils::audio_to_text_utils {
 
@@ -29,17 +31,23 @@ std::optional<qorl_core::Bytes> get_audio_from_base64(const std::string& audio_s
 // A local audio file.
 std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audio_source);
 
-// The same answers as is_binary_data_audio, get_audio_from_base64, get_audio_from_file_path
-// and get_audio_duration, for awaitables: ffmpeg is awaited and decoding runs on the default
-// executor for blocking work, never on a loop of their own. The bytes must outlive the call.
+// The same answers as is_binary_data_audio and get_audio_duration, for awaitables: ffmpeg is
+// awaited and decoding runs on the default executor for blocking work, never on a loop of their
+// own. The bytes must outlive the call.
 [[nodiscard]] boost::asio::awaitable<bool> async_is_binary_data_audio(
     const qorl_core::Bytes& audio_binary_data);
-[[nodiscard]] boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_base64(
-    std::string audio_source);
-[[nodiscard]] boost::asio::awaitable<std::optional<qorl_core::Bytes>>
-async_get_audio_from_file_path(std::string audio_source);
 [[nodiscard]] boost::asio::awaitable<double> async_get_audio_duration(
     const qorl_core::Bytes& audio_binary_data);
+// Why the bytes are no audio (logged as async_is_binary_data_audio does); null when they are.
+[[nodiscard]] boost::asio::awaitable<std::exception_ptr> audio_failure(
+    const qorl_core::Bytes& audio_binary_data);
+
+// get_audio_from_base64 and get_audio_from_file_path awaited the same way, keeping why an
+// existing path holds no audio (base64 text keeps no reason: short words are base64 too).
+[[nodiscard]] boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_base64(
+    std::string audio_source);
+[[nodiscard]] boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_file_path(
+    std::string audio_source);
 
 // A local file libsndfile decodes whole (every frame, read from disk a block at a time), left on
 // disk: its path. None, without a log line, for anything else, which get_audio_from_file_path
@@ -68,6 +76,9 @@ std::optional<sound_file::Info> probe_audio_file(const std::string& audio_source
 // it. Cancellation propagates.
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloadable_url(
     std::string audio_source, int timeout = 60);
+// The same, keeping why an http(s) URL gave no audio.
+[[nodiscard]] boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_downloadable_url(
+    std::string audio_source, int timeout = 60);
 
 // Extract audio from a YouTube video URL and return it as binary data (FLAC). The download goes
 // to a private temporary directory that is removed on every path. `proxy` is used when it is a
@@ -76,9 +87,9 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_audio_from_downloada
 std::optional<qorl_core::Bytes> get_audio_from_youtube_url(
     const std::string& audio_source, const std::optional<std::string>& proxy = std::nullopt);
 
-// The same, with yt-dlp and ffmpeg awaited on the caller's loop; cancelling it kills them,
-// removes the download and rethrows the cancellation.
-boost::asio::awaitable<std::optional<qorl_core::Bytes>> async_get_audio_from_youtube_url(
+// The same, with yt-dlp and ffmpeg awaited on the caller's loop, keeping why a YouTube link gave
+// no audio; cancelling it kills them, removes the download and rethrows the cancellation.
+[[nodiscard]] boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_youtube_url(
     std::string audio_source, std::optional<std::string> proxy = std::nullopt);
 
 // Audio libsndfile cannot open (AAC/m4a, the audio track of mp4/mkv/webm video, opus in WebM,

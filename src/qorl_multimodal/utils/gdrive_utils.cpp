@@ -163,11 +163,19 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> _download_gdrive_api(std
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(
     std::string gdrive_source) {
+  source_utils::Fetched fetched = co_await fetch_gdrive(std::move(gdrive_source));
+  co_return std::move(fetched.bytes);
+}
+
+boost::asio::awaitable<source_utils::Fetched> fetch_gdrive(std::string gdrive_source) {
   const auto file_id = _extract_gdrive_file_id(gdrive_source);
-  if (!file_id) co_return std::nullopt;
+  if (!file_id) co_return source_utils::Fetched{};
   auto bytes = co_await _download_gdrive_direct(*file_id);
-  if (bytes && !bytes->empty()) co_return bytes;
-  co_return co_await _download_gdrive_api(*file_id);
+  if (!bytes || bytes->empty()) bytes = co_await _download_gdrive_api(*file_id);
+  if (bytes) co_return source_utils::Fetched{std::move(bytes)};
+  co_return source_utils::Fetched{
+      .failure = std::make_exception_ptr(
+          std::runtime_error("Google Drive file " + *file_id + " could not be downloaded"))};
 }
 
 }  // namespace qorl_multimodal::utils::gdrive_utils

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/utils/source_utils.hpp"
 
 namespace qorl_multimodal::utils::gdrive_utils {
 
@@ -15,6 +16,8 @@ namespace qorl_multimodal::utils::gdrive_utils {
 // cancellation).
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_gdrive(
     std::string gdrive_source);
+// get_file_from_gdrive, keeping why a Drive file could not be had.
+boost::asio::awaitable<source_utils::Fetched> fetch_gdrive(std::string gdrive_source);
 
 // Whether `source` is a link to the Drive web host while QORL_GDRIVE_BASE_URL sends Drive
 // requests elsewhere: then only the Drive download may take it, never a plain download of the

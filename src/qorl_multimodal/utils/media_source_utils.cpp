@@ -31,6 +31,13 @@ std::string title(const MediaKind& kind) {
   return text;
 }
 
+// Whether `fetched` holds media of the kind; when it holds other bytes, that becomes its failure.
+bool is_media(source_utils::Fetched& fetched, const MediaKind& kind) {
+  if (!fetched.bytes || fetched.bytes->empty()) return false;
+  fetched.failure = media_failure(*fetched.bytes, kind);
+  return !fetched.failure;
+}
+
 bool is_media(const std::optional<Bytes>& data, const MediaKind& kind) {
   return data && !data->empty() && is_binary_media(*data, kind);
 }
@@ -47,16 +54,20 @@ std::string last_path_component(const std::string& source) {
 }  // namespace
 
 bool is_binary_media(const Bytes& data, const MediaKind& kind) {
+  return !media_failure(data, kind);
+}
+
+std::exception_ptr media_failure(const Bytes& data, const MediaKind& kind) {
   const std::string noun(kind.noun);
   try {
     const std::string mime_type = qorl_inference::sniff_mime_type(data.view());
-    if (mime_type.rfind(noun + "/", 0) == 0) return true;
+    if (mime_type.rfind(noun + "/", 0) == 0) return nullptr;
     throw qorl_core::ValueError("Not " + std::string(kind.article) + " " + noun +
                                 " file. Detected MIME type: " + mime_type);
   } catch (const std::exception& error) {
     kind.logger().debug("The provided binary data is not a valid " + noun + " file with error: %s",
                         error.what());
-    return false;
+    return std::current_exception();
   }
 }
 
@@ -103,30 +114,47 @@ std::optional<MediaBinary> get_media_from_binary_or_base64(const Value& source,
 
 boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_source(
     std::string source, MediaKind kind) {
+  LocatedMedia located = co_await locate_external_media(std::move(source), kind);
+  co_return std::move(located.media);
+}
+
+boost::asio::awaitable<LocatedMedia> locate_external_media(std::string source, MediaKind kind) {
   const std::string prefix = title(kind) + " source is a valid ";
   const std::string noun(kind.noun);
   const std::string logged = qorl_core::redaction::redact_url(source);
-  if (auto file = source_utils::get_file_from_file_path(source); is_media(file, kind)) {
+  std::exception_ptr failure;
+  // The last kind the source was meant as says why it failed.
+  const auto keep = [&failure](const source_utils::Fetched& fetched) {
+    if (fetched.failure) failure = fetched.failure;
+  };
+  if (auto file = source_utils::read_file_path(source); is_media(file, kind)) {
     kind.logger().debug(prefix + noun + " file path: %s", logged);
-    co_return MediaBinary{std::move(*file), std::filesystem::path(source).filename().string()};
+    co_return LocatedMedia{
+        MediaBinary{std::move(*file.bytes), std::filesystem::path(source).filename().string()}};
+  } else {
+    keep(file);
   }
   if (!gdrive_utils::is_drive_link_sent_elsewhere(source)) {
-    if (auto download = co_await source_utils::get_file_from_url(source);
-        is_media(download, kind)) {
+    if (auto download = co_await source_utils::fetch_url(source); is_media(download, kind)) {
       kind.logger().debug(prefix + noun + " URL: %s", logged);
-      co_return MediaBinary{std::move(*download), last_path_component(source)};
+      co_return LocatedMedia{MediaBinary{std::move(*download.bytes), last_path_component(source)}};
+    } else {
+      keep(download);
     }
   }
-  if (auto object = co_await s3_utils::get_file_from_s3(source); is_media(object, kind)) {
+  if (auto object = co_await s3_utils::fetch_s3(source); is_media(object, kind)) {
     kind.logger().debug(prefix + "S3 URL: %s", logged);
-    co_return MediaBinary{std::move(*object), last_path_component(source)};
+    co_return LocatedMedia{MediaBinary{std::move(*object.bytes), last_path_component(source)}};
+  } else {
+    keep(object);
   }
-  if (auto drive_file = co_await gdrive_utils::get_file_from_gdrive(source);
-      is_media(drive_file, kind)) {
+  if (auto drive_file = co_await gdrive_utils::fetch_gdrive(source); is_media(drive_file, kind)) {
     kind.logger().debug(prefix + "Google Drive URL: %s", logged);
-    co_return MediaBinary{std::move(*drive_file), last_path_component(source)};
+    co_return LocatedMedia{MediaBinary{std::move(*drive_file.bytes), last_path_component(source)}};
+  } else {
+    keep(drive_file);
   }
-  co_return std::nullopt;
+  co_return LocatedMedia{.failure = failure};
 }
 
 boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kind) {
@@ -138,15 +166,16 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
   if (source.is_string() || source.is_bytes()) {
     if (auto binary = get_media_from_binary_or_base64(source, kind)) co_return std::move(*binary);
   }
+  std::exception_ptr failure;
   if (source.is_string()) {
-    if (auto external = co_await get_media_from_external_source(source.as_string(), kind)) {
-      co_return std::move(*external);
-    }
+    LocatedMedia external = co_await locate_external_media(source.as_string(), kind);
+    if (external.media) co_return std::move(*external.media);
+    failure = external.failure;
   }
   if (debugging)
     kind.logger().debug("Failed to get " + noun + " binary data from source: %s",
                         qorl_core::redaction::redact_urls(source));
-  throw qorl_core::ValueError("Unsupported " + noun + " format");
+  qorl_core::throw_with_cause(qorl_core::ValueError("Unsupported " + noun + " format"), failure);
 }
 
 }  // namespace qorl_multimodal::utils::media_source_utils

@@ -6,6 +6,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,8 @@ struct MediaKind {
 
 // True when the sniffed content type is of the kind; every failure is false (and logged).
 bool is_binary_media(const qorl_core::Bytes& data, const MediaKind& kind);
+// Why `data` is not of the kind (logged as is_binary_media does), or null when it is.
+std::exception_ptr media_failure(const qorl_core::Bytes& data, const MediaKind& kind);
 
 // The decoded bytes of strict base64 text (or bytes holding such text) when they are of the kind.
 std::optional<qorl_core::Bytes> get_media_from_base64(const qorl_core::Value& source,
@@ -45,7 +48,16 @@ std::optional<MediaBinary> get_media_from_binary_or_base64(const qorl_core::Valu
 boost::asio::awaitable<std::optional<MediaBinary>> get_media_from_external_source(
     std::string source, MediaKind kind);
 
-// ValueError "Unsupported <noun> format" when no kind of source yields media of the kind.
+// get_media_from_external_source, keeping why the kind of source the text was meant as (an
+// existing path, an http(s) URL, an s3:// location, a Drive link) gave no media.
+struct LocatedMedia {
+  std::optional<MediaBinary> media{};
+  std::exception_ptr failure{};
+};
+boost::asio::awaitable<LocatedMedia> locate_external_media(std::string source, MediaKind kind);
+
+// ValueError "Unsupported <noun> format" when no kind of source yields media of the kind, with the
+// reason of the source's own kind nested in it when there is one.
 boost::asio::awaitable<MediaBinary> get_media_binary(qorl_core::Value source, MediaKind kind);
 
 }  // namespace qorl_multimodal::utils::media_source_utils

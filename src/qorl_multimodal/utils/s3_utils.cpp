@@ -145,21 +145,27 @@ boost::asio::awaitable<qorl_core::Bytes> _try_download_with_credentials(std::str
 }
 
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_s3(std::string url) {
-  if (url.empty()) co_return std::nullopt;
+  source_utils::Fetched fetched = co_await fetch_s3(std::move(url));
+  co_return std::move(fetched.bytes);
+}
+
+boost::asio::awaitable<source_utils::Fetched> fetch_s3(std::string url) {
+  if (url.empty()) co_return source_utils::Fetched{};
   try {
     const auto location = _parse_s3_url(url);
     const std::optional<std::string>& bucket_name = location.first;
     const std::optional<std::string>& key = location.second;
     if (!bucket_name || bucket_name->empty() || !key || key->empty()) {
       logger().debug("Invalid S3 URL format: %s", url);
-      co_return std::nullopt;
+      co_return source_utils::Fetched{};
     }
-    co_return co_await _try_download_with_credentials(*bucket_name, *key);
+    qorl_core::Bytes object = co_await _try_download_with_credentials(*bucket_name, *key);
+    co_return source_utils::Fetched{std::move(object)};
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
     logger().error("Failed to get file from S3: %s", error.what());
+    co_return source_utils::Fetched{.failure = std::current_exception()};
   }
-  co_return std::nullopt;
 }
 
 }  // namespace qorl_multimodal::utils::s3_utils

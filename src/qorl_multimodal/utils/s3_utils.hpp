@@ -9,11 +9,14 @@
 
 #include "clients/aws/s3.hpp"
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/utils/source_utils.hpp"
 
 namespace qorl_multimodal::utils::s3_utils {
 
 // The object's bytes, or none for any failure (logged; never thrown, apart from cancellation).
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_s3(std::string url);
+// get_file_from_s3, keeping the failure of an S3 location.
+boost::asio::awaitable<source_utils::Fetched> fetch_s3(std::string url);
 
 // Module-private steps, declared for tests.
 

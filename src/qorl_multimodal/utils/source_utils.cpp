@@ -2,8 +2,10 @@
 
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>
+#include <boost/url/parse.hpp>
 
 #include <chrono>
+#include <filesystem>
 
 #include "clients/http/policy.hpp"
 #include "qorl_core/base64.hpp"
@@ -21,11 +23,25 @@ qorl_core::Logger& logger() {
 
 }  // namespace
 
+bool is_web_url(std::string_view source) {
+  const auto parsed = boost::urls::parse_absolute_uri(source);
+  if (!parsed || parsed->encoded_host().empty()) return false;
+  const auto scheme = parsed->scheme_id();
+  return scheme == boost::urls::scheme::http || scheme == boost::urls::scheme::https;
+}
+
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     std::string file_source, int timeout, clients::http::Session* session) {
+  Fetched fetched = co_await fetch_url(std::move(file_source), timeout, session);
+  co_return std::move(fetched.bytes);
+}
+
+boost::asio::awaitable<Fetched> fetch_url(std::string file_source, int timeout,
+                                          clients::http::Session* session) {
   logger().debug("Attempting to download file from URL: %s",
                  qorl_core::redaction::redact_url(file_source));
   std::optional<std::string> error;
+  std::exception_ptr failure;
   try {
     clients::http::Request request;
     request.url = file_source;
@@ -35,23 +51,30 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> get_file_from_url(
     options.session = session;
     clients::http::Response response = co_await clients::http::call(
         std::move(request), clients::http::download_policy(std::chrono::seconds(timeout)), options);
-    if (response.status == 200) co_return qorl_core::Bytes(std::move(response.body));
+    if (response.status == 200) co_return Fetched{qorl_core::Bytes(std::move(response.body))};
     logger().debug("Failed to download file with response status code: %s", response.status);
-    co_return std::nullopt;
+    co_return Fetched{.failure = std::make_exception_ptr(
+                          std::runtime_error("Failed to download file with response status code: " +
+                                             std::to_string(response.status)))};
   } catch (const std::exception& e) {
     if (qorl_core::is_cancellation(e)) throw;
     error = e.what();
+    if (is_web_url(file_source)) failure = std::current_exception();
   }
   logger().debug("The provided image source is not a valid URL with error: %s", *error);
-  co_return std::nullopt;
+  co_return Fetched{.failure = failure};
 }
 
 std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& source) {
+  return read_file_path(source).bytes;
+}
+
+Fetched read_file_path(const std::string& source) {
   // Sources are tried as paths first, so this may be a URL with secrets in it.
   const std::string logged = qorl_core::redaction::redact_url(source);
   try {
     logger().debug("Attempting to read image file from file path: %s", logged);
-    return qorl_core::Bytes(qorl_core::read_regular_file(source));
+    return Fetched{qorl_core::Bytes(qorl_core::read_regular_file(source))};
   } catch (const std::exception& e) {
     std::string message = e.what();
     if (const auto at = message.find(source); at != std::string::npos && logged != source) {
@@ -59,7 +82,10 @@ std::optional<qorl_core::Bytes> get_file_from_file_path(const std::string& sourc
     }
     logger().debug("The provided image source is not a valid image file path with error: %s",
                    message);
-    return std::nullopt;
+    // Most sources are no path at all; only something that exists there says why.
+    std::error_code ignored;
+    if (!std::filesystem::exists(source, ignored)) return {};
+    return Fetched{.failure = std::make_exception_ptr(std::runtime_error(message))};
   }
 }
 

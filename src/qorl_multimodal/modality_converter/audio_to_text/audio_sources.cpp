@@ -11,24 +11,36 @@ using qorl_core::redaction::redact_url;
 boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& logger,
                                                            std::string audio_source,
                                                            std::optional<std::string> proxy) {
+  namespace audio_utils = utils::audio_to_text_utils;
   logger.debug("Converting audio source: %s", redact_url(audio_source));
-  std::optional<qorl_core::Bytes> audio =
-      co_await utils::audio_to_text_utils::async_get_audio_from_file_path(audio_source);
-  if (audio) {
+  // The last kind the source was meant as says why none gave audio.
+  std::exception_ptr failure;
+  const auto found = [&failure](utils::source_utils::Fetched& fetched) {
+    if (fetched.failure) failure = fetched.failure;
+    return fetched.bytes.has_value();
+  };
+  utils::source_utils::Fetched audio =
+      co_await audio_utils::fetch_audio_from_file_path(audio_source);
+  if (found(audio)) {
     logger.debug("Audio source is a valid audio file path: %s", audio_source);
-  } else if ((audio =
-                  co_await utils::audio_to_text_utils::async_get_audio_from_base64(audio_source))) {
-    logger.debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
-  } else if ((audio = co_await utils::audio_to_text_utils::get_audio_from_downloadable_url(
-                  audio_source))) {
-    logger.debug("Audio source is a valid downloadable audio URL: %s", redact_url(audio_source));
-  } else if ((audio = co_await utils::audio_to_text_utils::async_get_audio_from_youtube_url(
-                  audio_source, proxy))) {
-    logger.debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
-  } else {
-    throw qorl_core::ValueError("Unsupported audio source");
+    co_return std::move(*audio.bytes);
   }
-  co_return std::move(*audio);
+  audio = co_await audio_utils::fetch_audio_from_base64(audio_source);
+  if (found(audio)) {
+    logger.debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
+    co_return std::move(*audio.bytes);
+  }
+  audio = co_await audio_utils::fetch_audio_from_downloadable_url(audio_source);
+  if (found(audio)) {
+    logger.debug("Audio source is a valid downloadable audio URL: %s", redact_url(audio_source));
+    co_return std::move(*audio.bytes);
+  }
+  audio = co_await audio_utils::fetch_audio_from_youtube_url(audio_source, proxy);
+  if (found(audio)) {
+    logger.debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
+    co_return std::move(*audio.bytes);
+  }
+  qorl_core::throw_with_cause(qorl_core::ValueError("Unsupported audio source"), failure);
 }
 
 boost::asio::awaitable<LocatedAudio> locate_audio_source(qorl_core::Logger& logger,

@@ -122,9 +122,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
     std::string audio_source) {
   logger().debug("Converting audio source: %s", redact_url(audio_source));
 
-  if (const auto audio =
-          co_await utils::audio_to_text_utils::async_get_audio_from_file_path(audio_source);
-      audio && !audio->empty()) {
+  const utils::source_utils::Fetched file =
+      co_await utils::audio_to_text_utils::fetch_audio_from_file_path(audio_source);
+  if (const auto& audio = file.bytes; audio && !audio->empty()) {
     logger().debug("Audio source is a valid audio file path: %s", audio_source);
     if (co_await utils::audio_to_text_utils::async_get_audio_duration(*audio) >
         MAX_BASE64_AUDIO_DURATION) {
@@ -135,9 +135,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
                                                     std::nullopt);
   }
 
-  if (const auto audio =
-          co_await utils::audio_to_text_utils::async_get_audio_from_base64(audio_source);
-      audio && !audio->empty()) {
+  const utils::source_utils::Fetched base64 =
+      co_await utils::audio_to_text_utils::fetch_audio_from_base64(audio_source);
+  if (const auto& audio = base64.bytes; audio && !audio->empty()) {
     logger().debug("Audio source is a valid base64 encoded audio string: %s", audio_source);
     if (co_await utils::audio_to_text_utils::async_get_audio_duration(*audio) >
         MAX_BASE64_AUDIO_DURATION) {
@@ -152,7 +152,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
     co_return co_await _process_audio_transcription(std::nullopt, audio_source);
   }
 
-  throw qorl_core::ValueError("Unsupported audio source");
+  qorl_core::throw_with_cause(qorl_core::ValueError("Unsupported audio source"), file.failure);
 }
 
 bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {

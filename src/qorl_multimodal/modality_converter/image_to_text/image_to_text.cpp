@@ -2,6 +2,7 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/text.hpp"
+#include "qorl_inference/event_emitter.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_text {
@@ -19,6 +20,10 @@ boost::asio::awaitable<TextResult> BaseImageToText::convert(qorl_core::Value sou
     image = co_await utils::image_utils::get_image_binary(std::move(source));
   } catch (const qorl_core::ValueError& error) {
     _logger().error(std::string("Error getting image binary: ") + error.what());
+    // The result is empty; whoever watches the conversion learns why.
+    if (auto watcher = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}))) {
+      watcher->emit_error(std::current_exception());
+    }
   }
   if (!image) co_return TextResult::from_options({{"result", ""}, {"tag", ""}});
   qorl_core::reject_supplied_names(options, {"filename"}, "_convert");

@@ -1,5 +1,6 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/image_to_caption.hpp"
 
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/utils/image_metadata_utils.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
@@ -12,9 +13,12 @@ boost::asio::awaitable<TextResult> BaseImageToCaption::_convert(qorl_core::Bytes
   const bool use_metadata = options.get("use_metadata", true).truthy();
   const bool delete_attachments_context = options.get("delete_attachments_context", true).truthy();
 
-  qorl_core::Map metadata = use_metadata
-                                ? utils::image_metadata_utils::get_image_metadata(image_binary)
-                                : qorl_core::Map{};
+  // EXIF parsing of a large photo takes milliseconds: off the loop when a pool is set.
+  qorl_core::Map metadata;
+  if (use_metadata) {
+    metadata = co_await qorl_core::run_blocking(
+        [&image_binary] { return utils::image_metadata_utils::get_image_metadata(image_binary); });
+  }
   qorl_core::reject_supplied_names(options, {"image_metadata"}, "Caption");
   qorl_core::Options record_values = options;
   record_values.set("image_metadata", std::move(metadata));

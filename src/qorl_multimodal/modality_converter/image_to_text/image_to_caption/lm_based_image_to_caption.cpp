@@ -23,8 +23,9 @@ std::unique_ptr<LMBasedImageToCaption> LMBasedImageToCaption::from_preset(
 boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_captions(
     qorl_core::Bytes image_binary, std::string filename, std::shared_ptr<Caption> caption_data,
     qorl_core::Options options) {
+  auto watcher = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}));
   auto guarded = model_call_guard::guard_model_call<std::vector<std::string>>(
-      _logger(), "Failed to generate captions will return empty list, details: ",
+      _logger(), "Failed to generate captions will return empty list, details: ", watcher,
       [&]() -> boost::asio::awaitable<std::vector<std::string>> {
         const std::int64_t number_of_captions = caption_data->number_of_captions;
         auto prompt_params = prompt_params::caption_prompt_params(
@@ -37,8 +38,7 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
                            caption_data->attachments_context.end());
 
         const qorl_core::Value response = co_await lm_request_processor->process(
-            std::move(prompt_params), std::move(attachments),
-            qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
+            std::move(prompt_params), std::move(attachments), watcher);
 
         std::vector<std::string> captions;
         const auto& answer =

@@ -22,16 +22,16 @@ std::unique_ptr<LMBasedImageToMermaid> LMBasedImageToMermaid::from_preset(
 boost::asio::awaitable<std::string> LMBasedImageToMermaid::_get_mermaid(
     qorl_core::Bytes image_binary, std::shared_ptr<Mermaid> mermaid_data,
     qorl_core::Options options) {
+  auto watcher = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}));
   auto guarded = model_call_guard::guard_model_call<std::string>(
-      _logger(),
-      "Failed to generate mermaid syntax: ", [&]() -> boost::asio::awaitable<std::string> {
+      _logger(), "Failed to generate mermaid syntax: ", watcher,
+      [&]() -> boost::asio::awaitable<std::string> {
         auto prompt_kwargs =
             prompt_params::select_prompt_params(mermaid_data->to_map(), *lm_request_processor);
         std::vector<std::shared_ptr<qorl_inference::Attachment>> extra_contents{
             qorl_inference::Attachment::from_bytes(std::move(image_binary))};
-        auto request = lm_request_processor->process(
-            std::move(prompt_kwargs), std::move(extra_contents),
-            qorl_inference::EventEmitter::from_value(options.get("event_emitter", {})));
+        auto request = lm_request_processor->process(std::move(prompt_kwargs),
+                                                     std::move(extra_contents), watcher);
         const qorl_core::Value response = co_await std::move(request);
         // Without an output parser the answer is text; a parser's non-text value is a failure.
         co_return response.is_none() ? std::string() : response.as_string();

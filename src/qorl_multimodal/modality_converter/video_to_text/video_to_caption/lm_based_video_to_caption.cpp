@@ -1,6 +1,7 @@
 #include "qorl_multimodal/modality_converter/video_to_text/video_to_caption/lm_based_video_to_caption.hpp"
 
 #include "qorl_core/errors.hpp"
+#include "qorl_inference/event_emitter.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
 #include "qorl_multimodal/modality_converter/video_to_text/video_to_caption/preset_video_to_caption.hpp"
@@ -9,6 +10,17 @@ namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::
     lm_based_video_to_caption {
 
 using qorl_inference::Attachment;
+
+namespace {
+
+// The summary stays empty; whoever watches the conversion learns why.
+void watch_failure(const qorl_core::Options& options, const std::exception_ptr& failure) {
+  if (auto watcher = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}))) {
+    watcher->emit_error(failure);
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<LMBasedVideoToCaption> LMBasedVideoToCaption::from_preset(
     const std::optional<std::string>& preset_name, const qorl_core::Options& options) {
@@ -43,9 +55,11 @@ boost::asio::awaitable<qorl_core::Value> LMBasedVideoToCaption::_get_captions(
     throw;
   } catch (const qorl_inference::BaseInvokerError& error) {
     _logger().error(std::string("Failed to generate captions: ") + error.what());
+    watch_failure(options, std::current_exception());
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
     _logger().exception(std::string("Unexpected error during caption generation: ") + error.what());
+    watch_failure(options, std::current_exception());
   }
   co_return response;
 }
