@@ -15,6 +15,7 @@
 #include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
@@ -308,7 +309,9 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     request.url = options_.base_url + "/" + kApiVersion + "/models/" +
                   clients::http::url_encode(options_.model_name) + ":generateContent";
     request.headers = {{"x-goog-api-key", options_.api_key}, {"Content-Type", "application/json"}};
-    request.body = request_body(messages, uploaded, response_schema());
+    // base64 and JSON of megabytes of media: off the loop when a pool is set.
+    request.body = co_await qorl_core::run_blocking(
+        [&] { return request_body(messages, uploaded, response_schema()); });
     const auto response =
         co_await send_with_retries(&session, std::move(request), policy, "generateContent");
     if (!response.ok()) throw_status_error(response, policy, "generateContent");

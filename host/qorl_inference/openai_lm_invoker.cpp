@@ -10,6 +10,7 @@
 #include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/http_exchange.hpp"
@@ -146,8 +147,11 @@ boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message
   if (!options_.api_key.empty()) {
     request.headers.emplace_back("Authorization", "Bearer " + options_.api_key);
   }
-  request.body = request_body(options_.model_name, messages, response_schema())
-                     .dump(-1, ' ', false, json::error_handler_t::replace);
+  // base64 and JSON of megabytes of media: off the loop when a pool is set.
+  request.body = co_await qorl_core::run_blocking([&] {
+    return request_body(options_.model_name, messages, response_schema())
+        .dump(-1, ' ', false, json::error_handler_t::replace);
+  });
   // co_await kept out of the constructor's full-expression (GCC 12 relocates its temporaries).
   const auto executor = co_await boost::asio::this_coro::executor;
   clients::http::Session session(executor);
