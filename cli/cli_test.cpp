@@ -8,6 +8,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -586,7 +589,7 @@ TEST_F(CliTest, WrongInputsAreRefusedBeforeAnyRequest) {
         "--alternative-language", "su-ID", audio},
        "qorl-multimodal: --alternative-language takes up to 3 language codes"},
       {{"caption", "-j", "0", audio},
-       "qorl-multimodal: --jobs: must be a whole number from 1 to 256"},
+       "qorl-multimodal: --jobs: must be a whole number from 1 to 1024"},
       {{}, "qorl-multimodal: turn images"},
   };
   Env with_google = env;
@@ -1058,3 +1061,190 @@ TEST_F(HostileCli, ControlCharactersAreEscapedOnATerminal) {
 }
 
 }  // namespace
+
+// Corpus runs: sources from lists and folders, a results store, resume after a kill or a signal.
+class CorpusCli : public CliTest {
+ protected:
+  // `count` distinct JPEGs, listed in list.txt with a comment and a blank line among them.
+  std::vector<std::string> photos(int count) {
+    std::vector<std::string> paths;
+    std::string list = "# photos\n\n";
+    for (int i = 0; i < count; ++i) {
+      const qorl_testing::Bgr colour{static_cast<unsigned char>(10 * i), 100, 200};
+      paths.push_back(write("photo" + std::to_string(i) + ".jpg",
+                            qorl_testing::encode_image(".jpg", colour).str()));
+      list += paths.back() + "\n";
+    }
+    write("list.txt", list);
+    return paths;
+  }
+  std::string store() const { return (dir_.path() / "results.db").string(); }
+  std::string list() const { return (dir_.path() / "list.txt").string(); }
+
+  // How many model requests carried the image at `path`.
+  int requests_for(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    const std::string image{std::istreambuf_iterator<char>(in), {}};
+    const std::string encoded = qorl_core::base64_encode(image);
+    int count = 0;
+    for (const auto& request : gemini_.generate_requests()) {
+      count += request.body.find(encoded) != std::string::npos;
+    }
+    return count;
+  }
+
+  // The command started in the background.
+  pid_t start(const std::vector<std::string>& args, const Env& env) const {
+    std::vector<std::string> argv = environment(env);
+    argv.push_back(QORL_CLI_PATH);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (auto& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, pointers[0], &quiet, nullptr, pointers.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+    return pid;
+  }
+
+  // Waits (a guard against hanging, not a measure of speed) until the fake has had `count`
+  // requests.
+  void await_requests(std::size_t count) const {
+    for (int i = 0; i < 3000 && gemini_.generate_requests().size() < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(gemini_.generate_requests().size(), count);
+  }
+
+  static int exit_status(pid_t pid) {
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::vector<json> exported() const {
+    std::vector<json> rows;
+    std::istringstream lines(run({"store", store(), "--export"}).out);
+    for (std::string line; std::getline(lines, line);) rows.push_back(json::parse(line));
+    return rows;
+  }
+};
+
+TEST_F(CorpusCli, StoreConvertsEachKeyOnceAndReusesTheSameBytes) {
+  gemini_.set_answer_text(R"({"captions": ["Sebuah foto."]})");
+  const auto paths = photos(6);
+  auto first =
+      run({"caption", "--from", list(), "--store", store(), "--json", "-j", "3"}, gemini_env());
+  EXPECT_EQ(first.exit_code, 0) << first.err;
+  EXPECT_EQ(std::count(first.out.begin(), first.out.end(), '\n'), 6) << first.out;
+  EXPECT_EQ(first.err, "6 done, 0 failed; " + first.err.substr(first.err.rfind(' ') + 1))
+      << first.err;
+  EXPECT_EQ(gemini_.generate_requests().size(), 6u);
+
+  // Again, with one of the photos under another name: all from the store, nothing sent.
+  const std::string renamed = write("renamed.jpg", [&] {
+    std::ifstream in(paths[2], std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), {}};
+  }());
+  auto again =
+      run({"caption", renamed, "--from", list(), "--store", store(), "--json"}, gemini_env());
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  std::istringstream lines(again.out);
+  int cached = 0;
+  for (std::string line; std::getline(lines, line);)
+    cached += json::parse(line).value("cached", false);
+  EXPECT_EQ(cached, 7) << again.out;
+  EXPECT_NE(again.err.find("7 done (7 from the store)"), std::string::npos) << again.err;
+  EXPECT_EQ(gemini_.generate_requests().size(), 6u);
+
+  // Another option is another answer.
+  auto other = run({"caption", paths[0], "--captions", "2", "--store", store()}, gemini_env());
+  EXPECT_EQ(other.exit_code, 0) << other.err;
+  EXPECT_EQ(gemini_.generate_requests().size(), 7u);
+
+  EXPECT_EQ(exported().size(), 7u);
+  EXPECT_EQ(run({"store", store()}).out, "7 done, 0 failed\n");
+}
+
+TEST_F(CorpusCli, KilledRunsResumeWithoutPayingTwice) {
+  gemini_.set_answer_text(R"({"captions": ["Sebuah foto."]})");
+  const auto paths = photos(12);
+  for (int i = 0; i < 12; ++i) {
+    gemini_.queue_reply({200, FakeGeminiServer::answer_body(R"({"captions": ["Lambat."]})"),
+                         std::chrono::milliseconds(150)});
+  }
+  const std::vector<std::string> args = {"caption", "--from", list(), "--store",
+                                         store(),   "-j",     "3"};
+  // Killed at several points, then run to the end.
+  for (const std::size_t kill_after : {1u, 4u, 8u}) {
+    const pid_t pid = start(args, gemini_env());
+    await_requests(kill_after);
+    ::kill(pid, SIGKILL);
+    exit_status(pid);
+    std::map<std::string, int> stored;  // source -> requests that carried it so far
+    for (const auto& row : exported()) {
+      const std::string source = row["source"];
+      stored[source] = requests_for(source);
+    }
+    const std::size_t before = gemini_.generate_requests().size();
+    auto resumed = run(args, gemini_env());
+    ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
+    // What was stored before the kill never reaches the service again.
+    for (const auto& [path, requests] : stored) EXPECT_EQ(requests_for(path), requests) << path;
+    EXPECT_LE(gemini_.generate_requests().size() - before, 12 - stored.size());
+    EXPECT_EQ(exported().size(), 12u);
+    if (kill_after != 8u) std::filesystem::remove(store());
+  }
+}
+
+TEST_F(CorpusCli, InterruptedRunLeavesNoClaimAndResumes) {
+  photos(4);
+  for (int i = 0; i < 4; ++i) {
+    gemini_.queue_reply({200, FakeGeminiServer::answer_body(R"({"captions": ["Lambat."]})"),
+                         std::chrono::milliseconds(3000)});
+  }
+  const std::vector<std::string> args = {"caption", "--from", list(), "--store",
+                                         store(),   "-j",     "4"};
+  const pid_t pid = start(args, gemini_env());
+  await_requests(4);
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(exit_status(pid), 128 + SIGINT);
+  EXPECT_EQ(run({"store", store()}).out, "0 done, 0 failed\n");
+  gemini_.set_answer_text(R"({"captions": ["Sebuah foto."]})");
+  EXPECT_EQ(run(args, gemini_env()).exit_code, 0);
+  EXPECT_EQ(run({"store", store()}).out, "4 done, 0 failed\n");
+}
+
+TEST_F(CorpusCli, FoldersListsAndBadStoresAreSaidPlainly) {
+  gemini_.set_answer_text(R"({"captions": ["Sebuah foto."]})");
+  photos(3);
+  write("album/a.jpg", qorl_testing::encode_image(".jpg", {1, 2, 3}).str());
+  write("album/notes.txt", "not a photo");
+  write("album/.git/b.jpg", qorl_testing::encode_image(".jpg", {4, 5, 6}).str());
+  auto walked = run({"caption", "--recursive", (dir_.path() / "album").string(), "--include",
+                     "*.jpg", "--exclude", ".git"},
+                    gemini_env());
+  EXPECT_EQ(walked.exit_code, 0) << walked.err;
+  EXPECT_EQ(walked.out,
+            "==> " + (dir_.path() / "album" / "a.jpg").string() + " <==\nSebuah foto.\n");
+
+  // A line that is no source fails alone; the others are converted.
+  write("mixed.jsonl", "{\"source\": \"" + (dir_.path() / "photo0.jpg").string() +
+                           "\", \"captions\": 1}\n{\"id\": 3}\n");
+  auto mixed = run({"caption", "--from", (dir_.path() / "mixed.jsonl").string()}, gemini_env());
+  EXPECT_EQ(mixed.exit_code, kConversionFailed);
+  EXPECT_NE(mixed.err.find("mixed.jsonl:2: "), std::string::npos) << mixed.err;
+  EXPECT_NE(mixed.out.find("Sebuah foto."), std::string::npos) << mixed.out;
+
+  // A file that is no store is left as it was.
+  const std::string not_a_store = write("notes.db", "my notes");
+  auto refused = run({"caption", "--from", list(), "--store", not_a_store}, gemini_env());
+  EXPECT_EQ(refused.exit_code, kConversionFailed);
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+  std::ifstream kept(not_a_store);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "my notes");
+}

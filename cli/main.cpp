@@ -2,17 +2,19 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/interruption.hpp"
-#include "cli/log_capture.hpp"
+#include "cli/log_display.hpp"
 #include "cli/output.hpp"
 #include "cli/runner.hpp"
 #include "clients/http/policy.hpp"
@@ -77,13 +79,23 @@ int main(int argc, char** argv) {
       qorl_cli::commands::add_caption(app),    qorl_cli::commands::add_mermaid(app),
       qorl_cli::commands::add_transform(app),  qorl_cli::commands::add_video(app),
       qorl_cli::commands::add_transcribe(app), qorl_cli::commands::add_frame(app),
-      qorl_cli::commands::add_metadata(app),
+      qorl_cli::commands::add_metadata(app),   qorl_cli::commands::add_store(app),
   };
   app.footer(
       "Exit status: 0 when every source was converted, 1 when any source failed or a result could "
       "not be written, 2 for a usage error (bad option, missing or malformed key, missing "
       "setting), "
       "128 + the signal when interrupted (130 for Ctrl-C, 143 for SIGTERM).");
+  // Positional sources are required unless a list or a folder gives them; required, they keep
+  // an option that takes several values (--alternative-language) from swallowing the last one.
+  const bool sources_elsewhere = std::any_of(argv + 1, argv + argc, [](std::string_view arg) {
+    return arg.starts_with("--from") || arg.starts_with("--recursive");
+  });
+  if (!sources_elsewhere) {
+    for (const auto& command : commands) {
+      if (auto* sources = command.app->get_option_no_throw("sources")) sources->required();
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -92,7 +104,7 @@ int main(int argc, char** argv) {
   }
   qorl_cli::quiet_output = quiet;
   apply_call_limits(timeout, retries);
-  qorl_cli::log_capture::install(shown_log_level(quiet, verbose));
+  qorl_cli::log_display::install(shown_log_level(quiet, verbose));
   // What runs killed before they could tidy up left in the temporary directory.
   qorl_core::remove_stale_temporaries();
   for (const auto& command : commands) {

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "qorl_core/base64.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_core/redaction.hpp"
 
@@ -68,18 +69,6 @@ Rendered cues(const std::vector<AudioTranscript>& segments, TranscriptFormat for
   return out;
 }
 
-std::string nested_causes(const std::exception& error, std::string text) {
-  try {
-    std::rethrow_if_nested(error);
-  } catch (const std::exception& inner) {
-    const std::string said = inner.what();
-    if (text.find(said) == std::string::npos) text += ": " + said;
-    return nested_causes(inner, std::move(text));
-  } catch (...) {
-  }
-  return text;
-}
-
 std::string base_name(const std::string& source) {
   // Inline data names nothing.
   if (source.starts_with("data:") || qorl_core::base64_decode(source)) return "";
@@ -119,10 +108,11 @@ qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments
   return records;
 }
 
-std::string json_line(const std::string& source, const qorl_core::Value& result) {
+std::string json_line(const std::string& source, const qorl_core::Value& result, bool cached) {
   nlohmann::ordered_json line;
   line["source"] = source;
   line["result"] = qorl_core::to_ordered_json(result);
+  if (cached) line["cached"] = true;
   // Invalid UTF-8 from a service is replaced rather than ending the run.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -178,18 +168,14 @@ std::string for_descriptor(int fd, std::string text) {
   return ::isatty(fd) == 1 ? escape_controls(text) : text;
 }
 
-std::string error_text(const std::exception& error) { return nested_causes(error, error.what()); }
+std::string error_text(const std::exception& error) { return qorl_core::describe(error); }
 
-std::vector<std::string> file_stems(const std::vector<std::string>& sources) {
-  std::vector<std::string> stems;
-  std::map<std::string, int> uses;
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    std::string stem = base_name(sources[i]);
-    if (stem.empty()) stem = "source-" + std::to_string(i + 1);
-    const int use = ++uses[stem];
-    stems.push_back(use == 1 ? stem : stem + "-" + std::to_string(use));
-  }
-  return stems;
+std::string FileStems::next(const std::string& source) {
+  std::string stem = base_name(source);
+  ++count_;
+  if (stem.empty()) stem = "source-" + std::to_string(count_);
+  const int use = ++uses_[stem];
+  return use == 1 ? stem : stem + "-" + std::to_string(use);
 }
 
 }  // namespace qorl_cli::output

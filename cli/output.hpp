@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,8 +37,10 @@ Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptForm
 // The records as a JSON list of maps.
 qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments);
 
-// One line of JSON: {"source": ..., "result": ...}, or {"source": ..., "error": ...}.
-std::string json_line(const std::string& source, const qorl_core::Value& result);
+// One line of JSON: {"source": ..., "result": ...} ("cached": true when it came from the store),
+// or {"source": ..., "error": ...}.
+std::string json_line(const std::string& source, const qorl_core::Value& result,
+                      bool cached = false);
 std::string json_error_line(const std::string& source, const std::string& error);
 
 // The shortest decimal form that reads back as the same double: 37.775, 0.1, 1e+300.
@@ -59,9 +62,16 @@ std::string for_descriptor(int fd, std::string text);
 // says it (libraries often repeat the message of the error they wrap).
 std::string error_text(const std::exception& error);
 
-// File names (without extension) for the results of `sources` in one directory: each source's
-// base name without its extension, "source-N" for sources without a usable name (base64 text),
-// made unique by "-2", "-3", ... in input order.
-std::vector<std::string> file_stems(const std::vector<std::string>& sources);
+// File names (without extension) for the results of sources, given one after the other, in one
+// directory: each source's base name without its extension, "source-N" for the Nth source when it
+// has no usable name (base64 text), and "-2", "-3", ... after names already given.
+class FileStems {
+ public:
+  std::string next(const std::string& source);
+
+ private:
+  std::map<std::string, int> uses_;
+  std::size_t count_ = 0;
+};
 
 }  // namespace qorl_cli::output

@@ -11,18 +11,19 @@
 
 #include "cli/output.hpp"
 #include "qorl_core/files.hpp"
+#include "qorl_multimodal/batch/usage.hpp"
 
 namespace qorl_cli {
 
-Reporter::Reporter(const std::vector<std::string>& sources, ReportSettings settings)
-    : sources_(sources),
-      settings_(std::move(settings)),
-      file_stems_(settings_.output_dir.empty() ? std::vector<std::string>{}
-                                               : output::file_stems(sources)) {
+namespace batch_usage = qorl_multimodal::batch::usage;
+
+Reporter::Reporter(ReportSettings settings) : settings_(std::move(settings)) {
   if (settings_.progress) ticker_ = std::thread([this] { tick(); });
 }
 
-Reporter::~Reporter() {
+Reporter::~Reporter() { close(); }
+
+void Reporter::close() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -32,20 +33,31 @@ Reporter::~Reporter() {
   if (ticker_.joinable()) ticker_.join();
 }
 
-void Reporter::started() {
+void Reporter::started(std::size_t index, std::string source) {
   std::lock_guard lock(mutex_);
+  if (!settings_.output_dir.empty()) stems_.push_back(stem_names_.next(source));
+  sources_.resize(std::max(sources_.size(), index + 1));
+  sources_[index] = std::move(source);
   ++running_;
   draw_locked();
 }
 
-void Reporter::succeeded(std::size_t index, Outcome outcome) {
+void Reporter::finished(std::size_t index, Report report) {
   std::lock_guard lock(mutex_);
-  deliver_locked(index, Report{true, std::move(outcome), ""});
+  if (report.cached) ++from_store_;
+  if (!report.ok) ++failed_;
+  deliver_locked(index, std::move(report));
 }
 
-void Reporter::failed(std::size_t index, std::string message) {
+void Reporter::refused_line(const std::string& message) {
   std::lock_guard lock(mutex_);
-  deliver_locked(index, Report{false, {}, std::move(message)});
+  clear_locked();
+  any_failed_ = true;
+  ++failed_;
+  std::cerr << output::for_descriptor(STDERR_FILENO,
+                                      "qorl-multimodal: " + output::one_line(message))
+            << std::endl;
+  draw_locked();
 }
 
 bool Reporter::any_failed() const {
@@ -60,7 +72,7 @@ std::string Reporter::output_error() const {
 
 void Reporter::deliver_locked(std::size_t index, Report report) {
   --running_;
-  ++done_;
+  if (report.ok) ++done_;
   clear_locked();
   if (!settings_.keep_order) {
     write_locked(index, std::move(report));
@@ -85,19 +97,20 @@ void Reporter::write_locked(std::size_t index, Report report) {
                   << std::endl;
       }
     }
-    write_result_locked(index, report.outcome);
+    write_result_locked(index, report.outcome, report.cached);
   } else {
     write_error_locked(index, report.error);
   }
 }
 
-void Reporter::write_result_locked(std::size_t index, const Outcome& outcome) {
+void Reporter::write_result_locked(std::size_t index, const Outcome& outcome, bool cached) {
   const std::string& source = sources_[index];
-  std::string text = settings_.json ? output::json_line(source, outcome.record) : outcome.text;
+  std::string text =
+      settings_.json ? output::json_line(source, outcome.record, cached) : outcome.text;
   if (!text.empty() && text.back() != '\n') text += '\n';
   if (!settings_.output_dir.empty()) {
     const auto path = std::filesystem::path(settings_.output_dir) /
-                      (file_stems_[index] + (settings_.json ? ".json" : settings_.extension));
+                      (stems_[index] + (settings_.json ? ".json" : settings_.extension));
     std::error_code same;
     if (std::filesystem::equivalent(path, source, same)) {
       return write_error_locked(index, "the result would overwrite the source: " + path.string());
@@ -111,7 +124,7 @@ void Reporter::write_result_locked(std::size_t index, const Outcome& outcome) {
   }
   if (settings_.json) return write_stdout_locked(text);
   // Several results are told apart by a header naming the source.
-  if (sources_.size() > 1) text = "==> " + source + " <==\n" + text;
+  if (settings_.several) text = "==> " + source + " <==\n" + text;
   write_stdout_locked(output::for_descriptor(STDOUT_FILENO, std::move(text)));
 }
 
@@ -139,11 +152,20 @@ void Reporter::write_stdout_locked(const std::string& text) {
 
 void Reporter::draw_locked() {
   if (!settings_.progress || stopping_) return;
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
-          .count();
-  std::fprintf(stderr, "\r\033[K%zu/%zu done, %zu running, %llds", done_, sources_.size(), running_,
-               static_cast<long long>(seconds));
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  std::string line = std::to_string(done_) + " done";
+  if (from_store_ > 0) line += " (" + std::to_string(from_store_) + " from the store)";
+  line += ", " + std::to_string(failed_) + " failed, " + std::to_string(running_) + " running, " +
+          batch_usage::format_elapsed(elapsed);
+  // From the pace of the sources converted so far; those from the store cost next to nothing.
+  const std::size_t finished = done_ + failed_;
+  const std::size_t paced = finished - from_store_;
+  if (settings_.total && paced > 0 && *settings_.total > finished) {
+    const double left = elapsed.count() / static_cast<double>(paced) *
+                        static_cast<double>(*settings_.total - finished);
+    line += ", about " + batch_usage::format_elapsed(std::chrono::duration<double>(left)) + " left";
+  }
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

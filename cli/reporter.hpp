@@ -1,5 +1,6 @@
-// Reports each source's result as it completes, from any worker thread, and keeps a progress
-// line on standard error while conversions run (only on a terminal that can draw it).
+// Reports each source's result as it completes and keeps a progress line on standard error while
+// conversions run (only on a terminal that can draw it). Sources are numbered in the order they
+// start; nothing needs the whole list up front.
 #pragma once
 
 #include <chrono>
@@ -7,10 +8,12 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/output.hpp"
 #include "qorl_core/value.hpp"
 
 namespace qorl_cli {
@@ -30,18 +33,32 @@ struct ReportSettings {
   bool progress = false;    // draw the progress line
   std::string output_dir;   // when set, one file per source there instead of standard output
   std::string extension;    // of those files for text results (".srt"); JSON results take ".json"
+  bool several = false;     // text results get a header naming their source
+  std::optional<std::size_t> total{};  // the number of sources, when known: the progress line's ETA
+};
+
+// How one source ended.
+struct Report {
+  bool ok = false;
+  bool cached = false;  // the result came from the store
+  Outcome outcome{};
+  std::string error{};
 };
 
 class Reporter {
  public:
-  Reporter(const std::vector<std::string>& sources, ReportSettings settings);
+  explicit Reporter(ReportSettings settings);
   ~Reporter();
   Reporter(const Reporter&) = delete;
   Reporter& operator=(const Reporter&) = delete;
 
-  void started();
-  void succeeded(std::size_t index, Outcome outcome);
-  void failed(std::size_t index, std::string message);
+  // Sources start in the order of their index, 0 first.
+  void started(std::size_t index, std::string source);
+  void finished(std::size_t index, Report report);
+  // A line of a source list that names no source: one error line, counted as a failure.
+  void refused_line(const std::string& message);
+  // Ends the progress line; nothing is drawn after it.
+  void close();
 
   // Whether every result reached its destination; when not, why standard output failed is
   // `output_error()`.
@@ -49,24 +66,19 @@ class Reporter {
   std::string output_error() const;
 
  private:
-  struct Report {
-    bool ok = false;
-    Outcome outcome;
-    std::string error;
-  };
-
   void deliver_locked(std::size_t index, Report report);
   void write_locked(std::size_t index, Report report);
-  void write_result_locked(std::size_t index, const Outcome& outcome);
+  void write_result_locked(std::size_t index, const Outcome& outcome, bool cached);
   void write_error_locked(std::size_t index, const std::string& message);
   void write_stdout_locked(const std::string& text);
   void draw_locked();
   void clear_locked();
   void tick();
 
-  const std::vector<std::string>& sources_;
   const ReportSettings settings_;
-  const std::vector<std::string> file_stems_;
+  std::vector<std::string> sources_;  // by index
+  std::vector<std::string> stems_;    // by index, with --output-dir
+  output::FileStems stem_names_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   mutable std::mutex mutex_;
   std::condition_variable wake_;
@@ -74,6 +86,8 @@ class Reporter {
   std::size_t next_to_write_ = 0;
   std::size_t running_ = 0;
   std::size_t done_ = 0;
+  std::size_t from_store_ = 0;
+  std::size_t failed_ = 0;
   bool any_failed_ = false;
   std::string output_error_;
   bool stopping_ = false;

@@ -3,83 +3,33 @@
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <thread>
 
 #include "cli/exit_status.hpp"
 #include "cli/interruption.hpp"
-#include "cli/log_capture.hpp"
 #include "cli/output.hpp"
+#include "qorl_core/blocking_work.hpp"
+#include "qorl_core/errors.hpp"
+#include "qorl_multimodal/batch/store.hpp"
+#include "qorl_multimodal/batch/usage.hpp"
 
 namespace qorl_cli {
 namespace {
 
-struct Shared {
-  const std::vector<std::string>& sources;
-  Reporter& reporter;
-  std::atomic<std::size_t> next{0};
-};
-
-// The error's text, then the cause the library logged when the text does not already say it.
-std::string failure_text(const std::exception& error, const std::string& cause) {
-  std::string text = output::error_text(error);
-  if (!cause.empty() && text.find(cause) == std::string::npos) text += ": " + cause;
-  return text;
-}
-
-// One worker: takes the next source until none is left, or the run is interrupted (what was
-// cancelled then is no failure of its source). Blocking steps of a conversion hold up only this
-// worker's loop, and its log lines belong to the conversion on this thread.
-boost::asio::awaitable<void> drain(Job* job, Shared* shared) {
-  for (std::size_t index;
-       !interruption::received() && (index = shared->next++) < shared->sources.size();) {
-    shared->reporter.started();
-    log_capture::Capture capture;
-    std::string error;
-    try {
-      Outcome outcome = co_await (*job)(shared->sources[index]);
-      shared->reporter.succeeded(index, std::move(outcome));
-      continue;
-    } catch (const std::exception& e) {
-      error = failure_text(e, capture.cause());
-    } catch (...) {
-      error = "unknown error";
-    }
-    if (interruption::received()) break;
-    shared->reporter.failed(index, std::move(error));
-  }
-}
-
-// A worker's own converter and event loop, and the signal that cancels its conversion.
-struct Worker {
-  explicit Worker(Job made) : job(std::move(made)) {}
-
-  Job job;
-  boost::asio::io_context loop;
-  boost::asio::cancellation_signal cancel;
-
-  void run(Shared* shared) {
-    boost::asio::co_spawn(
-        loop, drain(&job, shared),
-        boost::asio::bind_cancellation_slot(cancel.slot(), boost::asio::detached));
-    loop.run();
-  }
-  // From any thread.
-  void cancel_from_elsewhere() {
-    boost::asio::post(loop, [this] { cancel.emit(boost::asio::cancellation_type::terminal); });
-  }
-};
+namespace asio = boost::asio;
+using batch::manifest::SourceEntry;
+using batch::runner::Result;
+using batch::runner::Status;
 
 // --output-dir is made like mkdir -p.
 void make_output_dir(const std::string& dir) {
@@ -96,31 +46,177 @@ bool can_draw_progress() {
   return isatty(STDERR_FILENO) == 1 && !(term && std::string_view(term) == "dumb");
 }
 
+// The sources in the order given: the positional ones, then each list, then each folder. A list
+// line that is no source is reported as a failure of its own and reading goes on.
+class Sources {
+ public:
+  Sources(const std::vector<std::string>& positional, const SourceSelection& selection,
+          Reporter& reporter)
+      : positional_(positional), selection_(selection), reporter_(reporter) {}
+
+  std::optional<SourceEntry> next() {
+    for (;;) {
+      std::optional<SourceEntry> entry = read();
+      if (!entry) return std::nullopt;
+      entry->index = count_++;
+      reporter_.started(entry->index, entry->source);
+      return entry;
+    }
+  }
+
+ private:
+  std::optional<SourceEntry> read() {
+    if (next_positional_ < positional_.size()) {
+      return SourceEntry{.source = positional_[next_positional_++]};
+    }
+    while (list_ || next_list_ < selection_.lists.size()) {
+      if (!list_) {
+        list_.emplace(selection_.lists[next_list_++], std::cin);
+        continue;
+      }
+      try {
+        if (auto entry = list_->next()) return entry;
+        list_.reset();
+      } catch (const qorl_core::ValueError& error) {
+        reporter_.refused_line(error.what());
+      }
+    }
+    while (walk_ || next_folder_ < selection_.folders.size()) {
+      if (!walk_) {
+        walk_.emplace(selection_.folders[next_folder_++], selection_.filter);
+        continue;
+      }
+      if (auto entry = walk_->next()) return entry;
+      walk_.reset();
+    }
+    return std::nullopt;
+  }
+
+  const std::vector<std::string>& positional_;
+  const SourceSelection& selection_;
+  Reporter& reporter_;
+  std::size_t next_positional_ = 0;
+  std::size_t next_list_ = 0;
+  std::size_t next_folder_ = 0;
+  std::optional<batch::manifest::ManifestReader> list_;
+  std::optional<batch::manifest::FolderWalk> walk_;
+  std::size_t count_ = 0;
+};
+
+// The failure's text as the command prints it: the error's own, then its causes.
+std::string error_text(const Result& result) { return result.error.value_or("unknown error"); }
+
+Report as_report(const Job& job, const Result& result) {
+  Report report;
+  switch (result.status) {
+    case Status::done:
+    case Status::cached:
+      try {
+        report.outcome = job.render(result.record);
+        report.ok = true;
+        report.cached = result.status == Status::cached;
+      } catch (const std::exception& error) {
+        report.error = output::error_text(error);
+      }
+      break;
+    case Status::failed: report.error = error_text(result); break;
+    case Status::skipped: report.error = "not retried: " + error_text(result); break;
+  }
+  return report;
+}
+
+std::optional<batch::store::Store> open_store(const SourceSelection& selection) {
+  if (selection.store.empty()) return std::nullopt;
+  batch::store::Store::Options options;
+  options.tool_version = QORL_MULTIMODAL_VERSION;
+  return batch::store::Store::open(selection.store, options);
+}
+
+batch::store::Redo redo_of(const SourceSelection& selection) {
+  if (selection.refresh) return batch::store::Redo::everything;
+  if (selection.retry_failed) return batch::store::Redo::failed;
+  return batch::store::Redo::nothing;
+}
+
 }  // namespace
 
-int run_jobs(const std::vector<std::string>& sources, const JobFactory& make_job,
-             RunSettings settings) {
-  const std::size_t count = std::min<std::size_t>(settings.jobs, sources.size());
-  std::vector<std::unique_ptr<Worker>> workers;
-  for (std::size_t i = 0; i < count; ++i) workers.push_back(std::make_unique<Worker>(make_job()));
+int run_jobs(const std::vector<std::string>& sources, Job job, RunSettings settings) {
+  const SourceSelection& selection = settings.selection;
   if (!settings.report.output_dir.empty()) make_output_dir(settings.report.output_dir);
+  std::optional<batch::store::Store> store;
+  try {
+    store = open_store(selection);
+  } catch (const batch::store::StoreError& error) {
+    std::cerr << output::for_descriptor(
+                     STDERR_FILENO,
+                     "qorl-multimodal: " + output::one_line(output::error_text(error)))
+              << std::endl;
+    return kConversionFailed;
+  }
 
   settings.report.quiet = quiet_output;
   settings.report.progress = !quiet_output && can_draw_progress();
-  Reporter reporter(sources, settings.report);
-  Shared shared{sources, reporter};
+  settings.report.several =
+      sources.size() > 1 || !selection.lists.empty() || !selection.folders.empty();
+  if (selection.lists.empty() && selection.folders.empty()) settings.report.total = sources.size();
+  Reporter reporter(settings.report);
+  Sources stream(sources, selection, reporter);
+
+  // The blocking steps of every conversion (decoding, encoding, hashing) share the cores; the loop
+  // only waits.
+  asio::thread_pool pool(std::max(1u, std::thread::hardware_concurrency()));
+  qorl_core::set_default_blocking_executor(pool.get_executor());
+
+  batch::runner::RunOptions options;
+  options.jobs = static_cast<std::size_t>(settings.jobs);
+  options.request = job.request;
+  options.store = store ? &*store : nullptr;
+  options.redo = redo_of(selection);
+  // Without a store nothing is keyed: each source goes to the conversion as given.
+  options.key_unstored = false;
+  batch::runner::RunControl control;
+  options.control = &control;
+
+  const auto on_result = [&](const Result& result) {
+    reporter.finished(result.entry.index, as_report(job, result));
+  };
+
+  asio::io_context loop;
+  asio::cancellation_signal cancel;
+  std::exception_ptr run_error;
+  std::optional<batch::usage::RunSummary> summary;
+  asio::co_spawn(
+      loop, batch::runner::run(batch::runner::stream_of(stream), job.convert, on_result, options),
+      asio::bind_cancellation_slot(cancel.slot(),
+                                   [&](std::exception_ptr error, batch::usage::RunSummary done) {
+                                     run_error = error;
+                                     if (!error) summary = done;
+                                   }));
   {
-    const interruption::OnInterrupt on_interrupt([&workers] {
-      for (auto& worker : workers) worker->cancel_from_elsewhere();
+    const interruption::OnInterrupt on_interrupt([&loop, &cancel] {
+      asio::post(loop, [&cancel] { cancel.emit(asio::cancellation_type::terminal); });
     });
-    std::vector<std::thread> threads;
-    for (std::size_t i = 1; i < count; ++i) {
-      threads.emplace_back([&shared, worker = workers[i].get()] { worker->run(&shared); });
-    }
-    if (count > 0) workers[0]->run(&shared);
-    for (auto& thread : threads) thread.join();
+    loop.run();
   }
+  qorl_core::set_default_blocking_executor(std::nullopt);
+  pool.join();
+
   if (const int signal = interruption::received()) return 128 + signal;
+  reporter.close();
+  if (run_error) {
+    try {
+      std::rethrow_exception(run_error);
+    } catch (const std::exception& error) {
+      std::cerr << output::for_descriptor(
+                       STDERR_FILENO,
+                       "qorl-multimodal: " + output::one_line(output::error_text(error)))
+                << std::endl;
+    }
+    return kConversionFailed;
+  }
+  if (summary && selection.corpus() && !quiet_output) {
+    std::cerr << batch::usage::format_summary(*summary) << std::endl;
+  }
   if (const std::string error = reporter.output_error(); !error.empty()) {
     std::cerr << output::for_descriptor(STDERR_FILENO, "qorl-multimodal: " + error) << std::endl;
   }

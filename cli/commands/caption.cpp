@@ -53,10 +53,18 @@ int run(const CaptionArguments& args) {
   args.hints.add_to(options);
   if (args.no_metadata) options.set("use_metadata", false);
   if (args.language) options.set("language", *args.language);
-  return run_jobs(
-      args.common.sources,
-      [&]() -> Job { return converter_job(make_captioner(args), options, "caption"); },
-      args.common.run);
+  batch::cache_key::Request request{
+      .subcommand = "caption",
+      .model = preset_model(args.model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"),
+      .options = options};
+  return run_jobs(args.common.sources,
+                  converter_job(make_captioner(args), options, "caption", std::move(request),
+                                {{"captions", "number_of_captions"},
+                                 {"language", "language"},
+                                 {"one_liner", "image_one_liner"},
+                                 {"description", "image_description"},
+                                 {"domain_knowledge", "domain_knowledge"}}),
+                  args.common.run);
 }
 
 }  // namespace

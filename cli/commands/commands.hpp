@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/runner.hpp"
+#include "qorl_multimodal/batch/converter_run.hpp"
 #include "qorl_multimodal/modality_converter/modality_converter.hpp"
 
 namespace CLI {
@@ -30,11 +32,13 @@ Command add_video(CLI::App& app);
 Command add_transcribe(CLI::App& app);
 Command add_frame(CLI::App& app);
 Command add_metadata(CLI::App& app);
+Command add_store(CLI::App& app);
 
 // Refuses a source that is empty or only blanks.
 extern const CLI::Validator NON_BLANK;
 
-// The positional sources with --json, --jobs, --keep-order and --output-dir, shared by the
+// The positional sources with --from, --recursive, --include, --exclude, --store,
+// --retry-failed, --refresh, --json, --jobs, --keep-order and --output-dir, shared by the
 // subcommands that take several. `extension` names the files --output-dir writes text results to.
 struct SourceArguments {
   std::vector<std::string> sources;
@@ -67,16 +71,18 @@ void refuse_empty_file(const std::string& source);
 // Every other source is left to the library's own resolution.
 void require_file_if_path(const std::string& source);
 
-// The failure of a conversion that ended without a result: "no <what> was generated".
-std::runtime_error nothing_generated(const std::string& what);
-
-// The job of a converter with a TextResult: `options` go to every conversion; an empty result
-// (how the LM-based converters answer a failed model request) fails with "no <what> was
-// generated" and the cause the library logged.
+// The job of a converter with a TextResult: see batch::converter_run for `options`,
+// `source_options` and the failures; `render` gives a record's text (default: its "result").
 Job converter_job(
     std::shared_ptr<qorl_multimodal::modality_converter::modality_converter::BaseModalityConverter>
         converter,
-    qorl_core::Options options, std::string what);
+    qorl_core::Options options, std::string what, batch::cache_key::Request request,
+    std::map<std::string, std::string> source_options,
+    std::function<std::string(const qorl_core::Value& record)> render = {});
+
+// The source as a converter takes it: the bytes the run read, else the text (refused at once when
+// it is plainly a missing file, see require_file_if_path).
+qorl_core::Value converter_source(const batch::runner::ResolvedSource& source);
 
 // --model: the model id <provider>/<model> overriding the preset's, which the environment
 // variable `model_env` (when given) names, else the presets' default model.

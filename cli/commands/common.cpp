@@ -22,12 +22,36 @@ const CLI::Validator NON_BLANK(
 
 void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what,
                           const std::string& extension) {
-  command.add_option("sources", arguments.sources, what)->required()->check(NON_BLANK);
+  SourceSelection& selection = arguments.run.selection;
+  auto* sources = command.add_option("sources", arguments.sources, what)->check(NON_BLANK);
+  auto* lists = command.add_option(
+      "--from", selection.lists,
+      "Read sources from FILE (- for standard input): one per line, or JSON lines "
+      "{\"source\", \"id\", options}; blank and # lines skipped");
+  auto* folders = command.add_option("--recursive", selection.folders,
+                                     "Take every file below DIR (see --include, --exclude)");
+  command.add_option("--include", selection.filter.include,
+                     "With --recursive: only files matching GLOB (repeatable)");
+  command.add_option("--exclude", selection.filter.exclude,
+                     "With --recursive: leave out files and folders matching GLOB (repeatable)");
+  // At least one place to take sources from.
+  command.callback([sources, lists, folders] {
+    if (sources->count() + lists->count() + folders->count() == 0) {
+      throw CLI::RequiredError("sources (or --from, --recursive)");
+    }
+  });
+  command.add_option("--store", selection.store,
+                     "Keep every result in the SQLite database PATH: a rerun skips what is done "
+                     "and resumes what is not");
+  command.add_flag("--retry-failed", selection.retry_failed,
+                   "With --store: convert the stored failures again");
+  command.add_flag("--refresh", selection.refresh,
+                   "With --store: convert everything again and replace the stored results");
   command.add_flag(
       "--json", arguments.run.report.json,
       "Write one JSON line per source: {\"source\", \"result\"} or {\"source\", \"error\"}");
   command.add_option("-j,--jobs", arguments.run.jobs, "Convert up to N sources at a time")
-      ->check(whole_number(1, 256))
+      ->check(whole_number(1, 1024))
       ->default_val(1);
   command.add_flag("--keep-order", arguments.run.report.keep_order,
                    "Write results in the order of the sources, also with --jobs");

@@ -10,6 +10,7 @@
 
 #include "cli/commands/commands.hpp"
 #include "cli/exit_status.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/files.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/video_utils.hpp"
@@ -54,18 +55,20 @@ void check_output(const FrameArguments& args) {
   if (!args.overwrite) throw UsageError(args.output + " already exists (-y overwrites it)");
 }
 
-boost::asio::awaitable<Outcome> frame_one(FrameArguments args, std::string format,
-                                          std::string source) {
-  require_file_if_path(source);
-  const auto image = qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(
-      source, args.at, format);
+boost::asio::awaitable<batch::runner::Conversion> frame_one(FrameArguments args, std::string format,
+                                                            batch::runner::ResolvedSource source) {
+  require_file_if_path(source.entry.source);
+  const auto image = co_await qorl_core::run_blocking([&] {
+    return qorl_multimodal::utils::video_utils::extract_video_frame_at_timestamp(
+        source.entry.source, args.at, format);
+  });
   qorl_core::write_file_atomically(args.output, image.view());
   qorl_core::Map record;
   record.set("output", args.output);
   record.set("format", format);
   record.set("timestamp", args.at);
   record.set("size", static_cast<std::int64_t>(image.size()));
-  co_return Outcome{args.output, record, {}};
+  co_return batch::runner::Conversion{.record = std::move(record)};
 }
 
 int run(const FrameArguments& args) {
@@ -73,14 +76,16 @@ int run(const FrameArguments& args) {
   const std::string format = image_format(args);
   RunSettings settings;
   settings.report.json = args.json;
-  return run_jobs(
-      {args.video},
-      [&]() -> Job {
-        return [args, format](std::string source) {
-          return frame_one(args, format, std::move(source));
-        };
-      },
-      settings);
+  Job job{.convert =
+              [args, format](batch::runner::ResolvedSource source) {
+                return frame_one(args, format, std::move(source));
+              },
+          .render =
+              [output = args.output](const qorl_core::Value& record) {
+                return Outcome{output, record, {}};
+              },
+          .request = {.subcommand = "frame"}};
+  return run_jobs({args.video}, std::move(job), settings);
 }
 
 const CLI::Validator SECONDS(

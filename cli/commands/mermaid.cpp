@@ -32,9 +32,12 @@ int run(const MermaidArguments& args) {
   qorl_core::Options options;
   if (args.diagram_type) options.set("diagram_type", *args.diagram_type);
   if (args.context) options.set("context", *args.context);
+  batch::cache_key::Request request{
+      .subcommand = "mermaid", .model = preset_model(args.model), .options = options};
   return run_jobs(
       args.common.sources,
-      [&] { return converter_job(make_converter(args.model), options, "Mermaid code"); },
+      converter_job(make_converter(args.model), options, "Mermaid code", std::move(request),
+                    {{"diagram_type", "diagram_type"}, {"context", "context"}}),
       args.common.run);
 }
 

@@ -5,6 +5,7 @@
 
 #include "cli/commands/commands.hpp"
 #include "cli/output.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_multimodal/utils/image_metadata_utils.hpp"
 #include "qorl_multimodal/utils/image_utils.hpp"
 
@@ -26,11 +27,21 @@ std::string as_text(const qorl_core::Map& position) {
   return text;
 }
 
-boost::asio::awaitable<Outcome> metadata_one(std::string source) {
-  require_file_if_path(source);
-  const auto image = co_await utils::image_utils::get_image_binary(source);
-  const qorl_core::Map position = utils::image_metadata_utils::get_image_metadata(image.first);
-  co_return Outcome{as_text(position), position, {}};
+boost::asio::awaitable<batch::runner::Conversion> metadata_one(
+    batch::runner::ResolvedSource source) {
+  const auto image = co_await utils::image_utils::get_image_binary(converter_source(source));
+  const qorl_core::Map position = co_await qorl_core::run_blocking(
+      [&image] { return utils::image_metadata_utils::get_image_metadata(image.first); });
+  co_return batch::runner::Conversion{.record = position};
+}
+
+Job metadata_job() {
+  return Job{.convert = metadata_one,
+             .render =
+                 [](const qorl_core::Value& record) {
+                   return Outcome{as_text(record.as_map()), record, {}};
+                 },
+             .request = {.subcommand = "metadata"}};
 }
 
 }  // namespace
@@ -41,10 +52,7 @@ Command add_metadata(CLI::App& app) {
   add_source_arguments(
       *command, *args,
       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
-  return {command, [args] {
-            return run_jobs(
-                args->sources, [] { return Job(metadata_one); }, args->run);
-          }};
+  return {command, [args] { return run_jobs(args->sources, metadata_job(), args->run); }};
 }
 
 }  // namespace qorl_cli::commands

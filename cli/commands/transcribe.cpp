@@ -11,6 +11,7 @@
 #include "cli/credentials.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/output.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
@@ -178,26 +179,52 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   if (args.alternative_languages && args.alternative_languages->size() > 3) {
     throw UsageError("--alternative-language takes up to 3 language codes");
   }
-  if (args.format != "text" && args.common.sources.size() > 1 &&
-      args.common.run.report.output_dir.empty()) {
+  const SourceSelection& selection = args.common.run.selection;
+  const bool several =
+      args.common.sources.size() > 1 || !selection.lists.empty() || !selection.folders.empty();
+  if (args.format != "text" && several && args.common.run.report.output_dir.empty()) {
     throw UsageError("several sources with --format " + args.format +
                      " need --output-dir (one file each)");
   }
 }
 
-boost::asio::awaitable<Outcome> transcribe_one(std::shared_ptr<BaseAudioToText> backend,
-                                               bool check_path, output::TranscriptFormat format,
-                                               std::string source) {
-  if (check_path) {
-    require_file_if_path(source);
-  } else {
-    refuse_empty_file(source);
+boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
+    std::shared_ptr<BaseAudioToText> backend, bool check_path,
+    batch::runner::ResolvedSource source) {
+  if (!source.entry.options.empty()) {
+    throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
+                                ")");
   }
-  auto segments = co_await backend->convert(source);
-  if (segments.empty()) throw nothing_generated("transcript");
-  auto rendered = output::transcript(segments, format);
-  co_return Outcome{std::move(rendered.text), output::transcript_records(segments),
-                    std::move(rendered.warnings)};
+  if (check_path) {
+    require_file_if_path(source.entry.source);
+  } else {
+    refuse_empty_file(source.entry.source);
+  }
+  // The backends take the source as text: a local copy of downloaded media would lose its name.
+  auto segments = co_await backend->convert(source.entry.source);
+  if (segments.empty()) throw batch::converter_run::nothing_generated("transcript");
+  co_return batch::runner::Conversion{.record = output::transcript_records(segments)};
+}
+
+// Every setting that can change a transcript.
+qorl_core::Options keyed_settings(const TranscribeArguments& args) {
+  qorl_core::Options options;
+  if (args.language) options.set("language", *args.language);
+  if (args.prompt) options.set("prompt", *args.prompt);
+  if (args.temperature) options.set("temperature", *args.temperature);
+  if (args.chunk) options.set("chunk", true);
+  if (args.url) options.set("url", *args.url);
+  const auto set_list = [&options](const char* name,
+                                   const std::optional<std::vector<std::string>>& values) {
+    if (!values) return;
+    qorl_core::List list(values->begin(), values->end());
+    options.set(name, std::move(list));
+  };
+  set_list("alternative_languages", args.alternative_languages);
+  set_list("preferred_languages", args.preferred_languages);
+  if (args.allow_non_preferred) options.set("allow_non_preferred", true);
+  if (args.allow_auto_generated) options.set("allow_auto_generated", true);
+  return options;
 }
 
 int run(const CLI::App& command, const TranscribeArguments& args) {
@@ -208,14 +235,24 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
   const auto format = transcript_format(args.format);
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
-  return run_jobs(
-      args.common.sources,
-      [&]() -> Job {
-        return [converter = backend.make(args), check_path, format](std::string source) {
-          return transcribe_one(converter, check_path, format, std::move(source));
-        };
-      },
-      settings);
+  Job job{.convert =
+              [converter = backend.make(args), check_path](batch::runner::ResolvedSource source) {
+                return transcribe_one(converter, check_path, std::move(source));
+              },
+          .render =
+              [format](const qorl_core::Value& record) {
+                std::vector<output::AudioTranscript> segments;
+                for (const auto& segment : record.as_list()) {
+                  segments.push_back(output::AudioTranscript::from_options(segment.as_map()));
+                }
+                auto rendered = output::transcript(segments, format);
+                return Outcome{std::move(rendered.text), record, std::move(rendered.warnings)};
+              },
+          .request = {.subcommand = "transcribe",
+                      .backend = args.backend,
+                      .model = args.model,
+                      .options = keyed_settings(args)}};
+  return run_jobs(args.common.sources, std::move(job), std::move(settings));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "cli/commands/commands.hpp"
 #include "cli/credentials.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_transformer/image_modality_transformer/standard_image_modality_transformer/standard_image_modality_transformer.hpp"
 
 namespace qorl_cli::commands {
@@ -21,16 +22,18 @@ struct TransformArguments {
   bool skip_routing = false;
 };
 
-boost::asio::awaitable<Outcome> transform_one(
+boost::asio::awaitable<batch::runner::Conversion> transform_one(
     std::shared_ptr<StandardImageModalityTransformer> transformer, qorl_core::Value query,
-    qorl_core::Options options, std::string source) {
-  require_file_if_path(source);
-  qorl_core::Value text = co_await transformer->transform(source, query, options);
+    qorl_core::Options options, batch::runner::ResolvedSource source) {
+  const qorl_core::Value media = converter_source(source);
+  const batch::converter_run::ConversionWatch watch;
+  options.set("event_emitter", watch.emitter());
+  qorl_core::Value text = co_await transformer->transform(media, query, options);
   // The routed converters answer a failed model request with an empty text.
   if (!text.is_string() || text.as_string().empty()) {
-    throw nothing_generated("text");
+    qorl_core::throw_with_cause(batch::converter_run::nothing_generated("text"), watch.failure());
   }
-  co_return Outcome{text.as_string(), text, {}};
+  co_return batch::runner::Conversion{.record = std::move(text)};
 }
 
 int run(const TransformArguments& args) {
@@ -41,16 +44,22 @@ int run(const TransformArguments& args) {
   const qorl_core::Value query = args.query ? qorl_core::Value(*args.query) : qorl_core::Value();
   qorl_core::Options options;
   if (args.skip_routing) options.set("skip_routing", true);
-  return run_jobs(
-      args.common.sources,
-      [&]() -> Job {
-        return [transformer = std::shared_ptr(
-                    StandardImageModalityTransformer::from_preset("domain_specific")),
-                query, options](std::string source) {
-          return transform_one(transformer, query, options, std::move(source));
-        };
-      },
-      args.common.run);
+  qorl_core::Options keyed = options;
+  keyed.set("query", query);
+  Job job{.convert =
+              [transformer = std::shared_ptr(
+                   StandardImageModalityTransformer::from_preset("domain_specific")),
+               query, options](batch::runner::ResolvedSource source) {
+                return transform_one(transformer, query, options, std::move(source));
+              },
+          .render =
+              [](const qorl_core::Value& record) {
+                return Outcome{record.as_string(), record, {}};
+              },
+          .request = {.subcommand = "transform",
+                      .model = preset_model("", "DEFAULT_IMAGE_CAPTIONING_MODEL_ID"),
+                      .options = std::move(keyed)}};
+  return run_jobs(args.common.sources, std::move(job), args.common.run);
 }
 
 }  // namespace

@@ -25,6 +25,12 @@ struct VideoArguments {
   std::optional<std::string> language;
 };
 
+const std::map<std::string, std::string> kSourceOptions = {
+    {"language", "language"},
+    {"one_liner", "image_one_liner"},
+    {"description", "image_description"},
+    {"domain_knowledge", "domain_knowledge"}};
+
 std::shared_ptr<LMBasedVideoToCaption> make_captioner(const std::string& model) {
   qorl_core::Options invoker_options;
   if (!model.empty()) invoker_options.set("model_id", model);
@@ -34,10 +40,12 @@ std::shared_ptr<LMBasedVideoToCaption> make_captioner(const std::string& model) 
 }
 
 // The summary, then one line per segment: its time span and its captions.
-std::string as_text(
-    const qorl_multimodal::modality_converter::schema::text_result::TextResult& result) {
-  std::string text = result.result + "\n";
-  const qorl_core::Value segments = result.metadata.as_map().get("segments", qorl_core::List{});
+std::string as_text(const qorl_core::Value& record) {
+  const qorl_core::Map& result = record.as_map();
+  std::string text = result.get("result", "").as_string() + "\n";
+  const qorl_core::Value metadata = result.get("metadata", qorl_core::Map{});
+  const qorl_core::Value segments =
+      metadata.is_map() ? metadata.as_map().get("segments", qorl_core::List{}) : qorl_core::List{};
   for (const auto& segment : segments.as_list()) {
     const auto& fields = segment.as_map();
     text += output::timestamp(fields.get("start_time", 0.0).as_double(), '.') + " --> " +
@@ -49,17 +57,28 @@ std::string as_text(
   return text;
 }
 
-boost::asio::awaitable<Outcome> caption_one(std::shared_ptr<LMBasedVideoToCaption> captioner,
-                                            qorl_core::Options options, std::string source) {
-  require_file_if_path(source);
+boost::asio::awaitable<batch::runner::Conversion> caption_one(
+    std::shared_ptr<LMBasedVideoToCaption> captioner, qorl_core::Options options,
+    batch::runner::ResolvedSource source) {
+  const qorl_core::Value media = converter_source(source);
+  const batch::converter_run::ConversionWatch watch;
+  batch::converter_run::source_options(source.entry, kSourceOptions)
+      .for_each([&options](const std::string& name, const qorl_core::Value& value) {
+        options.set(name, value);
+      });
+  options.set("event_emitter", watch.emitter());
   std::optional<qorl_multimodal::modality_converter::schema::text_result::TextResult> result;
+  std::exception_ptr refused;
   try {
-    result = co_await captioner->convert(source, options);
+    result = co_await captioner->convert(media, options);
   } catch (const qorl_core::ValidationError&) {
     // A failed model request leaves an answer without a summary, which the records refuse.
-    throw nothing_generated("video caption");
+    refused = watch.failure();
   }
-  co_return Outcome{as_text(*result), result->to_map(), {}};
+  if (!result) {
+    qorl_core::throw_with_cause(batch::converter_run::nothing_generated("video caption"), refused);
+  }
+  co_return batch::runner::Conversion{.record = result->to_map()};
 }
 
 int run(const VideoArguments& args) {
@@ -68,14 +87,19 @@ int run(const VideoArguments& args) {
   qorl_core::Options options;
   args.hints.add_to(options);
   if (args.language) options.set("language", *args.language);
-  return run_jobs(
-      args.common.sources,
-      [&]() -> Job {
-        return [captioner = make_captioner(args.model), options](std::string source) {
-          return caption_one(captioner, options, std::move(source));
-        };
-      },
-      args.common.run);
+  Job job{
+      .convert =
+          [captioner = make_captioner(args.model), options](batch::runner::ResolvedSource source) {
+            return caption_one(captioner, options, std::move(source));
+          },
+      .render =
+          [](const qorl_core::Value& record) {
+            return Outcome{as_text(record), record, {}};
+          },
+      .request = {.subcommand = "video",
+                  .model = preset_model(args.model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID"),
+                  .options = options}};
+  return run_jobs(args.common.sources, std::move(job), args.common.run);
 }
 
 }  // namespace

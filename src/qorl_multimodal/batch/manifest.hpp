@@ -27,6 +27,7 @@ struct SourceEntry {
   std::optional<std::string> id{};
   qorl_core::Options options{};  // per-source options of a JSON line, in their order
   std::string origin{};          // "list.txt:12", or the path a folder walk found
+  std::size_t index = 0;         // its place among a run's sources, where the caller numbers them
 };
 
 // Nesting deeper than this in a JSON line is refused.

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "qorl_core/base64.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_core/redaction.hpp"
@@ -77,17 +78,22 @@ std::optional<Bytes> decoded_base64_media(const std::string& text) {
 // source cannot be downloaded.
 awaitable<Media> read_media(std::string source, int download_timeout) {
   std::error_code ignored;
-  if (fs::is_regular_file(source, ignored)) co_return Media{cache_key::digest_file(source)};
+  if (fs::is_regular_file(source, ignored)) {
+    // Hashing a recording takes a while: off the loop when a pool is set.
+    cache_key::MediaDigest digest =
+        co_await qorl_core::run_blocking([&source] { return cache_key::digest_file(source); });
+    co_return Media{std::move(digest)};
+  }
   if (auto video = utils::youtube_video_id::youtube_video_id(source)) {
     co_return Media{cache_key::youtube_video(*video)};
   }
-  std::optional<Bytes> download;
+  utils::source_utils::Fetched download;
   if (utils::gdrive_utils::_extract_gdrive_file_id(source)) {
-    download = co_await utils::gdrive_utils::get_file_from_gdrive(source);
+    download = co_await utils::gdrive_utils::fetch_gdrive(source);
   } else if (starts_with_lower(source, "http://") || starts_with_lower(source, "https://")) {
-    download = co_await utils::source_utils::get_file_from_url(source, download_timeout);
+    download = co_await utils::source_utils::fetch_url(source, download_timeout);
   } else if (starts_with_lower(source, "s3://")) {
-    download = co_await utils::s3_utils::get_file_from_s3(source);
+    download = co_await utils::s3_utils::fetch_s3(source);
   } else if (auto decoded = decoded_base64_media(source)) {
     auto digest = cache_key::digest_bytes(decoded->view());
     co_return Media{std::move(digest), std::move(decoded)};
@@ -95,11 +101,13 @@ awaitable<Media> read_media(std::string source, int download_timeout) {
     // Nothing to read: keyed by the text, the conversion says why it is no source.
     co_return Media{cache_key::digest_bytes(source)};
   }
-  if (!download) {
-    throw qorl_core::ValueError("Could not download " + qorl_core::redaction::redact_url(source));
+  if (!download.bytes) {
+    qorl_core::throw_with_cause(
+        qorl_core::ValueError("Could not download " + qorl_core::redaction::redact_url(source)),
+        download.failure);
   }
-  auto digest = cache_key::digest_bytes(download->view());
-  co_return Media{std::move(digest), std::move(download), url_file_name(source)};
+  auto digest = cache_key::digest_bytes(download.bytes->view());
+  co_return Media{std::move(digest), std::move(download.bytes), url_file_name(source)};
 }
 
 // The exception's own type name; for one thrown with std::throw_with_nested, the wrapped type's.
@@ -213,6 +221,9 @@ awaitable<void> Run::worker() {
 
 awaitable<void> Run::handle(Pending pending) {
   Result result{.entry = pending.entry, .started_at = system_clock::now()};
+  if (!pending.resolved && options_.store == nullptr && !options_.key_unstored) {
+    pending.resolved = ResolvedSource{.entry = pending.entry};
+  }
   if (!pending.resolved) {
     std::exception_ptr unreadable;
     try {

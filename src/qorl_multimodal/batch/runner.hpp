@@ -114,7 +114,10 @@ struct RunOptions {
   std::size_t jobs = 8;  // conversions in flight at most (0 is taken as 1)
   // The request every key is made from; each source's own options are merged over its options.
   cache_key::Request request{};
-  store::Store* store = nullptr;  // none: nothing looked up or stored, keys computed anyway
+  store::Store* store = nullptr;  // none: nothing looked up or stored
+  // Without a store: whether sources are still read and keyed (false: each goes to the conversion
+  // as given, unread, with no key).
+  bool key_unstored = true;
   store::Redo redo = store::Redo::nothing;
   std::chrono::seconds lease{300};            // of each claim, renewed every third of it
   std::chrono::milliseconds busy_poll{2000};  // between tries of a key another owner converts

@@ -1,10 +1,12 @@
 #include "qorl_multimodal/batch/store.hpp"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -173,13 +175,34 @@ std::string database_name(const fs::path& path, bool read_only) {
   return uri + "?immutable=1";
 }
 
+std::string host_name() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+// Whether the owner "<host>:<pid>:<token>" of a claim was a process of this machine that has
+// ended (killed, say): its claim need not wait for its lease. A pid taken by another process
+// since keeps the claim until its lease lapses, which is merely slower.
+bool holder_is_gone(const std::string& holder) {
+  const auto host_end = holder.find(':');
+  const auto pid_end = holder.find(':', host_end == std::string::npos ? 0 : host_end + 1);
+  if (host_end == std::string::npos || pid_end == std::string::npos) return false;
+  if (holder.compare(0, host_end, host_name()) != 0) return false;
+  pid_t pid = 0;
+  const char* first = holder.data() + host_end + 1;
+  const char* last = holder.data() + pid_end;
+  if (std::from_chars(first, last, pid).ptr != last || pid <= 0) return false;
+  return ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
 }  // namespace
 
 struct Store::Impl {
   Impl(fs::path path, Options options, const std::string& database, int flags)
       : path(std::move(path)),
         options(std::move(options)),
-        owner(std::to_string(::getpid()) + ":" + random_token()),
+        owner(host_name() + ":" + std::to_string(::getpid()) + ":" + random_token()),
         db(database, flags) {}
 
   std::int64_t now() const { return milliseconds(options.clock()); }
@@ -334,7 +357,9 @@ ClaimResult Store::claim(const std::string& key, const std::string& source,
       if (current->status == Status::done && redo != Redo::everything) return ClaimResult::done;
       if (current->status == Status::failed && redo == Redo::nothing) return ClaimResult::failed;
       // This store's own live claim too: threads sharing a store must not convert a key twice.
-      if (current->holder && current->expires > now) return ClaimResult::busy;
+      if (current->holder && current->expires > now && !holder_is_gone(*current->holder)) {
+        return ClaimResult::busy;
+      }
     }
     db.prepare(
           "INSERT INTO results (key, source, source_id, started_at, attempts, claim_owner, "

@@ -174,7 +174,8 @@ class Store {
   std::vector<Row> failures() const;
 
   const std::filesystem::path& path() const;
-  // This store's owner name on claims: "<pid>:<random token>".
+  // This store's owner name on claims: "<host>:<pid>:<random token>". A claim whose owner was a
+  // process of this host that has ended is taken over at once, without waiting for its lease.
   const std::string& owner() const;
 
  private:

@@ -1,0 +1,67 @@
+#include "qorl_multimodal/batch/converter_run.hpp"
+
+#include "qorl_core/errors.hpp"
+
+namespace qorl_multimodal::batch::converter_run {
+namespace {
+
+using modality_converter::modality_converter::BaseModalityConverter;
+
+boost::asio::awaitable<runner::Conversion> convert(
+    std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options,
+    std::string what, std::map<std::string, std::string> names,
+    std::function<qorl_core::Value(const runner::ResolvedSource&)> prepare,
+    runner::ResolvedSource source) {
+  const qorl_core::Value media = prepare ? prepare(source) : source.media();
+  source_options(source.entry, names)
+      .for_each([&options](const std::string& name, const qorl_core::Value& value) {
+        options.set(name, value);
+      });
+  const ConversionWatch watch;
+  options.set("event_emitter", watch.emitter());
+  auto result = co_await converter->convert(media, options);
+  if (result.result.empty()) qorl_core::throw_with_cause(nothing_generated(what), watch.failure());
+  co_return runner::Conversion{.record = result.to_map()};
+}
+
+}  // namespace
+
+ConversionWatch::ConversionWatch() : emitter_(std::make_shared<qorl_inference::EventEmitter>()) {
+  emitter_->add_handler([state = state_](const qorl_inference::Event& event) {
+    if (event.type == "error" && event.error) state->failure = event.error;
+  });
+}
+
+qorl_core::Value ConversionWatch::emitter() const { return qorl_core::Value(emitter_); }
+
+std::exception_ptr ConversionWatch::failure() const { return state_->failure; }
+
+std::runtime_error nothing_generated(const std::string& what) {
+  return std::runtime_error("no " + what + " was generated");
+}
+
+qorl_core::Options source_options(const manifest::SourceEntry& entry,
+                                  const std::map<std::string, std::string>& names) {
+  if (names.empty()) return entry.options;
+  qorl_core::Options options;
+  entry.options.for_each([&](const std::string& key, const qorl_core::Value& value) {
+    const auto name = names.find(key);
+    if (name == names.end()) {
+      throw qorl_core::ValueError("unknown option \"" + key + "\" in " + entry.origin);
+    }
+    options.set(name->second, value);
+  });
+  return options;
+}
+
+runner::ConvertFunction converter_run(
+    std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options, std::string what,
+    std::map<std::string, std::string> source_option_names,
+    std::function<qorl_core::Value(const runner::ResolvedSource&)> prepare) {
+  return [converter, options, what, names = std::move(source_option_names),
+          prepare](runner::ResolvedSource source) {
+    return convert(converter, options, what, names, prepare, std::move(source));
+  };
+}
+
+}  // namespace qorl_multimodal::batch::converter_run
