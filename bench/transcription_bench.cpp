@@ -7,6 +7,9 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,9 +17,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "bench/peers.hpp"
 #include "clients/process/process.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
@@ -269,16 +275,117 @@ BENCHMARK(BM_WhisperLongRecordingPeakMemory)
     ->UseRealTime()
     ->Iterations(1);
 
+// Fifty 30-second AAC recordings on one loop, the pool sized to the cores decoding them, against
+// Whisper answering after 200 ms; and the command with --jobs 50 over the same files. `ratio` is
+// the wall time over the least it can be: the service's delay plus one conversion's CPU, or all
+// the CPU spread over the cores, whichever is longer.
+struct M4aCorpus {
+  qorl_testing::TempDir dir;
+  std::vector<std::string> paths;
+  qorl_testing::FakeOpenAI service;
+  qorl_testing::FaultProxy slow{service.base_url()};
+
+  M4aCorpus() {
+    service.set_transcript("english", {{" Hello.", 0.0, 1.0}}, {});
+    slow.delay_answers(kServiceDelay);
+    const std::string first = (dir.path() / "talk0.m4a").string();
+    const auto made = clients::process::run_process(
+        {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+         "sine=frequency=300:duration=30", "-ac", "2", "-ar", "44100", "-c:a", "aac", first});
+    if (made.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + made.err);
+    for (int i = 0; i < 50; ++i) {
+      const auto path = dir.path() / ("talk" + std::to_string(i) + ".m4a");
+      if (i > 0) std::filesystem::copy_file(first, path);
+      paths.push_back(path.string());
+    }
+  }
+};
+
+double least_seconds(double cpu_seconds, std::size_t count) {
+  const double cores = std::max(1u, std::thread::hardware_concurrency());
+  return std::max(std::chrono::duration<double>(kServiceDelay).count() + cpu_seconds / count,
+                  cpu_seconds / cores);
+}
+
+void BM_WhisperM4a(benchmark::State& state) {
+  M4aCorpus corpus;
+  audio_to_text::OpenAIWhisperAudioToText whisper(
+      {.api_key = qorl_testing::FakeOpenAI::kApiKey, .base_url = corpus.slow.url("/v1")});
+  asio::thread_pool pool(std::max(1u, std::thread::hardware_concurrency()));
+  qorl_core::set_default_blocking_executor(pool.get_executor());
+  double ratio = 0;
+  for (auto _ : state) {
+    asio::io_context io;
+    std::size_t converted = 0;
+    for (const auto& path : corpus.paths) {
+      asio::co_spawn(
+          io,
+          [&, path]() -> asio::awaitable<void> {
+            if (!(co_await whisper.convert(path)).empty()) ++converted;
+          },
+          asio::detached);
+    }
+    const std::clock_t cpu_start = std::clock();
+    const auto wall_start = std::chrono::steady_clock::now();
+    io.run();
+    const double wall = qorl_bench::seconds_since(wall_start);
+    const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    ratio += wall / least_seconds(cpu, corpus.paths.size());
+    if (converted != corpus.paths.size()) state.SkipWithError("some conversions failed");
+  }
+  qorl_core::set_default_blocking_executor(std::nullopt);
+  state.counters["ratio"] = ratio / static_cast<double>(state.iterations());
+}
+
+void BM_CommandWhisperM4a(benchmark::State& state) {
+  M4aCorpus corpus;
+  std::vector<std::string> argv = {
+      "/usr/bin/env",
+      "OPENAI_API_KEY=" + std::string(qorl_testing::FakeOpenAI::kApiKey),
+      "OPENAI_BASE_URL=" + corpus.slow.url("/v1"),
+      QORL_CLI_PATH,
+      "-q",
+      "transcribe",
+      "-b",
+      "whisper",
+      "--jobs",
+      "50",
+      "--output-dir",
+      (corpus.dir.path() / "out").string()};
+  argv.insert(argv.end(), corpus.paths.begin(), corpus.paths.end());
+  double ratio = 0;
+  for (auto _ : state) {
+    rusage before{};
+    ::getrusage(RUSAGE_CHILDREN, &before);
+    const auto wall_start = std::chrono::steady_clock::now();
+    const auto ran = clients::process::run_process(argv);
+    const double wall = qorl_bench::seconds_since(wall_start);
+    rusage after{};
+    ::getrusage(RUSAGE_CHILDREN, &after);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    const double cpu = seconds(after.ru_utime) + seconds(after.ru_stime) -
+                       seconds(before.ru_utime) - seconds(before.ru_stime);
+    ratio += wall / least_seconds(cpu, corpus.paths.size());
+    if (ran.exit_code != 0) state.SkipWithError(("the command failed: " + ran.err).c_str());
+  }
+  state.counters["ratio"] = ratio / static_cast<double>(state.iterations());
+}
+
 void configure(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 }
 
 const int registered = [] {
   const std::pair<const char*, void (*)(benchmark::State&)> backends[] = {
-      {"whisper", BM_Whisper}, {"google-cloud", BM_GoogleCloud},
-      {"prosa", BM_Prosa},     {"youtube", BM_YouTube},
-      {"gemini", BM_Gemini},   {"url", BM_UrlSource},
-      {"s3", BM_S3Source}};
+      {"whisper", BM_Whisper},
+      {"google-cloud", BM_GoogleCloud},
+      {"prosa", BM_Prosa},
+      {"youtube", BM_YouTube},
+      {"gemini", BM_Gemini},
+      {"url", BM_UrlSource},
+      {"s3", BM_S3Source},
+      {"whisper-m4a", BM_WhisperM4a},
+      {"command-whisper-m4a", BM_CommandWhisperM4a}};
   for (const auto& [name, function] : backends) {
     configure(benchmark::RegisterBenchmark(
         (std::string("BM_ConcurrentTranscriptions/") + name).c_str(), function));

@@ -9,5 +9,6 @@ void bind_records(pybind11::module_& module);
 void bind_converters(pybind11::module_& module);
 void bind_audio(pybind11::module_& module);
 void bind_utils(pybind11::module_& module);
+void bind_batch(pybind11::module_& module);
 
 }  // namespace qorl_python

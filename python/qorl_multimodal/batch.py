@@ -1,0 +1,51 @@
+"""Corpus runs: one converter over many sources, with the command's results store.
+
+``run`` converts up to ``jobs`` sources at a time on the library's loop and yields one record
+per source as it finishes::
+
+    async for record in batch.run(captioner, paths, store="results.db"):
+        print(record["source"], record["status"], record["result"] or record["error"])
+
+With a store, a source whose media, model and options were converted before is taken from it
+(``record["cached"]`` is true) and nothing is sent; the command's ``--store`` shares the same
+file and the same keys when it runs the same subcommand with the same model and options.
+"""
+
+import asyncio
+
+from qorl_multimodal._native import _batch_run
+
+_END = object()
+
+
+async def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=False,
+              model=None, **options):
+    """Yields a dict per source: source, id, status ("done", "cached", "failed", "skipped"),
+    cached, key, result, error, error_kind and usage.
+
+    ``sources`` are texts, or dicts {"source": ..., "id": ..., option: value}. ``options`` go to
+    every conversion, each source's own over them. ``model`` names the model the converter uses,
+    as the command's ``--model`` does, when it is not the command's default: it is part of the
+    key. Leaving the loop early cancels the conversions in flight.
+    """
+    loop = asyncio.get_running_loop()
+    records = asyncio.Queue()
+
+    def deliver(record):
+        loop.call_soon_threadsafe(records.put_nowait, record)
+
+    finished = asyncio.ensure_future(
+        _batch_run(converter, sources, deliver, store=store, jobs=jobs,
+                   retry_failed=retry_failed, refresh=refresh, model=model, **options))
+    finished.add_done_callback(lambda _: records.put_nowait(_END))
+    try:
+        while (record := await records.get()) is not _END:
+            yield record
+        finished.result()
+    finally:
+        if not finished.done():
+            finished.cancel()
+            try:
+                await finished
+            except asyncio.CancelledError:
+                pass
