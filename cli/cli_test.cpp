@@ -1141,8 +1141,13 @@ TEST_F(CorpusCli, StoreConvertsEachKeyOnceAndReusesTheSameBytes) {
       run({"caption", "--from", list(), "--store", store(), "--json", "-j", "3"}, gemini_env());
   EXPECT_EQ(first.exit_code, 0) << first.err;
   EXPECT_EQ(std::count(first.out.begin(), first.out.end(), '\n'), 6) << first.out;
-  EXPECT_EQ(first.err, "6 done, 0 failed; " + first.err.substr(first.err.rfind(' ') + 1))
+  // The summary, with the tokens the service reported.
+  EXPECT_EQ(first.err,
+            "6 done, 0 failed; 60 tokens in, 30 out; " + first.err.substr(first.err.rfind(' ') + 1))
       << first.err;
+  EXPECT_EQ(json::parse(first.out.substr(0, first.out.find('\n')))["usage"],
+            json::parse(R"({"input_tokens": 10, "output_tokens": 5, "total_tokens": 15,
+                            "audio_seconds": 0, "requests": 1})"));
   EXPECT_EQ(gemini_.generate_requests().size(), 6u);
 
   // Again, with one of the photos under another name: all from the store, nothing sent.
@@ -1167,7 +1172,7 @@ TEST_F(CorpusCli, StoreConvertsEachKeyOnceAndReusesTheSameBytes) {
   EXPECT_EQ(gemini_.generate_requests().size(), 7u);
 
   EXPECT_EQ(exported().size(), 7u);
-  EXPECT_EQ(run({"store", store()}).out, "7 done, 0 failed\n");
+  EXPECT_EQ(run({"store", store()}).out, "7 done, 0 failed; 70 tokens in, 35 out\n");
 }
 
 TEST_F(CorpusCli, KilledRunsResumeWithoutPayingTwice) {
@@ -1216,7 +1221,7 @@ TEST_F(CorpusCli, InterruptedRunLeavesNoClaimAndResumes) {
   EXPECT_EQ(run({"store", store()}).out, "0 done, 0 failed\n");
   gemini_.set_answer_text(R"({"captions": ["Sebuah foto."]})");
   EXPECT_EQ(run(args, gemini_env()).exit_code, 0);
-  EXPECT_EQ(run({"store", store()}).out, "4 done, 0 failed\n");
+  EXPECT_EQ(run({"store", store()}).out, "4 done, 0 failed; 40 tokens in, 20 out\n");
 }
 
 TEST_F(CorpusCli, FoldersListsAndBadStoresAreSaidPlainly) {

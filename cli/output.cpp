@@ -108,11 +108,13 @@ qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments
   return records;
 }
 
-std::string json_line(const std::string& source, const qorl_core::Value& result, bool cached) {
+std::string json_line(const std::string& source, const qorl_core::Value& result, bool cached,
+                      const std::string& usage) {
   nlohmann::ordered_json line;
   line["source"] = source;
   line["result"] = qorl_core::to_ordered_json(result);
   if (cached) line["cached"] = true;
+  if (!usage.empty()) line["usage"] = nlohmann::ordered_json::parse(usage);
   // Invalid UTF-8 from a service is replaced rather than ending the run.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

@@ -37,10 +37,10 @@ Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptForm
 // The records as a JSON list of maps.
 qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments);
 
-// One line of JSON: {"source": ..., "result": ...} ("cached": true when it came from the store),
-// or {"source": ..., "error": ...}.
+// One line of JSON: {"source": ..., "result": ...}, with "cached": true when it came from the
+// store and "usage" (JSON text, when given) of what it cost; or {"source": ..., "error": ...}.
 std::string json_line(const std::string& source, const qorl_core::Value& result,
-                      bool cached = false);
+                      bool cached = false, const std::string& usage = "");
 std::string json_error_line(const std::string& source, const std::string& error);
 
 // The shortest decimal form that reads back as the same double: 37.775, 0.1, 1e+300.

@@ -97,16 +97,20 @@ void Reporter::write_locked(std::size_t index, Report report) {
                   << std::endl;
       }
     }
-    write_result_locked(index, report.outcome, report.cached);
+    write_result_locked(index, report);
   } else {
     write_error_locked(index, report.error);
   }
 }
 
-void Reporter::write_result_locked(std::size_t index, const Outcome& outcome, bool cached) {
+void Reporter::write_result_locked(std::size_t index, const Report& report) {
+  const Outcome& outcome = report.outcome;
   const std::string& source = sources_[index];
   std::string text =
-      settings_.json ? output::json_line(source, outcome.record, cached) : outcome.text;
+      settings_.json
+          ? output::json_line(source, outcome.record, report.cached,
+                              report.usage == batch_usage::Usage{} ? "" : report.usage.to_json())
+          : outcome.text;
   if (!text.empty() && text.back() != '\n') text += '\n';
   if (!settings_.output_dir.empty()) {
     const auto path = std::filesystem::path(settings_.output_dir) /

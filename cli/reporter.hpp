@@ -15,6 +15,7 @@
 
 #include "cli/output.hpp"
 #include "qorl_core/value.hpp"
+#include "qorl_multimodal/batch/usage.hpp"
 
 namespace qorl_cli {
 
@@ -40,7 +41,8 @@ struct ReportSettings {
 // How one source ended.
 struct Report {
   bool ok = false;
-  bool cached = false;  // the result came from the store
+  bool cached = false;                           // the result came from the store
+  qorl_multimodal::batch::usage::Usage usage{};  // what this run paid for it
   Outcome outcome{};
   std::string error{};
 };
@@ -68,7 +70,7 @@ class Reporter {
  private:
   void deliver_locked(std::size_t index, Report report);
   void write_locked(std::size_t index, Report report);
-  void write_result_locked(std::size_t index, const Outcome& outcome, bool cached);
+  void write_result_locked(std::size_t index, const Report& report);
   void write_error_locked(std::size_t index, const std::string& message);
   void write_stdout_locked(const std::string& text);
   void draw_locked();

@@ -115,6 +115,7 @@ Report as_report(const Job& job, const Result& result) {
         report.outcome = job.render(result.record);
         report.ok = true;
         report.cached = result.status == Status::cached;
+        report.usage = result.usage;
       } catch (const std::exception& error) {
         report.error = output::error_text(error);
       }

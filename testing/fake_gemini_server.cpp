@@ -129,7 +129,8 @@ std::string FakeGeminiServer::answer_body(const std::string& text) {
                {{{"content", {{"parts", {{{"text", text}}}}, {"role", "model"}}},
                  {"finishReason", "STOP"},
                  {"index", 0}}}},
-              {"usageMetadata", {{"promptTokenCount", 10}, {"candidatesTokenCount", 5}}},
+              {"usageMetadata",
+               {{"promptTokenCount", 10}, {"candidatesTokenCount", 5}, {"totalTokenCount", 15}}},
               {"modelVersion", "fake"}}
       .dump();
 }

@@ -27,7 +27,8 @@ struct StoreArguments {
 // that are zero are left out, batch-mode results counted apart since they are priced apart.
 std::string totals_line(const store::Totals& totals) {
   std::string line = usage::format_count(totals.done()) + " done";
-  if (totals.batch.done > 0) line += " (" + usage::format_count(totals.batch.done) + " in batch mode)";
+  if (totals.batch.done > 0)
+    line += " (" + usage::format_count(totals.batch.done) + " in batch mode)";
   line += ", " + usage::format_count(totals.failed()) + " failed";
   const usage::Usage spent = totals.usage();
   if (spent.input_tokens > 0 || spent.output_tokens > 0) {
@@ -35,7 +36,8 @@ std::string totals_line(const store::Totals& totals) {
             usage::format_tokens(spent.output_tokens) + " out";
   }
   if (spent.audio_seconds > 0) line += "; " + usage::format_audio(spent.audio_seconds);
-  if (totals.in_progress > 0) line += "; " + usage::format_count(totals.in_progress) + " in progress";
+  if (totals.in_progress > 0)
+    line += "; " + usage::format_count(totals.in_progress) + " in progress";
   if (totals.interrupted > 0) {
     line += "; " + usage::format_count(totals.interrupted) + " interrupted";
   }
@@ -51,9 +53,9 @@ int run(const StoreArguments& args) {
       results.export_results(std::cout);
     } else if (args.failed) {
       for (const store::Row& row : results.failures()) {
-        std::cout << output::for_descriptor(
-                         STDOUT_FILENO, output::one_line(row.source) + ": " +
-                                            output::one_line(row.error.value_or("")))
+        std::cout << output::for_descriptor(STDOUT_FILENO,
+                                            output::one_line(row.source) + ": " +
+                                                output::one_line(row.error.value_or("")))
                   << "\n";
       }
     } else {

@@ -33,7 +33,7 @@ boost::asio::awaitable<batch::runner::Conversion> transform_one(
   if (!text.is_string() || text.as_string().empty()) {
     qorl_core::throw_with_cause(batch::converter_run::nothing_generated("text"), watch.failure());
   }
-  co_return batch::runner::Conversion{.record = std::move(text)};
+  co_return batch::runner::Conversion{.record = std::move(text), .usage = watch.usage()};
 }
 
 int run(const TransformArguments& args) {

@@ -78,7 +78,7 @@ boost::asio::awaitable<batch::runner::Conversion> caption_one(
   if (!result) {
     qorl_core::throw_with_cause(batch::converter_run::nothing_generated("video caption"), refused);
   }
-  co_return batch::runner::Conversion{.record = result->to_map()};
+  co_return batch::runner::Conversion{.record = result->to_map(), .usage = watch.usage()};
 }
 
 int run(const VideoArguments& args) {

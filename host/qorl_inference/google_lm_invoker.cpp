@@ -216,8 +216,21 @@ std::string request_body(const std::vector<Message>& messages,
   return body;
 }
 
-// The answer text of the first candidate (its thought parts left out).
-std::string answer_text(const clients::http::Response& response) {
+// The tokens of `usageMetadata`, thoughts counted as output as they are billed.
+std::optional<TokenUsage> usage_of(const nlohmann::json& body) {
+  const auto metadata = body.find("usageMetadata");
+  if (metadata == body.end() || !metadata->is_object()) return std::nullopt;
+  const auto count = [&](const char* name) -> std::int64_t {
+    const auto field = metadata->find(name);
+    return field != metadata->end() && field->is_number_integer() ? field->get<std::int64_t>() : 0;
+  };
+  return TokenUsage{.input_tokens = count("promptTokenCount"),
+                    .output_tokens = count("candidatesTokenCount") + count("thoughtsTokenCount"),
+                    .total_tokens = count("totalTokenCount")};
+}
+
+// The answer text of the first candidate (its thought parts left out), and its usage.
+ModelAnswer read_answer(const clients::http::Response& response) {
   const auto body = clients::common::parse_json_or_discarded(response.body, "Gemini");
   if (!body.is_object())
     throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
@@ -247,7 +260,7 @@ std::string answer_text(const clients::http::Response& response) {
     throw BaseInvokerError("Gemini returned no text" +
                            (reason.empty() ? std::string() : " (finish reason: " + reason + ")"));
   }
-  return text;
+  return ModelAnswer{std::move(text), usage_of(body)};
 }
 
 bool is_cancellation(const std::exception_ptr& failure) {
@@ -277,7 +290,7 @@ GoogleLMInvoker::GoogleLMInvoker(GoogleLMInvokerOptions options)
       options_.base_url, {"GOOGLE_GEMINI_BASE_URL"}, kDefaultBaseUrl);
 }
 
-boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message> messages) {
+boost::asio::awaitable<ModelAnswer> GoogleLMInvoker::_invoke(std::vector<Message> messages) {
   if (options_.api_key.empty()) {
     throw BaseInvokerError(
         "No Gemini API key: pass api_key or set GEMINI_API_KEY or GOOGLE_API_KEY");
@@ -293,7 +306,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
                                options_.file_poll_interval, options_.file_processing_timeout});
 
   std::map<const Attachment*, GeminiFile> uploaded;
-  std::string text;
+  ModelAnswer answer;
   std::exception_ptr failure;
   try {
     for (auto& attachment : choose_uploads(messages, options_.inline_data_limit)) {
@@ -315,7 +328,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     const auto response =
         co_await send_with_retries(&session, std::move(request), policy, "generateContent");
     if (!response.ok()) throw_status_error(response, policy, "generateContent");
-    text = answer_text(response);
+    answer = read_answer(response);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -333,7 +346,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
     for (const auto& [key, file] : uploaded) co_await files.remove(file);
   }
   if (failure) std::rethrow_exception(failure);
-  co_return text;
+  co_return answer;
 }
 
 }  // namespace qorl_inference

@@ -43,7 +43,7 @@ class GoogleLMInvoker : public BaseLMInvoker {
   // System messages become the system instruction, user messages the contents, their parts in
   // order: texts, bytes as inline data (uploaded first when over the inline limit), URLs
   // (YouTube links included) as file data.
-  boost::asio::awaitable<std::string> _invoke(std::vector<Message> messages) override;
+  boost::asio::awaitable<ModelAnswer> _invoke(std::vector<Message> messages) override;
 
  private:
   GoogleLMInvokerOptions options_;

@@ -1,11 +1,19 @@
 #include "qorl_inference/lm_invoker.hpp"
 
 #include <exception>
+#include <nlohmann/json.hpp>
 
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/output_parser.hpp"
 
 namespace qorl_inference {
+
+std::string TokenUsage::to_json() const {
+  return nlohmann::json{{"input_tokens", input_tokens},
+                        {"output_tokens", output_tokens},
+                        {"total_tokens", total_tokens}}
+      .dump();
+}
 
 BaseLMInvoker::BaseLMInvoker(std::shared_ptr<ResponseSchema> response_schema)
     : response_schema_(std::move(response_schema)) {}
@@ -13,8 +21,11 @@ BaseLMInvoker::BaseLMInvoker(std::shared_ptr<ResponseSchema> response_schema)
 boost::asio::awaitable<LMResponse> BaseLMInvoker::invoke(
     std::vector<Message> messages, std::shared_ptr<EventEmitter> event_emitter) {
   LMResponse response;
+  std::optional<TokenUsage> usage;
   try {
-    response.text = co_await _invoke(std::move(messages));
+    ModelAnswer answer = co_await _invoke(std::move(messages));
+    response.text = std::move(answer.text);
+    usage = answer.usage;
   } catch (const BaseInvokerError&) {
     throw;
   } catch (const std::exception& error) {
@@ -29,6 +40,7 @@ boost::asio::awaitable<LMResponse> BaseLMInvoker::invoke(
                                               response_schema_->name() + ": " + error.what()));
     }
   }
+  if (event_emitter && usage) event_emitter->emit({"usage", usage->to_json()});
   if (event_emitter) event_emitter->emit({"response", response.text});
   co_return response;
 }

@@ -5,7 +5,9 @@
 #include <boost/asio/awaitable.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,22 @@
 #include "qorl_inference/response_schema.hpp"
 
 namespace qorl_inference {
+
+// Tokens one model call was billed for, as the service reported them.
+struct TokenUsage {
+  std::int64_t input_tokens = 0;
+  std::int64_t output_tokens = 0;  // thinking included
+  std::int64_t total_tokens = 0;
+
+  // {"input_tokens":..,"output_tokens":..,"total_tokens":..}: the value of a "usage" event.
+  std::string to_json() const;
+};
+
+// What one model call answered.
+struct ModelAnswer {
+  std::string text;
+  std::optional<TokenUsage> usage{};  // when the service said
+};
 
 struct LMResponse {
   std::string text;
@@ -38,7 +56,8 @@ class BaseLMInvoker {
   explicit BaseLMInvoker(std::shared_ptr<ResponseSchema> response_schema = nullptr);
   virtual ~BaseLMInvoker() = default;
 
-  // Sends `messages` and returns the answer; emits a "response" event with the answer text.
+  // Sends `messages` and returns the answer; emits a "usage" event with the tokens the service
+  // reported (TokenUsage::to_json), then a "response" event with the answer text.
   // Every failure, an answer that does not fit the response schema included, is a
   // BaseInvokerError; cancellation propagates as it is.
   boost::asio::awaitable<LMResponse> invoke(std::vector<Message> messages,
@@ -49,8 +68,8 @@ class BaseLMInvoker {
   }
 
  protected:
-  // One model call (retries included); returns the answer text.
-  virtual boost::asio::awaitable<std::string> _invoke(std::vector<Message> messages) = 0;
+  // One model call (retries included); returns the answer text and what it cost.
+  virtual boost::asio::awaitable<ModelAnswer> _invoke(std::vector<Message> messages) = 0;
 
  private:
   std::shared_ptr<ResponseSchema> response_schema_;

@@ -20,10 +20,10 @@ class ScriptedInvoker : public BaseLMInvoker {
   bool fail = false;
 
  protected:
-  boost::asio::awaitable<std::string> _invoke(std::vector<Message> messages) override {
+  boost::asio::awaitable<ModelAnswer> _invoke(std::vector<Message> messages) override {
     sent = std::move(messages);
     if (fail) throw std::runtime_error("socket closed");
-    co_return answer_;
+    co_return ModelAnswer{answer_};
   }
 
  private:

@@ -95,7 +95,21 @@ json request_body(const std::string& model, const std::vector<Message>& messages
   return body;
 }
 
-std::string answer_text(const clients::http::Response& response) {
+// The chat `usage` block's tokens.
+std::optional<TokenUsage> usage_of(const nlohmann::json& body) {
+  const auto usage = body.find("usage");
+  if (usage == body.end() || !usage->is_object()) return std::nullopt;
+  const auto count = [&](const char* name) -> std::int64_t {
+    const auto field = usage->find(name);
+    return field != usage->end() && field->is_number_integer() ? field->get<std::int64_t>() : 0;
+  };
+  return TokenUsage{.input_tokens = count("prompt_tokens"),
+                    .output_tokens = count("completion_tokens"),
+                    .total_tokens = count("total_tokens")};
+}
+
+// The answer text and its usage.
+ModelAnswer read_answer(const clients::http::Response& response) {
   const auto body =
       clients::common::parse_json_or_discarded(response.body, "OpenAI chat completions");
   if (!body.is_object() || !body.contains("choices") || !body["choices"].is_array() ||
@@ -108,13 +122,15 @@ std::string answer_text(const clients::http::Response& response) {
     throw BaseInvokerError("The model refused: " + message["refusal"].get<std::string>());
   }
   const auto content = message.find("content");
-  if (content != message.end() && content->is_string()) return content->get<std::string>();
+  if (content != message.end() && content->is_string()) {
+    return ModelAnswer{content->get<std::string>(), usage_of(body)};
+  }
   if (content != message.end() && content->is_array()) {
     std::string text;
     for (const auto& part : *content) {
       if (part.is_object() && part.value("type", "") == "text") text += part.value("text", "");
     }
-    return text;
+    return ModelAnswer{std::move(text), usage_of(body)};
   }
   throw BaseInvokerError("OpenAI chat completions returned no text (finish reason: " +
                          body["choices"][0].value("finish_reason", std::string("unknown")) + ")");
@@ -134,7 +150,7 @@ OpenAILMInvoker::OpenAILMInvoker(OpenAILMInvokerOptions options)
       clients::common::resolve_base_url(options_.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl);
 }
 
-boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message> messages) {
+boost::asio::awaitable<ModelAnswer> OpenAILMInvoker::_invoke(std::vector<Message> messages) {
   const ExchangePolicy policy{"OpenAI chat completions",
                               options_.retry_config,
                               options_.backoff,
@@ -157,7 +173,7 @@ boost::asio::awaitable<std::string> OpenAILMInvoker::_invoke(std::vector<Message
   clients::http::Session session(executor);
   const auto response = co_await send_with_retries(&session, std::move(request), policy, "request");
   if (!response.ok()) throw_status_error(response, policy, "request");
-  co_return answer_text(response);
+  co_return read_answer(response);
 }
 
 }  // namespace qorl_inference

@@ -40,7 +40,7 @@ class OpenAILMInvoker : public BaseLMInvoker {
   // bytes as files; links of an unknown type are offered as images, links known to be
   // something else are refused. With a response schema the
   // answer is constrained by a JSON-schema response format.
-  boost::asio::awaitable<std::string> _invoke(std::vector<Message> messages) override;
+  boost::asio::awaitable<ModelAnswer> _invoke(std::vector<Message> messages) override;
 
  private:
   OpenAILMInvokerOptions options_;

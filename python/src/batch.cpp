@@ -13,8 +13,8 @@
 #include "qorl_multimodal/batch/runner.hpp"
 #include "qorl_multimodal/batch/store.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/image_to_caption.hpp"
-#include "qorl_multimodal/modality_converter/preset_options.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/image_to_mermaid.hpp"
+#include "qorl_multimodal/modality_converter/preset_options.hpp"
 #include "qorl_multimodal/modality_converter/video_to_text/video_to_caption/video_to_caption.hpp"
 
 namespace qorl_python {
@@ -34,22 +34,26 @@ struct Subcommand {
 
 Subcommand subcommand_of(const BaseModalityConverter& converter) {
   namespace presets = mc::preset_options;
-  if (dynamic_cast<const mc::image_to_text::image_to_caption::image_to_caption::BaseImageToCaption*>(
+  if (dynamic_cast<
+          const mc::image_to_text::image_to_caption::image_to_caption::BaseImageToCaption*>(
           &converter)) {
     return {"caption", "caption",
             presets::model_id_from_environment("DEFAULT_IMAGE_CAPTIONING_MODEL_ID")};
   }
-  if (dynamic_cast<const mc::image_to_text::image_to_mermaid::image_to_mermaid::BaseImageToMermaid*>(
+  if (dynamic_cast<
+          const mc::image_to_text::image_to_mermaid::image_to_mermaid::BaseImageToMermaid*>(
           &converter)) {
     return {"mermaid", "Mermaid code", std::string(presets::DEFAULT_MODEL_ID)};
   }
-  if (dynamic_cast<const mc::video_to_text::video_to_caption::video_to_caption::BaseVideoToCaption*>(
+  if (dynamic_cast<
+          const mc::video_to_text::video_to_caption::video_to_caption::BaseVideoToCaption*>(
           &converter)) {
     return {"video", "video caption",
             presets::model_id_from_environment("DEFAULT_VIDEO_CAPTIONING_MODEL_ID")};
   }
-  throw qorl_core::TypeError("batch runs take an image captioner, a Mermaid converter or a video "
-                             "captioner");
+  throw qorl_core::TypeError(
+      "batch runs take an image captioner, a Mermaid converter or a video "
+      "captioner");
 }
 
 // A source: its text, or a dict {"source": ..., "id": ..., option: value, ...}.
@@ -67,8 +71,8 @@ batch::manifest::SourceEntry source_entry(py::handle item, std::size_t index) {
   if (!source.is_string() || source.as_string().empty()) {
     throw qorl_core::ValueError(origin + " has no text \"source\"");
   }
-  batch::manifest::SourceEntry entry{.source = source.as_string(), .origin = origin,
-                                     .index = index};
+  batch::manifest::SourceEntry entry{
+      .source = source.as_string(), .origin = origin, .index = index};
   if (const qorl_core::Value id = fields.get("id", {}); !id.is_none()) {
     entry.id = id.is_string() ? id.as_string() : qorl_core::repr(id);
   }
@@ -150,9 +154,9 @@ py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::itera
 }  // namespace
 
 void bind_batch(py::module_& module) {
-  module.def("_batch_run", &start_run, py::arg("converter"), py::arg("sources"),
-             py::arg("deliver"), py::kw_only(), py::arg("store") = py::none(),
-             py::arg("jobs") = 8, py::arg("retry_failed") = false, py::arg("refresh") = false,
+  module.def("_batch_run", &start_run, py::arg("converter"), py::arg("sources"), py::arg("deliver"),
+             py::kw_only(), py::arg("store") = py::none(), py::arg("jobs") = 8,
+             py::arg("retry_failed") = false, py::arg("refresh") = false,
              py::arg("model") = py::none());
 }
 

@@ -8,8 +8,8 @@ namespace {
 using modality_converter::modality_converter::BaseModalityConverter;
 
 boost::asio::awaitable<runner::Conversion> convert(
-    std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options,
-    std::string what, std::map<std::string, std::string> names,
+    std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options, std::string what,
+    std::map<std::string, std::string> names,
     std::function<qorl_core::Value(const runner::ResolvedSource&)> prepare,
     runner::ResolvedSource source) {
   const qorl_core::Value media = prepare ? prepare(source) : source.media();
@@ -21,20 +21,29 @@ boost::asio::awaitable<runner::Conversion> convert(
   options.set("event_emitter", watch.emitter());
   auto result = co_await converter->convert(media, options);
   if (result.result.empty()) qorl_core::throw_with_cause(nothing_generated(what), watch.failure());
-  co_return runner::Conversion{.record = result.to_map()};
+  co_return runner::Conversion{.record = result.to_map(), .usage = watch.usage()};
 }
 
 }  // namespace
 
 ConversionWatch::ConversionWatch() : emitter_(std::make_shared<qorl_inference::EventEmitter>()) {
   emitter_->add_handler([state = state_](const qorl_inference::Event& event) {
-    if (event.type == "error" && event.error) state->failure = event.error;
+    if (event.type == "error" && event.error) {
+      state->failure = event.error;
+    } else if (event.type == "response") {
+      ++state->usage.requests;
+    } else if (event.type == "usage") {
+      // The same fields as a stored usage; from the library's own invokers, so well formed.
+      state->usage += usage::Usage::from_json(event.value);
+    }
   });
 }
 
 qorl_core::Value ConversionWatch::emitter() const { return qorl_core::Value(emitter_); }
 
 std::exception_ptr ConversionWatch::failure() const { return state_->failure; }
+
+usage::Usage ConversionWatch::usage() const { return state_->usage; }
 
 std::runtime_error nothing_generated(const std::string& what) {
   return std::runtime_error("no " + what + " was generated");

@@ -9,22 +9,27 @@
 
 #include "qorl_inference/event_emitter.hpp"
 #include "qorl_multimodal/batch/runner.hpp"
+#include "qorl_multimodal/batch/usage.hpp"
 #include "qorl_multimodal/modality_converter/modality_converter.hpp"
 
 namespace qorl_multimodal::batch::converter_run {
 
 // What the converters of one conversion report through its event emitter: the last failure
-// (converters may answer one with an empty result). Copies share one watch.
+// (converters may answer one with an empty result) and the usage of its model calls. Copies
+// share one watch.
 class ConversionWatch {
  public:
   ConversionWatch();
   // The emitter, as converters take it in their "event_emitter" option.
   qorl_core::Value emitter() const;
   std::exception_ptr failure() const;
+  // The tokens the services reported and the model calls answered.
+  usage::Usage usage() const;
 
  private:
   struct State {
     std::exception_ptr failure;
+    usage::Usage usage;
   };
   std::shared_ptr<State> state_ = std::make_shared<State>();
   std::shared_ptr<qorl_inference::EventEmitter> emitter_;
