@@ -1206,6 +1206,22 @@ TEST_F(CorpusCli, KilledRunsResumeWithoutPayingTwice) {
   }
 }
 
+TEST_F(CorpusCli, TwoProcessesOnOneStoreConvertEachSourceOnce) {
+  const auto paths = photos(10);
+  for (int i = 0; i < 10; ++i) {
+    gemini_.queue_reply({200, FakeGeminiServer::answer_body(R"({"captions": ["Lambat."]})"),
+                         std::chrono::milliseconds(100)});
+  }
+  const std::vector<std::string> args = {"caption", "--from", list(), "--store", store(), "-j",
+                                         "3"};
+  const pid_t first = start(args, gemini_env());
+  const pid_t second = start(args, gemini_env());
+  EXPECT_EQ(exit_status(first), 0);
+  EXPECT_EQ(exit_status(second), 0);
+  for (const auto& path : paths) EXPECT_EQ(requests_for(path), 1) << path;
+  EXPECT_EQ(exported().size(), 10u);
+}
+
 TEST_F(CorpusCli, InterruptedRunLeavesNoClaimAndResumes) {
   photos(4);
   for (int i = 0; i < 4; ++i) {
