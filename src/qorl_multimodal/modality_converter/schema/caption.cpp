@@ -40,9 +40,8 @@ Value normalize_attachments_context(const Value& value) {
     } else if (item.is_bytes()) {
       attachments.push_back(Attachment::from_bytes(item.as_bytes()));
     } else {
-      // Only synchronous callers get here: make_caption resolves sources before.
-      // A fresh loop of our own: records are built synchronously, also from inside a running
-      // conversion, and asio lets a thread run a second loop while the first one waits.
+      // Only synchronous callers get here (make_caption resolves sources before), so a loop of
+      // our own is safe; run_sync refuses a thread that already runs one.
       auto [data, filename] = qorl_core::run_sync(utils::image_utils::get_image_binary(item));
       attachments.push_back(Attachment::from_bytes(std::move(data), std::move(filename)));
     }
