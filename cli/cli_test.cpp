@@ -1212,8 +1212,8 @@ TEST_F(CorpusCli, TwoProcessesOnOneStoreConvertEachSourceOnce) {
     gemini_.queue_reply({200, FakeGeminiServer::answer_body(R"({"captions": ["Lambat."]})"),
                          std::chrono::milliseconds(100)});
   }
-  const std::vector<std::string> args = {"caption", "--from", list(), "--store", store(), "-j",
-                                         "3"};
+  const std::vector<std::string> args = {"caption", "--from", list(), "--store",
+                                         store(),   "-j",     "3"};
   const pid_t first = start(args, gemini_env());
   const pid_t second = start(args, gemini_env());
   EXPECT_EQ(exit_status(first), 0);
@@ -1260,6 +1260,11 @@ TEST_F(CorpusCli, FoldersListsAndBadStoresAreSaidPlainly) {
   EXPECT_EQ(mixed.exit_code, kConversionFailed);
   EXPECT_NE(mixed.err.find("mixed.jsonl:2: "), std::string::npos) << mixed.err;
   EXPECT_NE(mixed.out.find("Sebuah foto."), std::string::npos) << mixed.out;
+
+  // Lists and folders that are not there are usage errors.
+  EXPECT_EQ(run({"caption", "--from", "missing.txt"}, gemini_env()).err,
+            "qorl-multimodal: --from: cannot read missing.txt\n");
+  EXPECT_EQ(run({"caption", "--recursive", list()}, gemini_env()).exit_code, kUsageError);
 
   // A file that is no store is left as it was.
   const std::string not_a_store = write("notes.db", "my notes");

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -41,6 +42,20 @@ void make_output_dir(const std::string& dir) {
   }
 }
 
+// Lists and folders that are not there are mistakes of the command line, found before any
+// conversion.
+void check_selection(const SourceSelection& selection) {
+  for (const auto& list : selection.lists) {
+    if (list != "-" && !std::ifstream(list)) throw UsageError("--from: cannot read " + list);
+  }
+  for (const auto& folder : selection.folders) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+      throw UsageError("--recursive: not a folder: " + folder);
+    }
+  }
+}
+
 bool can_draw_progress() {
   const char* term = std::getenv("TERM");
   return isatty(STDERR_FILENO) == 1 && !(term && std::string_view(term) == "dumb");
@@ -55,13 +70,11 @@ class Sources {
       : positional_(positional), selection_(selection), reporter_(reporter) {}
 
   std::optional<SourceEntry> next() {
-    for (;;) {
-      std::optional<SourceEntry> entry = read();
-      if (!entry) return std::nullopt;
-      entry->index = count_++;
-      reporter_.started(entry->index, entry->source);
-      return entry;
-    }
+    std::optional<SourceEntry> entry = read();
+    if (!entry) return std::nullopt;
+    entry->index = count_++;
+    reporter_.started(entry->index, entry->source);
+    return entry;
   }
 
  private:
@@ -143,6 +156,7 @@ batch::store::Redo redo_of(const SourceSelection& selection) {
 
 int run_jobs(const std::vector<std::string>& sources, Job job, RunSettings settings) {
   const SourceSelection& selection = settings.selection;
+  check_selection(selection);
   if (!settings.report.output_dir.empty()) make_output_dir(settings.report.output_dir);
   std::optional<batch::store::Store> store;
   try {
