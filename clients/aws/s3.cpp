@@ -184,8 +184,8 @@ std::string s3_error_text(long status, const std::string& code, const std::strin
 
 }  // namespace
 
-S3Error::S3Error(long status, std::string code, const std::string& message)
-    : Error(s3_error_text(status, code, message)), status_(status), code_(std::move(code)) {}
+S3Error::S3Error(long status, const std::string& code, const std::string& message)
+    : Error(s3_error_text(status, code, message), http_failure("S3", status, code)) {}
 
 bool S3Error::is_credentials_problem() const noexcept {
   // S3's codes for keys it does not know, signatures that do not match and tokens it refuses.
@@ -196,8 +196,8 @@ bool S3Error::is_credentials_problem() const noexcept {
                                                 "TokenRefreshRequired",
                                                 "InvalidSecurity",
                                                 "AuthorizationHeaderMalformed"};
-  return status_ == 401 ||
-         std::find(std::begin(kCodes), std::end(kCodes), code_) != std::end(kCodes);
+  return status() == 401 ||
+         std::find(std::begin(kCodes), std::end(kCodes), code()) != std::end(kCodes);
 }
 
 std::shared_ptr<S3Connection> make_s3_connection(S3ClientOptions options) {

@@ -14,20 +14,15 @@
 namespace clients::aws {
 
 // An error answer of S3 (status, code and message of its XML error document): "S3 GetObject
-// failed: HTTP 404 NoSuchKey: The specified key does not exist."; a redirect says so.
+// failed: HTTP 404 NoSuchKey: The specified key does not exist."; a redirect says so. Service
+// "S3"; code() is empty when the answer carried no error document.
 class S3Error : public Error {
  public:
-  S3Error(long status, std::string code, const std::string& message);
-  long status() const noexcept { return status_; }
-  // Empty when the answer carried no error document.
-  const std::string& code() const noexcept { return code_; }
+  S3Error(long status, const std::string& code, const std::string& message);
+  long status() const noexcept { return *http_status(); }
   // S3 refused the credentials themselves (unknown key, bad signature, expired token), not
   // what they may do.
   bool is_credentials_problem() const noexcept;
-
- private:
-  long status_;
-  std::string code_;
 };
 
 struct S3ClientOptions {

@@ -6,16 +6,18 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "clients/common/service_error.hpp"
+
 namespace clients::ffmpeg {
 
-// ffmpeg could not convert the media; the message is ffmpeg's own error output.
-class FfmpegError : public std::runtime_error {
+// ffmpeg could not convert the media; the message is ffmpeg's own error output. Service
+// "ffmpeg"; not retryable.
+class FfmpegError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit FfmpegError(const std::string& message) : ServiceError(message, {"ffmpeg"}) {}
 };
 
 // The ffmpeg program: env QORL_FFMPEG, else "ffmpeg" on PATH.

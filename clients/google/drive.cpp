@@ -38,9 +38,11 @@ HttpError status_error(const http::Response& response, const std::string& url) {
 
 // "HttpError 404 when requesting <url> returned "File not found: x."", from the JSON error.
 HttpError api_error(const http::Response& response, const std::string& url) {
-  return HttpError(response.status, "HttpError " + std::to_string(response.status) +
-                                        " when requesting " + url + " returned \"" +
-                                        internal::error_message(response) + "\"");
+  internal::ApiError error = internal::api_error(response);
+  return HttpError(response.status,
+                   "HttpError " + std::to_string(response.status) + " when requesting " + url +
+                       " returned \"" + error.message + "\"",
+                   std::move(error.status));
 }
 
 // The size after the "/" of a Content-Range ("bytes 0-9/100"); none for "*".

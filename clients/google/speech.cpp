@@ -19,6 +19,9 @@ namespace {
 using nlohmann::json;
 using nlohmann::ordered_json;
 
+// google.rpc.Code UNAVAILABLE: the service could not act for now; the same request may succeed.
+constexpr int kUnavailable = 14;
+
 // The largest Duration the protobuf JSON mapping allows (10000 years).
 constexpr std::int64_t kMaxDurationSeconds = 315576000000;
 
@@ -173,12 +176,15 @@ std::string describe(std::chrono::milliseconds timeout) {
 
 OperationError::OperationError(Status status)
     : Error("Operation failed with status code " + std::to_string(status.code) + ": " +
-            status.message),
+                status.message,
+            {"Speech-to-Text", std::nullopt, std::to_string(status.code),
+             status.code == kUnavailable}),
       status_(std::move(status)) {}
 
 OperationTimeoutError::OperationTimeoutError(std::chrono::milliseconds timeout)
-    : Error("Operation did not complete within the designated timeout of " + describe(timeout) +
-            ".") {}
+    : Error(
+          "Operation did not complete within the designated timeout of " + describe(timeout) + ".",
+          {"Speech-to-Text", std::nullopt, "timeout", false}) {}
 
 std::string to_json(const RecognitionConfig& config) { return config_json(config).dump(); }
 

@@ -67,6 +67,8 @@ struct Operation {
 };
 
 // A finished operation that failed: "Operation failed with status code <code>: <message>".
+// Service "Speech-to-Text"; its code is the google.rpc code's number, retryable when it is
+// UNAVAILABLE.
 class OperationError : public Error {
  public:
   explicit OperationError(Status status);
@@ -76,7 +78,7 @@ class OperationError : public Error {
   Status status_;
 };
 
-// The operation was not done when the wait ended.
+// The operation was not done when the wait ended. Code "timeout".
 class OperationTimeoutError : public Error {
  public:
   explicit OperationTimeoutError(std::chrono::milliseconds timeout);

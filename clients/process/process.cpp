@@ -275,13 +275,15 @@ class Run : public std::enable_shared_from_this<Run> {
     switch (stop_) {
       case Stop::None: return nullptr;
       case Stop::Deadline:
-        return std::make_exception_ptr(ProcessTimeout(program_ + " did not finish within " +
-                                                      std::to_string(options_.deadline.count()) +
-                                                      " ms and was killed"));
+        return std::make_exception_ptr(
+            ProcessTimeout(program_ + " did not finish within " +
+                               std::to_string(options_.deadline.count()) + " ms and was killed",
+                           program_));
       case Stop::OutputLimit:
         return std::make_exception_ptr(ProcessError(program_ + " wrote more than " +
-                                                    std::to_string(options_.output_limit) +
-                                                    " bytes and was killed"));
+                                                        std::to_string(options_.output_limit) +
+                                                        " bytes and was killed",
+                                                    program_, "output_limit"));
       case Stop::Cancelled:
         return std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted));
     }

@@ -8,24 +8,30 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "clients/common/service_error.hpp"
 
 namespace clients::process {
 
 // The program could not be started (not found, not executable, out of resources), or was
-// stopped because it passed its deadline or its output cap.
-class ProcessError : public std::runtime_error {
+// stopped because it passed its deadline or its output cap. Its service is the program; not
+// retryable.
+class ProcessError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ProcessError(const std::string& message, std::string program = "process",
+                        std::string code = {})
+      : ServiceError(message, {std::move(program), std::nullopt, std::move(code), false}) {}
 };
 
-// The program was still running at its deadline; it was killed.
+// The program was still running at its deadline; it was killed. Code "timeout".
 class ProcessTimeout : public ProcessError {
  public:
-  using ProcessError::ProcessError;
+  ProcessTimeout(const std::string& message, std::string program)
+      : ProcessError(message, std::move(program), "timeout") {}
 };
 
 struct ProcessResult {

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,9 +18,10 @@ namespace clients::youtube {
 using process::ProcessError;
 
 // yt-dlp failed: its "ERROR: ..." text (unavailable video, network failure, bad URL, ...).
-class DownloadError : public std::runtime_error {
+// Service "yt-dlp"; not retryable, as its text does not tell a passing fault from a lasting one.
+class DownloadError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DownloadError(const std::string& message) : ServiceError(message, {"yt-dlp"}) {}
 };
 
 struct PostProcessor {
