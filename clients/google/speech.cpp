@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/base64.hpp"
 #include "clients/common/json_fields.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/common/url.hpp"
@@ -137,7 +138,7 @@ class RestSpeechConnection final : public SpeechConnection {
   boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
                                                            const RecognitionAudio& audio) override {
     ordered_json audio_json = ordered_json::object();
-    if (audio.content) audio_json["content"] = base64_encode(*audio.content);
+    if (audio.content) audio_json["content"] = common::base64_encode(*audio.content);
     if (audio.uri) audio_json["uri"] = *audio.uri;
     http::Request request;
     request.method = "POST";

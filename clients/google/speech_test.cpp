@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "clients/common/base64.hpp"
 #include "clients/google/service_account.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "testing/fake_speech.hpp"
@@ -80,7 +81,7 @@ TEST_F(SpeechClientTest, RecognitionIsPolledUntilDone) {
   EXPECT_EQ(recognitions[0].audio, flac);
   EXPECT_EQ(recognitions[0].body["config"].dump(), to_json(config()));
   EXPECT_EQ(recognitions[0].body["audio"],
-            nlohmann::ordered_json({{"content", base64_encode(flac)}}));
+            nlohmann::ordered_json({{"content", common::base64_encode(flac)}}));
 }
 
 TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {
