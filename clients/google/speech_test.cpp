@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "clients/common/base64.hpp"
+#include "clients/common/run_sync.hpp"
 #include "clients/google/service_account.hpp"
-#include "qorl_core/run_sync.hpp"
 #include "testing/fake_speech.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/scoped_call_policy.hpp"
@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Result = qorl_testing::FakeSpeech::Result;
-using qorl_core::run_sync;
+using common::run_sync;
 using qorl_testing::Fault;
 
 class SpeechClientTest : public ::testing::Test {
