@@ -4,11 +4,11 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/url/parse.hpp>
 
 #include <algorithm>
 #include <chrono>
 
+#include "clients/common/url.hpp"
 #include "clients/http/policy.hpp"
 #include "clients/prosa/stt.hpp"
 #include "qorl_core/base64.hpp"
@@ -156,10 +156,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
 }
 
 bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {
-  const auto parsed = boost::urls::parse_uri_reference(audio_source);
-  if (!parsed || !parsed->has_scheme() || !parsed->has_authority()) return false;
-  return qorl_core::ascii_lower(parsed->scheme()) == "https" &&
-         !parsed->encoded_authority().empty();
+  // Split leniently: a link with a blank or a non-ASCII letter in it is sent percent-encoded.
+  const clients::common::UrlParts parts = clients::common::split_url(audio_source);
+  return qorl_core::ascii_lower(parts.scheme) == "https" && !parts.network_location.empty();
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_audio_transcription(
