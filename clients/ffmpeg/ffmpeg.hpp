@@ -27,8 +27,8 @@ std::string ffmpeg_program();
 inline constexpr std::chrono::minutes kDeadline{10};
 
 // Writes the first audio stream of `input` to `output` as FLAC.
-boost::asio::awaitable<void> async_transcode_to_flac(std::filesystem::path input,
-                                                     std::filesystem::path output);
+[[nodiscard]] boost::asio::awaitable<void> async_transcode_to_flac(std::filesystem::path input,
+                                                                   std::filesystem::path output);
 
 struct DecodeOptions {
   std::optional<int> sample_rate{};  // none: the stream's own
@@ -44,7 +44,7 @@ struct DecodeOptions {
 // through a private temporary file removed on every path. Throws FfmpegError when ffmpeg finds
 // no audio, std::system_error when that file cannot be written; `media` must stay alive until the
 // result arrives.
-boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,
-                                                       DecodeOptions options = {});
+[[nodiscard]] boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,
+                                                                     DecodeOptions options = {});
 
 }  // namespace clients::ffmpeg

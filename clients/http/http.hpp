@@ -127,7 +127,7 @@ class Session {
   // Sends one request and reads the whole response (or streams it to on_body_chunk).
   // Throws Error when the transfer fails; cancellation aborts the transfer and propagates as
   // boost::system::system_error(operation_aborted).
-  boost::asio::awaitable<Response> send(Request request);
+  [[nodiscard]] boost::asio::awaitable<Response> send(Request request);
 
   // Aborts what is in flight and releases connections. Idempotent.
   void close();
@@ -148,7 +148,7 @@ class Session {
 Session& shared_session(const boost::asio::any_io_executor& executor);
 
 // One request on `session`, or on the shared session of the caller's execution context.
-boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
+[[nodiscard]] boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
 
 // multipart/form-data bodies, as browsers and official SDK clients send them.
 struct FormPart {

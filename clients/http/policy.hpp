@@ -110,6 +110,7 @@ struct CallOptions {
 // attempt failed in transfer. Both tell the attempts made (Response::attempts,
 // Error::attempts()). Each attempt's time limit is capped by what remains of the deadline.
 // Cancellation ends it at once.
-boost::asio::awaitable<Response> call(Request request, CallPolicy policy, CallOptions options = {});
+[[nodiscard]] boost::asio::awaitable<Response> call(Request request, CallPolicy policy,
+                                                    CallOptions options = {});
 
 }  // namespace clients::http

@@ -53,10 +53,11 @@ struct ProcessOptions {
 // Runs argv[0] (looked up on PATH when it names no directory) with exactly `argv`, in a process
 // group of its own, and awaits its end and the end of both outputs. A cancellation of the awaiting
 // coroutine (terminal) kills the group, reaps the program and rethrows the cancellation.
-boost::asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
-                                                        ProcessOptions options = {});
+[[nodiscard]] boost::asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
+                                                                      ProcessOptions options = {});
 
-// The same on a private event loop of the calling thread, for synchronous callers.
+// The same on a private event loop of the calling thread, for synchronous callers
+// (common::run_sync: never on a thread that runs an event loop).
 ProcessResult run_process(std::vector<std::string> argv, ProcessOptions options = {});
 
 }  // namespace clients::process

@@ -64,7 +64,8 @@ class YoutubeDL {
   // otherwise only metadata is fetched. Throws DownloadError when yt-dlp fails, ProcessError
   // when it cannot be started or passes its deadline. Cancelling the awaiting coroutine kills
   // yt-dlp and the programs it started.
-  boost::asio::awaitable<VideoInfo> async_extract_info(std::string url, bool download = true) const;
+  [[nodiscard]] boost::asio::awaitable<VideoInfo> async_extract_info(std::string url,
+                                                                     bool download = true) const;
 
   // The same, blocking the calling thread.
   VideoInfo extract_info(const std::string& url, bool download = true) const;
