@@ -1,9 +1,5 @@
 #include "clients/google/speech.hpp"
 
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/this_coro.hpp>
-#include <boost/asio/use_awaitable.hpp>
-
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
@@ -195,28 +191,18 @@ std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& op
 
 boost::asio::awaitable<LongRunningRecognizeResponse> SpeechClient::wait_for_response(
     Operation operation, std::chrono::milliseconds timeout) const {
-  using Clock = std::chrono::steady_clock;
   if (call_deadline_) timeout = std::min(timeout, *call_deadline_);
-  const auto deadline = Clock::now() + timeout;
-  const auto executor = co_await boost::asio::this_coro::executor;
-  boost::asio::steady_timer timer(executor);
-  std::chrono::milliseconds delay = polling_.initial_delay;
-  for (bool first = true; !operation.done; first = false) {
-    if (!first) {
-      timer.expires_after(std::min<Clock::duration>(delay, deadline - Clock::now()));
-      co_await timer.async_wait(boost::asio::use_awaitable);
-      delay = std::min(polling_.maximum_delay,
-                       std::chrono::milliseconds(static_cast<std::int64_t>(
-                           static_cast<double>(delay.count()) * polling_.multiplier)));
-    }
-    const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  common::Poller poller(polling_, timeout);
+  while (!operation.done) {
+    co_await poller.wait();
+    const std::chrono::milliseconds remaining = *poller.remaining();
     if (remaining.count() <= 0) throw OperationTimeoutError(timeout);
     bool cut_short = false;
     try {
       operation = co_await connection_->get_operation(operation.name, remaining);
     } catch (const http::Error&) {
       // The exchange was cut short by the deadline.
-      if (Clock::now() < deadline) throw;
+      if (poller.remaining()->count() > 0) throw;
       cut_short = true;
     }
     if (cut_short) throw OperationTimeoutError(timeout);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "clients/common/polling.hpp"
 #include "clients/google/oauth2.hpp"
 #include "clients/http/policy.hpp"
 
@@ -88,11 +89,7 @@ class OperationTimeoutError : public Error {
 std::string to_json(const RecognitionConfig& config);
 
 // Delays between polls of an operation: the first poll at once, then growing delays.
-struct PollingPolicy {
-  std::chrono::milliseconds initial_delay{1000};
-  std::chrono::milliseconds maximum_delay{20000};
-  double multiplier = 1.5;
-};
+using common::PollingPolicy;
 
 struct SpeechOptions {
   // None: env QORL_SPEECH_ENDPOINT, else SPEECH_ENDPOINT.
