@@ -87,7 +87,7 @@ class RestS3Connection final : public S3Connection {
     }
   }
 
-  boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) override {
+  boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) override {
     const Credentials credentials = co_await credentials_->credentials();
     std::string region = region_;
     http::Response response = co_await send(request, credentials, region);
@@ -122,6 +122,7 @@ class RestS3Connection final : public S3Connection {
             "/" + http::url_encode(request.bucket) + "/" + key};
   }
 
+  // The arguments are read before the one suspension, the call itself.
   boost::asio::awaitable<http::Response> send(const GetObjectRequest& request,
                                               const Credentials& credentials,
                                               const std::string& region) const {

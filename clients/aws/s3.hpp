@@ -53,7 +53,7 @@ class S3Connection {
   virtual ~S3Connection() = default;
   // Throws S3Error for an error answer, NoCredentialsError, or http::Error for a failed
   // transfer or an object past the download cap.
-  virtual boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) = 0;
+  virtual boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) = 0;
 };
 
 // The REST connection on the caller's executor: one call per request (two after a region
@@ -67,8 +67,8 @@ class S3Client {
   explicit S3Client(std::shared_ptr<S3Connection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) const {
-    return connection_->get_object(request);
+  boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) const {
+    return connection_->get_object(std::move(request));
   }
 
  private:

@@ -65,7 +65,7 @@ class RestDriveConnection final : public DriveConnection {
         credentials_(std::move(options.credentials)),
         policy_(std::move(options.policy)) {}
 
-  boost::asio::awaitable<std::string> download_public(const std::string& file_id) override {
+  boost::asio::awaitable<std::string> download_public(std::string file_id) override {
     const auto executor = co_await boost::asio::this_coro::executor;
     // One session: the confirmation goes with the warning's cookies.
     http::Session session(executor);
@@ -84,7 +84,7 @@ class RestDriveConnection final : public DriveConnection {
     co_return std::move(response.body);
   }
 
-  boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id, std::uint64_t first,
+  boost::asio::awaitable<MediaChunk> get_media(std::string file_id, std::uint64_t first,
                                                std::uint64_t last) override {
     if (!credentials_) throw Error("Drive API requests need credentials");
     const std::string url = api_ + "/drive/v3/files/" + http::url_encode(file_id);

@@ -24,7 +24,7 @@ HttpError call_error(const http::Response& response, std::string_view method,
 
 boost::asio::awaitable<http::Response> RestStub::send(http::Request request,
                                                       http::Idempotency idempotency,
-                                                      const http::CallPolicy& policy) const {
+                                                      http::CallPolicy policy) const {
   const std::string url = endpoint_ + request.url;
   request.url = url;
   if (credentials_) {

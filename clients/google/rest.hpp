@@ -43,7 +43,7 @@ class RestStub {
   // call_error's HttpError for an error status, http::Error for a failed transfer and Error
   // when no token can be had.
   boost::asio::awaitable<http::Response> send(http::Request request, http::Idempotency idempotency,
-                                              const http::CallPolicy& policy) const;
+                                              http::CallPolicy policy) const;
   boost::asio::awaitable<http::Response> send(http::Request request,
                                               http::Idempotency idempotency) const {
     return send(std::move(request), idempotency, policy_);

@@ -148,7 +148,7 @@ class RestSpeechConnection final : public SpeechConnection {
     co_return parse_operation(answer);
   }
 
-  boost::asio::awaitable<Operation> get_operation(const std::string& name,
+  boost::asio::awaitable<Operation> get_operation(std::string name,
                                                   std::chrono::milliseconds timeout) override {
     http::Request request;
     request.url = "/v1/operations/" + common::encode_path(name);

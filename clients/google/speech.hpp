@@ -106,12 +106,13 @@ class SpeechConnection {
   virtual ~SpeechConnection() = default;
   // Starts a recognition; repeated only where the service cannot have started it. Throws
   // HttpError for an error status, http::Error for a failed transfer, Error for an answer that
-  // is no operation.
+  // is no operation. By reference, as the audio may be large: both are read into the request
+  // before the first suspension, so they need to live only until the first co_await.
   virtual boost::asio::awaitable<Operation> long_running_recognize(
       const RecognitionConfig& config, const RecognitionAudio& audio) = 0;
   // The operation's latest state, asked (retries included) within `timeout`. Throws as
   // long_running_recognize.
-  virtual boost::asio::awaitable<Operation> get_operation(const std::string& name,
+  virtual boost::asio::awaitable<Operation> get_operation(std::string name,
                                                           std::chrono::milliseconds timeout) = 0;
 };
 

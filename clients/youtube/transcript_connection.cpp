@@ -84,9 +84,10 @@ std::optional<std::string> api_key(std::string_view html) {
 }
 
 // The watch page, after giving consent to cookies when the consent form came instead; the
-// consent cookie is left in `cookie` for the requests that follow.
+// consent cookie is left in `cookie` for the requests that follow. `stub` and `cookie` are the
+// caller's, which awaits this at once.
 boost::asio::awaitable<std::string> watch_page(internal::TranscriptRestStub& stub,
-                                               const std::string& video_id, std::string& cookie) {
+                                               std::string video_id, std::string& cookie) {
   http::Response page = co_await exchange(video_id, stub.get_watch_page(video_id, cookie));
   std::string html = std::move(page.body);
   if (html.find(kConsentForm) == std::string::npos) co_return html;
