@@ -4,7 +4,7 @@ include(CMakePackageConfigHelpers)
 
 set(QORL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qorl_multimodal)
 
-install(TARGETS qorl_core qorl_inference qorl_pipeline qorl_clients qorl_multimodal
+install(TARGETS qorl_common qorl_core qorl_inference qorl_pipeline qorl_clients qorl_multimodal
   EXPORT qorl_multimodalTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

@@ -7,6 +7,19 @@ set(QORL_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qorl_multimodal)
 # delete) as a mismatched new/delete once a coroutine is inlined far enough.
 set(QORL_WARNINGS -Wall -Wextra -Werror -Wno-mismatched-new-delete)
 
+# qorl_include_root(<var> <name> <dir>...): a directory of the build tree holding just the given
+# source directories (paths below the repository), as symbolic links at the same paths. A target
+# exports it instead of the repository root, so that its users reach its headers and no others.
+function(qorl_include_root var name)
+  set(root ${PROJECT_BINARY_DIR}/include_roots/${name})
+  foreach(dir ${ARGN})
+    get_filename_component(parent ${root}/${dir} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${dir} ${root}/${dir} SYMBOLIC)
+  endforeach()
+  set(${var} ${root} PARENT_SCOPE)
+endfunction()
+
 # qorl_add_library(<target> <alias> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
 # Headers are included by their path from the repository's layer roots, and from the installed
 # headers' root; the installed CMake package names the target as its alias does (qorl::core).

@@ -1,10 +1,10 @@
 #include <CLI/CLI.hpp>
 
-#include <cctype>
 #include <filesystem>
 #include <stdexcept>
 
 #include "cli/commands/commands.hpp"
+#include "clients/common/url.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_converter/preset_options.hpp"
@@ -87,12 +87,10 @@ void add_caption_hint_options(CLI::App& command, CaptionHints& hints, const std:
 
 namespace {
 
+// A one-letter scheme is a drive letter.
 bool has_scheme(const std::string& source) {
-  const auto colon = source.find(':');
-  return colon != std::string::npos && colon > 1 &&
-         std::isalpha(static_cast<unsigned char>(source[0])) &&
-         source.find_first_not_of(
-             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= colon;
+  const auto scheme = clients::common::url_scheme(source);
+  return scheme && scheme->size() > 1;
 }
 
 }  // namespace

@@ -99,8 +99,7 @@ std::string trimmed_file(const std::string& path) {
   } catch (const std::runtime_error& error) {
     throw Error("cannot read the container authorization token file: " + std::string(error.what()));
   }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
+  return std::string(common::trim_end(text, "\r\n"));
 }
 
 bool expires_soon(const Credentials& credentials) {

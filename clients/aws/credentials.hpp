@@ -8,15 +8,19 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "clients/common/service_error.hpp"
 
 namespace clients::aws {
 
-// Errors of the AWS clients; messages never hold a secret.
-class Error : public std::runtime_error {
+// Errors of the AWS clients, service "AWS" unless the failure names another; messages never
+// hold a secret.
+class Error : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& message, ServiceFailure failure = {"AWS"})
+      : ServiceError(message, std::move(failure)) {}
 };
 
 // No source of the default chain had credentials.

@@ -5,8 +5,8 @@
 #include <atomic>
 
 #include "clients/aws/shared_config.hpp"
+#include "clients/common/run_sync.hpp"
 #include "clients/common/secret_text.hpp"
-#include "qorl_core/run_sync.hpp"
 #include "testing/http_server.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
@@ -66,25 +66,25 @@ TEST(CredentialsTest, ChainPrefersEnvironmentThenCredentialsFileThenConfigFile) 
   qorl_testing::TempDir dir;
   qorl_testing::ScopedEnv env;
   isolate(env, dir);
-  EXPECT_THROW(qorl_core::run_sync(DefaultCredentialsChain().credentials()), NoCredentialsError);
+  EXPECT_THROW(common::run_sync(DefaultCredentialsChain().credentials()), NoCredentialsError);
 
   dir.write("config", "[profile dev]\naws_access_key_id = CFG\naws_secret_access_key = cs\n");
   env.set("AWS_PROFILE", "dev");
-  EXPECT_EQ(qorl_core::run_sync(DefaultCredentialsChain().credentials()).access_key_id, "CFG");
+  EXPECT_EQ(common::run_sync(DefaultCredentialsChain().credentials()).access_key_id, "CFG");
 
   dir.write("credentials",
             "[default]\naws_access_key_id = DEF\naws_secret_access_key = ds\n"
             "[dev]\naws_access_key_id = DEV\naws_secret_access_key = vs\naws_session_token = t\n");
-  const Credentials from_file = qorl_core::run_sync(DefaultCredentialsChain().credentials());
+  const Credentials from_file = common::run_sync(DefaultCredentialsChain().credentials());
   EXPECT_EQ(from_file.access_key_id, "DEV");
   EXPECT_EQ(from_file.secret_access_key, "vs");
   EXPECT_EQ(from_file.session_token, "t");
 
   // A key without its secret is no credentials at all.
   env.set("AWS_ACCESS_KEY_ID", "ENV");
-  EXPECT_EQ(qorl_core::run_sync(DefaultCredentialsChain().credentials()).access_key_id, "DEV");
+  EXPECT_EQ(common::run_sync(DefaultCredentialsChain().credentials()).access_key_id, "DEV");
   env.set("AWS_SECRET_ACCESS_KEY", "es").set("AWS_SESSION_TOKEN", "et");
-  const Credentials from_env = qorl_core::run_sync(DefaultCredentialsChain().credentials());
+  const Credentials from_env = common::run_sync(DefaultCredentialsChain().credentials());
   EXPECT_EQ(from_env.access_key_id, "ENV");
   EXPECT_EQ(from_env.session_token, "et");
 }
@@ -138,7 +138,7 @@ TEST(HostileCredentials, ContainerTokensThatCouldSplitHeadersAreNeverSent) {
   env.set("AWS_CONTAINER_CREDENTIALS_FULL_URI", agent.url())
       .set("AWS_CONTAINER_AUTHORIZATION_TOKEN", "secret-token\r\nX-Injected: 1");
   try {
-    qorl_core::run_sync(credentials_from_container());
+    common::run_sync(credentials_from_container());
     FAIL() << "a token with a line break was sent";
   } catch (const common::InvalidCredential& error) {
     EXPECT_EQ(std::string(error.what()).find("secret-token"), std::string::npos);
@@ -146,14 +146,14 @@ TEST(HostileCredentials, ContainerTokensThatCouldSplitHeadersAreNeverSent) {
   env.unset("AWS_CONTAINER_AUTHORIZATION_TOKEN")
       .set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE",
            dir.write("token", "secret-token\nX-Injected: 1\n").string());
-  EXPECT_THROW(qorl_core::run_sync(credentials_from_container()), common::InvalidCredential);
+  EXPECT_THROW(common::run_sync(credentials_from_container()), common::InvalidCredential);
   EXPECT_EQ(agent.requests, 0);
 
   // A token file is read within the cap, and never from a device.
   env.set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", "/dev/zero");
-  EXPECT_THROW(qorl_core::run_sync(credentials_from_container()), Error);
+  EXPECT_THROW(common::run_sync(credentials_from_container()), Error);
   env.set("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", dir.write("token", "good-token\n").string());
-  EXPECT_EQ(qorl_core::run_sync(credentials_from_container())->access_key_id, "K");
+  EXPECT_EQ(common::run_sync(credentials_from_container())->access_key_id, "K");
   EXPECT_EQ(agent.requests, 1);
 }
 

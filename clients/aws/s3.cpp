@@ -87,7 +87,7 @@ class RestS3Connection final : public S3Connection {
     }
   }
 
-  boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) override {
+  boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) override {
     const Credentials credentials = co_await credentials_->credentials();
     std::string region = region_;
     http::Response response = co_await send(request, credentials, region);
@@ -122,6 +122,7 @@ class RestS3Connection final : public S3Connection {
             "/" + http::url_encode(request.bucket) + "/" + key};
   }
 
+  // The arguments are read before the one suspension, the call itself.
   boost::asio::awaitable<http::Response> send(const GetObjectRequest& request,
                                               const Credentials& credentials,
                                               const std::string& region) const {
@@ -184,8 +185,8 @@ std::string s3_error_text(long status, const std::string& code, const std::strin
 
 }  // namespace
 
-S3Error::S3Error(long status, std::string code, const std::string& message)
-    : Error(s3_error_text(status, code, message)), status_(status), code_(std::move(code)) {}
+S3Error::S3Error(long status, const std::string& code, const std::string& message)
+    : Error(s3_error_text(status, code, message), http_failure("S3", status, code)) {}
 
 bool S3Error::is_credentials_problem() const noexcept {
   // S3's codes for keys it does not know, signatures that do not match and tokens it refuses.
@@ -196,8 +197,8 @@ bool S3Error::is_credentials_problem() const noexcept {
                                                 "TokenRefreshRequired",
                                                 "InvalidSecurity",
                                                 "AuthorizationHeaderMalformed"};
-  return status_ == 401 ||
-         std::find(std::begin(kCodes), std::end(kCodes), code_) != std::end(kCodes);
+  return status() == 401 ||
+         std::find(std::begin(kCodes), std::end(kCodes), code()) != std::end(kCodes);
 }
 
 std::shared_ptr<S3Connection> make_s3_connection(S3ClientOptions options) {

@@ -14,20 +14,15 @@
 namespace clients::aws {
 
 // An error answer of S3 (status, code and message of its XML error document): "S3 GetObject
-// failed: HTTP 404 NoSuchKey: The specified key does not exist."; a redirect says so.
+// failed: HTTP 404 NoSuchKey: The specified key does not exist."; a redirect says so. Service
+// "S3"; code() is empty when the answer carried no error document.
 class S3Error : public Error {
  public:
-  S3Error(long status, std::string code, const std::string& message);
-  long status() const noexcept { return status_; }
-  // Empty when the answer carried no error document.
-  const std::string& code() const noexcept { return code_; }
+  S3Error(long status, const std::string& code, const std::string& message);
+  long status() const noexcept { return *http_status(); }
   // S3 refused the credentials themselves (unknown key, bad signature, expired token), not
   // what they may do.
   bool is_credentials_problem() const noexcept;
-
- private:
-  long status_;
-  std::string code_;
 };
 
 struct S3ClientOptions {
@@ -58,7 +53,7 @@ class S3Connection {
   virtual ~S3Connection() = default;
   // Throws S3Error for an error answer, NoCredentialsError, or http::Error for a failed
   // transfer or an object past the download cap.
-  virtual boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) = 0;
+  virtual boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) = 0;
 };
 
 // The REST connection on the caller's executor: one call per request (two after a region
@@ -72,8 +67,8 @@ class S3Client {
   explicit S3Client(std::shared_ptr<S3Connection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<GetObjectResult> get_object(const GetObjectRequest& request) const {
-    return connection_->get_object(request);
+  boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) const {
+    return connection_->get_object(std::move(request));
   }
 
  private:

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qorl_core/run_sync.hpp"
+#include "clients/common/run_sync.hpp"
 #include "testing/canned_server.hpp"
 #include "testing/fake_s3.hpp"
 #include "testing/fault_proxy.hpp"
@@ -14,7 +14,7 @@
 namespace clients::aws {
 namespace {
 
-using qorl_core::run_sync;
+using common::run_sync;
 using qorl_testing::Fault;
 using namespace std::chrono_literals;
 

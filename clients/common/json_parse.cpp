@@ -21,8 +21,9 @@ Json parse(std::string_view text, std::string_view service, bool allow_exception
 }  // namespace
 
 JsonTooDeep::JsonTooDeep(std::string_view service)
-    : std::runtime_error(std::string(service) + " sent JSON nested deeper than " +
-                         std::to_string(MAX_JSON_DEPTH) + " levels; refused") {}
+    : ServiceError(std::string(service) + " sent JSON nested deeper than " +
+                       std::to_string(MAX_JSON_DEPTH) + " levels; refused",
+                   {std::string(service)}) {}
 
 template <typename Json>
 Json parse_json(std::string_view text, std::string_view service) {

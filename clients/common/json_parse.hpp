@@ -4,9 +4,10 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "clients/common/service_error.hpp"
 
 namespace clients::common {
 
@@ -14,7 +15,7 @@ namespace clients::common {
 inline constexpr int MAX_JSON_DEPTH = 512;
 
 // A document nested deeper than MAX_JSON_DEPTH; the message names the service that sent it.
-class JsonTooDeep : public std::runtime_error {
+class JsonTooDeep : public ServiceError {
  public:
   explicit JsonTooDeep(std::string_view service);
 };

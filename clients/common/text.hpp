@@ -18,6 +18,13 @@ constexpr std::string_view trim(std::string_view text,
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+// `text` without trailing characters of `blanks`.
+constexpr std::string_view trim_end(std::string_view text,
+                                    std::string_view blanks = kAsciiWhiteSpace) noexcept {
+  const auto last = text.find_last_not_of(blanks);
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
 constexpr char ascii_lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 constexpr char ascii_upper(char c) noexcept { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 

@@ -1,6 +1,9 @@
 #include "clients/common/url.hpp"
 
 #include <boost/url/encode.hpp>
+#include <boost/url/parse.hpp>
+#include <boost/url/rfc/gen_delim_chars.hpp>
+#include <boost/url/rfc/sub_delim_chars.hpp>
 #include <boost/url/rfc/unreserved_chars.hpp>
 
 #include <cstdlib>
@@ -17,6 +20,36 @@ std::string resolve_base_url(const std::optional<std::string>& given,
   if (url.empty()) url = fallback;
   while (url.ends_with('/')) url.pop_back();
   return url;
+}
+
+std::optional<std::string_view> url_scheme(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos || !boost::urls::parse_uri(text.substr(0, colon + 1))) {
+    return std::nullopt;
+  }
+  return text.substr(0, colon);
+}
+
+UrlParts split_url(std::string_view url) {
+  UrlParts parts;
+  if (const auto scheme = url_scheme(url)) {
+    parts.scheme = std::string(*scheme);
+    url.remove_prefix(scheme->size() + 1);
+  }
+  if (url.starts_with("//")) {
+    url.remove_prefix(2);
+    const auto end = url.find_first_of("/?#");
+    parts.network_location = std::string(url.substr(0, end));
+    url = end == std::string_view::npos ? std::string_view{} : url.substr(end);
+  }
+  parts.path = std::string(url.substr(0, url.find_first_of("?#")));
+  return parts;
+}
+
+std::string encode_url(std::string_view url) {
+  static const auto kKept = boost::urls::unreserved_chars + boost::urls::gen_delim_chars +
+                            boost::urls::sub_delim_chars + '%';
+  return boost::urls::encode(url, kKept);
 }
 
 std::string encode_path(std::string_view path) {

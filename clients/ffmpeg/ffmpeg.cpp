@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "clients/common/files.hpp"
+#include "clients/common/text.hpp"
 #include "clients/process/process.hpp"
 
 namespace clients::ffmpeg {
@@ -27,11 +28,8 @@ std::vector<std::string> base_command() {
 }
 
 FfmpegError failure(const ProcessResult& result, const std::string& fallback) {
-  std::string message = result.err;
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
-  }
-  return FfmpegError(message.empty() ? fallback : message);
+  const std::string_view message = common::trim_end(result.err, "\r\n");
+  return FfmpegError(message.empty() ? fallback : std::string(message));
 }
 
 // MP4, M4A, MOV and 3GP files start with a "ftyp" box.

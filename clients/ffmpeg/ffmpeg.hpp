@@ -6,16 +6,18 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "clients/common/service_error.hpp"
+
 namespace clients::ffmpeg {
 
-// ffmpeg could not convert the media; the message is ffmpeg's own error output.
-class FfmpegError : public std::runtime_error {
+// ffmpeg could not convert the media; the message is ffmpeg's own error output. Service
+// "ffmpeg"; not retryable.
+class FfmpegError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit FfmpegError(const std::string& message) : ServiceError(message, {"ffmpeg"}) {}
 };
 
 // The ffmpeg program: env QORL_FFMPEG, else "ffmpeg" on PATH.
@@ -25,8 +27,8 @@ std::string ffmpeg_program();
 inline constexpr std::chrono::minutes kDeadline{10};
 
 // Writes the first audio stream of `input` to `output` as FLAC.
-boost::asio::awaitable<void> async_transcode_to_flac(std::filesystem::path input,
-                                                     std::filesystem::path output);
+[[nodiscard]] boost::asio::awaitable<void> async_transcode_to_flac(std::filesystem::path input,
+                                                                   std::filesystem::path output);
 
 struct DecodeOptions {
   std::optional<int> sample_rate{};  // none: the stream's own
@@ -42,7 +44,7 @@ struct DecodeOptions {
 // through a private temporary file removed on every path. Throws FfmpegError when ffmpeg finds
 // no audio, std::system_error when that file cannot be written; `media` must stay alive until the
 // result arrives.
-boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,
-                                                       DecodeOptions options = {});
+[[nodiscard]] boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,
+                                                                     DecodeOptions options = {});
 
 }  // namespace clients::ffmpeg

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "clients/common/run_sync.hpp"
 #include "clients/process/process.hpp"
-#include "qorl_core/run_sync.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -15,7 +15,7 @@ namespace clients::ffmpeg {
 namespace {
 
 namespace fs = std::filesystem;
-using qorl_core::run_sync;
+using common::run_sync;
 
 class FfmpegTest : public ::testing::Test {
  protected:

@@ -38,9 +38,11 @@ HttpError status_error(const http::Response& response, const std::string& url) {
 
 // "HttpError 404 when requesting <url> returned "File not found: x."", from the JSON error.
 HttpError api_error(const http::Response& response, const std::string& url) {
-  return HttpError(response.status, "HttpError " + std::to_string(response.status) +
-                                        " when requesting " + url + " returned \"" +
-                                        internal::error_message(response) + "\"");
+  internal::ApiError error = internal::api_error(response);
+  return HttpError(response.status,
+                   "HttpError " + std::to_string(response.status) + " when requesting " + url +
+                       " returned \"" + error.message + "\"",
+                   std::move(error.status));
 }
 
 // The size after the "/" of a Content-Range ("bytes 0-9/100"); none for "*".
@@ -63,7 +65,7 @@ class RestDriveConnection final : public DriveConnection {
         credentials_(std::move(options.credentials)),
         policy_(std::move(options.policy)) {}
 
-  boost::asio::awaitable<std::string> download_public(const std::string& file_id) override {
+  boost::asio::awaitable<std::string> download_public(std::string file_id) override {
     const auto executor = co_await boost::asio::this_coro::executor;
     // One session: the confirmation goes with the warning's cookies.
     http::Session session(executor);
@@ -82,7 +84,7 @@ class RestDriveConnection final : public DriveConnection {
     co_return std::move(response.body);
   }
 
-  boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id, std::uint64_t first,
+  boost::asio::awaitable<MediaChunk> get_media(std::string file_id, std::uint64_t first,
                                                std::uint64_t last) override {
     if (!credentials_) throw Error("Drive API requests need credentials");
     const std::string url = api_ + "/drive/v3/files/" + http::url_encode(file_id);

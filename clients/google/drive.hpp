@@ -43,11 +43,11 @@ class DriveConnection {
   // GET /uc?export=download&id=...; when the answer sets a cookie named download_warning...,
   // one more GET with confirm=<its value>, on the same session. Throws HttpError for an error
   // status of the final answer, http::Error for a failed transfer or a file past the cap.
-  virtual boost::asio::awaitable<std::string> download_public(const std::string& file_id) = 0;
+  virtual boost::asio::awaitable<std::string> download_public(std::string file_id) = 0;
   // files.get alt=media for bytes first..last (inclusive). Throws HttpError, Error, http::Error
   // (also when the file's size passes the download cap).
-  virtual boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id,
-                                                       std::uint64_t first, std::uint64_t last) = 0;
+  virtual boost::asio::awaitable<MediaChunk> get_media(std::string file_id, std::uint64_t first,
+                                                       std::uint64_t last) = 0;
 };
 
 std::shared_ptr<DriveConnection> make_drive_connection(DriveOptions options = {});
@@ -59,12 +59,12 @@ class DriveClient {
   explicit DriveClient(std::shared_ptr<DriveConnection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<std::string> download_public(const std::string& file_id) const {
-    return connection_->download_public(file_id);
+  boost::asio::awaitable<std::string> download_public(std::string file_id) const {
+    return connection_->download_public(std::move(file_id));
   }
-  boost::asio::awaitable<MediaChunk> get_media(const std::string& file_id, std::uint64_t first,
+  boost::asio::awaitable<MediaChunk> get_media(std::string file_id, std::uint64_t first,
                                                std::uint64_t last) const {
-    return connection_->get_media(file_id, first, last);
+    return connection_->get_media(std::move(file_id), first, last);
   }
 
  private:

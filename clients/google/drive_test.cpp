@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qorl_core/run_sync.hpp"
+#include "clients/common/run_sync.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/scoped_call_policy.hpp"
@@ -11,7 +11,7 @@ namespace clients::google {
 namespace {
 
 using Web = qorl_testing::FakeGoogle::Web;
-using qorl_core::run_sync;
+using common::run_sync;
 using qorl_testing::Fault;
 
 DriveClient client_of(const qorl_testing::FakeGoogle& google,

@@ -1,24 +1,26 @@
 // Errors of the Google clients; messages never hold a key or a token.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "clients/common/service_error.hpp"
 
 namespace clients::google {
 
-class Error : public std::runtime_error {
+// Service "Google"; not retryable unless its failure says so.
+class Error : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& message, ServiceFailure failure = {"Google"})
+      : ServiceError(message, std::move(failure)) {}
 };
 
-// An error status answered by a Google API; the message names the status and the server's reason.
+// An error status answered by a Google API; the message names the status and the server's reason,
+// the code is the API's status name ("NOT_FOUND", "PERMISSION_DENIED") when its answer gave one.
 class HttpError : public Error {
  public:
-  HttpError(long status, const std::string& message) : Error(message), status_(status) {}
-  long status() const noexcept { return status_; }
-
- private:
-  long status_;
+  HttpError(long status, const std::string& message, std::string code = {})
+      : Error(message, http_failure("Google", status, std::move(code))) {}
+  long status() const noexcept { return *http_status(); }
 };
 
 }  // namespace clients::google

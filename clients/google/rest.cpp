@@ -2,24 +2,29 @@
 
 #include <nlohmann/json.hpp>
 
-#include "clients/common/json_fields.hpp"
+#include "clients/common/error_answer.hpp"
 #include "clients/common/json_parse.hpp"
+
 namespace clients::google::internal {
 
-std::string error_message(const http::Response& response) {
-  const auto answer = common::parse_json_or_discarded(response.body, "Google API");
-  return common::field_or<std::string>(answer, {"error", "message"}, response.reason);
+ApiError api_error(const http::Response& response) {
+  common::ErrorAnswer answer =
+      common::read_error_answer(common::parse_json_or_discarded(response.body, "Google API"));
+  return {answer.message.value_or(response.reason), std::move(answer.code)};
 }
 
 HttpError call_error(const http::Response& response, std::string_view method,
                      const std::string& url) {
-  return HttpError(response.status, std::to_string(response.status) + " " + std::string(method) +
-                                        " " + url + ": " + error_message(response));
+  ApiError error = api_error(response);
+  return HttpError(response.status,
+                   std::to_string(response.status) + " " + std::string(method) + " " + url + ": " +
+                       error.message,
+                   std::move(error.status));
 }
 
 boost::asio::awaitable<http::Response> RestStub::send(http::Request request,
                                                       http::Idempotency idempotency,
-                                                      const http::CallPolicy& policy) const {
+                                                      http::CallPolicy policy) const {
   const std::string url = endpoint_ + request.url;
   request.url = url;
   if (credentials_) {

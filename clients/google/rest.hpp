@@ -16,9 +16,13 @@
 
 namespace clients::google::internal {
 
-// The server's words for a failed call: error.message of Google's JSON error answer, else the
-// reason phrase of the status line.
-std::string error_message(const http::Response& response);
+// A failed call in the server's words: error.message of Google's JSON error answer (else the
+// reason phrase of the status line) and its status name ("NOT_FOUND"; may be empty).
+struct ApiError {
+  std::string message;
+  std::string status;
+};
+ApiError api_error(const http::Response& response);
 
 // "404 DELETE <url>: <message>", as Google's Cloud client libraries word a failed call.
 HttpError call_error(const http::Response& response, std::string_view method,
@@ -39,7 +43,7 @@ class RestStub {
   // call_error's HttpError for an error status, http::Error for a failed transfer and Error
   // when no token can be had.
   boost::asio::awaitable<http::Response> send(http::Request request, http::Idempotency idempotency,
-                                              const http::CallPolicy& policy) const;
+                                              http::CallPolicy policy) const;
   boost::asio::awaitable<http::Response> send(http::Request request,
                                               http::Idempotency idempotency) const {
     return send(std::move(request), idempotency, policy_);

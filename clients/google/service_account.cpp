@@ -7,6 +7,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/base64.hpp"
 #include "clients/common/files.hpp"
 #include "clients/common/json_fields.hpp"
 #include "clients/common/json_parse.hpp"
@@ -87,25 +88,6 @@ ServiceAccountKey ServiceAccountKey::from_file(const std::string& path) {
   return from_json(content);
 }
 
-std::string base64_encode(std::string_view data) {
-  std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                   reinterpret_cast<const unsigned char*>(data.data()),
-                                   static_cast<int>(data.size()));
-  out.resize(static_cast<std::size_t>(size));
-  return out;
-}
-
-std::string base64url_encode(std::string_view data) {
-  std::string out = base64_encode(data);
-  while (!out.empty() && out.back() == '=') out.pop_back();
-  for (char& c : out) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  return out;
-}
-
 std::string make_jwt_assertion(const ServiceAccountKey& key, const std::vector<std::string>& scopes,
                                std::chrono::system_clock::time_point now) {
   nlohmann::ordered_json header = {{"alg", "RS256"}, {"typ", "JWT"}};
@@ -123,8 +105,8 @@ std::string make_jwt_assertion(const ServiceAccountKey& key, const std::vector<s
   };
 
   const std::string signing_input =
-      base64url_encode(header.dump()) + "." + base64url_encode(claims.dump());
-  return signing_input + "." + base64url_encode(sign_rs256(key.private_key, signing_input));
+      common::base64url_encode(header.dump()) + "." + common::base64url_encode(claims.dump());
+  return signing_input + "." + common::base64url_encode(sign_rs256(key.private_key, signing_input));
 }
 
 }  // namespace clients::google

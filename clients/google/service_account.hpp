@@ -30,8 +30,4 @@ inline constexpr auto ASSERTION_LIFETIME = std::chrono::hours(1);
 std::string make_jwt_assertion(const ServiceAccountKey& key, const std::vector<std::string>& scopes,
                                std::chrono::system_clock::time_point now);
 
-// Standard base64 (RFC 4648, with padding) and its URL-safe form without padding.
-std::string base64_encode(std::string_view data);
-std::string base64url_encode(std::string_view data);
-
 }  // namespace clients::google

@@ -55,12 +55,6 @@ TEST(ServiceAccountKeyTest, AssertionIsAnRs256JwtForTheTokenUri) {
                Error);
 }
 
-TEST(ServiceAccountKeyTest, Base64UrlHasNoPaddingAndUrlAlphabet) {
-  EXPECT_EQ(base64url_encode(""), "");
-  EXPECT_EQ(base64url_encode("f"), "Zg");
-  EXPECT_EQ(base64url_encode("\xfb\xff\xbf"), "-_-_");
-}
-
 std::string key_file_refusal(const std::string& path) {
   try {
     ServiceAccountKey::from_file(path);

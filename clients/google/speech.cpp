@@ -1,12 +1,9 @@
 #include "clients/google/speech.hpp"
 
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/this_coro.hpp>
-#include <boost/asio/use_awaitable.hpp>
-
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "clients/common/base64.hpp"
 #include "clients/common/json_fields.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/common/url.hpp"
@@ -18,6 +15,9 @@ namespace {
 
 using nlohmann::json;
 using nlohmann::ordered_json;
+
+// google.rpc.Code UNAVAILABLE: the service could not act for now; the same request may succeed.
+constexpr int kUnavailable = 14;
 
 // The largest Duration the protobuf JSON mapping allows (10000 years).
 constexpr std::int64_t kMaxDurationSeconds = 315576000000;
@@ -134,7 +134,7 @@ class RestSpeechConnection final : public SpeechConnection {
   boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
                                                            const RecognitionAudio& audio) override {
     ordered_json audio_json = ordered_json::object();
-    if (audio.content) audio_json["content"] = base64_encode(*audio.content);
+    if (audio.content) audio_json["content"] = common::base64_encode(*audio.content);
     if (audio.uri) audio_json["uri"] = *audio.uri;
     http::Request request;
     request.method = "POST";
@@ -148,7 +148,7 @@ class RestSpeechConnection final : public SpeechConnection {
     co_return parse_operation(answer);
   }
 
-  boost::asio::awaitable<Operation> get_operation(const std::string& name,
+  boost::asio::awaitable<Operation> get_operation(std::string name,
                                                   std::chrono::milliseconds timeout) override {
     http::Request request;
     request.url = "/v1/operations/" + common::encode_path(name);
@@ -173,12 +173,15 @@ std::string describe(std::chrono::milliseconds timeout) {
 
 OperationError::OperationError(Status status)
     : Error("Operation failed with status code " + std::to_string(status.code) + ": " +
-            status.message),
+                status.message,
+            {"Speech-to-Text", std::nullopt, std::to_string(status.code),
+             status.code == kUnavailable}),
       status_(std::move(status)) {}
 
 OperationTimeoutError::OperationTimeoutError(std::chrono::milliseconds timeout)
-    : Error("Operation did not complete within the designated timeout of " + describe(timeout) +
-            ".") {}
+    : Error(
+          "Operation did not complete within the designated timeout of " + describe(timeout) + ".",
+          {"Speech-to-Text", std::nullopt, "timeout", false}) {}
 
 std::string to_json(const RecognitionConfig& config) { return config_json(config).dump(); }
 
@@ -188,28 +191,18 @@ std::shared_ptr<SpeechConnection> make_speech_connection(const SpeechOptions& op
 
 boost::asio::awaitable<LongRunningRecognizeResponse> SpeechClient::wait_for_response(
     Operation operation, std::chrono::milliseconds timeout) const {
-  using Clock = std::chrono::steady_clock;
   if (call_deadline_) timeout = std::min(timeout, *call_deadline_);
-  const auto deadline = Clock::now() + timeout;
-  const auto executor = co_await boost::asio::this_coro::executor;
-  boost::asio::steady_timer timer(executor);
-  std::chrono::milliseconds delay = polling_.initial_delay;
-  for (bool first = true; !operation.done; first = false) {
-    if (!first) {
-      timer.expires_after(std::min<Clock::duration>(delay, deadline - Clock::now()));
-      co_await timer.async_wait(boost::asio::use_awaitable);
-      delay = std::min(polling_.maximum_delay,
-                       std::chrono::milliseconds(static_cast<std::int64_t>(
-                           static_cast<double>(delay.count()) * polling_.multiplier)));
-    }
-    const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  common::Poller poller(polling_, timeout);
+  while (!operation.done) {
+    co_await poller.wait();
+    const std::chrono::milliseconds remaining = *poller.remaining();
     if (remaining.count() <= 0) throw OperationTimeoutError(timeout);
     bool cut_short = false;
     try {
       operation = co_await connection_->get_operation(operation.name, remaining);
     } catch (const http::Error&) {
       // The exchange was cut short by the deadline.
-      if (Clock::now() < deadline) throw;
+      if (poller.remaining()->count() > 0) throw;
       cut_short = true;
     }
     if (cut_short) throw OperationTimeoutError(timeout);

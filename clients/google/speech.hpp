@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "clients/common/polling.hpp"
 #include "clients/google/oauth2.hpp"
 #include "clients/http/policy.hpp"
 
@@ -67,6 +68,8 @@ struct Operation {
 };
 
 // A finished operation that failed: "Operation failed with status code <code>: <message>".
+// Service "Speech-to-Text"; its code is the google.rpc code's number, retryable when it is
+// UNAVAILABLE.
 class OperationError : public Error {
  public:
   explicit OperationError(Status status);
@@ -76,7 +79,7 @@ class OperationError : public Error {
   Status status_;
 };
 
-// The operation was not done when the wait ended.
+// The operation was not done when the wait ended. Code "timeout".
 class OperationTimeoutError : public Error {
  public:
   explicit OperationTimeoutError(std::chrono::milliseconds timeout);
@@ -86,11 +89,7 @@ class OperationTimeoutError : public Error {
 std::string to_json(const RecognitionConfig& config);
 
 // Delays between polls of an operation: the first poll at once, then growing delays.
-struct PollingPolicy {
-  std::chrono::milliseconds initial_delay{1000};
-  std::chrono::milliseconds maximum_delay{20000};
-  double multiplier = 1.5;
-};
+using common::PollingPolicy;
 
 struct SpeechOptions {
   // None: env QORL_SPEECH_ENDPOINT, else SPEECH_ENDPOINT.
@@ -107,12 +106,13 @@ class SpeechConnection {
   virtual ~SpeechConnection() = default;
   // Starts a recognition; repeated only where the service cannot have started it. Throws
   // HttpError for an error status, http::Error for a failed transfer, Error for an answer that
-  // is no operation.
+  // is no operation. By reference, as the audio may be large: both are read into the request
+  // before the first suspension, so they need to live only until the first co_await.
   virtual boost::asio::awaitable<Operation> long_running_recognize(
       const RecognitionConfig& config, const RecognitionAudio& audio) = 0;
   // The operation's latest state, asked (retries included) within `timeout`. Throws as
   // long_running_recognize.
-  virtual boost::asio::awaitable<Operation> get_operation(const std::string& name,
+  virtual boost::asio::awaitable<Operation> get_operation(std::string name,
                                                           std::chrono::milliseconds timeout) = 0;
 };
 

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "clients/common/base64.hpp"
+#include "clients/common/run_sync.hpp"
 #include "clients/google/service_account.hpp"
-#include "qorl_core/run_sync.hpp"
 #include "testing/fake_speech.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/scoped_call_policy.hpp"
@@ -14,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Result = qorl_testing::FakeSpeech::Result;
-using qorl_core::run_sync;
+using common::run_sync;
 using qorl_testing::Fault;
 
 class SpeechClientTest : public ::testing::Test {
@@ -80,7 +81,7 @@ TEST_F(SpeechClientTest, RecognitionIsPolledUntilDone) {
   EXPECT_EQ(recognitions[0].audio, flac);
   EXPECT_EQ(recognitions[0].body["config"].dump(), to_json(config()));
   EXPECT_EQ(recognitions[0].body["audio"],
-            nlohmann::ordered_json({{"content", base64_encode(flac)}}));
+            nlohmann::ordered_json({{"content", common::base64_encode(flac)}}));
 }
 
 TEST_F(SpeechClientTest, FailuresOfTheRequestAndOfTheOperation) {

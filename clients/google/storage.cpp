@@ -45,9 +45,9 @@ class RestStorageConnection final : public StorageConnection {
       : stub_(storage_endpoint(options.endpoint), std::move(options.credentials),
               std::move(options.policy)) {}
 
-  boost::asio::awaitable<ObjectMetadata> insert_object(const std::string& bucket,
-                                                       const std::string& name, std::string data,
-                                                       const std::string& content_type) override {
+  boost::asio::awaitable<ObjectMetadata> insert_object(std::string bucket, std::string name,
+                                                       std::string data,
+                                                       std::string content_type) override {
     http::Request request;
     request.method = "POST";
     request.url = "/upload/storage/v1" + object_path(bucket);
@@ -59,8 +59,7 @@ class RestStorageConnection final : public StorageConnection {
     co_return parse_object(answer);
   }
 
-  boost::asio::awaitable<void> delete_object(const std::string& bucket,
-                                             const std::string& name) override {
+  boost::asio::awaitable<void> delete_object(std::string bucket, std::string name) override {
     http::Request request;
     request.method = "DELETE";
     request.url = "/storage/v1" + object_path(bucket) + "/" + http::url_encode(name);

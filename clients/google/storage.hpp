@@ -39,14 +39,12 @@ class StorageConnection {
   // Creates or replaces the object; under a fixed name, repeating it is harmless. Throws
   // HttpError for an error status (a missing bucket answers 404), http::Error for a failed
   // transfer.
-  virtual boost::asio::awaitable<ObjectMetadata> insert_object(const std::string& bucket,
-                                                               const std::string& name,
+  virtual boost::asio::awaitable<ObjectMetadata> insert_object(std::string bucket, std::string name,
                                                                std::string data,
-                                                               const std::string& content_type) = 0;
+                                                               std::string content_type) = 0;
   // Throws HttpError for an error status (a missing object answers 404, unless it went on a
   // repeated request), http::Error.
-  virtual boost::asio::awaitable<void> delete_object(const std::string& bucket,
-                                                     const std::string& name) = 0;
+  virtual boost::asio::awaitable<void> delete_object(std::string bucket, std::string name) = 0;
 };
 
 std::shared_ptr<StorageConnection> make_storage_connection(StorageOptions options);
@@ -59,13 +57,13 @@ class StorageClient {
       : connection_(std::move(connection)) {}
 
   boost::asio::awaitable<ObjectMetadata> insert_object(
-      const std::string& bucket, const std::string& name, std::string data,
-      const std::string& content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
-    return connection_->insert_object(bucket, name, std::move(data), content_type);
+      std::string bucket, std::string name, std::string data,
+      std::string content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
+    return connection_->insert_object(std::move(bucket), std::move(name), std::move(data),
+                                      std::move(content_type));
   }
-  boost::asio::awaitable<void> delete_object(const std::string& bucket,
-                                             const std::string& name) const {
-    return connection_->delete_object(bucket, name);
+  boost::asio::awaitable<void> delete_object(std::string bucket, std::string name) const {
+    return connection_->delete_object(std::move(bucket), std::move(name));
   }
 
  private:

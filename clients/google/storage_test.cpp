@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qorl_core/run_sync.hpp"
+#include "clients/common/run_sync.hpp"
 #include "testing/fake_storage.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/scoped_call_policy.hpp"
@@ -11,7 +11,7 @@
 namespace clients::google {
 namespace {
 
-using qorl_core::run_sync;
+using common::run_sync;
 using qorl_testing::Fault;
 
 class StorageClientTest : public ::testing::Test {

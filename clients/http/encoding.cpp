@@ -1,11 +1,12 @@
 // URL component encoding and multipart/form-data bodies.
+#include <boost/url/encode.hpp>
 #include <boost/url/parse.hpp>
+#include <boost/url/rfc/unreserved_chars.hpp>
 #include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_generators.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
 #include <algorithm>
-#include <memory>
 
 #include "clients/http/exchange.hpp"
 #include "clients/http/http.hpp"
@@ -47,12 +48,7 @@ std::string make_boundary(const std::vector<FormPart>& parts) {
 }  // namespace
 
 std::string url_encode(std::string_view text) {
-  if (text.empty()) return {};  // curl would take a zero length as "use strlen"
-  detail::ensure_curl_initialized();
-  std::unique_ptr<char, decltype(&curl_free)> encoded(
-      curl_easy_escape(nullptr, text.data(), static_cast<int>(text.size())), &curl_free);
-  if (!encoded) throw Error("Cannot percent-encode a URL component");
-  return encoded.get();
+  return boost::urls::encode(text, boost::urls::unreserved_chars);
 }
 
 std::string describe_url(std::string_view url) {

@@ -22,7 +22,24 @@ bool same_name(std::string_view a, std::string_view b) {
       a, b, [](char x, char y) { return common::ascii_lower(x) == common::ascii_lower(y); });
 }
 
+const char* kind_code(Error::Kind kind) {
+  switch (kind) {
+    case Error::Kind::kConnect: return "connect";
+    case Error::Kind::kTimeout: return "timeout";
+    case Error::Kind::kTransfer: return "transfer";
+    case Error::Kind::kTooLarge: return "too_large";
+    case Error::Kind::kOther: break;
+  }
+  return "other";
+}
+
 }  // namespace
+
+Error::Error(const std::string& what, Kind kind)
+    : ServiceError(what,
+                   {"HTTP", std::nullopt, kind_code(kind),
+                    kind == Kind::kConnect || kind == Kind::kTimeout || kind == Kind::kTransfer}),
+      kind_(kind) {}
 
 std::optional<std::string> Response::header(std::string_view name) const {
   for (const auto& [key, value] : headers) {

@@ -11,17 +11,20 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "clients/common/service_error.hpp"
+
 namespace clients::http {
 
 // A transfer that did not complete: refused connection, bad URL, time-out, TLS failure, ...
 // A completed transfer with any status (404 included) is a Response, not an Error.
-class Error : public std::runtime_error {
+// Service "HTTP", no HTTP status; its code names the kind; retryable when the failure was the
+// network's or the server's, not the request's (kConnect, kTimeout, kTransfer).
+class Error : public ServiceError {
  public:
   enum class Kind {
     kOther,     // a bad URL or request, a refused certificate, too many redirects, ...
@@ -30,16 +33,11 @@ class Error : public std::runtime_error {
     kTransfer,  // the connection broke or the server closed it without a full answer
     kTooLarge,  // the answer's body passed its size cap
   };
-  explicit Error(const std::string& what, Kind kind = Kind::kOther)
-      : std::runtime_error(what), kind_(kind) {}
+  explicit Error(const std::string& what, Kind kind = Kind::kOther);
   Kind kind() const noexcept { return kind_; }
   // Attempts made before giving up: 1 for a single transfer, more when a call retried.
   int attempts() const noexcept { return attempts_; }
   void set_attempts(int attempts) noexcept { attempts_ = attempts; }
-  // Another attempt may succeed: the failure was the network's or the server's, not the request's.
-  bool transient() const noexcept {
-    return kind_ == Kind::kConnect || kind_ == Kind::kTimeout || kind_ == Kind::kTransfer;
-  }
 
  private:
   Kind kind_;
@@ -129,7 +127,7 @@ class Session {
   // Sends one request and reads the whole response (or streams it to on_body_chunk).
   // Throws Error when the transfer fails; cancellation aborts the transfer and propagates as
   // boost::system::system_error(operation_aborted).
-  boost::asio::awaitable<Response> send(Request request);
+  [[nodiscard]] boost::asio::awaitable<Response> send(Request request);
 
   // Aborts what is in flight and releases connections. Idempotent.
   void close();
@@ -150,7 +148,7 @@ class Session {
 Session& shared_session(const boost::asio::any_io_executor& executor);
 
 // One request on `session`, or on the shared session of the caller's execution context.
-boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
+[[nodiscard]] boost::asio::awaitable<Response> fetch(Request request, Session* session = nullptr);
 
 // multipart/form-data bodies, as browsers and official SDK clients send them.
 struct FormPart {

@@ -39,7 +39,7 @@ std::string describe_status(const Response& response) {
 
 // A non-idempotent request is repeated only when it cannot have been acted on.
 bool may_repeat(const Error& error, Idempotency idempotency) {
-  if (!error.transient()) return false;
+  if (!error.retryable()) return false;
   return idempotency == Idempotency::kIdempotent || error.kind() == Error::Kind::kConnect;
 }
 
@@ -49,18 +49,6 @@ bool may_repeat(const Response& response, Idempotency idempotency) {
 }
 
 }  // namespace
-
-bool is_retryable_status(long status) noexcept {
-  switch (status) {
-    case 408:
-    case 429:
-    case 500:
-    case 502:
-    case 503:
-    case 504: return true;
-    default: return false;
-  }
-}
 
 std::optional<milliseconds> retry_after(const Response& response,
                                         std::chrono::system_clock::time_point now) {

@@ -78,8 +78,7 @@ void set_default_call_policy(CallPolicy policy);
 // when it has one, stands in for `wait`.
 CallPolicy download_policy(std::chrono::milliseconds wait, CallPolicy base = default_call_policy());
 
-// 408, 429, 500, 502, 503 and 504.
-bool is_retryable_status(long status) noexcept;
+using clients::is_retryable_status;
 
 // How long the response's Retry-After asks to wait, in its seconds or HTTP-date form; none
 // when absent or unreadable.
@@ -111,6 +110,7 @@ struct CallOptions {
 // attempt failed in transfer. Both tell the attempts made (Response::attempts,
 // Error::attempts()). Each attempt's time limit is capped by what remains of the deadline.
 // Cancellation ends it at once.
-boost::asio::awaitable<Response> call(Request request, CallPolicy policy, CallOptions options = {});
+[[nodiscard]] boost::asio::awaitable<Response> call(Request request, CallPolicy policy,
+                                                    CallOptions options = {});
 
 }  // namespace clients::http

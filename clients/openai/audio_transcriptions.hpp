@@ -66,7 +66,9 @@ struct Transcription {
 class AudioTranscriptionsConnection {
  public:
   virtual ~AudioTranscriptionsConnection() = default;
-  // Throws the errors of errors.hpp; cancellation propagates as it is.
+  // Throws the errors of errors.hpp; cancellation propagates as it is. `params` (with the audio,
+  // which may be large) are taken by reference and read before the first suspension, so they
+  // need to live only until the first co_await.
   virtual boost::asio::awaitable<Transcription> create_transcription(
       const TranscriptionCreateParams& params) = 0;
 };

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "clients/common/json_parse.hpp"
+#include "clients/common/run_sync.hpp"
 #include "clients/common/secret_text.hpp"
-#include "qorl_core/run_sync.hpp"
 #include "testing/fake_openai.hpp"
 #include "testing/http_server.hpp"
 #include "testing/loopback.hpp"
@@ -19,7 +19,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using Part = qorl_testing::FakeOpenAI::Part;
 
-using qorl_core::run_sync;
+using common::run_sync;
 
 ClientOptions options_for(std::string api_key, std::string base_url, int max_retries) {
   ClientOptions options;

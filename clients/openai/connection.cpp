@@ -12,8 +12,10 @@ class RestAudioTranscriptionsConnection : public AudioTranscriptionsConnection {
 
   boost::asio::awaitable<Transcription> create_transcription(
       const TranscriptionCreateParams& params) override {
+    // `params` are read before the first suspension only.
+    const std::optional<std::string> format = params.response_format;
     const http::Response response = co_await stub_.send(params);
-    co_return internal::to_transcription(response, params.response_format);
+    co_return internal::to_transcription(response, format);
   }
 
  private:

@@ -1,33 +1,40 @@
 // Errors of the OpenAI API client, by kind as the official clients name them.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "clients/common/service_error.hpp"
 
 namespace clients::openai {
 
-class OpenAIError : public std::runtime_error {
+// Service "OpenAI".
+class OpenAIError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit OpenAIError(const std::string& message, ServiceFailure failure = {"OpenAI"})
+      : ServiceError(message, std::move(failure)) {}
 };
 
-// The request did not complete (refused connection, time-out, TLS failure, reset).
+// The request did not complete (refused connection, time-out, TLS failure, reset). Retryable as
+// the failed transfer was.
 class APIConnectionError : public OpenAIError {
  public:
-  using OpenAIError::OpenAIError;
+  APIConnectionError(const std::string& message, bool retryable)
+      : OpenAIError(message, {"OpenAI", std::nullopt, "connection", retryable}) {}
 };
 
 // The service answered with an error status. The message is "Error code: <status> - <the
-// service's error message>".
+// service's error message>"; the code is its error.code or error.type, when it gave one.
 class APIStatusError : public OpenAIError {
  public:
-  APIStatusError(const std::string& message, long status_code, std::string body)
-      : OpenAIError(message), status_code_(status_code), body_(std::move(body)) {}
-  long status_code() const noexcept { return status_code_; }
+  APIStatusError(const std::string& message, long status_code, std::string body,
+                 std::string code = {})
+      : OpenAIError(message, http_failure("OpenAI", status_code, std::move(code))),
+        body_(std::move(body)) {}
+  long status_code() const noexcept { return *http_status(); }
   const std::string& body() const noexcept { return body_; }
 
  private:
-  long status_code_;
   std::string body_;
 };
 

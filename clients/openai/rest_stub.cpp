@@ -2,13 +2,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 
+#include "clients/common/error_answer.hpp"
 #include "clients/common/json_fields.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/common/secret_text.hpp"
+#include "clients/common/text.hpp"
 #include "clients/common/url.hpp"
 
 namespace clients::openai {
@@ -69,26 +70,28 @@ std::string float_text(double value) {
 [[noreturn]] void throw_status_error(const http::Response& response) {
   const long status = response.status;
   std::string message;
+  std::string code;
   const auto body = common::parse_json_or_discarded(response.body, "OpenAI");
   if (!body.is_discarded()) {
-    const auto error_message = common::optional_field<std::string>(body, {"error", "message"});
-    message = "Error code: " + std::to_string(status) + " - " + error_message.value_or(body.dump());
+    common::ErrorAnswer answer = common::read_error_answer(body);
+    message =
+        "Error code: " + std::to_string(status) + " - " + answer.message.value_or(body.dump());
+    code = std::move(answer.code);
   } else {
-    std::string text = response.body;
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    message = text.empty() ? "Error code: " + std::to_string(status) : text;
+    const std::string_view text = common::trim_end(response.body);
+    message = text.empty() ? "Error code: " + std::to_string(status) : std::string(text);
   }
   switch (status) {
-    case 400: throw BadRequestError(message, status, response.body);
-    case 401: throw AuthenticationError(message, status, response.body);
-    case 403: throw PermissionDeniedError(message, status, response.body);
-    case 404: throw NotFoundError(message, status, response.body);
-    case 409: throw ConflictError(message, status, response.body);
-    case 422: throw UnprocessableEntityError(message, status, response.body);
-    case 429: throw RateLimitError(message, status, response.body);
+    case 400: throw BadRequestError(message, status, response.body, code);
+    case 401: throw AuthenticationError(message, status, response.body, code);
+    case 403: throw PermissionDeniedError(message, status, response.body, code);
+    case 404: throw NotFoundError(message, status, response.body, code);
+    case 409: throw ConflictError(message, status, response.body, code);
+    case 422: throw UnprocessableEntityError(message, status, response.body, code);
+    case 429: throw RateLimitError(message, status, response.body, code);
     default:
-      if (status >= 500) throw InternalServerError(message, status, response.body);
-      throw APIStatusError(message, status, response.body);
+      if (status >= 500) throw InternalServerError(message, status, response.body, code);
+      throw APIStatusError(message, status, response.body, code);
   }
 }
 
@@ -131,14 +134,16 @@ boost::asio::awaitable<http::Response> AudioTranscriptionsRestStub::send(
                      {"Content-Type", form.content_type}};
   request.body = std::move(form.body);
   std::string failure;
+  bool retryable = false;
   try {
     http::CallOptions options;
     options.kind = http::CallKind::kModel;
     co_return co_await http::call(std::move(request), policy_, options);
   } catch (const http::Error& e) {
     failure = e.what();
+    retryable = e.retryable();
   }
-  throw APIConnectionError("Connection error: " + failure);
+  throw APIConnectionError("Connection error: " + failure, retryable);
 }
 
 Transcription to_transcription(const http::Response& response,

@@ -11,9 +11,7 @@
 #include <boost/asio/any_completion_handler.hpp>
 #include <boost/asio/associated_executor.hpp>
 #include <boost/asio/async_result.hpp>
-#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/dispatch.hpp>
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/post.hpp>
@@ -29,6 +27,8 @@
 #include <exception>
 #include <memory>
 #include <utility>
+
+#include "clients/common/run_sync.hpp"
 
 extern char** environ;
 
@@ -275,13 +275,15 @@ class Run : public std::enable_shared_from_this<Run> {
     switch (stop_) {
       case Stop::None: return nullptr;
       case Stop::Deadline:
-        return std::make_exception_ptr(ProcessTimeout(program_ + " did not finish within " +
-                                                      std::to_string(options_.deadline.count()) +
-                                                      " ms and was killed"));
+        return std::make_exception_ptr(
+            ProcessTimeout(program_ + " did not finish within " +
+                               std::to_string(options_.deadline.count()) + " ms and was killed",
+                           program_));
       case Stop::OutputLimit:
         return std::make_exception_ptr(ProcessError(program_ + " wrote more than " +
-                                                    std::to_string(options_.output_limit) +
-                                                    " bytes and was killed"));
+                                                        std::to_string(options_.output_limit) +
+                                                        " bytes and was killed",
+                                                    program_, "output_limit"));
       case Stop::Cancelled:
         return std::make_exception_ptr(boost::system::system_error(asio::error::operation_aborted));
     }
@@ -325,17 +327,7 @@ asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
 }
 
 ProcessResult run_process(std::vector<std::string> argv, ProcessOptions options) {
-  asio::io_context loop;
-  std::exception_ptr error;
-  ProcessResult result;
-  asio::co_spawn(loop, async_run_process(std::move(argv), options),
-                 [&](std::exception_ptr e, ProcessResult r) {
-                   error = e;
-                   result = std::move(r);
-                 });
-  loop.run();
-  if (error) std::rethrow_exception(error);
-  return result;
+  return common::run_sync(async_run_process(std::move(argv), options));
 }
 
 }  // namespace clients::process

@@ -8,24 +8,30 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "clients/common/service_error.hpp"
 
 namespace clients::process {
 
 // The program could not be started (not found, not executable, out of resources), or was
-// stopped because it passed its deadline or its output cap.
-class ProcessError : public std::runtime_error {
+// stopped because it passed its deadline or its output cap. Its service is the program; not
+// retryable.
+class ProcessError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ProcessError(const std::string& message, std::string program = "process",
+                        std::string code = {})
+      : ServiceError(message, {std::move(program), std::nullopt, std::move(code), false}) {}
 };
 
-// The program was still running at its deadline; it was killed.
+// The program was still running at its deadline; it was killed. Code "timeout".
 class ProcessTimeout : public ProcessError {
  public:
-  using ProcessError::ProcessError;
+  ProcessTimeout(const std::string& message, std::string program)
+      : ProcessError(message, std::move(program), "timeout") {}
 };
 
 struct ProcessResult {
@@ -47,10 +53,11 @@ struct ProcessOptions {
 // Runs argv[0] (looked up on PATH when it names no directory) with exactly `argv`, in a process
 // group of its own, and awaits its end and the end of both outputs. A cancellation of the awaiting
 // coroutine (terminal) kills the group, reaps the program and rethrows the cancellation.
-boost::asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
-                                                        ProcessOptions options = {});
+[[nodiscard]] boost::asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
+                                                                      ProcessOptions options = {});
 
-// The same on a private event loop of the calling thread, for synchronous callers.
+// The same on a private event loop of the calling thread, for synchronous callers
+// (common::run_sync: never on a thread that runs an event loop).
 ProcessResult run_process(std::vector<std::string> argv, ProcessOptions options = {});
 
 }  // namespace clients::process

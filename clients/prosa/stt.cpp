@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "clients/common/secret_text.hpp"
+#include "clients/common/url.hpp"
 
 namespace clients::prosa {
 namespace {
@@ -13,7 +14,7 @@ std::string job_body(const SttJobRequest& job) {
   if (job.data) {
     request["data"] = *job.data;
   } else {
-    request["uri"] = job.uri.value_or("");
+    request["uri"] = common::encode_url(job.uri.value_or(""));
   }
   const nlohmann::ordered_json body = {
       {"config", {{"model", job.model}, {"wait", false}, {"auto_punctuation", true}}},

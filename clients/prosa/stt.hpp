@@ -24,7 +24,8 @@ struct SttOptions {
   http::CallPolicy policy = http::default_call_policy();
 };
 
-// What to transcribe: set one of `data` (base64 audio) and `uri`.
+// What to transcribe: set one of `data` (base64 audio) and `uri` (sent with any blank or non-ASCII
+// character percent-encoded).
 struct SttJobRequest {
   std::string model;
   std::optional<std::string> data;

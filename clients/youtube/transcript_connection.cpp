@@ -36,11 +36,12 @@ constexpr std::string_view kInappropriate = "This video may be inappropriate for
 
 // An answer that is not a success as the error it stands for.
 void check_status(const http::Response& response, const std::string& video_id) {
-  if (response.status == 429) throw IpBlocked(video_id);
+  if (response.status == 429) throw IpBlocked(video_id, response.status);
   if (!response.ok()) {
     throw YouTubeRequestFailed(video_id,
                                "HTTP " + std::to_string(response.status) +
-                                   (response.reason.empty() ? "" : " " + response.reason));
+                                   (response.reason.empty() ? "" : " " + response.reason),
+                               http_failure("YouTube", response.status));
   }
 }
 
@@ -48,13 +49,15 @@ void check_status(const http::Response& response, const std::string& video_id) {
 boost::asio::awaitable<http::Response> exchange(std::string video_id,
                                                 boost::asio::awaitable<http::Response> sending) {
   http::Response response;
-  std::string failure;
+  std::optional<YouTubeRequestFailed> failed;
   try {
     response = co_await std::move(sending);
   } catch (const http::Error& e) {
-    failure = e.what();
+    ServiceFailure failure = e.failure();
+    failure.service = "YouTube";
+    failed.emplace(video_id, e.what(), std::move(failure));
   }
-  if (!failure.empty()) throw YouTubeRequestFailed(video_id, failure);
+  if (failed) throw *failed;
   check_status(response, video_id);
   co_return response;
 }
@@ -81,9 +84,10 @@ std::optional<std::string> api_key(std::string_view html) {
 }
 
 // The watch page, after giving consent to cookies when the consent form came instead; the
-// consent cookie is left in `cookie` for the requests that follow.
+// consent cookie is left in `cookie` for the requests that follow. `stub` and `cookie` are the
+// caller's, which awaits this at once.
 boost::asio::awaitable<std::string> watch_page(internal::TranscriptRestStub& stub,
-                                               const std::string& video_id, std::string& cookie) {
+                                               std::string video_id, std::string& cookie) {
   http::Response page = co_await exchange(video_id, stub.get_watch_page(video_id, cookie));
   std::string html = std::move(page.body);
   if (html.find(kConsentForm) == std::string::npos) co_return html;

@@ -21,8 +21,9 @@ std::string joined(const std::vector<std::string>& items) {
 
 }  // namespace
 
-CouldNotRetrieveTranscript::CouldNotRetrieveTranscript(std::string video_id, std::string cause)
-    : std::runtime_error(message(video_id, cause)),
+CouldNotRetrieveTranscript::CouldNotRetrieveTranscript(std::string video_id, std::string cause,
+                                                       ServiceFailure failure)
+    : ServiceError(message(video_id, cause), std::move(failure)),
       video_id_(std::move(video_id)),
       cause_(std::move(cause)) {}
 
@@ -54,15 +55,16 @@ NoTranscriptFound::NoTranscriptFound(std::string video_id,
 RequestBlocked::RequestBlocked(std::string video_id)
     : RequestBlocked(std::move(video_id),
                      "YouTube is blocking requests from this IP address (it asks to sign in to "
-                     "confirm that the caller is not a bot)") {}
+                     "confirm that the caller is not a bot)",
+                     {"YouTube"}) {}
 
-RequestBlocked::RequestBlocked(std::string video_id, std::string cause)
-    : CouldNotRetrieveTranscript(std::move(video_id), std::move(cause)) {}
+RequestBlocked::RequestBlocked(std::string video_id, std::string cause, ServiceFailure failure)
+    : CouldNotRetrieveTranscript(std::move(video_id), std::move(cause), std::move(failure)) {}
 
-IpBlocked::IpBlocked(std::string video_id)
+IpBlocked::IpBlocked(std::string video_id, std::optional<long> status)
     : RequestBlocked(std::move(video_id),
-                     "YouTube is rate-limiting requests from this IP address (too many requests)") {
-}
+                     "YouTube is rate-limiting requests from this IP address (too many requests)",
+                     {"YouTube", status, "", true}) {}
 
 AgeRestricted::AgeRestricted(std::string video_id)
     : CouldNotRetrieveTranscript(
@@ -79,8 +81,10 @@ FailedToCreateConsentCookie::FailedToCreateConsentCookie(std::string video_id)
     : CouldNotRetrieveTranscript(std::move(video_id),
                                  "Failed to give consent to YouTube's cookies automatically") {}
 
-YouTubeRequestFailed::YouTubeRequestFailed(std::string video_id, const std::string& reason)
-    : CouldNotRetrieveTranscript(std::move(video_id), "The request to YouTube failed: " + reason) {}
+YouTubeRequestFailed::YouTubeRequestFailed(std::string video_id, const std::string& reason,
+                                           ServiceFailure failure)
+    : CouldNotRetrieveTranscript(std::move(video_id), "The request to YouTube failed: " + reason,
+                                 std::move(failure)) {}
 
 YouTubeDataUnparsable::YouTubeDataUnparsable(std::string video_id, const std::string& detail)
     : CouldNotRetrieveTranscript(std::move(video_id),

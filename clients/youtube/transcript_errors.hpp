@@ -2,15 +2,19 @@
 // CouldNotRetrieveTranscript, whose message names the video and the cause in words.
 #pragma once
 
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "clients/common/service_error.hpp"
+
 namespace clients::youtube {
 
-class CouldNotRetrieveTranscript : public std::runtime_error {
+// Service "YouTube"; an error status or a failed transfer carries its HTTP status and retryability.
+class CouldNotRetrieveTranscript : public ServiceError {
  public:
-  CouldNotRetrieveTranscript(std::string video_id, std::string cause);
+  CouldNotRetrieveTranscript(std::string video_id, std::string cause,
+                             ServiceFailure failure = {"YouTube"});
 
   const std::string& video_id() const noexcept { return video_id_; }
   // The cause alone, without the video.
@@ -53,13 +57,13 @@ class RequestBlocked : public CouldNotRetrieveTranscript {
   explicit RequestBlocked(std::string video_id);
 
  protected:
-  RequestBlocked(std::string video_id, std::string cause);
+  RequestBlocked(std::string video_id, std::string cause, ServiceFailure failure);
 };
 
-// Too many requests from this address: an HTTP 429 or a captcha instead of the page.
+// Too many requests from this address: an HTTP 429 (`status`) or a captcha instead of the page.
 class IpBlocked : public RequestBlocked {
  public:
-  explicit IpBlocked(std::string video_id);
+  explicit IpBlocked(std::string video_id, std::optional<long> status = std::nullopt);
 };
 
 class AgeRestricted : public CouldNotRetrieveTranscript {
@@ -82,7 +86,7 @@ class FailedToCreateConsentCookie : public CouldNotRetrieveTranscript {
 // A request did not complete, or was answered with an unexpected error status.
 class YouTubeRequestFailed : public CouldNotRetrieveTranscript {
  public:
-  YouTubeRequestFailed(std::string video_id, const std::string& reason);
+  YouTubeRequestFailed(std::string video_id, const std::string& reason, ServiceFailure failure);
 };
 
 // An answer was not in the shape YouTube's pages and APIs have.

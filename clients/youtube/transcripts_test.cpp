@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "qorl_core/run_sync.hpp"
+#include "clients/common/run_sync.hpp"
 #include "testing/fake_youtube.hpp"
 #include "testing/loopback.hpp"
 #include "testing/scoped_env.hpp"
@@ -14,7 +14,7 @@
 namespace clients::youtube {
 namespace {
 
-using qorl_core::run_sync;
+using common::run_sync;
 
 using qorl_testing::FakeYouTube;
 using ::testing::Contains;

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,9 +18,10 @@ namespace clients::youtube {
 using process::ProcessError;
 
 // yt-dlp failed: its "ERROR: ..." text (unavailable video, network failure, bad URL, ...).
-class DownloadError : public std::runtime_error {
+// Service "yt-dlp"; not retryable, as its text does not tell a passing fault from a lasting one.
+class DownloadError : public ServiceError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DownloadError(const std::string& message) : ServiceError(message, {"yt-dlp"}) {}
 };
 
 struct PostProcessor {
@@ -64,7 +64,8 @@ class YoutubeDL {
   // otherwise only metadata is fetched. Throws DownloadError when yt-dlp fails, ProcessError
   // when it cannot be started or passes its deadline. Cancelling the awaiting coroutine kills
   // yt-dlp and the programs it started.
-  boost::asio::awaitable<VideoInfo> async_extract_info(std::string url, bool download = true) const;
+  [[nodiscard]] boost::asio::awaitable<VideoInfo> async_extract_info(std::string url,
+                                                                     bool download = true) const;
 
   // The same, blocking the calling thread.
   VideoInfo extract_info(const std::string& url, bool download = true) const;

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "qorl_core/run_sync.hpp"
+#include "clients/common/run_sync.hpp"
 #include "testing/scoped_call_policy.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
@@ -69,7 +69,7 @@ TEST(HostileSettings, HangingYtDlpObeysTheCallDeadline) {
   const qorl_testing::ScopedCallPolicy scoped(policy);
   for (const bool download : {false, true}) {
     try {
-      qorl_core::run_sync(YoutubeDL({}).async_extract_info("https://127.0.0.1:1/v", download));
+      common::run_sync(YoutubeDL({}).async_extract_info("https://127.0.0.1:1/v", download));
       FAIL() << "a hanging yt-dlp was waited for";
     } catch (const ProcessError& e) {
       EXPECT_THAT(e.what(), ::testing::HasSubstr("did not finish within 500 ms"));

@@ -1,19 +1,12 @@
-// Standard base64 (RFC 4648 alphabet with padding).
+// Standard base64 (RFC 4648 alphabet with padding); one codec shared with the clients.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <string_view>
+#include "clients/common/base64.hpp"
 
 namespace qorl_core {
 
-std::string base64_encode(std::string_view data);
-// Appends the encoding of `data` to `out`, written in place (for large payloads inside a
-// larger text).
-void base64_append(std::string& out, std::string_view data);
-
-// Strict decoding: only alphabet characters, correct padding, a length that is a multiple of
-// four; anything else gives nullopt.
-std::optional<std::string> base64_decode(std::string_view text);
+using clients::common::base64_append;
+using clients::common::base64_decode;
+using clients::common::base64_encode;
 
 }  // namespace qorl_core

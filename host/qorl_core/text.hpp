@@ -12,6 +12,7 @@ using clients::common::ascii_lower;
 using clients::common::ascii_upper;
 using clients::common::hex;
 using clients::common::trim;
+using clients::common::trim_end;
 
 // `text` without leading and trailing ASCII white space (blank, tab, line breaks, form feed,
 // vertical tab): for machine-written text (numbers, model answers read as JSON or a name).

@@ -2,9 +2,12 @@
 
 #include <boost/url/parse.hpp>
 
-#include <fstream>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
 #include <system_error>
 
+#include "clients/common/files.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_inference/media_type.hpp"
 
@@ -30,14 +33,19 @@ std::shared_ptr<Attachment> Attachment::from_bytes(qorl_core::Bytes data, std::s
 }
 
 std::shared_ptr<Attachment> Attachment::from_path(const std::filesystem::path& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
+  // One open and read: what is checked is what is read.
+  std::string content;
+  try {
+    content = clients::common::read_regular_file(path.string(),
+                                                 std::numeric_limits<std::uint64_t>::max());
+  } catch (const clients::common::NotRegularFileError&) {
     throw qorl_core::FileNotFoundError("No such file: " + qorl_core::repr(path.string()));
-  }
-  const auto size = std::filesystem::file_size(path, error);
-  std::ifstream in(path, std::ios::binary);
-  std::string content(error ? 0 : size, '\0');
-  if (error || !in || !in.read(content.data(), static_cast<std::streamsize>(content.size()))) {
+  } catch (const std::system_error& error) {
+    const bool missing = error.code() == std::errc::no_such_file_or_directory ||
+                         error.code() == std::errc::not_a_directory;
+    throw qorl_core::FileNotFoundError((missing ? "No such file: " : "Cannot read file: ") +
+                                       qorl_core::repr(path.string()));
+  } catch (const std::runtime_error&) {
     throw qorl_core::FileNotFoundError("Cannot read file: " + qorl_core::repr(path.string()));
   }
   return from_bytes(qorl_core::Bytes(std::move(content)), path.filename().string());

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <optional>
 
-#include "clients/common/json_fields.hpp"
+#include "clients/common/error_answer.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/http/policy.hpp"
 #include "qorl_core/redaction.hpp"
@@ -21,9 +21,7 @@ using std::chrono::milliseconds;
 // The service's own error text ({"error": {"message": ...}}), else the start of the body.
 std::string error_detail(const std::string& body, const std::string& service) {
   const auto json = clients::common::parse_json_or_discarded<nlohmann::json>(body, service);
-  using clients::common::optional_field;
-  if (auto message = optional_field<std::string>(json, {"error", "message"})) return *message;
-  if (auto error = optional_field<std::string>(json, "error")) return *error;
+  if (auto message = clients::common::read_error_answer(json).message) return *message;
   std::string excerpt(qorl_core::prefix_characters(body, 200));
   if (body.size() > excerpt.size()) excerpt += "...";
   return excerpt;

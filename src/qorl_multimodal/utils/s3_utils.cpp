@@ -1,10 +1,10 @@
 #include "qorl_multimodal/utils/s3_utils.hpp"
 
-#include <cctype>
 #include <cstdlib>
 #include <exception>
 
 #include "clients/common/secret_text.hpp"
+#include "clients/common/url.hpp"
 #include "clients/http/http.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
@@ -19,34 +19,6 @@ constexpr const char* CREDENTIALS_MESSAGE =
     "default credential providers.";
 
 qorl_core::Logger& logger() { return qorl_core::module_logger<"qorl_multimodal.utils.s3_utils">(); }
-
-struct UrlParts {
-  std::string network_location;
-  std::string path;
-};
-
-// The lenient generic split of a URL (scheme ":" ["//" netloc] path ["?" query] ["#" fragment]):
-// any text splits, so a source that is no URL simply has no network location.
-UrlParts split_url(std::string_view url) {
-  const auto colon = url.find(':');
-  if (colon != std::string_view::npos && colon > 0 &&
-      std::isalpha(static_cast<unsigned char>(url[0]))) {
-    const auto scheme = url.substr(0, colon);
-    const bool valid = scheme.find_first_not_of(
-                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") ==
-                       std::string_view::npos;
-    if (valid) url.remove_prefix(colon + 1);
-  }
-  UrlParts parts;
-  if (url.starts_with("//")) {
-    url.remove_prefix(2);
-    const auto end = url.find_first_of("/?#");
-    parts.network_location = std::string(url.substr(0, end));
-    url = end == std::string_view::npos ? std::string_view{} : url.substr(end);
-  }
-  parts.path = std::string(url.substr(0, url.find_first_of("?#")));
-  return parts;
-}
 
 std::string without_leading_slashes(const std::string& path) {
   return path.substr(std::min(path.find_first_not_of('/'), path.size()));
@@ -97,7 +69,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> attempt(
 
 std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
     const std::string& s3_uri) {
-  const UrlParts parts = split_url(s3_uri);
+  const clients::common::UrlParts parts = clients::common::split_url(s3_uri);
   if (s3_uri.starts_with("s3://")) {
     return {parts.network_location, without_leading_slashes(parts.path)};
   }

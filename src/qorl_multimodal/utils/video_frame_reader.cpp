@@ -12,6 +12,7 @@ extern "C" {
 #include <string>
 
 #include "qorl_core/logger_manager.hpp"
+#include "qorl_core/text.hpp"
 
 namespace qorl_multimodal::utils::video_frame_reader {
 namespace {
@@ -27,9 +28,8 @@ void forward_libav_log(void* context, int level, const char* format, va_list arg
   thread_local int print_prefix = 1;
   char line[1024];
   av_log_format_line2(context, level, format, args, line, sizeof line, &print_prefix);
-  std::string text(line);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  if (!text.empty()) logger().debug(text);
+  const std::string_view text = qorl_core::trim_end(line, "\r\n");
+  if (!text.empty()) logger().debug(std::string(text));
 }
 
 struct FormatCloser {

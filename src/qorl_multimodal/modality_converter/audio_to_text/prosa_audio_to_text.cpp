@@ -1,14 +1,12 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 
 #include <fmt/format.h>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/this_coro.hpp>
-#include <boost/asio/use_awaitable.hpp>
-#include <boost/url/parse.hpp>
 
 #include <algorithm>
 #include <chrono>
 
+#include "clients/common/polling.hpp"
+#include "clients/common/url.hpp"
 #include "clients/http/policy.hpp"
 #include "clients/prosa/stt.hpp"
 #include "qorl_core/base64.hpp"
@@ -156,10 +154,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
 }
 
 bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {
-  const auto parsed = boost::urls::parse_uri_reference(audio_source);
-  if (!parsed || !parsed->has_scheme() || !parsed->has_authority()) return false;
-  return qorl_core::ascii_lower(parsed->scheme()) == "https" &&
-         !parsed->encoded_authority().empty();
+  // Split leniently: a link with a blank or a non-ASCII letter in it is sent percent-encoded.
+  const clients::common::UrlParts parts = clients::common::split_url(audio_source);
+  return qorl_core::ascii_lower(parts.scheme) == "https" && !parts.network_location.empty();
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_audio_transcription(
@@ -175,7 +172,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
 
   // The call policy's deadline (the command's --timeout) bounds the whole job, polls included.
   const auto time_limit = clients::http::default_call_policy().retry.deadline;
-  const auto started = std::chrono::steady_clock::now();
+  const std::chrono::milliseconds interval = std::chrono::seconds(polling_interval());
+  clients::common::Poller poller({interval, interval, 1.0}, time_limit);
   const Value answer = co_await _submit_stt_request(audio_base64, audio_url);
   log_answer("Received transcription request response: %s", answer);
 
@@ -185,10 +183,9 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
                                 qorl_core::repr(redact_urls(answer)));
   }
 
-  const auto executor = co_await boost::asio::this_coro::executor;
-  boost::asio::steady_timer timer(executor);
   std::optional<Map> record;
   for (std::int64_t polls = 1;; ++polls) {
+    co_await poller.wait();
     logger().debug("Polling transcription result for job ID: %s", job_id);
     record = co_await _query_stt_result(job_id);
     if (record) break;
@@ -196,14 +193,11 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
       throw qorl_core::ValueError("Transcription job " + job_id + " is not complete after " +
                                   std::to_string(polls) + " polls");
     }
-    const std::chrono::seconds interval(polling_interval());
-    if (time_limit && std::chrono::steady_clock::now() + interval - started > *time_limit) {
+    if (!poller.next_wait_fits()) {
       throw qorl_core::ValueError(
           fmt::format("Transcription job {} is not complete within the time limit of {:g} s",
                       job_id, std::chrono::duration<double>(*time_limit).count()));
     }
-    timer.expires_after(interval);
-    co_await timer.async_wait(boost::asio::use_awaitable);
   }
   log_answer("Received transcription result: %s", *record);
   co_return _result_to_audio_transcript(*record);

@@ -165,6 +165,14 @@ TEST_F(ProsaTest, Base64IsSentAsGivenAndHttpsUrlsAsUri) {
               HasSubstr("'uri': 'HTTPS://storage.example.com/a.wav?X-Amz-Signature=REDACTED'"));
 }
 
+TEST_F(ProsaTest, HttpsUrlsWithBlanksOrNonAsciiLettersAreSentPercentEncoded) {
+  auto prosa = backend();
+  convert(prosa, "https://storage.example.com/rapat pagi/\xC3\xBC.wav?t=a b");
+  EXPECT_EQ(only_submission().at("request"),
+            qorl_core::Value(
+                Map{{"uri", "https://storage.example.com/rapat%20pagi/%C3%BC.wav?t=a%20b"}}));
+}
+
 TEST_F(ProsaTest, OtherSourcesAreUnsupported) {
   auto prosa = backend();
   for (const std::string& source : std::vector<std::string>{

@@ -1,8 +1,8 @@
-#include "qorl_core/base64.hpp"
+#include "clients/common/base64.hpp"
 
 #include <gtest/gtest.h>
 
-namespace qorl_core {
+namespace clients::common {
 namespace {
 
 TEST(Base64Test, EncodesAndDecodesEveryPaddingLength) {
@@ -57,5 +57,11 @@ TEST(Base64Test, StrictDecodingRefusesWhatIsNotBase64) {
   EXPECT_EQ(base64_decode("-_-_"), std::nullopt);  // URL-safe alphabet is not standard
 }
 
+TEST(Base64Test, UrlFormHasNoPaddingAndTheUrlAlphabet) {
+  EXPECT_EQ(base64url_encode(""), "");
+  EXPECT_EQ(base64url_encode("f"), "Zg");
+  EXPECT_EQ(base64url_encode("\xfb\xff\xbf"), "-_-_");
+}
+
 }  // namespace
-}  // namespace qorl_core
+}  // namespace clients::common

@@ -1,11 +1,11 @@
-#include "qorl_core/base64.hpp"
+#include "clients/common/base64.hpp"
 
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-namespace qorl_core {
+namespace clients::common {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -71,6 +71,16 @@ std::string base64_encode(std::string_view data) {
   return out;
 }
 
+std::string base64url_encode(std::string_view data) {
+  std::string out = base64_encode(data);
+  while (!out.empty() && out.back() == '=') out.pop_back();
+  for (char& c : out) {
+    if (c == '+') c = '-';
+    if (c == '/') c = '_';
+  }
+  return out;
+}
+
 std::optional<std::string> base64_decode(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   std::string out;
@@ -96,4 +106,4 @@ std::optional<std::string> base64_decode(std::string_view text) {
   return out;
 }
 
-}  // namespace qorl_core
+}  // namespace clients::common
