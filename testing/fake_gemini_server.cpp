@@ -124,6 +124,82 @@ void FakeGeminiServer::set_processing(int status_reads, std::string final_state)
   final_state_ = std::move(final_state);
 }
 
+void FakeGeminiServer::set_rate_limit(int requests_per_minute, std::string retry_delay) {
+  std::lock_guard lock(mutex_);
+  rate_limit_ = requests_per_minute;
+  retry_delay_ = std::move(retry_delay);
+}
+
+void FakeGeminiServer::set_daily_quota(int requests) {
+  std::lock_guard lock(mutex_);
+  daily_left_ = requests;
+}
+
+void FakeGeminiServer::reset_daily_quota() {
+  std::lock_guard lock(mutex_);
+  daily_left_.reset();
+}
+
+int FakeGeminiServer::throttled() const {
+  std::lock_guard lock(mutex_);
+  return throttled_;
+}
+
+namespace {
+
+json quota_error(const std::string& quota_id, const std::string& metric) {
+  return {
+      {"code", 429},
+      {"message", "You exceeded your current quota, please check your plan and billing details."},
+      {"status", "RESOURCE_EXHAUSTED"},
+      {"details",
+       {{{"@type", "type.googleapis.com/google.rpc.QuotaFailure"},
+         {"violations",
+          {{{"quotaMetric", metric},
+            {"quotaId", quota_id},
+            {"quotaDimensions", {{"location", "global"}, {"model", "gemini-2.5-flash"}}},
+            {"quotaValue", "250"}}}}},
+        {{"@type", "type.googleapis.com/google.rpc.Help"},
+         {"links",
+          {{{"description", "Learn more about Gemini API quotas"},
+            {"url", "https://ai.google.dev/gemini-api/docs/rate-limits"}}}}}}}};
+}
+
+}  // namespace
+
+std::string FakeGeminiServer::rate_limited_body(const std::string& retry_delay) {
+  json error = quota_error("GenerateRequestsPerMinutePerProjectPerModel",
+                           "generativelanguage.googleapis.com/generate_content_requests");
+  error["details"].push_back(
+      {{"@type", "type.googleapis.com/google.rpc.RetryInfo"}, {"retryDelay", retry_delay}});
+  return json{{"error", error}}.dump();
+}
+
+std::string FakeGeminiServer::daily_quota_body() {
+  json error = quota_error("GenerateRequestsPerDayPerProjectPerModel-FreeTier",
+                           "generativelanguage.googleapis.com/generate_content_free_tier_requests");
+  // The service adds a RetryInfo to daily quotas too: waiting hours is not what it means.
+  error["details"].push_back(
+      {{"@type", "type.googleapis.com/google.rpc.RetryInfo"}, {"retryDelay", "43s"}});
+  return json{{"error", error}}.dump();
+}
+
+std::optional<FakeGeminiServer::Reply> FakeGeminiServer::quota_refusal() {
+  if (daily_left_ && *daily_left_ <= 0) return Reply(429, daily_quota_body());
+  if (rate_limit_ > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    while (!recent_.empty() && now - recent_.front() >= std::chrono::seconds(60))
+      recent_.pop_front();
+    if (recent_.size() >= static_cast<std::size_t>(rate_limit_)) {
+      ++throttled_;
+      return Reply(429, rate_limited_body(retry_delay_));
+    }
+    recent_.push_back(now);
+  }
+  if (daily_left_) --*daily_left_;
+  return std::nullopt;
+}
+
 std::string FakeGeminiServer::answer_body(const std::string& text) {
   return json{{"candidates",
                {{{"content", {{"parts", {{{"text", text}}}}, {"role", "model"}}},
@@ -295,6 +371,8 @@ void FakeGeminiServer::generate(const httplib::Request& request, httplib::Respon
       if (!replies_.empty()) {
         reply = std::move(replies_.front());
         replies_.pop_front();
+      } else {
+        reply = quota_refusal();
       }
       text = answer_text_;
     }

@@ -5,9 +5,11 @@
 // answers.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,20 @@ class FakeGeminiServer {
   // Uploaded files report PROCESSING for this many status reads, then `final_state`.
   void set_processing(int status_reads, std::string final_state = "ACTIVE");
 
+  // At most `requests_per_minute` generateContent calls in any 60 seconds; the others get the
+  // service's per-minute quota 429, whose RetryInfo asks to wait `retry_delay` ("1s").
+  void set_rate_limit(int requests_per_minute, std::string retry_delay = "1s");
+  // After `requests` more answered generateContent calls, every call gets the per-day quota 429
+  // until reset_daily_quota().
+  void set_daily_quota(int requests);
+  void reset_daily_quota();
+  // generateContent calls refused by the rate limit so far.
+  int throttled() const;
+
+  // The 429 of a per-minute quota, with its QuotaFailure and RetryInfo details.
+  static std::string rate_limited_body(const std::string& retry_delay);
+  // The 429 of a per-day quota.
+  static std::string daily_quota_body();
   // A generateContent answer whose first candidate says `text`.
   static std::string answer_body(const std::string& text);
   // An error answer in the service's format.
@@ -69,6 +85,8 @@ class FakeGeminiServer {
   void file_status(const httplib::Request& request, httplib::Response& response);
   void file_remove(const httplib::Request& request, httplib::Response& response);
   std::string file_json(const std::string& name, const StoredFile& file) const;
+  // The quota 429 this call gets, if any; counts the call against the quotas otherwise.
+  std::optional<Reply> quota_refusal();
   // Empty when the body is what the service accepts, else the service's complaint.
   std::string check_generate_body(const std::string& body) const;
 
@@ -81,6 +99,11 @@ class FakeGeminiServer {
   std::string answer_text_ = "Hello from the fake model.";
   std::size_t request_size_limit_ = 20 * 1024 * 1024;
   int processing_reads_ = 0;
+  int rate_limit_ = 0;  // per minute; 0: none
+  std::string retry_delay_;
+  std::deque<std::chrono::steady_clock::time_point> recent_;
+  int throttled_ = 0;
+  std::optional<int> daily_left_;
   std::string final_state_ = "ACTIVE";
   int next_id_ = 1;
   std::map<std::string, PendingUpload> pending_;

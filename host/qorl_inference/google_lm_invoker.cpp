@@ -287,7 +287,7 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
   const auto executor = co_await boost::asio::this_coro::executor;
   clients::http::Session session(executor);
   const ExchangePolicy policy{
-      "Gemini", options_.retry_config, options_.backoff, {options_.api_key}, logger_};
+      "Gemini", options_.retry_config, options_.backoff, {options_.api_key}, logger_, nullptr};
   GeminiFiles files(&session, {options_.base_url, options_.api_key, policy,
                                options_.file_poll_interval, options_.file_processing_timeout});
 
@@ -309,8 +309,11 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
                   clients::http::url_encode(options_.model_name) + ":generateContent";
     request.headers = {{"x-goog-api-key", options_.api_key}, {"Content-Type", "application/json"}};
     request.body = request_body(messages, uploaded, response_schema());
+    ExchangePolicy paced = policy;
+    paced.limiter =
+        find_limiter(options_.rate_limits, "Gemini", options_.api_key, options_.model_name);
     const auto response =
-        co_await send_with_retries(&session, std::move(request), policy, "generateContent");
+        co_await send_with_retries(&session, std::move(request), paced, "generateContent");
     if (!response.ok()) throw_status_error(response, policy, "generateContent");
     text = answer_text(response);
   } catch (...) {
