@@ -31,8 +31,8 @@ void RatePermit::release() noexcept {
 RateLimiter::RateLimiter(RateLimiterOptions options)
     : options_(std::move(options)),
       window_(static_cast<double>(std::max<std::size_t>(options_.max_concurrency, 1))) {
-  options_.min_concurrency = std::clamp<std::size_t>(options_.min_concurrency, 1,
-                                                     std::max<std::size_t>(options_.max_concurrency, 1));
+  options_.min_concurrency = std::clamp<std::size_t>(
+      options_.min_concurrency, 1, std::max<std::size_t>(options_.max_concurrency, 1));
   if (options_.requests_per_minute && *options_.requests_per_minute > 0) {
     interval_ = std::chrono::ceil<Clock::duration>(
         std::chrono::duration<double>(60.0 / *options_.requests_per_minute));

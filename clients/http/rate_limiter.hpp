@@ -135,7 +135,8 @@ class RateLimiterRegistry {
  private:
   RateLimiterOptions options_;
   std::mutex mutex_;
-  std::map<std::tuple<std::string, std::size_t, std::string>, std::unique_ptr<RateLimiter>> limiters_;
+  std::map<std::tuple<std::string, std::size_t, std::string>, std::unique_ptr<RateLimiter>>
+      limiters_;
 };
 
 // The registry of clients that are given none: none unless the program sets one (the command

@@ -65,7 +65,8 @@ TEST(RateLimiter, SpacesRequestsEvenlyUnderItsCap) {
 TEST(RateLimiter, A429WithARetryDelayPausesEveryCallerAndHalvesTheWindow) {
   RateLimiter limiter({.max_concurrency = 8});
   const auto observed = Clock::now();
-  const auto signal = limiter.observe(answer(429, qorl_testing::FakeGeminiServer::rate_limited_body("0.2s")));
+  const auto signal =
+      limiter.observe(answer(429, qorl_testing::FakeGeminiServer::rate_limited_body("0.2s")));
   EXPECT_EQ(signal.wait, 200ms);
   EXPECT_EQ(limiter.stats().window, 4);
   EXPECT_EQ(limiter.stats().throttled, 1);
@@ -154,11 +155,11 @@ TEST(RateLimiter, ACancelledWaitLeavesTheQueueToTheNext) {
       asio::detached);
   loop.run();
   loop.restart();
-  asio::co_spawn(loop, limiter.acquire(),
-                 asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr error,
-                                                                 RatePermit) {
-                   cancelled = error != nullptr;
-                 }));
+  asio::co_spawn(
+      loop, limiter.acquire(),
+      asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr error, RatePermit) {
+        cancelled = error != nullptr;
+      }));
   asio::co_spawn(
       loop,
       [&]() -> asio::awaitable<void> {

@@ -33,14 +33,16 @@ void read_google_details(const json& error, RateSignal& signal) {
     const std::string type = common::field_or<std::string>(detail, "@type");
     if (type == kRetryInfo) {
       if (auto delay = common::optional_field<std::string>(detail, "retryDelay")) {
-        if (auto wait = parse_duration(*delay)) signal.wait = std::max(signal.wait.value_or(*wait), *wait);
+        if (auto wait = parse_duration(*delay))
+          signal.wait = std::max(signal.wait.value_or(*wait), *wait);
       }
     } else if (type == kQuotaFailure) {
       const auto violations = detail.find("violations");
       if (violations == detail.end() || !violations->is_array()) continue;
       for (const auto& violation : *violations) {
         const std::string quota = common::field_or<std::string>(violation, "quotaId");
-        if (is_daily_quota(quota) && !signal.exhausted) signal.exhausted = QuotaViolation{quota, message};
+        if (is_daily_quota(quota) && !signal.exhausted)
+          signal.exhausted = QuotaViolation{quota, message};
       }
     }
   }
@@ -51,7 +53,8 @@ void read_openai_error(const json& error, RateSignal& signal) {
   const std::string code = common::field_or<std::string>(error, "code");
   const std::string type = common::field_or<std::string>(error, "type");
   if (code == "insufficient_quota" || type == "insufficient_quota") {
-    signal.exhausted = QuotaViolation{"insufficient_quota", common::field_or<std::string>(error, "message")};
+    signal.exhausted =
+        QuotaViolation{"insufficient_quota", common::field_or<std::string>(error, "message")};
   }
 }
 
@@ -115,7 +118,8 @@ RateSignal read_rate_signal(const Response& response, std::chrono::system_clock:
   // The request budget of the current window is spent: nothing more until it resets.
   if (parse_count(response.header("x-ratelimit-remaining-requests")) == 0) {
     if (auto reset = response.header("x-ratelimit-reset-requests")) {
-      if (auto wait = parse_duration(*reset)) signal.wait = std::max(signal.wait.value_or(*wait), *wait);
+      if (auto wait = parse_duration(*reset))
+        signal.wait = std::max(signal.wait.value_or(*wait), *wait);
     }
   }
   if (!response.ok()) read_error_body(response, signal);

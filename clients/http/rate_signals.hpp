@@ -15,7 +15,7 @@ namespace clients::http {
 // A quota that will not come back soon (a per-day quota, an account out of credit): waiting and
 // trying again cannot help.
 struct QuotaViolation {
-  std::string quota;  // "GenerateRequestsPerDayPerProjectPerModel-FreeTier", "insufficient_quota"
+  std::string quota;    // "GenerateRequestsPerDayPerProjectPerModel-FreeTier", "insufficient_quota"
   std::string message;  // the service's own explanation, when it gave one
 };
 

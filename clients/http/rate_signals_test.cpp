@@ -57,8 +57,9 @@ TEST(ReadRateSignal, OpenAIInsufficientQuotaIsExhaustion) {
 }
 
 TEST(ReadRateSignal, OpenAISpentRequestBudgetWaitsForItsReset) {
-  const auto spent = read(answer(
-      200, "{}", {{"x-ratelimit-remaining-requests", "0"}, {"x-ratelimit-reset-requests", "6m0s"}}));
+  const auto spent = read(
+      answer(200, "{}",
+             {{"x-ratelimit-remaining-requests", "0"}, {"x-ratelimit-reset-requests", "6m0s"}}));
   EXPECT_FALSE(spent.throttled);
   EXPECT_EQ(spent.wait, 360000ms);
   const auto left = read(answer(
@@ -68,8 +69,9 @@ TEST(ReadRateSignal, OpenAISpentRequestBudgetWaitsForItsReset) {
 
 TEST(ReadRateSignal, RetryAfterOfA429AndTheLongestOfSeveralWaits) {
   EXPECT_EQ(read(answer(429, "", {{"Retry-After", "3"}})).wait, 3000ms);
-  EXPECT_EQ(read(answer(429, FakeGeminiServer::rate_limited_body("1s"), {{"Retry-After", "4"}})).wait,
-            4000ms);
+  EXPECT_EQ(
+      read(answer(429, FakeGeminiServer::rate_limited_body("1s"), {{"Retry-After", "4"}})).wait,
+      4000ms);
   // A successful answer's Retry-After means nothing.
   EXPECT_EQ(read(answer(200, "", {{"Retry-After", "3"}})).wait, std::nullopt);
   // Bodies that are no JSON, or a list, are read without a signal.
