@@ -48,6 +48,16 @@ class FakeGeminiServer {
   // generateContent calls refused by the rate limit so far.
   int throttled() const;
 
+  // Batch mode: a batch starts in the first of `states` and each status read moves it one state
+  // along (by default PENDING, RUNNING, SUCCEEDED); a batch that succeeded answers in the reverse
+  // order of its requests, each with "Answer to: <its first text>", or an error for a request
+  // whose text contains "fail in batch". A batch sent as a file answers with a responses file.
+  void set_batch_states(std::vector<std::string> states);
+  // Submitted batches by name, with the keys of their requests in the order sent.
+  std::map<std::string, std::vector<std::string>> batches() const;
+  std::vector<std::string> cancelled_batches() const;
+  std::vector<std::string> deleted_batches() const;
+
   // The 429 of a per-minute quota, with its QuotaFailure and RetryInfo details.
   static std::string rate_limited_body(const std::string& retry_delay);
   // The 429 of a per-day quota.
@@ -85,6 +95,11 @@ class FakeGeminiServer {
   void file_status(const httplib::Request& request, httplib::Response& response);
   void file_remove(const httplib::Request& request, httplib::Response& response);
   std::string file_json(const std::string& name, const StoredFile& file) const;
+  void batch_create(const httplib::Request& request, httplib::Response& response);
+  void batch_get(const httplib::Request& request, httplib::Response& response);
+  void batch_cancel(const httplib::Request& request, httplib::Response& response);
+  void batch_delete(const httplib::Request& request, httplib::Response& response);
+  void file_download(const httplib::Request& request, httplib::Response& response);
   // The quota 429 this call gets, if any; counts the call against the quotas otherwise.
   std::optional<Reply> quota_refusal();
   // Empty when the body is what the service accepts, else the service's complaint.
@@ -104,6 +119,22 @@ class FakeGeminiServer {
   std::deque<std::chrono::steady_clock::time_point> recent_;
   int throttled_ = 0;
   std::optional<int> daily_left_;
+  struct Batch {
+    std::string model;
+    std::string display_name;
+    std::vector<std::pair<std::string, std::string>> requests;  // key, request JSON
+    bool from_file = false;
+    std::size_t step = 0;
+    std::string state;
+    std::string responses_file;
+  };
+  // The batch's Operation, answers included once it succeeded.
+  std::string batch_operation(const std::string& name, Batch& batch);
+  std::vector<std::string> batch_states_{"BATCH_STATE_PENDING", "BATCH_STATE_RUNNING",
+                                         "BATCH_STATE_SUCCEEDED"};
+  std::map<std::string, Batch> batches_;
+  std::vector<std::string> cancelled_batches_;
+  std::vector<std::string> deleted_batches_;
   std::string final_state_ = "ACTIVE";
   int next_id_ = 1;
   std::map<std::string, PendingUpload> pending_;

@@ -18,6 +18,7 @@
 #include "qorl_core/json.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
+#include "qorl_inference/gemini_batch.hpp"
 #include "qorl_inference/gemini_files.hpp"
 #include "qorl_inference/gemini_media_type.hpp"
 #include "qorl_inference/http_exchange.hpp"
@@ -215,9 +216,10 @@ std::string request_body(const std::vector<Message>& messages,
   return body;
 }
 
-// The answer text of the first candidate (its thought parts left out).
-std::string answer_text(const clients::http::Response& response) {
-  const auto body = clients::common::parse_json_or_discarded(response.body, "Gemini");
+// The answer text of the first candidate (its thought parts left out), from a
+// GenerateContentResponse whether it came directly or from a batch.
+std::string answer_text(const std::string& answer) {
+  const auto body = clients::common::parse_json_or_discarded(answer, "Gemini");
   if (!body.is_object())
     throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
   const auto candidates = body.find("candidates");
@@ -309,13 +311,19 @@ boost::asio::awaitable<std::string> GoogleLMInvoker::_invoke(std::vector<Message
                   clients::http::url_encode(options_.model_name) + ":generateContent";
     request.headers = {{"x-goog-api-key", options_.api_key}, {"Content-Type", "application/json"}};
     request.body = request_body(messages, uploaded, response_schema());
-    ExchangePolicy paced = policy;
-    paced.limiter =
-        find_limiter(options_.rate_limits, "Gemini", options_.api_key, options_.model_name);
-    const auto response =
-        co_await send_with_retries(&session, std::move(request), paced, "generateContent");
-    if (!response.ok()) throw_status_error(response, policy, "generateContent");
-    text = answer_text(response);
+    if (options_.batcher) {
+      // The same request, answered through the batch mode.
+      const std::string answer = co_await options_.batcher->generate(std::move(request.body));
+      text = answer_text(answer);
+    } else {
+      ExchangePolicy paced = policy;
+      paced.limiter =
+          find_limiter(options_.rate_limits, "Gemini", options_.api_key, options_.model_name);
+      const auto response =
+          co_await send_with_retries(&session, std::move(request), paced, "generateContent");
+      if (!response.ok()) throw_status_error(response, policy, "generateContent");
+      text = answer_text(response.body);
+    }
   } catch (...) {
     failure = std::current_exception();
   }

@@ -16,6 +16,8 @@
 
 namespace qorl_inference {
 
+class GeminiBatcher;
+
 struct GoogleLMInvokerOptions {
   std::string model_name;  // "gemini-2.5-flash"
   // Empty: the environment's GEMINI_API_KEY, else GOOGLE_API_KEY.
@@ -33,6 +35,9 @@ struct GoogleLMInvokerOptions {
   // The run's rate limits, shared by every invoker of the run; none: the process's default
   // (clients::http::set_default_rate_limits), and no pacing when that is unset too.
   std::shared_ptr<clients::http::RateLimiterRegistry> rate_limits;
+  // Set: requests go through this batcher's batch mode (at half the price, answered within
+  // hours) instead of generateContent; it must be for the same model and key.
+  std::shared_ptr<GeminiBatcher> batcher;
 };
 
 class GoogleLMInvoker : public BaseLMInvoker {
