@@ -135,9 +135,11 @@ void FakeGeminiServer::set_processing(int status_reads, std::string final_state)
   final_state_ = std::move(final_state);
 }
 
-void FakeGeminiServer::set_rate_limit(int requests_per_minute, std::string retry_delay) {
+void FakeGeminiServer::set_rate_limit(int requests, std::chrono::milliseconds window,
+                                      std::string retry_delay) {
   std::lock_guard lock(mutex_);
-  rate_limit_ = requests_per_minute;
+  rate_limit_ = requests;
+  rate_window_ = window;
   retry_delay_ = std::move(retry_delay);
 }
 
@@ -199,8 +201,7 @@ std::optional<FakeGeminiServer::Reply> FakeGeminiServer::quota_refusal() {
   if (daily_left_ && *daily_left_ <= 0) return Reply(429, daily_quota_body());
   if (rate_limit_ > 0) {
     const auto now = std::chrono::steady_clock::now();
-    while (!recent_.empty() && now - recent_.front() >= std::chrono::seconds(60))
-      recent_.pop_front();
+    while (!recent_.empty() && now - recent_.front() >= rate_window_) recent_.pop_front();
     if (recent_.size() >= static_cast<std::size_t>(rate_limit_)) {
       ++throttled_;
       return Reply(429, rate_limited_body(retry_delay_));

@@ -38,9 +38,11 @@ class FakeGeminiServer {
   // Uploaded files report PROCESSING for this many status reads, then `final_state`.
   void set_processing(int status_reads, std::string final_state = "ACTIVE");
 
-  // At most `requests_per_minute` generateContent calls in any 60 seconds; the others get the
-  // service's per-minute quota 429, whose RetryInfo asks to wait `retry_delay` ("1s").
-  void set_rate_limit(int requests_per_minute, std::string retry_delay = "1s");
+  // At most `requests` generateContent calls in any `window` (a minute by default; a shorter one
+  // with the same rate catches bursts); the others get the service's per-minute quota 429,
+  // whose RetryInfo asks to wait `retry_delay` ("1s").
+  void set_rate_limit(int requests, std::chrono::milliseconds window = std::chrono::minutes(1),
+                      std::string retry_delay = "1s");
   // After `requests` more answered generateContent calls, every call gets the per-day quota 429
   // until reset_daily_quota().
   void set_daily_quota(int requests);
@@ -114,7 +116,8 @@ class FakeGeminiServer {
   std::string answer_text_ = "Hello from the fake model.";
   std::size_t request_size_limit_ = 20 * 1024 * 1024;
   int processing_reads_ = 0;
-  int rate_limit_ = 0;  // per minute; 0: none
+  int rate_limit_ = 0;  // per window; 0: none
+  std::chrono::milliseconds rate_window_{0};
   std::string retry_delay_;
   std::deque<std::chrono::steady_clock::time_point> recent_;
   int throttled_ = 0;

@@ -124,6 +124,7 @@ RateSignal RateLimiter::observe(const Response& response) {
       if (now - last_decrease_ >= options_.decrease_interval) {
         window_ = std::max(static_cast<double>(options_.min_concurrency),
                            window_ * options_.decrease_factor);
+        interval_ = std::chrono::ceil<Clock::duration>(interval_ * (1 + options_.pace_backoff));
         last_decrease_ = now;
       }
     } else if (response.ok()) {
@@ -151,7 +152,7 @@ bool RateLimiter::exhausted() const {
 
 RateLimiterStats RateLimiter::stats() const {
   std::lock_guard lock(mutex_);
-  return {granted_, throttled_, window_, in_flight_};
+  return {granted_, throttled_, window_, in_flight_, interval_};
 }
 
 RateLimiter& RateLimiterRegistry::limiter(const std::string& service, const std::string& api_key,

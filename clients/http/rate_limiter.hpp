@@ -43,6 +43,9 @@ struct RateLimiterOptions {
   // of one burst count once.
   double decrease_factor = 0.5;
   std::chrono::milliseconds decrease_interval{1000};
+  // A 429 under the cap shows the service's own rate is a little lower: the spacing grows by
+  // this share with each such decrease, for the rest of the run.
+  double pace_backoff = 0.02;
   // The longest pause a service may order (a longer one is a quota problem, not a rate).
   std::chrono::milliseconds max_pause{std::chrono::minutes(5)};
 };
@@ -71,6 +74,7 @@ struct RateLimiterStats {
   std::int64_t throttled = 0;  // answers 429
   double window = 0;           // the concurrency window now
   std::size_t in_flight = 0;
+  std::chrono::steady_clock::duration interval{};  // between request starts now
 };
 
 class RateLimiter {

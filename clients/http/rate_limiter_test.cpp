@@ -60,6 +60,9 @@ TEST(RateLimiter, SpacesRequestsEvenlyUnderItsCap) {
   for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_GE(starts[i] - starts[i - 1], 50ms);
   EXPECT_EQ(limiter.stats().granted, 6);
   EXPECT_EQ(limiter.stats().in_flight, 0u);
+  // A 429 under the cap slows the pace by 2 % for the rest of the run.
+  limiter.observe(answer(429));
+  EXPECT_EQ(limiter.stats().interval, 51ms);
 }
 
 TEST(RateLimiter, A429WithARetryDelayPausesEveryCallerAndHalvesTheWindow) {

@@ -107,7 +107,8 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     const auto response = co_await send_with_retries(nullptr, std::move(request), policy, what);
     if (!response.ok()) throw_status_error(response, policy, what);
     const auto body = clients::common::parse_json_or_discarded(response.body, "Gemini");
-    if (!body.is_object()) throw BaseInvokerError("Gemini " + what + " returned an unreadable answer");
+    if (!body.is_object())
+      throw BaseInvokerError("Gemini " + what + " returned an unreadable answer");
     co_return body;
   }
 
@@ -133,13 +134,14 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     std::size_t size = 0;
     for (const auto& [key, request] : job.requests) size += request.size() + key.size() + 64;
     const std::string display_name = "qorl-batch-" + std::to_string(++submitted);
-    std::string body = "{\"batch\":{\"displayName\":" + json_string(display_name) + ",\"inputConfig\":";
+    std::string body =
+        "{\"batch\":{\"displayName\":" + json_string(display_name) + ",\"inputConfig\":";
     if (size <= options.inline_limit) {
       body += "{\"requests\":{\"requests\":[";
       for (std::size_t i = 0; i < job.requests.size(); ++i) {
         if (i) body += ',';
-        body += "{\"request\":" + job.requests[i].second + ",\"metadata\":{\"key\":" +
-                json_string(job.requests[i].first) + "}}";
+        body += "{\"request\":" + job.requests[i].second +
+                ",\"metadata\":{\"key\":" + json_string(job.requests[i].first) + "}}";
       }
       body += "]}}}}";
     } else {
@@ -147,7 +149,8 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
       lines.reserve(size);
       for (const auto& [key, request] : job.requests)
         lines += "{\"key\":" + json_string(key) + ",\"request\":" + request + "}\n";
-      auto attachment = Attachment::from_bytes(qorl_core::Bytes(std::move(lines)), display_name + ".jsonl");
+      auto attachment =
+          Attachment::from_bytes(qorl_core::Bytes(std::move(lines)), display_name + ".jsonl");
       attachment->mime_type = kBatchInputType;
       auto uploader = files();
       input_file = co_await uploader.upload(attachment);
@@ -159,7 +162,8 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     submission.body = std::move(body);
     const json operation = co_await call(std::move(submission), "batchGenerateContent");
     std::string name = clients::common::field_or<std::string>(operation, "name");
-    if (name.empty()) name = clients::common::field_or<std::string>(operation, {"metadata", "name"});
+    if (name.empty())
+      name = clients::common::field_or<std::string>(operation, {"metadata", "name"});
     if (name.empty()) throw BaseInvokerError("Gemini batchGenerateContent returned no batch name");
     co_return name;
   }
@@ -178,17 +182,18 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
         const std::string message =
             line.contains("error") ? status_message(line["error"]) : "no answer";
         settle(job, key, std::nullopt,
-               std::make_exception_ptr(BaseInvokerError(
-                   "Gemini batch " + job.name + " failed this request: " + message)));
+               std::make_exception_ptr(BaseInvokerError("Gemini batch " + job.name +
+                                                        " failed this request: " + message)));
       }
     };
     if (const auto inlined = output.find("inlinedResponses"); inlined != output.end()) {
-      const json& list = inlined->is_object() ? inlined->value("inlinedResponses", json::array())
-                                              : *inlined;
+      const json& list =
+          inlined->is_object() ? inlined->value("inlinedResponses", json::array()) : *inlined;
       for (const auto& line : list) {
         settle_line(clients::common::field_or<std::string>(line, {"metadata", "key"}), line);
       }
-    } else if (const auto file = output.find("responsesFile"); file != output.end() && file->is_string()) {
+    } else if (const auto file = output.find("responsesFile");
+               file != output.end() && file->is_string()) {
       const std::string lines = co_await files().download(file->get<std::string>());
       std::istringstream stream(lines);
       for (std::string text; std::getline(stream, text);) {
@@ -198,8 +203,8 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
         settle_line(clients::common::field_or<std::string>(line, "key"), line);
       }
     }
-    fail_all(job, std::make_exception_ptr(
-                      BaseInvokerError("Gemini batch " + job.name + " returned no answer for this request")));
+    fail_all(job, std::make_exception_ptr(BaseInvokerError(
+                      "Gemini batch " + job.name + " returned no answer for this request")));
   }
 
   asio::awaitable<void> poll(Job& job) {
@@ -222,23 +227,26 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
       }
       if (Clock::now() + interval > deadline) {
         job.overdue = true;
-        throw BaseInvokerError("Gemini batch " + job.name + " was not finished within the polling deadline");
+        throw BaseInvokerError("Gemini batch " + job.name +
+                               " was not finished within the polling deadline");
       }
       timer.expires_after(interval);
       co_await timer.async_wait(asio::use_awaitable);
-      interval = std::min(options.polling.max_interval,
-                          std::chrono::ceil<std::chrono::milliseconds>(interval * options.polling.growth));
+      interval =
+          std::min(options.polling.max_interval,
+                   std::chrono::ceil<std::chrono::milliseconds>(interval * options.polling.growth));
     }
   }
 
   // Best effort, once: the batch stops costing, and leaves the list of the key's batches.
   asio::awaitable<void> cancel_and_delete(const std::string& name) {
-    for (auto [method, path] : {std::pair<std::string, std::string>{"POST", name + ":cancel"},
-                                {"DELETE", name}}) {
+    for (auto [method, path] :
+         {std::pair<std::string, std::string>{"POST", name + ":cancel"}, {"DELETE", name}}) {
       try {
         co_await call(request(method, path), "batch cancellation");
       } catch (const std::exception& error) {
-        if (policy.logger) policy.logger->warning("Could not remove Gemini batch %s: %s", name, error.what());
+        if (policy.logger)
+          policy.logger->warning("Could not remove Gemini batch %s: %s", name, error.what());
       }
     }
   }
@@ -305,7 +313,8 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
         if (std::find(list.begin(), list.end(), waiter) == list.end()) continue;
         list.remove(waiter);
         if (list.empty()) {
-          std::erase_if(job.requests, [&](const auto& request) { return request.first == it->first; });
+          std::erase_if(job.requests,
+                        [&](const auto& request) { return request.first == it->first; });
           job.waiters.erase(it);
         }
         return true;
@@ -357,9 +366,7 @@ std::string GeminiBatcher::request_key(std::string_view request_json) {
   return clients::aws::sha256_hex(request_json).substr(0, 32);
 }
 
-const std::string& GeminiBatcher::model_name() const noexcept {
-  return state_->options.model_name;
-}
+const std::string& GeminiBatcher::model_name() const noexcept { return state_->options.model_name; }
 
 void GeminiBatcher::flush() { state_->flush(); }
 

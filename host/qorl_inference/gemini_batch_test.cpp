@@ -92,7 +92,8 @@ TEST_F(GeminiBatchTest, OneBatchIsPolledThroughEveryStateAndAnswersAreMatchedByK
   const auto outcomes = convert(loop, batcher, prompts);
   // The fake answers in reverse order: each still gets its own answer.
   for (const auto& prompt : prompts) {
-    EXPECT_EQ(outcomes.at(prompt).text, "Answer to: " + prompt) << outcomes.at(prompt).error.value_or("");
+    EXPECT_EQ(outcomes.at(prompt).text, "Answer to: " + prompt)
+        << outcomes.at(prompt).error.value_or("");
   }
   ASSERT_EQ(submitted.size(), 1u);
   const auto& [name, keys] = *submitted.begin();
@@ -169,7 +170,8 @@ TEST_F(GeminiBatchTest, AnExpiredBatchFailsEveryRequest) {
   const auto outcomes = convert(loop, batcher, {"late", "later"});
   for (const auto& [prompt, outcome] : outcomes) {
     ASSERT_TRUE(outcome.error) << prompt;
-    EXPECT_NE(outcome.error->find("ended BATCH_STATE_EXPIRED"), std::string::npos) << *outcome.error;
+    EXPECT_NE(outcome.error->find("ended BATCH_STATE_EXPIRED"), std::string::npos)
+        << *outcome.error;
   }
 }
 
