@@ -87,24 +87,23 @@ std::string check_schema(const json& schema, const std::string& where) {
 
 FakeGeminiServer::FakeGeminiServer(std::string api_key) : api_key_(std::move(api_key)) {
   auto& server = server_.server();
-  server.Post(R"(/v1beta/models/([^/]+):generateContent)",
-              [this](const httplib::Request& q, httplib::Response& r) { generate(q, r); });
-  server.Post("/upload/v1beta/files",
-              [this](const httplib::Request& q, httplib::Response& r) { upload(q, r); });
-  server.Get(R"(/v1beta/files/([^/]+))",
-             [this](const httplib::Request& q, httplib::Response& r) { file_status(q, r); });
-  server.Delete(R"(/v1beta/files/([^/]+))",
-                [this](const httplib::Request& q, httplib::Response& r) { file_remove(q, r); });
+  // Each route is answered by the member function of that name.
+  const auto handler = [this](void (FakeGeminiServer::*member)(const httplib::Request&,
+                                                               httplib::Response&)) {
+    return
+        [this, member](const httplib::Request& q, httplib::Response& r) { (this->*member)(q, r); };
+  };
+  server.Post(R"(/v1beta/models/([^/]+):generateContent)", handler(&FakeGeminiServer::generate));
+  server.Post("/upload/v1beta/files", handler(&FakeGeminiServer::upload));
+  server.Get(R"(/v1beta/files/([^/]+))", handler(&FakeGeminiServer::file_status));
+  server.Delete(R"(/v1beta/files/([^/]+))", handler(&FakeGeminiServer::file_remove));
   server.Post(R"(/v1beta/models/([^/]+):batchGenerateContent)",
-              [this](const httplib::Request& q, httplib::Response& r) { batch_create(q, r); });
-  server.Get(R"(/v1beta/batches/([^/:]+))",
-             [this](const httplib::Request& q, httplib::Response& r) { batch_get(q, r); });
-  server.Post(R"(/v1beta/batches/([^/:]+):cancel)",
-              [this](const httplib::Request& q, httplib::Response& r) { batch_cancel(q, r); });
-  server.Delete(R"(/v1beta/batches/([^/:]+))",
-                [this](const httplib::Request& q, httplib::Response& r) { batch_delete(q, r); });
+              handler(&FakeGeminiServer::batch_create));
+  server.Get(R"(/v1beta/batches/([^/:]+))", handler(&FakeGeminiServer::batch_get));
+  server.Post(R"(/v1beta/batches/([^/:]+):cancel)", handler(&FakeGeminiServer::batch_cancel));
+  server.Delete(R"(/v1beta/batches/([^/:]+))", handler(&FakeGeminiServer::batch_delete));
   server.Get(R"(/download/v1beta/files/([^/:]+):download)",
-             [this](const httplib::Request& q, httplib::Response& r) { file_download(q, r); });
+             handler(&FakeGeminiServer::file_download));
   server.set_error_handler([this](const httplib::Request& q, httplib::Response& r) {
     if (r.status == 404 && r.body.empty()) {
       record(q);
@@ -204,7 +203,9 @@ std::optional<FakeGeminiServer::Reply> FakeGeminiServer::quota_refusal() {
     while (!recent_.empty() && now - recent_.front() >= rate_window_) recent_.pop_front();
     if (recent_.size() >= static_cast<std::size_t>(rate_limit_)) {
       ++throttled_;
-      return Reply(429, rate_limited_body(retry_delay_));
+      if (!retry_delay_.empty()) return Reply(429, rate_limited_body(retry_delay_));
+      const std::chrono::duration<double> room = recent_.front() + rate_window_ - now;
+      return Reply(429, rate_limited_body(std::to_string(room.count()) + "s"));
     }
     recent_.push_back(now);
   }

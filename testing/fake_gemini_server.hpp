@@ -40,9 +40,9 @@ class FakeGeminiServer {
 
   // At most `requests` generateContent calls in any `window` (a minute by default; a shorter one
   // with the same rate catches bursts); the others get the service's per-minute quota 429,
-  // whose RetryInfo asks to wait `retry_delay` ("1s").
+  // whose RetryInfo asks to wait `retry_delay` ("1s"), or by default until the window has room.
   void set_rate_limit(int requests, std::chrono::milliseconds window = std::chrono::minutes(1),
-                      std::string retry_delay = "1s");
+                      std::string retry_delay = "");
   // After `requests` more answered generateContent calls, every call gets the per-day quota 429
   // until reset_daily_quota().
   void set_daily_quota(int requests);

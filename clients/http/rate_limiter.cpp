@@ -36,6 +36,7 @@ RateLimiter::RateLimiter(RateLimiterOptions options)
   if (options_.requests_per_minute && *options_.requests_per_minute > 0) {
     interval_ = std::chrono::ceil<Clock::duration>(
         std::chrono::duration<double>(60.0 / *options_.requests_per_minute));
+    cap_ = static_cast<std::size_t>(std::max(1.0, std::floor(*options_.requests_per_minute)));
   }
 }
 
@@ -43,7 +44,9 @@ RateLimiter::~RateLimiter() = default;
 
 std::optional<RateLimiter::Clock::time_point> RateLimiter::next_start(Clock::time_point now) const {
   if (static_cast<double>(in_flight_) + 1 > std::max(1.0, std::floor(window_))) return std::nullopt;
-  return std::max({now, next_slot_, paused_until_});
+  const auto window_start =
+      cap_ > 0 && starts_.size() >= cap_ ? starts_.front() + std::chrono::minutes(1) : now;
+  return std::max({now, next_slot_, paused_until_, window_start});
 }
 
 void RateLimiter::wake_head() {
@@ -76,6 +79,7 @@ boost::asio::awaitable<RatePermit> RateLimiter::acquire() {
     }
   } leave{this, &self};
 
+  std::optional<Clock::time_point> scheduled;  // the start this waiter last waited for
   for (;;) {
     {
       std::lock_guard lock(mutex_);
@@ -87,11 +91,19 @@ boost::asio::awaitable<RatePermit> RateLimiter::acquire() {
         if (start && *start <= now) {
           ++in_flight_;
           ++granted_;
-          next_slot_ = now + interval_;
+          // A start that came late keeps to the schedule it waited for; one that came at once
+          // (nothing to wait for) starts it afresh.
+          const auto base = scheduled ? std::max(*scheduled, now - interval_ / 2) : now;
+          next_slot_ = base + interval_;
+          if (cap_ > 0) {
+            starts_.push_back(now);
+            if (starts_.size() > cap_) starts_.pop_front();
+          }
           break;
         }
       }
       self.woken = false;
+      scheduled = start;
       timer.expires_at(start.value_or(Clock::time_point::max()));
     }
     boost::system::error_code ec;
@@ -124,7 +136,6 @@ RateSignal RateLimiter::observe(const Response& response) {
       if (now - last_decrease_ >= options_.decrease_interval) {
         window_ = std::max(static_cast<double>(options_.min_concurrency),
                            window_ * options_.decrease_factor);
-        interval_ = std::chrono::ceil<Clock::duration>(interval_ * (1 + options_.pace_backoff));
         last_decrease_ = now;
       }
     } else if (response.ok()) {

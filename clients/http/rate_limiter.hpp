@@ -1,6 +1,8 @@
 // Pacing shared by every request of a run to one service, key and model, in front of the retry
 // policy of each call:
-//   - an optional cap of requests per minute, with the requests spaced evenly (no burst), so no
+//   - an optional cap of requests per minute: requests spaced evenly on a schedule that a late
+//     start does not push back (so a busy loop still reaches the cap) nor turns into a burst (a
+//     late start makes up half an interval at most), and a log of the last starts so that no
 //     60-second window ever holds more than the cap;
 //   - a concurrency window that halves after a 429 and grows back by one request per window of
 //     answers (additive increase, multiplicative decrease);
@@ -16,6 +18,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <list>
@@ -43,9 +46,6 @@ struct RateLimiterOptions {
   // of one burst count once.
   double decrease_factor = 0.5;
   std::chrono::milliseconds decrease_interval{1000};
-  // A 429 under the cap shows the service's own rate is a little lower: the spacing grows by
-  // this share with each such decrease, for the rest of the run.
-  double pace_backoff = 0.02;
   // The longest pause a service may order (a longer one is a quota problem, not a rate).
   std::chrono::milliseconds max_pause{std::chrono::minutes(5)};
 };
@@ -113,6 +113,8 @@ class RateLimiter {
 
   RateLimiterOptions options_;
   Clock::duration interval_{};
+  std::size_t cap_ = 0;                   // requests in any 60 s; 0: no cap
+  std::deque<Clock::time_point> starts_;  // the last `cap_` starts
   mutable std::mutex mutex_;
   std::list<Waiter*> waiters_;
   std::size_t in_flight_ = 0;

@@ -356,12 +356,14 @@ awaitable<void> Run::convert_claimed(ResolvedSource resolved, Result& result) {
     if (result.quota_exhausted) {
       store.release(key);
     } else {
-      store.fail(key, *result.error, *result.error_kind);
+      store.fail(key, *result.error, *result.error_kind,
+                 store::Finish{.batch = options_.batch_mode});
     }
   } else {
     result.status = Status::done;
     result.usage = conversion.usage;
-    store.complete(key, record_text, store::Finish{.usage = conversion.usage});
+    store.complete(key, record_text,
+                   store::Finish{.usage = conversion.usage, .batch = options_.batch_mode});
     result.record = std::move(conversion.record);
   }
   if (const auto row = store.lookup(key)) result.attempts = row->attempts;

@@ -126,6 +126,8 @@ struct RunOptions {
   std::chrono::milliseconds busy_poll{2000};  // between tries of a key another owner converts
   int download_timeout_seconds = 60;
   RunControl* control = nullptr;  // optional; must outlive the run
+  // The conversions go through a service's batch mode (priced apart): the store marks them so.
+  bool batch_mode = false;
 };
 
 // The closing counts: done counts cached results, from_store those of them, stopped_early that a

@@ -397,6 +397,18 @@ TEST_F(BatchRunnerTest, AnExhaustedQuotaStopsNewWorkAndARerunResumesTheUnstoredS
   EXPECT_EQ(unstored.calls, 1);
 }
 
+TEST_F(BatchRunnerTest, ResultsOfABatchModeRunAreMarkedInTheStore) {
+  const auto entries = files(3, {2});
+  FakeConverter converter;
+  RunOptions batch = options(3);
+  batch.batch_mode = true;
+  run_over(entries, converter, batch);
+  const store::Totals totals = store().totals();
+  EXPECT_EQ(totals.batch.done, 2);
+  EXPECT_EQ(totals.batch.failed, 1);
+  EXPECT_EQ(totals.direct.done + totals.direct.failed, 0);
+}
+
 TEST_F(BatchRunnerTest, TwoRunnersOnOneStoreConvertEachKeyOnce) {
   auto entries = files(30);
   auto reversed = entries;
