@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <set>
+#include <sstream>
 
 #include "qorl_core/base64.hpp"
 
@@ -86,14 +87,23 @@ std::string check_schema(const json& schema, const std::string& where) {
 
 FakeGeminiServer::FakeGeminiServer(std::string api_key) : api_key_(std::move(api_key)) {
   auto& server = server_.server();
-  server.Post(R"(/v1beta/models/([^/]+):generateContent)",
-              [this](const httplib::Request& q, httplib::Response& r) { generate(q, r); });
-  server.Post("/upload/v1beta/files",
-              [this](const httplib::Request& q, httplib::Response& r) { upload(q, r); });
-  server.Get(R"(/v1beta/files/([^/]+))",
-             [this](const httplib::Request& q, httplib::Response& r) { file_status(q, r); });
-  server.Delete(R"(/v1beta/files/([^/]+))",
-                [this](const httplib::Request& q, httplib::Response& r) { file_remove(q, r); });
+  // Each route is answered by the member function of that name.
+  const auto handler = [this](void (FakeGeminiServer::*member)(const httplib::Request&,
+                                                               httplib::Response&)) {
+    return
+        [this, member](const httplib::Request& q, httplib::Response& r) { (this->*member)(q, r); };
+  };
+  server.Post(R"(/v1beta/models/([^/]+):generateContent)", handler(&FakeGeminiServer::generate));
+  server.Post("/upload/v1beta/files", handler(&FakeGeminiServer::upload));
+  server.Get(R"(/v1beta/files/([^/]+))", handler(&FakeGeminiServer::file_status));
+  server.Delete(R"(/v1beta/files/([^/]+))", handler(&FakeGeminiServer::file_remove));
+  server.Post(R"(/v1beta/models/([^/]+):batchGenerateContent)",
+              handler(&FakeGeminiServer::batch_create));
+  server.Get(R"(/v1beta/batches/([^/:]+))", handler(&FakeGeminiServer::batch_get));
+  server.Post(R"(/v1beta/batches/([^/:]+):cancel)", handler(&FakeGeminiServer::batch_cancel));
+  server.Delete(R"(/v1beta/batches/([^/:]+))", handler(&FakeGeminiServer::batch_delete));
+  server.Get(R"(/download/v1beta/files/([^/:]+):download)",
+             handler(&FakeGeminiServer::file_download));
   server.set_error_handler([this](const httplib::Request& q, httplib::Response& r) {
     if (r.status == 404 && r.body.empty()) {
       record(q);
@@ -122,6 +132,85 @@ void FakeGeminiServer::set_processing(int status_reads, std::string final_state)
   std::lock_guard lock(mutex_);
   processing_reads_ = status_reads;
   final_state_ = std::move(final_state);
+}
+
+void FakeGeminiServer::set_rate_limit(int requests, std::chrono::milliseconds window,
+                                      std::string retry_delay) {
+  std::lock_guard lock(mutex_);
+  rate_limit_ = requests;
+  rate_window_ = window;
+  retry_delay_ = std::move(retry_delay);
+}
+
+void FakeGeminiServer::set_daily_quota(int requests) {
+  std::lock_guard lock(mutex_);
+  daily_left_ = requests;
+}
+
+void FakeGeminiServer::reset_daily_quota() {
+  std::lock_guard lock(mutex_);
+  daily_left_.reset();
+}
+
+int FakeGeminiServer::throttled() const {
+  std::lock_guard lock(mutex_);
+  return throttled_;
+}
+
+namespace {
+
+json quota_error(const std::string& quota_id, const std::string& metric) {
+  return {
+      {"code", 429},
+      {"message", "You exceeded your current quota, please check your plan and billing details."},
+      {"status", "RESOURCE_EXHAUSTED"},
+      {"details",
+       {{{"@type", "type.googleapis.com/google.rpc.QuotaFailure"},
+         {"violations",
+          {{{"quotaMetric", metric},
+            {"quotaId", quota_id},
+            {"quotaDimensions", {{"location", "global"}, {"model", "gemini-2.5-flash"}}},
+            {"quotaValue", "250"}}}}},
+        {{"@type", "type.googleapis.com/google.rpc.Help"},
+         {"links",
+          {{{"description", "Learn more about Gemini API quotas"},
+            {"url", "https://ai.google.dev/gemini-api/docs/rate-limits"}}}}}}}};
+}
+
+}  // namespace
+
+std::string FakeGeminiServer::rate_limited_body(const std::string& retry_delay) {
+  json error = quota_error("GenerateRequestsPerMinutePerProjectPerModel",
+                           "generativelanguage.googleapis.com/generate_content_requests");
+  error["details"].push_back(
+      {{"@type", "type.googleapis.com/google.rpc.RetryInfo"}, {"retryDelay", retry_delay}});
+  return json{{"error", error}}.dump();
+}
+
+std::string FakeGeminiServer::daily_quota_body() {
+  json error = quota_error("GenerateRequestsPerDayPerProjectPerModel-FreeTier",
+                           "generativelanguage.googleapis.com/generate_content_free_tier_requests");
+  // The service adds a RetryInfo to daily quotas too: waiting hours is not what it means.
+  error["details"].push_back(
+      {{"@type", "type.googleapis.com/google.rpc.RetryInfo"}, {"retryDelay", "43s"}});
+  return json{{"error", error}}.dump();
+}
+
+std::optional<FakeGeminiServer::Reply> FakeGeminiServer::quota_refusal() {
+  if (daily_left_ && *daily_left_ <= 0) return Reply(429, daily_quota_body());
+  if (rate_limit_ > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    while (!recent_.empty() && now - recent_.front() >= rate_window_) recent_.pop_front();
+    if (recent_.size() >= static_cast<std::size_t>(rate_limit_)) {
+      ++throttled_;
+      if (!retry_delay_.empty()) return Reply(429, rate_limited_body(retry_delay_));
+      const std::chrono::duration<double> room = recent_.front() + rate_window_ - now;
+      return Reply(429, rate_limited_body(std::to_string(room.count()) + "s"));
+    }
+    recent_.push_back(now);
+  }
+  if (daily_left_) --*daily_left_;
+  return std::nullopt;
 }
 
 std::string FakeGeminiServer::answer_body(const std::string& text) {
@@ -296,6 +385,8 @@ void FakeGeminiServer::generate(const httplib::Request& request, httplib::Respon
       if (!replies_.empty()) {
         reply = std::move(replies_.front());
         replies_.pop_front();
+      } else {
+        reply = quota_refusal();
       }
       text = answer_text_;
     }
@@ -331,7 +422,8 @@ void FakeGeminiServer::upload(const httplib::Request& request, httplib::Response
                          "INVALID_ARGUMENT");
     }
     const std::string type = request.get_header_value("X-Goog-Upload-Header-Content-Type");
-    if (!documented_media_type(type)) {
+    // Batch input files go up as JSON Lines.
+    if (!documented_media_type(type) && type != "application/jsonl") {
       return reply_error(response, 400, unsupported_media_type(type), "INVALID_ARGUMENT");
     }
     std::string display_name;
@@ -385,6 +477,194 @@ void FakeGeminiServer::file_remove(const httplib::Request& request, httplib::Res
   if (!files_.erase(name)) return reply_error(response, 404, "File not found.", "NOT_FOUND");
   removed_.push_back(name);
   response.set_content("{}", "application/json");
+}
+
+void FakeGeminiServer::set_batch_states(std::vector<std::string> states) {
+  std::lock_guard lock(mutex_);
+  batch_states_ = std::move(states);
+}
+
+std::map<std::string, std::vector<std::string>> FakeGeminiServer::batches() const {
+  std::lock_guard lock(mutex_);
+  std::map<std::string, std::vector<std::string>> out;
+  for (const auto& [name, batch] : batches_) {
+    for (const auto& [key, request] : batch.requests) out[name].push_back(key);
+  }
+  return out;
+}
+
+std::vector<std::string> FakeGeminiServer::cancelled_batches() const {
+  std::lock_guard lock(mutex_);
+  return cancelled_batches_;
+}
+
+std::vector<std::string> FakeGeminiServer::deleted_batches() const {
+  std::lock_guard lock(mutex_);
+  return deleted_batches_;
+}
+
+void FakeGeminiServer::batch_create(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  const auto body = json::parse(request.body, nullptr, /*allow_exceptions=*/false);
+  const auto invalid = [&](const std::string& message) {
+    reply_error(response, 400, message, "INVALID_ARGUMENT");
+  };
+  if (!body.is_object() || !body.contains("batch") || !body["batch"].is_object())
+    return invalid("* BatchGenerateContentRequest.batch: required");
+  const json& batch_json = body["batch"];
+  if (!batch_json.contains("displayName") || !batch_json["displayName"].is_string())
+    return invalid("* BatchGenerateContentRequest.batch.display_name: required");
+  const json config = batch_json.value("inputConfig", json());
+  if (!config.is_object() || config.size() != 1)
+    return invalid("* BatchGenerateContentRequest.batch.input_config: one source required");
+  std::lock_guard lock(mutex_);
+  Batch batch;
+  batch.model = request.matches[1].str();
+  batch.display_name = batch_json["displayName"].get<std::string>();
+  const auto add = [&](const json& item, const std::string& key) -> std::string {
+    if (!item.contains("request") || !item["request"].is_object()) return "request required";
+    if (key.empty()) return "key required";
+    if (auto problem = check_generate_body(item["request"].dump()); !problem.empty())
+      return problem;
+    batch.requests.emplace_back(key, item["request"].dump());
+    return {};
+  };
+  if (config.contains("requests")) {
+    const json items = config["requests"].value("requests", json());
+    if (!items.is_array() || items.empty()) return invalid("* inline requests: required");
+    for (const auto& item : items) {
+      const std::string key = item.value("metadata", json::object()).value("key", "");
+      if (auto problem = add(item, key); !problem.empty()) return invalid(problem);
+    }
+  } else if (config.contains("fileName") && config["fileName"].is_string()) {
+    const auto file = files_.find(config["fileName"].get<std::string>());
+    if (file == files_.end()) return invalid("File " + config["fileName"].dump() + " not found");
+    if (file->second.mime_type != "application/jsonl") return invalid("Input file must be JSONL");
+    std::istringstream lines(file->second.content);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty()) continue;
+      const auto item = json::parse(line, nullptr, /*allow_exceptions=*/false);
+      if (!item.is_object()) return invalid("Invalid JSON line in the input file");
+      if (auto problem = add(item, item.value("key", "")); !problem.empty())
+        return invalid(problem);
+    }
+    batch.from_file = true;
+  } else {
+    return invalid("* BatchGenerateContentRequest.batch.input_config: unknown source");
+  }
+  batch.state = batch_states_.front();
+  const std::string name = "batches/batch-" + std::to_string(next_id_++);
+  response.set_content(batch_operation(name, batches_[name] = std::move(batch)),
+                       "application/json");
+}
+
+std::string FakeGeminiServer::batch_operation(const std::string& name, Batch& batch) {
+  static const std::set<std::string> kFinal{"BATCH_STATE_SUCCEEDED", "BATCH_STATE_FAILED",
+                                            "BATCH_STATE_CANCELLED", "BATCH_STATE_EXPIRED"};
+  json operation{
+      {"name", name},
+      {"metadata",
+       {{"@type", "type.googleapis.com/google.ai.generativelanguage.v1beta.GenerateContentBatch"},
+        {"model", "models/" + batch.model},
+        {"displayName", batch.display_name},
+        {"name", name},
+        {"state", batch.state},
+        {"batchStats", {{"requestCount", std::to_string(batch.requests.size())}}}}}};
+  if (!kFinal.count(batch.state)) return operation.dump();
+  operation["done"] = true;
+  if (batch.state != "BATCH_STATE_SUCCEEDED") {
+    operation["error"] = {{"code", batch.state == "BATCH_STATE_CANCELLED" ? 1 : 4},
+                          {"message", "Batch ended in state " + batch.state}};
+    return operation.dump();
+  }
+  json answers = json::array();
+  for (auto it = batch.requests.rbegin(); it != batch.requests.rend(); ++it) {
+    const json request = json::parse(it->second);
+    const std::string text = request["contents"][0]["parts"][0].value("text", "");
+    json line;
+    if (text.find("fail in batch") != std::string::npos) {
+      line["error"] = {{"code", 400},
+                       {"message", "Request contains an invalid argument."},
+                       {"status", "INVALID_ARGUMENT"}};
+    } else {
+      line["response"] = json::parse(answer_body("Answer to: " + text));
+    }
+    answers.push_back(json::array({it->first, line}));
+  }
+  json output{
+      {"@type",
+       "type.googleapis.com/google.ai.generativelanguage.v1beta.GenerateContentBatchOutput"}};
+  if (batch.from_file) {
+    if (batch.responses_file.empty()) {
+      std::string lines;
+      for (const auto& answer : answers) {
+        json line = answer[1];
+        line["key"] = answer[0];
+        lines += line.dump() + "\n";
+      }
+      batch.responses_file = "files/" + std::to_string(next_id_++);
+      files_[batch.responses_file] = {"", "application/jsonl", lines, 0};
+    }
+    output["responsesFile"] = batch.responses_file;
+  } else {
+    json inlined = json::array();
+    for (const auto& answer : answers) {
+      json line = answer[1];
+      line["metadata"] = {{"key", answer[0]}};
+      inlined.push_back(line);
+    }
+    output["inlinedResponses"] = {{"inlinedResponses", inlined}};
+  }
+  operation["response"] = output;
+  return operation.dump();
+}
+
+void FakeGeminiServer::batch_get(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  std::lock_guard lock(mutex_);
+  const std::string name = "batches/" + request.matches[1].str();
+  const auto batch = batches_.find(name);
+  if (batch == batches_.end()) return reply_error(response, 404, "Batch not found.", "NOT_FOUND");
+  // Each read moves a batch one state along, unless it was cancelled.
+  auto& entry = batch->second;
+  if (entry.state != "BATCH_STATE_CANCELLED" && entry.step + 1 < batch_states_.size())
+    entry.state = batch_states_[++entry.step];
+  response.set_content(batch_operation(name, entry), "application/json");
+}
+
+void FakeGeminiServer::batch_cancel(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  std::lock_guard lock(mutex_);
+  const std::string name = "batches/" + request.matches[1].str();
+  const auto batch = batches_.find(name);
+  if (batch == batches_.end()) return reply_error(response, 404, "Batch not found.", "NOT_FOUND");
+  batch->second.state = "BATCH_STATE_CANCELLED";
+  cancelled_batches_.push_back(name);
+  response.set_content("{}", "application/json");
+}
+
+void FakeGeminiServer::batch_delete(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  std::lock_guard lock(mutex_);
+  const std::string name = "batches/" + request.matches[1].str();
+  if (!batches_.erase(name)) return reply_error(response, 404, "Batch not found.", "NOT_FOUND");
+  deleted_batches_.push_back(name);
+  response.set_content("{}", "application/json");
+}
+
+void FakeGeminiServer::file_download(const httplib::Request& request, httplib::Response& response) {
+  record(request);
+  if (!key_ok(request, response)) return;
+  if (request.get_param_value("alt") != "media")
+    return reply_error(response, 400, "Download needs alt=media.", "INVALID_ARGUMENT");
+  std::lock_guard lock(mutex_);
+  const auto file = files_.find("files/" + request.matches[1].str());
+  if (file == files_.end()) return reply_error(response, 404, "File not found.", "NOT_FOUND");
+  response.set_content(file->second.content, file->second.mime_type);
 }
 
 }  // namespace qorl_testing

@@ -11,6 +11,9 @@
 #include <mutex>
 #include <random>
 
+#include "clients/http/rate_limiter.hpp"
+#include "clients/http/rate_signals.hpp"
+
 namespace clients::http {
 namespace {
 
@@ -45,6 +48,11 @@ bool may_repeat(const Error& error, Idempotency idempotency) {
 
 bool may_repeat(const Response& response, Idempotency idempotency) {
   if (!is_retryable_status(response.status)) return false;
+  // A quota spent for the day does not come back within a call.
+  if (response.status == 429 &&
+      read_rate_signal(response, std::chrono::system_clock::now()).exhausted) {
+    return false;
+  }
   return idempotency == Idempotency::kIdempotent || response.status == 429;
 }
 
@@ -139,9 +147,16 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
     std::optional<milliseconds> server_wait;
     std::exception_ptr error;
     std::optional<Response> answer;
+    RatePermit permit;
+    if (options.limiter) {
+      RatePermit granted = co_await options.limiter->acquire();
+      permit = std::move(granted);
+    }
     try {
       Response response = co_await fetch(std::move(sent), options.session);
       response.attempts = attempt;
+      if (options.limiter) options.limiter->observe(response);
+      permit.release();
       if (!may_repeat(response, options.idempotency)) co_return std::move(response);
       failure = describe_status(response);
       server_wait = retry_after(response, std::chrono::system_clock::now());
@@ -153,6 +168,7 @@ boost::asio::awaitable<Response> call(Request request, CallPolicy call_policy,
       failure = e.what();
       error = std::current_exception();
     }
+    permit.release();
 
     const milliseconds delay = server_wait ? std::min(*server_wait, policy.max_retry_after)
                                            : jittered_backoff(policy, attempt);

@@ -14,6 +14,8 @@
 
 namespace clients::http {
 
+class RateLimiter;
+
 inline constexpr std::chrono::seconds DEFAULT_STALL_TIME{60};
 inline constexpr std::chrono::seconds DEFAULT_ATTEMPT_TIMEOUT{600};
 inline constexpr std::chrono::minutes DEFAULT_MODEL_DEADLINE{15};
@@ -101,13 +103,17 @@ struct CallOptions {
   std::function<void(const RetryNotice&)> on_retry{};
   // None: a private session for each attempt.
   Session* session = nullptr;
+  // None: attempts go out as the retry policy says. Else each attempt waits for the limiter's
+  // permit and tells it what the service answered.
+  RateLimiter* limiter = nullptr;
 };
 
 // Sends `request` with the policy's limits (a limit the request sets itself is kept) and again
 // after transient failures and retryable statuses, as the policy allows; an attempt that timed
 // out is tried again once at most. Returns the first answer not retried, whatever its status,
 // or the last one once attempts or the deadline are spent; throws the last Error when the last
-// attempt failed in transfer. Both tell the attempts made (Response::attempts,
+// attempt failed in transfer. A 429 that says a quota is exhausted for the day
+// (read_rate_signal) is not tried again. Both tell the attempts made (Response::attempts,
 // Error::attempts()). Each attempt's time limit is capped by what remains of the deadline.
 // Cancellation ends it at once.
 [[nodiscard]] boost::asio::awaitable<Response> call(Request request, CallPolicy policy,

@@ -22,6 +22,11 @@ namespace {
 
 constexpr const char* kApiVersion = "v1beta";
 
+// The requests of a batch go up as JSON Lines, a type the service takes for that use only.
+std::string upload_type(const std::string& mime_type) {
+  return mime_type == "application/jsonl" ? mime_type : gemini_media_type(mime_type);
+}
+
 nlohmann::json parse_body(const clients::http::Response& response, const ExchangePolicy& policy,
                           const std::string& what) {
   auto json = clients::common::parse_json_or_discarded(response.body, policy.service);
@@ -81,7 +86,7 @@ clients::http::Request chunk_request(const Attachment& attachment, std::string a
   chunk.url = std::move(address);
   chunk.headers = {{"X-Goog-Upload-Command", "upload, finalize"},
                    {"X-Goog-Upload-Offset", "0"},
-                   {"Content-Type", gemini_media_type(attachment.mime_type)}};
+                   {"Content-Type", upload_type(attachment.mime_type)}};
   chunk.body = attachment.data.str();
   return chunk;
 }
@@ -106,7 +111,7 @@ clients::http::Request GeminiFiles::start_request(const Attachment& attachment) 
       {{"X-Goog-Upload-Protocol", "resumable"},
        {"X-Goog-Upload-Command", "start"},
        {"X-Goog-Upload-Header-Content-Length", std::to_string(attachment.data.size())},
-       {"X-Goog-Upload-Header-Content-Type", gemini_media_type(attachment.mime_type)},
+       {"X-Goog-Upload-Header-Content-Type", upload_type(attachment.mime_type)},
        {"Content-Type", "application/json"}});
   nlohmann::json metadata = {{"file", nlohmann::json::object()}};
   if (!attachment.filename.empty()) metadata["file"]["displayName"] = attachment.filename;
@@ -139,6 +144,16 @@ boost::asio::awaitable<GeminiFile> GeminiFiles::wait_until_active(GeminiFile fil
     file = file_status(answer, policy);
   }
   co_return file;
+}
+
+boost::asio::awaitable<std::string> GeminiFiles::download(const std::string& name) {
+  auto request =
+      api_request("GET", std::string("download/") + kApiVersion + "/" + name + ":download");
+  request.query = {{"alt", "media"}};
+  const auto answer =
+      co_await send_with_retries(session_, std::move(request), settings_.policy, "file download");
+  if (!answer.ok()) throw_status_error(answer, settings_.policy, "file download");
+  co_return answer.body;
 }
 
 boost::asio::awaitable<void> GeminiFiles::remove(GeminiFile file) {

@@ -38,6 +38,8 @@ class GeminiFiles {
   boost::asio::awaitable<GeminiFile> upload(std::shared_ptr<Attachment> attachment);
   // Polls until the file is ACTIVE; BaseInvokerError when it FAILED or takes too long.
   boost::asio::awaitable<GeminiFile> wait_until_active(GeminiFile file);
+  // The content of a file the service made (a batch's results), by name ("files/abc-123").
+  boost::asio::awaitable<std::string> download(const std::string& name);
   // Best effort: a failure is logged, not raised (the service expires files by itself).
   boost::asio::awaitable<void> remove(GeminiFile file);
 

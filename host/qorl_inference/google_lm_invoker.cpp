@@ -19,6 +19,7 @@
 #include "qorl_core/json.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
+#include "qorl_inference/gemini_batch.hpp"
 #include "qorl_inference/gemini_files.hpp"
 #include "qorl_inference/gemini_media_type.hpp"
 #include "qorl_inference/http_exchange.hpp"
@@ -229,9 +230,10 @@ std::optional<TokenUsage> usage_of(const nlohmann::json& body) {
                     .total_tokens = count("totalTokenCount")};
 }
 
-// The answer text of the first candidate (its thought parts left out), and its usage.
-ModelAnswer read_answer(const clients::http::Response& response) {
-  const auto body = clients::common::parse_json_or_discarded(response.body, "Gemini");
+// The answer text of the first candidate (its thought parts left out) and its usage, from a
+// GenerateContentResponse whether it came directly or from a batch.
+ModelAnswer read_answer(const std::string& answer) {
+  const auto body = clients::common::parse_json_or_discarded(answer, "Gemini");
   if (!body.is_object())
     throw BaseInvokerError("Gemini generateContent returned an unreadable answer");
   const auto candidates = body.find("candidates");
@@ -301,7 +303,7 @@ boost::asio::awaitable<ModelAnswer> GoogleLMInvoker::_invoke(std::vector<Message
   const auto executor = co_await boost::asio::this_coro::executor;
   clients::http::Session session(executor);
   const ExchangePolicy policy{
-      "Gemini", options_.retry_config, options_.backoff, {options_.api_key}, logger_};
+      "Gemini", options_.retry_config, options_.backoff, {options_.api_key}, logger_, nullptr};
   GeminiFiles files(&session, {options_.base_url, options_.api_key, policy,
                                options_.file_poll_interval, options_.file_processing_timeout});
 
@@ -325,10 +327,19 @@ boost::asio::awaitable<ModelAnswer> GoogleLMInvoker::_invoke(std::vector<Message
     // base64 and JSON of megabytes of media: off the loop when a pool is set.
     request.body = co_await qorl_core::run_blocking(
         [&] { return request_body(messages, uploaded, response_schema()); });
-    const auto response =
-        co_await send_with_retries(&session, std::move(request), policy, "generateContent");
-    if (!response.ok()) throw_status_error(response, policy, "generateContent");
-    answer = read_answer(response);
+    if (options_.batcher) {
+      // The same request, answered through the batch mode.
+      const std::string batched = co_await options_.batcher->generate(std::move(request.body));
+      answer = read_answer(batched);
+    } else {
+      ExchangePolicy paced = policy;
+      paced.limiter =
+          find_limiter(options_.rate_limits, "Gemini", options_.api_key, options_.model_name);
+      const auto response =
+          co_await send_with_retries(&session, std::move(request), paced, "generateContent");
+      if (!response.ok()) throw_status_error(response, policy, "generateContent");
+      answer = read_answer(response.body);
+    }
   } catch (...) {
     failure = std::current_exception();
   }

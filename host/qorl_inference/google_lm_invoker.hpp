@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "clients/http/rate_limiter.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/retry.hpp"
 #include "qorl_inference/lm_invoker.hpp"
 
 namespace qorl_inference {
+
+class GeminiBatcher;
 
 struct GoogleLMInvokerOptions {
   std::string model_name;  // "gemini-2.5-flash"
@@ -29,6 +32,12 @@ struct GoogleLMInvokerOptions {
   RetryBackoff backoff;
   std::chrono::milliseconds file_poll_interval{2000};
   std::chrono::milliseconds file_processing_timeout{std::chrono::minutes(10)};
+  // The run's rate limits, shared by every invoker of the run; none: the process's default
+  // (clients::http::set_default_rate_limits), and no pacing when that is unset too.
+  std::shared_ptr<clients::http::RateLimiterRegistry> rate_limits;
+  // Set: requests go through this batcher's batch mode (at half the price, answered within
+  // hours) instead of generateContent; it must be for the same model and key.
+  std::shared_ptr<GeminiBatcher> batcher;
 };
 
 class GoogleLMInvoker : public BaseLMInvoker {

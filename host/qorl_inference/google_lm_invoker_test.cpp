@@ -247,6 +247,70 @@ TEST_F(GoogleLMInvokerTest, RetriesRateLimitsAndServerErrors) {
   EXPECT_NE(warnings[1].find("(attempt 3 of 3)"), std::string::npos) << warnings[1];
 }
 
+TEST_F(GoogleLMInvokerTest, ARetryDelayPausesEveryInvokerOfTheRun) {
+  auto o = options();
+  o.retry_config = {2, 0.0};
+  o.rate_limits = std::make_shared<clients::http::RateLimiterRegistry>();
+  GoogleLMInvoker first(o);
+  GoogleLMInvoker second(o);
+  server.queue_reply({429, FakeGeminiServer::rate_limited_body("0.3s")});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(invoke(first, hello()).text, "Hello from the fake model.");
+  // The retry waited for the delay the service asked for, though the policy has no back-off.
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
+  const auto& limiter = o.rate_limits->limiter("Gemini", server.api_key(), "gemini-2.5-flash");
+  EXPECT_EQ(limiter.stats().throttled, 1);
+  EXPECT_EQ(limiter.stats().granted, 2);
+  // Another invoker of the same run, key and model is paced by the same limiter; another model
+  // has its own.
+  server.queue_reply({429, FakeGeminiServer::rate_limited_body("0.3s")});
+  const auto paused = std::chrono::steady_clock::now();
+  EXPECT_EQ(invoke(first, hello()).text, "Hello from the fake model.");
+  EXPECT_GE(std::chrono::steady_clock::now() - paused, 300ms);
+  EXPECT_EQ(invoke(second, hello()).text, "Hello from the fake model.");
+  EXPECT_EQ(limiter.stats().granted, 5);
+  auto other = o;
+  other.model_name = "gemini-2.5-pro";
+  GoogleLMInvoker other_model(other);
+  invoke(other_model, hello());
+  EXPECT_EQ(limiter.stats().granted, 5);
+}
+
+TEST_F(GoogleLMInvokerTest, ADailyQuotaIsNotRetriedAndStopsLaterRequestsAtOnce) {
+  auto o = options();
+  o.retry_config = {3, 0.0};
+  o.rate_limits = std::make_shared<clients::http::RateLimiterRegistry>();
+  GoogleLMInvoker invoker(o);
+  server.set_daily_quota(1);
+  invoke(invoker, hello());
+  const auto quota_error = [&] {
+    try {
+      invoke(invoker, hello());
+    } catch (const QuotaExhausted& error) {
+      return error;
+    }
+    throw std::logic_error("no QuotaExhausted");
+  };
+  const QuotaExhausted first = quota_error();
+  EXPECT_EQ(first.quota(), "GenerateRequestsPerDayPerProjectPerModel-FreeTier");
+  EXPECT_EQ(first.service(), "Gemini");
+  EXPECT_EQ(std::string(first.what())
+                .rfind("Gemini generateContent failed: quota "
+                       "GenerateRequestsPerDayPerProjectPerModel-FreeTier exhausted: You exceeded",
+                       0),
+            0u)
+      << first.what();
+  EXPECT_EQ(server.generate_requests().size(), 2u);
+  // Refused by the limiter: nothing more is sent, with the same error.
+  EXPECT_STREQ(quota_error().what(), first.what());
+  EXPECT_EQ(server.generate_requests().size(), 2u);
+  // Without a limiter the quota error still comes after one request, not after the retries.
+  o.rate_limits.reset();
+  GoogleLMInvoker unpaced(o);
+  EXPECT_THROW(invoke(unpaced, hello()), QuotaExhausted);
+  EXPECT_EQ(server.generate_requests().size(), 3u);
+}
+
 TEST_F(GoogleLMInvokerTest, GivesUpWhenRetriesAreSpent) {
   auto o = options();
   o.retry_config = {1, 0.0};

@@ -9,6 +9,7 @@
 #include "clients/common/error_answer.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/http/policy.hpp"
+#include "clients/http/rate_signals.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
@@ -52,7 +53,32 @@ clients::http::CallPolicy call_policy(const ExchangePolicy& policy) {
   return call;
 }
 
+// QuotaExhausted when the answer says a quota ran out for good; the limiter passes it on to
+// every later request.
+void check_quota(const clients::http::Response& response, const ExchangePolicy& policy,
+                 const std::string& what) {
+  if (response.status != 429) return;
+  const auto signal = clients::http::read_rate_signal(response, std::chrono::system_clock::now());
+  if (!signal.exhausted) return;
+  const std::string message = qorl_core::redaction::redact_secrets(
+      policy.service + " " + what + " failed: quota " + signal.exhausted->quota + " exhausted" +
+          (signal.exhausted->message.empty() ? std::string() : ": " + signal.exhausted->message),
+      policy.secrets);
+  const auto error =
+      std::make_exception_ptr(QuotaExhausted(message, policy.service, signal.exhausted->quota));
+  if (policy.limiter) policy.limiter->exhaust(error);
+  std::rethrow_exception(error);
+}
+
 }  // namespace
+
+std::shared_ptr<clients::http::RateLimiter> find_limiter(
+    const std::shared_ptr<clients::http::RateLimiterRegistry>& registry, const std::string& service,
+    const std::string& api_key, const std::string& model) {
+  const auto chosen = registry ? registry : clients::http::default_rate_limits();
+  if (!chosen) return nullptr;
+  return {chosen, &chosen->limiter(service, api_key, model)};
+}
 
 void throw_status_error(const clients::http::Response& response, const ExchangePolicy& policy,
                         std::string_view what) {
@@ -70,6 +96,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
   clients::http::CallOptions options;
   options.kind = clients::http::CallKind::kModel;
   options.session = session;
+  options.limiter = policy.limiter.get();
   options.on_retry = [&](const clients::http::RetryNotice& notice) {
     if (!policy.logger) return;
     policy.logger->warning(qorl_core::redaction::redact_secrets(
@@ -84,6 +111,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
   try {
     clients::http::Response response =
         co_await clients::http::call(std::move(request), call, options);
+    check_quota(response, policy, what);
     if (!clients::http::is_retryable_status(response.status)) co_return response;
     failure = status_summary(response, policy.service);
     attempts = response.attempts;

@@ -151,11 +151,13 @@ OpenAILMInvoker::OpenAILMInvoker(OpenAILMInvokerOptions options)
 }
 
 boost::asio::awaitable<ModelAnswer> OpenAILMInvoker::_invoke(std::vector<Message> messages) {
-  const ExchangePolicy policy{"OpenAI chat completions",
-                              options_.retry_config,
-                              options_.backoff,
-                              {options_.api_key},
-                              logger_};
+  const ExchangePolicy policy{
+      "OpenAI chat completions",
+      options_.retry_config,
+      options_.backoff,
+      {options_.api_key},
+      logger_,
+      find_limiter(options_.rate_limits, "OpenAI", options_.api_key, options_.model_name)};
   clients::http::Request request;
   request.method = "POST";
   request.url = options_.base_url + "/chat/completions";

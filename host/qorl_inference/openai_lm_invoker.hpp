@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "clients/http/rate_limiter.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/retry.hpp"
 #include "qorl_inference/lm_invoker.hpp"
@@ -25,6 +26,9 @@ struct OpenAILMInvokerOptions {
   // ("http://localhost:8000/v1").
   std::string base_url;
   RetryBackoff backoff;
+  // The run's rate limits, shared by every invoker of the run; none: the process's default
+  // (clients::http::set_default_rate_limits), and no pacing when that is unset too.
+  std::shared_ptr<clients::http::RateLimiterRegistry> rate_limits;
 };
 
 class OpenAILMInvoker : public BaseLMInvoker {

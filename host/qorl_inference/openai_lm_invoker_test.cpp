@@ -135,5 +135,42 @@ TEST(OpenAILMInvokerTest, WrongKeyIsAnErrorWithoutTheKey) {
   EXPECT_EQ(server.requests().size(), 1u);  // not retried
 }
 
+TEST(OpenAILMInvokerTest, ASpentRequestBudgetPausesTheRunUntilItsReset) {
+  qorl_testing::FakeChatCompletionsServer server("sk-test");
+  auto o = options(server);
+  o.api_key = "sk-test";
+  o.rate_limits = std::make_shared<clients::http::RateLimiterRegistry>();
+  OpenAILMInvoker invoker(o);
+  server.queue_reply(
+      {200,
+       R"({"choices":[{"message":{"role":"assistant","content":"one"}}]})",
+       0ms,
+       {{"x-ratelimit-remaining-requests", "0"}, {"x-ratelimit-reset-requests", "300ms"}}});
+  const auto answered = std::chrono::steady_clock::now();
+  EXPECT_EQ(invoke(invoker, {Message::user({std::string("Hi")})}).text, "one");
+  invoke(invoker, {Message::user({std::string("Hi")})});
+  EXPECT_GE(std::chrono::steady_clock::now() - answered, 300ms);
+}
+
+TEST(OpenAILMInvokerTest, InsufficientQuotaIsNotRetried) {
+  qorl_testing::FakeChatCompletionsServer server("sk-test");
+  auto o = options(server);
+  o.api_key = "sk-test";
+  o.retry_config = {3, 0.0};
+  OpenAILMInvoker invoker(o);
+  server.queue_reply({429, R"({"error":{"message":"You exceeded your current quota.",
+      "type":"insufficient_quota","param":null,"code":"insufficient_quota"}})"});
+  try {
+    invoke(invoker, {Message::user({std::string("Hi")})});
+    ADD_FAILURE() << "no QuotaExhausted";
+  } catch (const QuotaExhausted& error) {
+    EXPECT_EQ(error.quota(), "insufficient_quota");
+    EXPECT_EQ(std::string(error.what()),
+              "OpenAI chat completions request failed: quota insufficient_quota exhausted: You "
+              "exceeded your current quota.");
+  }
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
 }  // namespace
 }  // namespace qorl_inference

@@ -26,6 +26,7 @@
 #include "qorl_core/json.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/type_name.hpp"
+#include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/media_type.hpp"
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
@@ -144,6 +145,23 @@ bool is_cancellation(const std::exception_ptr& error) {
   }
 }
 
+// The message of the QuotaExhausted that `error` is or carries as a nested cause.
+std::optional<std::string> exhausted_quota(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const qorl_inference::QuotaExhausted& quota) {
+    return quota.what();
+  } catch (const std::exception& other) {
+    try {
+      std::rethrow_if_nested(other);
+    } catch (...) {
+      return exhausted_quota(std::current_exception());
+    }
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
 // Read with `co_await asio::this_coro::cancellation_state`, never through a nested awaitable:
 // awaiting one throws once the coroutine is cancelled.
 bool is_cancelled(const asio::cancellation_state& state) {
@@ -169,8 +187,11 @@ class Run {
 
  private:
   bool stopping() const {
-    return cancelled_ || fatal_ || (options_.control != nullptr && options_.control->stopping());
+    return cancelled_ || fatal_ || summary_.quota_exhausted ||
+           (options_.control != nullptr && options_.control->stopping());
   }
+  // A quota ran out: nothing new starts, and the source is left unstored for a rerun.
+  bool stop_for_quota(const std::exception_ptr& failure);
   std::optional<Pending> next_pending();
   awaitable<void> worker();
   awaitable<void> handle(Pending pending);
@@ -342,11 +363,18 @@ awaitable<void> Run::convert_claimed(ResolvedSource resolved, Result& result) {
     co_return;
   } else if (failure) {
     set_failure(result, Status::failed, failure);
-    store.fail(key, *result.error, *result.error_kind);
+    result.quota_exhausted = stop_for_quota(failure);
+    if (result.quota_exhausted) {
+      store.release(key);
+    } else {
+      store.fail(key, *result.error, *result.error_kind,
+                 store::Finish{.batch = options_.batch_mode});
+    }
   } else {
     result.status = Status::done;
     result.usage = conversion.usage;
-    store.complete(key, record_text, store::Finish{.usage = conversion.usage});
+    store.complete(key, record_text,
+                   store::Finish{.usage = conversion.usage, .batch = options_.batch_mode});
     result.record = std::move(conversion.record);
   }
   if (const auto row = store.lookup(key)) result.attempts = row->attempts;
@@ -367,9 +395,17 @@ awaitable<void> Run::convert_unstored(ResolvedSource resolved, Result& result) {
     const asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
     if (is_cancelled(state)) std::rethrow_exception(failure);
     set_failure(result, Status::failed, failure);
+    result.quota_exhausted = stop_for_quota(failure);
   }
   result.attempts = 1;
   report(result);
+}
+
+bool Run::stop_for_quota(const std::exception_ptr& failure) {
+  auto quota = exhausted_quota(failure);
+  if (!quota) return false;
+  if (!summary_.quota_exhausted) summary_.quota_exhausted = std::move(quota);
+  return true;
 }
 
 void Run::set_failure(Result& result, Status status, const std::exception_ptr& error) {
@@ -425,8 +461,7 @@ awaitable<usage::RunSummary> Run::run() {
   }
   if (fatal_) std::rethrow_exception(fatal_);
   summary_.elapsed = std::chrono::steady_clock::now() - started;
-  summary_.stopped_early = options_.control != nullptr && options_.control->stopping() &&
-                           !(stream_ended_ && put_aside_.empty());
+  summary_.stopped_early = stopping() && !(stream_ended_ && put_aside_.empty());
   co_return summary_;
 }
 

@@ -17,7 +17,11 @@
 // Cancelling the awaitable starts nothing new, cancels the conversions in flight, releases their
 // claims and ends with operation_aborted. RunControl::stop_new_work() lets the conversions in
 // flight finish and starts nothing new. An error of the run itself (the store failing, the
-// stream or the result callback throwing) does the same, then is rethrown.
+// stream or the result callback throwing) does the same, then is rethrown. A conversion that
+// fails with qorl_inference::QuotaExhausted (itself or as a nested cause) stops new work too: that
+// source is reported failed but not stored (its claim is released), and the summary's
+// quota_exhausted names the quota, so the caller can exit with EX_TEMPFAIL (75) and a rerun on
+// the same store resumes once the quota is back.
 #pragma once
 
 #include <boost/asio/awaitable.hpp>
@@ -90,6 +94,8 @@ struct Result {
   qorl_core::Value record{};                // done or cached: the conversion's record
   std::optional<std::string> error{};       // failed or skipped: "message: cause: cause"
   std::optional<std::string> error_kind{};  // the exception's type name ("ValueError")
+  // Failed because a quota ran out (QuotaExhausted): not stored, converted again by a rerun.
+  bool quota_exhausted = false;
   usage::Usage usage{};       // what this run paid for it (nothing when cached or skipped)
   std::int64_t attempts = 0;  // claims taken on the key so far (1 when converted without a store)
   std::chrono::system_clock::time_point started_at{};
@@ -123,6 +129,8 @@ struct RunOptions {
   std::chrono::milliseconds busy_poll{2000};  // between tries of a key another owner converts
   int download_timeout_seconds = 60;
   RunControl* control = nullptr;  // optional; must outlive the run
+  // The conversions go through a service's batch mode (priced apart): the store marks them so.
+  bool batch_mode = false;
 };
 
 // The closing counts: done counts cached results, from_store those of them, stopped_early that a

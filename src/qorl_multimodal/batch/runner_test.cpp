@@ -21,6 +21,7 @@
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/run_sync.hpp"
+#include "qorl_inference/exceptions.hpp"
 #include "testing/cancellation.hpp"
 #include "testing/http_server.hpp"
 #include "testing/temp_dir.hpp"
@@ -43,6 +44,8 @@ struct FakeConverter {
   std::map<std::string, int> calls_by_key;
   std::function<bool(int call)> hold = [](int) { return false; };
   std::function<void(int call)> on_call = [](int) {};
+  // Calls for which the service says the day's quota is spent.
+  std::function<bool(int call)> quota_spent = [](int) { return false; };
 
   ConvertFunction function() {
     return [this](ResolvedSource source) -> asio::awaitable<Conversion> {
@@ -61,6 +64,14 @@ struct FakeConverter {
       asio::steady_timer timer(co_await asio::this_coro::executor);
       timer.expires_after(hold(call) ? std::chrono::hours(1) : 1ms);
       co_await timer.async_wait(asio::use_awaitable);
+      if (quota_spent(call)) {
+        try {
+          throw qorl_inference::QuotaExhausted("Gemini quota GenerateRequestsPerDay exhausted",
+                                               "Gemini", "GenerateRequestsPerDay");
+        } catch (...) {
+          std::throw_with_nested(qorl_core::ValueError("Caption failed"));
+        }
+      }
       if (source.entry.source.find("bad") != std::string::npos) {
         try {
           throw std::runtime_error("HTTP 500");
@@ -122,7 +133,8 @@ class BatchRunnerTest : public ::testing::Test {
         [&](const Result& result) {
           if (run_options.store != nullptr && result.key) {
             // Whatever is reported is already stored.
-            if (result.status == Status::done || result.status == Status::failed) {
+            if (result.status == Status::done ||
+                (result.status == Status::failed && !result.quota_exhausted)) {
               EXPECT_TRUE(run_options.store->lookup(*result.key).has_value());
             }
           }
@@ -343,6 +355,58 @@ TEST_F(BatchRunnerTest, StopNewWorkLetsConversionsInFlightFinish) {
   EXPECT_EQ(rest.calls, 20 - converter.calls);
   EXPECT_EQ(finished.from_store, converter.calls);
   EXPECT_FALSE(finished.stopped_early);
+}
+
+TEST_F(BatchRunnerTest, AnExhaustedQuotaStopsNewWorkAndARerunResumesTheUnstoredSources) {
+  const auto entries = files(12);
+  FakeConverter converter;
+  converter.quota_spent = [](int call) { return call >= 3; };
+  const Reported stopped = run_over(entries, converter, options(2));
+  ASSERT_TRUE(stopped.summary.quota_exhausted);
+  EXPECT_EQ(*stopped.summary.quota_exhausted, "Gemini quota GenerateRequestsPerDay exhausted");
+  EXPECT_TRUE(stopped.summary.stopped_early);
+  // The conversion in flight when the quota ran out finished; nothing started after it.
+  EXPECT_LE(converter.calls, 4);
+  EXPECT_EQ(stopped.summary.done, 2);
+  EXPECT_EQ(stopped.summary.failed, converter.calls - 2);
+  for (const Result& result : stopped.results) {
+    if (result.status != Status::failed) continue;
+    EXPECT_TRUE(result.quota_exhausted);
+    EXPECT_EQ(result.error_kind, "ValueError");
+    EXPECT_FALSE(store().lookup(*result.key)) << "a quota failure is not stored";
+  }
+  const store::Totals totals = store().totals();
+  EXPECT_EQ(totals.done(), 2);
+  EXPECT_EQ(totals.failed(), 0);
+  EXPECT_EQ(totals.in_progress, 0);
+
+  FakeConverter resumed;
+  const Reported finished = run_over(entries, resumed, options(2));
+  EXPECT_FALSE(finished.summary.quota_exhausted);
+  EXPECT_EQ(resumed.calls, 10);
+  EXPECT_EQ(finished.summary.from_store, 2);
+  EXPECT_EQ(finished.summary.done, 12);
+
+  // Without a store the run stops the same way.
+  FakeConverter unstored;
+  unstored.quota_spent = [](int call) { return call == 1; };
+  RunOptions no_store = options(1);
+  no_store.store = nullptr;
+  const Reported alone = run_over(entries, unstored, no_store);
+  EXPECT_TRUE(alone.summary.quota_exhausted);
+  EXPECT_EQ(unstored.calls, 1);
+}
+
+TEST_F(BatchRunnerTest, ResultsOfABatchModeRunAreMarkedInTheStore) {
+  const auto entries = files(3, {2});
+  FakeConverter converter;
+  RunOptions batch = options(3);
+  batch.batch_mode = true;
+  run_over(entries, converter, batch);
+  const store::Totals totals = store().totals();
+  EXPECT_EQ(totals.batch.done, 2);
+  EXPECT_EQ(totals.batch.failed, 1);
+  EXPECT_EQ(totals.direct.done + totals.direct.failed, 0);
 }
 
 TEST_F(BatchRunnerTest, TwoRunnersOnOneStoreConvertEachKeyOnce) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,9 @@ struct RunSummary {
   Usage usage{};
   std::chrono::duration<double> elapsed{};
   bool stopped_early = false;  // asked to stop before every source was started
+  // The error of the quota that ran out and stopped the run ("... quota X exhausted ..."); the
+  // sources it failed are not stored, so the same run resumes them once the quota is back.
+  std::optional<std::string> quota_exhausted{};
 };
 
 // "1,200 done (300 from the store), 3 failed; 1.2M tokens in, 80k out; 41.5 audio hours; 12m03s".
