@@ -1222,6 +1222,24 @@ TEST_F(CorpusCli, TwoProcessesOnOneStoreConvertEachSourceOnce) {
   EXPECT_EQ(exported().size(), 10u);
 }
 
+TEST_F(CorpusCli, DailyQuotaEndsTheRunAndARerunResumes) {
+  gemini_.set_answer_text(R"({"captions": ["Sebuah foto."]})");
+  const auto paths = photos(6);
+  gemini_.set_daily_quota(2);
+  const std::vector<std::string> args = {"caption", "--from", list(), "--store", store()};
+  auto stopped = run(args, gemini_env());
+  EXPECT_EQ(stopped.exit_code, 75) << stopped.err;
+  EXPECT_NE(stopped.err.find("the same command with the same --store resumes"), std::string::npos)
+      << stopped.err;
+  EXPECT_EQ(exported().size(), 2u);
+
+  gemini_.reset_daily_quota();
+  auto resumed = run(args, gemini_env());
+  EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+  EXPECT_EQ(exported().size(), 6u);
+  for (const auto& path : paths) EXPECT_LE(requests_for(path), 2) << path;
+}
+
 TEST_F(CorpusCli, InterruptedRunLeavesNoClaimAndResumes) {
   photos(4);
   for (int i = 0; i < 4; ++i) {

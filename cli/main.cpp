@@ -18,6 +18,7 @@
 #include "cli/output.hpp"
 #include "cli/runner.hpp"
 #include "clients/http/policy.hpp"
+#include "clients/http/rate_limiter.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/files.hpp"
 #include "qorl_core/logger_manager.hpp"
@@ -75,6 +76,11 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber & CLI::Range(0.001, 1e6));
   app.add_option("--retries", retries, "Retries of a failed service call (default: 3)")
       ->check(CLI::Range(0, 20));
+  std::optional<double> rpm;
+  app.add_option("--rpm", rpm,
+                 "Requests per minute at most to each model service, spaced evenly (default: as "
+                 "fast as the services' own rate-limit signals allow)")
+      ->check(CLI::PositiveNumber);
   const std::vector<qorl_cli::commands::Command> commands = {
       qorl_cli::commands::add_caption(app),    qorl_cli::commands::add_mermaid(app),
       qorl_cli::commands::add_transform(app),  qorl_cli::commands::add_video(app),
@@ -84,7 +90,7 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit status: 0 when every source was converted, 1 when any source failed or a result could "
       "not be written, 2 for a usage error (bad option, missing or malformed key, missing "
-      "setting), "
+      "setting), 75 when a service's quota ran out (a rerun with the same --store resumes), "
       "128 + the signal when interrupted (130 for Ctrl-C, 143 for SIGTERM).");
   // Positional sources are required unless a list or a folder gives them; required, they keep
   // an option that takes several values (--alternative-language) from swallowing the last one.
@@ -104,6 +110,12 @@ int main(int argc, char** argv) {
   }
   qorl_cli::quiet_output = quiet;
   apply_call_limits(timeout, retries);
+  // One pace per service, key and model for the whole run: a service's rate-limit signals slow
+  // every conversion, not only the one that met them.
+  clients::http::RateLimiterOptions pace;
+  pace.requests_per_minute = rpm;
+  clients::http::set_default_rate_limits(
+      std::make_shared<clients::http::RateLimiterRegistry>(pace));
   qorl_cli::log_display::install(shown_log_level(quiet, verbose));
   // What runs killed before they could tidy up left in the temporary directory.
   qorl_core::remove_stale_temporaries();

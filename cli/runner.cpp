@@ -232,6 +232,17 @@ int run_jobs(const std::vector<std::string>& sources, Job job, RunSettings setti
   if (summary && selection.corpus() && !quiet_output) {
     std::cerr << batch::usage::format_summary(*summary) << std::endl;
   }
+  if (summary && summary->quota_exhausted) {
+    std::cerr << output::for_descriptor(
+                     STDERR_FILENO,
+                     "qorl-multimodal: " + output::one_line(*summary->quota_exhausted) +
+                         (selection.store.empty()
+                              ? "; nothing new was started (with --store, a rerun resumes)"
+                              : "; nothing new was started: the same command with the same "
+                                "--store resumes"))
+              << std::endl;
+    return kQuotaExhausted;
+  }
   if (const std::string error = reporter.output_error(); !error.empty()) {
     std::cerr << output::for_descriptor(STDERR_FILENO, "qorl-multimodal: " + error) << std::endl;
   }

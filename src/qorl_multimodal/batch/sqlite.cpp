@@ -94,7 +94,9 @@ void Database::execute(std::string_view sql) {
 
 std::int64_t Database::changes() const { return sqlite3_changes64(db_); }
 
-Transaction::Transaction(Database& db) : db_(db) { db_.execute("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Database& db, Kind kind) : db_(db) {
+  db_.execute(kind == Kind::write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
 
 Transaction::~Transaction() {
   // A failed statement may already have ended the transaction; then this is a no-op.

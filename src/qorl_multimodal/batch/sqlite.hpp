@@ -74,7 +74,10 @@ class Database {
 // instead of failing half-way. Rolled back unless committed.
 class Transaction {
  public:
-  explicit Transaction(Database& db);
+  // A writing transaction takes the write lock at once (BEGIN IMMEDIATE); a reading one sees one
+  // snapshot of the database across its statements (BEGIN).
+  enum class Kind { write, read };
+  explicit Transaction(Database& db, Kind kind = Kind::write);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;

@@ -1,6 +1,8 @@
 #include "qorl_multimodal/batch/store.hpp"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -175,6 +177,29 @@ std::string database_name(const fs::path& path, bool read_only) {
   return uri + "?immutable=1";
 }
 
+// An exclusive flock(2) on the store file while it is opened: two processes creating the same
+// store at once would otherwise race on its journal mode and schema. Kept open as long as the
+// store, because closing any descriptor of the file would drop SQLite's own fcntl locks on it.
+// Best effort: where the file cannot be opened, SQLite reports why.
+class OpenLock {
+ public:
+  OpenLock(const fs::path& path, bool read_only)
+      : fd_(read_only ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~OpenLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OpenLock(const OpenLock&) = delete;
+  OpenLock& operator=(const OpenLock&) = delete;
+  void release() {
+    if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+  }
+
+ private:
+  int fd_;
+};
+
 std::string host_name() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return "";
@@ -200,7 +225,8 @@ bool holder_is_gone(const std::string& holder) {
 
 struct Store::Impl {
   Impl(fs::path path, Options options, const std::string& database, int flags)
-      : path(std::move(path)),
+      : opening(path, options.read_only),
+        path(std::move(path)),
         options(std::move(options)),
         owner(host_name() + ":" + std::to_string(::getpid()) + ":" + random_token()),
         db(database, flags) {}
@@ -267,6 +293,7 @@ struct Store::Impl {
     transaction.commit();
   }
 
+  OpenLock opening;  // before db: closed after it
   fs::path path;
   Options options;
   std::string owner;
@@ -292,8 +319,15 @@ Store Store::open(const fs::path& path, Options options) {
   impl->guarded([&] {
     sqlite3_busy_timeout(impl->db.handle(), static_cast<int>(impl->options.busy_timeout.count()));
     // Nothing is written before the file is known to be a store of a version this tool knows.
-    const std::int64_t version = impl->pragma("user_version");
-    impl->check_identity(version, impl->pragma("application_id"));
+    // One snapshot: another process may be creating the store meanwhile, and its tables must
+    // not be seen without its identity.
+    std::int64_t version = 0;
+    {
+      sqlite::Transaction snapshot(impl->db, sqlite::Transaction::Kind::read);
+      version = impl->pragma("user_version");
+      impl->check_identity(version, impl->pragma("application_id"));
+      snapshot.commit();
+    }
     if (read_only) {
       if (version != STORE_VERSION) {
         throw StoreError(StoreError::Reason::not_a_store,
@@ -309,6 +343,7 @@ Store Store::open(const fs::path& path, Options options) {
     impl->db.execute("PRAGMA synchronous = FULL");
     impl->migrate();
   });
+  impl->opening.release();
   return Store(std::move(impl));
 }
 
