@@ -301,6 +301,18 @@ struct M4aCorpus {
   }
 };
 
+// CPU seconds of this process and of its waited-for children (ffmpeg) so far.
+double cpu_seconds_with_children() {
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  double total = 0;
+  for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    total += seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  }
+  return total;
+}
+
 double least_seconds(double cpu_seconds, std::size_t count) {
   const double cores = std::max(1u, std::thread::hardware_concurrency());
   return std::max(std::chrono::duration<double>(kServiceDelay).count() + cpu_seconds / count,
@@ -314,6 +326,7 @@ void BM_WhisperM4a(benchmark::State& state) {
   asio::thread_pool pool(std::max(1u, std::thread::hardware_concurrency()));
   qorl_core::set_default_blocking_executor(pool.get_executor());
   double ratio = 0;
+  double cpu_total = 0;
   for (auto _ : state) {
     asio::io_context io;
     std::size_t converted = 0;
@@ -325,16 +338,19 @@ void BM_WhisperM4a(benchmark::State& state) {
           },
           asio::detached);
     }
-    const std::clock_t cpu_start = std::clock();
+    const double cpu_start = cpu_seconds_with_children();
     const auto wall_start = std::chrono::steady_clock::now();
     io.run();
     const double wall = qorl_bench::seconds_since(wall_start);
-    const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    const double cpu = cpu_seconds_with_children() - cpu_start;
     ratio += wall / least_seconds(cpu, corpus.paths.size());
+    cpu_total += cpu;
     if (converted != corpus.paths.size()) state.SkipWithError("some conversions failed");
   }
   qorl_core::set_default_blocking_executor(std::nullopt);
-  state.counters["ratio"] = ratio / static_cast<double>(state.iterations());
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["ratio"] = ratio / runs;
+  state.counters["cpu_s"] = cpu_total / runs;
 }
 
 void BM_CommandWhisperM4a(benchmark::State& state) {
@@ -354,21 +370,20 @@ void BM_CommandWhisperM4a(benchmark::State& state) {
       (corpus.dir.path() / "out").string()};
   argv.insert(argv.end(), corpus.paths.begin(), corpus.paths.end());
   double ratio = 0;
+  double cpu_total = 0;
   for (auto _ : state) {
-    rusage before{};
-    ::getrusage(RUSAGE_CHILDREN, &before);
+    const double cpu_start = cpu_seconds_with_children();
     const auto wall_start = std::chrono::steady_clock::now();
     const auto ran = clients::process::run_process(argv);
     const double wall = qorl_bench::seconds_since(wall_start);
-    rusage after{};
-    ::getrusage(RUSAGE_CHILDREN, &after);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    const double cpu = seconds(after.ru_utime) + seconds(after.ru_stime) -
-                       seconds(before.ru_utime) - seconds(before.ru_stime);
+    const double cpu = cpu_seconds_with_children() - cpu_start;
     ratio += wall / least_seconds(cpu, corpus.paths.size());
+    cpu_total += cpu;
     if (ran.exit_code != 0) state.SkipWithError(("the command failed: " + ran.err).c_str());
   }
-  state.counters["ratio"] = ratio / static_cast<double>(state.iterations());
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["ratio"] = ratio / runs;
+  state.counters["cpu_s"] = cpu_total / runs;
 }
 
 void configure(benchmark::internal::Benchmark* benchmark) {
