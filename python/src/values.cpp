@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "clients/common/service_error.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_inference/exceptions.hpp"
 
 namespace qorl_python {
 
@@ -77,6 +79,37 @@ std::optional<py::object> library_exception(std::exception_ptr error) {
   } catch (...) {
     return std::nullopt;
   }
+}
+
+// What a failure of a service says as data, from the error or its nested causes.
+struct ServiceReport {
+  clients::ServiceFailure failure;
+  std::string quota;
+};
+
+std::optional<ServiceReport> service_report(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const qorl_inference::QuotaExhausted& e) {
+    return ServiceReport{{e.service(), 429, e.quota(), false}, e.quota()};
+  } catch (const std::exception& e) {
+    if (auto failure = clients::service_failure(e)) return ServiceReport{std::move(*failure), ""};
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
+// `exception` as the errors module's kind for a failure of a service, still of its own builtin
+// kind (ValueError, ...) when it has one.
+py::object as_service_error(py::object exception, const ServiceReport& report) {
+  const py::handle builtin(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())));
+  const bool plain = builtin.ptr() == PyExc_RuntimeError;
+  return py::module_::import("qorl_multimodal.errors")
+      .attr("_service_error")(
+          plain ? py::none() : py::reinterpret_borrow<py::object>(builtin), py::str(exception),
+          report.failure.service,
+          report.failure.http_status ? py::cast(*report.failure.http_status) : py::none(),
+          report.failure.code, report.failure.retryable, report.quota);
 }
 
 void attach_cause(py::object& exception, std::exception_ptr error) {
@@ -178,12 +211,16 @@ py::object to_python_exception(std::exception_ptr error) {
     try {
       std::rethrow_exception(error);
     } catch (const py::error_already_set& e) {
-      exception = e.value();
+      return e.value();
     } catch (const std::exception& e) {
       exception = exception_of_kind(PyExc_RuntimeError, e.what());
     } catch (...) {
       exception = exception_of_kind(PyExc_RuntimeError, "unknown error");
     }
+  }
+  const bool validation = py::isinstance(*exception, validation_error_type());
+  if (auto report = service_report(error); report && !validation) {
+    exception = as_service_error(std::move(*exception), *report);
   }
   attach_cause(*exception, error);
   return *exception;
@@ -193,10 +230,9 @@ void bind_errors(py::module_& module) {
   module.attr("ValidationError") = validation_error_type();
   py::register_exception_translator([](std::exception_ptr error) {
     if (!error) return;
-    auto exception = library_exception(error);
-    if (!exception) std::rethrow_exception(error);
-    attach_cause(*exception, error);
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception->ptr())), exception->ptr());
+    if (!library_exception(error) && !service_report(error)) std::rethrow_exception(error);
+    const py::object exception = to_python_exception(error);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
   });
 }
 

@@ -8,7 +8,7 @@ import threading
 import pytest
 
 import qorl_core
-from qorl_multimodal import _native
+from qorl_multimodal import _native, errors
 from qorl_multimodal.builder import build_modality_converter
 from qorl_multimodal.constants import Modality, ModalityConverterTask
 from qorl_multimodal.modality_converter.audio_to_text import GeminiAudioToText, OpenAIWhisperAudioToText
@@ -37,12 +37,18 @@ def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
     whisper = OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"])
     with pytest.raises(ValueError, match=r"^Unsupported audio source$"):
         asyncio.run(whisper.convert("no such file"))
-    # An outside service's error: a RuntimeError with the service's message.
+    # An outside service's error: its kind and what the service said, as data (still a
+    # RuntimeError, as before), from a script and from asyncio alike.
     refused_key = OpenAIWhisperAudioToText(api_key="sk-wrong", base_url=services["openai"])
-    with pytest.raises(RuntimeError) as unauthorised:
-        refused_key.convert_sync(wav_path)
-    assert str(unauthorised.value) == ("Error code: 401 - Incorrect API key provided. You can find your API key in "
-                                       "your account settings.")
+    for attempt in (lambda: refused_key.convert_sync(wav_path),
+                    lambda: asyncio.run(refused_key.convert(wav_path))):
+        with pytest.raises(errors.AuthenticationError) as unauthorised:
+            attempt()
+        assert isinstance(unauthorised.value, RuntimeError)
+        assert str(unauthorised.value) == ("Error code: 401 - Incorrect API key provided. You can find your API "
+                                           "key in your account settings.")
+        assert (unauthorised.value.service, unauthorised.value.status_code) == ("OpenAI", 401)
+        assert not unauthorised.value.retryable
     gemini_audio = GeminiAudioToText(api_key=services["gemini_key"], base_url=services["gemini_audio"])
     with pytest.raises(ValueError, match=r"^Invalid audio source: nowhere\.$"):
         gemini_audio.convert_sync("nowhere")
