@@ -47,9 +47,18 @@ UrlParts split_url(std::string_view url) {
 }
 
 std::string encode_url(std::string_view url) {
-  static const auto kKept = boost::urls::unreserved_chars + boost::urls::gen_delim_chars +
-                            boost::urls::sub_delim_chars + '%';
-  return boost::urls::encode(url, kKept);
+  // '%' is kept as it is (escapes already there stay single), but Boost.URL refuses it in the
+  // set of characters to keep, so the runs between them are encoded one by one.
+  static const auto kKept =
+      boost::urls::unreserved_chars + boost::urls::gen_delim_chars + boost::urls::sub_delim_chars;
+  std::string encoded;
+  for (;;) {
+    const auto percent = url.find('%');
+    encoded += boost::urls::encode(url.substr(0, percent), kKept);
+    if (percent == std::string_view::npos) return encoded;
+    encoded += '%';
+    url.remove_prefix(percent + 1);
+  }
 }
 
 std::string encode_path(std::string_view path) {
