@@ -92,13 +92,8 @@ py::dict result_to_python(const batch::runner::Result& result) {
   out["result"] = to_python(result.record);
   out["error"] = result.error ? py::object(py::str(*result.error)) : py::none();
   out["error_kind"] = result.error_kind ? py::object(py::str(*result.error_kind)) : py::none();
-  py::dict usage;
-  usage["input_tokens"] = result.usage.input_tokens;
-  usage["output_tokens"] = result.usage.output_tokens;
-  usage["total_tokens"] = result.usage.total_tokens;
-  usage["audio_seconds"] = result.usage.audio_seconds;
-  usage["requests"] = result.usage.requests;
-  out["usage"] = usage;
+  // The fields the store and the command's --json give usage.
+  out["usage"] = py::module_::import("json").attr("loads")(result.usage.to_json());
   return out;
 }
 
