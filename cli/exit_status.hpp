@@ -9,7 +9,8 @@ enum ExitStatus : int {
   kSuccess = 0,
   kConversionFailed = 1,  // at least one source could not be converted
   kUsageError = 2,        // bad command line, blank source, missing credentials or settings
-  kQuotaExhausted = 75,   // EX_TEMPFAIL: a service's quota ran out; a rerun resumes
+  // EX_TEMPFAIL: a service's quota ran out, or results wait in a detached batch; a rerun resumes
+  kTryAgainLater = 75,
 };
 
 // A mistake in what the user asked for, found before any conversion starts.

@@ -45,7 +45,7 @@ void Reporter::started(std::size_t index, std::string source) {
 void Reporter::finished(std::size_t index, Report report) {
   std::lock_guard lock(mutex_);
   if (report.cached) ++from_store_;
-  if (!report.ok) ++failed_;
+  if (!report.ok && report.pending.empty()) ++failed_;
   deliver_locked(index, std::move(report));
 }
 
@@ -98,6 +98,13 @@ void Reporter::write_locked(std::size_t index, Report report) {
       }
     }
     write_result_locked(index, report);
+  } else if (!report.pending.empty()) {
+    if (!settings_.quiet) {
+      std::cerr << output::for_descriptor(STDERR_FILENO,
+                                          "qorl-multimodal: " + output::one_line(sources_[index]) +
+                                              ": " + output::one_line(report.pending))
+                << std::endl;
+    }
   } else {
     write_error_locked(index, report.error);
   }

@@ -45,6 +45,7 @@ struct Report {
   qorl_multimodal::batch::usage::Usage usage{};  // what this run paid for it
   Outcome outcome{};
   std::string error{};
+  std::string pending{};  // not ok, yet no failure: why the result is still to come
 };
 
 class Reporter {

@@ -135,6 +135,10 @@ Report as_report(const Job& job, const Result& result) {
       break;
     case Status::failed: report.error = error_text(result); break;
     case Status::skipped: report.error = "not retried: " + error_text(result); break;
+    case Status::pending:
+      report.pending = "waiting in " + result.batch_name.value_or("a batch") +
+                       ": run again to collect the answer";
+      break;
   }
   return report;
 }
@@ -192,11 +196,20 @@ int run_jobs(const std::vector<std::string>& sources, Job job, RunSettings setti
   batch::runner::RunControl control;
   options.control = &control;
 
+  asio::io_context loop;
+  std::optional<BatchModeScope> batching;
+  if (settings.batch.mode != BatchSettings::Mode::off) {
+    if (job.request.model.rfind("openai/", 0) == 0) {
+      throw UsageError("--batch and --batch-detach work with Gemini models only");
+    }
+    batching.emplace(settings.batch, loop.get_executor(), options.store);
+    options.batch_mode = true;
+  }
+
   const auto on_result = [&](const Result& result) {
     reporter.finished(result.entry.index, as_report(job, result));
   };
 
-  asio::io_context loop;
   asio::cancellation_signal cancel;
   std::exception_ptr run_error;
   std::optional<batch::usage::RunSummary> summary;
@@ -241,7 +254,14 @@ int run_jobs(const std::vector<std::string>& sources, Job job, RunSettings setti
                               : "; nothing new was started: the same command with the same "
                                 "--store resumes"))
               << std::endl;
-    return kQuotaExhausted;
+    return kTryAgainLater;
+  }
+  if (summary && summary->pending > 0) {
+    std::cerr << "qorl-multimodal: " << batch::usage::format_count(summary->pending)
+              << " results are still being made in Gemini batch jobs: the same command with the "
+                 "same --store collects them"
+              << std::endl;
+    return kTryAgainLater;
   }
   if (const std::string error = reporter.output_error(); !error.empty()) {
     std::cerr << output::for_descriptor(STDERR_FILENO, "qorl-multimodal: " + error) << std::endl;

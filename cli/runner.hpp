@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch_mode.hpp"
 #include "cli/reporter.hpp"
 #include "qorl_multimodal/batch/runner.hpp"
 
@@ -47,6 +48,7 @@ struct RunSettings {
   ReportSettings report;
   int jobs = 1;
   SourceSelection selection;
+  BatchSettings batch;
 };
 
 // -q: set once by main, before any command runs.

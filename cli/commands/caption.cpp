@@ -75,6 +75,7 @@ Command add_caption(CLI::App& app) {
   add_source_arguments(
       *command, args->common,
       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_batch_options(*command, args->common.run);
   add_model_option(*command, args->model, "DEFAULT_IMAGE_CAPTIONING_MODEL_ID");
   command->add_option("-n,--captions", args->captions, "Number of captions to ask for (default 5)")
       ->check(whole_number(1, 100));

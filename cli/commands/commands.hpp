@@ -47,6 +47,11 @@ struct SourceArguments {
 void add_source_arguments(CLI::App& command, SourceArguments& arguments, const std::string& what,
                           const std::string& extension = ".txt");
 
+// --batch, --batch-detach, --batch-poll and --batch-deadline, after add_source_arguments.
+// Without --jobs, a batch run keeps kBatchJobs sources in flight: they wait together in a batch.
+inline constexpr int kBatchJobs = 1000;
+void add_batch_options(CLI::App& command, RunSettings& settings);
+
 // A whole number from `low` to `high`, with a message that says so.
 CLI::Validator whole_number(long long low, long long high);
 

@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <filesystem>
 #include <stdexcept>
 
@@ -59,6 +60,39 @@ void add_source_arguments(CLI::App& command, SourceArguments& arguments, const s
   command.add_option("--output-dir", arguments.run.report.output_dir,
                      "Write one file per source into DIR, named after the source (" +
                          extension.substr(1) + ", or json with --json); made when missing");
+}
+
+void add_batch_options(CLI::App& command, RunSettings& settings) {
+  // Requests wait together in a batch: many in flight unless --jobs says otherwise.
+  const auto* jobs = command.get_option("--jobs");
+  const auto choose = [&settings, jobs](BatchSettings::Mode mode) {
+    settings.batch.mode = mode;
+    if (jobs->count() == 0) settings.jobs = kBatchJobs;
+  };
+  auto* attached = command.add_flag_callback(
+      "--batch", [choose] { choose(BatchSettings::Mode::attached); },
+      "Send the Gemini requests through batch mode: half the price, answered within hours");
+  command
+      .add_flag_callback(
+          "--batch-detach", [choose] { choose(BatchSettings::Mode::detached); },
+          "As --batch, but submit and exit (status 75 while results are pending); the same "
+          "command with the same --store collects them")
+      ->needs("--store")
+      ->excludes(attached);
+  command
+      .add_option_function<double>(
+          "--batch-poll",
+          [&settings](double seconds) {
+            settings.batch.first_poll = std::chrono::milliseconds(std::llround(seconds * 1000));
+          },
+          "First wait between reads of a batch's state, growing to 5 minutes (default 10)")
+      ->check(CLI::Range(0.01, 3600.0));
+  command
+      .add_option_function<int>(
+          "--batch-deadline",
+          [&settings](int hours) { settings.batch.deadline = std::chrono::hours(hours); },
+          "Hours to wait for a batch before cancelling it (default 24)")
+      ->check(whole_number(1, 48));
 }
 
 CLI::Validator whole_number(long long low, long long high) {

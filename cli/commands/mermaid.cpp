@@ -49,6 +49,7 @@ Command add_mermaid(CLI::App& app) {
   add_source_arguments(
       *command, args->common,
       "Images: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_batch_options(*command, args->common.run);
   add_model_option(*command, args->model);
   command->add_option("--diagram-type", args->diagram_type, "Type of the diagram to generate");
   command->add_option("--context", args->context, "Further context for the diagram");

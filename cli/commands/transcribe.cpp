@@ -131,7 +131,10 @@ const std::vector<Backend> kBackends = {
      {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated"},
      Backend::Sources::kYouTubeLinks,
      make_youtube},
-    {"gemini", {"--model"}, Backend::Sources::kCheckedByItself, make_gemini},
+    {"gemini",
+     {"--model", "--batch", "--batch-detach", "--batch-poll", "--batch-deadline"},
+     Backend::Sources::kCheckedByItself,
+     make_gemini},
 };
 
 std::vector<std::string> backend_names() {
@@ -264,6 +267,7 @@ Command add_transcribe(CLI::App& app) {
       *command, args->common,
       "Audio: paths, http(s) URLs, base64 or YouTube links (gemini: local files and "
       "YouTube links; youtube: YouTube links only)");
+  add_batch_options(*command, args->common.run);
   command->add_option("-b,--backend", args->backend, "Transcription backend")
       ->required()
       ->check(CLI::IsMember(backend_names()));

@@ -110,6 +110,7 @@ Command add_video(CLI::App& app) {
   add_source_arguments(
       *command, args->common,
       "Videos: paths, http(s) URLs, s3:// locations, Google Drive links or base64");
+  add_batch_options(*command, args->common.run);
   add_model_option(*command, args->model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID");
   add_caption_hint_options(*command, args->hints, "video");
   command->add_option("--language", args->language,

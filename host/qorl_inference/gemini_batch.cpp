@@ -74,7 +74,8 @@ struct Job {
   std::vector<std::pair<std::string, std::string>> requests;  // key, JSON; empty when resumed
   asio::cancellation_signal stop;
   bool stopping = false;
-  bool overdue = false;  // the polling deadline passed
+  bool overdue = false;        // the polling deadline passed
+  bool still_running = false;  // detached: its state was read once and it had not finished
 };
 
 struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State> {
@@ -83,6 +84,9 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
   ExchangePolicy policy;
   std::shared_ptr<Job> pending = std::make_shared<Job>();
   std::map<std::string, std::shared_ptr<Job>> resumed;  // by key
+  // Answers of resumed batches that came before anyone asked for them (the run has fewer
+  // conversions in flight than the batch has requests), by key.
+  std::map<std::string, std::pair<std::optional<std::string>, std::exception_ptr>> unclaimed;
   std::vector<std::shared_ptr<Job>> running;
   Clock::time_point last_request{};
   bool lingering = false;
@@ -112,10 +116,13 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     co_return body;
   }
 
-  static void settle(Job& job, const std::string& key, std::optional<std::string> answer,
-                     std::exception_ptr error) {
+  void settle(Job& job, const std::string& key, std::optional<std::string> answer,
+              std::exception_ptr error) {
     const auto found = job.waiters.find(key);
-    if (found == job.waiters.end()) return;
+    if (found == job.waiters.end()) {
+      unclaimed[key] = {std::move(answer), std::move(error)};
+      return;
+    }
     for (Waiter* waiter : found->second) {
       waiter->answer = answer;
       waiter->error = error;
@@ -125,7 +132,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     job.waiters.erase(found);
   }
 
-  static void fail_all(Job& job, const std::exception_ptr& error) {
+  void fail_all(Job& job, const std::exception_ptr& error) {
     while (!job.waiters.empty()) settle(job, job.waiters.begin()->first, std::nullopt, error);
   }
 
@@ -207,7 +214,9 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
                       "Gemini batch " + job.name + " returned no answer for this request")));
   }
 
-  asio::awaitable<void> poll(Job& job) {
+  // Reads the batch's state until it has finished, or only once when `once`: then the requests
+  // of a batch still running are handed back with BatchPending.
+  asio::awaitable<void> poll(Job& job, bool once) {
     const auto deadline = Clock::now() + options.polling.deadline;
     auto interval = options.polling.initial_interval;
     asio::steady_timer timer(executor);
@@ -224,6 +233,14 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
         std::string reason = "Gemini batch " + job.name + " ended " + state;
         if (operation.contains("error")) reason += ": " + status_message(operation["error"]);
         throw BaseInvokerError(reason);
+      }
+      if (once) {
+        job.still_running = true;
+        while (!job.waiters.empty()) {
+          const std::string key = job.waiters.begin()->first;
+          settle(job, key, std::nullopt, std::make_exception_ptr(BatchPending(job.name, key)));
+        }
+        co_return;
       }
       if (Clock::now() + interval > deadline) {
         job.overdue = true;
@@ -263,7 +280,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
         job->requests.clear();
         if (options.on_submitted) options.on_submitted(job->name, keys);
       }
-      co_await poll(*job);
+      co_await poll(*job, options.detach);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -276,7 +293,8 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     if (input_file) co_await files().remove(*input_file);
     if (failure) fail_all(*job, failure);
     std::erase(running, job);
-    for (auto it = resumed.begin(); it != resumed.end();) {
+    // A detached batch still running keeps its keys: they are handed back without asking again.
+    for (auto it = resumed.begin(); it != resumed.end() && !job->still_running;) {
       it = it->second == job ? resumed.erase(it) : std::next(it);
     }
     (void)self;
@@ -382,8 +400,13 @@ asio::awaitable<std::string> GeminiBatcher::generate(std::string request_json) {
   const std::string key = request_key(request_json);
   asio::steady_timer timer(state.executor, Clock::time_point::max());
   Waiter waiter{&timer};
+  if (auto early = state.unclaimed.extract(key)) {
+    if (early.mapped().second) std::rethrow_exception(early.mapped().second);
+    co_return std::move(*early.mapped().first);
+  }
   if (const auto resumed = state.resumed.find(key); resumed != state.resumed.end()) {
     const auto job = resumed->second;
+    if (job->still_running) throw BatchPending(job->name, key);
     job->waiters[key].push_back(&waiter);
     if (std::find(state.running.begin(), state.running.end(), job) == state.running.end()) {
       state.start(job);
@@ -411,6 +434,52 @@ asio::awaitable<std::string> GeminiBatcher::generate(std::string request_json) {
   }
   if (waiter.error) std::rethrow_exception(waiter.error);
   co_return std::move(*waiter.answer);
+}
+
+}  // namespace qorl_inference
+
+namespace qorl_inference {
+
+GeminiBatchRegistry::GeminiBatchRegistry(asio::any_io_executor executor,
+                                         GeminiBatcherOptions defaults)
+    : executor_(std::move(executor)), defaults_(std::move(defaults)) {}
+
+std::shared_ptr<GeminiBatcher> GeminiBatchRegistry::batcher_for(const std::string& model_name,
+                                                                const std::string& api_key,
+                                                                const std::string& base_url) {
+  const std::lock_guard lock(mutex_);
+  auto& batcher = batchers_[{model_name, api_key, base_url}];
+  if (!batcher) {
+    GeminiBatcherOptions options = defaults_;
+    options.model_name = model_name;
+    options.api_key = api_key;
+    options.base_url = base_url;
+    batcher = GeminiBatcher::create(executor_, std::move(options));
+    for (const auto& [name, keys] : resumed_) batcher->resume(name, keys);
+  }
+  return batcher;
+}
+
+void GeminiBatchRegistry::resume(const std::string& batch_name,
+                                 const std::vector<std::string>& keys) {
+  const std::lock_guard lock(mutex_);
+  resumed_.emplace_back(batch_name, keys);
+  for (const auto& [id, batcher] : batchers_) batcher->resume(batch_name, keys);
+}
+
+namespace {
+std::mutex default_registry_mutex;
+std::shared_ptr<GeminiBatchRegistry> default_registry;
+}  // namespace
+
+void set_default_gemini_batching(std::shared_ptr<GeminiBatchRegistry> registry) {
+  const std::lock_guard lock(default_registry_mutex);
+  default_registry = std::move(registry);
+}
+
+std::shared_ptr<GeminiBatchRegistry> default_gemini_batching() {
+  const std::lock_guard lock(default_registry_mutex);
+  return default_registry;
 }
 
 }  // namespace qorl_inference

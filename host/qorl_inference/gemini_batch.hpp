@@ -10,7 +10,10 @@
 // JSON, so the same request made again (by a rerun) has the same key and resume() lets it wait
 // for a batch submitted earlier instead of being sent again; identical requests of one run share
 // one answer. A batch that no conversion waits for any more (all were cancelled) is cancelled and
-// deleted. Everything runs on the batcher's executor (one loop, or a strand).
+// deleted. In detached mode the batcher never waits for a batch: a request is submitted (or found
+// in a resumed batch), the batch's state is read once, and unless it has finished the request
+// fails with BatchPending, which a later run resumes. Everything runs on the batcher's executor
+// (one loop, or a strand).
 #pragma once
 
 #include <boost/asio/any_io_executor.hpp>
@@ -19,9 +22,12 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "qorl_core/retry.hpp"
@@ -52,6 +58,8 @@ struct GeminiBatcherOptions {
   // Of each REST call (submission, polls, cancellation).
   qorl_core::RetryConfig retry_config;
   RetryBackoff backoff;
+  // Submit and hand back: see above.
+  bool detach = false;
   // Told of each batch once submitted, with the keys of its requests: what a later run resumes.
   std::function<void(const std::string& batch_name, const std::vector<std::string>& keys)>
       on_submitted;
@@ -86,5 +94,31 @@ class GeminiBatcher {
   GeminiBatcher(boost::asio::any_io_executor executor, GeminiBatcherOptions options);
   std::shared_ptr<State> state_;
 };
+
+// Batch mode for a whole run: one batcher per model, key and endpoint, made on first use with
+// `defaults` for the rest, and each told of the batches a rerun resumes.
+class GeminiBatchRegistry {
+ public:
+  GeminiBatchRegistry(boost::asio::any_io_executor executor, GeminiBatcherOptions defaults);
+
+  std::shared_ptr<GeminiBatcher> batcher_for(const std::string& model_name,
+                                             const std::string& api_key,
+                                             const std::string& base_url);
+  // GeminiBatcher::resume on every batcher, those made later included.
+  void resume(const std::string& batch_name, const std::vector<std::string>& keys);
+
+ private:
+  std::mutex mutex_;
+  boost::asio::any_io_executor executor_;
+  GeminiBatcherOptions defaults_;
+  std::map<std::tuple<std::string, std::string, std::string>, std::shared_ptr<GeminiBatcher>>
+      batchers_;
+  std::vector<std::pair<std::string, std::vector<std::string>>> resumed_;
+};
+
+// The registry every GoogleLMInvoker without a batcher of its own sends through; none (the
+// default) for direct calls.
+void set_default_gemini_batching(std::shared_ptr<GeminiBatchRegistry> registry);
+std::shared_ptr<GeminiBatchRegistry> default_gemini_batching();
 
 }  // namespace qorl_inference

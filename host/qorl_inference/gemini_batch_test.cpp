@@ -163,6 +163,36 @@ TEST_F(GeminiBatchTest, ARerunResumesTheSubmittedBatchInsteadOfSubmittingAgain) 
   EXPECT_EQ(server.batches().size(), 1u);
 }
 
+TEST_F(GeminiBatchTest, DetachedRequestsAreHandedBackUntilARerunFindsTheirBatchFinished) {
+  auto options = batcher_options();
+  options.detach = true;
+  {
+    // Submitted (PENDING), read once (RUNNING): every request is handed back.
+    asio::io_context loop;
+    const auto batcher = GeminiBatcher::create(loop.get_executor(), options);
+    for (const auto& [prompt, outcome] : convert(loop, batcher, {"alpha", "beta", "gamma"})) {
+      ASSERT_TRUE(outcome.error) << prompt;
+      EXPECT_NE(outcome.error->find("run again to collect the answer"), std::string::npos)
+          << *outcome.error;
+    }
+  }
+  ASSERT_EQ(submitted.size(), 1u);
+  const auto [name, keys] = *submitted.begin();
+  EXPECT_TRUE(server.deleted_batches().empty());
+
+  // The rerun converts fewer sources at a time than the batch holds: answers that come before
+  // their conversion asks are kept for it, and nothing is submitted again.
+  asio::io_context loop;
+  const auto batcher = GeminiBatcher::create(loop.get_executor(), options);
+  batcher->resume(name, keys);
+  EXPECT_EQ(convert(loop, batcher, {"beta"}).at("beta").text, "Answer to: beta");
+  loop.restart();
+  const auto rest = convert(loop, batcher, {"alpha", "gamma"});
+  EXPECT_EQ(rest.at("alpha").text, "Answer to: alpha");
+  EXPECT_EQ(rest.at("gamma").text, "Answer to: gamma");
+  EXPECT_EQ(server.batches().size(), 1u);
+}
+
 TEST_F(GeminiBatchTest, AnExpiredBatchFailsEveryRequest) {
   server.set_batch_states({"BATCH_STATE_PENDING", "BATCH_STATE_EXPIRED"});
   asio::io_context loop;

@@ -16,6 +16,7 @@
 #include "clients/http/http.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/blocking_work.hpp"
+#include "qorl_core/error_cause.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_inference/exceptions.hpp"
@@ -327,9 +328,13 @@ boost::asio::awaitable<ModelAnswer> GoogleLMInvoker::_invoke(std::vector<Message
     // base64 and JSON of megabytes of media: off the loop when a pool is set.
     request.body = co_await qorl_core::run_blocking(
         [&] { return request_body(messages, uploaded, response_schema()); });
-    if (options_.batcher) {
+    std::shared_ptr<GeminiBatcher> batcher = options_.batcher;
+    if (const auto batching = default_gemini_batching(); !batcher && batching) {
+      batcher = batching->batcher_for(options_.model_name, options_.api_key, options_.base_url);
+    }
+    if (batcher) {
       // The same request, answered through the batch mode.
-      const std::string batched = co_await options_.batcher->generate(std::move(request.body));
+      const std::string batched = co_await batcher->generate(std::move(request.body));
       answer = read_answer(batched);
     } else {
       ExchangePolicy paced = policy;
@@ -353,7 +358,8 @@ boost::asio::awaitable<ModelAnswer> GoogleLMInvoker::_invoke(std::vector<Message
         &session, {options_.base_url, options_.api_key, cleanup, options_.file_poll_interval,
                    options_.file_processing_timeout});
     for (const auto& [key, file] : uploaded) co_await cleanup_files.remove(file);
-  } else {
+  } else if (!qorl_core::find_cause<BatchPending>(failure)) {
+    // A request left in a batch still needs its uploads: the Files API expires them.
     for (const auto& [key, file] : uploaded) co_await files.remove(file);
   }
   if (failure) std::rethrow_exception(failure);

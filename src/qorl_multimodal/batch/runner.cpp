@@ -22,6 +22,7 @@
 
 #include "qorl_core/base64.hpp"
 #include "qorl_core/blocking_work.hpp"
+#include "qorl_core/error_cause.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/json.hpp"
 #include "qorl_core/redaction.hpp"
@@ -145,23 +146,6 @@ bool is_cancellation(const std::exception_ptr& error) {
   }
 }
 
-// The message of the QuotaExhausted that `error` is or carries as a nested cause.
-std::optional<std::string> exhausted_quota(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const qorl_inference::QuotaExhausted& quota) {
-    return quota.what();
-  } catch (const std::exception& other) {
-    try {
-      std::rethrow_if_nested(other);
-    } catch (...) {
-      return exhausted_quota(std::current_exception());
-    }
-  } catch (...) {
-  }
-  return std::nullopt;
-}
-
 // Read with `co_await asio::this_coro::cancellation_state`, never through a nested awaitable:
 // awaiting one throws once the coroutine is cancelled.
 bool is_cancelled(const asio::cancellation_state& state) {
@@ -192,6 +176,8 @@ class Run {
   }
   // A quota ran out: nothing new starts, and the source is left unstored for a rerun.
   bool stop_for_quota(const std::exception_ptr& failure);
+  // The request waits in a detached batch job: a rerun collects it.
+  static bool left_in_batch(const std::exception_ptr& failure, Result& result);
   std::optional<Pending> next_pending();
   awaitable<void> worker();
   awaitable<void> handle(Pending pending);
@@ -361,6 +347,9 @@ awaitable<void> Run::convert_claimed(ResolvedSource resolved, Result& result) {
     result.error_kind = "ClaimLost";
     report(result);
     co_return;
+  } else if (left_in_batch(failure, result)) {
+    store.set_batch_job(key, *result.batch_name, *result.batch_request);
+    store.release(key);
   } else if (failure) {
     set_failure(result, Status::failed, failure);
     result.quota_exhausted = stop_for_quota(failure);
@@ -394,17 +383,28 @@ awaitable<void> Run::convert_unstored(ResolvedSource resolved, Result& result) {
   if (failure) {
     const asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
     if (is_cancelled(state)) std::rethrow_exception(failure);
-    set_failure(result, Status::failed, failure);
-    result.quota_exhausted = stop_for_quota(failure);
+    if (!left_in_batch(failure, result)) {
+      set_failure(result, Status::failed, failure);
+      result.quota_exhausted = stop_for_quota(failure);
+    }
   }
   result.attempts = 1;
   report(result);
 }
 
 bool Run::stop_for_quota(const std::exception_ptr& failure) {
-  auto quota = exhausted_quota(failure);
+  const auto quota = qorl_core::find_cause<qorl_inference::QuotaExhausted>(failure);
   if (!quota) return false;
-  if (!summary_.quota_exhausted) summary_.quota_exhausted = std::move(quota);
+  if (!summary_.quota_exhausted) summary_.quota_exhausted = quota->what();
+  return true;
+}
+
+bool Run::left_in_batch(const std::exception_ptr& failure, Result& result) {
+  const auto pending = qorl_core::find_cause<qorl_inference::BatchPending>(failure);
+  if (!pending) return false;
+  result.status = Status::pending;
+  result.batch_name = pending->batch_name();
+  result.batch_request = pending->request_key();
   return true;
 }
 
@@ -425,6 +425,7 @@ void Run::report(Result& result) {
     case Status::done: ++summary_.done; break;
     case Status::failed: ++summary_.failed; break;
     case Status::skipped: ++summary_.skipped; break;
+    case Status::pending: ++summary_.pending; break;
   }
   summary_.usage += result.usage;
   if (on_result_) on_result_(result);
@@ -461,6 +462,7 @@ awaitable<usage::RunSummary> Run::run() {
   }
   if (fatal_) std::rethrow_exception(fatal_);
   summary_.elapsed = std::chrono::steady_clock::now() - started;
+  summary_.batch_mode = options_.batch_mode;
   summary_.stopped_early = stopping() && !(stream_ended_ && put_aside_.empty());
   co_return summary_;
 }
@@ -478,6 +480,7 @@ std::string_view status_name(Status status) {
     case Status::cached: return "cached";
     case Status::failed: return "failed";
     case Status::skipped: return "skipped";
+    case Status::pending: return "pending";
   }
   return {};
 }

@@ -82,9 +82,10 @@ enum class Status {
   failed,   // the conversion failed in this run, or the source could not be read (no key then,
             // so nothing stored)
   skipped,  // a failure already stored (not retried), or a claim lost to another owner
+  pending,  // waits in a detached batch job (stored as such): a rerun collects it
 };
 
-// "done", "cached", "failed", "skipped".
+// "done", "cached", "failed", "skipped", "pending".
 std::string_view status_name(Status status);
 
 struct Result {
@@ -96,6 +97,8 @@ struct Result {
   std::optional<std::string> error_kind{};  // the exception's type name ("ValueError")
   // Failed because a quota ran out (QuotaExhausted): not stored, converted again by a rerun.
   bool quota_exhausted = false;
+  std::optional<std::string> batch_name{};     // pending: the batch job it waits in
+  std::optional<std::string> batch_request{};  // pending: its request's key in that job
   usage::Usage usage{};       // what this run paid for it (nothing when cached or skipped)
   std::int64_t attempts = 0;  // claims taken on the key so far (1 when converted without a store)
   std::chrono::system_clock::time_point started_at{};
@@ -129,7 +132,9 @@ struct RunOptions {
   std::chrono::milliseconds busy_poll{2000};  // between tries of a key another owner converts
   int download_timeout_seconds = 60;
   RunControl* control = nullptr;  // optional; must outlive the run
-  // The conversions go through a service's batch mode (priced apart): the store marks them so.
+  // The conversions go through a service's batch mode (priced apart): the store and the summary
+  // mark them so. A conversion that fails with qorl_inference::BatchPending (itself or as a
+  // nested cause) is reported pending and its job kept in the store, for a rerun to resume.
   bool batch_mode = false;
 };
 

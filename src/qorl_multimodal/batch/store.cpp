@@ -60,13 +60,15 @@ CREATE TABLE results (
 CREATE INDEX results_by_status ON results (status, finished_at);
 CREATE INDEX results_by_batch_name ON results (batch_name) WHERE batch_name IS NOT NULL;
 )sql"},
+    // The request's key inside its batch job, which a resume needs.
+    {2, "ALTER TABLE results ADD COLUMN batch_request TEXT;"},
 };
 static_assert(std::size(kMigrations) == STORE_VERSION, "one migration per store version");
 
 constexpr std::string_view kRowColumns =
     "key, source, source_id, status, result, error, error_kind, input_tokens, output_tokens, "
     "total_tokens, audio_seconds, requests, started_at, finished_at, attempts, tool_version, "
-    "batch, batch_name";
+    "batch, batch_name, batch_request";
 
 std::int64_t milliseconds(system_clock::time_point time) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
@@ -100,6 +102,7 @@ Row row_of(const sqlite::Statement& s) {
   row.tool_version = s.text(15);
   row.batch = s.integer(16) != 0;
   row.batch_name = s.optional_text(17);
+  row.batch_request = s.optional_text(18);
   return row;
 }
 
@@ -492,7 +495,9 @@ void Store::release(const std::string& key) {
   impl_->guarded([&] {
     auto& db = impl_->db;
     sqlite::Transaction transaction(db);
-    db.prepare("DELETE FROM results WHERE key = ?1 AND claim_owner = ?2 AND status = 'pending'")
+    db.prepare(
+          "DELETE FROM results WHERE key = ?1 AND claim_owner = ?2 AND status = 'pending' "
+          "AND batch_name IS NULL")
         .bind(1, key)
         .bind(2, impl_->owner)
         .step();
@@ -506,12 +511,15 @@ void Store::release(const std::string& key) {
   });
 }
 
-void Store::set_batch_job(const std::string& key, const std::string& batch_name) {
+void Store::set_batch_job(const std::string& key, const std::string& batch_name,
+                          const std::string& request_key) {
   impl_->refuse_writes();
   impl_->guarded([&] {
-    impl_->db.prepare("UPDATE results SET batch = 1, batch_name = ?2 WHERE key = ?1")
+    impl_->db
+        .prepare("UPDATE results SET batch = 1, batch_name = ?2, batch_request = ?3 WHERE key = ?1")
         .bind(1, key)
         .bind(2, batch_name)
+        .bind(3, request_key)
         .step();
     if (impl_->db.changes() != 1) throw qorl_core::KeyError("no claim for the key " + key);
   });

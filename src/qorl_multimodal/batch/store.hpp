@@ -29,7 +29,7 @@ namespace qorl_multimodal::batch::store {
 
 // The schema version this build writes (SQLite's user_version). A store of a newer version is
 // refused untouched; an older one is migrated step by step when opened for writing.
-inline constexpr int STORE_VERSION = 1;
+inline constexpr int STORE_VERSION = 2;
 
 // A failure of the store itself, as one line naming the file.
 class StoreError : public qorl_core::Error {
@@ -66,8 +66,9 @@ struct Row {
   std::optional<std::chrono::system_clock::time_point> finished_at;
   std::int64_t attempts = 0;  // claims taken
   std::string tool_version;
-  bool batch = false;                     // converted through a service's batch mode
-  std::optional<std::string> batch_name;  // the remote batch job, for a later resume
+  bool batch = false;                        // converted through a service's batch mode
+  std::optional<std::string> batch_name;     // the remote batch job, for a later resume
+  std::optional<std::string> batch_request;  // the request's key in that job
 };
 
 // What claim() did.
@@ -157,12 +158,13 @@ class Store {
   void fail(const std::string& key, std::string_view error, std::string_view error_kind,
             const Finish& finish = {});
   // Gives up this store's claim of a cancelled conversion: nothing is stored, and a key that had
-  // no outcome is forgotten.
+  // no outcome (and is not waiting in a batch job) is forgotten.
   void release(const std::string& key);
 
-  // Records that `key`'s conversion went into the remote batch job `batch_name`, so that a later
-  // run can collect the job instead of submitting the key again.
-  void set_batch_job(const std::string& key, const std::string& batch_name);
+  // Records that `key`'s conversion went into the remote batch job `batch_name` as its request
+  // `request_key`, so that a later run collects the job instead of submitting the key again.
+  void set_batch_job(const std::string& key, const std::string& batch_name,
+                     const std::string& request_key);
   // Rows sent to a batch job that have no outcome yet (whatever their claims), by job then key.
   std::vector<Row> unfinished_batch_rows() const;
 

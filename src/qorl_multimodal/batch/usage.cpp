@@ -107,6 +107,8 @@ std::string format_summary(const RunSummary& summary) {
   if (summary.from_store > 0) line += " (" + format_count(summary.from_store) + " from the store)";
   line += ", " + format_count(summary.failed) + " failed";
   if (summary.skipped > 0) line += ", " + format_count(summary.skipped) + " skipped";
+  if (summary.pending > 0) line += ", " + format_count(summary.pending) + " waiting in a batch";
+  if (summary.batch_mode) line += " (batch mode)";
   const Usage& usage = summary.usage;
   if (usage.input_tokens > 0 || usage.output_tokens > 0) {
     line += "; " + format_tokens(usage.input_tokens) + " tokens in, " +

@@ -33,6 +33,8 @@ struct RunSummary {
   std::int64_t from_store = 0;  // of `done`, the results found in the store (nothing paid)
   std::int64_t failed = 0;
   std::int64_t skipped = 0;  // failures already stored and not retried, claims lost
+  std::int64_t pending = 0;  // waiting in a detached batch job
+  bool batch_mode = false;   // the conversions went through a batch mode (priced apart)
   Usage usage{};
   std::chrono::duration<double> elapsed{};
   bool stopped_early = false;  // asked to stop before every source was started
@@ -42,8 +44,9 @@ struct RunSummary {
 };
 
 // "1,200 done (300 from the store), 3 failed; 1.2M tokens in, 80k out; 41.5 audio hours; 12m03s".
-// The store's share, the skipped count, the tokens and the audio are left out when zero; a run
-// stopped early ends with "; stopped early".
+// The store's share, the skipped and pending counts, the tokens and the audio are left out when
+// zero; a batch-mode run says so after the counts; a run stopped early ends with
+// "; stopped early".
 std::string format_summary(const RunSummary& summary);
 
 // 1234567 -> "1,234,567".
