@@ -1292,3 +1292,42 @@ TEST_F(CorpusCli, FoldersListsAndBadStoresAreSaidPlainly) {
   std::ifstream kept(not_a_store);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "my notes");
 }
+
+TEST_F(CorpusCli, BatchModeSubmitsOnceAndARerunCollects) {
+  gemini_.set_batch_answer_text(R"({"captions": ["Sebuah foto."]})");
+  const auto paths = photos(3);
+  std::ofstream(list(), std::ios::app)
+      << R"({"source": ")" << paths[0] << R"(", "one_liner": "please fail in batch"})" << "\n";
+  std::vector<std::string> args = {"caption", "--from", list(), "--store", store(), "--json",
+                                   "--batch-poll", "0.01"};
+
+  // Detached: one batch submitted, read once while it runs, and every source left waiting.
+  args.push_back("--batch-detach");
+  auto detached = run(args, gemini_env());
+  EXPECT_EQ(detached.exit_code, 75) << detached.err;
+  EXPECT_EQ(detached.out, "");
+  EXPECT_NE(detached.err.find(paths[1] + ": waiting in batches/"), std::string::npos)
+      << detached.err;
+  EXPECT_NE(detached.err.find("4 results are still being made in Gemini batch jobs"),
+            std::string::npos)
+      << detached.err;
+  ASSERT_EQ(gemini_.batches().size(), 1u);
+  EXPECT_EQ(gemini_.batches().begin()->second.size(), 4u);
+
+  // The rerun collects that batch: nothing is sent again, and the request the batch failed is
+  // that source's failure.
+  args.back() = "--batch";
+  auto collected = run(args, gemini_env());
+  EXPECT_EQ(collected.exit_code, 1) << collected.err;
+  EXPECT_EQ(gemini_.batches().size(), 1u);
+  EXPECT_TRUE(gemini_.generate_requests().empty());
+  EXPECT_EQ(std::count(collected.out.begin(), collected.out.end(), '\n'), 4) << collected.out;
+  EXPECT_NE(collected.out.find("Request contains an invalid argument."), std::string::npos)
+      << collected.out;
+  EXPECT_NE(collected.err.find("3 done, 1 failed (batch mode)"), std::string::npos)
+      << collected.err;
+  EXPECT_EQ(exported().size(), 3u);
+
+  // Batch mode is for Gemini; another backend refuses it.
+  EXPECT_EQ(run({"transcribe", "-b", "whisper", paths[0], "--batch"}, gemini_env()).exit_code, 2);
+}

@@ -123,6 +123,11 @@ void FakeGeminiServer::set_answer_text(std::string text) {
   answer_text_ = std::move(text);
 }
 
+void FakeGeminiServer::set_batch_answer_text(std::string text) {
+  std::lock_guard lock(mutex_);
+  batch_answer_text_ = std::move(text);
+}
+
 void FakeGeminiServer::set_request_size_limit(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   request_size_limit_ = bytes;
@@ -583,12 +588,12 @@ std::string FakeGeminiServer::batch_operation(const std::string& name, Batch& ba
     const json request = json::parse(it->second);
     const std::string text = request["contents"][0]["parts"][0].value("text", "");
     json line;
-    if (text.find("fail in batch") != std::string::npos) {
+    if (it->second.find("fail in batch") != std::string::npos) {
       line["error"] = {{"code", 400},
                        {"message", "Request contains an invalid argument."},
                        {"status", "INVALID_ARGUMENT"}};
     } else {
-      line["response"] = json::parse(answer_body("Answer to: " + text));
+      line["response"] = json::parse(answer_body(batch_answer_text_.value_or("Answer to: " + text)));
     }
     answers.push_back(json::array({it->first, line}));
   }

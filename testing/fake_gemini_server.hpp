@@ -53,8 +53,10 @@ class FakeGeminiServer {
   // Batch mode: a batch starts in the first of `states` and each status read moves it one state
   // along (by default PENDING, RUNNING, SUCCEEDED); a batch that succeeded answers in the reverse
   // order of its requests, each with "Answer to: <its first text>", or an error for a request
-  // whose text contains "fail in batch". A batch sent as a file answers with a responses file.
+  // that contains "fail in batch". A batch sent as a file answers with a responses file.
   void set_batch_states(std::vector<std::string> states);
+  // Batch answers carry `text` instead of "Answer to: ...".
+  void set_batch_answer_text(std::string text);
   // Submitted batches by name, with the keys of their requests in the order sent.
   std::map<std::string, std::vector<std::string>> batches() const;
   std::vector<std::string> cancelled_batches() const;
@@ -114,6 +116,7 @@ class FakeGeminiServer {
   std::vector<Recorded> generate_requests_;
   std::deque<Reply> replies_;
   std::string answer_text_ = "Hello from the fake model.";
+  std::optional<std::string> batch_answer_text_;
   std::size_t request_size_limit_ = 20 * 1024 * 1024;
   int processing_reads_ = 0;
   int rate_limit_ = 0;  // per window; 0: none
