@@ -8,15 +8,13 @@
 
 namespace qorl_cli {
 
-BatchModeScope::BatchModeScope(const BatchSettings& settings,
-                               boost::asio::any_io_executor executor,
+BatchModeScope::BatchModeScope(const BatchSettings& settings, boost::asio::any_io_executor executor,
                                const qorl_multimodal::batch::store::Store* store) {
   qorl_inference::GeminiBatcherOptions defaults;
   defaults.detach = settings.mode == BatchSettings::Mode::detached;
   defaults.polling.initial_interval = settings.first_poll;
   defaults.polling.deadline = settings.deadline;
-  registry_ =
-      std::make_shared<qorl_inference::GeminiBatchRegistry>(std::move(executor), defaults);
+  registry_ = std::make_shared<qorl_inference::GeminiBatchRegistry>(std::move(executor), defaults);
   if (store != nullptr) {
     std::map<std::string, std::vector<std::string>> jobs;
     for (const auto& row : store->unfinished_batch_rows()) {

@@ -1297,9 +1297,10 @@ TEST_F(CorpusCli, BatchModeSubmitsOnceAndARerunCollects) {
   gemini_.set_batch_answer_text(R"({"captions": ["Sebuah foto."]})");
   const auto paths = photos(3);
   std::ofstream(list(), std::ios::app)
-      << R"({"source": ")" << paths[0] << R"(", "one_liner": "please fail in batch"})" << "\n";
-  std::vector<std::string> args = {"caption", "--from", list(), "--store", store(), "--json",
-                                   "--batch-poll", "0.01"};
+      << R"({"source": ")" << paths[0] << R"(", "one_liner": "please fail in batch"})"
+      << "\n";
+  std::vector<std::string> args = {"caption", "--from", list(),         "--store",
+                                   store(),   "--json", "--batch-poll", "0.01"};
 
   // Detached: one batch submitted, read once while it runs, and every source left waiting.
   args.push_back("--batch-detach");

@@ -593,7 +593,8 @@ std::string FakeGeminiServer::batch_operation(const std::string& name, Batch& ba
                        {"message", "Request contains an invalid argument."},
                        {"status", "INVALID_ARGUMENT"}};
     } else {
-      line["response"] = json::parse(answer_body(batch_answer_text_.value_or("Answer to: " + text)));
+      line["response"] =
+          json::parse(answer_body(batch_answer_text_.value_or("Answer to: " + text)));
     }
     answers.push_back(json::array({it->first, line}));
   }

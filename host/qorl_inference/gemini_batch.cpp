@@ -394,10 +394,11 @@ void GeminiBatcher::resume(const std::string& batch_name, const std::vector<std:
   for (const auto& key : keys) state_->resumed[key] = job;
 }
 
-asio::awaitable<std::string> GeminiBatcher::generate(std::string request_json) {
+asio::awaitable<std::string> GeminiBatcher::generate(std::string request_json,
+                                                     std::string key_material) {
   const std::shared_ptr<State> keep = state_;
   State& state = *keep;
-  const std::string key = request_key(request_json);
+  const std::string key = request_key(key_material.empty() ? request_json : key_material);
   asio::steady_timer timer(state.executor, Clock::time_point::max());
   Waiter waiter{&timer};
   if (auto early = state.unclaimed.extract(key)) {

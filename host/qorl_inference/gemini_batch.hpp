@@ -76,9 +76,12 @@ class GeminiBatcher {
   static std::string request_key(std::string_view request_json);
 
   // Queues one GenerateContentRequest (JSON) and returns its GenerateContentResponse (JSON).
+  // The request is keyed by `key_material` when given (the request with what varies between
+  // runs, such as upload URIs, put as the content it stands for), else by itself.
   // BaseInvokerError when the request failed inside the batch, or the batch failed, expired, was
   // cancelled or outlived the polling deadline. Cancelling takes the request out of the batch.
-  boost::asio::awaitable<std::string> generate(std::string request_json);
+  boost::asio::awaitable<std::string> generate(std::string request_json,
+                                               std::string key_material = {});
 
   // Submits the requests queued now without waiting for more.
   void flush();

@@ -13,6 +13,7 @@
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/google_lm_invoker.hpp"
 #include "testing/fake_gemini_server.hpp"
+#include "testing/media.hpp"
 
 namespace qorl_inference {
 namespace {
@@ -44,18 +45,23 @@ class GeminiBatchTest : public ::testing::Test {
   }
 
   // Invokes an invoker on `batcher` once per prompt, all at once on `loop`, and runs the loop.
+  // With `image`, each prompt is sent with it, through the Files API.
   std::map<std::string, Outcome> convert(asio::io_context& loop,
                                          const std::shared_ptr<GeminiBatcher>& batcher,
-                                         const std::vector<std::string>& prompts) {
+                                         const std::vector<std::string>& prompts,
+                                         std::shared_ptr<Attachment> image = nullptr) {
     GoogleLMInvokerOptions o;
     o.model_name = "gemini-2.5-flash";
     o.api_key = server.api_key();
     o.base_url = server.base_url();
     o.batcher = batcher;
+    if (image) o.inline_data_limit = 16;
     auto invoker = std::make_shared<GoogleLMInvoker>(o);
     std::map<std::string, Outcome> outcomes;
     for (const auto& prompt : prompts) {
-      asio::co_spawn(loop, invoker->invoke({Message::user({prompt})}),
+      auto message = Message::user({prompt});
+      if (image) message.contents.emplace_back(image);
+      asio::co_spawn(loop, invoker->invoke({std::move(message)}),
                      [&outcomes, prompt](std::exception_ptr error, LMResponse response) {
                        if (!error) {
                          outcomes[prompt].text = response.text;
@@ -190,6 +196,25 @@ TEST_F(GeminiBatchTest, DetachedRequestsAreHandedBackUntilARerunFindsTheirBatchF
   const auto rest = convert(loop, batcher, {"alpha", "gamma"});
   EXPECT_EQ(rest.at("alpha").text, "Answer to: alpha");
   EXPECT_EQ(rest.at("gamma").text, "Answer to: gamma");
+  EXPECT_EQ(server.batches().size(), 1u);
+}
+
+TEST_F(GeminiBatchTest, RequestsWithUploadsAreKeyedByContentSoARerunStillResumes) {
+  auto options = batcher_options();
+  options.detach = true;
+  const auto image = Attachment::from_bytes(qorl_testing::encode_image(".png"), "chart.png");
+  for (int run = 0; run < 2; ++run) {
+    // The rerun uploads the image again, under another URI, and finds its request in the batch.
+    asio::io_context loop;
+    const auto batcher = GeminiBatcher::create(loop.get_executor(), options);
+    for (const auto& [name, keys] : submitted) batcher->resume(name, keys);
+    const auto outcome = convert(loop, batcher, {"describe"}, image).at("describe");
+    if (run == 0) {
+      EXPECT_TRUE(outcome.error);
+    } else {
+      EXPECT_EQ(outcome.text, "Answer to: describe") << outcome.error.value_or("");
+    }
+  }
   EXPECT_EQ(server.batches().size(), 1u);
 }
 

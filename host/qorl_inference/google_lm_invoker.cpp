@@ -1,5 +1,6 @@
 #include "qorl_inference/google_lm_invoker.hpp"
 
+#include <boost/algorithm/string/replace.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <nlohmann/json.hpp>
 
@@ -10,6 +11,7 @@
 #include <set>
 #include <variant>
 
+#include "clients/aws/sigv4.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
@@ -333,8 +335,21 @@ boost::asio::awaitable<ModelAnswer> GoogleLMInvoker::_invoke(std::vector<Message
       batcher = batching->batcher_for(options_.model_name, options_.api_key, options_.base_url);
     }
     if (batcher) {
-      // The same request, answered through the batch mode.
-      const std::string batched = co_await batcher->generate(std::move(request.body));
+      // The same request, answered through the batch mode; keyed by the content of its uploads,
+      // which a rerun uploads again under other URIs.
+      std::string key_material;
+      if (!uploaded.empty()) {
+        key_material = co_await qorl_core::run_blocking([&] {
+          std::string material = request.body;
+          for (const auto& [attachment, file] : uploaded) {
+            boost::algorithm::replace_all(
+                material, file.uri, "sha256:" + clients::aws::sha256_hex(attachment->data.view()));
+          }
+          return material;
+        });
+      }
+      const std::string batched =
+          co_await batcher->generate(std::move(request.body), std::move(key_material));
       answer = read_answer(batched);
     } else {
       ExchangePolicy paced = policy;
