@@ -28,7 +28,7 @@ struct BatchSettings {
 class BatchModeScope {
  public:
   BatchModeScope(const BatchSettings& settings, boost::asio::any_io_executor executor,
-                 const qorl_multimodal::batch::store::Store* store);
+                 qorl_multimodal::batch::store::Store* store);
   ~BatchModeScope();
   BatchModeScope(const BatchModeScope&) = delete;
   BatchModeScope& operator=(const BatchModeScope&) = delete;

@@ -1332,3 +1332,25 @@ TEST_F(CorpusCli, BatchModeSubmitsOnceAndARerunCollects) {
   // Batch mode is for Gemini; another backend refuses it.
   EXPECT_EQ(run({"transcribe", "-b", "whisper", paths[0], "--batch"}, gemini_env()).exit_code, 2);
 }
+
+TEST_F(CorpusCli, BatchRunKilledAfterSubmissionIsCollectedNotResubmitted) {
+  gemini_.set_batch_answer_text(R"({"captions": ["Sebuah foto."]})");
+  photos(3);
+  const std::vector<std::string> args = {"caption", "--from", list(),
+                                         "--store", store(),  "--batch"};
+  const pid_t pid = start(args, gemini_env());  // reads the batch first after 10 s
+  for (int i = 0; i < 3000 && gemini_.batches().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(gemini_.batches().size(), 1u);
+  ::kill(pid, SIGKILL);
+  exit_status(pid);
+
+  auto collected =
+      run({"caption", "--from", list(), "--store", store(), "--batch", "--batch-poll", "0.01"},
+          gemini_env());
+  EXPECT_EQ(collected.exit_code, 0) << collected.err;
+  EXPECT_EQ(gemini_.batches().size(), 1u);
+  EXPECT_EQ(run({"store", store()}).out,
+            "3 done (3 in batch mode), 0 failed; 30 tokens in, 15 out\n");
+}

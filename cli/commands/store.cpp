@@ -41,6 +41,9 @@ std::string totals_line(const store::Totals& totals) {
   if (totals.interrupted > 0) {
     line += "; " + usage::format_count(totals.interrupted) + " interrupted";
   }
+  if (totals.in_batch > 0) {
+    line += "; " + usage::format_count(totals.in_batch) + " waiting in batch jobs";
+  }
   return line;
 }
 

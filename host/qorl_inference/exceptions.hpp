@@ -34,19 +34,16 @@ class QuotaExhausted : public BaseInvokerError {
 
 // Not a failure: the request was submitted to a remote batch job in detached mode (or waits in
 // one submitted earlier that is still running), and a later run collects its answer by resuming
-// `batch_name`, where the request is known as `request_key`.
+// `batch_name`.
 class BatchPending : public qorl_core::Error {
  public:
-  BatchPending(std::string batch_name, std::string request_key)
+  explicit BatchPending(std::string batch_name)
       : qorl_core::Error("waiting in " + batch_name + ": run again to collect the answer"),
-        batch_name_(std::move(batch_name)),
-        request_key_(std::move(request_key)) {}
+        batch_name_(std::move(batch_name)) {}
   const std::string& batch_name() const noexcept { return batch_name_; }
-  const std::string& request_key() const noexcept { return request_key_; }
 
  private:
   std::string batch_name_;
-  std::string request_key_;
 };
 
 }  // namespace qorl_inference

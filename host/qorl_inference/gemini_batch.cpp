@@ -238,7 +238,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
         job.still_running = true;
         while (!job.waiters.empty()) {
           const std::string key = job.waiters.begin()->first;
-          settle(job, key, std::nullopt, std::make_exception_ptr(BatchPending(job.name, key)));
+          settle(job, key, std::nullopt, std::make_exception_ptr(BatchPending(job.name)));
         }
         co_return;
       }
@@ -266,6 +266,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
           policy.logger->warning("Could not remove Gemini batch %s: %s", name, error.what());
       }
     }
+    if (options.on_cancelled) options.on_cancelled(name);
   }
 
   // Submits (unless resumed), polls and delivers one batch; on cancellation cancels it remotely.
@@ -407,7 +408,7 @@ asio::awaitable<std::string> GeminiBatcher::generate(std::string request_json,
   }
   if (const auto resumed = state.resumed.find(key); resumed != state.resumed.end()) {
     const auto job = resumed->second;
-    if (job->still_running) throw BatchPending(job->name, key);
+    if (job->still_running) throw BatchPending(job->name);
     job->waiters[key].push_back(&waiter);
     if (std::find(state.running.begin(), state.running.end(), job) == state.running.end()) {
       state.start(job);

@@ -63,6 +63,9 @@ struct GeminiBatcherOptions {
   // Told of each batch once submitted, with the keys of its requests: what a later run resumes.
   std::function<void(const std::string& batch_name, const std::vector<std::string>& keys)>
       on_submitted;
+  // Told of each batch cancelled (nobody waits for it, or the polling deadline passed): its
+  // requests are to be submitted anew, not resumed.
+  std::function<void(const std::string& batch_name)> on_cancelled;
 };
 
 class GeminiBatcher {

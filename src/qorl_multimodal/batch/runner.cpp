@@ -348,7 +348,7 @@ awaitable<void> Run::convert_claimed(ResolvedSource resolved, Result& result) {
     report(result);
     co_return;
   } else if (left_in_batch(failure, result)) {
-    store.set_batch_job(key, *result.batch_name, *result.batch_request);
+    store.set_batch_job(key, *result.batch_name);
     store.release(key);
   } else if (failure) {
     set_failure(result, Status::failed, failure);
@@ -404,7 +404,6 @@ bool Run::left_in_batch(const std::exception_ptr& failure, Result& result) {
   if (!pending) return false;
   result.status = Status::pending;
   result.batch_name = pending->batch_name();
-  result.batch_request = pending->request_key();
   return true;
 }
 

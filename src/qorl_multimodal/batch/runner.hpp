@@ -97,8 +97,7 @@ struct Result {
   std::optional<std::string> error_kind{};  // the exception's type name ("ValueError")
   // Failed because a quota ran out (QuotaExhausted): not stored, converted again by a rerun.
   bool quota_exhausted = false;
-  std::optional<std::string> batch_name{};     // pending: the batch job it waits in
-  std::optional<std::string> batch_request{};  // pending: its request's key in that job
+  std::optional<std::string> batch_name{};  // pending: the batch job it waits in
   usage::Usage usage{};       // what this run paid for it (nothing when cached or skipped)
   std::int64_t attempts = 0;  // claims taken on the key so far (1 when converted without a store)
   std::chrono::system_clock::time_point started_at{};

@@ -60,15 +60,21 @@ CREATE TABLE results (
 CREATE INDEX results_by_status ON results (status, finished_at);
 CREATE INDEX results_by_batch_name ON results (batch_name) WHERE batch_name IS NOT NULL;
 )sql"},
-    // The request's key inside its batch job, which a resume needs.
-    {2, "ALTER TABLE results ADD COLUMN batch_request TEXT;"},
+    // The requests of each remote batch job, which a resume needs.
+    {2, R"sql(
+CREATE TABLE batch_requests (
+  batch_name TEXT NOT NULL,
+  request_key TEXT NOT NULL,
+  PRIMARY KEY (batch_name, request_key)
+) WITHOUT ROWID;
+)sql"},
 };
 static_assert(std::size(kMigrations) == STORE_VERSION, "one migration per store version");
 
 constexpr std::string_view kRowColumns =
     "key, source, source_id, status, result, error, error_kind, input_tokens, output_tokens, "
     "total_tokens, audio_seconds, requests, started_at, finished_at, attempts, tool_version, "
-    "batch, batch_name, batch_request";
+    "batch, batch_name";
 
 std::int64_t milliseconds(system_clock::time_point time) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
@@ -102,7 +108,6 @@ Row row_of(const sqlite::Statement& s) {
   row.tool_version = s.text(15);
   row.batch = s.integer(16) != 0;
   row.batch_name = s.optional_text(17);
-  row.batch_request = s.optional_text(18);
   return row;
 }
 
@@ -511,28 +516,53 @@ void Store::release(const std::string& key) {
   });
 }
 
-void Store::set_batch_job(const std::string& key, const std::string& batch_name,
-                          const std::string& request_key) {
+void Store::set_batch_job(const std::string& key, const std::string& batch_name) {
   impl_->refuse_writes();
   impl_->guarded([&] {
-    impl_->db
-        .prepare("UPDATE results SET batch = 1, batch_name = ?2, batch_request = ?3 WHERE key = ?1")
+    impl_->db.prepare("UPDATE results SET batch = 1, batch_name = ?2 WHERE key = ?1")
         .bind(1, key)
         .bind(2, batch_name)
-        .bind(3, request_key)
         .step();
     if (impl_->db.changes() != 1) throw qorl_core::KeyError("no claim for the key " + key);
   });
 }
 
-std::vector<Row> Store::unfinished_batch_rows() const {
+void Store::add_batch_job(const std::string& batch_name,
+                          const std::vector<std::string>& request_keys) {
+  impl_->refuse_writes();
+  impl_->guarded([&] {
+    auto& db = impl_->db;
+    sqlite::Transaction transaction(db);
+    for (const auto& request_key : request_keys) {
+      db.prepare("INSERT OR IGNORE INTO batch_requests (batch_name, request_key) VALUES (?1, ?2)")
+          .bind(1, batch_name)
+          .bind(2, request_key)
+          .step();
+    }
+    transaction.commit();
+  });
+}
+
+std::map<std::string, std::vector<std::string>> Store::batch_jobs() const {
   return impl_->guarded([&] {
-    auto select = impl_->db.prepare("SELECT " + std::string(kRowColumns) +
-                                    " FROM results WHERE batch_name IS NOT NULL AND status = "
-                                    "'pending' ORDER BY batch_name, key");
-    std::vector<Row> rows;
-    while (select.step()) rows.push_back(row_of(select));
-    return rows;
+    auto select = impl_->db.prepare(
+        "SELECT batch_name, request_key FROM batch_requests ORDER BY batch_name, request_key");
+    std::map<std::string, std::vector<std::string>> jobs;
+    while (select.step()) jobs[select.text(0)].push_back(select.text(1));
+    return jobs;
+  });
+}
+
+void Store::remove_batch_job(const std::string& batch_name) {
+  impl_->refuse_writes();
+  impl_->guarded([&] {
+    auto& db = impl_->db;
+    sqlite::Transaction transaction(db);
+    db.prepare("DELETE FROM batch_requests WHERE batch_name = ?1").bind(1, batch_name).step();
+    db.prepare("UPDATE results SET batch_name = NULL WHERE batch_name = ?1 AND status = 'pending'")
+        .bind(1, batch_name)
+        .step();
+    transaction.commit();
   });
 }
 
@@ -552,11 +582,14 @@ Totals Store::totals() const {
     }
     auto claims = impl_->db.prepare(
         "SELECT coalesce(sum(claim_owner IS NOT NULL AND claim_expires_at > ?1), 0), "
-        "coalesce(sum(status = 'pending' AND NOT (claim_owner IS NOT NULL AND "
-        "claim_expires_at > ?1)), 0) FROM results");
+        "coalesce(sum(status = 'pending' AND batch_name IS NULL AND NOT (claim_owner IS NOT NULL "
+        "AND claim_expires_at > ?1)), 0), "
+        "coalesce(sum(status = 'pending' AND batch_name IS NOT NULL AND NOT (claim_owner IS NOT "
+        "NULL AND claim_expires_at > ?1)), 0) FROM results");
     claims.bind(1, impl_->now()).step();
     totals.in_progress = claims.integer(0);
     totals.interrupted = claims.integer(1);
+    totals.in_batch = claims.integer(2);
     return totals;
   });
 }

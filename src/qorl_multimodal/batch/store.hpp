@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -66,9 +67,8 @@ struct Row {
   std::optional<std::chrono::system_clock::time_point> finished_at;
   std::int64_t attempts = 0;  // claims taken
   std::string tool_version;
-  bool batch = false;                        // converted through a service's batch mode
-  std::optional<std::string> batch_name;     // the remote batch job, for a later resume
-  std::optional<std::string> batch_request;  // the request's key in that job
+  bool batch = false;                     // converted through a service's batch mode
+  std::optional<std::string> batch_name;  // the remote batch job, for a later resume
 };
 
 // What claim() did.
@@ -104,6 +104,7 @@ struct Totals {
   ModeTotals batch;              // converted through a batch mode
   std::int64_t in_progress = 0;  // keys under a live claim
   std::int64_t interrupted = 0;  // claimed, never finished, and the claim has lapsed
+  std::int64_t in_batch = 0;     // waiting in a remote batch job, no claim held
 
   std::int64_t done() const { return direct.done + batch.done; }
   std::int64_t failed() const { return direct.failed + batch.failed; }
@@ -161,12 +162,17 @@ class Store {
   // no outcome (and is not waiting in a batch job) is forgotten.
   void release(const std::string& key);
 
-  // Records that `key`'s conversion went into the remote batch job `batch_name` as its request
-  // `request_key`, so that a later run collects the job instead of submitting the key again.
-  void set_batch_job(const std::string& key, const std::string& batch_name,
-                     const std::string& request_key);
-  // Rows sent to a batch job that have no outcome yet (whatever their claims), by job then key.
-  std::vector<Row> unfinished_batch_rows() const;
+  // Records that `key`'s conversion waits in the remote batch job `batch_name` (submitted and
+  // left to run): the row is kept, claim or no claim, until its outcome is stored.
+  void set_batch_job(const std::string& key, const std::string& batch_name);
+  // Records the keys of the requests a remote batch job holds, as soon as it is submitted, so
+  // that a later run (after a crash, or a detached one) collects them instead of submitting them
+  // again.
+  void add_batch_job(const std::string& batch_name, const std::vector<std::string>& request_keys);
+  // Every recorded batch job with the keys of its requests.
+  std::map<std::string, std::vector<std::string>> batch_jobs() const;
+  // Forgets a job that was cancelled: its requests are submitted anew.
+  void remove_batch_job(const std::string& batch_name);
 
   Totals totals() const;
   // Every done row as one JSON line {"source":...,"id":...,"key":...,"result":...}, in the order

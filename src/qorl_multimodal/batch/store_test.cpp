@@ -153,7 +153,7 @@ TEST_F(BatchStoreTest, TotalsSplitBatchFromDirectAndCountClaims) {
   store.claim("a", "a.wav", std::nullopt, 600s);
   store.complete("a", "{}", {.usage = {10, 1, 11, 60, 1}});
   store.claim("b", "b.wav", std::nullopt, 600s);
-  store.set_batch_job("b", "batches/42", "r");
+  store.set_batch_job("b", "batches/42");
   store.complete("b", "{}", {.usage = {20, 2, 22, 120, 1}, .batch = true});
   store.claim("c", "c.wav", std::nullopt, 600s);
   store.fail("c", "boom", "RuntimeError", {.usage = {5, 0, 5, 0, 2}});
@@ -259,7 +259,7 @@ TEST_F(BatchStoreTest, RefusesOutcomesOfUnclaimedKeysAndResultsThatAreNotJson) {
   Store store = open();
   EXPECT_THROW(store.complete("nope", "{}"), qorl_core::KeyError);
   EXPECT_THROW(store.fail("nope", "e", "Error"), qorl_core::KeyError);
-  EXPECT_THROW(store.set_batch_job("nope", "batches/1", "r"), qorl_core::KeyError);
+  EXPECT_THROW(store.set_batch_job("nope", "batches/1"), qorl_core::KeyError);
   store.claim("k", "a.wav", std::nullopt, 60s);
   EXPECT_THROW(store.complete("k", "{not json"), qorl_core::ValueError);
   EXPECT_FALSE(store.lookup("k"));
@@ -277,26 +277,30 @@ TEST_F(BatchStoreTest, RefusesOutcomesOfUnclaimedKeysAndResultsThatAreNotJson) {
 
 TEST_F(BatchStoreTest, BatchJobsAreKeptForAResume) {
   Store store = open();
-  for (const char* key : {"k2", "k1", "k3"}) store.claim(key, key, std::nullopt, 60s);
-  store.set_batch_job("k2", "batches/b", "r2");
-  store.set_batch_job("k1", "batches/b", "r1");
-  store.set_batch_job("k3", "batches/a", "r3");
-  clock_.now += 1h;  // the claims lapse; the jobs are still remembered
-  auto rows = store.unfinished_batch_rows();
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0].key, "k3");
-  EXPECT_EQ(rows[1].key, "k1");
-  EXPECT_EQ(rows[2].batch_name, "batches/b");
-  EXPECT_TRUE(rows[2].batch);
-  EXPECT_EQ(rows[2].batch_request, "r2");
-  // A claim given up while its request waits in the job keeps the row.
-  store.claim("k3", "k3", std::nullopt, 60s);
+  store.add_batch_job("batches/b", {"r2", "r1"});
+  store.add_batch_job("batches/a", {"r3"});
+  using Jobs = std::map<std::string, std::vector<std::string>>;
+  EXPECT_EQ(store.batch_jobs(), (Jobs{{"batches/a", {"r3"}}, {"batches/b", {"r1", "r2"}}}));
+
+  // Sources left waiting in a job keep their rows when their claims are given up or lapse.
+  for (const char* key : {"k1", "k2", "k3"}) store.claim(key, key, std::nullopt, 60s);
+  store.set_batch_job("k1", "batches/b");
+  store.set_batch_job("k2", "batches/b");
+  store.set_batch_job("k3", "batches/a");
   store.release("k3");
-  EXPECT_EQ(store.unfinished_batch_rows().size(), 3u);
+  clock_.now += 1h;
+  EXPECT_EQ(store.totals().in_batch, 3);
+  EXPECT_EQ(store.totals().interrupted, 0);
   store.claim("k1", "k1", std::nullopt, 60s);
   store.complete("k1", "{}", {.batch = true});
   EXPECT_EQ(store.lookup("k1")->batch_name, "batches/b");
-  EXPECT_EQ(store.unfinished_batch_rows().size(), 2u);
+  EXPECT_TRUE(store.lookup("k1")->batch);
+  EXPECT_EQ(store.totals().in_batch, 2);
+
+  // A cancelled job is forgotten, and so are its rows' ties to it.
+  store.remove_batch_job("batches/a");
+  EXPECT_EQ(store.batch_jobs(), (Jobs{{"batches/b", {"r1", "r2"}}}));
+  EXPECT_EQ(store.totals().in_batch, 1);
 }
 
 TEST_F(BatchStoreTest, ReadingOnlyNeverWrites) {
