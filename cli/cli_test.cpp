@@ -215,6 +215,8 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
   EXPECT_EQ(line["result"], json::parse(R"([
       {"text": "Hello there.", "start_time": 0.0, "end_time": 1.5, "lang_id": "en"},
       {"text": "Bye.", "start_time": 3661.25, "end_time": 3723.0, "lang_id": "en"}])"));
+  // The audio a speech service was paid for, as far as its transcript reaches.
+  EXPECT_EQ(line["usage"]["audio_seconds"], 3723.0);
 }
 
 TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {

@@ -1,6 +1,7 @@
 // transcribe: timed transcripts of audio through one of five backends.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -191,8 +192,14 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   }
 }
 
+// Speech services bill the audio they hear; the transcript's span stands for it (the backends
+// do not report the length they sent).
+bool billed_by_audio(const Backend& backend) {
+  return backend.name == "whisper" || backend.name == "google-cloud" || backend.name == "prosa";
+}
+
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
-    std::shared_ptr<BaseAudioToText> backend, bool check_path,
+    std::shared_ptr<BaseAudioToText> backend, bool check_path, bool count_audio,
     batch::runner::ResolvedSource source) {
   if (!source.entry.options.empty()) {
     throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
@@ -206,7 +213,12 @@ boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
   // The backends take the source as text: a local copy of downloaded media would lose its name.
   auto segments = co_await backend->convert(source.entry.source);
   if (segments.empty()) throw batch::converter_run::nothing_generated("transcript");
-  co_return batch::runner::Conversion{.record = output::transcript_records(segments)};
+  batch::usage::Usage usage;
+  for (const auto& segment : segments) {
+    if (count_audio) usage.audio_seconds = std::max(usage.audio_seconds, segment.end_time);
+  }
+  co_return batch::runner::Conversion{.record = output::transcript_records(segments),
+                                      .usage = usage};
 }
 
 // Every setting that can change a transcript.
@@ -239,8 +251,9 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   Job job{.convert =
-              [converter = backend.make(args), check_path](batch::runner::ResolvedSource source) {
-                return transcribe_one(converter, check_path, std::move(source));
+              [converter = backend.make(args), check_path,
+               count_audio = billed_by_audio(backend)](batch::runner::ResolvedSource source) {
+                return transcribe_one(converter, check_path, count_audio, std::move(source));
               },
           .render =
               [format](const qorl_core::Value& record) {
