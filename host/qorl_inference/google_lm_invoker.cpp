@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "clients/aws/sigv4.hpp"
+#include "clients/common/json_fields.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
@@ -222,11 +223,11 @@ std::string request_body(const std::vector<Message>& messages,
 
 // The tokens of `usageMetadata`, thoughts counted as output as they are billed.
 std::optional<TokenUsage> usage_of(const nlohmann::json& body) {
-  const auto metadata = body.find("usageMetadata");
-  if (metadata == body.end() || !metadata->is_object()) return std::nullopt;
-  const auto count = [&](const char* name) -> std::int64_t {
-    const auto field = metadata->find(name);
-    return field != metadata->end() && field->is_number_integer() ? field->get<std::int64_t>() : 0;
+  const auto metadata =
+      clients::common::optional_field<nlohmann::json::object_t>(body, "usageMetadata");
+  if (!metadata) return std::nullopt;
+  const auto count = [&](std::string_view name) {
+    return clients::common::field_or<std::int64_t>(body, {"usageMetadata", name});
   };
   return TokenUsage{.input_tokens = count("promptTokenCount"),
                     .output_tokens = count("candidatesTokenCount") + count("thoughtsTokenCount"),

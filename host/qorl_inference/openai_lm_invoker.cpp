@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "clients/common/json_fields.hpp"
 #include "clients/common/json_parse.hpp"
 #include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
@@ -97,11 +98,10 @@ json request_body(const std::string& model, const std::vector<Message>& messages
 
 // The chat `usage` block's tokens.
 std::optional<TokenUsage> usage_of(const nlohmann::json& body) {
-  const auto usage = body.find("usage");
-  if (usage == body.end() || !usage->is_object()) return std::nullopt;
-  const auto count = [&](const char* name) -> std::int64_t {
-    const auto field = usage->find(name);
-    return field != usage->end() && field->is_number_integer() ? field->get<std::int64_t>() : 0;
+  if (!clients::common::optional_field<nlohmann::json::object_t>(body, "usage"))
+    return std::nullopt;
+  const auto count = [&](std::string_view name) {
+    return clients::common::field_or<std::int64_t>(body, {"usage", name});
   };
   return TokenUsage{.input_tokens = count("prompt_tokens"),
                     .output_tokens = count("completion_tokens"),
@@ -112,28 +112,30 @@ std::optional<TokenUsage> usage_of(const nlohmann::json& body) {
 ModelAnswer read_answer(const clients::http::Response& response) {
   const auto body =
       clients::common::parse_json_or_discarded(response.body, "OpenAI chat completions");
-  if (!body.is_object() || !body.contains("choices") || !body["choices"].is_array() ||
-      body["choices"].empty() || !body["choices"][0].is_object() ||
-      !body["choices"][0].contains("message")) {
-    throw BaseInvokerError("OpenAI chat completions returned an unreadable answer");
+  using clients::common::optional_field;
+  const auto choices = optional_field<nlohmann::json::array_t>(body, "choices");
+  const nlohmann::json choice = choices && !choices->empty() ? choices->front() : nlohmann::json();
+  const auto message = optional_field<nlohmann::json::object_t>(choice, "message");
+  if (!message) throw BaseInvokerError("OpenAI chat completions returned an unreadable answer");
+  const nlohmann::json reply(*message);
+  if (const auto refusal = optional_field<std::string>(reply, "refusal")) {
+    throw BaseInvokerError("The model refused: " + *refusal);
   }
-  const auto& message = body["choices"][0]["message"];
-  if (message.contains("refusal") && message["refusal"].is_string()) {
-    throw BaseInvokerError("The model refused: " + message["refusal"].get<std::string>());
+  if (auto text = optional_field<std::string>(reply, "content")) {
+    return ModelAnswer{std::move(*text), usage_of(body)};
   }
-  const auto content = message.find("content");
-  if (content != message.end() && content->is_string()) {
-    return ModelAnswer{content->get<std::string>(), usage_of(body)};
-  }
-  if (content != message.end() && content->is_array()) {
+  if (const auto parts = optional_field<nlohmann::json::array_t>(reply, "content")) {
     std::string text;
-    for (const auto& part : *content) {
-      if (part.is_object() && part.value("type", "") == "text") text += part.value("text", "");
+    for (const auto& part : *parts) {
+      if (clients::common::field_or<std::string>(part, "type") == "text") {
+        text += clients::common::field_or<std::string>(part, "text");
+      }
     }
     return ModelAnswer{std::move(text), usage_of(body)};
   }
-  throw BaseInvokerError("OpenAI chat completions returned no text (finish reason: " +
-                         body["choices"][0].value("finish_reason", std::string("unknown")) + ")");
+  throw BaseInvokerError(
+      "OpenAI chat completions returned no text (finish reason: " +
+      clients::common::field_or<std::string>(choice, "finish_reason", "unknown") + ")");
 }
 
 }  // namespace
