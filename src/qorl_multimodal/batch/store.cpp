@@ -348,7 +348,7 @@ Store Store::open(const fs::path& path, Options options) {
       throw StoreError(StoreError::Reason::other,
                        path.string() + ": the results store cannot use write-ahead logging here");
     }
-    impl->db.execute("PRAGMA synchronous = FULL");
+    impl->db.execute("PRAGMA synchronous = NORMAL");
     impl->migrate();
   });
   impl->opening.release();
