@@ -21,6 +21,7 @@
 #include "cli/output.hpp"
 #include "qorl_core/blocking_work.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_inference/gemini_batch.hpp"
 #include "qorl_multimodal/batch/store.hpp"
 #include "qorl_multimodal/batch/usage.hpp"
 
@@ -196,20 +197,22 @@ int run_jobs(const std::vector<std::string>& sources, Job job, RunSettings setti
   batch::runner::RunControl control;
   options.control = &control;
 
-  asio::io_context loop;
-  std::optional<BatchModeScope> batching;
   if (settings.batch.mode != BatchSettings::Mode::off) {
     if (job.request.model.rfind("openai/", 0) == 0) {
       throw UsageError("--batch and --batch-detach work with Gemini models only");
     }
-    batching.emplace(settings.batch, loop.get_executor(), options.store);
-    options.batch_mode = true;
+    qorl_inference::GeminiBatcherOptions batching;
+    batching.detach = settings.batch.mode == BatchSettings::Mode::detached;
+    batching.polling.initial_interval = settings.batch.first_poll;
+    batching.polling.deadline = settings.batch.deadline;
+    options.gemini_batch = std::move(batching);
   }
 
   const auto on_result = [&](const Result& result) {
     reporter.finished(result.entry.index, as_report(job, result));
   };
 
+  asio::io_context loop;
   asio::cancellation_signal cancel;
   std::exception_ptr run_error;
   std::optional<batch::usage::RunSummary> summary;

@@ -5,6 +5,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/batch_mode.hpp"
 #include "cli/reporter.hpp"
 #include "qorl_multimodal/batch/runner.hpp"
 
@@ -42,6 +42,16 @@ struct SourceSelection {
 
   // Whether this is a corpus run, which ends with a summary line.
   bool corpus() const { return !lists.empty() || !folders.empty() || !store.empty(); }
+};
+
+// --batch and --batch-detach: the run's Gemini requests go through the batch mode, at half the
+// price, answered within hours. Detached, a run submits and ends; the next run with the same
+// store collects what has finished and submits what is new.
+struct BatchSettings {
+  enum class Mode { off, attached, detached };
+  Mode mode = Mode::off;
+  std::chrono::milliseconds first_poll{std::chrono::seconds(10)};
+  std::chrono::hours deadline{24};
 };
 
 struct RunSettings {

@@ -152,6 +152,23 @@ bool is_cancelled(const asio::cancellation_state& state) {
   return state.cancelled() != asio::cancellation_type::none;
 }
 
+// Every Gemini invoker sends through the registry while this lives.
+class DefaultBatching {
+ public:
+  explicit DefaultBatching(std::shared_ptr<qorl_inference::GeminiBatchRegistry> registry)
+      : active_(registry != nullptr) {
+    if (active_) qorl_inference::set_default_gemini_batching(std::move(registry));
+  }
+  ~DefaultBatching() {
+    if (active_) qorl_inference::set_default_gemini_batching(nullptr);
+  }
+  DefaultBatching(const DefaultBatching&) = delete;
+  DefaultBatching& operator=(const DefaultBatching&) = delete;
+
+ private:
+  bool active_;
+};
+
 // A source taken from the stream, read and keyed, or put aside while another owner converts it.
 struct Pending {
   SourceEntry entry;
@@ -170,6 +187,10 @@ class Run {
   awaitable<usage::RunSummary> run();
 
  private:
+  bool batch_mode() const { return options_.gemini_batch.has_value(); }
+  // The run's batch mode, tied to its store; none without one.
+  std::shared_ptr<qorl_inference::GeminiBatchRegistry> make_batching(
+      const asio::any_io_executor& executor);
   bool stopping() const {
     return cancelled_ || fatal_ || summary_.quota_exhausted ||
            (options_.control != nullptr && options_.control->stopping());
@@ -356,14 +377,13 @@ awaitable<void> Run::convert_claimed(ResolvedSource resolved, Result& result) {
     if (result.quota_exhausted) {
       store.release(key);
     } else {
-      store.fail(key, *result.error, *result.error_kind,
-                 store::Finish{.batch = options_.batch_mode});
+      store.fail(key, *result.error, *result.error_kind, store::Finish{.batch = batch_mode()});
     }
   } else {
     result.status = Status::done;
     result.usage = conversion.usage;
     store.complete(key, record_text,
-                   store::Finish{.usage = conversion.usage, .batch = options_.batch_mode});
+                   store::Finish{.usage = conversion.usage, .batch = batch_mode()});
     result.record = std::move(conversion.record);
   }
   if (const auto row = store.lookup(key)) result.attempts = row->attempts;
@@ -430,9 +450,28 @@ void Run::report(Result& result) {
   if (on_result_) on_result_(result);
 }
 
+std::shared_ptr<qorl_inference::GeminiBatchRegistry> Run::make_batching(
+    const asio::any_io_executor& executor) {
+  if (!batch_mode()) return nullptr;
+  qorl_inference::GeminiBatcherOptions defaults = *options_.gemini_batch;
+  if (store::Store* store = options_.store) {
+    // Kept as soon as submitted: a run killed before its batch finished is collected by the next.
+    defaults.on_submitted = [store](const std::string& name, const std::vector<std::string>& keys) {
+      store->add_batch_job(name, keys);
+    };
+    defaults.on_cancelled = [store](const std::string& name) { store->remove_batch_job(name); };
+  }
+  auto registry = std::make_shared<qorl_inference::GeminiBatchRegistry>(executor, defaults);
+  if (options_.store != nullptr) {
+    for (const auto& [name, keys] : options_.store->batch_jobs()) registry->resume(name, keys);
+  }
+  return registry;
+}
+
 awaitable<usage::RunSummary> Run::run() {
   const auto started = std::chrono::steady_clock::now();
   const auto executor = co_await asio::this_coro::executor;
+  const DefaultBatching batching(make_batching(executor));
   const std::size_t jobs = std::max<std::size_t>(options_.jobs, 1);
   std::vector<asio::cancellation_signal> signals(jobs);
   std::size_t running = jobs;
@@ -461,7 +500,7 @@ awaitable<usage::RunSummary> Run::run() {
   }
   if (fatal_) std::rethrow_exception(fatal_);
   summary_.elapsed = std::chrono::steady_clock::now() - started;
-  summary_.batch_mode = options_.batch_mode;
+  summary_.batch_mode = batch_mode();
   summary_.stopped_early = stopping() && !(stream_ended_ && put_aside_.empty());
   co_return summary_;
 }

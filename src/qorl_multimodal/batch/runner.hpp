@@ -35,6 +35,7 @@
 #include <string>
 
 #include "qorl_core/value.hpp"
+#include "qorl_inference/gemini_batch.hpp"
 #include "qorl_multimodal/batch/cache_key.hpp"
 #include "qorl_multimodal/batch/manifest.hpp"
 #include "qorl_multimodal/batch/store.hpp"
@@ -131,10 +132,13 @@ struct RunOptions {
   std::chrono::milliseconds busy_poll{2000};  // between tries of a key another owner converts
   int download_timeout_seconds = 60;
   RunControl* control = nullptr;  // optional; must outlive the run
-  // The conversions go through a service's batch mode (priced apart): the store and the summary
-  // mark them so. A conversion that fails with qorl_inference::BatchPending (itself or as a
-  // nested cause) is reported pending and its job kept in the store, for a rerun to resume.
-  bool batch_mode = false;
+  // Set: every Gemini request of the run goes through the batch mode, at half the price (these
+  // options, their model, key and endpoint aside, for every model's batcher; detached or
+  // waiting). The store keeps each batch job as it is submitted and a rerun resumes it instead
+  // of submitting again; it marks these results, and the summary this run, as batch mode. A
+  // conversion that fails with qorl_inference::BatchPending (itself or as a nested cause) is
+  // reported pending, kept in the store for a rerun to collect.
+  std::optional<qorl_inference::GeminiBatcherOptions> gemini_batch{};
 };
 
 // The closing counts: done counts cached results, from_store those of them, stopped_early that a

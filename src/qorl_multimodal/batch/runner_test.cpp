@@ -401,7 +401,7 @@ TEST_F(BatchRunnerTest, ResultsOfABatchModeRunAreMarkedInTheStore) {
   const auto entries = files(3, {2});
   FakeConverter converter;
   RunOptions batch = options(3);
-  batch.batch_mode = true;
+  batch.gemini_batch = qorl_inference::GeminiBatcherOptions{};
   run_over(entries, converter, batch);
   const store::Totals totals = store().totals();
   EXPECT_EQ(totals.batch.done, 2);
