@@ -17,6 +17,7 @@ from qorl_multimodal.modality_converter.schema import AudioTranscript, TextResul
 from qorl_multimodal.modality_converter.schema.caption import Caption
 from qorl_multimodal.modality_converter.schema.video_caption_result import VideoCaptionMetadata
 from qorl_multimodal.modality_transformer.image_modality_transformer import GenericImageModalityTransformer
+from qorl_multimodal.utils.image_utils import get_image_binary_sync
 
 
 def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
@@ -35,8 +36,12 @@ def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
         asyncio.run(GenericImageModalityTransformer(None).transform("photo.png"))
 
     whisper = OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"])
-    with pytest.raises(ValueError, match=r"^Unsupported audio source$"):
+    # A refused medium is its own kind, and still the ValueError the frames name.
+    with pytest.raises(errors.UnsupportedMediaError, match=r"^Unsupported audio source$") as refused_media:
         asyncio.run(whisper.convert("no such file"))
+    assert isinstance(refused_media.value, ValueError)
+    with pytest.raises(errors.UnsupportedMediaError, match=r"^Unsupported image format$"):
+        get_image_binary_sync("no such image")
     # An outside service's error: its kind and what the service said, as data (still a
     # RuntimeError, as before), from a script and from asyncio alike.
     refused_key = OpenAIWhisperAudioToText(api_key="sk-wrong", base_url=services["openai"])
@@ -50,7 +55,7 @@ def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
         assert (unauthorised.value.service, unauthorised.value.status_code) == ("OpenAI", 401)
         assert not unauthorised.value.retryable
     gemini_audio = GeminiAudioToText(api_key=services["gemini_key"], base_url=services["gemini_audio"])
-    with pytest.raises(ValueError, match=r"^Invalid audio source: nowhere\.$"):
+    with pytest.raises(errors.UnsupportedMediaError, match=r"^Invalid audio source: nowhere\.$"):
         gemini_audio.convert_sync("nowhere")
     with pytest.raises(ValueError) as missing:
         asyncio.run(gemini_audio.run())
