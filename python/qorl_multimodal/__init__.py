@@ -1,3 +1,3 @@
-"""Module that manage multimodality for Gen AI apllication."""
+"""Module that manage multimodality for Gen AI application."""
 
 __all__ = []

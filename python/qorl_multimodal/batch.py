@@ -12,16 +12,30 @@ file and the same keys when it runs the same subcommand with the same model and 
 """
 
 import asyncio
+from typing import Any, Literal, TypedDict
 
 from qorl_multimodal._native import _batch_run
+
+
+class BatchRecord(TypedDict):
+    """What ``run`` yields for one source."""
+
+    source: str
+    id: str | None
+    status: Literal["done", "cached", "failed", "skipped"]
+    cached: bool
+    key: str | None
+    result: dict[str, Any] | None
+    error: str | None
+    error_kind: str | None
+    usage: dict[str, Any]
 
 _END = object()
 
 
 async def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=False,
               model=None, **options):
-    """Yields a dict per source: source, id, status ("done", "cached", "failed", "skipped"),
-    cached, key, result, error, error_kind and usage.
+    """Yields a BatchRecord per source.
 
     ``sources`` are texts, or dicts {"source": ..., "id": ..., option: value}. ``options`` go to
     every conversion, each source's own over them. ``model`` names the model the converter uses,

@@ -5,7 +5,7 @@
 #include "python/src/values.hpp"
 
 PYBIND11_MODULE(_native, module) {
-  module.doc() = "Module that manage multimodality for Gen AI apllication.";
+  module.doc() = "Module that manage multimodality for Gen AI application.";
   qorl_python::bind_errors(module);
   qorl_python::bind_event_loop(module);
   qorl_python::bind_records(module);
