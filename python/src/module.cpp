@@ -7,6 +7,7 @@
 PYBIND11_MODULE(_native, module) {
   module.doc() = "Module that manage multimodality for Gen AI application.";
   qorl_python::bind_errors(module);
+  qorl_python::bind_log_forwarding(module);
   qorl_python::bind_event_loop(module);
   qorl_python::bind_records(module);
   qorl_python::bind_converters(module);

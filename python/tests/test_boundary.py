@@ -3,7 +3,9 @@ cancellation, the GIL, records and the module tree."""
 
 import asyncio
 import importlib
+import logging
 import threading
+import time
 
 import pytest
 
@@ -165,3 +167,16 @@ def test_module_tree_offers_exactly_the_exports():
         "qorl_multimodal.modality_converter.audio_to_text.openai_whisper_audio_to_text"
     assert Modality.IMAGE == "image" and repr(Modality.IMAGE) == "<Modality.IMAGE: 'image'>"
     assert [m.value for m in ModalityConverterTask] == ["captioning", "mermaid", "transcript", "auto"]
+
+
+def test_log_lines_reach_python_logging(gemini, caplog):
+    gemini("gemini_caption")
+    with caplog.at_level(logging.ERROR):
+        LMBasedImageToCaption.from_preset().convert_sync("no such image")
+        # Lines cross on a thread of their own; wait until this one has.
+        deadline = time.monotonic() + 30
+        while not [r for r in caplog.records if r.name == "LMBasedImageToCaption"] and time.monotonic() < deadline:
+            time.sleep(0.01)
+    [record] = [r for r in caplog.records if r.name == "LMBasedImageToCaption"]
+    assert record.levelno == logging.ERROR
+    assert record.getMessage().startswith("Error getting image binary: Unsupported image format")
