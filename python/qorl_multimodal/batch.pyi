@@ -12,6 +12,7 @@ class BatchRecord(TypedDict):
     result: dict[str, Any] | None
     error: str | None
     error_kind: str | None
+    quota_exhausted: bool
     usage: dict[str, Any]
 
 def run(

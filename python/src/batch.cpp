@@ -1,6 +1,7 @@
 // qorl_multimodal.batch: corpus runs of a converter over many sources, with the command's store.
 #include <pybind11/stl.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,6 +93,7 @@ py::dict result_to_python(const batch::runner::Result& result) {
   out["result"] = to_python(result.record);
   out["error"] = result.error ? py::object(py::str(*result.error)) : py::none();
   out["error_kind"] = result.error_kind ? py::object(py::str(*result.error_kind)) : py::none();
+  out["quota_exhausted"] = result.quota_exhausted;
   // The fields the store and the command's --json give usage.
   out["usage"] = py::module_::import("json").attr("loads")(result.usage.to_json());
   return out;
@@ -107,7 +109,7 @@ struct BatchRun {
 py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::iterable sources,
                      py::object deliver, std::optional<std::string> store, std::size_t jobs,
                      bool retry_failed, bool refresh, std::optional<std::string> model,
-                     const py::kwargs& options) {
+                     std::optional<py::dict> known, const py::kwargs& options) {
   if (!converter) throw qorl_core::TypeError("converter must not be None");
   const Subcommand subcommand = subcommand_of(*converter);
   auto run = std::make_shared<BatchRun>();
@@ -121,6 +123,21 @@ py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::itera
   run_options.redo = refresh        ? batch::store::Redo::everything
                      : retry_failed ? batch::store::Redo::failed
                                     : batch::store::Redo::nothing;
+  if (known) {
+    // Outcomes of a store elsewhere, by key: "done" is reported cached, "failed" skipped.
+    std::map<std::string, batch::runner::Status> outcomes;
+    for (auto [key, status] : *known) {
+      outcomes[key.cast<std::string>()] = status.cast<std::string>() == "done"
+                                              ? batch::runner::Status::cached
+                                              : batch::runner::Status::skipped;
+    }
+    run_options.known_outcome =
+        [outcomes =
+             std::move(outcomes)](const std::string& key) -> std::optional<batch::runner::Status> {
+      if (auto found = outcomes.find(key); found != outcomes.end()) return found->second;
+      return std::nullopt;
+    };
+  }
   const qorl_core::Options converter_options = to_options(options);
   run_options.request = {.subcommand = subcommand.name,
                          .model = model.value_or(subcommand.default_model),
@@ -152,7 +169,7 @@ void bind_batch(py::module_& module) {
   module.def("_batch_run", &start_run, py::arg("converter"), py::arg("sources"), py::arg("deliver"),
              py::kw_only(), py::arg("store") = py::none(), py::arg("jobs") = 8,
              py::arg("retry_failed") = false, py::arg("refresh") = false,
-             py::arg("model") = py::none());
+             py::arg("model") = py::none(), py::arg("known") = py::none());
 }
 
 }  // namespace qorl_python

@@ -14,4 +14,5 @@ PYBIND11_MODULE(_native, module) {
   qorl_python::bind_audio(module);
   qorl_python::bind_utils(module);
   qorl_python::bind_batch(module);
+  qorl_python::bind_results_store(module);
 }

@@ -1,0 +1,90 @@
+"""python -m qorl_multimodal.distributed SUBCOMMAND --scheduler tcp://HOST:8786 --store PATH ...
+
+The command's corpus runs of caption, mermaid and video, converted on the workers of a Dask
+cluster; the results store, its keys and the printed records are the command's.
+"""
+
+import argparse
+import json
+import sys
+from typing import Any
+
+import distributed
+
+from qorl_multimodal.distributed import ConverterSpec, read_source_list, run
+
+# Each subcommand's conversion options: (flag, option, type), as the command names them.
+_HINTS: list[tuple[str, str, type]] = [("--one-liner", "image_one_liner", str), ("--description", "image_description", str),
+          ("--domain-knowledge", "domain_knowledge", str)]
+_CAPTION: list[tuple[str, str, type]] = [("--captions", "number_of_captions", int), ("--language", "language", str)]
+_OPTIONS: dict[str, list[tuple[str, str, type]]] = {
+    "caption": _CAPTION + _HINTS,
+    "mermaid": [("--diagram-type", "diagram_type", str), ("--context", "context", str)],
+    "video": [("--language", "language", str)] + _HINTS,
+}
+
+
+def parse(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(prog="python -m qorl_multimodal.distributed",
+                                     description="Corpus runs on a Dask cluster.")
+    subcommands = parser.add_subparsers(dest="subcommand", required=True)
+    for name, options in _OPTIONS.items():
+        command = subcommands.add_parser(name)
+        command.add_argument("sources", nargs="*", help="sources, after those of --from")
+        command.add_argument("--from", dest="lists", action="append", default=[],
+                             help="a list of sources, one per line or JSON lines")
+        command.add_argument("--scheduler", required=True, help="the scheduler's address, tcp://HOST:8786")
+        command.add_argument("--store", required=True, help="the results store (SQLite), written here")
+        command.add_argument("--model", help="the model, when not the preset's")
+        command.add_argument("--retry-failed", action="store_true", help="convert stored failures again")
+        command.add_argument("--refresh", action="store_true", help="convert everything again")
+        command.add_argument("--chunk-size", type=int, default=16, help="sources per task (default 16)")
+        command.add_argument("--in-flight", type=int, default=8,
+                             help="conversions at a time on each worker (default 8)")
+        command.add_argument("--json", action="store_true", help="one JSON line per source")
+        for flag, option, kind in options:
+            command.add_argument(flag, dest=option, type=kind)
+        if name == "caption":
+            command.add_argument("--no-metadata", dest="use_metadata", action="store_false", default=None,
+                                 help="do not send the image's EXIF location")
+    return parser.parse_args(argv)
+
+
+def printed(record: Any, as_json: bool) -> str:
+    if as_json:
+        line: dict[str, Any] = {"source": record["source"]}
+        if record["result"] is not None:
+            line["result"] = record["result"]
+            if record["cached"]:
+                line["cached"] = True
+        else:
+            line["error"] = record["error"]
+        return json.dumps(line, ensure_ascii=False)
+    if record["result"] is not None:
+        return f"{record['source']}: {record['result'].get('result', '')}"
+    return f"{record['source']}: error: {record['error']}"
+
+
+def main(argv: list[str]) -> int:
+    arguments = parse(argv)
+    options = {option: getattr(arguments, option) for _, option, _ in _OPTIONS[arguments.subcommand]
+               if getattr(arguments, option) is not None}
+    if getattr(arguments, "use_metadata", None) is False:
+        options["use_metadata"] = False
+    sources: list[Any] = [entry for path in arguments.lists for entry in read_source_list(path)]
+    sources += arguments.sources
+    counts = {"done": 0, "cached": 0, "failed": 0, "skipped": 0}
+    with distributed.Client(arguments.scheduler) as client:  # type: ignore[no-untyped-call]
+        for record in run(ConverterSpec(arguments.subcommand), sources, client=client, store=arguments.store,
+                          chunk_size=arguments.chunk_size, in_flight=arguments.in_flight,
+                          retry_failed=arguments.retry_failed, refresh=arguments.refresh,
+                          model=arguments.model, **options):
+            counts[record["status"]] += 1
+            print(printed(record, arguments.json), flush=True)
+    print(f"{counts['done'] + counts['cached']:,} done ({counts['cached']:,} from the store), "
+          f"{counts['failed'] + counts['skipped']:,} failed", file=sys.stderr)
+    return 1 if counts["failed"] or counts["skipped"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
