@@ -1,10 +1,10 @@
 // qorl_multimodal.batch: corpus runs of a converter over many sources, with the command's store.
 #include <pybind11/stl.h>
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "python/src/bindings.hpp"
@@ -99,6 +99,29 @@ py::dict result_to_python(const batch::runner::Result& result) {
   return out;
 }
 
+// The outcomes a store elsewhere holds, by key, converted once for every run that consults them:
+// "done" is reported cached, "failed" skipped.
+struct KnownOutcomes {
+  struct Table {
+    std::unordered_map<std::string, batch::runner::Status> by_key;
+    std::optional<batch::runner::Status> status_of(const std::string& key) const {
+      if (auto found = by_key.find(key); found != by_key.end()) return found->second;
+      return std::nullopt;
+    }
+  };
+  std::shared_ptr<const Table> outcomes;
+
+  explicit KnownOutcomes(const py::dict& known) {
+    auto table = std::make_shared<Table>();
+    for (auto [key, status] : known) {
+      table->by_key[key.cast<std::string>()] = status.cast<std::string>() == "done"
+                                                   ? batch::runner::Status::cached
+                                                   : batch::runner::Status::skipped;
+    }
+    outcomes = std::move(table);
+  }
+};
+
 // Everything one run holds while the library loop works on it.
 struct BatchRun {
   std::vector<batch::manifest::SourceEntry> entries;
@@ -109,7 +132,7 @@ struct BatchRun {
 py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::iterable sources,
                      py::object deliver, std::optional<std::string> store, std::size_t jobs,
                      bool retry_failed, bool refresh, std::optional<std::string> model,
-                     std::optional<py::dict> known, const py::kwargs& options) {
+                     std::optional<KnownOutcomes> known, const py::kwargs& options) {
   if (!converter) throw qorl_core::TypeError("converter must not be None");
   const Subcommand subcommand = subcommand_of(*converter);
   auto run = std::make_shared<BatchRun>();
@@ -124,18 +147,8 @@ py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::itera
                      : retry_failed ? batch::store::Redo::failed
                                     : batch::store::Redo::nothing;
   if (known) {
-    // Outcomes of a store elsewhere, by key: "done" is reported cached, "failed" skipped.
-    std::map<std::string, batch::runner::Status> outcomes;
-    for (auto [key, status] : *known) {
-      outcomes[key.cast<std::string>()] = status.cast<std::string>() == "done"
-                                              ? batch::runner::Status::cached
-                                              : batch::runner::Status::skipped;
-    }
-    run_options.known_outcome =
-        [outcomes =
-             std::move(outcomes)](const std::string& key) -> std::optional<batch::runner::Status> {
-      if (auto found = outcomes.find(key); found != outcomes.end()) return found->second;
-      return std::nullopt;
+    run_options.known_outcome = [outcomes = known->outcomes](const std::string& key) {
+      return outcomes->status_of(key);
     };
   }
   const qorl_core::Options converter_options = to_options(options);
@@ -166,6 +179,8 @@ py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::itera
 }  // namespace
 
 void bind_batch(py::module_& module) {
+  py::class_<KnownOutcomes>(module, "_KnownOutcomes")
+      .def(py::init<const py::dict&>(), py::arg("known"));
   module.def("_batch_run", &start_run, py::arg("converter"), py::arg("sources"), py::arg("deliver"),
              py::kw_only(), py::arg("store") = py::none(), py::arg("jobs") = 8,
              py::arg("retry_failed") = false, py::arg("refresh") = false,

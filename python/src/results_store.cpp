@@ -79,7 +79,8 @@ class ResultsStore {
     if (!key || quota || (status != "done" && status != "failed")) return false;
     const std::string source = record["source"].cast<std::string>();
     const auto id = optional_text(record, "id");
-    const std::string usage_json = py::str(py::module_::import("json").attr("dumps")(record["usage"]));
+    const std::string usage_json =
+        py::str(py::module_::import("json").attr("dumps")(record["usage"]));
     std::string result_json;
     if (status == "done") {
       result_json = qorl_core::to_ordered_json(to_value(record["result"]))
@@ -125,8 +126,9 @@ py::list read_manifest(const std::string& path) {
     py::dict item;
     item["source"] = entry.source;
     if (entry.id) item["id"] = *entry.id;
-    entry.options.for_each(
-        [&](const std::string& name, const qorl_core::Value& value) { item[py::str(name)] = to_python(value); });
+    entry.options.for_each([&](const std::string& name, const qorl_core::Value& value) {
+      item[py::str(name)] = to_python(value);
+    });
     out.append(item);
   }
   return out;

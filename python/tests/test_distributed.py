@@ -24,7 +24,7 @@ def test_every_source_lands_in_the_store_once_though_a_worker_dies(gemini, image
         sources.append(str(path))
     store = str(tmp_path / "results.db")
 
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, host="127.0.0.1",
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         pids = client.run(os.getpid)
         records = []

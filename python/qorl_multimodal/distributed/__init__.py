@@ -3,8 +3,8 @@
 A run is described by a ``ConverterSpec`` (what to build, never a converter: converters hold
 loops, connections and credentials and are not pickled). Each worker process builds one
 converter per spec and keeps it, with one event loop, for every task it runs. Sources go to the
-workers in chunks; a worker converts one chunk at a time with up to ``in_flight`` conversions,
-reading and keying each source where it converts it, so credentials and media access work from
+workers in chunks; a worker runs as many chunks as it has threads, with at most ``in_flight``
+conversions of them at a time, reading and keying each source where it converts it, so credentials and media access work from
 every worker. Results come back chunk by chunk as they finish, and the client alone writes the
 results store, as ``qorl_multimodal.batch.run`` and the command's ``--store`` do: a rerun on the
 same store converts only what is missing. A chunk whose worker dies is run again by another
@@ -23,7 +23,7 @@ from typing import Any
 import distributed
 
 from qorl_multimodal import batch
-from qorl_multimodal._native import _ResultsStore, _read_manifest
+from qorl_multimodal._native import _KnownOutcomes, _ResultsStore, _read_manifest
 
 __all__ = ["ConverterSpec", "SUBCOMMANDS", "read_source_list", "run"]
 
@@ -65,22 +65,34 @@ class ConverterSpec:
 
 
 class _Worker:
-    """What one worker process keeps across tasks: its loop, its converters, and the turn that
-    lets one chunk at a time convert."""
+    """What one worker process keeps across tasks: its loop, its converters, the outcomes the
+    store held (converted once), and the slots that bound its conversions in flight."""
 
     def __init__(self) -> None:
         self.loop = asyncio.new_event_loop()
         threading.Thread(target=self.loop.run_forever, name="qorl_multimodal worker loop", daemon=True).start()
+        self.lock = threading.Lock()
         self.converters: dict[str, Any] = {}
-        self.building = threading.Lock()
-        self.turn = threading.Lock()
+        self.slots: dict[int, asyncio.Semaphore] = {}
+        self.known: tuple[dict[str, str], Any] | None = None
 
     def converter(self, spec: ConverterSpec) -> Any:
-        with self.building:
+        with self.lock:
             identity = spec.identity()
             if identity not in self.converters:
                 self.converters[identity] = spec.build()
             return self.converters[identity]
+
+    def slots_of(self, in_flight: int) -> asyncio.Semaphore:
+        with self.lock:
+            return self.slots.setdefault(in_flight, asyncio.Semaphore(in_flight))
+
+    def known_outcomes(self, known: dict[str, str]) -> Any:
+        # The scattered dict is one object per worker: its table is built for the first task only.
+        with self.lock:
+            if self.known is None or self.known[0] is not known:
+                self.known = (known, _KnownOutcomes(known))
+            return self.known[1]
 
 
 _worker: _Worker | None = None
@@ -99,22 +111,30 @@ def _convert_chunk(spec: ConverterSpec, chunk: list[Any], in_flight: int, model:
                    options: dict[str, Any], known: dict[str, str]) -> list[batch.BatchRecord]:
     worker = _this_worker()
     converter = worker.converter(spec)
+    slots = worker.slots_of(in_flight)
+    outcomes = worker.known_outcomes(known)
 
-    async def convert() -> list[batch.BatchRecord]:
-        records = batch._records(converter, chunk, store=None, jobs=in_flight, retry_failed=False,
-                                 refresh=False, model=model, known=known, options=options)
-        return [record async for record in records]
+    # One source at a time through a slot: the chunks a worker runs together share its slots, so a
+    # chunk's last conversions never leave the others idle.
+    async def convert(entry: Any) -> list[batch.BatchRecord]:
+        async with slots:
+            records = batch._records(converter, [entry], store=None, jobs=1, retry_failed=False, refresh=False,
+                                     model=model, known=outcomes, options=options)
+            return [record async for record in records]
 
-    with worker.turn:
-        return asyncio.run_coroutine_threadsafe(convert(), worker.loop).result()
+    async def convert_all() -> list[batch.BatchRecord]:
+        per_source = await asyncio.gather(*(convert(entry) for entry in chunk))
+        return [record for records in per_source for record in records]
+
+    return asyncio.run_coroutine_threadsafe(convert_all(), worker.loop).result()
 
 
 def _settle(record: batch.BatchRecord, store: Any, retry_failed: bool, refresh: bool) -> batch.BatchRecord:
     """Stores a converted record, or completes one the store already answers."""
     if record["status"] in ("cached", "skipped"):
-        stored = store.lookup(record["key"])
-        record["result"], record["error"], record["error_kind"] = (
-            stored["result"], stored["error"], stored["error_kind"])
+        if stored := store.lookup(record["key"]):
+            record["result"], record["error"], record["error_kind"] = (
+                stored["result"], stored["error"], stored["error_kind"])
     else:
         store.record(record, retry_failed=retry_failed, refresh=refresh)
     return record
@@ -125,8 +145,9 @@ def run(spec: ConverterSpec, sources: Iterable[str | Mapping[str, Any]], *, clie
         refresh: bool = False, model: str | None = None, **options: Any) -> Iterator[batch.BatchRecord]:
     """Converts ``sources`` on the workers of ``client`` and yields a record per source as its
     chunk finishes, each stored first in ``store``; the records and the store are those of
-    ``qorl_multimodal.batch.run``, with ``model`` and ``options`` as there. Closing the generator
-    early cancels the chunks not finished."""
+    ``qorl_multimodal.batch.run``, with ``model`` and ``options`` as there. A quota that runs out
+    (a record's ``quota_exhausted``) ends the run after that chunk's records. Closing the
+    generator early cancels the chunks not finished."""
     results = _ResultsStore(store)
     known = {} if refresh else {key: outcome for key, outcome in results.outcomes().items()
                                 if not (retry_failed and outcome == "failed")}
@@ -144,6 +165,8 @@ def run(spec: ConverterSpec, sources: Iterable[str | Mapping[str, Any]], *, clie
             del finished
             for record in records:
                 yield _settle(record, results, retry_failed, refresh)
+            if any(record["quota_exhausted"] for record in records):
+                return  # as the command does: nothing new starts, a rerun resumes
     finally:
         client.cancel(list(pending))
 

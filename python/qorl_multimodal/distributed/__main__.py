@@ -74,15 +74,19 @@ def main(argv: list[str]) -> int:
     sources: list[Any] = [entry for path in arguments.lists for entry in read_source_list(path)]
     sources += arguments.sources
     counts = {"done": 0, "cached": 0, "failed": 0, "skipped": 0}
+    quota_exhausted = False
     with distributed.Client(arguments.scheduler) as client:  # type: ignore[no-untyped-call]
         for record in run(ConverterSpec(arguments.subcommand), sources, client=client, store=arguments.store,
                           chunk_size=arguments.chunk_size, in_flight=arguments.in_flight,
                           retry_failed=arguments.retry_failed, refresh=arguments.refresh,
                           model=arguments.model, **options):
             counts[record["status"]] += 1
+            quota_exhausted = quota_exhausted or record["quota_exhausted"]
             print(printed(record, arguments.json), flush=True)
     print(f"{counts['done'] + counts['cached']:,} done ({counts['cached']:,} from the store), "
           f"{counts['failed'] + counts['skipped']:,} failed", file=sys.stderr)
+    if quota_exhausted:
+        return 75  # EX_TEMPFAIL, as the command: a rerun on the same store resumes
     return 1 if counts["failed"] or counts["skipped"] else 0
 
 
