@@ -1,3 +1,4 @@
+import dataclasses
 from collections.abc import Iterable, Iterator, Mapping
 from typing import Any
 
@@ -8,13 +9,11 @@ from qorl_multimodal.modality_converter.modality_converter import BaseModalityCo
 
 SUBCOMMANDS: dict[str, str]
 
+@dataclasses.dataclass(frozen=True)
 class ConverterSpec:
     converter: str
-    options: Mapping[str, Any]
-    credentials: Mapping[str, str]
-    def __init__(
-        self, converter: str, options: Mapping[str, Any] = ..., credentials: Mapping[str, str] = ...
-    ) -> None: ...
+    options: Mapping[str, Any] = ...
+    credentials: Mapping[str, str] = ...
     def build(self) -> BaseModalityConverter: ...
     def identity(self) -> str: ...
 
