@@ -12,6 +12,7 @@
 #include "cli/exit_status.hpp"
 #include "cli/output.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_multimodal/batch/transcription_run.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
@@ -191,19 +192,12 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
     std::shared_ptr<BaseAudioToText> backend, bool check_path,
     batch::runner::ResolvedSource source) {
-  if (!source.entry.options.empty()) {
-    throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
-                                ")");
-  }
   if (check_path) {
     require_file_if_path(source.entry.source);
   } else {
     refuse_empty_file(source.entry.source);
   }
-  // The backends take the source as text: a local copy of downloaded media would lose its name.
-  auto segments = co_await backend->convert(source.entry.source);
-  if (segments.empty()) throw batch::converter_run::nothing_generated("transcript");
-  co_return batch::runner::Conversion{.record = output::transcript_records(segments)};
+  co_return co_await batch::transcription_run::transcribe(std::move(backend), std::move(source));
 }
 
 // Every setting that can change a transcript.

@@ -39,8 +39,10 @@ def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=F
         model=None, **options):
     """Yields a BatchRecord per source.
 
-    ``sources`` are texts, or dicts {"source": ..., "id": ..., option: value}. ``options`` go to
-    every conversion, each source's own over them. ``model`` names the model the converter uses,
+    ``converter`` is an image captioner, a Mermaid converter, a video captioner or a
+    transcription backend (keyed as the command's ``transcribe`` keys the settings it was built
+    with; it takes no ``options``). ``sources`` are texts, or dicts {"source": ..., "id": ...,
+    option: value}. ``options`` go to every conversion, each source's own over them. ``model`` names the model the converter uses,
     as the command's ``--model`` does, when it is not the command's default: it is part of the
     key. Leaving the loop early cancels the conversions in flight.
     """

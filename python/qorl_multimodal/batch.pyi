@@ -1,6 +1,7 @@
 from collections.abc import AsyncIterator, Iterable, Mapping
 from typing import Any, Literal, TypedDict
 
+from qorl_multimodal.modality_converter.audio_to_text.audio_to_text import BaseAudioToText
 from qorl_multimodal.modality_converter.modality_converter import BaseModalityConverter
 
 class BatchRecord(TypedDict):
@@ -16,7 +17,7 @@ class BatchRecord(TypedDict):
     usage: dict[str, Any]
 
 def run(
-    converter: BaseModalityConverter,
+    converter: BaseModalityConverter | BaseAudioToText,
     sources: Iterable[str | Mapping[str, Any]],
     *,
     store: str | None = None,

@@ -39,7 +39,8 @@ SUBCOMMANDS = {
 class ConverterSpec:
     """How a worker builds its converter.
 
-    ``converter`` is a subcommand of ``SUBCOMMANDS`` or a converter class's dotted path.
+    ``converter`` is a subcommand of ``SUBCOMMANDS`` or a converter class's dotted path (a
+    transcription backend's, say).
     ``options`` are the keyword options it is built with (its ``from_preset``'s when it has one).
     ``credentials`` name, per keyword option, the environment variable each worker reads it
     from: values never travel with the spec.

@@ -5,6 +5,7 @@ from typing import Any
 import distributed
 
 from qorl_multimodal.batch import BatchRecord
+from qorl_multimodal.modality_converter.audio_to_text.audio_to_text import BaseAudioToText
 from qorl_multimodal.modality_converter.modality_converter import BaseModalityConverter
 
 SUBCOMMANDS: dict[str, str]
@@ -14,7 +15,7 @@ class ConverterSpec:
     converter: str
     options: Mapping[str, Any] = ...
     credentials: Mapping[str, str] = ...
-    def build(self) -> BaseModalityConverter: ...
+    def build(self) -> BaseModalityConverter | BaseAudioToText: ...
     def identity(self) -> str: ...
 
 def run(

@@ -1,7 +1,7 @@
 """python -m qorl_multimodal.distributed SUBCOMMAND --scheduler tcp://HOST:8786 --store PATH ...
 
-The command's corpus runs of caption, mermaid and video, converted on the workers of a Dask
-cluster; the results store, its keys and the printed records are the command's.
+The command's corpus runs of caption, mermaid, video and transcribe, converted on the workers of
+a Dask cluster; the results store, its keys and the printed records are the command's.
 """
 
 import argparse
@@ -24,25 +24,71 @@ _OPTIONS: dict[str, list[tuple[str, str, type]]] = {
 }
 
 
+_AUDIO = "qorl_multimodal.modality_converter.audio_to_text."
+# transcribe's backends: the converter, the credentials each worker reads from its environment
+# (as the command does), and the settings, each a keyword option of the backend.
+_BACKENDS: dict[str, tuple[str, dict[str, str], list[tuple[str, str, type]]]] = {
+    "whisper": (_AUDIO + "OpenAIWhisperAudioToText", {"api_key": "OPENAI_API_KEY"},
+                [("--model", "model", str), ("--language", "language", str), ("--prompt", "prompt", str),
+                 ("--temperature", "temperature", float)]),
+    "google-cloud": (_AUDIO + "GoogleCloudAudioToText", {"credentials_json": "GOOGLE_APPLICATION_CREDENTIALS"},
+                     [("--model", "model", str), ("--language", "language_code", str),
+                      ("--bucket", "bucket_name", str)]),
+    "prosa": (_AUDIO + "ProsaAudioToText", {"api_key": "PROSA_API_KEY"},
+              [("--model", "model", str), ("--url", "url", str)]),
+    "youtube": (_AUDIO + "YouTubeTranscriptAudioToText", {}, []),
+    "gemini": (_AUDIO + "GeminiAudioToText", {"api_key": "GEMINI_API_KEY"}, [("--model", "model", str)]),
+}
+_BACKEND_SETTINGS = {flag: (option, kind) for _, _, settings in _BACKENDS.values() for flag, option, kind in settings}
+
+
+def spec_of(arguments: argparse.Namespace) -> tuple[ConverterSpec, dict[str, Any]]:
+    """The converter spec and the conversion options the arguments ask for."""
+    if arguments.subcommand != "transcribe":
+        options = {option: getattr(arguments, option) for _, option, _ in _OPTIONS[arguments.subcommand]
+                   if getattr(arguments, option) is not None}
+        if getattr(arguments, "use_metadata", None) is False:
+            options["use_metadata"] = False
+        return ConverterSpec(arguments.subcommand), options
+    converter, credentials, settings = _BACKENDS[arguments.backend]
+    given = {flag for flag in _BACKEND_SETTINGS if getattr(arguments, _BACKEND_SETTINGS[flag][0]) is not None}
+    refused = given - {flag for flag, _, _ in settings}
+    if refused:
+        raise SystemExit(f"{', '.join(sorted(refused))} does not apply to --backend {arguments.backend}")
+    built = {option: getattr(arguments, option) for _, option, _ in settings if getattr(arguments, option) is not None}
+    if arguments.chunk:
+        if arguments.backend != "whisper":
+            raise SystemExit(f"--chunk does not apply to --backend {arguments.backend}")
+        built["chunk_long_audio"] = True
+    return ConverterSpec(converter, built, credentials), {}
+
+
 def parse(argv: list[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(prog="python -m qorl_multimodal.distributed",
                                      description="Corpus runs on a Dask cluster.")
     subcommands = parser.add_subparsers(dest="subcommand", required=True)
-    for name, options in _OPTIONS.items():
+    for name in [*_OPTIONS, "transcribe"]:
         command = subcommands.add_parser(name)
         command.add_argument("sources", nargs="*", help="sources, after those of --from")
         command.add_argument("--from", dest="lists", action="append", default=[],
                              help="a list of sources, one per line or JSON lines")
         command.add_argument("--scheduler", required=True, help="the scheduler's address, tcp://HOST:8786")
         command.add_argument("--store", required=True, help="the results store (SQLite), written here")
-        command.add_argument("--model", help="the model, when not the preset's")
         command.add_argument("--retry-failed", action="store_true", help="convert stored failures again")
         command.add_argument("--refresh", action="store_true", help="convert everything again")
         command.add_argument("--chunk-size", type=int, default=16, help="sources per task (default 16)")
         command.add_argument("--in-flight", type=int, default=8,
                              help="conversions at a time on each worker (default 8)")
         command.add_argument("--json", action="store_true", help="one JSON line per source")
-        for flag, option, kind in options:
+        if name == "transcribe":
+            command.add_argument("-b", "--backend", required=True, choices=list(_BACKENDS))
+            for flag, (option, kind) in _BACKEND_SETTINGS.items():
+                command.add_argument(flag, dest=option, type=kind)
+            command.add_argument("--chunk", action="store_true",
+                                 help="whisper: send long audio in pieces cut in silence")
+            continue
+        command.add_argument("--model", help="the model, when not the preset's")
+        for flag, option, kind in _OPTIONS[name]:
             command.add_argument(flag, dest=option, type=kind)
         if name == "caption":
             command.add_argument("--no-metadata", dest="use_metadata", action="store_false", default=None,
@@ -60,26 +106,27 @@ def printed(record: Any, as_json: bool) -> str:
         else:
             line["error"] = record["error"]
         return json.dumps(line, ensure_ascii=False)
-    if record["result"] is not None:
-        return f"{record['source']}: {record['result'].get('result', '')}"
+    result = record["result"]
+    if isinstance(result, list):  # a transcript's segments
+        return f"{record['source']}: " + " ".join(segment["text"] for segment in result)
+    if result is not None:
+        return f"{record['source']}: {result.get('result', '')}"
     return f"{record['source']}: error: {record['error']}"
 
 
 def main(argv: list[str]) -> int:
     arguments = parse(argv)
-    options = {option: getattr(arguments, option) for _, option, _ in _OPTIONS[arguments.subcommand]
-               if getattr(arguments, option) is not None}
-    if getattr(arguments, "use_metadata", None) is False:
-        options["use_metadata"] = False
+    spec, options = spec_of(arguments)
+    # transcribe's model is a setting of its backend, which keys it.
+    model = None if arguments.subcommand == "transcribe" else arguments.model
     sources: list[Any] = [entry for path in arguments.lists for entry in read_source_list(path)]
     sources += arguments.sources
     counts = {"done": 0, "cached": 0, "failed": 0, "skipped": 0}
     quota_exhausted = False
     with distributed.Client(arguments.scheduler) as client:  # type: ignore[no-untyped-call]
-        for record in run(ConverterSpec(arguments.subcommand), sources, client=client, store=arguments.store,
-                          chunk_size=arguments.chunk_size, in_flight=arguments.in_flight,
-                          retry_failed=arguments.retry_failed, refresh=arguments.refresh,
-                          model=arguments.model, **options):
+        for record in run(spec, sources, client=client, store=arguments.store, chunk_size=arguments.chunk_size,
+                          in_flight=arguments.in_flight, retry_failed=arguments.retry_failed,
+                          refresh=arguments.refresh, model=model, **options):
             counts[record["status"]] += 1
             quota_exhausted = quota_exhausted or record["quota_exhausted"]
             print(printed(record, arguments.json), flush=True)
