@@ -25,21 +25,20 @@ _OPTIONS: dict[str, list[tuple[str, str, type]]] = {
 
 
 _AUDIO = "qorl_multimodal.modality_converter.audio_to_text."
-# transcribe's backends: the converter, the credentials each worker reads from its environment
-# (as the command does), and the settings, each a keyword option of the backend.
-_BACKENDS: dict[str, tuple[str, dict[str, str], list[tuple[str, str, type]]]] = {
+# transcribe's settings (flag, type) and, per backend, the converter, the credentials each worker
+# reads from its environment (as the command does) and the keyword option of each setting it reads.
+_SETTINGS: list[tuple[str, type]] = [("--model", str), ("--language", str), ("--prompt", str),
+                                     ("--temperature", float), ("--bucket", str), ("--url", str)]
+_BACKENDS: dict[str, tuple[str, dict[str, str], dict[str, str]]] = {
     "whisper": (_AUDIO + "OpenAIWhisperAudioToText", {"api_key": "OPENAI_API_KEY"},
-                [("--model", "model", str), ("--language", "language", str), ("--prompt", "prompt", str),
-                 ("--temperature", "temperature", float)]),
+                {"model": "model", "language": "language", "prompt": "prompt", "temperature": "temperature",
+                 "chunk": "chunk_long_audio"}),
     "google-cloud": (_AUDIO + "GoogleCloudAudioToText", {"credentials_json": "GOOGLE_APPLICATION_CREDENTIALS"},
-                     [("--model", "model", str), ("--language", "language_code", str),
-                      ("--bucket", "bucket_name", str)]),
-    "prosa": (_AUDIO + "ProsaAudioToText", {"api_key": "PROSA_API_KEY"},
-              [("--model", "model", str), ("--url", "url", str)]),
-    "youtube": (_AUDIO + "YouTubeTranscriptAudioToText", {}, []),
-    "gemini": (_AUDIO + "GeminiAudioToText", {"api_key": "GEMINI_API_KEY"}, [("--model", "model", str)]),
+                     {"model": "model", "language": "language_code", "bucket": "bucket_name"}),
+    "prosa": (_AUDIO + "ProsaAudioToText", {"api_key": "PROSA_API_KEY"}, {"model": "model", "url": "url"}),
+    "youtube": (_AUDIO + "YouTubeTranscriptAudioToText", {}, {}),
+    "gemini": (_AUDIO + "GeminiAudioToText", {"api_key": "GEMINI_API_KEY"}, {"model": "model"}),
 }
-_BACKEND_SETTINGS = {flag: (option, kind) for _, _, settings in _BACKENDS.values() for flag, option, kind in settings}
 
 
 def spec_of(arguments: argparse.Namespace) -> tuple[ConverterSpec, dict[str, Any]]:
@@ -50,17 +49,12 @@ def spec_of(arguments: argparse.Namespace) -> tuple[ConverterSpec, dict[str, Any
         if getattr(arguments, "use_metadata", None) is False:
             options["use_metadata"] = False
         return ConverterSpec(arguments.subcommand), options
-    converter, credentials, settings = _BACKENDS[arguments.backend]
-    given = {flag for flag in _BACKEND_SETTINGS if getattr(arguments, _BACKEND_SETTINGS[flag][0]) is not None}
-    refused = given - {flag for flag, _, _ in settings}
-    if refused:
-        raise SystemExit(f"{', '.join(sorted(refused))} does not apply to --backend {arguments.backend}")
-    built = {option: getattr(arguments, option) for _, option, _ in settings if getattr(arguments, option) is not None}
-    if arguments.chunk:
-        if arguments.backend != "whisper":
-            raise SystemExit(f"--chunk does not apply to --backend {arguments.backend}")
-        built["chunk_long_audio"] = True
-    return ConverterSpec(converter, built, credentials), {}
+    converter, credentials, keywords = _BACKENDS[arguments.backend]
+    given = {flag[2:] for flag, _ in _SETTINGS if getattr(arguments, flag[2:]) is not None}
+    given |= {"chunk"} if arguments.chunk else set()
+    if refused := sorted(given - set(keywords)):
+        raise SystemExit(f"--{', --'.join(refused)} does not apply to --backend {arguments.backend}")
+    return ConverterSpec(converter, {keywords[name]: getattr(arguments, name) for name in given}, credentials), {}
 
 
 def parse(argv: list[str]) -> argparse.Namespace:
@@ -82,8 +76,8 @@ def parse(argv: list[str]) -> argparse.Namespace:
         command.add_argument("--json", action="store_true", help="one JSON line per source")
         if name == "transcribe":
             command.add_argument("-b", "--backend", required=True, choices=list(_BACKENDS))
-            for flag, (option, kind) in _BACKEND_SETTINGS.items():
-                command.add_argument(flag, dest=option, type=kind)
+            for flag, kind in _SETTINGS:
+                command.add_argument(flag, type=kind)
             command.add_argument("--chunk", action="store_true",
                                  help="whisper: send long audio in pieces cut in silence")
             continue
