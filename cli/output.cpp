@@ -102,12 +102,6 @@ Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptForm
   return out;
 }
 
-qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments) {
-  qorl_core::List records;
-  for (const auto& segment : segments) records.emplace_back(segment.to_map());
-  return records;
-}
-
 std::string json_line(const std::string& source, const qorl_core::Value& result, bool cached,
                       const std::string& usage) {
   nlohmann::ordered_json line;

@@ -34,9 +34,6 @@ struct Rendered {
 // ends before it starts is left out; each change gives a warning.
 Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptFormat format);
 
-// The records as a JSON list of maps.
-qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments);
-
 // One line of JSON: {"source": ..., "result": ...}, with "cached": true when it came from the
 // store and "usage" (JSON text, when given) of what it cost; or {"source": ..., "error": ...}.
 std::string json_line(const std::string& source, const qorl_core::Value& result,

@@ -43,6 +43,7 @@ class CMakeBuild(build_ext):
 setup(
     packages=find_packages(HERE, include=["qorl_multimodal*", "qorl_core*", "qorl_inference*"]),
     package_dir={"": "."},
+    package_data={"": ["*.pyi", "py.typed"]},
     ext_modules=[CMakeExtension("qorl_multimodal._native")],
     cmdclass={"build_ext": CMakeBuild},
 )

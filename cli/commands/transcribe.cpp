@@ -13,6 +13,7 @@
 #include "cli/exit_status.hpp"
 #include "cli/output.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_multimodal/batch/transcription_run.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
@@ -192,33 +193,15 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   }
 }
 
-// Speech services bill the audio they hear; the transcript's span stands for it (the backends
-// do not report the length they sent).
-bool billed_by_audio(const Backend& backend) {
-  return backend.name == "whisper" || backend.name == "google-cloud" || backend.name == "prosa";
-}
-
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
-    std::shared_ptr<BaseAudioToText> backend, bool check_path, bool count_audio,
+    std::shared_ptr<BaseAudioToText> backend, bool check_path,
     batch::runner::ResolvedSource source) {
-  if (!source.entry.options.empty()) {
-    throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
-                                ")");
-  }
   if (check_path) {
     require_file_if_path(source.entry.source);
   } else {
     refuse_empty_file(source.entry.source);
   }
-  // The backends take the source as text: a local copy of downloaded media would lose its name.
-  auto segments = co_await backend->convert(source.entry.source);
-  if (segments.empty()) throw batch::converter_run::nothing_generated("transcript");
-  batch::usage::Usage usage;
-  for (const auto& segment : segments) {
-    if (count_audio) usage.audio_seconds = std::max(usage.audio_seconds, segment.end_time);
-  }
-  co_return batch::runner::Conversion{.record = output::transcript_records(segments),
-                                      .usage = usage};
+  co_return co_await batch::transcription_run::transcribe(std::move(backend), std::move(source));
 }
 
 // Every setting that can change a transcript.
@@ -251,9 +234,8 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   Job job{.convert =
-              [converter = backend.make(args), check_path,
-               count_audio = billed_by_audio(backend)](batch::runner::ResolvedSource source) {
-                return transcribe_one(converter, check_path, count_audio, std::move(source));
+              [converter = backend.make(args), check_path](batch::runner::ResolvedSource source) {
+                return transcribe_one(converter, check_path, std::move(source));
               },
           .render =
               [format](const qorl_core::Value& record) {

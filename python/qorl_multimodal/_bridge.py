@@ -6,16 +6,18 @@ and settles the awaiting future through ``loop.call_soon_threadsafe``.
 """
 
 import asyncio
+from collections.abc import Callable
+from typing import Any
 
 
-async def run_operation(start):
+async def run_operation(start: Callable[[asyncio.AbstractEventLoop, asyncio.Future[Any]], None]) -> Any:
     loop = asyncio.get_running_loop()
     future = loop.create_future()
     start(loop, future)
     return await future
 
 
-def settle_future(future, failed, outcome):
+def settle_future(future: asyncio.Future[Any], failed: bool, outcome: Any) -> None:
     if future.done():  # cancelled meanwhile
         return
     if failed and isinstance(outcome, asyncio.CancelledError):

@@ -12,22 +12,47 @@ file and the same keys when it runs the same subcommand with the same model and 
 """
 
 import asyncio
+from typing import Any, Literal, TypedDict
 
 from qorl_multimodal._native import _batch_run
+
+
+class BatchRecord(TypedDict):
+    """What ``run`` yields for one source."""
+
+    source: str
+    id: str | None
+    status: Literal["done", "cached", "failed", "skipped"]
+    cached: bool
+    key: str | None
+    result: dict[str, Any] | None
+    error: str | None
+    error_kind: str | None
+    quota_exhausted: bool  # failed because a quota ran out: not stored, a rerun converts it
+    usage: dict[str, Any]
+
 
 _END = object()
 
 
-async def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=False,
-              model=None, **options):
-    """Yields a dict per source: source, id, status ("done", "cached", "failed", "skipped"),
-    cached, key, result, error, error_kind and usage.
+def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=False,
+        model=None, **options):
+    """Yields a BatchRecord per source.
 
-    ``sources`` are texts, or dicts {"source": ..., "id": ..., option: value}. ``options`` go to
-    every conversion, each source's own over them. ``model`` names the model the converter uses,
+    ``converter`` is an image captioner, a Mermaid converter, a video captioner or a
+    transcription backend (keyed as the command's ``transcribe`` keys the settings it was built
+    with; it takes no ``options``). ``sources`` are texts, or dicts {"source": ..., "id": ...,
+    option: value}. ``options`` go to every conversion, each source's own over them. ``model`` names the model the converter uses,
     as the command's ``--model`` does, when it is not the command's default: it is part of the
     key. Leaving the loop early cancels the conversions in flight.
     """
+    return _records(converter, sources, store=store, jobs=jobs, retry_failed=retry_failed,
+                    refresh=refresh, model=model, known=None, options=options)
+
+
+async def _records(converter, sources, *, store, jobs, retry_failed, refresh, model, known, options):
+    """``run``'s records; ``known`` ({key: "done" or "failed"}, from a store elsewhere) reports
+    those keys cached or skipped, without their result or error, instead of converting them."""
     loop = asyncio.get_running_loop()
     records = asyncio.Queue()
 
@@ -35,8 +60,8 @@ async def run(converter, sources, *, store=None, jobs=8, retry_failed=False, ref
         loop.call_soon_threadsafe(records.put_nowait, record)
 
     finished = asyncio.ensure_future(
-        _batch_run(converter, sources, deliver, store=store, jobs=jobs,
-                   retry_failed=retry_failed, refresh=refresh, model=model, **options))
+        _batch_run(converter, sources, deliver, store=store, jobs=jobs, retry_failed=retry_failed,
+                   refresh=refresh, model=model, known=known, **options))
     finished.add_done_callback(lambda _: records.put_nowait(_END))
     try:
         while (record := await records.get()) is not _END:

@@ -45,6 +45,11 @@ class Timeout(ServiceError, TimeoutError):
     """The service did not answer in time."""
 
 
+class UnsupportedMediaError(QorlError, ValueError):
+    """The source names or holds no media of the kind the converter takes (no file, no
+    download, no base64 of that kind)."""
+
+
 _combined = {}
 
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "python/src/bindings.hpp"
@@ -12,6 +13,12 @@
 #include "qorl_multimodal/batch/converter_run.hpp"
 #include "qorl_multimodal/batch/runner.hpp"
 #include "qorl_multimodal/batch/store.hpp"
+#include "qorl_multimodal/batch/transcription_run.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/image_to_caption.hpp"
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/image_to_mermaid.hpp"
 #include "qorl_multimodal/modality_converter/preset_options.hpp"
@@ -22,6 +29,7 @@ namespace {
 
 namespace batch = qorl_multimodal::batch;
 namespace mc = qorl_multimodal::modality_converter;
+using mc::audio_to_text::audio_to_text::BaseAudioToText;
 using mc::modality_converter::BaseModalityConverter;
 
 // The command's subcommand for a converter, so that both key its results alike: its name, what
@@ -31,6 +39,12 @@ struct Subcommand {
   std::string what;
   std::string default_model;
 };
+
+[[noreturn]] void refuse_converter() {
+  throw qorl_core::TypeError(
+      "batch runs take an image captioner, a Mermaid converter, a video captioner or a "
+      "transcription backend");
+}
 
 Subcommand subcommand_of(const BaseModalityConverter& converter) {
   namespace presets = mc::preset_options;
@@ -51,9 +65,92 @@ Subcommand subcommand_of(const BaseModalityConverter& converter) {
     return {"video", "video caption",
             presets::model_id_from_environment("DEFAULT_VIDEO_CAPTIONING_MODEL_ID")};
   }
-  throw qorl_core::TypeError(
-      "batch runs take an image captioner, a Mermaid converter or a video "
-      "captioner");
+  refuse_converter();
+}
+
+// What a backend's transcripts depend on, named as the command's transcribe keys them: its
+// backend, its model and the settings it was given (a setting at its default is keyed as the
+// command keys it when it is not given).
+batch::cache_key::Request transcription_request(const BaseAudioToText& backend) {
+  namespace att = mc::audio_to_text;
+  batch::cache_key::Request request{.subcommand = "transcribe"};
+  qorl_core::Options& settings = request.options;
+  const auto model_unless = [&request](const std::string& model, const std::string& fallback) {
+    if (model != fallback) request.model = model;
+  };
+  const auto set_list = [&settings](const char* name, const std::vector<std::string>& values) {
+    if (!values.empty()) settings.set(name, qorl_core::List(values.begin(), values.end()));
+  };
+  if (auto* whisper =
+          dynamic_cast<const att::openai_whisper_audio_to_text::OpenAIWhisperAudioToText*>(
+              &backend)) {
+    request.backend = "whisper";
+    model_unless(whisper->model,
+                 att::openai_whisper_audio_to_text::OpenAIWhisperAudioToText::Params{}.model);
+    if (whisper->language) settings.set("language", *whisper->language);
+    if (whisper->prompt) settings.set("prompt", *whisper->prompt);
+    if (whisper->temperature != 0.0) settings.set("temperature", whisper->temperature);
+    if (whisper->chunk_long_audio) settings.set("chunk", true);
+  } else if (auto* google =
+                 dynamic_cast<const att::google_cloud_audio_to_text::GoogleCloudAudioToText*>(
+                     &backend)) {
+    request.backend = "google-cloud";
+    const att::google_cloud_audio_to_text::GoogleCloudAudioToText::Params defaults;
+    model_unless(google->model, defaults.model);
+    if (google->language_code != defaults.language_code)
+      settings.set("language", google->language_code);
+    set_list("alternative_languages", google->alternative_language_codes);
+  } else if (auto* prosa =
+                 dynamic_cast<const att::prosa_audio_to_text::ProsaAudioToText*>(&backend)) {
+    request.backend = "prosa";
+    const att::prosa_audio_to_text::ProsaAudioToText::Params defaults;
+    model_unless(prosa->model, defaults.model);
+    if (prosa->url != defaults.url) settings.set("url", prosa->url);
+  } else if (auto* youtube = dynamic_cast<
+                 const att::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText*>(
+                 &backend)) {
+    request.backend = "youtube";
+    set_list("preferred_languages", youtube->preferred_lang_ids);
+    if (youtube->allow_non_preferred_lang_ids) settings.set("allow_non_preferred", true);
+    if (youtube->allow_auto_generated_transcripts) settings.set("allow_auto_generated", true);
+  } else if (auto* gemini =
+                 dynamic_cast<const att::gemini_audio_to_text::GeminiAudioToText*>(&backend)) {
+    request.backend = "gemini";
+    model_unless(gemini->model, att::gemini_audio_to_text::GeminiAudioToText::Params{}.model);
+  } else {
+    throw qorl_core::TypeError("batch runs take the library's own transcription backends");
+  }
+  return request;
+}
+
+// How a run converts each source, and the request its keys are made from.
+struct Plan {
+  batch::runner::ConvertFunction convert;
+  batch::cache_key::Request request;
+};
+
+Plan plan_of(py::handle converter, const std::optional<std::string>& model,
+             const qorl_core::Options& options) {
+  if (converter.is_none()) throw qorl_core::TypeError("converter must not be None");
+  if (py::isinstance<BaseAudioToText>(converter)) {
+    if (!options.empty()) {
+      throw qorl_core::TypeError("a transcription backend takes its settings when it is built");
+    }
+    auto backend = converter.cast<std::shared_ptr<BaseAudioToText>>();
+    batch::cache_key::Request request = transcription_request(*backend);
+    if (model) request.model = *model;
+    return {[backend](batch::runner::ResolvedSource source) {
+              return batch::transcription_run::transcribe(backend, std::move(source));
+            },
+            std::move(request)};
+  }
+  if (!py::isinstance<BaseModalityConverter>(converter)) refuse_converter();
+  auto modality_converter = converter.cast<std::shared_ptr<BaseModalityConverter>>();
+  const Subcommand subcommand = subcommand_of(*modality_converter);
+  return {batch::converter_run::converter_run(modality_converter, options, subcommand.what),
+          {.subcommand = subcommand.name,
+           .model = model.value_or(subcommand.default_model),
+           .options = options}};
 }
 
 // A source: its text, or a dict {"source": ..., "id": ..., option: value, ...}.
@@ -92,10 +189,34 @@ py::dict result_to_python(const batch::runner::Result& result) {
   out["result"] = to_python(result.record);
   out["error"] = result.error ? py::object(py::str(*result.error)) : py::none();
   out["error_kind"] = result.error_kind ? py::object(py::str(*result.error_kind)) : py::none();
+  out["quota_exhausted"] = result.quota_exhausted;
   // The fields the store and the command's --json give usage.
   out["usage"] = py::module_::import("json").attr("loads")(result.usage.to_json());
   return out;
 }
+
+// The outcomes a store elsewhere holds, by key, converted once for every run that consults them:
+// "done" is reported cached, "failed" skipped.
+struct KnownOutcomes {
+  struct Table {
+    std::unordered_map<std::string, batch::runner::Status> by_key;
+    std::optional<batch::runner::Status> status_of(const std::string& key) const {
+      if (auto found = by_key.find(key); found != by_key.end()) return found->second;
+      return std::nullopt;
+    }
+  };
+  std::shared_ptr<const Table> outcomes;
+
+  explicit KnownOutcomes(const py::dict& known) {
+    auto table = std::make_shared<Table>();
+    for (auto [key, status] : known) {
+      table->by_key[key.cast<std::string>()] = status.cast<std::string>() == "done"
+                                                   ? batch::runner::Status::cached
+                                                   : batch::runner::Status::skipped;
+    }
+    outcomes = std::move(table);
+  }
+};
 
 // Everything one run holds while the library loop works on it.
 struct BatchRun {
@@ -104,12 +225,11 @@ struct BatchRun {
   std::shared_ptr<detail::PythonRef> deliver;
 };
 
-py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::iterable sources,
-                     py::object deliver, std::optional<std::string> store, std::size_t jobs,
-                     bool retry_failed, bool refresh, std::optional<std::string> model,
-                     const py::kwargs& options) {
-  if (!converter) throw qorl_core::TypeError("converter must not be None");
-  const Subcommand subcommand = subcommand_of(*converter);
+py::object start_run(py::handle converter, py::iterable sources, py::object deliver,
+                     std::optional<std::string> store, std::size_t jobs, bool retry_failed,
+                     bool refresh, std::optional<std::string> model,
+                     std::optional<KnownOutcomes> known, const py::kwargs& options) {
+  Plan plan = plan_of(converter, model, to_options(options));
   auto run = std::make_shared<BatchRun>();
   for (py::handle item : sources) run->entries.push_back(source_entry(item, run->entries.size()));
   if (store) run->store = batch::store::Store::open(*store);
@@ -121,14 +241,15 @@ py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::itera
   run_options.redo = refresh        ? batch::store::Redo::everything
                      : retry_failed ? batch::store::Redo::failed
                                     : batch::store::Redo::nothing;
-  const qorl_core::Options converter_options = to_options(options);
-  run_options.request = {.subcommand = subcommand.name,
-                         .model = model.value_or(subcommand.default_model),
-                         .options = converter_options};
-  auto operation = [run, converter, converter_options, what = subcommand.what, run_options] {
+  if (known) {
+    run_options.known_outcome = [outcomes = known->outcomes](const std::string& key) {
+      return outcomes->status_of(key);
+    };
+  }
+  run_options.request = std::move(plan.request);
+  auto operation = [run, convert = std::move(plan.convert), run_options] {
     return batch::runner::run(
-        batch::runner::stream_of(run->entries),
-        batch::converter_run::converter_run(converter, converter_options, what),
+        batch::runner::stream_of(run->entries), convert,
         [run](const batch::runner::Result& result) {
           py::gil_scoped_acquire gil;
           run->deliver->get()(result_to_python(result));
@@ -149,10 +270,12 @@ py::object start_run(std::shared_ptr<BaseModalityConverter> converter, py::itera
 }  // namespace
 
 void bind_batch(py::module_& module) {
+  py::class_<KnownOutcomes>(module, "_KnownOutcomes")
+      .def(py::init<const py::dict&>(), py::arg("known"));
   module.def("_batch_run", &start_run, py::arg("converter"), py::arg("sources"), py::arg("deliver"),
              py::kw_only(), py::arg("store") = py::none(), py::arg("jobs") = 8,
              py::arg("retry_failed") = false, py::arg("refresh") = false,
-             py::arg("model") = py::none());
+             py::arg("model") = py::none(), py::arg("known") = py::none());
 }
 
 }  // namespace qorl_python

@@ -10,5 +10,7 @@ void bind_converters(pybind11::module_& module);
 void bind_audio(pybind11::module_& module);
 void bind_utils(pybind11::module_& module);
 void bind_batch(pybind11::module_& module);
+void bind_log_forwarding(pybind11::module_& module);
+void bind_results_store(pybind11::module_& module);
 
 }  // namespace qorl_python

@@ -5,12 +5,14 @@
 #include "python/src/values.hpp"
 
 PYBIND11_MODULE(_native, module) {
-  module.doc() = "Module that manage multimodality for Gen AI apllication.";
+  module.doc() = "Module that manage multimodality for Gen AI application.";
   qorl_python::bind_errors(module);
+  qorl_python::bind_log_forwarding(module);
   qorl_python::bind_event_loop(module);
   qorl_python::bind_records(module);
   qorl_python::bind_converters(module);
   qorl_python::bind_audio(module);
   qorl_python::bind_utils(module);
   qorl_python::bind_batch(module);
+  qorl_python::bind_results_store(module);
 }

@@ -9,10 +9,13 @@
 #include "clients/common/service_error.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_inference/exceptions.hpp"
+#include "qorl_multimodal/utils/unsupported_media.hpp"
 
 namespace qorl_python {
 
 namespace {
+
+using qorl_multimodal::utils::unsupported_media::UnsupportedMediaError;
 
 std::vector<ObjectBinding>& object_bindings() {
   static std::vector<ObjectBinding> bindings;
@@ -28,6 +31,8 @@ py::handle validation_error_type() {
       nullptr);
   return type;
 }
+
+py::module_ errors_module() { return py::module_::import("qorl_multimodal.errors"); }
 
 py::object exception_of_kind(py::handle kind, const char* message) {
   return kind(py::str(message));
@@ -53,6 +58,8 @@ std::optional<py::object> library_exception(std::exception_ptr error) {
     std::rethrow_exception(error);
   } catch (const qorl_core::ValidationError& e) {
     return validation_error(e);
+  } catch (const UnsupportedMediaError& e) {
+    return exception_of_kind(errors_module().attr("UnsupportedMediaError"), e.what());
   } catch (const qorl_core::ValueError& e) {
     return exception_of_kind(PyExc_ValueError, e.what());
   } catch (const qorl_core::TypeError& e) {
@@ -104,12 +111,11 @@ std::optional<ServiceReport> service_report(std::exception_ptr error) {
 py::object as_service_error(py::object exception, const ServiceReport& report) {
   const py::handle builtin(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())));
   const bool plain = builtin.ptr() == PyExc_RuntimeError;
-  return py::module_::import("qorl_multimodal.errors")
-      .attr("_service_error")(
-          plain ? py::none() : py::reinterpret_borrow<py::object>(builtin), py::str(exception),
-          report.failure.service,
-          report.failure.http_status ? py::cast(*report.failure.http_status) : py::none(),
-          report.failure.code, report.failure.retryable, report.quota);
+  return errors_module().attr("_service_error")(
+      plain ? py::none() : py::reinterpret_borrow<py::object>(builtin), py::str(exception),
+      report.failure.service,
+      report.failure.http_status ? py::cast(*report.failure.http_status) : py::none(),
+      report.failure.code, report.failure.retryable, report.quota);
 }
 
 void attach_cause(py::object& exception, std::exception_ptr error) {

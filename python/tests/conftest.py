@@ -36,6 +36,16 @@ def services():
         process.wait(timeout=30)
 
 
+@pytest.fixture(scope="session")
+def command():
+    """The qorl-multimodal command of the same build as the fake services."""
+    services = os.environ.get("QORL_FAKE_SERVICES", "")
+    program = os.path.join(os.path.dirname(os.path.dirname(services)), "cli", "qorl-multimodal")
+    if not os.path.exists(program):
+        pytest.skip("no qorl-multimodal beside the fake services")
+    return program
+
+
 @pytest.fixture
 def gemini(services, monkeypatch):
     """Points the Gemini presets at the fake model with the named kind of answer."""

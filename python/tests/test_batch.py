@@ -1,11 +1,14 @@
 """Corpus runs from Python: records as they finish, and a store that converts each key once."""
 
 import asyncio
+import os
 import shutil
+import subprocess
 
 import pytest
 
 from qorl_multimodal import batch
+from qorl_multimodal.modality_converter.audio_to_text import OpenAIWhisperAudioToText
 from qorl_multimodal.modality_converter.image_to_text.image_to_caption import LMBasedImageToCaption
 
 
@@ -57,3 +60,17 @@ def test_sources_must_be_texts_or_dicts(gemini, image_path):
     gemini("gemini_caption")
     with pytest.raises(TypeError):
         collect(LMBasedImageToCaption.from_preset(), [42])
+
+
+def test_a_transcription_backend_shares_the_commands_store_and_keys(services, command, wav_path, tmp_path):
+    store = str(tmp_path / "results.db")
+    subprocess.run([command, "transcribe", "-b", "whisper", "--language", "en", "--store", store, wav_path],
+                   env={**os.environ, "OPENAI_API_KEY": services["openai_key"], "OPENAI_BASE_URL": services["openai"]},
+                   check=True, capture_output=True)
+    english = OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"], language="en")
+    [record] = collect(english, [wav_path], store=store)
+    assert (record["status"], record["result"][0]["text"]) == ("cached", "Hello from Whisper.")
+    # Another setting is another question.
+    [other] = collect(OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"]),
+                      [wav_path], store=store)
+    assert other["status"] == "done"

@@ -3,7 +3,9 @@ cancellation, the GIL, records and the module tree."""
 
 import asyncio
 import importlib
+import logging
 import threading
+import time
 
 import pytest
 
@@ -17,6 +19,7 @@ from qorl_multimodal.modality_converter.schema import AudioTranscript, TextResul
 from qorl_multimodal.modality_converter.schema.caption import Caption
 from qorl_multimodal.modality_converter.schema.video_caption_result import VideoCaptionMetadata
 from qorl_multimodal.modality_transformer.image_modality_transformer import GenericImageModalityTransformer
+from qorl_multimodal.utils.image_utils import get_image_binary_sync
 
 
 def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
@@ -35,8 +38,12 @@ def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
         asyncio.run(GenericImageModalityTransformer(None).transform("photo.png"))
 
     whisper = OpenAIWhisperAudioToText(api_key=services["openai_key"], base_url=services["openai"])
-    with pytest.raises(ValueError, match=r"^Unsupported audio source$"):
+    # A refused medium is its own kind, and still the ValueError the frames name.
+    with pytest.raises(errors.UnsupportedMediaError, match=r"^Unsupported audio source$") as refused_media:
         asyncio.run(whisper.convert("no such file"))
+    assert isinstance(refused_media.value, ValueError)
+    with pytest.raises(errors.UnsupportedMediaError, match=r"^Unsupported image format$"):
+        get_image_binary_sync("no such image")
     # An outside service's error: its kind and what the service said, as data (still a
     # RuntimeError, as before), from a script and from asyncio alike.
     refused_key = OpenAIWhisperAudioToText(api_key="sk-wrong", base_url=services["openai"])
@@ -50,7 +57,7 @@ def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
         assert (unauthorised.value.service, unauthorised.value.status_code) == ("OpenAI", 401)
         assert not unauthorised.value.retryable
     gemini_audio = GeminiAudioToText(api_key=services["gemini_key"], base_url=services["gemini_audio"])
-    with pytest.raises(ValueError, match=r"^Invalid audio source: nowhere\.$"):
+    with pytest.raises(errors.UnsupportedMediaError, match=r"^Invalid audio source: nowhere\.$"):
         gemini_audio.convert_sync("nowhere")
     with pytest.raises(ValueError) as missing:
         asyncio.run(gemini_audio.run())
@@ -160,3 +167,16 @@ def test_module_tree_offers_exactly_the_exports():
         "qorl_multimodal.modality_converter.audio_to_text.openai_whisper_audio_to_text"
     assert Modality.IMAGE == "image" and repr(Modality.IMAGE) == "<Modality.IMAGE: 'image'>"
     assert [m.value for m in ModalityConverterTask] == ["captioning", "mermaid", "transcript", "auto"]
+
+
+def test_log_lines_reach_python_logging(gemini, caplog):
+    gemini("gemini_caption")
+    with caplog.at_level(logging.ERROR):
+        LMBasedImageToCaption.from_preset().convert_sync("no such image")
+        # Lines cross on a thread of their own; wait until this one has.
+        deadline = time.monotonic() + 30
+        while not [r for r in caplog.records if r.name == "LMBasedImageToCaption"] and time.monotonic() < deadline:
+            time.sleep(0.01)
+    [record] = [r for r in caplog.records if r.name == "LMBasedImageToCaption"]
+    assert record.levelno == logging.ERROR
+    assert record.getMessage().startswith("Error getting image binary: Unsupported image format")

@@ -1,4 +1,4 @@
-"""The README's Python quick start, run as written against the fake services."""
+"""The README's Python quick start and the typed example, run as written against the fake services."""
 
 import os
 import re
@@ -37,3 +37,18 @@ def test_the_quick_start_runs_as_written(services, monkeypatch, tmp_path, image_
         assert said in printed
     assert [r.tag for r in names["results"]] == ["caption"] * 3
     assert [t.text for t in names["transcript"]] == ["Hello from Whisper."]
+
+
+def test_the_typed_example_runs(services, gemini, image_path, wav_path, tmp_path, capsys):
+    import typed_usage
+
+    gemini("gemini_caption")
+    typed_usage.main(image_path, wav_path, api_key=services["openai_key"], base_url=services["openai"],
+                     store=str(tmp_path / "results.db"))
+    typed_usage.main(image_path, "no such file", api_key="sk-wrong", base_url=services["openai"],
+                     store=str(tmp_path / "results.db"))
+    printed = capsys.readouterr().out
+    assert printed.startswith("caption ")
+    assert "['Hello from Whisper.']" in printed
+    assert "\nUnsupported audio source\n" in printed
+    assert printed.count("\n['Sebuah bagan alir.") == 2  # the batch's captions, once per run

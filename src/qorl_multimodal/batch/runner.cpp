@@ -276,6 +276,14 @@ awaitable<void> Run::handle(Pending pending) {
     }
   }
   result.key = pending.resolved->key;
+  if (options_.store == nullptr && result.key && options_.known_outcome) {
+    if (auto known = options_.known_outcome(*result.key);
+        known == Status::cached || known == Status::skipped) {
+      result.status = *known;
+      report(result);
+      co_return;
+    }
+  }
   if (options_.store == nullptr) {
     co_await convert_unstored(std::move(*pending.resolved), result);
     co_return;

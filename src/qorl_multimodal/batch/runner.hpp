@@ -127,6 +127,10 @@ struct RunOptions {
   // Without a store: whether sources are still read and keyed (false: each goes to the conversion
   // as given, unread, with no key).
   bool key_unstored = true;
+  // Without a store: the outcome a store elsewhere already has for a key (its owner passes what
+  // it holds), so that the source is reported as cached (with no record: the owner has it) or
+  // skipped without converting. Nothing, or done or failed, for a key to convert.
+  std::function<std::optional<Status>(const std::string& key)> known_outcome{};
   store::Redo redo = store::Redo::nothing;
   std::chrono::seconds lease{300};            // of each claim, renewed every third of it
   std::chrono::milliseconds busy_poll{2000};  // between tries of a key another owner converts

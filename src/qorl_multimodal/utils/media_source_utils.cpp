@@ -14,6 +14,7 @@
 #include "qorl_multimodal/utils/gdrive_utils.hpp"
 #include "qorl_multimodal/utils/s3_utils.hpp"
 #include "qorl_multimodal/utils/source_utils.hpp"
+#include "qorl_multimodal/utils/unsupported_media.hpp"
 
 namespace qorl_multimodal::utils::media_source_utils {
 namespace {
@@ -175,7 +176,8 @@ boost::asio::awaitable<MediaBinary> get_media_binary(Value source, MediaKind kin
   if (debugging)
     kind.logger().debug("Failed to get " + noun + " binary data from source: %s",
                         qorl_core::redaction::redact_urls(source));
-  qorl_core::throw_with_cause(qorl_core::ValueError("Unsupported " + noun + " format"), failure);
+  qorl_core::throw_with_cause(
+      unsupported_media::UnsupportedMediaError("Unsupported " + noun + " format"), failure);
 }
 
 }  // namespace qorl_multimodal::utils::media_source_utils

@@ -3,6 +3,7 @@
 #include "qorl_core/errors.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/unsupported_media.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources {
 
@@ -40,7 +41,8 @@ boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& lo
     logger.debug("Audio source is a valid YouTube URL: %s", redact_url(audio_source));
     co_return std::move(*audio.bytes);
   }
-  qorl_core::throw_with_cause(qorl_core::ValueError("Unsupported audio source"), failure);
+  qorl_core::throw_with_cause(
+      utils::unsupported_media::UnsupportedMediaError("Unsupported audio source"), failure);
 }
 
 boost::asio::awaitable<LocatedAudio> locate_audio_source(qorl_core::Logger& logger,

@@ -9,6 +9,7 @@
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/message.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/unsupported_media.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text {
 
@@ -42,8 +43,8 @@ bool is_regular_file(const std::string& path) {
 void require_audio_content(const Attachment& attachment) {
   const std::string& type = attachment.mime_type;
   if (type.starts_with("audio/") || type.starts_with("video/")) return;
-  throw qorl_core::ValueError("Not an audio file: " + qorl_core::repr(attachment.filename) +
-                              " holds " + type + ".");
+  throw utils::unsupported_media::UnsupportedMediaError(
+      "Not an audio file: " + qorl_core::repr(attachment.filename) + " holds " + type + ".");
 }
 
 // Links such as "youtu.be/ID" are recognised without a scheme, but the model needs an absolute URL.
@@ -87,7 +88,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
     attachment = Attachment::from_path(audio_source);
     require_audio_content(*attachment);
   } else {
-    throw qorl_core::ValueError("Invalid audio source: " + redact_url(audio_source) + ".");
+    throw utils::unsupported_media::UnsupportedMediaError(
+        "Invalid audio source: " + redact_url(audio_source) + ".");
   }
 
   logger().debug("Generating content using model: " + model + ", system prompt: " + system_prompt +

@@ -14,6 +14,7 @@
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/unsupported_media.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
 
@@ -150,7 +151,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::convert(
     co_return co_await _process_audio_transcription(std::nullopt, audio_source);
   }
 
-  qorl_core::throw_with_cause(qorl_core::ValueError("Unsupported audio source"), file.failure);
+  qorl_core::throw_with_cause(
+      utils::unsupported_media::UnsupportedMediaError("Unsupported audio source"), file.failure);
 }
 
 bool ProsaAudioToText::_is_valid_url(const std::string& audio_source) const {

@@ -1,0 +1,1 @@
+from qorl_multimodal.builder.modality_converter_builder import build_modality_converter as build_modality_converter

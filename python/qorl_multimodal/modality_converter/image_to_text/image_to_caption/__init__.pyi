@@ -1,0 +1,1 @@
+from qorl_multimodal.modality_converter.image_to_text.image_to_caption.lm_based_image_to_caption import LMBasedImageToCaption as LMBasedImageToCaption

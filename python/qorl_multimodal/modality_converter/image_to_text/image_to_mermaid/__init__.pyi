@@ -1,0 +1,1 @@
+from qorl_multimodal.modality_converter.image_to_text.image_to_mermaid.lm_based_image_to_mermaid import LMBasedImageToMermaid as LMBasedImageToMermaid

@@ -1,0 +1,3 @@
+from qorl_multimodal.modality_converter.modality_converter import BaseModalityConverter
+
+class BaseImageToText(BaseModalityConverter): ...

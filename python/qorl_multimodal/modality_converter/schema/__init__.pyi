@@ -1,0 +1,3 @@
+from qorl_multimodal.modality_converter.schema.audio_transcript import AudioTranscript as AudioTranscript
+from qorl_multimodal.modality_converter.schema.caption import Caption as Caption
+from qorl_multimodal.modality_converter.schema.text_result import TextResult as TextResult

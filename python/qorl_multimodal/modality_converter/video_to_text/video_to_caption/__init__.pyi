@@ -1,0 +1,1 @@
+from qorl_multimodal.modality_converter.video_to_text.video_to_caption.lm_based_video_to_caption import LMBasedVideoToCaption as LMBasedVideoToCaption

@@ -1,0 +1,1 @@
+from qorl_multimodal.modality_transformer.image_modality_transformer.generic_image_modality_transformer import GenericImageModalityTransformer as GenericImageModalityTransformer

@@ -1,0 +1,3 @@
+from qorl_multimodal.modality_transformer.modality_transformer import BaseModalityTransformer
+
+class ImageModalityTransformer(BaseModalityTransformer): ...

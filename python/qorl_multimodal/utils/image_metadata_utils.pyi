@@ -1,0 +1,3 @@
+from typing import Any
+
+def get_image_metadata(image_binary: bytes) -> dict[str, Any]: ...

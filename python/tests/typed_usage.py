@@ -1,0 +1,42 @@
+"""The library as a typed caller uses it; `mypy --strict` checks this file against the stubs and
+test_typed_usage.py runs it against the fake services."""
+
+import asyncio
+
+from qorl_multimodal import batch, errors
+from qorl_multimodal.batch import BatchRecord
+from qorl_multimodal.modality_converter.audio_to_text import OpenAIWhisperAudioToText
+from qorl_multimodal.modality_converter.image_to_text.image_to_caption import LMBasedImageToCaption
+from qorl_multimodal.modality_converter.schema import AudioTranscript, TextResult
+
+
+async def caption(image: str) -> TextResult:
+    captioner = LMBasedImageToCaption.from_preset()
+    return await captioner.convert(image, number_of_captions=2, language="English", use_metadata=False)
+
+
+def transcribe(audio: str, *, api_key: str, base_url: str) -> list[AudioTranscript] | str:
+    whisper = OpenAIWhisperAudioToText(api_key=api_key, base_url=base_url, temperature=0.2)
+    try:
+        return whisper.convert_sync(audio)
+    except errors.AuthenticationError as refused:
+        return f"{refused.service} refused the key ({refused.status_code})"
+    except errors.UnsupportedMediaError as unusable:
+        return str(unusable)
+
+
+async def caption_all(images: list[str], store: str) -> list[BatchRecord]:
+    captioner = LMBasedImageToCaption.from_preset()
+    return [record async for record in batch.run(captioner, images, store=store, jobs=4, number_of_captions=1)]
+
+
+def captions_of(records: list[BatchRecord]) -> list[str]:
+    return [record["result"]["result"] for record in records if record["result"] is not None]
+
+
+def main(image: str, audio: str, *, api_key: str, base_url: str, store: str) -> None:
+    result = asyncio.run(caption(image))
+    print(result.tag, result.result)
+    segments = transcribe(audio, api_key=api_key, base_url=base_url)
+    print(segments if isinstance(segments, str) else [segment.text for segment in segments])
+    print(captions_of(asyncio.run(caption_all([image, image], store))))

@@ -1,0 +1,53 @@
+#include "qorl_multimodal/batch/transcription_run.hpp"
+
+#include <algorithm>
+
+#include "qorl_core/errors.hpp"
+#include "qorl_multimodal/batch/converter_run.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
+
+namespace qorl_multimodal::batch::transcription_run {
+
+qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments) {
+  qorl_core::List records;
+  for (const auto& segment : segments) records.emplace_back(segment.to_map());
+  return records;
+}
+
+namespace {
+
+namespace audio_to_text = modality_converter::audio_to_text;
+
+// Speech services bill the audio they hear; the backends do not report the length they sent, so
+// the transcript's span stands for it.
+bool billed_by_audio(const BaseAudioToText& backend) {
+  return dynamic_cast<const audio_to_text::openai_whisper_audio_to_text::OpenAIWhisperAudioToText*>(
+             &backend) != nullptr ||
+         dynamic_cast<const audio_to_text::google_cloud_audio_to_text::GoogleCloudAudioToText*>(
+             &backend) != nullptr ||
+         dynamic_cast<const audio_to_text::prosa_audio_to_text::ProsaAudioToText*>(&backend) !=
+             nullptr;
+}
+
+}  // namespace
+
+boost::asio::awaitable<runner::Conversion> transcribe(std::shared_ptr<BaseAudioToText> backend,
+                                                      runner::ResolvedSource source) {
+  if (!source.entry.options.empty()) {
+    throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
+                                ")");
+  }
+  auto segments = co_await backend->convert(source.entry.source);
+  if (segments.empty()) throw converter_run::nothing_generated("transcript");
+  usage::Usage usage;
+  if (billed_by_audio(*backend)) {
+    for (const auto& segment : segments) {
+      usage.audio_seconds = std::max(usage.audio_seconds, segment.end_time);
+    }
+  }
+  co_return runner::Conversion{.record = transcript_records(segments), .usage = usage};
+}
+
+}  // namespace qorl_multimodal::batch::transcription_run
