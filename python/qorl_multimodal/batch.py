@@ -22,7 +22,7 @@ class BatchRecord(TypedDict):
 
     source: str
     id: str | None
-    status: Literal["done", "cached", "failed", "skipped"]
+    status: Literal["done", "cached", "failed", "skipped", "pending"]
     cached: bool
     key: str | None
     result: dict[str, Any] | None

@@ -7,7 +7,7 @@ from qorl_multimodal.modality_converter.modality_converter import BaseModalityCo
 class BatchRecord(TypedDict):
     source: str
     id: str | None
-    status: Literal["done", "cached", "failed", "skipped"]
+    status: Literal["done", "cached", "failed", "skipped", "pending"]
     cached: bool
     key: str | None
     result: dict[str, Any] | None
