@@ -36,7 +36,7 @@ _END = object()
 
 
 def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=False,
-        model=None, **options):
+        model=None, gemini_batch=None, **options):
     """Yields a BatchRecord per source.
 
     ``converter`` is an image captioner, a Mermaid converter, a video captioner or a
@@ -45,12 +45,18 @@ def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=F
     option: value}. ``options`` go to every conversion, each source's own over them. ``model`` names the model the converter uses,
     as the command's ``--model`` does, when it is not the command's default: it is part of the
     key. Leaving the loop early cancels the conversions in flight.
+
+    ``gemini_batch`` sends the Gemini requests through the batch mode at half the price, as the
+    command's ``--batch`` ("wait") or ``--batch-detach`` ("detach": sources come back
+    ``"pending"`` and a later run with the same store collects them).
     """
     return _records(converter, sources, store=store, jobs=jobs, retry_failed=retry_failed,
-                    refresh=refresh, model=model, known=None, options=options)
+                    refresh=refresh, model=model, known=None, gemini_batch=gemini_batch,
+                    options=options)
 
 
-async def _records(converter, sources, *, store, jobs, retry_failed, refresh, model, known, options):
+async def _records(converter, sources, *, store, jobs, retry_failed, refresh, model, known,
+                   options, gemini_batch=None):
     """``run``'s records; ``known`` ({key: "done" or "failed"}, from a store elsewhere) reports
     those keys cached or skipped, without their result or error, instead of converting them."""
     loop = asyncio.get_running_loop()
@@ -61,7 +67,8 @@ async def _records(converter, sources, *, store, jobs, retry_failed, refresh, mo
 
     finished = asyncio.ensure_future(
         _batch_run(converter, sources, deliver, store=store, jobs=jobs, retry_failed=retry_failed,
-                   refresh=refresh, model=model, known=known, **options))
+                   refresh=refresh, model=model, known=known, gemini_batch=gemini_batch,
+                   **options))
     finished.add_done_callback(lambda _: records.put_nowait(_END))
     try:
         while (record := await records.get()) is not _END:

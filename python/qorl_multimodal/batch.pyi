@@ -25,5 +25,6 @@ def run(
     retry_failed: bool = False,
     refresh: bool = False,
     model: str | None = None,
+    gemini_batch: Literal["wait", "detach"] | None = None,
     **options: Any,
 ) -> AsyncIterator[BatchRecord]: ...

@@ -228,7 +228,8 @@ struct BatchRun {
 py::object start_run(py::handle converter, py::iterable sources, py::object deliver,
                      std::optional<std::string> store, std::size_t jobs, bool retry_failed,
                      bool refresh, std::optional<std::string> model,
-                     std::optional<KnownOutcomes> known, const py::kwargs& options) {
+                     std::optional<KnownOutcomes> known, std::optional<std::string> gemini_batch,
+                     const py::kwargs& options) {
   Plan plan = plan_of(converter, model, to_options(options));
   auto run = std::make_shared<BatchRun>();
   for (py::handle item : sources) run->entries.push_back(source_entry(item, run->entries.size()));
@@ -246,6 +247,15 @@ py::object start_run(py::handle converter, py::iterable sources, py::object deli
       return outcomes->status_of(key);
     };
   }
+  if (gemini_batch) {
+    if (*gemini_batch != "wait" && *gemini_batch != "detach") {
+      throw qorl_core::ValueError("gemini_batch must be \"wait\" or \"detach\", not " +
+                                  qorl_core::repr(*gemini_batch));
+    }
+    qorl_inference::GeminiBatcherOptions batching;
+    batching.detach = *gemini_batch == "detach";
+    run_options.gemini_batch = std::move(batching);
+  }
   run_options.request = std::move(plan.request);
   auto operation = [run, convert = std::move(plan.convert), run_options] {
     return batch::runner::run(
@@ -262,6 +272,7 @@ py::object start_run(py::handle converter, py::iterable sources, py::object deli
     out["from_store"] = summary.from_store;
     out["failed"] = summary.failed;
     out["skipped"] = summary.skipped;
+    out["pending"] = summary.pending;
     out["summary"] = batch::usage::format_summary(summary);
     return out;
   });
@@ -275,7 +286,8 @@ void bind_batch(py::module_& module) {
   module.def("_batch_run", &start_run, py::arg("converter"), py::arg("sources"), py::arg("deliver"),
              py::kw_only(), py::arg("store") = py::none(), py::arg("jobs") = 8,
              py::arg("retry_failed") = false, py::arg("refresh") = false,
-             py::arg("model") = py::none(), py::arg("known") = py::none());
+             py::arg("model") = py::none(), py::arg("known") = py::none(),
+             py::arg("gemini_batch") = py::none());
 }
 
 }  // namespace qorl_python
