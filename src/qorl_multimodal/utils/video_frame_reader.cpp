@@ -213,4 +213,6 @@ std::optional<Frame> VideoFrameReader::read_frame(long long index) {
   }
 }
 
+std::optional<Frame> VideoFrameReader::first_frame() { return state_->decode_until(0).frame; }
+
 }  // namespace qorl_multimodal::utils::video_frame_reader

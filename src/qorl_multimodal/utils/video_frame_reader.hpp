@@ -35,6 +35,10 @@ class VideoFrameReader {
   // Frames are numbered from the stream's start time.
   std::optional<Frame> read_frame(long long index);
 
+  // The first frame of a reader just opened, decoded without seeking (an animated image has
+  // no index to seek in); none when nothing decodes.
+  std::optional<Frame> first_frame();
+
  private:
   struct State;
   explicit VideoFrameReader(std::unique_ptr<State> state);
