@@ -115,6 +115,10 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
       const clients::openai::Transcription& transcription) const;
 
   std::optional<std::string> _convert_language_to_iso_639(const std::string& language) const;
+
+ private:
+  // "<base URL> <model>": what a refusal of timestamps is remembered under.
+  std::string service_model_;
 };
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text

@@ -295,6 +295,54 @@ TEST_F(WhisperTest, UnusableSourcesAndRefusedRequests) {
                clients::openai::AuthenticationError);
 }
 
+TEST_F(WhisperTest, CompatibleServersGiveTimedTextAndJsonOnlyModelsAreAskedOnceForTimes) {
+  using Flavour = qorl_testing::FakeOpenAI::Flavour;
+  const auto path = dir_.write("talk.wav", sine_audio(AudioContainer::WAV, 1, 8000, 1.5));
+  for (const Flavour flavour :
+       {Flavour::kJsonOnlyModel, Flavour::kSpeaches, Flavour::kVllm, Flavour::kWhisperCpp}) {
+    SCOPED_TRACE(static_cast<int>(flavour));
+    const bool json_only = flavour == Flavour::kJsonOnlyModel;
+    qorl_testing::FakeOpenAI server(flavour);
+    server.set_transcript("english", {{" Halo.", 0, 0.7}, {" Apa kabar?", 0.7, 1.5}},
+                          {{"Halo", 0.0, 0.5}});
+    OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
+                                      .model = json_only ? "gpt-4o-transcribe" : "whisper-1",
+                                      .base_url = server.base_url()});
+    for (int call = 0; call < 2; ++call) {
+      const auto transcript = run_sync(whisper.convert(path.string()));
+      if (json_only) {
+        // The text, spanning the file sent, since the answer has no times.
+        ASSERT_EQ(transcript.size(), 1u);
+        EXPECT_EQ(transcript[0].text, " Halo. Apa kabar?");
+        EXPECT_DOUBLE_EQ(transcript[0].start_time, 0.0);
+        EXPECT_NEAR(transcript[0].end_time, 1.5, 1e-9);
+      } else {
+        ASSERT_EQ(transcript.size(), 2u);
+        EXPECT_EQ(transcript[1].text, " Apa kabar?");
+        EXPECT_DOUBLE_EQ(transcript[1].end_time, 1.5);
+        EXPECT_EQ(transcript[1].lang_id, "en");
+      }
+    }
+    // A refusal is remembered for the server and model: verbose_json is asked once.
+    std::vector<std::string> formats;
+    for (const auto& upload : server.uploads())
+      formats.push_back(upload.part("response_format")->data);
+    const std::vector<std::string> expected =
+        json_only ? std::vector<std::string>{"verbose_json", "json", "json"}
+                  : std::vector<std::string>{"verbose_json", "verbose_json"};
+    EXPECT_EQ(formats, expected);
+  }
+
+  // Text given without segments or words is kept, spanning the file.
+  server_.set_transcript(std::nullopt, {{" Given.", 0, 1}}, {});
+  auto words = backend({.timestamp_granularity = "word"});
+  const auto kept = run_sync(words.convert(path.string()));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].text, " Given.");
+  EXPECT_NEAR(kept[0].end_time, 1.5, 1e-9);
+  EXPECT_EQ(kept[0].lang_id, std::nullopt);
+}
+
 // Noise (which FLAC barely compresses) at 16 kHz, with a second of silence every 100 s.
 std::string long_recording(double seconds) {
   std::mt19937 gen(5);
