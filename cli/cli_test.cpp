@@ -193,7 +193,9 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
   FakeOpenAI openai;
   openai.set_transcript("english", {{"Hello there.", 0.0, 1.5}, {"Bye.", 3661.25, 3723.0}}, {});
   const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
-  const std::string audio = wav("speech.wav");
+  // As base64 text, whose length the command does not check the times against.
+  const std::string audio = qorl_core::base64_encode(
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0));
   const std::vector<std::string> whisper = {"transcribe", "--backend", "whisper", audio};
   auto with = [&](std::vector<std::string> extra) {
     auto args = whisper;
@@ -233,10 +235,26 @@ TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
     EXPECT_LT(line.size(), 2000u) << line.substr(0, 200);
 
   gemini_.set_answer_text(R"({"audio_transcripts": [
-      {"text": "Speaker 1: Halo.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})");
-  auto by_gemini = run({"transcribe", "-b", "gemini", "-f", "srt", wav("b.wav")}, gemini_env());
+      {"text": "Speaker 1: Halo.", "start_time": 0, "end_time": 0.75, "lang_id": "id"}]})");
+  const std::string audio = wav("b.wav");
+  auto by_gemini = run({"transcribe", "-b", "gemini", "-f", "srt", audio}, gemini_env());
   EXPECT_EQ(by_gemini.exit_code, 0) << by_gemini.err;
-  EXPECT_EQ(by_gemini.out, "1\n00:00:00,000 --> 00:00:01,500\nSpeaker 1: Halo.\n\n");
+  EXPECT_EQ(by_gemini.err, "");
+  EXPECT_EQ(by_gemini.out, "1\n00:00:00,000 --> 00:00:00,750\nSpeaker 1: Halo.\n\n");
+
+  // Times the model made up past the end of the 1 s recording, out of order.
+  gemini_.set_answer_text(R"({"audio_transcripts": [
+      {"text": "Dua.", "start_time": 0.5, "end_time": 4, "lang_id": "id"},
+      {"text": "Satu.", "start_time": 0, "end_time": 0.5, "lang_id": "id"},
+      {"text": "Tiga.", "start_time": 7, "end_time": 9, "lang_id": "id"}]})");
+  auto past_end = run({"transcribe", "-b", "gemini", "--json", audio}, gemini_env());
+  EXPECT_EQ(past_end.exit_code, 0) << past_end.err;
+  EXPECT_EQ(json_line(past_end.out)["result"], json::parse(R"([
+      {"text": "Satu.", "start_time": 0.0, "end_time": 0.5, "lang_id": "id"},
+      {"text": "Dua.", "start_time": 0.5, "end_time": 1.0, "lang_id": "id"},
+      {"text": "Tiga.", "start_time": 1.0, "end_time": 1.0, "lang_id": "id"}])"));
+  EXPECT_EQ(past_end.err, "qorl-multimodal: " + audio +
+                              ": warning: 2 segments clamped to the media's 1 s, 1 reordered\n");
 }
 
 TEST_F(CliTest, FrameWritesTheFrameAtTheOffset) {
@@ -451,7 +469,15 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
                          {"Last.", 6.0, 7.25}},
                         {});
   const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
-  const std::string talk = wav("talk.wav"), other = wav("other.wav");
+  // Downloaded, so that only the subtitle formats' own range bounds the times.
+  const std::string audio =
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0);
+  qorl_testing::HttpServer files;
+  files.server().Get(R"(/\w+\.wav)", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(audio, "audio/wav");
+  });
+  files.start();
+  const std::string talk = files.url("/talk.wav"), other = files.url("/other.wav");
 
   auto several = run({"transcribe", "-b", "whisper", "-f", "srt", talk, other}, env);
   EXPECT_EQ(several.exit_code, kUsageError);

@@ -1,7 +1,10 @@
 // transcribe: timed transcripts of audio through one of five backends.
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,12 +15,14 @@
 #include "cli/exit_status.hpp"
 #include "cli/output.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/json.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/segment_times.hpp"
 
 namespace qorl_cli::commands {
 namespace {
@@ -188,6 +193,50 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   }
 }
 
+// The warning about times fitted to the media's length, from a conversion to the rendering of
+// its record (the runner hands records alone from one to the other), by the record's JSON.
+class TimeWarnings {
+ public:
+  void add(const qorl_core::Value& record, std::string warning) {
+    std::lock_guard lock(mutex_);
+    warnings_.emplace(key(record), std::move(warning));
+  }
+  std::optional<std::string> take(const qorl_core::Value& record) {
+    std::lock_guard lock(mutex_);
+    const auto found = warnings_.find(key(record));
+    if (found == warnings_.end()) return std::nullopt;
+    std::string warning = std::move(found->second);
+    warnings_.erase(found);
+    return warning;
+  }
+
+ private:
+  static std::string key(const qorl_core::Value& record) {
+    return qorl_core::to_ordered_json(record).dump(
+        -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  }
+  std::mutex mutex_;
+  std::multimap<std::string, std::string> warnings_;
+};
+
+TimeWarnings& time_warnings() {
+  static TimeWarnings warnings;
+  return warnings;
+}
+
+// Times past the end of a local file's media are clamped and the segments kept in order; the
+// length of other sources is not known without fetching them again.
+std::optional<std::string> fit_times_to_media(const std::string& source,
+                                              std::vector<output::AudioTranscript>& segments) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(source, error)) return std::nullopt;
+  const std::optional<double> seconds = utils::segment_times::media_duration(source);
+  if (!seconds) return std::nullopt;
+  const auto fixes = utils::segment_times::fit_to_duration(segments, *seconds);
+  if (!fixes.any()) return std::nullopt;
+  return fixes.describe(*seconds);
+}
+
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
     std::shared_ptr<BaseAudioToText> backend, bool check_path,
     batch::runner::ResolvedSource source) {
@@ -203,7 +252,10 @@ boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
   // The backends take the source as text: a local copy of downloaded media would lose its name.
   auto segments = co_await backend->convert(source.entry.source);
   if (segments.empty()) throw batch::converter_run::nothing_generated("transcript");
-  co_return batch::runner::Conversion{.record = output::transcript_records(segments)};
+  const std::optional<std::string> warning = fit_times_to_media(source.entry.source, segments);
+  qorl_core::Value record = output::transcript_records(segments);
+  if (warning) time_warnings().add(record, *warning);
+  co_return batch::runner::Conversion{.record = std::move(record)};
 }
 
 // Every setting that can change a transcript.
@@ -246,6 +298,9 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
                   segments.push_back(output::AudioTranscript::from_options(segment.as_map()));
                 }
                 auto rendered = output::transcript(segments, format);
+                if (auto fitted = time_warnings().take(record)) {
+                  rendered.warnings.insert(rendered.warnings.begin(), std::move(*fitted));
+                }
                 return Outcome{std::move(rendered.text), record, std::move(rendered.warnings)};
               },
           .request = {.subcommand = "transcribe",

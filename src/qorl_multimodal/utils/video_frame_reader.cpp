@@ -135,8 +135,10 @@ struct VideoFrameReader::State {
   }
 };
 
+void route_libav_log() { av_log_set_callback(&forward_libav_log); }
+
 std::optional<VideoFrameReader> VideoFrameReader::open(const std::string& path) {
-  av_log_set_callback(&forward_libav_log);
+  route_libav_log();
   auto state = std::make_unique<State>();
   if (!state->packet || !state->frame || !state->previous) return std::nullopt;
 

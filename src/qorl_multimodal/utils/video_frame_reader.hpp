@@ -15,6 +15,10 @@ struct Frame {
   long long index = 0;
 };
 
+// Sends libav's own messages to the debug log of qorl_multimodal.utils.video_utils.libav instead
+// of standard error; for every use of libav in the process.
+void route_libav_log();
+
 class VideoFrameReader {
  public:
   // None when the file has no decodable video stream. libav's own messages go to the debug log
