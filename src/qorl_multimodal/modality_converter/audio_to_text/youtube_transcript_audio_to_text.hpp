@@ -3,16 +3,25 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "clients/youtube/transcripts.hpp"
+#include "qorl_core/errors.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_to_text.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text {
 
 using schema::audio_transcript::AudioTranscript;
+
+// YouTube refused the requests for the video's captions as a bot's (its sign-in check, a 429 or
+// a captcha): another address, through a proxy, may get them. The service's error is nested.
+class RequestBlockedError : public qorl_core::ValueError {
+ public:
+  using qorl_core::ValueError::ValueError;
+};
 
 // Reads the captions YouTube already holds for a video instead of transcribing its audio,
 // choosing the track by language preference and two permissions.
@@ -25,6 +34,16 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
     bool allow_auto_generated_transcripts = false;
     // For the requests to YouTube (transcripts and yt-dlp).
     std::optional<std::string> proxy{};
+    // Transcribes the link when the video has no acceptable captions (none, disabled, or none
+    // in a language the settings accept); the backend fetches the audio its own way.
+    std::shared_ptr<audio_to_text::BaseAudioToText> fallback_backend{};
+  };
+
+  // What produced a transcript.
+  enum class Route { kCaptions, kFallback };
+  struct RoutedTranscript {
+    std::vector<AudioTranscript> transcripts;
+    Route via = Route::kCaptions;
   };
 
   YouTubeTranscriptAudioToText();
@@ -35,10 +54,15 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
   // exchanges with yt-dlp and YouTube.
   boost::asio::awaitable<std::vector<AudioTranscript>> convert(std::string audio_source) override;
 
+  // The same, saying whether the captions or the fallback backend produced it.
+  // RequestBlockedError when YouTube refuses the requests as a bot's.
+  boost::asio::awaitable<RoutedTranscript> transcribe(std::string audio_source);
+
   std::vector<std::string> preferred_lang_ids;
   bool allow_non_preferred_lang_ids;
   bool allow_auto_generated_transcripts;
   std::optional<std::string> proxy;
+  std::shared_ptr<audio_to_text::BaseAudioToText> fallback_backend;
   clients::youtube::TranscriptClient youtube_transcript_api;
 
  protected:
