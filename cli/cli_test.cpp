@@ -30,6 +30,7 @@
 #include "testing/fake_prosa.hpp"
 #include "testing/fake_speech.hpp"
 #include "testing/fake_storage.hpp"
+#include "testing/fake_youtube.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/http_server.hpp"
@@ -255,6 +256,43 @@ TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
       {"text": "Tiga.", "start_time": 1.0, "end_time": 1.0, "lang_id": "id"}])"));
   EXPECT_EQ(past_end.err, "qorl-multimodal: " + audio +
                               ": warning: 2 segments clamped to the media's 1 s, 1 reordered\n");
+}
+
+TEST_F(CliTest, YouTubeVideosWithoutCaptionsAreTranscribedByTheFallback) {
+  qorl_testing::FakeYouTube youtube;
+  youtube.add_video("vid00000001", {qorl_testing::FakeYouTube::Playability::kOk, false, {}});
+  FakeOpenAI openai;
+  openai.set_transcript("english", {{"From the audio.", 0.0, 1.0}}, {});
+  // Metadata for the video, or its audio "downloaded" where the output template says.
+  const std::string yt_dlp = write("yt-dlp", R"(#!/bin/sh
+case "$*" in *--skip-download*) echo '{"id": "vid00000001"}'; exit 0;; esac
+out=
+while [ $# -gt 0 ]; do [ "$1" = --output ] && out="$2"; shift; done
+file="$(dirname "$out")/vid00000001.wav"
+cp ')" + wav("download.wav") + R"(' "$file"
+printf '{"id": "vid00000001", "filepath": "%s"}\n' "$file"
+)");
+  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const Env env = {{"QORL_YOUTUBE_BASE_URL", youtube.base_url()},
+                   {"QORL_YT_DLP", yt_dlp},
+                   {"OPENAI_BASE_URL", openai.base_url()},
+                   {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
+  const std::string link = "https://youtu.be/vid00000001";
+
+  auto fallback = run(
+      {"transcribe", "-b", "youtube", "--fallback", "whisper", "--language", "en", "--json", link},
+      env);
+  EXPECT_EQ(fallback.exit_code, 0) << fallback.err;
+  const json line = json_line(fallback.out);
+  EXPECT_EQ(line["via"], "whisper");
+  EXPECT_EQ(line["result"][0]["text"], "From the audio.");
+  EXPECT_EQ(openai.uploads().at(0).part("language")->data, "en");
+
+  auto without = run({"transcribe", "-b", "youtube", link}, env);
+  EXPECT_EQ(without.exit_code, kConversionFailed);
+  EXPECT_EQ(run({"transcribe", "-b", "whisper", "--fallback", "gemini", link}, env).exit_code,
+            kUsageError);
 }
 
 TEST_F(CliTest, FrameWritesTheFrameAtTheOffset) {

@@ -49,6 +49,7 @@ struct TranscribeArguments {
   std::optional<std::vector<std::string>> preferred_languages;
   bool allow_non_preferred = false;
   bool allow_auto_generated = false;
+  std::optional<std::string> fallback;
 };
 
 using BackendPointer = std::shared_ptr<BaseAudioToText>;
@@ -88,12 +89,16 @@ BackendPointer make_prosa(const TranscribeArguments& args) {
   return std::make_shared<audio::prosa_audio_to_text::ProsaAudioToText>(params);
 }
 
+// The --fallback backend of the youtube backend; none without one.
+BackendPointer make_fallback(const TranscribeArguments& args);
+
 BackendPointer make_youtube(const TranscribeArguments& args) {
   audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText::Params params;
   params.preferred_lang_ids = args.preferred_languages;
   params.allow_non_preferred_lang_ids = args.allow_non_preferred;
   params.allow_auto_generated_transcripts = args.allow_auto_generated;
   params.proxy = args.proxy;
+  params.fallback_backend = make_fallback(args);
   return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(
       params);
 }
@@ -133,7 +138,8 @@ const std::vector<Backend> kBackends = {
      Backend::Sources::kAny,
      make_prosa},
     {"youtube",
-     {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated"},
+     {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated",
+      "--fallback"},
      Backend::Sources::kYouTubeLinks,
      make_youtube},
     {"gemini", {"--model"}, Backend::Sources::kCheckedByItself, make_gemini},
@@ -153,13 +159,19 @@ const Backend& find_backend(const std::string& name) {
                    CLI::detail::join(backend_names(), ", ") + ")");
 }
 
-// Every backend setting, in name order, is refused by the backends that do not read it.
-void check_settings(const CLI::App& command, const Backend& backend) {
+BackendPointer make_fallback(const TranscribeArguments& args) {
+  return args.fallback ? find_backend(*args.fallback).make(args) : nullptr;
+}
+
+// Every backend setting, in name order, is refused by the backends that do not read it; the
+// fallback backend's settings are its own.
+void check_settings(const CLI::App& command, const Backend& backend, const Backend* fallback) {
   std::set<std::string> all_settings;
   for (const auto& each : kBackends)
     all_settings.insert(each.settings.begin(), each.settings.end());
   for (const auto& name : all_settings) {
-    if (command.count(name) > 0 && !backend.settings.count(name)) {
+    const bool read = backend.settings.count(name) || (fallback && fallback->settings.count(name));
+    if (command.count(name) > 0 && !read) {
       throw UsageError(name + " does not apply to --backend " + backend.name);
     }
   }
@@ -193,21 +205,27 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   }
 }
 
-// The warning about times fitted to the media's length, from a conversion to the rendering of
-// its record (the runner hands records alone from one to the other), by the record's JSON.
-class TimeWarnings {
+// What a conversion tells its rendering besides the record (the runner hands records alone from
+// one to the other), by the record's JSON: a warning about times fitted to the media's length,
+// and the route that produced it.
+struct ConversionNote {
+  std::optional<std::string> warning;
+  std::string via;
+};
+
+class ConversionNotes {
  public:
-  void add(const qorl_core::Value& record, std::string warning) {
+  void add(const qorl_core::Value& record, ConversionNote note) {
     std::lock_guard lock(mutex_);
-    warnings_.emplace(key(record), std::move(warning));
+    notes_.emplace(key(record), std::move(note));
   }
-  std::optional<std::string> take(const qorl_core::Value& record) {
+  ConversionNote take(const qorl_core::Value& record) {
     std::lock_guard lock(mutex_);
-    const auto found = warnings_.find(key(record));
-    if (found == warnings_.end()) return std::nullopt;
-    std::string warning = std::move(found->second);
-    warnings_.erase(found);
-    return warning;
+    const auto found = notes_.find(key(record));
+    if (found == notes_.end()) return {};
+    ConversionNote note = std::move(found->second);
+    notes_.erase(found);
+    return note;
   }
 
  private:
@@ -216,12 +234,12 @@ class TimeWarnings {
         -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   }
   std::mutex mutex_;
-  std::multimap<std::string, std::string> warnings_;
+  std::multimap<std::string, ConversionNote> notes_;
 };
 
-TimeWarnings& time_warnings() {
-  static TimeWarnings warnings;
-  return warnings;
+ConversionNotes& conversion_notes() {
+  static ConversionNotes notes;
+  return notes;
 }
 
 // Times past the end of a local file's media are clamped and the segments kept in order; the
@@ -238,7 +256,7 @@ std::optional<std::string> fit_times_to_media(const std::string& source,
 }
 
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
-    std::shared_ptr<BaseAudioToText> backend, bool check_path,
+    std::shared_ptr<BaseAudioToText> backend, std::string fallback_name, bool check_path,
     batch::runner::ResolvedSource source) {
   if (!source.entry.options.empty()) {
     throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
@@ -250,11 +268,20 @@ boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
     refuse_empty_file(source.entry.source);
   }
   // The backends take the source as text: a local copy of downloaded media would lose its name.
-  auto segments = co_await backend->convert(source.entry.source);
+  std::vector<output::AudioTranscript> segments;
+  ConversionNote note;
+  if (auto youtube = std::dynamic_pointer_cast<
+          audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(backend)) {
+    auto routed = co_await youtube->transcribe(source.entry.source);
+    segments = std::move(routed.transcripts);
+    note.via = routed.via == decltype(routed.via)::kCaptions ? "captions" : fallback_name;
+  } else {
+    segments = co_await backend->convert(source.entry.source);
+  }
   if (segments.empty()) throw batch::converter_run::nothing_generated("transcript");
-  const std::optional<std::string> warning = fit_times_to_media(source.entry.source, segments);
+  note.warning = fit_times_to_media(source.entry.source, segments);
   qorl_core::Value record = output::transcript_records(segments);
-  if (warning) time_warnings().add(record, *warning);
+  if (note.warning || !note.via.empty()) conversion_notes().add(record, std::move(note));
   co_return batch::runner::Conversion{.record = std::move(record)};
 }
 
@@ -281,15 +308,16 @@ qorl_core::Options keyed_settings(const TranscribeArguments& args) {
 
 int run(const CLI::App& command, const TranscribeArguments& args) {
   const Backend& backend = find_backend(args.backend);
-  check_settings(command, backend);
+  check_settings(command, backend, args.fallback ? &find_backend(*args.fallback) : nullptr);
   check_arguments(args, backend);
   const bool check_path = backend.sources == Backend::Sources::kAny;
   const auto format = transcript_format(args.format);
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   Job job{.convert =
-              [converter = backend.make(args), check_path](batch::runner::ResolvedSource source) {
-                return transcribe_one(converter, check_path, std::move(source));
+              [converter = backend.make(args), fallback = args.fallback.value_or(""),
+               check_path](batch::runner::ResolvedSource source) {
+                return transcribe_one(converter, fallback, check_path, std::move(source));
               },
           .render =
               [format](const qorl_core::Value& record) {
@@ -298,10 +326,12 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
                   segments.push_back(output::AudioTranscript::from_options(segment.as_map()));
                 }
                 auto rendered = output::transcript(segments, format);
-                if (auto fitted = time_warnings().take(record)) {
-                  rendered.warnings.insert(rendered.warnings.begin(), std::move(*fitted));
+                ConversionNote note = conversion_notes().take(record);
+                if (note.warning) {
+                  rendered.warnings.insert(rendered.warnings.begin(), std::move(*note.warning));
                 }
-                return Outcome{std::move(rendered.text), record, std::move(rendered.warnings)};
+                return Outcome{std::move(rendered.text), record, std::move(rendered.warnings),
+                               std::move(note.via)};
               },
           .request = {.subcommand = "transcribe",
                       .backend = args.backend,
@@ -356,6 +386,11 @@ Command add_transcribe(CLI::App& app) {
                     "youtube: fall back to other languages");
   command->add_flag("--allow-auto-generated", args->allow_auto_generated,
                     "youtube: accept generated transcripts");
+  command
+      ->add_option("--fallback", args->fallback,
+                   "youtube: backend that transcribes the audio of videos without acceptable "
+                   "captions (its settings apply)")
+      ->check(CLI::IsMember({"whisper", "gemini", "google-cloud"}));
   return {command, [command, args] { return run(*command, *args); }};
 }
 
