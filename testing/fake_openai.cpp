@@ -48,6 +48,11 @@ void FakeOpenAI::set_transcript(std::optional<std::string> language, std::vector
   words_ = std::move(words);
 }
 
+void FakeOpenAI::queue_segments(std::vector<Segment> segments) {
+  std::lock_guard lock(mutex_);
+  queued_segments_.push_back(std::move(segments));
+}
+
 void FakeOpenAI::fail_next(int status, int count) {
   std::lock_guard lock(mutex_);
   failing_status_ = status;
@@ -120,7 +125,10 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
   }
   // Each answer a single segment spanning the audio sent, when echoing durations.
   std::vector<Segment> segments = segments_;
-  if (echo_durations_) {
+  if (!queued_segments_.empty()) {
+    segments = std::move(queued_segments_.front());
+    queued_segments_.pop_front();
+  } else if (echo_durations_) {
     const DecodedAudio audio = decode_audio(file->data);
     const double seconds = static_cast<double>(audio.frames) / audio.sample_rate;
     segments = {{std::to_string(seconds) + " s", 0.0, seconds}};

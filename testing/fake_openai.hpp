@@ -3,6 +3,7 @@
 // a compatible server as its documentation and issue threads show them.
 #pragma once
 
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ class FakeOpenAI {
   // words only when asked for.
   void set_transcript(std::optional<std::string> language, std::vector<Segment> segments,
                       std::vector<Segment> words);
+  // The next requests answer these segments, one list each, before the set transcript.
+  void queue_segments(std::vector<Segment> segments);
   // Answers each request with one segment from 0 to the duration of the audio it carries.
   void echo_durations() { echo_durations_ = true; }
   // The next `count` requests fail with `status` (and the service's error JSON).
@@ -83,6 +86,7 @@ class FakeOpenAI {
   std::optional<std::string> language_ = "english";
   std::vector<Segment> segments_;
   std::vector<Segment> words_;
+  std::deque<std::vector<Segment>> queued_segments_;
   bool echo_durations_ = false;
   int failing_status_ = 0;
   int failing_count_ = 0;

@@ -18,6 +18,7 @@
 #include "qorl_multimodal/utils/audio_size_reduction.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/language_names.hpp"
+#include "qorl_multimodal/utils/repetition_check.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
 
@@ -185,9 +186,7 @@ OpenAIWhisperAudioToText::_transcribe_in_pieces(
   std::optional<Bytes> whole = co_await _run_blocking([&] {
     return utils::audio_to_text_utils::convert_audio_to_mono_flac_within(recording, MAX_AUDIO_SIZE);
   });
-  if (whole) {
-    co_return co_await _request_transcription(std::move(*whole), "flac", "audio/flac", prompt);
-  }
+  if (whole) co_return co_await _transcribe_piece(std::move(*whole), 0.0, prompt);
   logger().debug(
       "Audio exceeds the maximum allowed size of %d bytes as one file; sending it in "
       "pieces",
@@ -197,14 +196,33 @@ OpenAIWhisperAudioToText::_transcribe_in_pieces(
     co_return co_await _run_blocking([&] { return maker.next(); });
   };
   chunking::TranscribePiece transcribe = [this](chunking::Piece piece,
-                                                std::optional<std::string> piece_prompt)
-      -> boost::asio::awaitable<std::vector<AudioTranscript>> {
-    co_return co_await _request_transcription(std::move(piece.flac), "flac", "audio/flac",
-                                              std::move(piece_prompt));
+                                                std::optional<std::string> piece_prompt) {
+    return _transcribe_piece(std::move(piece.flac), piece.offset, std::move(piece_prompt));
   };
   auto transcription = chunking::transcribe_pieces(std::move(next), max_concurrent_pieces, prompt,
                                                    std::move(transcribe));
   co_return co_await std::move(transcription);
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_transcribe_piece(
+    Bytes flac, double offset, std::optional<std::string> piece_prompt) const {
+  namespace repetition_check = utils::repetition_check;
+  auto first = co_await _request_transcription(flac, "flac", "audio/flac", piece_prompt);
+  const repetition_check::Repetition looped = repetition_check::measure(first);
+  if (!looped.loops()) {
+    logger().debug(fmt::format("Piece at {:.2f} s: {} segments", offset, first.size()));
+    co_return first;
+  }
+  const double hotter = std::min(1.0, temperature + 0.2);
+  auto second = co_await _request_transcription(std::move(flac), "flac", "audio/flac",
+                                                std::move(piece_prompt), hotter);
+  const bool keep_second = repetition_check::measure(second).better_than(looped);
+  logger().debug(fmt::format(
+      "Piece at {:.2f} s: {} segments repeated themselves ({} equal in a row, compression ratio "
+      "{:.2f}); asked again at temperature {:.1f}, kept the {} answer ({} segments)",
+      offset, first.size(), looped.longest_run, looped.compression_ratio, hotter,
+      keep_second ? "second" : "first", keep_second ? second.size() : first.size()));
+  co_return keep_second ? std::move(second) : std::move(first);
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
@@ -255,14 +273,15 @@ OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
 boost::asio::awaitable<std::vector<AudioTranscript>>
 OpenAIWhisperAudioToText::_request_transcription(Bytes file, std::string extension,
                                                  std::string content_type,
-                                                 std::optional<std::string> request_prompt) const {
+                                                 std::optional<std::string> request_prompt,
+                                                 std::optional<double> request_temperature) const {
   clients::openai::TranscriptionCreateParams request;
   request.file = {"audio." + extension, std::move(file.str()), content_type};
   logger().debug("Transcribing audio file: %s", request.file.filename);
   request.model = model;
   request.language = language;
   request.prompt = request_prompt;
-  request.temperature = temperature;
+  request.temperature = request_temperature.value_or(temperature);
   std::optional<clients::openai::Transcription> transcription;
   if (!timestamp_refusals().contains(service_model_)) {
     request.response_format = "verbose_json";

@@ -382,6 +382,43 @@ TEST_F(WhisperTest, ChunkedLongAudioGoesIn16kHzPiecesCutInSilenceOnOneTimeLine) 
   EXPECT_EQ(uploads[0].part("prompt")->data, "Minutes.");
 }
 
+TEST_F(WhisperTest, ChunkedPiecesThatRepeatThemselvesAreAskedAgainHotter) {
+  using Segment = qorl_testing::FakeOpenAI::Segment;
+  const std::vector<Segment> looping(4, Segment{" Terima kasih.", 0, 1});
+  const std::vector<Segment> sound = {{" Selamat pagi.", 0, 0.5}, {" Terima kasih.", 0.5, 1}};
+  const auto path = dir_.write("short.wav", sine_audio(AudioContainer::WAV, 1, 16000, 1.0));
+  auto whisper = backend({.temperature = 0.3, .chunk_long_audio = true});
+  qorl_testing::LogCapture capture;
+
+  server_.queue_segments(looping);
+  server_.queue_segments(sound);
+  auto transcript = run_sync(whisper.convert(path.string()));
+  ASSERT_EQ(transcript.size(), 2u);
+  EXPECT_EQ(transcript[0].text, " Selamat pagi.");
+  auto uploads = server_.uploads();
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(uploads[0].part("temperature")->data, "0.3");
+  EXPECT_EQ(uploads[1].part("temperature")->data, "0.5");
+  EXPECT_THAT(capture.messages("Whisper"),
+              Contains(HasSubstr("4 segments repeated themselves (4 equal in a row")));
+  EXPECT_THAT(capture.messages("Whisper"),
+              Contains(HasSubstr("asked again at temperature 0.5, kept the second answer")));
+
+  // One segment that compresses too well loops too; a worse second answer is not kept.
+  std::string chant;
+  for (int i = 0; i < 20; ++i) chant += " la la la";
+  server_.queue_segments({{chant, 0, 1}});
+  server_.queue_segments({{chant + chant + chant, 0, 1}});
+  transcript = run_sync(whisper.convert(path.string()));
+  ASSERT_EQ(transcript.size(), 1u);
+  EXPECT_EQ(transcript[0].text, chant);
+  EXPECT_EQ(server_.uploads().size(), 4u);
+  // A sound answer is asked once.
+  server_.queue_segments(sound);
+  EXPECT_EQ(run_sync(whisper.convert(path.string())).size(), 2u);
+  EXPECT_EQ(server_.uploads().size(), 5u);
+}
+
 TEST_F(WhisperTest, ChunkingSendsAudioThatFitsWholeAtItsOwnRate) {
   const auto path = dir_.write("short.wav", sine_audio(AudioContainer::WAV, 2, 44100, 1.0));
   auto whisper = backend({.chunk_long_audio = true});
