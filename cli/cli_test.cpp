@@ -291,8 +291,10 @@ printf '{"id": "vid00000001", "filepath": "%s"}\n' "$file"
 
   auto without = run({"transcribe", "-b", "youtube", link}, env);
   EXPECT_EQ(without.exit_code, kConversionFailed);
-  EXPECT_EQ(run({"transcribe", "-b", "whisper", "--fallback", "gemini", link}, env).exit_code,
-            kUsageError);
+  for (const char* youtube_only : {"--fallback", "--translate-to"}) {
+    EXPECT_EQ(run({"transcribe", "-b", "whisper", youtube_only, "en", link}, env).exit_code,
+              kUsageError);
+  }
 }
 
 TEST_F(CliTest, FrameWritesTheFrameAtTheOffset) {

@@ -50,6 +50,7 @@ struct TranscribeArguments {
   bool allow_non_preferred = false;
   bool allow_auto_generated = false;
   std::optional<std::string> fallback;
+  std::optional<std::string> translate_to;
 };
 
 using BackendPointer = std::shared_ptr<BaseAudioToText>;
@@ -99,6 +100,7 @@ BackendPointer make_youtube(const TranscribeArguments& args) {
   params.allow_auto_generated_transcripts = args.allow_auto_generated;
   params.proxy = args.proxy;
   params.fallback_backend = make_fallback(args);
+  params.translate_to = args.translate_to;
   return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(
       params);
 }
@@ -139,7 +141,7 @@ const std::vector<Backend> kBackends = {
      make_prosa},
     {"youtube",
      {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated",
-      "--fallback"},
+      "--fallback", "--translate-to"},
      Backend::Sources::kYouTubeLinks,
      make_youtube},
     {"gemini", {"--model"}, Backend::Sources::kCheckedByItself, make_gemini},
@@ -303,6 +305,8 @@ qorl_core::Options keyed_settings(const TranscribeArguments& args) {
   set_list("preferred_languages", args.preferred_languages);
   if (args.allow_non_preferred) options.set("allow_non_preferred", true);
   if (args.allow_auto_generated) options.set("allow_auto_generated", true);
+  if (args.fallback) options.set("fallback", *args.fallback);
+  if (args.translate_to) options.set("translate_to", *args.translate_to);
   return options;
 }
 
@@ -391,6 +395,9 @@ Command add_transcribe(CLI::App& app) {
                    "youtube: backend that transcribes the audio of videos without acceptable "
                    "captions (its settings apply)")
       ->check(CLI::IsMember({"whisper", "gemini", "google-cloud"}));
+  command->add_option("--translate-to", args->translate_to,
+                      "youtube: language code of YouTube's translation of the captions, where "
+                      "the video offers one");
   return {command, [command, args] { return run(*command, *args); }};
 }
 

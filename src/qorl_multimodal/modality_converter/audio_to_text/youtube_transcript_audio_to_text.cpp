@@ -62,6 +62,21 @@ bool lacks_acceptable_captions(const qorl_core::ValueError& error) {
   return true;  // no cause: no track fits the settings
 }
 
+std::vector<AudioTranscript> records_of(const youtube::FetchedTranscript& transcript,
+                                        const std::string& lang_id) {
+  std::vector<AudioTranscript> transcripts;
+  transcripts.reserve(transcript.snippets.size());
+  for (const youtube::TranscriptSnippet& snippet : transcript.snippets) {
+    AudioTranscript record;
+    record.text = snippet.text;
+    record.start_time = snippet.start;
+    record.end_time = snippet.start + snippet.duration;
+    record.lang_id = lang_id;
+    transcripts.push_back(std::move(record));
+  }
+  return transcripts;
+}
+
 // The service's refusal of a bot, reworded with what helps, and the service's own error nested.
 [[noreturn]] void throw_blocked(const youtube::RequestBlocked& blocked) {
   std::throw_with_nested(RequestBlockedError(
@@ -84,6 +99,7 @@ YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText(Params params)
       allow_auto_generated_transcripts(params.allow_auto_generated_transcripts),
       proxy(std::move(params.proxy)),
       fallback_backend(std::move(params.fallback_backend)),
+      translate_to(std::move(params.translate_to)),
       youtube_transcript_api(client_options(proxy)) {}
 
 boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToText::convert(
@@ -112,6 +128,15 @@ YouTubeTranscriptAudioToText::transcribe(std::string audio_source) {
   }
   logger().debug("Selected language ID: %s", *lang_id);
   RoutedTranscript routed;
+  if (translate_to && !translate_to->empty() && *translate_to != *lang_id) {
+    auto translated = co_await _get_translated_transcript(video_id, *lang_id, *translate_to);
+    if (translated) {
+      routed.transcripts = std::move(*translated);
+      co_return routed;
+    }
+    logger().debug("No translation into %s offered; the captions in %s are kept", *translate_to,
+                   *lang_id);
+  }
   routed.transcripts = co_await _get_transcript(video_id, *lang_id);
   co_return routed;
 }
@@ -190,17 +215,29 @@ boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToTex
                               ", Language: " + lang_id + ", with error: " + e.what()));
   }
   logger().debug("Successfully fetched transcript with %d snippets", transcript.snippets.size());
-  std::vector<AudioTranscript> transcripts;
-  transcripts.reserve(transcript.snippets.size());
-  for (const youtube::TranscriptSnippet& snippet : transcript.snippets) {
-    AudioTranscript record;
-    record.text = snippet.text;
-    record.start_time = snippet.start;
-    record.end_time = snippet.start + snippet.duration;
-    record.lang_id = lang_id;
-    transcripts.push_back(std::move(record));
+  co_return records_of(transcript, lang_id);
+}
+
+boost::asio::awaitable<std::optional<std::vector<AudioTranscript>>>
+YouTubeTranscriptAudioToText::_get_translated_transcript(std::string video_id, std::string lang_id,
+                                                         std::string target) const {
+  logger().debug("Getting transcript for video ID: %s, language ID: %s, translated into %s",
+                 video_id, lang_id, target);
+  youtube::FetchedTranscript transcript;
+  try {
+    const youtube::TranscriptList tracks = co_await youtube_transcript_api.list(video_id);
+    std::optional<youtube::Transcript> translated =
+        tracks.translated(tracks.find_transcript({lang_id}), target);
+    if (!translated) co_return std::nullopt;
+    transcript = co_await youtube_transcript_api.fetch(std::move(*translated));
+  } catch (const youtube::RequestBlocked& e) {
+    throw_blocked(e);
+  } catch (const youtube::CouldNotRetrieveTranscript& e) {
+    std::throw_with_nested(qorl_core::ValueError(
+        "Failed to fetch transcript - Video ID: " + video_id + ", Language: " + lang_id +
+        " translated into " + target + ", with error: " + e.what()));
   }
-  co_return transcripts;
+  co_return records_of(transcript, target);
 }
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text

@@ -37,6 +37,9 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
     // Transcribes the link when the video has no acceptable captions (none, disabled, or none
     // in a language the settings accept); the backend fetches the audio its own way.
     std::shared_ptr<audio_to_text::BaseAudioToText> fallback_backend{};
+    // A language code: the chosen captions, when in another language, are fetched as YouTube's
+    // translation into it where the video offers one (the records then carry this code).
+    std::optional<std::string> translate_to{};
   };
 
   // What produced a transcript.
@@ -63,6 +66,7 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
   bool allow_auto_generated_transcripts;
   std::optional<std::string> proxy;
   std::shared_ptr<audio_to_text::BaseAudioToText> fallback_backend;
+  std::optional<std::string> translate_to;
   clients::youtube::TranscriptClient youtube_transcript_api;
 
  protected:
@@ -70,6 +74,11 @@ class YouTubeTranscriptAudioToText : public audio_to_text::BaseAudioToText {
   // when it cannot be fetched.
   boost::asio::awaitable<std::vector<AudioTranscript>> _get_transcript(std::string video_id,
                                                                        std::string lang_id) const;
+
+  // The track in `lang_id` as YouTube translates it into `target`; none when the video offers no
+  // such translation. ValueError as for _get_transcript.
+  boost::asio::awaitable<std::optional<std::vector<AudioTranscript>>> _get_translated_transcript(
+      std::string video_id, std::string lang_id, std::string target) const;
 
   // Manual tracks in a preferred language, then any manual track (when non-preferred languages
   // are allowed), then generated tracks likewise (when allowed). ValueError when none fits.

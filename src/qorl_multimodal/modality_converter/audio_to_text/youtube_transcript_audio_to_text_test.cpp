@@ -236,6 +236,26 @@ TEST_F(YouTubeTranscriptTest, VideosWithoutAcceptableCaptionsGoToTheFallbackBack
   EXPECT_THROW(run_sync(YouTubeTranscriptAudioToText().convert(link)), qorl_core::ValueError);
 }
 
+TEST_F(YouTubeTranscriptTest, CaptionsAreTranslatedWhereTheVideoOffersIt) {
+  FakeYouTube::Video video{
+      FakeYouTube::Playability::kOk,
+      true,
+      {manual("id", R"(<transcript><text start="0" dur="1">Halo</text></transcript>)")}};
+  video.translations = {"en", "fr"};
+  youtube_.add_video("vid00000001", video);
+  const auto first = [&](std::optional<std::string> target) {
+    YouTubeTranscriptAudioToText backend({.translate_to = std::move(target)});
+    const auto records = run_sync(backend.convert("https://youtu.be/vid00000001"));
+    EXPECT_EQ(records.size(), 1u);
+    return records.empty() ? AudioTranscript() : records[0];
+  };
+  const AudioTranscript translated = first("en");
+  EXPECT_EQ(translated.text, "[en] id");
+  EXPECT_EQ(translated.lang_id, "en");
+  EXPECT_EQ(first("de").text, "Halo");  // not offered: the captions as they are
+  EXPECT_EQ(first("id").text, "Halo");
+}
+
 TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErrorOnly) {
   Transcripts::Params params;
   params.proxy = "http://127.0.0.1:9";
