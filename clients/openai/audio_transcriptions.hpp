@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clients/http/policy.hpp"
@@ -24,10 +25,11 @@ struct ClientOptions {
   http::CallPolicy policy = http::default_call_policy();
 };
 
-// The file part of the upload.
+// The file part of the upload. The audio, which may be large, is not copied: it must stay alive
+// until the request has been sent.
 struct FileUpload {
   std::string filename;
-  std::string data;
+  std::string_view data;
   std::string content_type;
 };
 

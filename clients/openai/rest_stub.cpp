@@ -137,7 +137,8 @@ std::vector<http::FormPart> transcription_form(const TranscriptionCreateParams& 
   for (const std::string& granularity : params.timestamp_granularities) {
     parts.push_back({"timestamp_granularities[]", granularity, std::nullopt, std::nullopt});
   }
-  parts.push_back({"file", params.file.data, params.file.filename, params.file.content_type});
+  parts.push_back(
+      {"file", std::string(params.file.data), params.file.filename, params.file.content_type});
   return parts;
 }
 

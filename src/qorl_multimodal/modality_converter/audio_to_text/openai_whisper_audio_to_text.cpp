@@ -214,8 +214,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_
     co_return first;
   }
   const double hotter = std::min(1.0, temperature + 0.2);
-  auto second = co_await _request_transcription(std::move(flac), "flac", "audio/flac",
-                                                std::move(piece_prompt), hotter);
+  auto second =
+      co_await _request_transcription(flac, "flac", "audio/flac", std::move(piece_prompt), hotter);
   const bool keep_second = repetition_check::measure(second).better_than(looped);
   logger().debug(fmt::format(
       "Piece at {:.2f} s: {} segments repeated themselves ({} equal in a row, compression ratio "
@@ -267,16 +267,16 @@ OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
     to_send = co_await _run_blocking([&] { return _reduce_file_size(to_send); });
   }
 
-  co_return co_await _request_transcription(std::move(to_send), extension, content_type, prompt);
+  co_return co_await _request_transcription(to_send, extension, content_type, prompt);
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
-OpenAIWhisperAudioToText::_request_transcription(Bytes file, std::string extension,
+OpenAIWhisperAudioToText::_request_transcription(const Bytes& file, std::string extension,
                                                  std::string content_type,
                                                  std::optional<std::string> request_prompt,
                                                  std::optional<double> request_temperature) const {
   clients::openai::TranscriptionCreateParams request;
-  request.file = {"audio." + extension, std::move(file.str()), content_type};
+  request.file = {"audio." + extension, file.view(), content_type};
   logger().debug("Transcribing audio file: %s", request.file.filename);
   request.model = model;
   request.language = language;

@@ -112,8 +112,9 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
 
   // One request to the service (asked again with json when the model takes no verbose_json), at
   // `request_temperature` when given, else at `temperature`.
+  // `file` must stay alive until the result arrives.
   boost::asio::awaitable<std::vector<AudioTranscript>> _request_transcription(
-      qorl_core::Bytes file, std::string extension, std::string content_type,
+      const qorl_core::Bytes& file, std::string extension, std::string content_type,
       std::optional<std::string> request_prompt,
       std::optional<double> request_temperature = std::nullopt) const;
 
