@@ -30,6 +30,7 @@
 #include "testing/fake_prosa.hpp"
 #include "testing/fake_speech.hpp"
 #include "testing/fake_storage.hpp"
+#include "testing/fake_youtube.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/http_server.hpp"
@@ -193,7 +194,9 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
   FakeOpenAI openai;
   openai.set_transcript("english", {{"Hello there.", 0.0, 1.5}, {"Bye.", 3661.25, 3723.0}}, {});
   const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
-  const std::string audio = wav("speech.wav");
+  // As base64 text, whose length the command does not check the times against.
+  const std::string audio = qorl_core::base64_encode(
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0));
   const std::vector<std::string> whisper = {"transcribe", "--backend", "whisper", audio};
   auto with = [&](std::vector<std::string> extra) {
     auto args = whisper;
@@ -235,10 +238,65 @@ TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
     EXPECT_LT(line.size(), 2000u) << line.substr(0, 200);
 
   gemini_.set_answer_text(R"({"audio_transcripts": [
-      {"text": "Speaker 1: Halo.", "start_time": 0, "end_time": 1.5, "lang_id": "id"}]})");
-  auto by_gemini = run({"transcribe", "-b", "gemini", "-f", "srt", wav("b.wav")}, gemini_env());
+      {"text": "Speaker 1: Halo.", "start_time": 0, "end_time": 0.75, "lang_id": "id"}]})");
+  const std::string audio = wav("b.wav");
+  auto by_gemini = run({"transcribe", "-b", "gemini", "-f", "srt", audio}, gemini_env());
   EXPECT_EQ(by_gemini.exit_code, 0) << by_gemini.err;
-  EXPECT_EQ(by_gemini.out, "1\n00:00:00,000 --> 00:00:01,500\nSpeaker 1: Halo.\n\n");
+  EXPECT_EQ(by_gemini.err, "");
+  EXPECT_EQ(by_gemini.out, "1\n00:00:00,000 --> 00:00:00,750\nSpeaker 1: Halo.\n\n");
+
+  // Times the model made up past the end of the 1 s recording, out of order.
+  gemini_.set_answer_text(R"({"audio_transcripts": [
+      {"text": "Dua.", "start_time": 0.5, "end_time": 4, "lang_id": "id"},
+      {"text": "Satu.", "start_time": 0, "end_time": 0.5, "lang_id": "id"},
+      {"text": "Tiga.", "start_time": 7, "end_time": 9, "lang_id": "id"}]})");
+  auto past_end = run({"transcribe", "-b", "gemini", "--json", audio}, gemini_env());
+  EXPECT_EQ(past_end.exit_code, 0) << past_end.err;
+  EXPECT_EQ(json_line(past_end.out)["result"], json::parse(R"([
+      {"text": "Satu.", "start_time": 0.0, "end_time": 0.5, "lang_id": "id"},
+      {"text": "Dua.", "start_time": 0.5, "end_time": 1.0, "lang_id": "id"},
+      {"text": "Tiga.", "start_time": 1.0, "end_time": 1.0, "lang_id": "id"}])"));
+  EXPECT_EQ(past_end.err, "qorl-multimodal: " + audio +
+                              ": warning: 2 segments clamped to the media's 1 s, 1 reordered\n");
+}
+
+TEST_F(CliTest, YouTubeVideosWithoutCaptionsAreTranscribedByTheFallback) {
+  qorl_testing::FakeYouTube youtube;
+  youtube.add_video("vid00000001", {qorl_testing::FakeYouTube::Playability::kOk, false, {}});
+  FakeOpenAI openai;
+  openai.set_transcript("english", {{"From the audio.", 0.0, 1.0}}, {});
+  // Metadata for the video, or its audio "downloaded" where the output template says.
+  const std::string yt_dlp = write("yt-dlp", R"(#!/bin/sh
+case "$*" in *--skip-download*) echo '{"id": "vid00000001"}'; exit 0;; esac
+out=
+while [ $# -gt 0 ]; do [ "$1" = --output ] && out="$2"; shift; done
+file="$(dirname "$out")/vid00000001.wav"
+cp ')" + wav("download.wav") + R"(' "$file"
+printf '{"id": "vid00000001", "filepath": "%s"}\n' "$file"
+)");
+  std::filesystem::permissions(yt_dlp, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const Env env = {{"QORL_YOUTUBE_BASE_URL", youtube.base_url()},
+                   {"QORL_YT_DLP", yt_dlp},
+                   {"OPENAI_BASE_URL", openai.base_url()},
+                   {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
+  const std::string link = "https://youtu.be/vid00000001";
+
+  auto fallback = run(
+      {"transcribe", "-b", "youtube", "--fallback", "whisper", "--language", "en", "--json", link},
+      env);
+  EXPECT_EQ(fallback.exit_code, 0) << fallback.err;
+  const json line = json_line(fallback.out);
+  EXPECT_EQ(line["via"], "whisper");
+  EXPECT_EQ(line["result"][0]["text"], "From the audio.");
+  EXPECT_EQ(openai.uploads().at(0).part("language")->data, "en");
+
+  auto without = run({"transcribe", "-b", "youtube", link}, env);
+  EXPECT_EQ(without.exit_code, kConversionFailed);
+  for (const char* youtube_only : {"--fallback", "--translate-to"}) {
+    EXPECT_EQ(run({"transcribe", "-b", "whisper", youtube_only, "en", link}, env).exit_code,
+              kUsageError);
+  }
 }
 
 TEST_F(CliTest, FrameWritesTheFrameAtTheOffset) {
@@ -453,7 +511,15 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
                          {"Last.", 6.0, 7.25}},
                         {});
   const Env env = {{"OPENAI_BASE_URL", openai.base_url()}, {"OPENAI_API_KEY", FakeOpenAI::kApiKey}};
-  const std::string talk = wav("talk.wav"), other = wav("other.wav");
+  // Downloaded, so that only the subtitle formats' own range bounds the times.
+  const std::string audio =
+      qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0);
+  qorl_testing::HttpServer files;
+  files.server().Get(R"(/\w+\.wav)", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(audio, "audio/wav");
+  });
+  files.start();
+  const std::string talk = files.url("/talk.wav"), other = files.url("/other.wav");
 
   auto several = run({"transcribe", "-b", "whisper", "-f", "srt", talk, other}, env);
   EXPECT_EQ(several.exit_code, kUsageError);

@@ -103,12 +103,13 @@ Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptForm
 }
 
 std::string json_line(const std::string& source, const qorl_core::Value& result, bool cached,
-                      const std::string& usage) {
+                      const std::string& usage, const std::string& via) {
   nlohmann::ordered_json line;
   line["source"] = source;
   line["result"] = qorl_core::to_ordered_json(result);
   if (cached) line["cached"] = true;
   if (!usage.empty()) line["usage"] = nlohmann::ordered_json::parse(usage);
+  if (!via.empty()) line["via"] = via;
   // Invalid UTF-8 from a service is replaced rather than ending the run.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

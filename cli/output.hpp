@@ -35,9 +35,11 @@ struct Rendered {
 Rendered transcript(const std::vector<AudioTranscript>& segments, TranscriptFormat format);
 
 // One line of JSON: {"source": ..., "result": ...}, with "cached": true when it came from the
-// store and "usage" (JSON text, when given) of what it cost; or {"source": ..., "error": ...}.
+// store, "usage" (JSON text, when given) of what it cost and "via" (when given) the route that
+// produced it; or {"source": ..., "error": ...}.
 std::string json_line(const std::string& source, const qorl_core::Value& result,
-                      bool cached = false, const std::string& usage = "");
+                      bool cached = false, const std::string& usage = "",
+                      const std::string& via = "");
 std::string json_error_line(const std::string& source, const std::string& error);
 
 // The shortest decimal form that reads back as the same double: 37.775, 0.1, 1e+300.

@@ -116,7 +116,8 @@ void Reporter::write_result_locked(std::size_t index, const Report& report) {
   std::string text =
       settings_.json
           ? output::json_line(source, outcome.record, report.cached,
-                              report.usage == batch_usage::Usage{} ? "" : report.usage.to_json())
+                              report.usage == batch_usage::Usage{} ? "" : report.usage.to_json(),
+                              outcome.via)
           : outcome.text;
   if (!text.empty() && text.back() != '\n') text += '\n';
   if (!settings_.output_dir.empty()) {

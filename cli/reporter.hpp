@@ -25,6 +25,8 @@ struct Outcome {
   std::string text;
   qorl_core::Value record;
   std::vector<std::string> warnings;
+  // Which route produced it, when the command chose among several (--json's "via").
+  std::string via{};
 };
 
 struct ReportSettings {

@@ -127,6 +127,9 @@ Report as_report(const Job& job, const Result& result) {
     case Status::cached:
       try {
         report.outcome = job.render(result.record);
+        report.outcome.warnings.insert(report.outcome.warnings.begin(), result.warnings.begin(),
+                                       result.warnings.end());
+        report.outcome.via = result.via;
         report.ok = true;
         report.cached = result.status == Status::cached;
         report.usage = result.usage;

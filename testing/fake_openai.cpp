@@ -11,12 +11,12 @@ namespace qorl_testing {
 namespace {
 
 void answer_error(httplib::Response& response, int status, const std::string& message,
-                  const char* type, const char* code) {
+                  const char* type, const char* code, const char* param = nullptr) {
   nlohmann::ordered_json body = {
       {"error",
        {{"message", message},
         {"type", type},
-        {"param", nullptr},
+        {"param", param ? nlohmann::ordered_json(param) : nlohmann::ordered_json()},
         {"code", code ? nlohmann::ordered_json(code) : nlohmann::ordered_json()}}}};
   response.status = status;
   response.set_content(body.dump(), "application/json");
@@ -30,7 +30,7 @@ const FakeOpenAI::Part* FakeOpenAI::Upload::part(const std::string& name) const 
   return it == parts.end() ? nullptr : &*it;
 }
 
-FakeOpenAI::FakeOpenAI() {
+FakeOpenAI::FakeOpenAI(Flavour flavour) : flavour_(flavour) {
   server_.server().Post(
       "/v1/audio/transcriptions",
       [this](const httplib::Request& request, httplib::Response& response,
@@ -46,6 +46,11 @@ void FakeOpenAI::set_transcript(std::optional<std::string> language, std::vector
   language_ = std::move(language);
   segments_ = std::move(segments);
   words_ = std::move(words);
+}
+
+void FakeOpenAI::queue_segments(std::vector<Segment> segments) {
+  std::lock_guard lock(mutex_);
+  queued_segments_.push_back(std::move(segments));
 }
 
 void FakeOpenAI::fail_next(int status, int count) {
@@ -87,7 +92,8 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
                  "The server had an error while processing your request.", "server_error", nullptr);
     return;
   }
-  if (upload.authorization != std::string("Bearer ") + kApiKey) {
+  if (flavour_ != Flavour::kWhisperCpp &&
+      upload.authorization != std::string("Bearer ") + kApiKey) {
     answer_error(response, 401,
                  "Incorrect API key provided. You can find your API key in your account settings.",
                  "invalid_request_error", "invalid_api_key");
@@ -101,6 +107,13 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
     return;
   }
   const Part* format = upload.part("response_format");
+  if (flavour_ == Flavour::kJsonOnlyModel && format && format->data == "verbose_json") {
+    answer_error(response, 400,
+                 "response_format 'verbose_json' is not compatible with model '" + model->data +
+                     "'. Use 'json' or 'text' instead.",
+                 "invalid_request_error", "unsupported_value", "response_format");
+    return;
+  }
   std::vector<std::string> granularities;
   for (const Part& p : upload.parts) {
     if (p.name == "timestamp_granularities[]") granularities.push_back(p.data);
@@ -112,7 +125,10 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
   }
   // Each answer a single segment spanning the audio sent, when echoing durations.
   std::vector<Segment> segments = segments_;
-  if (echo_durations_) {
+  if (!queued_segments_.empty()) {
+    segments = std::move(queued_segments_.front());
+    queued_segments_.pop_front();
+  } else if (echo_durations_) {
     const DecodedAudio audio = decode_audio(file->data);
     const double seconds = static_cast<double>(audio.frames) / audio.sample_rate;
     segments = {{std::to_string(seconds) + " s", 0.0, seconds}};
@@ -120,7 +136,15 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
   std::string text;
   for (const Segment& s : segments) text += s.text;
   if (!format || format->data == "json") {
-    response.set_content(nlohmann::ordered_json{{"text", text}}.dump(), "application/json");
+    nlohmann::ordered_json body = {{"text", text}};
+    if (flavour_ == Flavour::kJsonOnlyModel) {
+      body["usage"] = {{"type", "tokens"},
+                       {"input_tokens", 14},
+                       {"input_token_details", {{"text_tokens", 0}, {"audio_tokens", 14}}},
+                       {"output_tokens", 45},
+                       {"total_tokens", 59}};
+    }
+    response.set_content(body.dump(), "application/json");
     return;
   }
   if (format->data != "verbose_json") {
@@ -132,32 +156,59 @@ void FakeOpenAI::handle(const httplib::Request& request, httplib::Response& resp
   const bool want_segments =
       granularities.empty() ||
       std::find(granularities.begin(), granularities.end(), "segment") != granularities.end();
-  nlohmann::ordered_json body = {{"task", "transcribe"},
-                                 {"language", language_ ? nlohmann::json(*language_) : nullptr},
-                                 {"duration", segments.empty() ? 0.0 : segments.back().end},
-                                 {"text", text}};
-  if (want_words) {
-    auto& words = body["words"] = nlohmann::json::array();
-    for (const Segment& w : words_)
-      words.push_back({{"word", w.text}, {"start", w.start}, {"end", w.end}});
-  }
-  if (want_segments) {
-    auto& listed = body["segments"] = nlohmann::json::array();
-    int id = 0;
-    for (const Segment& s : segments) {
-      listed.push_back({{"id", id++},
-                        {"seek", 0},
-                        {"start", s.start},
-                        {"end", s.end},
-                        {"text", s.text},
-                        {"tokens", nlohmann::json::array({50364, 2425})},
-                        {"temperature", 0.0},
-                        {"avg_logprob", -0.25},
-                        {"compression_ratio", 1.1},
-                        {"no_speech_prob", 0.01}});
+  response.set_content(verbose_answer(segments, text, want_words, want_segments).dump(),
+                       "application/json");
+}
+
+nlohmann::ordered_json FakeOpenAI::verbose_answer(const std::vector<Segment>& segments,
+                                                  const std::string& text, bool want_words,
+                                                  bool want_segments) const {
+  using nlohmann::ordered_json;
+  const double duration = segments.empty() ? 0.0 : segments.back().end;
+  const auto word_list = [&](double from, double to) {
+    ordered_json words = ordered_json::array();
+    for (const Segment& w : words_) {
+      if (w.start < from || w.start >= to) continue;
+      ordered_json word = {{"word", w.text}, {"start", w.start}, {"end", w.end}};
+      if (flavour_ == Flavour::kWhisperCpp) word.update({{"t_dtw", -1}, {"probability", 0.98}});
+      words.push_back(std::move(word));
     }
+    return words;
+  };
+  ordered_json body = {{"task", "transcribe"}};
+  if (flavour_ == Flavour::kVllm) {
+    body["language"] = language_ ? language_->substr(0, 2) : "";
+    body["duration"] = std::to_string(duration);
+  } else {
+    body["language"] = language_ ? ordered_json(*language_) : ordered_json();
+    body["duration"] = duration;
   }
-  response.set_content(body.dump(), "application/json");
+  body["text"] = text;
+  if (flavour_ == Flavour::kSpeaches) {
+    body["words"] = want_words ? word_list(0, 1e9) : ordered_json();
+  } else if (want_words && flavour_ != Flavour::kVllm && flavour_ != Flavour::kWhisperCpp) {
+    body["words"] = word_list(0, 1e9);
+  }
+  // Compatible servers list segments whatever was asked.
+  if (!want_segments && flavour_ == Flavour::kWhisper1) return body;
+  auto& listed = body["segments"] = ordered_json::array();
+  int id = 0;
+  for (const Segment& s : segments) {
+    ordered_json segment = {{"id", id++},
+                            {"seek", 0},
+                            {"start", s.start},
+                            {"end", s.end},
+                            {"text", s.text},
+                            {"tokens", ordered_json::array({50364, 2425})},
+                            {"temperature", 0.0},
+                            {"avg_logprob", -0.25},
+                            {"compression_ratio", 1.1},
+                            {"no_speech_prob", 0.01}};
+    if (flavour_ == Flavour::kWhisperCpp) segment["words"] = word_list(s.start, s.end);
+    if (flavour_ == Flavour::kSpeaches) segment["words"] = ordered_json();
+    listed.push_back(std::move(segment));
+  }
+  return body;
 }
 
 }  // namespace qorl_testing

@@ -33,6 +33,15 @@ std::string replaced(std::string text, const std::string& marker, const std::str
   return text.replace(text.find(marker), marker.size(), value);
 }
 
+// The player answer's translationLanguages, named by their codes.
+ordered_json translation_languages(const std::vector<std::string>& codes) {
+  ordered_json languages = ordered_json::array();
+  for (const std::string& code : codes) {
+    languages.push_back({{"languageCode", code}, {"languageName", {{"runs", {{{"text", code}}}}}}});
+  }
+  return languages;
+}
+
 ordered_json unplayable(const char* status, const char* reason, const char* subreason) {
   ordered_json playability = {{"status", status}, {"reason", reason}};
   if (subreason) {
@@ -170,8 +179,7 @@ void FakeYouTube::player(const httplib::Request& request, httplib::Response& res
           {"playerCaptionsTracklistRenderer",
            {{"captionTracks", tracks},
             {"audioTracks", {{{"captionTrackIndices", {0}}}}},
-            {"translationLanguages",
-             {{{"languageCode", "af"}, {"languageName", {{"runs", {{{"text", "Afrikaans"}}}}}}}}},
+            {"translationLanguages", translation_languages(video->second.translations)},
             {"defaultAudioTrackIndex", 0}}}};
     }
     answer["videoDetails"] = {{"videoId", id}, {"title", "A video"}, {"lengthSeconds", "212"}};
@@ -195,6 +203,11 @@ void FakeYouTube::timed_text(const httplib::Request& request, httplib::Response&
       }
       if (request.has_param("fmt")) {
         response.set_content(kSrv3, "text/xml; charset=UTF-8");
+      } else if (request.has_param("tlang")) {
+        response.set_content(R"(<transcript><text start="0" dur="1">[)" +
+                                 request.get_param_value("tlang") + "] " + track.language_code +
+                                 "</text></transcript>",
+                             "text/xml; charset=UTF-8");
       } else if (track.needs_po_token && !request.has_param("pot")) {
         response.set_content("", "text/xml; charset=UTF-8");
       } else {

@@ -30,6 +30,9 @@ class FakeYouTube {
     Playability playability = Playability::kOk;
     bool captions = true;  // false: the player answer has no caption section
     std::vector<Track> tracks;
+    // What every track translates into; its translated timed text is one snippet,
+    // "[<code>] <the track's language code>".
+    std::vector<std::string> translations = {"af"};
   };
   // kAsked: the consent form until the consent cookie comes; kRefused: always the form.
   enum class Consent { kNone, kAsked, kRefused };

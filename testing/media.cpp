@@ -33,6 +33,15 @@ void write_h264_copy(const std::filesystem::path& video, const std::filesystem::
   if (result.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + result.err);
 }
 
+void write_with_ffmpeg(const std::vector<std::string>& arguments,
+                       const std::filesystem::path& out) {
+  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  argv.push_back(out.string());
+  const auto result = clients::process::run_process(std::move(argv));
+  if (result.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + result.err);
+}
+
 // Steps of 16 in blue and green count 256 frames; red steps up from 128 once per 256 frames,
 // which gives 2048 distinct frames.
 Bgr colour_for_frame(int index) {

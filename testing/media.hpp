@@ -25,6 +25,10 @@ void write_solid_colour_video(const std::filesystem::path& path, int frame_count
 void write_h264_copy(const std::filesystem::path& video, const std::filesystem::path& out, int gop,
                      int b_frames);
 
+// Writes `out` with the real ffmpeg program, `ffmpeg -y <arguments> <out>`: lavfi sources
+// ("-f", "lavfi", "-i", "sine=duration=1") give media of any container without fixtures.
+void write_with_ffmpeg(const std::vector<std::string>& arguments, const std::filesystem::path& out);
+
 // A colour per frame index (up to 2048 frames) that survives lossy compression and reads back
 // by nearest step.
 Bgr colour_for_frame(int index);

@@ -1,7 +1,6 @@
 // transcribe: timed transcripts of audio through one of five backends.
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -46,6 +45,8 @@ struct TranscribeArguments {
   std::optional<std::vector<std::string>> preferred_languages;
   bool allow_non_preferred = false;
   bool allow_auto_generated = false;
+  std::optional<std::string> fallback;
+  std::optional<std::string> translate_to;
 };
 
 using BackendPointer = std::shared_ptr<BaseAudioToText>;
@@ -85,12 +86,17 @@ BackendPointer make_prosa(const TranscribeArguments& args) {
   return std::make_shared<audio::prosa_audio_to_text::ProsaAudioToText>(params);
 }
 
+// The --fallback backend of the youtube backend; none without one.
+BackendPointer make_fallback(const TranscribeArguments& args);
+
 BackendPointer make_youtube(const TranscribeArguments& args) {
   audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText::Params params;
   params.preferred_lang_ids = args.preferred_languages;
   params.allow_non_preferred_lang_ids = args.allow_non_preferred;
   params.allow_auto_generated_transcripts = args.allow_auto_generated;
   params.proxy = args.proxy;
+  params.fallback_backend = make_fallback(args);
+  params.translate_to = args.translate_to;
   return std::make_shared<audio::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(
       params);
 }
@@ -130,7 +136,8 @@ const std::vector<Backend> kBackends = {
      Backend::Sources::kAny,
      make_prosa},
     {"youtube",
-     {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated"},
+     {"--proxy", "--preferred-language", "--allow-non-preferred", "--allow-auto-generated",
+      "--fallback", "--translate-to"},
      Backend::Sources::kYouTubeLinks,
      make_youtube},
     {"gemini",
@@ -153,13 +160,19 @@ const Backend& find_backend(const std::string& name) {
                    CLI::detail::join(backend_names(), ", ") + ")");
 }
 
-// Every backend setting, in name order, is refused by the backends that do not read it.
-void check_settings(const CLI::App& command, const Backend& backend) {
+BackendPointer make_fallback(const TranscribeArguments& args) {
+  return args.fallback ? find_backend(*args.fallback).make(args) : nullptr;
+}
+
+// Every backend setting, in name order, is refused by the backends that do not read it; the
+// fallback backend's settings are its own.
+void check_settings(const CLI::App& command, const Backend& backend, const Backend* fallback) {
   std::set<std::string> all_settings;
   for (const auto& each : kBackends)
     all_settings.insert(each.settings.begin(), each.settings.end());
   for (const auto& name : all_settings) {
-    if (command.count(name) > 0 && !backend.settings.count(name)) {
+    const bool read = backend.settings.count(name) || (fallback && fallback->settings.count(name));
+    if (command.count(name) > 0 && !read) {
       throw UsageError(name + " does not apply to --backend " + backend.name);
     }
   }
@@ -194,14 +207,15 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
 }
 
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
-    std::shared_ptr<BaseAudioToText> backend, bool check_path,
+    std::shared_ptr<BaseAudioToText> backend, std::string fallback_name, bool check_path,
     batch::runner::ResolvedSource source) {
   if (check_path) {
     require_file_if_path(source.entry.source);
   } else {
     refuse_empty_file(source.entry.source);
   }
-  co_return co_await batch::transcription_run::transcribe(std::move(backend), std::move(source));
+  co_return co_await batch::transcription_run::transcribe(std::move(backend), std::move(source),
+                                                          std::move(fallback_name));
 }
 
 // Every setting that can change a transcript.
@@ -222,20 +236,23 @@ qorl_core::Options keyed_settings(const TranscribeArguments& args) {
   set_list("preferred_languages", args.preferred_languages);
   if (args.allow_non_preferred) options.set("allow_non_preferred", true);
   if (args.allow_auto_generated) options.set("allow_auto_generated", true);
+  if (args.fallback) options.set("fallback", *args.fallback);
+  if (args.translate_to) options.set("translate_to", *args.translate_to);
   return options;
 }
 
 int run(const CLI::App& command, const TranscribeArguments& args) {
   const Backend& backend = find_backend(args.backend);
-  check_settings(command, backend);
+  check_settings(command, backend, args.fallback ? &find_backend(*args.fallback) : nullptr);
   check_arguments(args, backend);
   const bool check_path = backend.sources == Backend::Sources::kAny;
   const auto format = transcript_format(args.format);
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   Job job{.convert =
-              [converter = backend.make(args), check_path](batch::runner::ResolvedSource source) {
-                return transcribe_one(converter, check_path, std::move(source));
+              [converter = backend.make(args), fallback = args.fallback.value_or(""),
+               check_path](batch::runner::ResolvedSource source) {
+                return transcribe_one(converter, fallback, check_path, std::move(source));
               },
           .render =
               [format](const qorl_core::Value& record) {
@@ -300,6 +317,14 @@ Command add_transcribe(CLI::App& app) {
                     "youtube: fall back to other languages");
   command->add_flag("--allow-auto-generated", args->allow_auto_generated,
                     "youtube: accept generated transcripts");
+  command
+      ->add_option("--fallback", args->fallback,
+                   "youtube: backend that transcribes the audio of videos without acceptable "
+                   "captions (its settings apply)")
+      ->check(CLI::IsMember({"whisper", "gemini", "google-cloud"}));
+  command->add_option("--translate-to", args->translate_to,
+                      "youtube: language code of YouTube's translation of the captions, where "
+                      "the video offers one");
   return {command, [command, args] { return run(*command, *args); }};
 }
 

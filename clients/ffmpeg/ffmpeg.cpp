@@ -37,6 +37,22 @@ bool is_iso_media(std::string_view media) {
   return media.size() >= 8 && media.substr(4, 4) == "ftyp";
 }
 
+// Runs ffmpeg from `input` to `output` with `arguments` between them; FfmpegError on failure.
+boost::asio::awaitable<void> run_conversion(const fs::path& input,
+                                            const std::vector<std::string>& arguments,
+                                            const fs::path& output) {
+  // "file:" keeps names that look like protocols or options ("-x", "http:...") plain files.
+  std::vector<std::string> argv = base_command();
+  argv.insert(argv.end(), {"-i", "file:" + input.string()});
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  argv.push_back("file:" + output.string());
+  const ProcessResult result =
+      co_await process::async_run_process(std::move(argv), {.deadline = kDeadline});
+  if (result.exit_code != 0) {
+    throw failure(result, "ffmpeg exited with status " + std::to_string(result.exit_code));
+  }
+}
+
 }  // namespace
 
 std::string ffmpeg_program() {
@@ -45,15 +61,29 @@ std::string ffmpeg_program() {
 }
 
 boost::asio::awaitable<void> async_transcode_to_flac(fs::path input, fs::path output) {
-  // "file:" keeps names that look like protocols or options ("-x", "http:...") plain files.
-  std::vector<std::string> argv = base_command();
-  argv.insert(argv.end(), {"-i", "file:" + input.string(), "-map", "0:a:0", "-c:a", "flac",
-                           "file:" + output.string()});
-  const ProcessResult result =
-      co_await process::async_run_process(std::move(argv), {.deadline = kDeadline});
-  if (result.exit_code != 0) {
-    throw failure(result, "ffmpeg exited with status " + std::to_string(result.exit_code));
+  const std::vector<std::string> arguments{"-map", "0:a:0", "-c:a", "flac"};
+  co_await run_conversion(input, arguments, output);
+}
+
+boost::asio::awaitable<void> async_convert_to_mp4(fs::path input, fs::path output) {
+  const auto with = [](std::initializer_list<std::string> codecs) {
+    std::vector<std::string> arguments{"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn"};
+    arguments.insert(arguments.end(), codecs);
+    arguments.insert(arguments.end(), {"-movflags", "+faststart", "-f", "mp4"});
+    return arguments;
+  };
+  // GCC 12: no temporaries built inside a co_await expression.
+  const std::vector<std::string> copy = with({"-c", "copy"});
+  const std::vector<std::string> encode =
+      with({"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac"});
+  bool copied = false;
+  try {
+    co_await run_conversion(input, copy, output);
+    copied = true;
+  } catch (const FfmpegError&) {
+    // Codecs MP4 cannot hold (VP8, Vorbis, Theora, ...): encoded again below.
   }
+  if (!copied) co_await run_conversion(input, encode, output);
 }
 
 boost::asio::awaitable<std::string> async_decode_audio(std::string_view media,

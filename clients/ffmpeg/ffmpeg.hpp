@@ -30,6 +30,12 @@ inline constexpr std::chrono::minutes kDeadline{10};
 [[nodiscard]] boost::asio::awaitable<void> async_transcode_to_flac(std::filesystem::path input,
                                                                    std::filesystem::path output);
 
+// Writes the first video stream of `input`, with its first audio stream when there is one, to
+// `output` as MP4: the streams are copied as they are when MP4 can hold them, else re-encoded as
+// H.264 and AAC.
+[[nodiscard]] boost::asio::awaitable<void> async_convert_to_mp4(std::filesystem::path input,
+                                                                std::filesystem::path output);
+
 struct DecodeOptions {
   std::optional<int> sample_rate{};  // none: the stream's own
   std::optional<int> channels{};     // none: the stream's own

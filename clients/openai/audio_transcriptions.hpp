@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clients/http/policy.hpp"
@@ -24,10 +25,11 @@ struct ClientOptions {
   http::CallPolicy policy = http::default_call_policy();
 };
 
-// The file part of the upload.
+// The file part of the upload. The audio, which may be large, is not copied: it must stay alive
+// until the request has been sent.
 struct FileUpload {
   std::string filename;
-  std::string data;
+  std::string_view data;
   std::string content_type;
 };
 
@@ -54,7 +56,8 @@ struct TranscriptionWord {
 };
 
 // The answer. JSON formats fill the fields they carry ("verbose_json": language, duration,
-// segments, words); text formats ("text", "srt", "vtt") give the body as `text`.
+// segments, words), each on its own: a missing or null one stays none (a duration may come as
+// numeric text); text formats ("text", "srt", "vtt") give the body as `text`.
 struct Transcription {
   std::string text;
   std::optional<std::string> language;
@@ -62,6 +65,14 @@ struct Transcription {
   std::optional<std::vector<TranscriptionSegment>> segments;
   std::optional<std::vector<TranscriptionWord>> words;
 };
+
+// Where requests go: `options.base_url`, else env OPENAI_BASE_URL, else the public service.
+std::string resolved_base_url(const ClientOptions& options);
+
+// Whether `error` is the service refusing `verbose_json` or timestamp granularities for the
+// model (OpenAI's gpt-4o-transcribe models, older vLLM): a 400 whose error names either. Such a
+// model still answers `json`.
+bool refuses_timestamps(const APIStatusError& error);
 
 class AudioTranscriptionsConnection {
  public:

@@ -31,9 +31,11 @@ ClientOptions options_for(std::string api_key, std::string base_url, int max_ret
 
 MATCHER_P2(FieldIs, name, data, "") { return arg.name == name && arg.data == data; }
 
+constexpr std::string_view kFlac("fLaC\0\x01binary", 12);
+
 TranscriptionCreateParams verbose_params(std::vector<std::string> granularities) {
   TranscriptionCreateParams p;
-  p.file = {"audio.flac", std::string("fLaC\0\x01binary", 12), "audio/flac"};
+  p.file = {"audio.flac", kFlac, "audio/flac"};
   p.model = "whisper-1";
   p.language = "en";
   p.prompt = "Glossary: QORL";

@@ -27,7 +27,35 @@ std::optional<std::vector<T>> object_list(const nlohmann::json& body, std::strin
   return out;
 }
 
+// A number, or numeric text as some compatible servers write it ("17.65").
+std::optional<double> lenient_number(const nlohmann::json& body, std::string_view key) {
+  if (auto number = common::optional_field<double>(body, key)) return number;
+  const auto text = common::optional_field<std::string>(body, key);
+  double value = 0;
+  if (!text || text->empty()) return std::nullopt;
+  const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
+  if (ec != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return value;
+}
+
+constexpr const char* kDefaultBaseUrl = "https://api.openai.com/v1";
+
 }  // namespace
+
+std::string resolved_base_url(const ClientOptions& options) {
+  return common::resolve_base_url(options.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl);
+}
+
+bool refuses_timestamps(const APIStatusError& error) {
+  if (error.status_code() != 400) return false;
+  const auto body = common::parse_json_or_discarded(error.body(), "OpenAI");
+  const std::string param = common::field_or<std::string>(body, {"error", "param"});
+  if (param == "response_format" || param.starts_with("timestamp_granularities")) return true;
+  const std::string message = common::read_error_answer(body).message.value_or(error.body());
+  return message.find("verbose_json") != std::string::npos ||
+         message.find("response_format") != std::string::npos ||
+         message.find("timestamp_granularities") != std::string::npos;
+}
 
 void from_json(const nlohmann::json& value, TranscriptionSegment& segment) {
   segment = {common::field_or<std::string>(value, "text"), common::field_or<double>(value, "start"),
@@ -42,7 +70,7 @@ void from_json(const nlohmann::json& value, TranscriptionWord& word) {
 void from_json(const nlohmann::json& value, Transcription& transcription) {
   transcription = {common::field_or<std::string>(value, "text"),
                    common::optional_field<std::string>(value, "language"),
-                   common::optional_field<double>(value, "duration"),
+                   lenient_number(value, "duration"),
                    object_list<TranscriptionSegment>(value, "segments"),
                    object_list<TranscriptionWord>(value, "words")};
 }
@@ -52,8 +80,6 @@ void from_json(const nlohmann::json& value, Transcription& transcription) {
 namespace clients::openai::internal {
 
 namespace {
-
-constexpr const char* kDefaultBaseUrl = "https://api.openai.com/v1";
 
 // A float as the official Python client writes form values: shortest round trip, with ".0"
 // for whole numbers.
@@ -111,14 +137,14 @@ std::vector<http::FormPart> transcription_form(const TranscriptionCreateParams& 
   for (const std::string& granularity : params.timestamp_granularities) {
     parts.push_back({"timestamp_granularities[]", granularity, std::nullopt, std::nullopt});
   }
-  parts.push_back({"file", params.file.data, params.file.filename, params.file.content_type});
+  parts.push_back(
+      {"file", std::string(params.file.data), params.file.filename, params.file.content_type});
   return parts;
 }
 
 AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& options)
     : api_key_(options.api_key),
-      url_(common::resolve_base_url(options.base_url, {"OPENAI_BASE_URL"}, kDefaultBaseUrl) +
-           "/audio/transcriptions"),
+      url_(resolved_base_url(options) + "/audio/transcriptions"),
       policy_(options.policy) {
   common::check_credential(api_key_, "The OpenAI API key");
 }

@@ -146,11 +146,21 @@ struct CaptionTrack {
   std::string language_code;
   std::string kind;
   std::string base_url;
+  bool is_translatable = false;
 };
 
 void from_json(const json& value, CaptionTrack& track) {
   track = {field_or<FormattedText>(value, "name"), field_or<std::string>(value, "languageCode"),
-           field_or<std::string>(value, "kind"), field_or<std::string>(value, "baseUrl")};
+           field_or<std::string>(value, "kind"), field_or<std::string>(value, "baseUrl"),
+           field_or<bool>(value, "isTranslatable")};
+}
+
+struct TranslationLanguage {
+  std::string language_code;
+};
+
+void from_json(const json& value, TranslationLanguage& language) {
+  language = {field_or<std::string>(value, "languageCode")};
 }
 
 // Anything but a playable video as the error it stands for.
@@ -174,7 +184,7 @@ void check_playability(const std::string& video_id, const PlayabilityStatus& pla
   throw VideoUnplayable(video_id, reason, subreasons);
 }
 
-std::vector<Transcript> caption_tracks(const std::string& video_id, const std::string& body) {
+TranscriptList caption_tracks(const std::string& video_id, const std::string& body) {
   const json player = common::parse_json_or_discarded(body, "YouTube");
   if (!player.is_object()) {
     throw YouTubeDataUnparsable(video_id, "the player answer is not a JSON object");
@@ -185,14 +195,19 @@ std::vector<Transcript> caption_tracks(const std::string& video_id, const std::s
   if (tracks.empty()) throw TranscriptsDisabled(video_id);
   std::vector<Transcript> out;
   for (const CaptionTrack& track : tracks) {
-    Transcript t{video_id, track.name.str(), track.language_code, track.kind == "asr",
-                 track.base_url};
+    Transcript t{video_id,       track.name.str(),     track.language_code, track.kind == "asr",
+                 track.base_url, track.is_translatable};
     if (t.language_code.empty() || t.url.empty()) {
       throw YouTubeDataUnparsable(video_id, "a caption track has no language code or address");
     }
     out.push_back(std::move(t));
   }
-  return out;
+  std::vector<std::string> translation_languages;
+  for (const auto& language : field_or<std::vector<TranslationLanguage>>(
+           player, {"captions", "playerCaptionsTracklistRenderer", "translationLanguages"})) {
+    if (!language.language_code.empty()) translation_languages.push_back(language.language_code);
+  }
+  return TranscriptList(video_id, std::move(out), std::move(translation_languages));
 }
 
 class RestTranscriptConnection : public TranscriptConnection {
@@ -214,7 +229,7 @@ class RestTranscriptConnection : public TranscriptConnection {
     }
     const http::Response player =
         co_await exchange(video_id, stub.post_player(*key, video_id, cookie));
-    co_return TranscriptList(video_id, caption_tracks(video_id, player.body));
+    co_return caption_tracks(video_id, player.body);
   }
 
   boost::asio::awaitable<FetchedTranscript> fetch_transcript(Transcript track) override {

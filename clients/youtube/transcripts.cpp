@@ -1,5 +1,7 @@
 #include "clients/youtube/transcripts.hpp"
 
+#include <algorithm>
+
 namespace clients::youtube {
 
 const Transcript& TranscriptList::find_transcript(
@@ -16,6 +18,21 @@ const Transcript& TranscriptList::find_transcript(
     (track.is_generated ? generated : manual).push_back(track.language_code);
   }
   throw NoTranscriptFound(video_id_, language_codes, manual, generated);
+}
+
+std::optional<Transcript> TranscriptList::translated(const Transcript& track,
+                                                     const std::string& language_code) const {
+  if (!track.is_translatable ||
+      std::find(translation_languages_.begin(), translation_languages_.end(), language_code) ==
+          translation_languages_.end()) {
+    return std::nullopt;
+  }
+  Transcript out = track;
+  // The caption service translates the track named by the address into `tlang`.
+  out.url += (out.url.find('?') == std::string::npos ? "?tlang=" : "&tlang=") + language_code;
+  out.language = track.language + " (translated into " + language_code + ")";
+  out.language_code = language_code;
+  return out;
 }
 
 boost::asio::awaitable<FetchedTranscript> TranscriptClient::fetch(

@@ -43,6 +43,7 @@ struct Transcript {
   bool is_generated = false;  // true for automatic speech recognition captions
   // Where the timed text is; it carries signatures, so it is never logged or put in messages.
   std::string url;
+  bool is_translatable = false;  // YouTube translates it into its translation languages
 };
 
 struct TranscriptSnippet {
@@ -63,8 +64,11 @@ struct FetchedTranscript {
 class TranscriptList {
  public:
   TranscriptList() = default;
-  TranscriptList(std::string video_id, std::vector<Transcript> tracks)
-      : video_id_(std::move(video_id)), tracks_(std::move(tracks)) {}
+  TranscriptList(std::string video_id, std::vector<Transcript> tracks,
+                 std::vector<std::string> translation_languages = {})
+      : video_id_(std::move(video_id)),
+        tracks_(std::move(tracks)),
+        translation_languages_(std::move(translation_languages)) {}
 
   const std::string& video_id() const noexcept { return video_id_; }
   const std::vector<Transcript>& tracks() const noexcept { return tracks_; }
@@ -75,9 +79,19 @@ class TranscriptList {
   // before a generated one. Throws NoTranscriptFound.
   const Transcript& find_transcript(const std::vector<std::string>& language_codes) const;
 
+  // The codes of the languages YouTube translates the video's tracks into.
+  const std::vector<std::string>& translation_languages() const noexcept {
+    return translation_languages_;
+  }
+  // `track` translated by YouTube into `language_code`; none when the track is not translatable
+  // or the video offers no such translation.
+  std::optional<Transcript> translated(const Transcript& track,
+                                       const std::string& language_code) const;
+
  private:
   std::string video_id_;
   std::vector<Transcript> tracks_;
+  std::vector<std::string> translation_languages_;
 };
 
 class TranscriptConnection {
@@ -106,6 +120,10 @@ class TranscriptClient {
   boost::asio::awaitable<FetchedTranscript> fetch(std::string video_id,
                                                   std::vector<std::string> languages = {
                                                       "en"}) const;
+  // The timed text of one track of a list.
+  boost::asio::awaitable<FetchedTranscript> fetch(Transcript track) const {
+    return connection_->fetch_transcript(std::move(track));
+  }
 
  private:
   std::shared_ptr<TranscriptConnection> connection_;

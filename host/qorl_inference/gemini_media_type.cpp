@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 
 #include "qorl_core/value.hpp"
@@ -40,28 +41,38 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 18> kAliases
     {"application/x-javascript", "text/javascript"},
 }};
 
-std::string documented_list() {
-  std::string list;
-  for (const auto type : kDocumented) {
-    if (!list.empty()) list += ", ";
-    list += type;
+std::optional<std::string_view> documented_name(std::string_view detected) {
+  if (std::find(kDocumented.begin(), kDocumented.end(), detected) != kDocumented.end()) {
+    return detected;
   }
-  return list;
+  for (const auto& [alias, documented] : kAliases) {
+    if (alias == detected) return documented;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::span<const std::string_view> gemini_media_types() noexcept { return kDocumented; }
 
+bool gemini_documents(std::string_view detected) noexcept {
+  return documented_name(detected).has_value();
+}
+
+std::string gemini_documented_list(std::string_view prefix) {
+  std::string list;
+  for (const auto type : kDocumented) {
+    if (!type.starts_with(prefix)) continue;
+    if (!list.empty()) list += ", ";
+    list += type;
+  }
+  return list;
+}
+
 std::string gemini_media_type(std::string_view detected) {
-  if (std::find(kDocumented.begin(), kDocumented.end(), detected) != kDocumented.end()) {
-    return std::string(detected);
-  }
-  for (const auto& [alias, documented] : kAliases) {
-    if (alias == detected) return std::string(documented);
-  }
+  if (const auto documented = documented_name(detected)) return std::string(*documented);
   throw BaseInvokerError("Gemini does not take the media type " + qorl_core::repr(detected) +
-                         "; it documents " + documented_list());
+                         "; it documents " + gemini_documented_list());
 }
 
 }  // namespace qorl_inference

@@ -209,6 +209,7 @@ class Run {
   awaitable<void> convert_unstored(ResolvedSource resolved, Result& result);
   void report(Result& result);
   static void set_failure(Result& result, Status status, const std::exception_ptr& error);
+  static void set_done(Result& result, Conversion conversion);
 
   SourceStream sources_;
   ConvertFunction convert_;
@@ -388,11 +389,9 @@ awaitable<void> Run::convert_claimed(ResolvedSource resolved, Result& result) {
       store.fail(key, *result.error, *result.error_kind, store::Finish{.batch = batch_mode()});
     }
   } else {
-    result.status = Status::done;
-    result.usage = conversion.usage;
     store.complete(key, record_text,
                    store::Finish{.usage = conversion.usage, .batch = batch_mode()});
-    result.record = std::move(conversion.record);
+    set_done(result, std::move(conversion));
   }
   if (const auto row = store.lookup(key)) result.attempts = row->attempts;
   report(result);
@@ -402,9 +401,7 @@ awaitable<void> Run::convert_unstored(ResolvedSource resolved, Result& result) {
   std::exception_ptr failure;
   try {
     Conversion conversion = co_await convert_(std::move(resolved));
-    result.status = Status::done;
-    result.usage = conversion.usage;
-    result.record = std::move(conversion.record);
+    set_done(result, std::move(conversion));
   } catch (const std::exception&) {
     failure = std::current_exception();
   }
@@ -433,6 +430,14 @@ bool Run::left_in_batch(const std::exception_ptr& failure, Result& result) {
   result.status = Status::pending;
   result.batch_name = pending->batch_name();
   return true;
+}
+
+void Run::set_done(Result& result, Conversion conversion) {
+  result.status = Status::done;
+  result.record = std::move(conversion.record);
+  result.usage = conversion.usage;
+  result.warnings = std::move(conversion.warnings);
+  result.via = std::move(conversion.via);
 }
 
 void Run::set_failure(Result& result, Status status, const std::exception_ptr& error) {

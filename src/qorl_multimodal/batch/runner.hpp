@@ -72,6 +72,10 @@ struct ResolvedSource {
 struct Conversion {
   qorl_core::Value record{};  // JSON-able: what the command's --json writes as "result"
   usage::Usage usage{};
+  // Said of this conversion only, never stored: what was changed to make the record sound, and
+  // the route that produced it when the converter chose among several.
+  std::vector<std::string> warnings{};
+  std::string via{};
 };
 
 // Converts one source; failures are exceptions (their nested causes are kept in the error text).
@@ -99,7 +103,9 @@ struct Result {
   // Failed because a quota ran out (QuotaExhausted): not stored, converted again by a rerun.
   bool quota_exhausted = false;
   std::optional<std::string> batch_name{};  // pending: the batch job it waits in
-  usage::Usage usage{};       // what this run paid for it (nothing when cached or skipped)
+  usage::Usage usage{};  // what this run paid for it (nothing when cached or skipped)
+  std::vector<std::string> warnings{};  // done: the conversion's own (see Conversion)
+  std::string via{};                    // done: the conversion's route (see Conversion)
   std::int64_t attempts = 0;  // claims taken on the key so far (1 when converted without a store)
   std::chrono::system_clock::time_point started_at{};
   std::chrono::system_clock::time_point finished_at{};

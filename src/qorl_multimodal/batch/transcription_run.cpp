@@ -1,12 +1,15 @@
 #include "qorl_multimodal/batch/transcription_run.hpp"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/batch/converter_run.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/youtube_transcript_audio_to_text.hpp"
+#include "qorl_multimodal/utils/segment_times.hpp"
 
 namespace qorl_multimodal::batch::transcription_run {
 
@@ -31,23 +34,49 @@ bool billed_by_audio(const BaseAudioToText& backend) {
              nullptr;
 }
 
+// Times past the end of a local file's media are clamped and the segments kept in order; the
+// length of other sources is not known without fetching them again.
+std::optional<std::string> fit_times_to_media(const std::string& source,
+                                              std::vector<AudioTranscript>& segments) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(source, error)) return std::nullopt;
+  const std::optional<double> seconds = utils::segment_times::media_duration(source);
+  if (!seconds) return std::nullopt;
+  const auto fixes = utils::segment_times::fit_to_duration(segments, *seconds);
+  if (!fixes.any()) return std::nullopt;
+  return fixes.describe(*seconds);
+}
+
 }  // namespace
 
 boost::asio::awaitable<runner::Conversion> transcribe(std::shared_ptr<BaseAudioToText> backend,
-                                                      runner::ResolvedSource source) {
+                                                      runner::ResolvedSource source,
+                                                      std::string fallback_name) {
   if (!source.entry.options.empty()) {
     throw qorl_core::ValueError("transcribe takes no per-source options (" + source.entry.origin +
                                 ")");
   }
-  auto segments = co_await backend->convert(source.entry.source);
+  runner::Conversion conversion;
+  std::vector<AudioTranscript> segments;
+  if (auto youtube = std::dynamic_pointer_cast<
+          audio_to_text::youtube_transcript_audio_to_text::YouTubeTranscriptAudioToText>(backend)) {
+    auto routed = co_await youtube->transcribe(source.entry.source);
+    segments = std::move(routed.transcripts);
+    conversion.via = routed.via == decltype(routed.via)::kCaptions ? "captions" : fallback_name;
+  } else {
+    segments = co_await backend->convert(source.entry.source);
+  }
   if (segments.empty()) throw converter_run::nothing_generated("transcript");
-  usage::Usage usage;
+  if (auto warning = fit_times_to_media(source.entry.source, segments)) {
+    conversion.warnings.push_back(std::move(*warning));
+  }
   if (billed_by_audio(*backend)) {
     for (const auto& segment : segments) {
-      usage.audio_seconds = std::max(usage.audio_seconds, segment.end_time);
+      conversion.usage.audio_seconds = std::max(conversion.usage.audio_seconds, segment.end_time);
     }
   }
-  co_return runner::Conversion{.record = transcript_records(segments), .usage = usage};
+  conversion.record = transcript_records(segments);
+  co_return conversion;
 }
 
 }  // namespace qorl_multimodal::batch::transcription_run

@@ -18,8 +18,12 @@ qorl_core::Value transcript_records(const std::vector<AudioTranscript>& segments
 
 // Transcribes the source's text with `backend` (the backends take the source as text: a local
 // copy of downloaded media would lose its name). "no transcript was generated" for an empty
-// transcript; ValueError for per-source options, which no backend takes.
+// transcript; ValueError for per-source options, which no backend takes. The times of a local
+// file's transcript are fitted to the media's length, with a warning that says what changed. A
+// YouTube backend's route is the conversion's `via`: "captions", or `fallback_name` when its
+// fallback backend transcribed the audio.
 [[nodiscard]] boost::asio::awaitable<runner::Conversion> transcribe(
-    std::shared_ptr<BaseAudioToText> backend, runner::ResolvedSource source);
+    std::shared_ptr<BaseAudioToText> backend, runner::ResolvedSource source,
+    std::string fallback_name = "fallback");
 
 }  // namespace qorl_multimodal::batch::transcription_run

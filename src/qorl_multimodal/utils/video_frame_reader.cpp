@@ -135,8 +135,10 @@ struct VideoFrameReader::State {
   }
 };
 
+void route_libav_log() { av_log_set_callback(&forward_libav_log); }
+
 std::optional<VideoFrameReader> VideoFrameReader::open(const std::string& path) {
-  av_log_set_callback(&forward_libav_log);
+  route_libav_log();
   auto state = std::make_unique<State>();
   if (!state->packet || !state->frame || !state->previous) return std::nullopt;
 
@@ -212,5 +214,7 @@ std::optional<Frame> VideoFrameReader::read_frame(long long index) {
     back_seconds = back_seconds == 0 ? 1 : 2 * back_seconds;
   }
 }
+
+std::optional<Frame> VideoFrameReader::first_frame() { return state_->decode_until(0).frame; }
 
 }  // namespace qorl_multimodal::utils::video_frame_reader

@@ -15,6 +15,10 @@ struct Frame {
   long long index = 0;
 };
 
+// Sends libav's own messages to the debug log of qorl_multimodal.utils.video_utils.libav instead
+// of standard error; for every use of libav in the process.
+void route_libav_log();
+
 class VideoFrameReader {
  public:
   // None when the file has no decodable video stream. libav's own messages go to the debug log
@@ -34,6 +38,10 @@ class VideoFrameReader {
   // `index`, or the last frame when the stream ends before it; none when nothing decodes.
   // Frames are numbered from the stream's start time.
   std::optional<Frame> read_frame(long long index);
+
+  // The first frame of a reader just opened, decoded without seeking (an animated image has
+  // no index to seek in); none when nothing decodes.
+  std::optional<Frame> first_frame();
 
  private:
   struct State;

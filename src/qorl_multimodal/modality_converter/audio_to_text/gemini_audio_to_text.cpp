@@ -9,6 +9,7 @@
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_inference/message.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "qorl_multimodal/utils/sendable_media.hpp"
 #include "qorl_multimodal/utils/unsupported_media.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::gemini_audio_to_text {
@@ -87,6 +88,8 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
     logger().debug("Audio source is a local file: " + audio_source);
     attachment = Attachment::from_path(audio_source);
     require_audio_content(*attachment);
+    attachment =
+        co_await utils::sendable_media::sendable_audio_file(std::move(attachment), audio_source);
   } else {
     throw utils::unsupported_media::UnsupportedMediaError(
         "Invalid audio source: " + redact_url(audio_source) + ".");

@@ -12,6 +12,7 @@
 #include "testing/audio.hpp"
 #include "testing/fake_gemini_server.hpp"
 #include "testing/log_capture.hpp"
+#include "testing/media.hpp"
 #include "testing/source_files.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -115,6 +116,26 @@ TEST_F(GeminiTest, LocalFilesAreAttachedWithCustomPrompts) {
                   "Generating content using model: gemini-2.5-pro, system prompt: "
                   "Transcribe.\nCarefully., user prompt: Only the words.",
                   "Successfully generated 0 audio transcripts."));
+}
+
+TEST_F(GeminiTest, ContainersTheServiceDoesNotDocumentAreSentAsFlac) {
+  server_.set_answer_text(kTwoSegments);
+  const std::vector<std::pair<std::string, std::vector<std::string>>> containers = {
+      {"talk.m4a", {"-c:a", "aac"}}, {"talk.opus", {"-c:a", "libopus"}}};
+  for (const auto& [name, codec] : containers) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> arguments = {"-f", "lavfi", "-i", "sine=duration=1"};
+    arguments.insert(arguments.end(), codec.begin(), codec.end());
+    const auto path = dir_.path() / name;
+    qorl_testing::write_with_ffmpeg(arguments, path);
+    auto gemini = backend();
+    EXPECT_EQ(convert(gemini, path.string()).size(), 2u);
+    const json data = json::parse(
+        server_.generate_requests().back().body)["contents"][0]["parts"][0]["inlineData"];
+    EXPECT_EQ(data["mimeType"], "audio/flac");
+    EXPECT_THAT(*qorl_core::base64_decode(data["data"].get<std::string>()),
+                ::testing::StartsWith("fLaC"));
+  }
 }
 
 TEST_F(GeminiTest, LargeFilesGoThroughTheFilesApi) {

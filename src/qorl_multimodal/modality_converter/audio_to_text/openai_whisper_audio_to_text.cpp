@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <mutex>
+#include <set>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_core/files.hpp"
@@ -16,6 +18,7 @@
 #include "qorl_multimodal/utils/audio_size_reduction.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
 #include "qorl_multimodal/utils/language_names.hpp"
+#include "qorl_multimodal/utils/repetition_check.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
 
@@ -54,6 +57,40 @@ clients::openai::ClientOptions client_options(const OpenAIWhisperAudioToText::Pa
   return options;
 }
 
+// The services and models, as "<base URL> <model>", that refused verbose_json or timestamp
+// granularities in this process: they are asked with json from then on.
+class TimestampRefusals {
+ public:
+  bool contains(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    return keys_.count(key) > 0;
+  }
+  // False when the key was known already.
+  bool add(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    return keys_.insert(key).second;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::set<std::string> keys_;
+};
+
+TimestampRefusals& timestamp_refusals() {
+  static TimestampRefusals refusals;
+  return refusals;
+}
+
+// The length of the audio file sent, when libsndfile reads its header.
+std::optional<double> audio_seconds(std::string_view audio) {
+  try {
+    const utils::sound_file::Info info = utils::sound_file::Reader(audio).info();
+    if (info.sample_rate > 0) return static_cast<double>(info.frames) / info.sample_rate;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
@@ -65,7 +102,10 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
       timestamp_granularity(std::move(params.timestamp_granularity)),
       proxy(std::move(params.proxy)),
       chunk_long_audio(params.chunk_long_audio),
-      max_concurrent_pieces(params.max_concurrent_pieces) {
+      max_concurrent_pieces(params.max_concurrent_pieces),
+      service_model_(
+          clients::openai::resolved_base_url({.api_key = {}, .base_url = params.base_url}) + " " +
+          model) {
   for (std::string& format :
        params.skip_conversion_for_formats.value_or(std::vector<std::string>{})) {
     skip_conversion_for_formats.push_back(normalise_format(std::move(format)));
@@ -146,9 +186,7 @@ OpenAIWhisperAudioToText::_transcribe_in_pieces(
   std::optional<Bytes> whole = co_await _run_blocking([&] {
     return utils::audio_to_text_utils::convert_audio_to_mono_flac_within(recording, MAX_AUDIO_SIZE);
   });
-  if (whole) {
-    co_return co_await _request_transcription(std::move(*whole), "flac", "audio/flac", prompt);
-  }
+  if (whole) co_return co_await _transcribe_piece(std::move(*whole), 0.0, prompt);
   logger().debug(
       "Audio exceeds the maximum allowed size of %d bytes as one file; sending it in "
       "pieces",
@@ -158,14 +196,33 @@ OpenAIWhisperAudioToText::_transcribe_in_pieces(
     co_return co_await _run_blocking([&] { return maker.next(); });
   };
   chunking::TranscribePiece transcribe = [this](chunking::Piece piece,
-                                                std::optional<std::string> piece_prompt)
-      -> boost::asio::awaitable<std::vector<AudioTranscript>> {
-    co_return co_await _request_transcription(std::move(piece.flac), "flac", "audio/flac",
-                                              std::move(piece_prompt));
+                                                std::optional<std::string> piece_prompt) {
+    return _transcribe_piece(std::move(piece.flac), piece.offset, std::move(piece_prompt));
   };
   auto transcription = chunking::transcribe_pieces(std::move(next), max_concurrent_pieces, prompt,
                                                    std::move(transcribe));
   co_return co_await std::move(transcription);
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::_transcribe_piece(
+    Bytes flac, double offset, std::optional<std::string> piece_prompt) const {
+  namespace repetition_check = utils::repetition_check;
+  auto first = co_await _request_transcription(flac, "flac", "audio/flac", piece_prompt);
+  const repetition_check::Repetition looped = repetition_check::measure(first);
+  if (!looped.loops()) {
+    logger().debug(fmt::format("Piece at {:.2f} s: {} segments", offset, first.size()));
+    co_return first;
+  }
+  const double hotter = std::min(1.0, temperature + 0.2);
+  auto second =
+      co_await _request_transcription(flac, "flac", "audio/flac", std::move(piece_prompt), hotter);
+  const bool keep_second = repetition_check::measure(second).better_than(looped);
+  logger().debug(fmt::format(
+      "Piece at {:.2f} s: {} segments repeated themselves ({} equal in a row, compression ratio "
+      "{:.2f}); asked again at temperature {:.1f}, kept the {} answer ({} segments)",
+      offset, first.size(), looped.longest_run, looped.compression_ratio, hotter,
+      keep_second ? "second" : "first", keep_second ? second.size() : first.size()));
+  co_return keep_second ? std::move(second) : std::move(first);
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
@@ -210,28 +267,60 @@ OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
     to_send = co_await _run_blocking([&] { return _reduce_file_size(to_send); });
   }
 
-  co_return co_await _request_transcription(std::move(to_send), extension, content_type, prompt);
+  co_return co_await _request_transcription(to_send, extension, content_type, prompt);
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
-OpenAIWhisperAudioToText::_request_transcription(Bytes file, std::string extension,
+OpenAIWhisperAudioToText::_request_transcription(const Bytes& file, std::string extension,
                                                  std::string content_type,
-                                                 std::optional<std::string> request_prompt) const {
+                                                 std::optional<std::string> request_prompt,
+                                                 std::optional<double> request_temperature) const {
   clients::openai::TranscriptionCreateParams request;
-  request.file = {"audio." + extension, std::move(file.str()), content_type};
+  request.file = {"audio." + extension, file.view(), content_type};
   logger().debug("Transcribing audio file: %s", request.file.filename);
   request.model = model;
   request.language = language;
   request.prompt = request_prompt;
-  request.response_format = "verbose_json";
-  request.temperature = temperature;
-  request.timestamp_granularities = {timestamp_granularity};
-  const clients::openai::Transcription transcription = co_await client.create(request);
+  request.temperature = request_temperature.value_or(temperature);
+  std::optional<clients::openai::Transcription> transcription;
+  if (!timestamp_refusals().contains(service_model_)) {
+    request.response_format = "verbose_json";
+    request.timestamp_granularities = {timestamp_granularity};
+    try {
+      transcription = co_await client.create(request);
+    } catch (const clients::openai::APIStatusError& error) {
+      if (!clients::openai::refuses_timestamps(error)) throw;
+      if (timestamp_refusals().add(service_model_)) {
+        logger().warning(
+            "Model %s takes no verbose_json or timestamp granularities: asking with json, one "
+            "segment per file sent",
+            model);
+      }
+    }
+  }
+  if (!transcription) {
+    request.response_format = "json";
+    request.timestamp_granularities.clear();
+    transcription = co_await client.create(request);
+  }
 
-  const std::size_t items = (transcription.segments ? transcription.segments->size() : 0) +
-                            (transcription.words ? transcription.words->size() : 0);
+  const std::size_t items = (transcription->segments ? transcription->segments->size() : 0) +
+                            (transcription->words ? transcription->words->size() : 0);
   logger().debug("Received transcription response with %d segments/words", items);
-  co_return _convert_whisper_response_to_audio_transcripts(transcription);
+  std::vector<AudioTranscript> transcripts =
+      _convert_whisper_response_to_audio_transcripts(*transcription);
+  // Text without times (a json answer, a verbose one without segments) spans the file sent.
+  if (transcripts.empty() && !qorl_core::is_blank(transcription->text)) {
+    AudioTranscript whole;
+    whole.text = transcription->text;
+    whole.start_time = 0.0;
+    whole.end_time = audio_seconds(request.file.data).value_or(transcription->duration.value_or(0));
+    if (transcription->language && !transcription->language->empty()) {
+      whole.lang_id = _convert_language_to_iso_639(*transcription->language);
+    }
+    transcripts.push_back(std::move(whole));
+  }
+  co_return transcripts;
 }
 
 Bytes OpenAIWhisperAudioToText::_reduce_file_size(const Bytes& audio_bytes) const {
@@ -285,6 +374,8 @@ OpenAIWhisperAudioToText::_convert_whisper_response_to_audio_transcripts(
 std::optional<std::string> OpenAIWhisperAudioToText::_convert_language_to_iso_639(
     const std::string& language) const {
   std::optional<std::string> code = utils::language_names::iso_639_code(language);
+  // Compatible servers (vLLM) report the code itself.
+  if (!code && language.size() <= 3) code = utils::language_names::language_of_tag(language);
   if (!code) logger().debug("Failed to convert language: %s to ISO 639 code", language);
   return code;
 }

@@ -57,7 +57,8 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
     // Audio whose 16 kHz mono FLAC is over MAX_AUDIO_SIZE is sent in pieces cut in silence,
     // instead of at ever lower quality; at most max_concurrent_pieces requests at a time. The
     // pieces are made while the earlier ones are sent, and a local file is read from disk a
-    // block at a time: memory does not grow with the recording's length.
+    // block at a time: memory does not grow with the recording's length. A piece whose text
+    // repeats itself is asked again once at a higher temperature.
     bool chunk_long_audio = false;
     std::size_t max_concurrent_pieces = 4;
   };
@@ -97,16 +98,25 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_in_pieces(
       const utils::sound_file::Recording& recording) const;
 
+  // One mono FLAC piece of chunked audio starting `offset` seconds in (the whole recording when
+  // it fits). A piece that repeats itself (utils::repetition_check) is asked again once at a
+  // temperature 0.2 higher, and the less repetitive answer is kept; the piece's debug line says so.
+  boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_piece(
+      qorl_core::Bytes flac, double offset, std::optional<std::string> piece_prompt) const;
+
   bool _skips_conversion(const std::optional<std::string>& audio_format) const;
 
   // ValueError, suggesting chunk_long_audio, when reducing a recording with this header would
   // take more than MAX_REDUCTION_MEMORY; nothing without a header.
   void _refuse_reduction_beyond_memory(const std::optional<utils::sound_file::Info>& header) const;
 
-  // One request to the service.
+  // One request to the service (asked again with json when the model takes no verbose_json), at
+  // `request_temperature` when given, else at `temperature`.
+  // `file` must stay alive until the result arrives.
   boost::asio::awaitable<std::vector<AudioTranscript>> _request_transcription(
-      qorl_core::Bytes file, std::string extension, std::string content_type,
-      std::optional<std::string> request_prompt) const;
+      const qorl_core::Bytes& file, std::string extension, std::string content_type,
+      std::optional<std::string> request_prompt,
+      std::optional<double> request_temperature = std::nullopt) const;
 
   // Progressively reduce audio quality until file size is under limit; a FLAC file.
   qorl_core::Bytes _reduce_file_size(const qorl_core::Bytes& audio_bytes) const;
@@ -115,6 +125,10 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
       const clients::openai::Transcription& transcription) const;
 
   std::optional<std::string> _convert_language_to_iso_639(const std::string& language) const;
+
+ private:
+  // "<base URL> <model>": what a refusal of timestamps is remembered under.
+  std::string service_model_;
 };
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text

@@ -295,6 +295,54 @@ TEST_F(WhisperTest, UnusableSourcesAndRefusedRequests) {
                clients::openai::AuthenticationError);
 }
 
+TEST_F(WhisperTest, CompatibleServersGiveTimedTextAndJsonOnlyModelsAreAskedOnceForTimes) {
+  using Flavour = qorl_testing::FakeOpenAI::Flavour;
+  const auto path = dir_.write("talk.wav", sine_audio(AudioContainer::WAV, 1, 8000, 1.5));
+  for (const Flavour flavour :
+       {Flavour::kJsonOnlyModel, Flavour::kSpeaches, Flavour::kVllm, Flavour::kWhisperCpp}) {
+    SCOPED_TRACE(static_cast<int>(flavour));
+    const bool json_only = flavour == Flavour::kJsonOnlyModel;
+    qorl_testing::FakeOpenAI server(flavour);
+    server.set_transcript("english", {{" Halo.", 0, 0.7}, {" Apa kabar?", 0.7, 1.5}},
+                          {{"Halo", 0.0, 0.5}});
+    OpenAIWhisperAudioToText whisper({.api_key = qorl_testing::FakeOpenAI::kApiKey,
+                                      .model = json_only ? "gpt-4o-transcribe" : "whisper-1",
+                                      .base_url = server.base_url()});
+    for (int call = 0; call < 2; ++call) {
+      const auto transcript = run_sync(whisper.convert(path.string()));
+      if (json_only) {
+        // The text, spanning the file sent, since the answer has no times.
+        ASSERT_EQ(transcript.size(), 1u);
+        EXPECT_EQ(transcript[0].text, " Halo. Apa kabar?");
+        EXPECT_DOUBLE_EQ(transcript[0].start_time, 0.0);
+        EXPECT_NEAR(transcript[0].end_time, 1.5, 1e-9);
+      } else {
+        ASSERT_EQ(transcript.size(), 2u);
+        EXPECT_EQ(transcript[1].text, " Apa kabar?");
+        EXPECT_DOUBLE_EQ(transcript[1].end_time, 1.5);
+        EXPECT_EQ(transcript[1].lang_id, "en");
+      }
+    }
+    // A refusal is remembered for the server and model: verbose_json is asked once.
+    std::vector<std::string> formats;
+    for (const auto& upload : server.uploads())
+      formats.push_back(upload.part("response_format")->data);
+    const std::vector<std::string> expected =
+        json_only ? std::vector<std::string>{"verbose_json", "json", "json"}
+                  : std::vector<std::string>{"verbose_json", "verbose_json"};
+    EXPECT_EQ(formats, expected);
+  }
+
+  // Text given without segments or words is kept, spanning the file.
+  server_.set_transcript(std::nullopt, {{" Given.", 0, 1}}, {});
+  auto words = backend({.timestamp_granularity = "word"});
+  const auto kept = run_sync(words.convert(path.string()));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].text, " Given.");
+  EXPECT_NEAR(kept[0].end_time, 1.5, 1e-9);
+  EXPECT_EQ(kept[0].lang_id, std::nullopt);
+}
+
 // Noise (which FLAC barely compresses) at 16 kHz, with a second of silence every 100 s.
 std::string long_recording(double seconds) {
   std::mt19937 gen(5);
@@ -332,6 +380,43 @@ TEST_F(WhisperTest, ChunkedLongAudioGoesIn16kHzPiecesCutInSilenceOnOneTimeLine) 
   }
   EXPECT_NEAR(next_start, 1800.0, 1e-6);
   EXPECT_EQ(uploads[0].part("prompt")->data, "Minutes.");
+}
+
+TEST_F(WhisperTest, ChunkedPiecesThatRepeatThemselvesAreAskedAgainHotter) {
+  using Segment = qorl_testing::FakeOpenAI::Segment;
+  const std::vector<Segment> looping(4, Segment{" Terima kasih.", 0, 1});
+  const std::vector<Segment> sound = {{" Selamat pagi.", 0, 0.5}, {" Terima kasih.", 0.5, 1}};
+  const auto path = dir_.write("short.wav", sine_audio(AudioContainer::WAV, 1, 16000, 1.0));
+  auto whisper = backend({.temperature = 0.3, .chunk_long_audio = true});
+  qorl_testing::LogCapture capture;
+
+  server_.queue_segments(looping);
+  server_.queue_segments(sound);
+  auto transcript = run_sync(whisper.convert(path.string()));
+  ASSERT_EQ(transcript.size(), 2u);
+  EXPECT_EQ(transcript[0].text, " Selamat pagi.");
+  auto uploads = server_.uploads();
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(uploads[0].part("temperature")->data, "0.3");
+  EXPECT_EQ(uploads[1].part("temperature")->data, "0.5");
+  EXPECT_THAT(capture.messages("Whisper"),
+              Contains(HasSubstr("4 segments repeated themselves (4 equal in a row")));
+  EXPECT_THAT(capture.messages("Whisper"),
+              Contains(HasSubstr("asked again at temperature 0.5, kept the second answer")));
+
+  // One segment that compresses too well loops too; a worse second answer is not kept.
+  std::string chant;
+  for (int i = 0; i < 20; ++i) chant += " la la la";
+  server_.queue_segments({{chant, 0, 1}});
+  server_.queue_segments({{chant + chant + chant, 0, 1}});
+  transcript = run_sync(whisper.convert(path.string()));
+  ASSERT_EQ(transcript.size(), 1u);
+  EXPECT_EQ(transcript[0].text, chant);
+  EXPECT_EQ(server_.uploads().size(), 4u);
+  // A sound answer is asked once.
+  server_.queue_segments(sound);
+  EXPECT_EQ(run_sync(whisper.convert(path.string())).size(), 2u);
+  EXPECT_EQ(server_.uploads().size(), 5u);
 }
 
 TEST_F(WhisperTest, ChunkingSendsAudioThatFitsWholeAtItsOwnRate) {

@@ -47,6 +47,45 @@ bool contains(const std::vector<std::string>& items, const std::string& item) {
   return std::find(items.begin(), items.end(), item) != items.end();
 }
 
+// Whether a failure to choose a track means the video has none the settings accept (none at all,
+// captions disabled, other languages only), rather than that YouTube could not be asked.
+bool lacks_acceptable_captions(const qorl_core::ValueError& error) {
+  try {
+    std::rethrow_if_nested(error);
+  } catch (const youtube::TranscriptsDisabled&) {
+    return true;
+  } catch (const youtube::NoTranscriptFound&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+  return true;  // no cause: no track fits the settings
+}
+
+std::vector<AudioTranscript> records_of(const youtube::FetchedTranscript& transcript,
+                                        const std::string& lang_id) {
+  std::vector<AudioTranscript> transcripts;
+  transcripts.reserve(transcript.snippets.size());
+  for (const youtube::TranscriptSnippet& snippet : transcript.snippets) {
+    AudioTranscript record;
+    record.text = snippet.text;
+    record.start_time = snippet.start;
+    record.end_time = snippet.start + snippet.duration;
+    record.lang_id = lang_id;
+    transcripts.push_back(std::move(record));
+  }
+  return transcripts;
+}
+
+// The service's refusal of a bot, reworded with what helps, and the service's own error nested.
+[[noreturn]] void throw_blocked(const youtube::RequestBlocked& blocked) {
+  std::throw_with_nested(RequestBlockedError(
+      "YouTube blocked the caption requests for video " + blocked.video_id() + " (" +
+      blocked.cause() +
+      "). It refuses requests it takes for a bot's from this address: try again later, or "
+      "through another address with a proxy (the proxy setting, the command's --proxy)."));
+}
+
 }  // namespace
 
 YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText()
@@ -59,16 +98,47 @@ YouTubeTranscriptAudioToText::YouTubeTranscriptAudioToText(Params params)
       allow_non_preferred_lang_ids(params.allow_non_preferred_lang_ids),
       allow_auto_generated_transcripts(params.allow_auto_generated_transcripts),
       proxy(std::move(params.proxy)),
+      fallback_backend(std::move(params.fallback_backend)),
+      translate_to(std::move(params.translate_to)),
       youtube_transcript_api(client_options(proxy)) {}
 
 boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToText::convert(
     std::string audio_source) {
+  RoutedTranscript routed = co_await transcribe(std::move(audio_source));
+  co_return std::move(routed.transcripts);
+}
+
+boost::asio::awaitable<YouTubeTranscriptAudioToText::RoutedTranscript>
+YouTubeTranscriptAudioToText::transcribe(std::string audio_source) {
   logger().debug("Converting YouTube URL: %s", redact_url(audio_source));
   const std::string video_id = co_await _extract_video_id(audio_source);
   logger().debug("Extracted video ID: %s", video_id);
-  const std::string lang_id = co_await _select_best_transcript_lang_id(video_id);
-  logger().debug("Selected language ID: %s", lang_id);
-  co_return co_await _get_transcript(video_id, lang_id);
+  std::optional<std::string> lang_id;
+  try {
+    lang_id = co_await _select_best_transcript_lang_id(video_id);
+  } catch (const qorl_core::ValueError& error) {
+    if (!fallback_backend || !lacks_acceptable_captions(error)) throw;
+    logger().debug("No acceptable captions (%s); transcribing the audio instead", error.what());
+  }
+  if (!lang_id) {
+    RoutedTranscript routed;
+    routed.via = Route::kFallback;
+    routed.transcripts = co_await fallback_backend->convert(audio_source);
+    co_return routed;
+  }
+  logger().debug("Selected language ID: %s", *lang_id);
+  RoutedTranscript routed;
+  if (translate_to && !translate_to->empty() && *translate_to != *lang_id) {
+    auto translated = co_await _get_translated_transcript(video_id, *lang_id, *translate_to);
+    if (translated) {
+      routed.transcripts = std::move(*translated);
+      co_return routed;
+    }
+    logger().debug("No translation into %s offered; the captions in %s are kept", *translate_to,
+                   *lang_id);
+  }
+  routed.transcripts = co_await _get_transcript(video_id, *lang_id);
+  co_return routed;
 }
 
 boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_extract_video_id(
@@ -104,6 +174,8 @@ boost::asio::awaitable<std::string> YouTubeTranscriptAudioToText::_select_best_t
     for (const youtube::Transcript& track : tracks) {
       (track.is_generated ? generated_lang_ids : manual_lang_ids).push_back(track.language_code);
     }
+  } catch (const youtube::RequestBlocked& e) {
+    throw_blocked(e);
   } catch (const youtube::CouldNotRetrieveTranscript& e) {
     std::throw_with_nested(qorl_core::ValueError(
         "Failed to fetch available transcripts - Video ID: " + video_id + ", Error: " + e.what()));
@@ -135,23 +207,37 @@ boost::asio::awaitable<std::vector<AudioTranscript>> YouTubeTranscriptAudioToTex
   try {
     std::vector<std::string> languages{lang_id};
     transcript = co_await youtube_transcript_api.fetch(video_id, std::move(languages));
+  } catch (const youtube::RequestBlocked& e) {
+    throw_blocked(e);
   } catch (const youtube::CouldNotRetrieveTranscript& e) {
     std::throw_with_nested(
         qorl_core::ValueError("Failed to fetch transcript - Video ID: " + video_id +
                               ", Language: " + lang_id + ", with error: " + e.what()));
   }
   logger().debug("Successfully fetched transcript with %d snippets", transcript.snippets.size());
-  std::vector<AudioTranscript> transcripts;
-  transcripts.reserve(transcript.snippets.size());
-  for (const youtube::TranscriptSnippet& snippet : transcript.snippets) {
-    AudioTranscript record;
-    record.text = snippet.text;
-    record.start_time = snippet.start;
-    record.end_time = snippet.start + snippet.duration;
-    record.lang_id = lang_id;
-    transcripts.push_back(std::move(record));
+  co_return records_of(transcript, lang_id);
+}
+
+boost::asio::awaitable<std::optional<std::vector<AudioTranscript>>>
+YouTubeTranscriptAudioToText::_get_translated_transcript(std::string video_id, std::string lang_id,
+                                                         std::string target) const {
+  logger().debug("Getting transcript for video ID: %s, language ID: %s, translated into %s",
+                 video_id, lang_id, target);
+  youtube::FetchedTranscript transcript;
+  try {
+    const youtube::TranscriptList tracks = co_await youtube_transcript_api.list(video_id);
+    std::optional<youtube::Transcript> translated =
+        tracks.translated(tracks.find_transcript({lang_id}), target);
+    if (!translated) co_return std::nullopt;
+    transcript = co_await youtube_transcript_api.fetch(std::move(*translated));
+  } catch (const youtube::RequestBlocked& e) {
+    throw_blocked(e);
+  } catch (const youtube::CouldNotRetrieveTranscript& e) {
+    std::throw_with_nested(qorl_core::ValueError(
+        "Failed to fetch transcript - Video ID: " + video_id + ", Language: " + lang_id +
+        " translated into " + target + ", with error: " + e.what()));
   }
-  co_return transcripts;
+  co_return records_of(transcript, target);
 }
 
 }  // namespace qorl_multimodal::modality_converter::audio_to_text::youtube_transcript_audio_to_text

@@ -183,6 +183,79 @@ TEST_F(YouTubeTranscriptTest, ServiceFailuresBecomeValueErrorsCausedByTheService
                  static_cast<youtube::NoTranscriptFound*>(nullptr));
 }
 
+// Answers every source with one record, and keeps the sources it was given.
+class RecordingBackend : public audio_to_text::BaseAudioToText {
+ public:
+  boost::asio::awaitable<std::vector<AudioTranscript>> convert(std::string source) override {
+    sources.push_back(source);
+    AudioTranscript record;
+    record.text = "Transcribed.";
+    record.end_time = 2.0;
+    co_return std::vector<AudioTranscript>{record};
+  }
+  std::vector<std::string> sources;
+};
+
+TEST_F(YouTubeTranscriptTest, VideosWithoutAcceptableCaptionsGoToTheFallbackBackend) {
+  using Route = YouTubeTranscriptAudioToText::Route;
+  const std::string link = "https://youtu.be/vid00000001";
+  auto fallback = std::make_shared<RecordingBackend>();
+  YouTubeTranscriptAudioToText backend({.fallback_backend = fallback});
+  const auto via = [&](FakeYouTube::Video video) {
+    youtube_.add_video("vid00000001", std::move(video));
+    const auto routed = run_sync(backend.transcribe(link));
+    EXPECT_FALSE(routed.transcripts.empty());
+    return routed.via;
+  };
+  const FakeYouTube::Playability ok = FakeYouTube::Playability::kOk;
+  EXPECT_EQ(via({ok, false, {}}), Route::kFallback);                // captions disabled
+  EXPECT_EQ(via({ok, true, {manual("fr")}}), Route::kFallback);     // another language only
+  EXPECT_EQ(via({ok, true, {generated("id")}}), Route::kFallback);  // generated not allowed
+  EXPECT_EQ(fallback->sources, std::vector<std::string>(3, link));
+  EXPECT_EQ(
+      via({ok,
+           true,
+           {manual("id", R"(<transcript><text start="0" dur="1">Halo</text></transcript>)")}}),
+      Route::kCaptions);
+  EXPECT_EQ(fallback->sources.size(), 3u);
+
+  // A bot check is not a lack of captions: an error of its own that suggests a proxy.
+  youtube_.add_video("vid00000001", {FakeYouTube::Playability::kBotCheck, true, {}});
+  try {
+    run_sync(backend.transcribe(link));
+    ADD_FAILURE() << "no error";
+  } catch (const RequestBlockedError& error) {
+    EXPECT_THAT(error.what(),
+                HasSubstr("YouTube blocked the caption requests for video vid00000001"));
+    EXPECT_THAT(error.what(), HasSubstr("--proxy"));
+  }
+  EXPECT_EQ(fallback->sources.size(), 3u);
+
+  // Without a fallback, a video without captions fails as before.
+  youtube_.add_video("vid00000001", {ok, false, {}});
+  EXPECT_THROW(run_sync(YouTubeTranscriptAudioToText().convert(link)), qorl_core::ValueError);
+}
+
+TEST_F(YouTubeTranscriptTest, CaptionsAreTranslatedWhereTheVideoOffersIt) {
+  FakeYouTube::Video video{
+      FakeYouTube::Playability::kOk,
+      true,
+      {manual("id", R"(<transcript><text start="0" dur="1">Halo</text></transcript>)")}};
+  video.translations = {"en", "fr"};
+  youtube_.add_video("vid00000001", video);
+  const auto first = [&](std::optional<std::string> target) {
+    YouTubeTranscriptAudioToText backend({.translate_to = std::move(target)});
+    const auto records = run_sync(backend.convert("https://youtu.be/vid00000001"));
+    EXPECT_EQ(records.size(), 1u);
+    return records.empty() ? AudioTranscript() : records[0];
+  };
+  const AudioTranscript translated = first("en");
+  EXPECT_EQ(translated.text, "[en] id");
+  EXPECT_EQ(translated.lang_id, "en");
+  EXPECT_EQ(first("de").text, "Halo");  // not offered: the captions as they are
+  EXPECT_EQ(first("id").text, "Halo");
+}
+
 TEST_F(YouTubeTranscriptTest, FallsBackToTheLinkPatternsAfterTheToolsDownloadErrorOnly) {
   Transcripts::Params params;
   params.proxy = "http://127.0.0.1:9";

@@ -4,6 +4,7 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/preset_image_to_caption.hpp"
 #include "qorl_multimodal/modality_converter/model_call_guard.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
+#include "qorl_multimodal/utils/sendable_media.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_caption::
     lm_based_image_to_caption {
@@ -23,6 +24,13 @@ std::unique_ptr<LMBasedImageToCaption> LMBasedImageToCaption::from_preset(
 boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_captions(
     qorl_core::Bytes image_binary, std::string filename, std::shared_ptr<Caption> caption_data,
     qorl_core::Options options) {
+  // Outside the guard: an image the service cannot take is an error, not an empty answer.
+  std::vector<std::shared_ptr<Attachment>> attachments{
+      Attachment::from_bytes(std::move(image_binary))};
+  attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
+                     caption_data->attachments_context.end());
+  utils::sendable_media::convert_undocumented_images(attachments);
+
   auto watcher = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}));
   auto guarded = model_call_guard::guard_model_call<std::vector<std::string>>(
       _logger(), "Failed to generate captions will return empty list, details: ", watcher,
@@ -31,11 +39,6 @@ boost::asio::awaitable<std::vector<std::string>> LMBasedImageToCaption::_get_cap
         auto prompt_params = prompt_params::caption_prompt_params(
             filename.empty() ? std::string(ImageToTextConstants::NO_IMAGE_FILENAME) : filename,
             *caption_data, *lm_request_processor);
-
-        std::vector<std::shared_ptr<Attachment>> attachments{
-            Attachment::from_bytes(std::move(image_binary))};
-        attachments.insert(attachments.end(), caption_data->attachments_context.begin(),
-                           caption_data->attachments_context.end());
 
         const qorl_core::Value response = co_await lm_request_processor->process(
             std::move(prompt_params), std::move(attachments), watcher);

@@ -1,6 +1,9 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_caption/lm_based_image_to_caption.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -120,6 +123,47 @@ TEST_F(LMBasedImageToCaptionTest, SendsTheTemplatesVariablesAndContextAttachment
             "Filename: not_given\n"
             "    Metadata: {\"latitude\":37.775,\"longitude\":-122.41933333333334}\n"
             "    Injected Domain Knowledge: not_given\n    </INPUT_STRUCTURE>\n");
+}
+
+TEST_F(LMBasedImageToCaptionTest, ImagesTheServiceDoesNotDocumentGoAsPngOrFailNamingTheirType) {
+  auto captioner = LMBasedImageToCaption::from_preset();
+  // An animation whose first frame is red, then blue: the first frame is sent.
+  const auto gif = dir_.path() / "clip.gif";
+  qorl_testing::write_with_ffmpeg(
+      {"-f", "lavfi", "-i",
+       "color=c=red:s=16x16:d=0.5:r=4[a];color=c=blue:s=16x16:d=0.5:r=4[b];[a][b]concat[out0]"},
+      gif);
+  const std::vector<std::pair<std::string, Value>> images = {
+      {"gif", gif.string()},
+      {"bmp", qorl_testing::encode_image(".bmp", {0, 0, 255})},
+      {"tiff", qorl_testing::encode_image(".tiff", {0, 0, 255})}};
+  for (const auto& [name, image] : images) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(qorl_core::run_sync(captioner->convert(image)).result, "Sebuah foto.\nFoto kedua.");
+    const json data = last_parts()[0]["inlineData"];
+    EXPECT_EQ(data["mimeType"], "image/png");
+    const std::string png = *qorl_core::base64_decode(data["data"].get<std::string>());
+    const cv::Mat pixels = cv::imdecode(
+        cv::Mat(1, static_cast<int>(png.size()), CV_8UC1, const_cast<char*>(png.data())),
+        cv::IMREAD_COLOR);
+    ASSERT_EQ(pixels.cols, 16);
+    const auto pixel = pixels.at<cv::Vec3b>(8, 8);
+    EXPECT_GT(pixel[2], 200);  // red
+    EXPECT_LT(pixel[0], 50);
+  }
+
+  // Nothing decodes a vector drawing: an error that names it, and no request.
+  const std::size_t sent = gemini_.generate_requests().size();
+  const std::string svg =
+      R"(<?xml version="1.0"?><svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)";
+  try {
+    qorl_core::run_sync(captioner->convert(Bytes(svg)));
+    ADD_FAILURE() << "no error";
+  } catch (const qorl_core::ValueError& error) {
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("'image/svg+xml'"));
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("image/png, image/jpeg"));
+  }
+  EXPECT_EQ(gemini_.generate_requests().size(), sent);
 }
 
 TEST_F(LMBasedImageToCaptionTest, ModelFailuresGiveAnEmptyResultNotAnError) {

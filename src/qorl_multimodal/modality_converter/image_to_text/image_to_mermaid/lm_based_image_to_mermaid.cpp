@@ -5,6 +5,7 @@
 #include "qorl_multimodal/modality_converter/image_to_text/image_to_mermaid/preset_image_to_mermaid.hpp"
 #include "qorl_multimodal/modality_converter/model_call_guard.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
+#include "qorl_multimodal/utils/sendable_media.hpp"
 
 namespace qorl_multimodal::modality_converter::image_to_text::image_to_mermaid::
     lm_based_image_to_mermaid {
@@ -22,14 +23,17 @@ std::unique_ptr<LMBasedImageToMermaid> LMBasedImageToMermaid::from_preset(
 boost::asio::awaitable<std::string> LMBasedImageToMermaid::_get_mermaid(
     qorl_core::Bytes image_binary, std::shared_ptr<Mermaid> mermaid_data,
     qorl_core::Options options) {
+  // Outside the guard: an image the service cannot take is an error, not an empty answer.
+  std::vector<std::shared_ptr<qorl_inference::Attachment>> extra_contents{
+      qorl_inference::Attachment::from_bytes(std::move(image_binary))};
+  utils::sendable_media::convert_undocumented_images(extra_contents);
+
   auto watcher = qorl_inference::EventEmitter::from_value(options.get("event_emitter", {}));
   auto guarded = model_call_guard::guard_model_call<std::string>(
       _logger(), "Failed to generate mermaid syntax: ", watcher,
       [&]() -> boost::asio::awaitable<std::string> {
         auto prompt_kwargs =
             prompt_params::select_prompt_params(mermaid_data->to_map(), *lm_request_processor);
-        std::vector<std::shared_ptr<qorl_inference::Attachment>> extra_contents{
-            qorl_inference::Attachment::from_bytes(std::move(image_binary))};
         auto request = lm_request_processor->process(std::move(prompt_kwargs),
                                                      std::move(extra_contents), watcher);
         const qorl_core::Value response = co_await std::move(request);

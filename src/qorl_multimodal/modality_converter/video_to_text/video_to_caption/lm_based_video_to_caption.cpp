@@ -5,6 +5,7 @@
 #include "qorl_inference/exceptions.hpp"
 #include "qorl_multimodal/modality_converter/prompt_params.hpp"
 #include "qorl_multimodal/modality_converter/video_to_text/video_to_caption/preset_video_to_caption.hpp"
+#include "qorl_multimodal/utils/sendable_media.hpp"
 
 namespace qorl_multimodal::modality_converter::video_to_text::video_to_caption::
     lm_based_video_to_caption {
@@ -41,6 +42,8 @@ qorl_core::Map LMBasedVideoToCaption::_build_prompt_params(const Attachment& vid
 boost::asio::awaitable<qorl_core::Value> LMBasedVideoToCaption::_get_captions(
     std::shared_ptr<Attachment> video_attachment, std::shared_ptr<Caption> caption_data,
     qorl_core::Options options) {
+  // Outside the guard below: a video the service cannot take is an error, not an empty answer.
+  video_attachment = co_await utils::sendable_media::sendable_video(std::move(video_attachment));
   qorl_core::Value response = qorl_core::Map{};  // stays empty when the request fails
   try {
     auto prompt_params = _build_prompt_params(*video_attachment, *caption_data);

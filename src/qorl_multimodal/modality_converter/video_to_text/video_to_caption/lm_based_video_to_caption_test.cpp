@@ -6,6 +6,7 @@
 
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/files.hpp"
 #include "qorl_core/run_sync.hpp"
 #include "qorl_inference/google_lm_invoker.hpp"
 #include "qorl_inference/openai_lm_invoker.hpp"
@@ -133,6 +134,40 @@ TEST_F(LMBasedVideoToCaptionTest, CaptionsAVideoGivenAsBytesAttachmentOrPath) {
                                       "domain_knowledge", "number_of_captions", "language",
                                       "image_metadata"}));
   EXPECT_EQ(params.at("filename"), Value("video.mp4"));
+}
+
+TEST_F(LMBasedVideoToCaptionTest, ContainersTheServiceDoesNotDocumentGoAsMp4OrFailNamingTheirType) {
+  auto captioner = LMBasedVideoToCaption::from_preset();
+  // H.264 and AAC are copied into MP4; VP8 and Vorbis, which MP4 cannot hold, are encoded again.
+  for (const char* codecs : {"libx264,aac", "libvpx,libvorbis"}) {
+    SCOPED_TRACE(codecs);
+    const std::string names = codecs;
+    const auto mkv = dir_.path() / "clip.mkv";
+    qorl_testing::write_with_ffmpeg(
+        {"-f", "lavfi", "-i", "color=c=blue:s=64x48:d=1", "-f", "lavfi", "-i", "sine=d=1", "-c:v",
+         names.substr(0, names.find(',')), "-c:a", names.substr(names.find(',') + 1), "-shortest"},
+        mkv);
+    EXPECT_EQ(qorl_core::run_sync(captioner->convert(mkv.string())).result,
+              "Layar berganti warna.");
+    const json part = last_request()["contents"][0]["parts"][0]["inlineData"];
+    EXPECT_EQ(part["mimeType"], "video/mp4");
+    EXPECT_EQ(qorl_core::base64_decode(part["data"].get<std::string>())->substr(4, 4), "ftyp");
+    EXPECT_NE(last_request()["contents"][0]["parts"][1]["text"].get<std::string>().find(
+                  "Main Video Filename: clip.mkv\n"),
+              std::string::npos);
+  }
+
+  const std::size_t sent = gemini_.generate_requests().size();
+  const std::string truncated =
+      qorl_core::read_regular_file((dir_.path() / "clip.mkv").string()).substr(0, 200);
+  expect_failure<qorl_core::ValueError>(
+      [&] { qorl_core::run_sync(captioner->convert(qorl_core::Bytes(truncated))); },
+      [](const qorl_core::ValueError& error) {
+        const std::string message = qorl_core::describe(error);
+        EXPECT_NE(message.find("'video/x-matroska'"), std::string::npos) << message;
+        EXPECT_NE(message.find("video/mp4, video/mpeg"), std::string::npos) << message;
+      });
+  EXPECT_EQ(gemini_.generate_requests().size(), sent);
 }
 
 TEST_F(LMBasedVideoToCaptionTest, LargeVideosTravelThroughTheFilesApi) {
