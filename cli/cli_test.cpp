@@ -1404,10 +1404,20 @@ TEST_F(CorpusCli, BatchModeSubmitsOnceAndARerunCollects) {
 TEST_F(CorpusCli, BatchRunKilledAfterSubmissionIsCollectedNotResubmitted) {
   gemini_.set_batch_answer_text(R"({"captions": ["Sebuah foto."]})");
   photos(3);
-  const std::vector<std::string> args = {"caption", "--from", list(),
-                                         "--store", store(),  "--batch"};
-  const pid_t pid = start(args, gemini_env());  // reads the batch first after 10 s
-  for (int i = 0; i < 3000 && gemini_.batches().empty(); ++i) {
+  gemini_.set_batch_states({"BATCH_STATE_PENDING", "BATCH_STATE_RUNNING", "BATCH_STATE_RUNNING",
+                            "BATCH_STATE_RUNNING", "BATCH_STATE_RUNNING", "BATCH_STATE_SUCCEEDED"});
+  const pid_t pid =
+      start({"caption", "--from", list(), "--store", store(), "--batch", "--batch-poll", "1"},
+            gemini_env());
+  // Killed once it polls: by then the batch was submitted and stored.
+  const auto polls = [this] {
+    int count = 0;
+    for (const auto& request : gemini_.requests()) {
+      count += request.method == "GET" && request.path.find("/batches/") != std::string::npos;
+    }
+    return count;
+  };
+  for (int i = 0; i < 3000 && polls() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(gemini_.batches().size(), 1u);
