@@ -22,6 +22,7 @@
 #include "clients/process/process.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
+#include "testing/run_program.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace {
@@ -57,8 +58,8 @@ struct Fixture {
 
   Fixture() {
     const auto made =
-        clients::process::run_process({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav_path,
-                                       "synth", recording_seconds(), "pinknoise", "vol", "0.3"});
+        qorl_testing::run_process({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav_path,
+                                   "synth", recording_seconds(), "pinknoise", "vol", "0.3"});
     if (made.exit_code != 0) throw std::runtime_error("sox failed: " + made.err);
     wav = read_file(wav_path);
     mono_flac = qorl_multimodal::utils::audio_to_text_utils::convert_audio_to_mono_flac(wav);

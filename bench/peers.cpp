@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "clients/process/process.hpp"
+#include "testing/run_program.hpp"
 
 namespace qorl_bench {
 
@@ -12,7 +13,7 @@ std::optional<PeerRun> run_peer(std::vector<std::string> argv, std::string& fail
   const auto start = std::chrono::steady_clock::now();
   clients::process::ProcessResult result;
   try {
-    result = clients::process::run_process(argv);
+    result = qorl_testing::run_process(argv);
   } catch (const std::exception& error) {
     failure = error.what();
     return std::nullopt;
@@ -36,7 +37,7 @@ std::optional<std::string> missing_python_modules(const std::vector<std::string>
   std::string imports;
   for (const auto& module : modules) imports += (imports.empty() ? "import " : ", ") + module;
   try {
-    if (clients::process::run_process({"/usr/bin/python3", "-c", imports}).exit_code == 0) {
+    if (qorl_testing::run_process({"/usr/bin/python3", "-c", imports}).exit_code == 0) {
       return std::nullopt;
     }
   } catch (const std::exception&) {

@@ -39,6 +39,7 @@
 #include "testing/fault_proxy.hpp"
 #include "testing/google_fakes.hpp"
 #include "testing/http_server.hpp"
+#include "testing/run_program.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -214,9 +215,9 @@ void BM_S3Source(benchmark::State& state) {
 void BM_ChunkedLongRecording(benchmark::State& state) {
   qorl_testing::TempDir dir;
   const std::string path = (dir.path() / "long.wav").string();
-  const auto made = clients::process::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b",
-                                                   "16", path, "synth", "50", "pinknoise", "vol",
-                                                   "0.3", "pad", "0", "1", "repeat", "143"});
+  const auto made = qorl_testing::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16",
+                                               path, "synth", "50", "pinknoise", "vol", "0.3",
+                                               "pad", "0", "1", "repeat", "143"});
   if (made.exit_code != 0) return state.SkipWithError(("sox failed: " + made.err).c_str());
   qorl_testing::FakeOpenAI service;
   service.echo_durations();
@@ -242,9 +243,9 @@ void BM_WhisperLongRecordingPeakMemory(benchmark::State& state) {
   const char* seconds = std::getenv("QORL_BENCH_LONG_SECONDS");
   qorl_testing::TempDir dir;
   const std::string path = (dir.path() / "long.wav").string();
-  const auto made = clients::process::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b",
-                                                   "16", path, "synth", seconds ? seconds : "21600",
-                                                   "pinknoise", "vol", "0.3"});
+  const auto made =
+      qorl_testing::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", path, "synth",
+                                 seconds ? seconds : "21600", "pinknoise", "vol", "0.3"});
   if (made.exit_code != 0) return state.SkipWithError(("sox failed: " + made.err).c_str());
   qorl_testing::FakeOpenAI service;
   service.echo_durations();
@@ -289,9 +290,9 @@ struct M4aCorpus {
     service.set_transcript("english", {{" Hello.", 0.0, 1.0}}, {});
     slow.delay_answers(kServiceDelay);
     const std::string first = (dir.path() / "talk0.m4a").string();
-    const auto made = clients::process::run_process(
-        {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-         "sine=frequency=300:duration=30", "-ac", "2", "-ar", "44100", "-c:a", "aac", first});
+    const auto made = qorl_testing::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f",
+                                                 "lavfi", "-i", "sine=frequency=300:duration=30",
+                                                 "-ac", "2", "-ar", "44100", "-c:a", "aac", first});
     if (made.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + made.err);
     for (int i = 0; i < 50; ++i) {
       const auto path = dir.path() / ("talk" + std::to_string(i) + ".m4a");
@@ -374,7 +375,7 @@ void BM_CommandWhisperM4a(benchmark::State& state) {
   for (auto _ : state) {
     const double cpu_start = cpu_seconds_with_children();
     const auto wall_start = std::chrono::steady_clock::now();
-    const auto ran = clients::process::run_process(argv);
+    const auto ran = qorl_testing::run_process(argv);
     const double wall = qorl_bench::seconds_since(wall_start);
     const double cpu = cpu_seconds_with_children() - cpu_start;
     ratio += wall / least_seconds(cpu, corpus.paths.size());

@@ -7,6 +7,7 @@
 #include "bench/peers.hpp"
 #include "clients/process/process.hpp"
 #include "qorl_multimodal/utils/video_utils.hpp"
+#include "testing/run_program.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace {
@@ -16,9 +17,9 @@ struct Video {
   std::string path = (dir.path() / "testsrc2.mp4").string();
 
   Video() {
-    const auto made = clients::process::run_process(
-        {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-         "testsrc2=size=1920x1080:rate=25", "-t", "60", "-c:v", "libx264", path});
+    const auto made = qorl_testing::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f",
+                                                 "lavfi", "-i", "testsrc2=size=1920x1080:rate=25",
+                                                 "-t", "60", "-c:v", "libx264", path});
     if (made.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + made.err);
   }
 };

@@ -35,6 +35,7 @@
 #include "testing/google_fakes.hpp"
 #include "testing/http_server.hpp"
 #include "testing/media.hpp"
+#include "testing/run_program.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace {
@@ -70,7 +71,7 @@ class CliTest : public ::testing::Test {
     std::vector<std::string> argv = environment(env);
     argv.push_back(QORL_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
-    auto result = clients::process::run_process(argv);
+    auto result = qorl_testing::run_process(argv);
     for (const auto& secret : kSecrets) {
       EXPECT_EQ(result.err.find(secret), std::string::npos) << secret << " in: " << result.err;
       EXPECT_EQ(result.out.find(secret), std::string::npos) << secret << " in: " << result.out;
@@ -82,7 +83,7 @@ class CliTest : public ::testing::Test {
   clients::process::ProcessResult run_shell(const std::string& command, const Env& env = {}) const {
     std::vector<std::string> argv = environment(env);
     argv.insert(argv.end(), {"/bin/sh", "-c", std::string("\"$0\" ") + command, QORL_CLI_PATH});
-    return clients::process::run_process(argv);
+    return qorl_testing::run_process(argv);
   }
 
   Env gemini_env() const {
@@ -544,7 +545,7 @@ TEST_F(CliTest, SubtitleFilesAlwaysParse) {
                              std::istreambuf_iterator<char>());
       EXPECT_EQ(text.find("-"), text.find("-->")) << text;  // no negative time
       EXPECT_EQ(text.find("Backwards."), std::string::npos) << text;
-      auto parsed = clients::process::run_process(
+      auto parsed = qorl_testing::run_process(
           {"/usr/bin/ffmpeg", "-v", "error", "-i", file.string(), "-f", "srt", "-"});
       EXPECT_EQ(parsed.exit_code, 0) << parsed.err;
       EXPECT_EQ(parsed.err, "") << file;
@@ -753,7 +754,7 @@ TEST_F(CliTest, CaptionLanguageAndDefaultsAreStated) {
 TEST_F(CliTest, ProgressLineOnlyWhereItCanBeDrawn) {
   const std::string photo = gps_jpeg("gps.jpg");
   auto terminal_output = [&](const std::string& term, const std::string& options) {
-    return clients::process::run_process(
+    return qorl_testing::run_process(
                {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=" + term, "/usr/bin/script",
                 "-qec", std::string(QORL_CLI_PATH) + options + " metadata " + photo, "/dev/null"})
         .out;
@@ -824,7 +825,7 @@ TEST_F(CliTest, TranscribesEveryCommonContainer) {
         "lavfi",           "-i",       "sine=frequency=440:duration=1"};
     make.insert(make.end(), codec.begin(), codec.end());
     make.push_back(path);
-    ASSERT_EQ(clients::process::run_process(make).exit_code, 0);
+    ASSERT_EQ(qorl_testing::run_process(make).exit_code, 0);
     for (const char* backend : {"whisper", "google-cloud"}) {
       std::vector<std::string> args = {"transcribe", "-b", backend, path};
       if (std::string(backend) == "google-cloud") args.insert(args.end(), {"--bucket", "audio"});
@@ -864,7 +865,7 @@ class HostileCli : public CliTest {
                  "ulimit -f " + std::to_string(blocks) + "; trap '' XFSZ; exec \"$0\" \"$@\"",
                  QORL_CLI_PATH});
     argv.insert(argv.end(), args.begin(), args.end());
-    return clients::process::run_process(argv);
+    return qorl_testing::run_process(argv);
   }
 };
 
@@ -949,11 +950,10 @@ TEST_F(HostileCli, InterruptRemovesTemporaryFiles) {
   std::filesystem::permissions(ffmpeg, std::filesystem::perms::owner_exec,
                                std::filesystem::perm_options::add);
   const std::string m4a = (dir_.path() / "talk.m4a").string();
-  ASSERT_EQ(
-      clients::process::run_process({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f",
-                                     "lavfi", "-i", "sine=duration=1", "-c:a", "aac", m4a})
-          .exit_code,
-      0);
+  ASSERT_EQ(qorl_testing::run_process({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f",
+                                       "lavfi", "-i", "sine=duration=1", "-c:a", "aac", m4a})
+                .exit_code,
+            0);
   FakeOpenAI openai;
   for (const int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
@@ -1101,7 +1101,7 @@ TEST_F(HostileCli, ControlCharactersAreEscapedOnATerminal) {
   const std::string photo = gps_jpeg("photo.jpg");
   const std::string evil = (dir_.path() / "evil\x1b]0;owned\x07.jpg").string();
   auto on_terminal = [&](const std::string& options) {
-    return clients::process::run_process(
+    return qorl_testing::run_process(
                {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "TERM=xterm",
                 "GOOGLE_GEMINI_BASE_URL=" + gemini_.base_url(),
                 "GEMINI_API_KEY=" + gemini_.api_key(), "CLI=" + std::string(QORL_CLI_PATH),

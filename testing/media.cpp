@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "clients/process/process.hpp"
+#include "testing/run_program.hpp"
 
 namespace qorl_testing {
 
@@ -25,7 +26,7 @@ void write_solid_colour_video(const std::filesystem::path& path, int frame_count
 
 void write_h264_copy(const std::filesystem::path& video, const std::filesystem::path& out, int gop,
                      int b_frames) {
-  const auto result = clients::process::run_process(
+  const auto result = qorl_testing::run_process(
       {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", video.string(), "-c:v", "libx264",
        "-pix_fmt", "yuv420p", "-g", std::to_string(gop), "-bf", std::to_string(b_frames),
        // Fixed B-frame runs and key frames only at the GOP boundaries.
@@ -38,7 +39,7 @@ void write_with_ffmpeg(const std::vector<std::string>& arguments,
   std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   argv.push_back(out.string());
-  const auto result = clients::process::run_process(std::move(argv));
+  const auto result = qorl_testing::run_process(std::move(argv));
   if (result.exit_code != 0) throw std::runtime_error("ffmpeg failed: " + result.err);
 }
 

@@ -8,6 +8,7 @@
 
 #include "clients/common/run_sync.hpp"
 #include "clients/process/process.hpp"
+#include "testing/run_program.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -25,8 +26,8 @@ class FfmpegTest : public ::testing::Test {
   fs::path make(const std::string& name, const std::string& codec) const {
     const fs::path path = dir_.path() / name;
     const auto made =
-        process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                              "sine=duration=0.5", "-c:a", codec, path.string()});
+        qorl_testing::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                   "sine=duration=0.5", "-c:a", codec, path.string()});
     EXPECT_EQ(made.exit_code, 0) << made.err;
     return path;
   }

@@ -28,8 +28,6 @@
 #include <memory>
 #include <utility>
 
-#include "clients/common/run_sync.hpp"
-
 extern char** environ;
 
 namespace clients::process {
@@ -324,10 +322,6 @@ asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
   auto run = std::make_shared<Run>(executor, std::move(argv), options);
   ProcessResult result = co_await async_wait_for(std::move(run), asio::use_awaitable);
   co_return result;
-}
-
-ProcessResult run_process(std::vector<std::string> argv, ProcessOptions options) {
-  return common::run_sync(async_run_process(std::move(argv), options));
 }
 
 }  // namespace clients::process

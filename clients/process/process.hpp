@@ -56,8 +56,4 @@ struct ProcessOptions {
 [[nodiscard]] boost::asio::awaitable<ProcessResult> async_run_process(std::vector<std::string> argv,
                                                                       ProcessOptions options = {});
 
-// The same on a private event loop of the calling thread, for synchronous callers
-// (common::run_sync: never on a thread that runs an event loop).
-ProcessResult run_process(std::vector<std::string> argv, ProcessOptions options = {});
-
 }  // namespace clients::process

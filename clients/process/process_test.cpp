@@ -1,4 +1,5 @@
 #include "clients/process/process.hpp"
+#include "testing/run_program.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -22,34 +23,35 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 TEST(RunProcessTest, PassesArgumentsVerbatimWithoutAShell) {
-  const auto result = run_process({"printf", "%s|", "a b", "$HOME", "`id`", ";", "*"});
+  const auto result =
+      qorl_testing::run_process({"printf", "%s|", "a b", "$HOME", "`id`", ";", "*"});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.out, "a b|$HOME|`id`|;|*|");
 }
 
 TEST(RunProcessTest, CollectsLargeOutputOnBothStreamsAndTheExitStatus) {
   // More than a pipe holds on each stream: reading only one would deadlock.
-  const auto result =
-      run_process({"sh", "-c", "head -c 300000 /dev/zero; head -c 200000 /dev/zero >&2; exit 3"});
+  const auto result = qorl_testing::run_process(
+      {"sh", "-c", "head -c 300000 /dev/zero; head -c 200000 /dev/zero >&2; exit 3"});
   EXPECT_EQ(result.exit_code, 3);
   EXPECT_EQ(result.out.size(), 300000u);
   EXPECT_EQ(result.err.size(), 200000u);
-  EXPECT_EQ(run_process({"sh", "-c", "kill -9 $$"}).exit_code, 128 + 9);
-  EXPECT_EQ(run_process({"cat"}).out, "");  // standard input is empty, not the test's
+  EXPECT_EQ(qorl_testing::run_process({"sh", "-c", "kill -9 $$"}).exit_code, 128 + 9);
+  EXPECT_EQ(qorl_testing::run_process({"cat"}).out, "");  // standard input is empty, not the test's
 }
 
 TEST(RunProcessTest, FeedsLargeInputWhileReadingTheOutput) {
   std::string input(5 << 20, '\0');
   for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<char>(i * 7919 % 251);
-  EXPECT_EQ(run_process({"cat"}, {.input = input}).out, input);
+  EXPECT_EQ(qorl_testing::run_process({"cat"}, {.input = input}).out, input);
   // A program that leaves its input unread ends the run normally.
-  const auto result = run_process({"true"}, {.input = input});
+  const auto result = qorl_testing::run_process({"true"}, {.input = input});
   EXPECT_EQ(result.exit_code, 0);
 }
 
 TEST(RunProcessTest, MissingProgramIsAProcessError) {
   try {
-    run_process({"/nonexistent/yt-dlp", "--version"});
+    qorl_testing::run_process({"/nonexistent/yt-dlp", "--version"});
     FAIL();
   } catch (const ProcessError& e) {
     EXPECT_STREQ(e.what(), "cannot run /nonexistent/yt-dlp: No such file or directory");
@@ -58,7 +60,7 @@ TEST(RunProcessTest, MissingProgramIsAProcessError) {
 
 TEST(RunProcessTest, OutputPastTheCapKillsTheProgram) {
   try {
-    run_process({"cat", "/dev/zero"}, {.output_limit = 100000});
+    qorl_testing::run_process({"cat", "/dev/zero"}, {.output_limit = 100000});
     FAIL();
   } catch (const ProcessError& e) {
     EXPECT_STREQ(e.what(), "cat wrote more than 100000 bytes and was killed");
@@ -105,7 +107,7 @@ class ProcessGroupTest : public ::testing::Test {
 
 TEST_F(ProcessGroupTest, DeadlineKillsTheProgramAndItsChildrenAndReapsThem) {
   try {
-    run_process(waiting_shell(), {.deadline = 300ms});
+    qorl_testing::run_process(waiting_shell(), {.deadline = 300ms});
     FAIL();
   } catch (const ProcessTimeout& e) {
     EXPECT_STREQ(e.what(), "sh did not finish within 300 ms and was killed");

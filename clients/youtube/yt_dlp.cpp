@@ -101,11 +101,6 @@ VideoInfo video_info(const process::ProcessResult& result, const std::string& ur
 
 }  // namespace
 
-VideoInfo YoutubeDL::extract_info(const std::string& url, bool download) const {
-  return video_info(process::run_process(command(url, download), run_options(download)), url,
-                    download);
-}
-
 boost::asio::awaitable<VideoInfo> YoutubeDL::async_extract_info(std::string url,
                                                                 bool download) const {
   std::vector<std::string> argv = command(url, download);

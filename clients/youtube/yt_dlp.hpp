@@ -67,9 +67,6 @@ class YoutubeDL {
   [[nodiscard]] boost::asio::awaitable<VideoInfo> async_extract_info(std::string url,
                                                                      bool download = true) const;
 
-  // The same, blocking the calling thread.
-  VideoInfo extract_info(const std::string& url, bool download = true) const;
-
   // The argument vector for `url` (program first).
   std::vector<std::string> command(const std::string& url, bool download = true) const;
 

@@ -50,7 +50,7 @@ TEST(YoutubeDLTest, ReportsErrorLinesOfTheRealProgram) {
   qorl_testing::ScopedEnv tool;
   tool.unset("QORL_YT_DLP");
   try {
-    YoutubeDL({}).extract_info("not a url");
+    common::run_sync(YoutubeDL({}).async_extract_info("not a url"));
     FAIL();
   } catch (const DownloadError& e) {
     EXPECT_THAT(e.what(), ::testing::StartsWith("ERROR: [generic] "));

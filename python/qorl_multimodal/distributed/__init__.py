@@ -43,7 +43,7 @@ class ConverterSpec:
     transcription backend's, say).
     ``options`` are the keyword options it is built with (its ``from_preset``'s when it has one).
     ``credentials`` name, per keyword option, the environment variable each worker reads it
-    from: values never travel with the spec.
+    from: values are never part of it.
     """
 
     converter: str

@@ -23,6 +23,7 @@
 #include "testing/http_server.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/loopback.hpp"
+#include "testing/run_program.hpp"
 #include "testing/scoped_env.hpp"
 #include "testing/temp_dir.hpp"
 
@@ -303,9 +304,9 @@ class YoutubeDownloadTest : public ::testing::Test {
 
 TEST_F(YoutubeDownloadTest, RealYtDlpFetchesALoopbackVideoAndLeavesNothingBehind) {
   const auto mp4 = work_.path() / "clip.mp4";
-  const auto made = clients::process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f",
-                                                   "lavfi", "-i", "sine=frequency=440:duration=1",
-                                                   "-c:a", "aac", mp4.string()});
+  const auto made =
+      qorl_testing::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                 "sine=frequency=440:duration=1", "-c:a", "aac", mp4.string()});
   ASSERT_EQ(made.exit_code, 0) << made.err;
   std::ifstream in(mp4, std::ios::binary);
   const std::string video{std::istreambuf_iterator<char>(in), {}};
@@ -427,7 +428,7 @@ class FfmpegMediaTest : public ::testing::TestWithParam<std::vector<std::string>
         "-f",     "lavfi",    "-i",        "sine=frequency=440:duration=2:sample_rate=48000"};
     argv.insert(argv.end(), encoding.begin() + 1, encoding.end());
     argv.push_back(path.string());
-    const auto made = clients::process::run_process(argv);
+    const auto made = qorl_testing::run_process(argv);
     EXPECT_EQ(made.exit_code, 0) << made.err;
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};

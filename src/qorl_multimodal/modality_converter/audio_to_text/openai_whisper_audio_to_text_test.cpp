@@ -21,6 +21,7 @@
 #include "testing/fake_openai.hpp"
 #include "testing/log_capture.hpp"
 #include "testing/loopback.hpp"
+#include "testing/run_program.hpp"
 #include "testing/temp_dir.hpp"
 
 namespace qorl_multimodal::modality_converter::audio_to_text::openai_whisper_audio_to_text {
@@ -432,8 +433,8 @@ TEST_F(WhisperTest, ChunkingDecodesOtherContainersThroughFfmpeg) {
   // AAC in MP4, which libsndfile cannot open: ffmpeg's FLAC of it goes whole at its own rate.
   const auto wav = dir_.write("tone.wav", sine_audio(AudioContainer::WAV, 2, 22050, 2.0));
   const auto m4a = dir_.path() / "tone.m4a";
-  const auto made = clients::process::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-i",
-                                                   wav.string(), "-c:a", "aac", m4a.string()});
+  const auto made = qorl_testing::run_process({"ffmpeg", "-nostdin", "-loglevel", "error", "-i",
+                                               wav.string(), "-c:a", "aac", m4a.string()});
   ASSERT_EQ(made.exit_code, 0) << made.err;
   auto whisper = backend({.chunk_long_audio = true});
   qorl_core::run_sync(whisper.convert(m4a.string()));
@@ -473,9 +474,9 @@ class HostileAudio : public WhisperTest {
   // `seconds` of pink noise (which FLAC barely compresses) at 16 kHz, written by sox.
   std::filesystem::path pink_noise(const std::string& name, int seconds) {
     const auto path = dir_.path() / name;
-    const auto made = clients::process::run_process(
-        {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", path.string(), "synth",
-         std::to_string(seconds), "pinknoise", "vol", "0.3"});
+    const auto made =
+        qorl_testing::run_process({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", path.string(),
+                                   "synth", std::to_string(seconds), "pinknoise", "vol", "0.3"});
     EXPECT_EQ(made.exit_code, 0) << made.err;
     return path;
   }
