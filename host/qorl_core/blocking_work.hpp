@@ -7,6 +7,8 @@
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
@@ -22,7 +24,9 @@ void set_default_blocking_executor(std::optional<boost::asio::any_io_executor> e
 std::optional<boost::asio::any_io_executor> default_blocking_executor();
 
 // `work()`'s result, computed on `executor` when there is one, else inline; its exceptions
-// propagate and the caller resumes on its own executor.
+// propagate and the caller resumes on its own executor. The work cannot be interrupted, so the
+// caller's cancellation is not passed on: Boost 1.81's co_spawn would deliver it on a pool thread
+// while the work runs, and then throw it out of the pool's thread, ending the process.
 template <typename Work>
 boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(
     std::optional<boost::asio::any_io_executor> executor, Work work) {
@@ -31,7 +35,8 @@ boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(
   co_return co_await boost::asio::co_spawn(
       *executor,
       [work = std::move(work)]() mutable -> boost::asio::awaitable<Result> { co_return work(); },
-      boost::asio::use_awaitable);
+      boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(),
+                                          boost::asio::use_awaitable));
 }
 
 // `work()`'s result, on the default executor for blocking work.
