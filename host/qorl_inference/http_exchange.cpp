@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <optional>
 
 #include "clients/common/error_answer.hpp"
@@ -34,6 +35,24 @@ std::string status_summary(const clients::http::Response& response, const std::s
   const std::string detail = error_detail(response.body, service);
   if (!detail.empty()) summary += ": " + detail;
   return summary;
+}
+
+// The service's failure as data (status, its own code, retryability), the cause of the invoker's
+// error, so callers tell a time-out, a rate limit or refused credentials apart without its text.
+std::exception_ptr service_cause(const std::string& message, clients::ServiceFailure failure,
+                                 const ExchangePolicy& policy) {
+  return std::make_exception_ptr(clients::ServiceError(
+      qorl_core::redaction::redact_secrets(message, policy.secrets), std::move(failure)));
+}
+
+std::exception_ptr status_cause(const clients::http::Response& response,
+                                const ExchangePolicy& policy) {
+  const auto json =
+      clients::common::parse_json_or_discarded<nlohmann::json>(response.body, policy.service);
+  return service_cause(status_summary(response, policy.service),
+                       clients::http_failure(policy.service, response.status,
+                                             clients::common::read_error_answer(json).code),
+                       policy);
 }
 
 clients::http::CallPolicy call_policy(const ExchangePolicy& policy) {
@@ -82,10 +101,12 @@ std::shared_ptr<clients::http::RateLimiter> find_limiter(
 
 void throw_status_error(const clients::http::Response& response, const ExchangePolicy& policy,
                         std::string_view what) {
-  throw BaseInvokerError(qorl_core::redaction::redact_secrets(
-      policy.service + " " + std::string(what) +
-          " failed: " + status_summary(response, policy.service),
-      policy.secrets));
+  qorl_core::throw_with_cause(
+      BaseInvokerError(qorl_core::redaction::redact_secrets(
+          policy.service + " " + std::string(what) +
+              " failed: " + status_summary(response, policy.service),
+          policy.secrets)),
+      status_cause(response, policy));
 }
 
 boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http::Session* session,
@@ -107,6 +128,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
         policy.secrets));
   };
   std::string failure;
+  std::exception_ptr cause;
   int attempts = 1;
   try {
     clients::http::Response response =
@@ -114,9 +136,11 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
     check_quota(response, policy, what);
     if (!clients::http::is_retryable_status(response.status)) co_return response;
     failure = status_summary(response, policy.service);
+    cause = status_cause(response, policy);
     attempts = response.attempts;
   } catch (const clients::http::Error& error) {
     failure = error.what();
+    cause = service_cause(failure, error.failure(), policy);
     attempts = error.attempts();
   }
   // The attempts made, which a deadline or a repeated time-out may keep below those allowed.
@@ -124,8 +148,10 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
       call.retry.max_attempts > 1
           ? " after " + std::to_string(attempts) + (attempts == 1 ? " attempt" : " attempts")
           : std::string();
-  throw BaseInvokerError(qorl_core::redaction::redact_secrets(
-      policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets));
+  qorl_core::throw_with_cause(
+      BaseInvokerError(qorl_core::redaction::redact_secrets(
+          policy.service + " " + what + " failed" + tries + ": " + failure, policy.secrets)),
+      cause);
 }
 
 }  // namespace qorl_inference

@@ -12,9 +12,14 @@ file and the same keys when it runs the same subcommand with the same model and 
 """
 
 import asyncio
-from typing import Any, Literal, TypedDict
+from collections.abc import AsyncIterator, Iterable, Mapping
+from typing import TYPE_CHECKING, Any, Literal, TypedDict
 
 from qorl_multimodal._native import _batch_run
+
+if TYPE_CHECKING:
+    from qorl_multimodal.modality_converter.audio_to_text.audio_to_text import BaseAudioToText
+    from qorl_multimodal.modality_converter.modality_converter import BaseModalityConverter
 
 
 class BatchRecord(TypedDict):
@@ -30,13 +35,25 @@ class BatchRecord(TypedDict):
     error_kind: str | None
     quota_exhausted: bool  # failed because a quota ran out: not stored, a rerun converts it
     usage: dict[str, Any]
+    via: str | None  # the route that made it, when there were several ("captions", "whisper")
+    warnings: list[str]  # what was changed to make it sound (times fitted to the media)
 
 
 _END = object()
 
 
-def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=False,
-        model=None, gemini_batch=None, **options):
+def run(
+    converter: "BaseModalityConverter | BaseAudioToText",
+    sources: Iterable[str | Mapping[str, Any]],
+    *,
+    store: str | None = None,
+    jobs: int = 8,
+    retry_failed: bool = False,
+    refresh: bool = False,
+    model: str | None = None,
+    gemini_batch: Literal["wait", "detach"] | None = None,
+    **options: Any,
+) -> AsyncIterator[BatchRecord]:
     """Yields a BatchRecord per source.
 
     ``converter`` is an image captioner, a Mermaid converter, a video captioner or a
@@ -55,14 +72,16 @@ def run(converter, sources, *, store=None, jobs=8, retry_failed=False, refresh=F
                     options=options)
 
 
-async def _records(converter, sources, *, store, jobs, retry_failed, refresh, model, known,
-                   options, gemini_batch=None):
+async def _records(converter: Any, sources: Iterable[Any], *, store: str | None, jobs: int,
+                   retry_failed: bool, refresh: bool, model: str | None,
+                   known: Any, options: Mapping[str, Any],
+                   gemini_batch: str | None = None) -> AsyncIterator[BatchRecord]:
     """``run``'s records; ``known`` ({key: "done" or "failed"}, from a store elsewhere) reports
     those keys cached or skipped, without their result or error, instead of converting them."""
     loop = asyncio.get_running_loop()
-    records = asyncio.Queue()
+    records: asyncio.Queue[Any] = asyncio.Queue()
 
-    def deliver(record):
+    def deliver(record: BatchRecord) -> None:
         loop.call_soon_threadsafe(records.put_nowait, record)
 
     finished = asyncio.ensure_future(

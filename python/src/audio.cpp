@@ -123,21 +123,27 @@ void bind_youtube(py::module_& module) {
   py::class_<YouTubeTranscriptAudioToText, BaseAudioToText,
              std::shared_ptr<YouTubeTranscriptAudioToText>>(module, "YouTubeTranscriptAudioToText")
       .def(py::init([](Strings preferred_lang_ids, bool allow_non_preferred_lang_ids,
-                       bool allow_auto_generated_transcripts, std::optional<std::string> proxy) {
+                       bool allow_auto_generated_transcripts, std::optional<std::string> proxy,
+                       std::shared_ptr<BaseAudioToText> fallback_backend,
+                       std::optional<std::string> translate_to) {
              return std::make_shared<YouTubeTranscriptAudioToText>(
                  YouTubeTranscriptAudioToText::Params{
                      std::move(preferred_lang_ids), allow_non_preferred_lang_ids,
-                     allow_auto_generated_transcripts, std::move(proxy)});
+                     allow_auto_generated_transcripts, std::move(proxy),
+                     std::move(fallback_backend), std::move(translate_to)});
            }),
            py::kw_only(), py::arg("preferred_lang_ids") = py::none(),
            py::arg("allow_non_preferred_lang_ids") = false,
-           py::arg("allow_auto_generated_transcripts") = false, py::arg("proxy") = py::none())
+           py::arg("allow_auto_generated_transcripts") = false, py::arg("proxy") = py::none(),
+           py::arg("fallback_backend") = py::none(), py::arg("translate_to") = py::none())
       .def_readwrite("preferred_lang_ids", &YouTubeTranscriptAudioToText::preferred_lang_ids)
       .def_readwrite("allow_non_preferred_lang_ids",
                      &YouTubeTranscriptAudioToText::allow_non_preferred_lang_ids)
       .def_readwrite("allow_auto_generated_transcripts",
                      &YouTubeTranscriptAudioToText::allow_auto_generated_transcripts)
-      .def_readwrite("proxy", &YouTubeTranscriptAudioToText::proxy);
+      .def_readwrite("proxy", &YouTubeTranscriptAudioToText::proxy)
+      .def_readonly("fallback_backend", &YouTubeTranscriptAudioToText::fallback_backend)
+      .def_readwrite("translate_to", &YouTubeTranscriptAudioToText::translate_to);
 }
 
 void bind_gemini(py::module_& module) {

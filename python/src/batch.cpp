@@ -113,6 +113,17 @@ batch::cache_key::Request transcription_request(const BaseAudioToText& backend) 
     set_list("preferred_languages", youtube->preferred_lang_ids);
     if (youtube->allow_non_preferred_lang_ids) settings.set("allow_non_preferred", true);
     if (youtube->allow_auto_generated_transcripts) settings.set("allow_auto_generated", true);
+    if (youtube->translate_to) settings.set("translate_to", *youtube->translate_to);
+    if (youtube->fallback_backend) {
+      // Keyed as the command's --fallback: the fallback's name, its model and its settings.
+      batch::cache_key::Request fallback = transcription_request(*youtube->fallback_backend);
+      settings.set("fallback", fallback.backend);
+      request.model = std::move(fallback.model);
+      fallback.options.for_each(
+          [&settings](const std::string& name, const qorl_core::Value& value) {
+            settings.set(name, value);
+          });
+    }
   } else if (auto* gemini =
                  dynamic_cast<const att::gemini_audio_to_text::GeminiAudioToText*>(&backend)) {
     request.backend = "gemini";
@@ -139,8 +150,10 @@ Plan plan_of(py::handle converter, const std::optional<std::string>& model,
     auto backend = converter.cast<std::shared_ptr<BaseAudioToText>>();
     batch::cache_key::Request request = transcription_request(*backend);
     if (model) request.model = *model;
-    return {[backend](batch::runner::ResolvedSource source) {
-              return batch::transcription_run::transcribe(backend, std::move(source));
+    std::string fallback_name = request.options.get("fallback", "fallback").as_string();
+    return {[backend, fallback_name](batch::runner::ResolvedSource source) {
+              return batch::transcription_run::transcribe(backend, std::move(source),
+                                                          fallback_name);
             },
             std::move(request)};
   }
@@ -190,6 +203,8 @@ py::dict result_to_python(const batch::runner::Result& result) {
   out["error"] = result.error ? py::object(py::str(*result.error)) : py::none();
   out["error_kind"] = result.error_kind ? py::object(py::str(*result.error_kind)) : py::none();
   out["quota_exhausted"] = result.quota_exhausted;
+  out["via"] = result.via.empty() ? py::object(py::none()) : py::object(py::str(result.via));
+  out["warnings"] = result.warnings;
   // The fields the store and the command's --json give usage.
   out["usage"] = py::module_::import("json").attr("loads")(result.usage.to_json());
   return out;

@@ -65,6 +65,24 @@ def test_library_errors_keep_their_kind_and_message(services, gemini, wav_path):
                                   "key of type `str`.")
 
 
+def test_a_model_services_refusals_are_told_apart_by_kind(services, wav_path):
+    def failure(base_url, **options):
+        backend = GeminiAudioToText(api_key=services["gemini_key"], base_url=base_url, **options)
+        with pytest.raises(errors.ServiceError) as failed:
+            backend.convert_sync(wav_path)
+        return failed.value
+
+    throttled = failure(services["throttled_model"])
+    assert type(throttled) is errors.RateLimitError
+    assert (throttled.status_code, throttled.retryable) == (429, True)
+    exhausted = failure(services["exhausted_model"])
+    assert isinstance(exhausted, errors.QuotaExhaustedError) and not exhausted.retryable
+    assert exhausted.quota == "GenerateRequestsPerDayPerProjectPerModel-FreeTier"
+    timed_out = failure(services["stalled_model"], timeout=0.3)
+    assert isinstance(timed_out, errors.Timeout) and isinstance(timed_out, TimeoutError)
+    assert timed_out.retryable and timed_out.status_code is None
+
+
 def test_validation_error_lists_every_failing_field():
     with pytest.raises(qorl_core.ValidationError) as failed:
         AudioTranscript(text=5, start_time="soon")

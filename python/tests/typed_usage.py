@@ -1,11 +1,11 @@
-"""The library as a typed caller uses it; `mypy --strict` checks this file against the stubs and
-test_typed_usage.py runs it against the fake services."""
+"""The library as a typed caller uses it; `mypy --strict` checks this file against the stubs."""
 
 import asyncio
 
 from qorl_multimodal import batch, errors
 from qorl_multimodal.batch import BatchRecord
-from qorl_multimodal.modality_converter.audio_to_text import OpenAIWhisperAudioToText
+from qorl_multimodal.modality_converter.audio_to_text import (
+    OpenAIWhisperAudioToText, YouTubeTranscriptAudioToText)
 from qorl_multimodal.modality_converter.image_to_text.image_to_caption import LMBasedImageToCaption
 from qorl_multimodal.modality_converter.schema import AudioTranscript, TextResult
 
@@ -28,6 +28,13 @@ def transcribe(audio: str, *, api_key: str, base_url: str) -> list[AudioTranscri
 async def caption_all(images: list[str], store: str) -> list[BatchRecord]:
     captioner = LMBasedImageToCaption.from_preset()
     return [record async for record in batch.run(captioner, images, store=store, jobs=4, number_of_captions=1)]
+
+
+async def routes_of(videos: list[str], *, api_key: str) -> dict[str, str | None]:
+    """Which route transcribed each video: its captions, or Whisper where it has none."""
+    youtube = YouTubeTranscriptAudioToText(
+        fallback_backend=OpenAIWhisperAudioToText(api_key=api_key), translate_to="en")
+    return {record["source"]: record["via"] async for record in batch.run(youtube, videos)}
 
 
 def captions_of(records: list[BatchRecord]) -> list[str]:

@@ -71,6 +71,11 @@ std::string write_noisy_jpeg(const std::filesystem::path& path) {
 int main() {
   qorl_testing::TempDir dir;
   FakeGeminiServer caption_model, mermaid_model, video_model, audio_model, any_model;
+  FakeGeminiServer throttled_model, exhausted_model;
+  for (int refusals = 0; refusals < 8; ++refusals) {
+    throttled_model.queue_reply({429, FakeGeminiServer::rate_limited_body("0.1s")});
+  }
+  exhausted_model.set_daily_quota(0);
   answer(caption_model, kCaptions);
   answer(any_model, kCaptionsAndTranscripts);
   answer(mermaid_model, kMermaid);
@@ -108,6 +113,8 @@ int main() {
       {"gemini_audio", audio_model.base_url()},
       {"gemini", any_model.base_url()},
       {"slow_model", slow_model.url()},
+      {"throttled_model", throttled_model.base_url()},
+      {"exhausted_model", exhausted_model.base_url()},
       {"stalled_model", stalled_model.url()},
       {"openai", openai.base_url()},
       {"openai_key", qorl_testing::FakeOpenAI::kApiKey},

@@ -7,6 +7,9 @@ class YouTubeTranscriptAudioToText(BaseAudioToText):
     allow_non_preferred_lang_ids: bool
     allow_auto_generated_transcripts: bool
     proxy: str | None
+    @property
+    def fallback_backend(self) -> BaseAudioToText | None: ...
+    translate_to: str | None
     def __init__(
         self,
         *,
@@ -14,4 +17,6 @@ class YouTubeTranscriptAudioToText(BaseAudioToText):
         allow_non_preferred_lang_ids: bool = False,
         allow_auto_generated_transcripts: bool = False,
         proxy: str | None = None,
+        fallback_backend: BaseAudioToText | None = None,
+        translate_to: str | None = None,
     ) -> None: ...
