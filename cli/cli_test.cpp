@@ -164,16 +164,24 @@ TEST_F(CliTest, TransformRoutesOrSkipsRouting) {
 TEST_F(CliTest, VideoWritesSummaryAndSegments) {
   const auto clip = dir_.path() / "clip.avi";
   qorl_testing::write_solid_colour_video(clip, 10, 10.0, qorl_testing::colour_for_frame);
+  // Events the model placed past the end of the 1 s clip, out of order: fitted to it.
   gemini_.set_answer_text(R"({"video_summary": "Layar berganti warna.",
-      "segments": [{"start_time": 0, "end_time": 61.5, "segment_caption": ["Biru", "Merah"],
+      "segments": [{"start_time": 0.5, "end_time": 61.5, "segment_caption": ["Merah"],
+                    "transcripts": [], "keyframes": []},
+                   {"start_time": 0, "end_time": 0.5, "segment_caption": ["Biru"],
                     "transcripts": [], "keyframes": []}]})");
   auto text = run({"video", clip.string()}, gemini_env());
   EXPECT_EQ(text.exit_code, 0) << text.err;
-  EXPECT_EQ(text.out, "Layar berganti warna.\n00:00:00.000 --> 00:01:01.500  Biru  Merah\n");
+  EXPECT_EQ(text.out,
+            "Layar berganti warna.\n00:00:00.000 --> 00:00:00.500  Biru\n"
+            "00:00:00.500 --> 00:00:01.000  Merah\n");
+  EXPECT_EQ(text.err, "qorl-multimodal: " + clip.string() +
+                          ": warning: 1 segment clamped to the media's 1 s, 1 reordered\n");
 
   const json line = json_line(run({"video", "--json", clip.string()}, gemini_env()).out);
   EXPECT_EQ(line["result"]["tag"], "caption");
-  EXPECT_EQ(line["result"]["metadata"]["segments"][0]["end_time"], 61.5);
+  EXPECT_EQ(line["result"]["metadata"]["segments"][0]["end_time"], 0.5);
+  EXPECT_EQ(line["result"]["metadata"]["segments"][1]["end_time"], 1.0);
 
   // A failed model request leaves no summary: one line, a failed conversion.
   gemini_.queue_reply({400, FakeGeminiServer::error_body(400, "Bad request", "INVALID_ARGUMENT")});

@@ -57,48 +57,18 @@ std::string as_text(const qorl_core::Value& record) {
   return text;
 }
 
-boost::asio::awaitable<batch::runner::Conversion> caption_one(
-    std::shared_ptr<LMBasedVideoToCaption> captioner, qorl_core::Options options,
-    batch::runner::ResolvedSource source) {
-  const qorl_core::Value media = converter_source(source);
-  const batch::converter_run::ConversionWatch watch;
-  batch::converter_run::source_options(source.entry, kSourceOptions)
-      .for_each([&options](const std::string& name, const qorl_core::Value& value) {
-        options.set(name, value);
-      });
-  options.set("event_emitter", watch.emitter());
-  std::optional<qorl_multimodal::modality_converter::schema::text_result::TextResult> result;
-  std::exception_ptr refused;
-  try {
-    result = co_await captioner->convert(media, options);
-  } catch (const qorl_core::ValidationError&) {
-    // A failed model request leaves an answer without a summary, which the records refuse.
-    refused = watch.failure();
-  }
-  if (!result) {
-    qorl_core::throw_with_cause(batch::converter_run::nothing_generated("video caption"), refused);
-  }
-  co_return batch::runner::Conversion{.record = result->to_map(), .usage = watch.usage()};
-}
-
 int run(const VideoArguments& args) {
   credentials::require_model_key(preset_model(args.model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID"),
                                  "video captioning");
   qorl_core::Options options;
   args.hints.add_to(options);
   if (args.language) options.set("language", *args.language);
-  Job job{
-      .convert =
-          [captioner = make_captioner(args.model), options](batch::runner::ResolvedSource source) {
-            return caption_one(captioner, options, std::move(source));
-          },
-      .render =
-          [](const qorl_core::Value& record) {
-            return Outcome{as_text(record), record, {}};
-          },
-      .request = {.subcommand = "video",
-                  .model = preset_model(args.model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID"),
-                  .options = options}};
+  batch::cache_key::Request request{
+      .subcommand = "video",
+      .model = preset_model(args.model, "DEFAULT_VIDEO_CAPTIONING_MODEL_ID"),
+      .options = options};
+  Job job = converter_job(make_captioner(args.model), options, "video caption",
+                          std::move(request), kSourceOptions, as_text);
   return run_jobs(args.common.sources, std::move(job), args.common.run);
 }
 

@@ -1,11 +1,23 @@
 #include "qorl_multimodal/batch/converter_run.hpp"
 
+#include <optional>
+
 #include "qorl_core/errors.hpp"
+#include "qorl_multimodal/utils/segment_times.hpp"
 
 namespace qorl_multimodal::batch::converter_run {
 namespace {
 
 using modality_converter::modality_converter::BaseModalityConverter;
+
+// The timed events in a result's record (a video caption's metadata "segments"); none for a
+// result without them.
+qorl_core::Value* timed_segments(qorl_core::Value& record) {
+  qorl_core::Value* metadata = record.is_map() ? record.as_map().find("metadata") : nullptr;
+  if (!metadata || !metadata->is_map()) return nullptr;
+  qorl_core::Value* segments = metadata->as_map().find("segments");
+  return segments && segments->is_list() ? segments : nullptr;
+}
 
 boost::asio::awaitable<runner::Conversion> convert(
     std::shared_ptr<BaseModalityConverter> converter, qorl_core::Options options, std::string what,
@@ -19,9 +31,23 @@ boost::asio::awaitable<runner::Conversion> convert(
       });
   const ConversionWatch watch;
   options.set("event_emitter", watch.emitter());
-  auto result = co_await converter->convert(media, options);
-  if (result.result.empty()) qorl_core::throw_with_cause(nothing_generated(what), watch.failure());
-  co_return runner::Conversion{.record = result.to_map(), .usage = watch.usage()};
+  std::optional<modality_converter::schema::text_result::TextResult> result;
+  try {
+    result = co_await converter->convert(media, options);
+  } catch (const qorl_core::ValidationError&) {
+    // A failed model request can leave an answer the result refuses (a video caption without
+    // its summary): the request's failure is the one to report.
+    if (!watch.failure()) throw;
+  }
+  if (!result || result->result.empty()) {
+    qorl_core::throw_with_cause(nothing_generated(what), watch.failure());
+  }
+  runner::Conversion conversion{.record = result->to_map(), .usage = watch.usage()};
+  if (qorl_core::Value* segments = timed_segments(conversion.record)) {
+    auto warning = utils::segment_times::fit_to_media_file(source.entry.source, segments->as_list());
+    if (warning) conversion.warnings.push_back(std::move(*warning));
+  }
+  co_return conversion;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "qorl_multimodal/batch/transcription_run.hpp"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/batch/converter_run.hpp"
@@ -34,19 +33,6 @@ bool billed_by_audio(const BaseAudioToText& backend) {
              nullptr;
 }
 
-// Times past the end of a local file's media are clamped and the segments kept in order; the
-// length of other sources is not known without fetching them again.
-std::optional<std::string> fit_times_to_media(const std::string& source,
-                                              std::vector<AudioTranscript>& segments) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(source, error)) return std::nullopt;
-  const std::optional<double> seconds = utils::segment_times::media_duration(source);
-  if (!seconds) return std::nullopt;
-  const auto fixes = utils::segment_times::fit_to_duration(segments, *seconds);
-  if (!fixes.any()) return std::nullopt;
-  return fixes.describe(*seconds);
-}
-
 }  // namespace
 
 boost::asio::awaitable<runner::Conversion> transcribe(std::shared_ptr<BaseAudioToText> backend,
@@ -67,7 +53,7 @@ boost::asio::awaitable<runner::Conversion> transcribe(std::shared_ptr<BaseAudioT
     segments = co_await backend->convert(source.entry.source);
   }
   if (segments.empty()) throw converter_run::nothing_generated("transcript");
-  if (auto warning = fit_times_to_media(source.entry.source, segments)) {
+  if (auto warning = utils::segment_times::fit_to_media_file(source.entry.source, segments)) {
     conversion.warnings.push_back(std::move(*warning));
   }
   if (billed_by_audio(*backend)) {
