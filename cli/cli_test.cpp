@@ -794,6 +794,69 @@ TEST_F(CliTest, SilentModelsAndEndlessSourcesFailWithinTheLimits) {
   EXPECT_NE(zeros.err.find("character device"), std::string::npos) << zeros.err;
 }
 
+// A folder of odd but valid media, through every subcommand that asks a model: each source
+// gives a result that says something, or a failure that says why; never an empty success.
+TEST_F(CliTest, OddMediaNeverGiveAnEmptySuccess) {
+  const auto folder = dir_.path() / "odd";
+  std::filesystem::create_directories(folder);
+  const auto make = [&folder](const std::string& name, std::vector<std::string> arguments) {
+    qorl_testing::write_with_ffmpeg(arguments, folder / name);
+  };
+  make("animated.gif", {"-f", "lavfi", "-i", "testsrc=duration=0.5:size=32x32:rate=10"});
+  cv::imwrite((folder / "one-pixel.png").string(), cv::Mat(1, 1, CV_8UC3, cv::Scalar(0, 0, 255)));
+  make("large.jpg", {"-f", "lavfi", "-i", "testsrc=size=4000x3000", "-frames:v", "1"});
+  write("odd/photo.bmp", qorl_testing::encode_image(".bmp").str());
+  write("odd/scan.tiff", qorl_testing::encode_image(".tiff").str());
+  make("voice.m4a", {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "aac"});
+  make("voice.opus", {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "libopus"});
+  make("silence.wav", {"-f", "lavfi", "-i", "anullsrc=duration=1"});
+  make("blip.wav", {"-f", "lavfi", "-i", "sine=duration=0.05"});
+  make("clip.mkv", {"-f", "lavfi", "-i", "testsrc=duration=1:size=64x48:rate=10"});
+  make("still.mp4", {"-f", "lavfi", "-i", "color=size=64x48", "-frames:v", "1"});
+
+  struct Case {
+    std::vector<std::string> command;
+    std::vector<std::string> includes;
+    std::string answer;
+  };
+  const std::vector<Case> cases = {
+      {{"caption"}, {"*.gif", "*.png", "*.jpg", "*.bmp", "*.tiff"}, R"({"captions": ["Gambar."]})"},
+      {{"mermaid"}, {"*.gif", "*.png", "*.jpg", "*.bmp", "*.tiff"}, "graph TD\n  A --> B"},
+      {{"transcribe", "-b", "gemini"},
+       {"*.m4a", "*.opus", "*.wav"},
+       R"({"audio_transcripts": [{"text": "Halo.", "start_time": 0, "end_time": 0.5,
+                                  "lang_id": "id"}]})"},
+      {{"video"},
+       {"*.mkv", "*.mp4"},
+       R"({"video_summary": "Layar.", "segments": [{"start_time": 0, "end_time": 1,
+           "segment_caption": ["Warna"], "transcripts": [], "keyframes": []}]})"}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.command[0]);
+    gemini_.set_answer_text(test.answer);
+    std::vector<std::string> args = test.command;
+    args.insert(args.end(), {"--json", "--recursive", folder.string()});
+    for (const auto& include : test.includes) args.insert(args.end(), {"--include", include});
+    const auto result = run(args, gemini_env());
+    std::size_t lines = 0, failures = 0;
+    std::istringstream out(result.out);
+    for (std::string line; std::getline(out, line); ++lines) {
+      const json record = json::parse(line);
+      SCOPED_TRACE(record["source"].get<std::string>());
+      if (record.contains("error")) {
+        ++failures;
+        EXPECT_FALSE(record["error"].get<std::string>().empty());
+        continue;
+      }
+      const json& made = record["result"];
+      EXPECT_FALSE(made.is_array() ? made.empty() : made["result"].get<std::string>().empty())
+          << line;
+    }
+    EXPECT_EQ(lines, test.command[0] == "transcribe" ? 4u : test.command[0] == "video" ? 2u : 5u)
+        << result.out << result.err;
+    EXPECT_EQ(result.exit_code, failures == 0 ? 0 : kConversionFailed) << result.err;
+  }
+}
+
 // Recordings as phones, meeting tools and podcasts make them, through both upload backends; a
 // local file never goes to yt-dlp.
 TEST_F(CliTest, TranscribesEveryCommonContainer) {
