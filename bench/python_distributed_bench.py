@@ -86,7 +86,7 @@ def cluster_seconds(spec, sources, store, workers, chunk_size, in_flight):
 
     from qorl_multimodal.distributed import run
 
-    with distributed.LocalCluster(n_workers=workers, threads_per_worker=2, processes=True, host="127.0.0.1",
+    with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
                                   dashboard_address=None, silence_logs=40) as cluster, \
             distributed.Client(cluster) as client:
         client.run(lambda: __import__("qorl_multimodal.distributed"))  # workers start warm

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <optional>
+#include <list>
 #include <thread>
 
 namespace qorl_python {
@@ -25,8 +25,20 @@ class LibraryLoop {
 
   asio::any_io_executor blocking_executor(unsigned threads) {
     std::lock_guard lock(pool_mutex_);
-    if (!pool_) pool_.emplace(threads ? threads : 1);
-    return pool_->get_executor();
+    if (pools_.empty()) pools_.emplace_back(std::max(threads, 1u));
+    return pools_.back().get_executor();
+  }
+
+  // From now on the shared pool has `threads` threads: a new pool takes the work to come; work
+  // already handed to the old one ends there.
+  asio::any_io_executor resize_blocking_pool(unsigned threads) {
+    threads = std::max(threads, 1u);
+    std::lock_guard lock(pool_mutex_);
+    if (pools_.empty() || pool_threads_ != threads) {
+      pools_.emplace_back(threads);
+      pool_threads_ = threads;
+    }
+    return pools_.back().get_executor();
   }
 
   // Lets the loop finish and joins it; the GIL is released meanwhile, as completions need it.
@@ -36,7 +48,7 @@ class LibraryLoop {
     io_.stop();
     if (thread_.joinable()) thread_.join();
     std::lock_guard lock(pool_mutex_);
-    if (pool_) pool_->join();
+    for (auto& pool : pools_) pool.join();
   }
 
   std::atomic<int> in_flight{0};
@@ -47,7 +59,8 @@ class LibraryLoop {
   std::once_flag started_;
   std::thread thread_;
   std::mutex pool_mutex_;
-  std::optional<asio::thread_pool> pool_;
+  std::list<asio::thread_pool> pools_;  // the last is the shared one
+  unsigned pool_threads_ = 0;
 };
 
 // Never destroyed: handlers left on the loop at exit hold Python objects that must not be
@@ -103,7 +116,15 @@ void cancel_when_cancelled(py::handle future, std::shared_ptr<asio::cancellation
 void bind_event_loop(py::module_& module) {
   // CPU-heavy steps leave the loop thread, which serves every conversion of the process.
   qorl_core::set_default_blocking_executor(
-      blocking_pool_executor(std::max(1u, std::thread::hardware_concurrency())));
+      library_loop().resize_blocking_pool(std::thread::hardware_concurrency()));
+  module.def(
+      "_use_blocking_threads",
+      [](unsigned threads) {
+        qorl_core::set_default_blocking_executor(library_loop().resize_blocking_pool(threads));
+      },
+      py::arg("threads"),
+      "Sizes the shared pool of CPU-heavy steps (by default one thread per core), for a process "
+      "given fewer cores than the machine has.");
   module.def("_operations_in_flight", &operations_in_flight,
              "Operations started on the library's event loop that have not completed yet.");
   module.def("_stop_event_loop", [] { library_loop().stop(); });

@@ -23,7 +23,7 @@ from typing import Any
 import distributed
 
 from qorl_multimodal import batch
-from qorl_multimodal._native import _KnownOutcomes, _ResultsStore, _read_manifest
+from qorl_multimodal._native import _KnownOutcomes, _ResultsStore, _read_manifest, _use_blocking_threads
 
 __all__ = ["ConverterSpec", "SUBCOMMANDS", "read_source_list", "run"]
 
@@ -70,6 +70,9 @@ class _Worker:
     store held (converted once), and the slots that bound its conversions in flight."""
 
     def __init__(self) -> None:
+        # A worker's CPU work gets the cores Dask gave it (its threads), not every core of the
+        # machine: workers sharing a machine would otherwise each take all of it.
+        _use_blocking_threads(distributed.get_worker().nthreads)
         self.loop = asyncio.new_event_loop()
         threading.Thread(target=self.loop.run_forever, name="qorl_multimodal worker loop", daemon=True).start()
         self.lock = threading.Lock()
