@@ -261,6 +261,7 @@ TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
       {"text": "Tiga.", "start_time": 7, "end_time": 9, "lang_id": "id"}]})");
   auto past_end = run({"transcribe", "-b", "gemini", "--json", audio}, gemini_env());
   EXPECT_EQ(past_end.exit_code, 0) << past_end.err;
+  EXPECT_EQ(json_line(past_end.out)["usage"]["input_tokens"], 10);  // the bill, as for captions
   EXPECT_EQ(json_line(past_end.out)["result"], json::parse(R"([
       {"text": "Satu.", "start_time": 0.0, "end_time": 0.5, "lang_id": "id"},
       {"text": "Dua.", "start_time": 0.5, "end_time": 1.0, "lang_id": "id"},

@@ -22,6 +22,9 @@ class ConversionWatch {
   ConversionWatch();
   // The emitter, as converters take it in their "event_emitter" option.
   qorl_core::Value emitter() const;
+  const std::shared_ptr<qorl_inference::EventEmitter>& event_emitter() const noexcept {
+    return emitter_;
+  }
   std::exception_ptr failure() const;
   // The tokens the services reported and the model calls answered.
   usage::Usage usage() const;

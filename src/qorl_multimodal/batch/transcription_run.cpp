@@ -4,6 +4,7 @@
 
 #include "qorl_core/errors.hpp"
 #include "qorl_multimodal/batch/converter_run.hpp"
+#include "qorl_multimodal/modality_converter/audio_to_text/gemini_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/google_cloud_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/openai_whisper_audio_to_text.hpp"
 #include "qorl_multimodal/modality_converter/audio_to_text/prosa_audio_to_text.hpp"
@@ -49,6 +50,12 @@ boost::asio::awaitable<runner::Conversion> transcribe(std::shared_ptr<BaseAudioT
     auto routed = co_await youtube->transcribe(source.entry.source);
     segments = std::move(routed.transcripts);
     conversion.via = routed.via == decltype(routed.via)::kCaptions ? "captions" : fallback_name;
+  } else if (auto gemini = std::dynamic_pointer_cast<
+                 audio_to_text::gemini_audio_to_text::GeminiAudioToText>(backend)) {
+    // Its model call reports the tokens it cost.
+    const converter_run::ConversionWatch watch;
+    segments = co_await gemini->convert(source.entry.source, watch.event_emitter());
+    conversion.usage = watch.usage();
   } else {
     segments = co_await backend->convert(source.entry.source);
   }

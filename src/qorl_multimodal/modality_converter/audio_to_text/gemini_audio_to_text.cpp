@@ -79,6 +79,11 @@ GeminiAudioToText::GeminiAudioToText(Params params)
 
 boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
     std::string audio_source) {
+  co_return co_await convert(std::move(audio_source), nullptr);
+}
+
+boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
+    std::string audio_source, std::shared_ptr<qorl_inference::EventEmitter> event_emitter) {
   logger().debug("Converting audio source: " + redact_url(audio_source));
 
   std::shared_ptr<Attachment> attachment;
@@ -100,7 +105,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> GeminiAudioToText::convert(
   std::vector<Message> messages{Message::system(system_prompt),
                                 Message::user({attachment, user_prompt})};
   // A named awaitable: no temporary of the call lives across the suspension (GCC 12).
-  auto invocation = client.invoke(std::move(messages));
+  auto invocation = client.invoke(std::move(messages), std::move(event_emitter));
   const qorl_inference::LMResponse response = co_await std::move(invocation);
 
   const auto parsed = response.structured_output_as<AudioTranscripts>();

@@ -70,6 +70,10 @@ class GeminiAudioToText : public audio_to_text::BaseAudioToText {
   // file by its path; ValueError "Invalid audio source: <source>." for anything else, before
   // any request. The model's records come back as they are.
   boost::asio::awaitable<std::vector<AudioTranscript>> convert(std::string audio_source) override;
+  // The same, with the model call's "usage" and "response" events sent to `event_emitter` (the
+  // backend is shared by concurrent conversions, so each brings its own).
+  boost::asio::awaitable<std::vector<AudioTranscript>> convert(
+      std::string audio_source, std::shared_ptr<qorl_inference::EventEmitter> event_emitter);
 
   std::string model;
   std::string system_prompt;
