@@ -229,6 +229,21 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
       {"text": "Bye.", "start_time": 3661.25, "end_time": 3723.0, "lang_id": "en"}])"));
   // The audio a speech service was paid for, as far as its transcript reaches.
   EXPECT_EQ(line["usage"]["audio_seconds"], 3723.0);
+
+  // A manifest line may name its own language; an option the backend does not read fails alone.
+  const std::string first = wav("first.wav"), second = wav("second.wav");
+  const std::string manifest =
+      write("talks.jsonl", "{\"source\": \"" + first + "\", \"language\": \"id\"}\n" +
+                               "{\"source\": \"" + second + "\", \"url\": \"x\"}\n");
+  const std::size_t sent = openai.uploads().size();
+  auto per_source = run({"transcribe", "-b", "whisper", "--language", "en", "--from", manifest},
+                        env);
+  EXPECT_EQ(per_source.exit_code, kConversionFailed) << per_source.err;
+  EXPECT_NE(per_source.err.find("unknown option \"url\" in " + manifest + ":2"),
+            std::string::npos)
+      << per_source.err;
+  ASSERT_EQ(openai.uploads().size(), sent + 1);
+  EXPECT_EQ(openai.uploads().back().part("language")->data, "id");
 }
 
 TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {

@@ -1,10 +1,12 @@
 // transcribe: timed transcripts of audio through one of five backends.
 #include <CLI/CLI.hpp>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/commands/commands.hpp"
@@ -206,14 +208,53 @@ void check_arguments(const TranscribeArguments& args, const Backend& backend) {
   }
 }
 
+// The backend each source is transcribed with: the command's, or, for a manifest line with its
+// own "language" or "prompt" (where the backend reads them), one made with those, kept for the
+// other lines that give the same. Used on the run's loop only.
+class BackendsPerSource {
+ public:
+  BackendsPerSource(TranscribeArguments args, const Backend& backend)
+      : args_(std::move(args)), backend_(backend), default_(backend.make(args_)) {}
+
+  // Takes the source's options out of it.
+  BackendPointer for_source(batch::runner::ResolvedSource& source) {
+    qorl_core::Options options = std::exchange(source.entry.options, {});
+    if (options.empty()) return default_;
+    TranscribeArguments args = args_;
+    options.for_each([&](const std::string& name, const qorl_core::Value& value) {
+      std::optional<std::string>* setting = name == "language" ? &args.language
+                                            : name == "prompt" ? &args.prompt
+                                                               : nullptr;
+      if (!setting || !backend_.settings.count("--" + name)) {
+        throw qorl_core::ValueError("unknown option \"" + name + "\" in " + source.entry.origin);
+      }
+      if (!value.is_string()) {
+        throw qorl_core::ValueError("option \"" + name + "\" in " + source.entry.origin +
+                                    " is not a text");
+      }
+      *setting = value.as_string();
+    });
+    auto [made, fresh] = made_.try_emplace({args.language, args.prompt});
+    if (fresh) made->second = backend_.make(args);
+    return made->second;
+  }
+
+ private:
+  TranscribeArguments args_;
+  const Backend& backend_;
+  BackendPointer default_;
+  std::map<std::pair<std::optional<std::string>, std::optional<std::string>>, BackendPointer> made_;
+};
+
 boost::asio::awaitable<batch::runner::Conversion> transcribe_one(
-    std::shared_ptr<BaseAudioToText> backend, std::string fallback_name, bool check_path,
+    std::shared_ptr<BackendsPerSource> backends, std::string fallback_name, bool check_path,
     batch::runner::ResolvedSource source) {
   if (check_path) {
     require_file_if_path(source.entry.source);
   } else {
     refuse_empty_file(source.entry.source);
   }
+  BackendPointer backend = backends->for_source(source);
   co_return co_await batch::transcription_run::transcribe(std::move(backend), std::move(source),
                                                           std::move(fallback_name));
 }
@@ -250,9 +291,10 @@ int run(const CLI::App& command, const TranscribeArguments& args) {
   RunSettings settings = args.common.run;
   if (format != output::TranscriptFormat::kText) settings.report.extension = "." + args.format;
   Job job{.convert =
-              [converter = backend.make(args), fallback = args.fallback.value_or(""),
+              [backends = std::make_shared<BackendsPerSource>(args, backend),
+               fallback = args.fallback.value_or(""),
                check_path](batch::runner::ResolvedSource source) {
-                return transcribe_one(converter, fallback, check_path, std::move(source));
+                return transcribe_one(backends, fallback, check_path, std::move(source));
               },
           .render =
               [format](const qorl_core::Value& record) {
