@@ -11,6 +11,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -244,6 +245,21 @@ TEST_F(CliTest, TranscribeWritesTextJsonSrtAndVtt) {
       << per_source.err;
   ASSERT_EQ(openai.uploads().size(), sent + 1);
   EXPECT_EQ(openai.uploads().back().part("language")->data, "id");
+
+  // A recording the store's key was read from is not downloaded again for the transcription.
+  qorl_testing::HttpServer files;
+  std::atomic<int> downloads = 0;
+  files.server().Get("/talk.wav", [&](const httplib::Request&, httplib::Response& response) {
+    ++downloads;
+    response.set_content(
+        qorl_testing::sine_audio(qorl_testing::AudioContainer::WAV, 1, 16000, 1.0), "audio/wav");
+  });
+  files.start();
+  auto stored = run({"transcribe", "-b", "whisper", files.url("/talk.wav"), "--store",
+                     (dir_.path() / "talks.db").string()},
+                    env);
+  EXPECT_EQ(stored.exit_code, 0) << stored.err;
+  EXPECT_EQ(downloads, 1);
 }
 
 TEST_F(CliTest, TranscribeReachesProsaAndGeminiBackends) {
