@@ -45,11 +45,12 @@ std::exception_ptr service_cause(const std::string& message, clients::ServiceFai
       qorl_core::redaction::redact_secrets(message, policy.secrets), std::move(failure)));
 }
 
-std::exception_ptr status_cause(const clients::http::Response& response,
+// `summary`: the answer's status_summary.
+std::exception_ptr status_cause(const clients::http::Response& response, const std::string& summary,
                                 const ExchangePolicy& policy) {
   const auto json =
       clients::common::parse_json_or_discarded<nlohmann::json>(response.body, policy.service);
-  return service_cause(status_summary(response, policy.service),
+  return service_cause(summary,
                        clients::http_failure(policy.service, response.status,
                                              clients::common::read_error_answer(json).code),
                        policy);
@@ -101,12 +102,11 @@ std::shared_ptr<clients::http::RateLimiter> find_limiter(
 
 void throw_status_error(const clients::http::Response& response, const ExchangePolicy& policy,
                         std::string_view what) {
+  const std::string summary = status_summary(response, policy.service);
   qorl_core::throw_with_cause(
       BaseInvokerError(qorl_core::redaction::redact_secrets(
-          policy.service + " " + std::string(what) +
-              " failed: " + status_summary(response, policy.service),
-          policy.secrets)),
-      status_cause(response, policy));
+          policy.service + " " + std::string(what) + " failed: " + summary, policy.secrets)),
+      status_cause(response, summary, policy));
 }
 
 boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http::Session* session,
@@ -136,7 +136,7 @@ boost::asio::awaitable<clients::http::Response> send_with_retries(clients::http:
     check_quota(response, policy, what);
     if (!clients::http::is_retryable_status(response.status)) co_return response;
     failure = status_summary(response, policy.service);
-    cause = status_cause(response, policy);
+    cause = status_cause(response, failure, policy);
     attempts = response.attempts;
   } catch (const clients::http::Error& error) {
     failure = error.what();
