@@ -131,8 +131,8 @@ class RestSpeechConnection final : public SpeechConnection {
       : stub_(common::resolve_base_url(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
               options.credentials, options.policy) {}
 
-  boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
-                                                           const RecognitionAudio& audio) override {
+  boost::asio::awaitable<Operation> long_running_recognize(RecognitionConfig config,
+                                                           RecognitionAudio audio) override {
     ordered_json audio_json = ordered_json::object();
     if (audio.content) audio_json["content"] = common::base64_encode(*audio.content);
     if (audio.uri) audio_json["uri"] = *audio.uri;

@@ -56,10 +56,10 @@ class SttClient {
   explicit SttClient(std::shared_ptr<SttConnection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<SttAnswer> submit_job(SttJobRequest request) const {
+  [[nodiscard]] boost::asio::awaitable<SttAnswer> submit_job(SttJobRequest request) const {
     return connection_->submit_job(std::move(request));
   }
-  boost::asio::awaitable<SttAnswer> get_job(std::string job_id) const {
+  [[nodiscard]] boost::asio::awaitable<SttAnswer> get_job(std::string job_id) const {
     return connection_->get_job(std::move(job_id));
   }
 
