@@ -11,41 +11,6 @@
 namespace clients::prosa {
 namespace {
 
-using nlohmann::json;
-
-SttAnswerError malformed(const std::string& what, const json& value) {
-  return SttAnswerError(what + ": " + value.dump(-1, ' ', false, json::error_handler_t::replace));
-}
-
-// "result" of a job record.
-struct SttResult {
-  std::vector<SttSegment> data;
-};
-
-}  // namespace
-
-void from_json(const json& value, SttSegment& segment) {
-  if (!value.is_object()) throw malformed("Transcription segment is not an object", value);
-  try {
-    segment.channel = common::nullable_field_or<double>(value, "channel", -1);
-    segment.transcript = common::nullable_field_or<std::string>(value, "transcript");
-    segment.time_start = common::nullable_field_or<double>(value, "time_start");
-    segment.time_end = common::nullable_field_or<double>(value, "time_end");
-  } catch (const common::FieldTypeError& error) {
-    throw SttAnswerError("Transcription segment " + std::string(error.what()));
-  }
-}
-
-namespace {
-
-void from_json(const json& value, SttResult& result) {
-  try {
-    result.data = common::nullable_field_or<std::vector<SttSegment>>(value, "data");
-  } catch (const common::FieldTypeError& error) {
-    throw malformed("Transcription result data is not a list", error.value());
-  }
-}
-
 // `config` then `request`, whose one field holds the audio or its URI.
 std::string job_body(const SttJobRequest& job) {
   nlohmann::ordered_json request = nlohmann::ordered_json::object();
@@ -96,6 +61,46 @@ class RestSttConnection final : public SttConnection {
 std::shared_ptr<SttConnection> make_stt_connection(SttOptions options) {
   return std::make_shared<RestSttConnection>(std::move(options));
 }
+
+namespace {
+
+using nlohmann::json;
+
+SttAnswerError malformed(const std::string& what, const json& value) {
+  return SttAnswerError(what + ": " + value.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+// "result" of a job record.
+struct SttResult {
+  std::vector<SttSegment> data;
+};
+
+}  // namespace
+
+// In SttSegment's own namespace, where the JSON library looks for it.
+void from_json(const json& value, SttSegment& segment) {
+  if (!value.is_object()) throw malformed("Transcription segment is not an object", value);
+  try {
+    segment.channel = common::nullable_field_or<double>(value, "channel", -1);
+    segment.transcript = common::nullable_field_or<std::string>(value, "transcript");
+    segment.time_start = common::nullable_field_or<double>(value, "time_start");
+    segment.time_end = common::nullable_field_or<double>(value, "time_end");
+  } catch (const common::FieldTypeError& error) {
+    throw SttAnswerError("Transcription segment " + std::string(error.what()));
+  }
+}
+
+namespace {
+
+void from_json(const json& value, SttResult& result) {
+  try {
+    result.data = common::nullable_field_or<std::vector<SttSegment>>(value, "data");
+  } catch (const common::FieldTypeError& error) {
+    throw malformed("Transcription result data is not a list", error.value());
+  }
+}
+
+}  // namespace
 
 std::string read_job_id(const json& submission) {
   if (auto id = common::optional_field<std::string>(submission, "job_id")) return std::move(*id);
