@@ -43,8 +43,9 @@ struct Credentials {
 // is asked once, as its absence is the common case).
 std::optional<Credentials> credentials_from_environment();
 std::optional<Credentials> credentials_from_shared_files();
-boost::asio::awaitable<std::optional<Credentials>> credentials_from_container();
-boost::asio::awaitable<std::optional<Credentials>> credentials_from_instance_metadata();
+[[nodiscard]] boost::asio::awaitable<std::optional<Credentials>> credentials_from_container();
+[[nodiscard]] boost::asio::awaitable<std::optional<Credentials>>
+credentials_from_instance_metadata();
 
 class CredentialsProvider {
  public:

@@ -122,10 +122,8 @@ class RestS3Connection final : public S3Connection {
             "/" + http::url_encode(request.bucket) + "/" + key};
   }
 
-  // The arguments are read before the one suspension, the call itself.
-  boost::asio::awaitable<http::Response> send(const GetObjectRequest& request,
-                                              const Credentials& credentials,
-                                              const std::string& region) const {
+  boost::asio::awaitable<http::Response> send(GetObjectRequest request, Credentials credentials,
+                                              std::string region) const {
     const Target where = target(request, region);
     SignableRequest signable;
     signable.path = where.path;

@@ -67,7 +67,7 @@ class S3Client {
   explicit S3Client(std::shared_ptr<S3Connection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) const {
+  [[nodiscard]] boost::asio::awaitable<GetObjectResult> get_object(GetObjectRequest request) const {
     return connection_->get_object(std::move(request));
   }
 

@@ -43,5 +43,26 @@ TEST(JsonFieldsTest, PathsStopAtAnythingButAnObject) {
   EXPECT_EQ(field_or<std::string>(json::parse("[", nullptr, false), "x", "fallback"), "fallback");
 }
 
+TEST(JsonFieldsTest, StrictReadsTakeNullAsMissingAndRefuseOtherTypes) {
+  const json answer = json::parse(R"({"start": 1.5, "end": null, "text": "hi", "n": "2",
+                                      "tracks": [{"code": "en"}]})");
+  EXPECT_EQ(nullable_field<double>(answer, "start"), 1.5);
+  EXPECT_EQ(nullable_field<double>(answer, "end"), std::nullopt);
+  EXPECT_EQ(nullable_field_or<double>(answer, "missing", -1.0), -1.0);
+  EXPECT_EQ(nullable_field<double>(json::array(), "start"), std::nullopt);
+  EXPECT_EQ(nullable_field_or<std::vector<Track>>(answer, "tracks").at(0).code, "en");
+  try {
+    nullable_field<double>(answer, "n");
+    FAIL() << "a text was read as a number";
+  } catch (const FieldTypeError& error) {
+    EXPECT_EQ(error.key(), "n");
+    EXPECT_EQ(error.value(), json("2"));
+    EXPECT_STREQ(error.what(), R"(field 'n' is not a number: "2")");
+  }
+  EXPECT_THROW(nullable_field<std::string>(answer, "start"), FieldTypeError);
+  EXPECT_THROW(nullable_field<std::vector<Track>>(answer, "text"), FieldTypeError);
+  EXPECT_THROW(nullable_field<Track>(answer, "start"), FieldTypeError);
+}
+
 }  // namespace
 }  // namespace clients::common

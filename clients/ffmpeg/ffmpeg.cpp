@@ -38,9 +38,8 @@ bool is_iso_media(std::string_view media) {
 }
 
 // Runs ffmpeg from `input` to `output` with `arguments` between them; FfmpegError on failure.
-boost::asio::awaitable<void> run_conversion(const fs::path& input,
-                                            const std::vector<std::string>& arguments,
-                                            const fs::path& output) {
+boost::asio::awaitable<void> run_conversion(fs::path input, std::vector<std::string> arguments,
+                                            fs::path output) {
   // "file:" keeps names that look like protocols or options ("-x", "http:...") plain files.
   std::vector<std::string> argv = base_command();
   argv.insert(argv.end(), {"-i", "file:" + input.string()});

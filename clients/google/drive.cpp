@@ -123,6 +123,7 @@ class RestDriveConnection final : public DriveConnection {
   }
 
  private:
+  // `session` is the caller's, which awaits this at once.
   boost::asio::awaitable<http::Response> download(http::Request request,
                                                   http::Session& session) const {
     http::CallOptions options{http::CallKind::kDownload};

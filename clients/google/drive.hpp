@@ -59,11 +59,12 @@ class DriveClient {
   explicit DriveClient(std::shared_ptr<DriveConnection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<std::string> download_public(std::string file_id) const {
+  [[nodiscard]] boost::asio::awaitable<std::string> download_public(std::string file_id) const {
     return connection_->download_public(std::move(file_id));
   }
-  boost::asio::awaitable<MediaChunk> get_media(std::string file_id, std::uint64_t first,
-                                               std::uint64_t last) const {
+  [[nodiscard]] boost::asio::awaitable<MediaChunk> get_media(std::string file_id,
+                                                             std::uint64_t first,
+                                                             std::uint64_t last) const {
     return connection_->get_media(std::move(file_id), first, last);
   }
 
@@ -86,7 +87,7 @@ class MediaDownloader {
 
   // Fetches the next chunk; true once the whole file is in the buffer. Throws what the
   // client throws, and Error when the server sends an empty chunk before the end.
-  boost::asio::awaitable<bool> next_chunk();
+  [[nodiscard]] boost::asio::awaitable<bool> next_chunk();
   const Progress& progress() const noexcept { return progress_; }
 
  private:

@@ -55,52 +55,40 @@ std::chrono::nanoseconds parse_duration(std::string_view text) {
   return negative ? -value : value;
 }
 
-// A member of an answer object: none when absent or null; another type than T's makes the
-// answer invalid.
-template <typename T>
-std::optional<T> member(const json& object, const char* name) {
-  const auto it = object.find(name);
-  if (it == object.end() || it->is_null()) return std::nullopt;
-  if (!clients::common::holds<T>(*it))
-    throw invalid_answer(std::string("unexpected type of ") + name);
-  return it->get<T>();
-}
-
-template <typename T>
-T member_or_default(const json& object, const char* name) {
-  return member<T>(object, name).value_or(T{});
-}
-
 }  // namespace
 
+// Members are read strictly (common::nullable_field): one of another type than documented makes
+// the whole answer invalid, as parse_operation reports.
 void from_json(const json& value, SpeechRecognitionAlternative& alternative) {
   if (!value.is_object()) throw invalid_answer("an alternative is not an object");
-  alternative.transcript = member_or_default<std::string>(value, "transcript");
+  alternative.transcript = common::nullable_field_or<std::string>(value, "transcript");
 }
 
 void from_json(const json& value, SpeechRecognitionResult& result) {
   if (!value.is_object()) throw invalid_answer("a result is not an object");
   result.alternatives =
-      member_or_default<std::vector<SpeechRecognitionAlternative>>(value, "alternatives");
-  if (const auto end = member<std::string>(value, "resultEndTime")) {
+      common::nullable_field_or<std::vector<SpeechRecognitionAlternative>>(value, "alternatives");
+  if (const auto end = common::nullable_field<std::string>(value, "resultEndTime")) {
     result.result_end_time = parse_duration(*end);
   }
-  result.language_code = member_or_default<std::string>(value, "languageCode");
+  result.language_code = common::nullable_field_or<std::string>(value, "languageCode");
 }
 
 void from_json(const json& value, LongRunningRecognizeResponse& response) {
-  response.results = member_or_default<std::vector<SpeechRecognitionResult>>(value, "results");
+  response.results =
+      common::nullable_field_or<std::vector<SpeechRecognitionResult>>(value, "results");
 }
 
 void from_json(const json& value, Status& status) {
-  status = {member_or_default<int>(value, "code"),
-            member_or_default<std::string>(value, "message")};
+  status = {common::nullable_field_or<int>(value, "code"),
+            common::nullable_field_or<std::string>(value, "message")};
 }
 
 void from_json(const json& value, Operation& operation) {
-  operation = {member_or_default<std::string>(value, "name"),
-               member_or_default<bool>(value, "done"), member<Status>(value, "error"),
-               member<LongRunningRecognizeResponse>(value, "response")};
+  operation = {common::nullable_field_or<std::string>(value, "name"),
+               common::nullable_field_or<bool>(value, "done"),
+               common::nullable_field<Status>(value, "error"),
+               common::nullable_field<LongRunningRecognizeResponse>(value, "response")};
 }
 
 namespace {
@@ -108,7 +96,12 @@ namespace {
 Operation parse_operation(const http::Response& answer) {
   const json body = common::parse_json_or_discarded(answer.body, "Speech-to-Text");
   if (!body.is_object()) throw invalid_answer("not a JSON object");
-  auto operation = body.get<Operation>();
+  Operation operation;
+  try {
+    operation = body.get<Operation>();
+  } catch (const common::FieldTypeError& error) {
+    throw invalid_answer("unexpected type of " + error.key());
+  }
   if (operation.name.empty()) throw invalid_answer("an operation without a name");
   return operation;
 }
@@ -131,8 +124,8 @@ class RestSpeechConnection final : public SpeechConnection {
       : stub_(common::resolve_base_url(options.endpoint, {"QORL_SPEECH_ENDPOINT"}, SPEECH_ENDPOINT),
               options.credentials, options.policy) {}
 
-  boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
-                                                           const RecognitionAudio& audio) override {
+  boost::asio::awaitable<Operation> long_running_recognize(RecognitionConfig config,
+                                                           RecognitionAudio audio) override {
     ordered_json audio_json = ordered_json::object();
     if (audio.content) audio_json["content"] = common::base64_encode(*audio.content);
     if (audio.uri) audio_json["uri"] = *audio.uri;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "clients/common/polling.hpp"
@@ -106,10 +107,9 @@ class SpeechConnection {
   virtual ~SpeechConnection() = default;
   // Starts a recognition; repeated only where the service cannot have started it. Throws
   // HttpError for an error status, http::Error for a failed transfer, Error for an answer that
-  // is no operation. By reference, as the audio may be large: both are read into the request
-  // before the first suspension, so they need to live only until the first co_await.
-  virtual boost::asio::awaitable<Operation> long_running_recognize(
-      const RecognitionConfig& config, const RecognitionAudio& audio) = 0;
+  // is no operation. Callers move large audio in.
+  virtual boost::asio::awaitable<Operation> long_running_recognize(RecognitionConfig config,
+                                                                   RecognitionAudio audio) = 0;
   // The operation's latest state, asked (retries included) within `timeout`. Throws as
   // long_running_recognize.
   virtual boost::asio::awaitable<Operation> get_operation(std::string name,
@@ -128,16 +128,16 @@ class SpeechClient {
                         std::optional<std::chrono::milliseconds> call_deadline = std::nullopt)
       : connection_(std::move(connection)), polling_(polling), call_deadline_(call_deadline) {}
 
-  boost::asio::awaitable<Operation> long_running_recognize(const RecognitionConfig& config,
-                                                           const RecognitionAudio& audio) const {
-    return connection_->long_running_recognize(config, audio);
+  [[nodiscard]] boost::asio::awaitable<Operation> long_running_recognize(
+      RecognitionConfig config, RecognitionAudio audio) const {
+    return connection_->long_running_recognize(std::move(config), std::move(audio));
   }
 
   // Polls the operation until it is done and returns its response, waiting on timers between
   // polls. Throws OperationError when it failed, OperationTimeoutError when it is not done
   // within `timeout` (or the call deadline, when shorter), and what the connection throws.
   // Cancellation ends the wait at once.
-  boost::asio::awaitable<LongRunningRecognizeResponse> wait_for_response(
+  [[nodiscard]] boost::asio::awaitable<LongRunningRecognizeResponse> wait_for_response(
       Operation operation, std::chrono::milliseconds timeout) const;
 
  private:

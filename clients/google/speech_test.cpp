@@ -5,6 +5,7 @@
 #include "clients/common/base64.hpp"
 #include "clients/common/run_sync.hpp"
 #include "clients/google/service_account.hpp"
+#include "testing/canned_server.hpp"
 #include "testing/fake_speech.hpp"
 #include "testing/fault_proxy.hpp"
 #include "testing/scoped_call_policy.hpp"
@@ -188,6 +189,29 @@ TEST_F(SpeechClientTest, MalformedDurationsAreRefused) {
       run_sync(speech.long_running_recognize(config(), {"fLaC", std::nullopt}));
   const auto response = run_sync(speech.wait_for_response(started, 10s));
   EXPECT_EQ(response.results.at(0).result_end_time, -1500ms);
+}
+
+TEST_F(SpeechClientTest, MembersOfAnotherTypeMakeTheAnswerInvalid) {
+  const std::pair<const char*, const char*> answers[] = {
+      {R"({"name": "op", "done": "yes"})", "done"},
+      {R"({"name": "op", "done": true, "error": [14]})", "error"},
+      {R"({"name": "op", "done": true,
+           "response": {"results": [{"alternatives": [{"transcript": 5}]}]}})",
+       "transcript"}};
+  for (const auto& [answer, member] : answers) {
+    const qorl_testing::CannedServer server({200, answer});
+    SpeechOptions options;
+    options.endpoint = server.url();
+    Operation running;
+    running.name = "op";
+    try {
+      run_sync(SpeechClient(options).wait_for_response(running, 10s));
+      ADD_FAILURE() << "accepted " << answer;
+    } catch (const Error& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "Invalid Speech-to-Text answer: unexpected type of " + std::string(member));
+    }
+  }
 }
 
 }  // namespace

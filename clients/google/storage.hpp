@@ -56,13 +56,14 @@ class StorageClient {
   explicit StorageClient(std::shared_ptr<StorageConnection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<ObjectMetadata> insert_object(
+  [[nodiscard]] boost::asio::awaitable<ObjectMetadata> insert_object(
       std::string bucket, std::string name, std::string data,
       std::string content_type = std::string(DEFAULT_CONTENT_TYPE)) const {
     return connection_->insert_object(std::move(bucket), std::move(name), std::move(data),
                                       std::move(content_type));
   }
-  boost::asio::awaitable<void> delete_object(std::string bucket, std::string name) const {
+  [[nodiscard]] boost::asio::awaitable<void> delete_object(std::string bucket,
+                                                           std::string name) const {
     return connection_->delete_object(std::move(bucket), std::move(name));
   }
 

@@ -88,7 +88,7 @@ class RateLimiter {
 
   // Waits until a request may go out and returns its permit. Rethrows the quota error once a
   // quota is exhausted. Cancellation ends the wait.
-  boost::asio::awaitable<RatePermit> acquire();
+  [[nodiscard]] boost::asio::awaitable<RatePermit> acquire();
 
   // What an answer says: 429s shrink the window, a requested wait pauses every caller, a success
   // grows the window back. Returns the signal read.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "clients/http/policy.hpp"
@@ -77,11 +78,10 @@ bool refuses_timestamps(const APIStatusError& error);
 class AudioTranscriptionsConnection {
  public:
   virtual ~AudioTranscriptionsConnection() = default;
-  // Throws the errors of errors.hpp; cancellation propagates as it is. `params` (with the audio,
-  // which may be large) are taken by reference and read before the first suspension, so they
-  // need to live only until the first co_await.
+  // Throws the errors of errors.hpp; cancellation propagates as it is. The params are cheap to
+  // copy: the audio stays the caller's (see FileUpload).
   virtual boost::asio::awaitable<Transcription> create_transcription(
-      const TranscriptionCreateParams& params) = 0;
+      TranscriptionCreateParams params) = 0;
 };
 
 // The connection to the service (or a compatible server) that `options` describe.
@@ -96,8 +96,9 @@ class AudioTranscriptionsClient {
       : connection_(make_audio_transcriptions_connection(std::move(options))) {}
 
   // Transcribes audio into the input language.
-  boost::asio::awaitable<Transcription> create(const TranscriptionCreateParams& params) const {
-    return connection_->create_transcription(params);
+  [[nodiscard]] boost::asio::awaitable<Transcription> create(
+      TranscriptionCreateParams params) const {
+    return connection_->create_transcription(std::move(params));
   }
 
  private:

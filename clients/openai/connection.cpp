@@ -11,10 +11,9 @@ class RestAudioTranscriptionsConnection : public AudioTranscriptionsConnection {
   explicit RestAudioTranscriptionsConnection(const ClientOptions& options) : stub_(options) {}
 
   boost::asio::awaitable<Transcription> create_transcription(
-      const TranscriptionCreateParams& params) override {
-    // `params` are read before the first suspension only.
+      TranscriptionCreateParams params) override {
     const std::optional<std::string> format = params.response_format;
-    const http::Response response = co_await stub_.send(params);
+    const http::Response response = co_await stub_.send(std::move(params));
     co_return internal::to_transcription(response, format);
   }
 

@@ -150,7 +150,7 @@ AudioTranscriptionsRestStub::AudioTranscriptionsRestStub(const ClientOptions& op
 }
 
 boost::asio::awaitable<http::Response> AudioTranscriptionsRestStub::send(
-    const TranscriptionCreateParams& params) const {
+    TranscriptionCreateParams params) const {
   http::EncodedForm form = http::encode_multipart(transcription_form(params));
   http::Request request;
   request.method = "POST";

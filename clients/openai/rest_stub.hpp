@@ -24,8 +24,7 @@ class AudioTranscriptionsRestStub {
 
   // Sends the request, again after transient failures as the policy allows, and returns the
   // answer, whatever its status. Throws APIConnectionError when the exchange does not complete.
-  // `params` are encoded into the request before the first suspension.
-  boost::asio::awaitable<http::Response> send(const TranscriptionCreateParams& params) const;
+  boost::asio::awaitable<http::Response> send(TranscriptionCreateParams params) const;
 
  private:
   std::string api_key_;

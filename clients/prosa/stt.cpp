@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+
+#include "clients/common/json_fields.hpp"
 #include "clients/common/secret_text.hpp"
 #include "clients/common/url.hpp"
 
@@ -57,6 +60,71 @@ class RestSttConnection final : public SttConnection {
 
 std::shared_ptr<SttConnection> make_stt_connection(SttOptions options) {
   return std::make_shared<RestSttConnection>(std::move(options));
+}
+
+namespace {
+
+using nlohmann::json;
+
+SttAnswerError malformed(const std::string& what, const json& value) {
+  return SttAnswerError(what + ": " + value.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+// "result" of a job record.
+struct SttResult {
+  std::vector<SttSegment> data;
+};
+
+}  // namespace
+
+// In SttSegment's own namespace, where the JSON library looks for it.
+void from_json(const json& value, SttSegment& segment) {
+  if (!value.is_object()) throw malformed("Transcription segment is not an object", value);
+  try {
+    segment.channel = common::nullable_field_or<double>(value, "channel", -1);
+    segment.transcript = common::nullable_field_or<std::string>(value, "transcript");
+    segment.time_start = common::nullable_field_or<double>(value, "time_start");
+    segment.time_end = common::nullable_field_or<double>(value, "time_end");
+  } catch (const common::FieldTypeError& error) {
+    throw SttAnswerError("Transcription segment " + std::string(error.what()));
+  }
+}
+
+namespace {
+
+void from_json(const json& value, SttResult& result) {
+  try {
+    result.data = common::nullable_field_or<std::vector<SttSegment>>(value, "data");
+  } catch (const common::FieldTypeError& error) {
+    throw malformed("Transcription result data is not a list", error.value());
+  }
+}
+
+}  // namespace
+
+std::string read_job_id(const json& submission) {
+  if (auto id = common::optional_field<std::string>(submission, "job_id")) return std::move(*id);
+  if (auto id = common::optional_field<std::int64_t>(submission, "job_id")) {
+    return std::to_string(*id);
+  }
+  return "";
+}
+
+std::optional<SttJobStatus> read_job_status(const json& record) {
+  if (!record.is_object() || !record.contains("status")) return std::nullopt;
+  const std::string status = common::field_or<std::string>(record, "status");
+  if (status == "complete") return SttJobStatus::kComplete;
+  // A failed job never completes: waiting on would only spin until the bound.
+  if (status == "failed") return SttJobStatus::kFailed;
+  return SttJobStatus::kPending;
+}
+
+std::vector<SttSegment> read_segments(const json& record) {
+  try {
+    return common::nullable_field_or<SttResult>(record, "result").data;
+  } catch (const common::FieldTypeError& error) {
+    throw malformed("Transcription result is not an object", error.value());
+  }
 }
 
 }  // namespace clients::prosa

@@ -1,15 +1,18 @@
 // Prosa speech-to-text jobs over REST: a job is submitted with the audio inline (base64) or as a
 // URI the service fetches, then its record is read until it is complete. A value-type client
 // over an abstract connection, whose default implementation calls the service under the common
-// call policy.
+// call policy, and the readers of the service's answers.
 #pragma once
 
 #include <boost/asio/awaitable.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "clients/common/service_error.hpp"
 #include "clients/http/policy.hpp"
 
 namespace clients::prosa {
@@ -38,6 +41,36 @@ struct SttAnswer {
   std::string body;
 };
 
+// Where a job stands, by its record's "status": anything but "complete" and "failed" (null
+// included) is still pending.
+enum class SttJobStatus { kPending, kComplete, kFailed };
+
+// One timed piece of a complete job's transcript; a member that is missing or null reads as the
+// default.
+struct SttSegment {
+  double channel = -1;
+  std::string transcript;
+  double time_start = 0;
+  double time_end = 0;
+};
+
+// An answer without the shape the service documents. Service "Prosa".
+class SttAnswerError : public ServiceError {
+ public:
+  explicit SttAnswerError(const std::string& message) : ServiceError(message, {"Prosa"}) {}
+};
+
+// The id of the job a submission answer names: a text, or an integer written as one; empty when
+// the answer names none (a refused key's answer is {"detail": ...}).
+std::string read_job_id(const nlohmann::json& submission);
+
+// The status of a job record; none when the record has no "status" member.
+std::optional<SttJobStatus> read_job_status(const nlohmann::json& record);
+
+// The segments of a complete job's record, under "result" and "data"; none when either is
+// missing or null. SttAnswerError when a member has another type than documented.
+std::vector<SttSegment> read_segments(const nlohmann::json& record);
+
 class SttConnection {
  public:
   virtual ~SttConnection() = default;
@@ -56,10 +89,10 @@ class SttClient {
   explicit SttClient(std::shared_ptr<SttConnection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<SttAnswer> submit_job(SttJobRequest request) const {
+  [[nodiscard]] boost::asio::awaitable<SttAnswer> submit_job(SttJobRequest request) const {
     return connection_->submit_job(std::move(request));
   }
-  boost::asio::awaitable<SttAnswer> get_job(std::string job_id) const {
+  [[nodiscard]] boost::asio::awaitable<SttAnswer> get_job(std::string job_id) const {
     return connection_->get_job(std::move(job_id));
   }
 

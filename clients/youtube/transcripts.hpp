@@ -113,15 +113,14 @@ class TranscriptClient {
   explicit TranscriptClient(std::shared_ptr<TranscriptConnection> connection)
       : connection_(std::move(connection)) {}
 
-  boost::asio::awaitable<TranscriptList> list(std::string video_id) const {
+  [[nodiscard]] boost::asio::awaitable<TranscriptList> list(std::string video_id) const {
     return connection_->list_transcripts(std::move(video_id));
   }
   // The transcript in the first of `languages` the video has (see find_transcript).
-  boost::asio::awaitable<FetchedTranscript> fetch(std::string video_id,
-                                                  std::vector<std::string> languages = {
-                                                      "en"}) const;
+  [[nodiscard]] boost::asio::awaitable<FetchedTranscript> fetch(
+      std::string video_id, std::vector<std::string> languages = {"en"}) const;
   // The timed text of one track of a list.
-  boost::asio::awaitable<FetchedTranscript> fetch(Transcript track) const {
+  [[nodiscard]] boost::asio::awaitable<FetchedTranscript> fetch(Transcript track) const {
     return connection_->fetch_transcript(std::move(track));
   }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_core/type_name.hpp"
@@ -23,13 +24,13 @@ class Component {
   boost::asio::awaitable<Output> run(Options inputs) {
     auto logger = LoggerManager().get_logger(simple_type_name(typeid(*this)));
     if (logger->is_enabled_for(LogLevel::DEBUG)) logger->debug(_format_input_event(inputs));
-    Output output = co_await _run(inputs);
+    Output output = co_await _run(std::move(inputs));
     if (logger->is_enabled_for(LogLevel::DEBUG)) logger->debug(_format_output_event(output));
     co_return output;
   }
 
  protected:
-  virtual boost::asio::awaitable<Output> _run(const Options& inputs) = 0;
+  virtual boost::asio::awaitable<Output> _run(Options inputs) = 0;
 
   virtual std::string _format_input_event(const Options& input_dict) const {
     return "[Start " + repr(simple_type_name(typeid(*this))) +

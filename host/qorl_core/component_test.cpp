@@ -13,7 +13,7 @@ class Echo : public Component<Value> {
   Options seen;
 
  protected:
-  boost::asio::awaitable<Value> _run(const Options& inputs) override {
+  boost::asio::awaitable<Value> _run(Options inputs) override {
     seen = inputs;
     co_return Value(List{inputs.get("x", Value()), Bytes("raw")});
   }

@@ -107,7 +107,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
                                  std::chrono::milliseconds(500), std::chrono::minutes(10)});
   }
 
-  asio::awaitable<json> call(clients::http::Request request, const std::string& what) const {
+  asio::awaitable<json> call(clients::http::Request request, std::string what) const {
     const auto response = co_await send_with_retries(nullptr, std::move(request), policy, what);
     if (!response.ok()) throw_status_error(response, policy, what);
     const auto body = clients::common::parse_json_or_discarded(response.body, "Gemini");
@@ -137,6 +137,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
   }
 
   // The inline submission, or the file one when the batch is larger than the inline limit.
+  // By reference: `job` and `input_file` live in the frame of run(), which awaits this.
   asio::awaitable<std::string> submit(Job& job, std::optional<GeminiFile>& input_file) {
     std::size_t size = 0;
     for (const auto& [key, request] : job.requests) size += request.size() + key.size() + 64;
@@ -175,8 +176,9 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
     co_return name;
   }
 
-  // Hands each answer of a finished batch to the requests waiting for its key.
-  asio::awaitable<void> deliver(Job& job, const json& operation) {
+  // Hands each answer of a finished batch to the requests waiting for its key. `job` is kept
+  // alive by run(), which awaits this through poll().
+  asio::awaitable<void> deliver(Job& job, json operation) {
     // The finished batch's output, as the operation's response or in its metadata.
     json output = operation.contains("response") ? operation["response"] : json::object();
     if (!output.contains("inlinedResponses") && !output.contains("responsesFile")) {
@@ -215,18 +217,19 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
   }
 
   // Reads the batch's state until it has finished, or only once when `once`: then the requests
-  // of a batch still running are handed back with BatchPending.
+  // of a batch still running are handed back with BatchPending. `job` is kept alive by run(),
+  // which awaits this.
   asio::awaitable<void> poll(Job& job, bool once) {
     const auto deadline = Clock::now() + options.polling.deadline;
     auto interval = options.polling.initial_interval;
     asio::steady_timer timer(executor);
     for (;;) {
-      const json operation = co_await call(request("GET", job.name), "batch poll");
+      json operation = co_await call(request("GET", job.name), "batch poll");
       const json& metadata = operation.value("metadata", json::object());
       std::string state = clients::common::field_or<std::string>(metadata, "state");
       if (state.empty()) state = clients::common::field_or<std::string>(operation, "state");
       if (state == "BATCH_STATE_SUCCEEDED") {
-        co_await deliver(job, operation);
+        co_await deliver(job, std::move(operation));
         co_return;
       }
       if (is_final(state)) {
@@ -256,7 +259,7 @@ struct GeminiBatcher::State : std::enable_shared_from_this<GeminiBatcher::State>
   }
 
   // Best effort, once: the batch stops costing, and leaves the list of the key's batches.
-  asio::awaitable<void> cancel_and_delete(const std::string& name) {
+  asio::awaitable<void> cancel_and_delete(std::string name) {
     for (auto [method, path] :
          {std::pair<std::string, std::string>{"POST", name + ":cancel"}, {"DELETE", name}}) {
       try {

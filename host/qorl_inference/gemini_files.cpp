@@ -146,7 +146,7 @@ boost::asio::awaitable<GeminiFile> GeminiFiles::wait_until_active(GeminiFile fil
   co_return file;
 }
 
-boost::asio::awaitable<std::string> GeminiFiles::download(const std::string& name) {
+boost::asio::awaitable<std::string> GeminiFiles::download(std::string name) {
   auto request =
       api_request("GET", std::string("download/") + kApiVersion + "/" + name + ":download");
   request.query = {{"alt", "media"}};

@@ -35,11 +35,11 @@ class GeminiFiles {
 
   // Starts a resumable upload and sends the bytes in one final chunk. The key goes only to the
   // service's own endpoint, never to the upload address it hands back.
-  boost::asio::awaitable<GeminiFile> upload(std::shared_ptr<Attachment> attachment);
+  [[nodiscard]] boost::asio::awaitable<GeminiFile> upload(std::shared_ptr<Attachment> attachment);
   // Polls until the file is ACTIVE; BaseInvokerError when it FAILED or takes too long.
-  boost::asio::awaitable<GeminiFile> wait_until_active(GeminiFile file);
+  [[nodiscard]] boost::asio::awaitable<GeminiFile> wait_until_active(GeminiFile file);
   // The content of a file the service made (a batch's results), by name ("files/abc-123").
-  boost::asio::awaitable<std::string> download(const std::string& name);
+  [[nodiscard]] boost::asio::awaitable<std::string> download(std::string name);
   // Best effort: a failure is logged, not raised (the service expires files by itself).
   boost::asio::awaitable<void> remove(GeminiFile file);
 

@@ -202,7 +202,8 @@ class Run {
   std::optional<Pending> next_pending();
   awaitable<void> worker();
   awaitable<void> handle(Pending pending);
-  // False when the source was put aside for a later try.
+  // By reference: `result` (and handle_with_store's `resolved`) live in the frame of handle(),
+  // which awaits the three below. False when the source was put aside for a later try.
   awaitable<bool> handle_with_store(ResolvedSource& resolved, Result& result);
   awaitable<void> convert_claimed(ResolvedSource resolved, Result& result);
   awaitable<std::exception_ptr> keep_lease(std::string key);

@@ -16,7 +16,8 @@ namespace qorl_multimodal::modality_converter::model_call_guard {
 
 // Awaits `request()`. An ordinary error is logged at debug level as `failure_message` followed
 // by the error's message, emitted on `watcher` (when there is one) so that whoever watches the
-// conversion learns why its result is empty, and `fallback` is returned.
+// conversion learns why its result is empty, and `fallback` is returned. `logger` is the awaiting
+// converter's own, alive as long as the converter is.
 //
 // Bind the result to a named local before awaiting it (GCC 12 mishandles temporaries in a
 // co_await expression):

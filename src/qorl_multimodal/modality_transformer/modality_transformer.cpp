@@ -11,19 +11,16 @@ boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::transform(qorl
   throw qorl_core::NotImplementedError();
 }
 
-boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::_run(
-    const qorl_core::Options& inputs) {
+boost::asio::awaitable<qorl_core::Value> BaseModalityTransformer::_run(qorl_core::Options inputs) {
   if (!inputs.contains("source")) {
     throw qorl_core::ValueError(
         "The input kwargs for modality transformer must include a `source` key.");
   }
-  // Copied out here: nothing may refer to `inputs` once `transform` suspends.
-  qorl_core::Options options = inputs;
-  qorl_core::Value source = options.at("source");
-  qorl_core::Value query = options.get("query", qorl_core::Value());
-  options.erase("source");
-  options.erase("query");
-  return transform(std::move(source), std::move(query), std::move(options));
+  qorl_core::Value source = inputs.at("source");
+  qorl_core::Value query = inputs.get("query", qorl_core::Value());
+  inputs.erase("source");
+  inputs.erase("query");
+  return transform(std::move(source), std::move(query), std::move(inputs));
 }
 
 std::string BaseModalityTransformer::_format_input_event(

@@ -22,7 +22,7 @@ class BaseModalityTransformer : public qorl_core::Component<qorl_core::Value> {
  protected:
   // Executes the query transformation process: the inputs must hold `source` (none or empty
   // counts) and all of them reach `transform` by name. ValueError otherwise.
-  boost::asio::awaitable<qorl_core::Value> _run(const qorl_core::Options& inputs) override;
+  boost::asio::awaitable<qorl_core::Value> _run(qorl_core::Options inputs) override;
   // The inputs as they may be logged: URLs without their secrets, long sources cut short.
   std::string _format_input_event(const qorl_core::Options& input_dict) const override;
 };

@@ -429,8 +429,7 @@ qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_
 }
 
 boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
-    const qorl_core::Bytes& input_audio_bytes,
-    std::optional<boost::asio::any_io_executor> encode_on) {
+    qorl_core::Bytes input_audio_bytes, std::optional<boost::asio::any_io_executor> encode_on) {
   logger().debug("Converting audio to mono FLAC format");
   const ReadableAudio audio = co_await ReadableAudio::async_open(input_audio_bytes.view());
   qorl_core::Bytes flac = co_await qorl_core::run_blocking(
@@ -447,7 +446,7 @@ std::optional<qorl_core::Bytes> convert_audio_to_mono_flac_within(
   return flac;
 }
 
-boost::asio::awaitable<fs::path> async_decode_to_flac_file(const qorl_core::Bytes& audio,
+boost::asio::awaitable<fs::path> async_decode_to_flac_file(qorl_core::Bytes audio,
                                                            fs::path directory) {
   const fs::path input = directory / "input";
   const fs::path output = directory / "decoded.flac";

@@ -33,12 +33,14 @@ std::optional<qorl_core::Bytes> get_audio_from_file_path(const std::string& audi
 
 // The same answers as is_binary_data_audio and get_audio_duration, for awaitables: ffmpeg is
 // awaited and decoding runs on the default executor for blocking work, never on a loop of their
-// own. The bytes must outlive the call.
+// own. By reference, as the audio may be large and callers keep it: each caller awaits these at
+// once on bytes it holds.
 [[nodiscard]] boost::asio::awaitable<bool> async_is_binary_data_audio(
     const qorl_core::Bytes& audio_binary_data);
 [[nodiscard]] boost::asio::awaitable<double> async_get_audio_duration(
     const qorl_core::Bytes& audio_binary_data);
 // Why the bytes are no audio (logged as async_is_binary_data_audio does); null when they are.
+// By reference, as above.
 [[nodiscard]] boost::asio::awaitable<std::exception_ptr> audio_failure(
     const qorl_core::Bytes& audio_binary_data);
 
@@ -104,10 +106,9 @@ double get_audio_duration(const qorl_core::Bytes& audio_binary_data);
 qorl_core::Bytes convert_audio_to_mono_flac(const qorl_core::Bytes& input_audio_bytes);
 
 // The same, with ffmpeg (when needed) awaited on the caller's loop, and the decoding and encoding
-// run on `encode_on` when given (else inline); `input_audio_bytes` must stay alive until it
-// completes.
-boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
-    const qorl_core::Bytes& input_audio_bytes,
+// run on `encode_on` when given (else inline).
+[[nodiscard]] boost::asio::awaitable<qorl_core::Bytes> async_convert_audio_to_mono_flac(
+    qorl_core::Bytes input_audio_bytes,
     std::optional<boost::asio::any_io_executor> encode_on = std::nullopt);
 
 // The same from a recording read a block at a time, with no ffmpeg step; none as soon as the FLAC
@@ -117,8 +118,8 @@ std::optional<qorl_core::Bytes> convert_audio_to_mono_flac_within(
 
 // ffmpeg's FLAC of audio libsndfile cannot open (m4a/AAC, ...), written into `directory`: its
 // path. The input goes through a file in `directory` too, removed once decoded.
-boost::asio::awaitable<std::filesystem::path> async_decode_to_flac_file(
-    const qorl_core::Bytes& audio, std::filesystem::path directory);
+[[nodiscard]] boost::asio::awaitable<std::filesystem::path> async_decode_to_flac_file(
+    qorl_core::Bytes audio, std::filesystem::path directory);
 
 // Detect the audio format from binary data: the container's short lower-case name ("wav",
 // "flac", "ogg", "mp3", ...), or none.

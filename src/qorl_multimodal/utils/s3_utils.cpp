@@ -40,10 +40,10 @@ bool is_service_failure(const std::exception& error) {
 // One attempt: a fresh client with the given credentials (none: the default chain). A refusal
 // of S3 that is not about the credentials themselves (a missing object, denied access, a
 // redirect) is kept in `refusal`, the first one only, to be reported instead of a credentials
-// problem when no attempt succeeds.
+// problem when no attempt succeeds; it is the caller's, which awaits this at once.
 boost::asio::awaitable<std::optional<qorl_core::Bytes>> attempt(
-    const std::string& bucket_name, const std::string& key,
-    std::optional<clients::aws::Credentials> credentials, std::optional<std::string>& refusal) {
+    std::string bucket_name, std::string key, std::optional<clients::aws::Credentials> credentials,
+    std::optional<std::string>& refusal) {
   try {
     clients::aws::S3ClientOptions options;
     if (credentials) {
@@ -51,7 +51,7 @@ boost::asio::awaitable<std::optional<qorl_core::Bytes>> attempt(
           std::make_shared<clients::aws::StaticCredentialsProvider>(std::move(*credentials));
     }
     const clients::aws::S3Client client(std::move(options));
-    co_return co_await _download_from_s3(client, bucket_name, key);
+    co_return co_await _download_from_s3(client, std::move(bucket_name), std::move(key));
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error) || is_service_failure(error)) throw;
     if (dynamic_cast<const clients::common::InvalidCredential*>(&error)) throw;
@@ -81,7 +81,7 @@ std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
   return {std::nullopt, std::nullopt};
 }
 
-boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(const clients::aws::S3Client& s3_client,
+boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(clients::aws::S3Client s3_client,
                                                            std::string bucket_name,
                                                            std::string key) {
   const clients::aws::GetObjectRequest request{std::move(bucket_name), std::move(key)};

@@ -32,7 +32,7 @@ std::pair<std::optional<std::string>, std::optional<std::string>> _parse_s3_url(
 boost::asio::awaitable<qorl_core::Bytes> _try_download_with_credentials(std::string bucket_name,
                                                                         std::string key);
 
-boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(const clients::aws::S3Client& s3_client,
+boost::asio::awaitable<qorl_core::Bytes> _download_from_s3(clients::aws::S3Client s3_client,
                                                            std::string bucket_name,
                                                            std::string key);
 

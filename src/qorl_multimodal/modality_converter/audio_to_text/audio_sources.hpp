@@ -16,7 +16,7 @@ namespace qorl_multimodal::modality_converter::audio_to_text::audio_sources {
 // Tries the source as a local file path, base64 text, a downloadable URL and a YouTube URL
 // (downloaded through `proxy`), in this order, and logs to `logger` which kind it was. Throws
 // ValueError "Unsupported audio source" when none yields audio. yt-dlp is awaited, and only
-// http(s) URLs reach it.
+// http(s) URLs reach it. `logger` is the awaiting converter's own, alive as long as it is.
 boost::asio::awaitable<qorl_core::Bytes> read_audio_source(qorl_core::Logger& logger,
                                                            std::string audio_source,
                                                            std::optional<std::string> proxy);

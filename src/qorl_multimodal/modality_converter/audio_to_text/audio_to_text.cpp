@@ -14,8 +14,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> BaseAudioToText::convert(st
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>> BaseAudioToText::_run(
-    const qorl_core::Options& inputs) {
-  // The source is copied here so nothing refers to `inputs` once the coroutine suspends.
+    qorl_core::Options inputs) {
   return run_source(inputs.get("audio_source", qorl_core::Value()));
 }
 

@@ -30,8 +30,7 @@ class BaseAudioToText : public qorl_core::Component<std::vector<AudioTranscript>
  protected:
   // Executes the audio to text process: requires a non-empty text `audio_source` and hands it,
   // untrimmed, to `convert`; other inputs are ignored.
-  boost::asio::awaitable<std::vector<AudioTranscript>> _run(
-      const qorl_core::Options& inputs) override;
+  boost::asio::awaitable<std::vector<AudioTranscript>> _run(qorl_core::Options inputs) override;
 
   std::string _format_input_event(const qorl_core::Options& input_dict) const override;
   std::string _format_output_event(const std::vector<AudioTranscript>& output) const override;

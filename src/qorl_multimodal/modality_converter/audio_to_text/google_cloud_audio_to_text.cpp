@@ -63,15 +63,15 @@ GoogleCloudAudioToText::GoogleCloudAudioToText(Params params,
 
 boost::asio::awaitable<std::vector<AudioTranscript>> GoogleCloudAudioToText::convert(
     std::string audio_source) {
-  const Bytes audio_binary_data =
+  Bytes audio_binary_data =
       co_await audio_sources::read_audio_source(logger(), audio_source, proxy);
-  co_return co_await _transcribe_audio_binary(audio_binary_data);
+  co_return co_await _transcribe_audio_binary(std::move(audio_binary_data));
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
-GoogleCloudAudioToText::_transcribe_audio_binary(const Bytes& audio_binary_data) const {
+GoogleCloudAudioToText::_transcribe_audio_binary(Bytes audio_binary_data) const {
   Bytes flac_binary_data = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
-      audio_binary_data, blocking_executor());
+      std::move(audio_binary_data), blocking_executor());
   const bool is_exceed_max_duration =
       utils::audio_to_text_utils::get_audio_duration(flac_binary_data) > MAX_AUDIO_DURATION;
 
@@ -98,7 +98,7 @@ GoogleCloudAudioToText::_transcribe_audio_binary(const Bytes& audio_binary_data)
   bool cancelled = false;
   try {
     const google::Operation operation =
-        co_await speech_client.long_running_recognize(config, audio);
+        co_await speech_client.long_running_recognize(std::move(config), std::move(audio));
     response = co_await speech_client.wait_for_response(operation, std::chrono::seconds(timeout));
   } catch (const std::exception& error) {
     cancelled = qorl_core::is_cancellation(error);
@@ -154,7 +154,7 @@ boost::asio::awaitable<void> GoogleCloudAudioToText::_delete_file_from_gcs(
 }
 
 boost::asio::awaitable<void> GoogleCloudAudioToText::delete_with(
-    const google::StorageClient& storage, std::string destination_blob_name) const {
+    google::StorageClient storage, std::string destination_blob_name) const {
   co_await storage.delete_object(bucket_name, destination_blob_name);
   logger().debug("Successfully deleted audio file from GCS: %s", destination_blob_name);
 }

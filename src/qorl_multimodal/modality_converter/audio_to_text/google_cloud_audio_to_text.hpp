@@ -60,7 +60,7 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
   // on every path, cancellation included. Waits (on timers) until the recognition ends or
   // `timeout` passes.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_audio_binary(
-      const qorl_core::Bytes& audio_binary_data) const;
+      qorl_core::Bytes audio_binary_data) const;
 
   // Uploads to "audio-files/<uuid4>.flac" in the bucket; returns the object name.
   boost::asio::awaitable<std::string> _upload_audio_to_gcs(
@@ -86,7 +86,7 @@ class GoogleCloudAudioToText : public audio_to_text::BaseAudioToText {
   // After a cancellation (its state reset): the deletion runs anyway, within a short deadline
   // of its own; a failure is logged.
   boost::asio::awaitable<void> delete_after_cancellation(std::string destination_blob_name) const;
-  boost::asio::awaitable<void> delete_with(const clients::google::StorageClient& storage,
+  boost::asio::awaitable<void> delete_with(clients::google::StorageClient storage,
                                            std::string destination_blob_name) const;
 
   std::shared_ptr<clients::google::Credentials> credentials_;

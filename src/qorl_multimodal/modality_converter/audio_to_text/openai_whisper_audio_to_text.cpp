@@ -115,8 +115,8 @@ OpenAIWhisperAudioToText::OpenAIWhisperAudioToText(Params params)
 boost::asio::awaitable<std::vector<AudioTranscript>> OpenAIWhisperAudioToText::convert(
     std::string audio_source) {
   if (chunk_long_audio) {
-    const auto audio = co_await audio_sources::locate_audio_source(logger(), audio_source, proxy);
-    co_return co_await _transcribe_long_audio_file(audio);
+    auto audio = co_await audio_sources::locate_audio_source(logger(), audio_source, proxy);
+    co_return co_await _transcribe_long_audio_file(std::move(audio));
   }
   // A local file too long to reduce is refused before it is read.
   if (const auto header = utils::audio_to_text_utils::probe_audio_file(audio_source);
@@ -153,10 +153,9 @@ void OpenAIWhisperAudioToText::_refuse_reduction_beyond_memory(
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
-OpenAIWhisperAudioToText::_transcribe_long_audio_file(
-    const audio_sources::LocatedAudio& audio) const {
+OpenAIWhisperAudioToText::_transcribe_long_audio_file(audio_sources::LocatedAudio audio) const {
   const auto* file = std::get_if<utils::audio_to_text_utils::AudioFile>(&audio);
-  const auto* bytes = std::get_if<Bytes>(&audio);
+  auto* bytes = std::get_if<Bytes>(&audio);
   const utils::sound_file::Recording given =
       file ? utils::sound_file::Recording(file->path) : utils::sound_file::Recording(bytes->view());
   const std::optional<utils::sound_file::Info> header = given.info();
@@ -173,15 +172,14 @@ OpenAIWhisperAudioToText::_transcribe_long_audio_file(
   // A container libsndfile cannot open: ffmpeg's FLAC of it, on disk.
   const qorl_core::TemporaryDirectory decoded("qorl-whisper");
   std::filesystem::path directory = decoded.path();
-  const std::filesystem::path flac =
-      co_await utils::audio_to_text_utils::async_decode_to_flac_file(*bytes, std::move(directory));
+  const std::filesystem::path flac = co_await utils::audio_to_text_utils::async_decode_to_flac_file(
+      std::move(*bytes), std::move(directory));
   const utils::sound_file::Recording recording(flac);
   co_return co_await _transcribe_in_pieces(recording);
 }
 
 boost::asio::awaitable<std::vector<AudioTranscript>>
-OpenAIWhisperAudioToText::_transcribe_in_pieces(
-    const utils::sound_file::Recording& recording) const {
+OpenAIWhisperAudioToText::_transcribe_in_pieces(utils::sound_file::Recording recording) const {
   namespace chunking = utils::audio_chunking;
   std::optional<Bytes> whole = co_await _run_blocking([&] {
     return utils::audio_to_text_utils::convert_audio_to_mono_flac_within(recording, MAX_AUDIO_SIZE);
@@ -245,7 +243,7 @@ OpenAIWhisperAudioToText::_transcribe_audio_file(Bytes audio) const {
     _refuse_reduction_beyond_memory(utils::sound_file::Recording(audio.view()).info());
     logger().debug("Converting audio to mono FLAC format");
     to_send = co_await utils::audio_to_text_utils::async_convert_audio_to_mono_flac(
-        audio, blocking_executor());
+        std::move(audio), blocking_executor());
     content_type = "audio/flac";
     extension = "flac";
   }

@@ -92,11 +92,11 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
   // when it fits, else in pieces at 16 kHz; formats whose conversion is skipped go as
   // _transcribe_audio_file sends them.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_long_audio_file(
-      const audio_sources::LocatedAudio& audio) const;
+      audio_sources::LocatedAudio audio) const;
 
   // The pieces of a recording libsndfile reads, made and sent a few at a time.
   boost::asio::awaitable<std::vector<AudioTranscript>> _transcribe_in_pieces(
-      const utils::sound_file::Recording& recording) const;
+      utils::sound_file::Recording recording) const;
 
   // One mono FLAC piece of chunked audio starting `offset` seconds in (the whole recording when
   // it fits). A piece that repeats itself (utils::repetition_check) is asked again once at a
@@ -112,7 +112,8 @@ class OpenAIWhisperAudioToText : public audio_to_text::BaseAudioToText {
 
   // One request to the service (asked again with json when the model takes no verbose_json), at
   // `request_temperature` when given, else at `temperature`.
-  // `file` must stay alive until the result arrives.
+  // By reference, as the upload refers to `file` rather than copy a piece of up to 25 MiB: each
+  // caller owns it in its own frame and awaits this at once.
   boost::asio::awaitable<std::vector<AudioTranscript>> _request_transcription(
       const qorl_core::Bytes& file, std::string extension, std::string content_type,
       std::optional<std::string> request_prompt,

@@ -11,6 +11,7 @@
 #include "clients/prosa/stt.hpp"
 #include "qorl_core/base64.hpp"
 #include "qorl_core/errors.hpp"
+#include "qorl_core/json.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_core/text.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
@@ -18,6 +19,8 @@
 
 namespace qorl_multimodal::modality_converter::audio_to_text::prosa_audio_to_text {
 
+using clients::prosa::SttJobStatus;
+using clients::prosa::SttSegment;
 using qorl_core::Map;
 using qorl_core::Value;
 using qorl_core::redaction::redact_url;
@@ -25,78 +28,10 @@ using qorl_core::redaction::redact_urls;
 
 namespace {
 
-// A job in this state never completes: waiting on would only spin until the bound.
-constexpr const char* kFailedStatus = "failed";
-
 bool non_empty(const std::optional<std::string>& text) { return text && !text->empty(); }
 
-// A segment as the conversion reads it; a field that is missing or null takes its default.
-struct Segment {
-  double channel = -1;
-  std::string transcript;
-  double time_start = 0;
-  double time_end = 0;
-};
-
-double number_field(const Map& segment, std::string_view key, double fallback) {
-  const Value* value = segment.find(key);
-  if (!value || value->is_none()) return fallback;
-  if (!value->is_number()) {
-    throw qorl_core::ValueError("Transcription segment field '" + std::string(key) +
-                                "' is not a number: " + qorl_core::repr(*value));
-  }
-  return value->as_double();
-}
-
-Segment read_segment(const Value& item) {
-  if (!item.is_map()) {
-    throw qorl_core::ValueError("Transcription segment is not an object: " + qorl_core::repr(item));
-  }
-  const Map& fields = item.as_map();
-  Segment segment;
-  segment.channel = number_field(fields, "channel", -1);
-  segment.time_start = number_field(fields, "time_start", 0);
-  segment.time_end = number_field(fields, "time_end", 0);
-  const Value* transcript = fields.find("transcript");
-  if (transcript && !transcript->is_none()) {
-    if (!transcript->is_string()) {
-      throw qorl_core::ValueError("Transcription segment field 'transcript' is not a text: " +
-                                  qorl_core::repr(*transcript));
-    }
-    segment.transcript = transcript->as_string();
-  }
-  return segment;
-}
-
-// The segments under `result`.`data`; none when either is missing.
-std::vector<Segment> read_segments(const Map& record) {
-  const Value* result = record.find("result");
-  if (!result || result->is_none()) return {};
-  if (!result->is_map()) {
-    throw qorl_core::ValueError("Transcription result is not an object: " +
-                                qorl_core::repr(*result));
-  }
-  const Value* data = result->as_map().find("data");
-  if (!data || data->is_none()) return {};
-  if (!data->is_list()) {
-    throw qorl_core::ValueError("Transcription result data is not a list: " +
-                                qorl_core::repr(*data));
-  }
-  std::vector<Segment> segments;
-  segments.reserve(data->as_list().size());
-  for (const Value& item : data->as_list()) segments.push_back(read_segment(item));
-  return segments;
-}
-
-// The job id of a submission answer, or empty.
-std::string job_id_of(const Value& answer) {
-  if (!answer.is_map()) return "";
-  const Value* job_id = answer.as_map().find("job_id");
-  if (!job_id) return "";
-  if (job_id->is_string()) return job_id->as_string();
-  if (job_id->is_int()) return std::to_string(job_id->as_int());
-  return "";
-}
+// An answer as the service client reads it.
+nlohmann::json wire(const Value& answer) { return qorl_core::to_ordered_json(answer); }
 
 }  // namespace
 
@@ -179,7 +114,7 @@ boost::asio::awaitable<std::vector<AudioTranscript>> ProsaAudioToText::_process_
   const Value answer = co_await _submit_stt_request(audio_base64, audio_url);
   log_answer("Received transcription request response: %s", answer);
 
-  const std::string job_id = job_id_of(answer);
+  const std::string job_id = clients::prosa::read_job_id(wire(answer));
   if (job_id.empty()) {
     throw qorl_core::ValueError("Failed to get job ID from transcription request. API response: " +
                                 qorl_core::repr(redact_urls(answer)));
@@ -239,29 +174,33 @@ boost::asio::awaitable<std::optional<Map>> ProsaAudioToText::_query_stt_result(s
   if (answer.status != 200) co_return std::nullopt;
 
   Value record = qorl_core::from_json(answer.body, "Prosa STT");
-  const Value* status = record.is_map() ? record.as_map().find("status") : nullptr;
+  const std::optional<SttJobStatus> status = clients::prosa::read_job_status(wire(record));
   if (!status) {
     throw qorl_core::KeyError("Transcription result for job ID " + job_id + " has no status");
   }
-  if (*status == Value("complete")) co_return std::move(record.as_map());
-  if (*status == Value(kFailedStatus)) {
-    throw qorl_core::ValueError("Transcription job " + job_id + " ended with status " +
-                                qorl_core::repr(*status));
+  if (*status == SttJobStatus::kComplete) co_return std::move(record.as_map());
+  if (*status == SttJobStatus::kFailed) {
+    throw qorl_core::ValueError("Transcription job " + job_id + " ended with status 'failed'");
   }
   co_return std::nullopt;
 }
 
 std::vector<AudioTranscript> ProsaAudioToText::_result_to_audio_transcript(
     const Map& result) const {
-  std::vector<Segment> segments = read_segments(result);
-  std::stable_sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) {
+  std::vector<SttSegment> segments;
+  try {
+    segments = clients::prosa::read_segments(wire(result));
+  } catch (const clients::prosa::SttAnswerError& error) {
+    qorl_core::throw_with_cause(qorl_core::ValueError(error.what()), std::current_exception());
+  }
+  std::stable_sort(segments.begin(), segments.end(), [](const SttSegment& a, const SttSegment& b) {
     if (a.channel != b.channel) return a.channel < b.channel;
     return a.time_start < b.time_start;
   });
 
   // Sorted, so channels appear in ascending order.
   std::vector<std::pair<double, std::string>> combined;
-  for (const Segment& segment : segments) {
+  for (const SttSegment& segment : segments) {
     if (combined.empty() || combined.back().first != segment.channel) {
       combined.emplace_back(segment.channel, segment.transcript);
     } else {
@@ -279,7 +218,7 @@ std::vector<AudioTranscript> ProsaAudioToText::_result_to_audio_transcript(
   }
 
   std::vector<AudioTranscript> transcripts;
-  for (const Segment& segment : segments) {
+  for (const SttSegment& segment : segments) {
     if (std::find(kept.begin(), kept.end(), segment.channel) == kept.end()) continue;
     AudioTranscript record;
     record.text = segment.transcript;
