@@ -31,11 +31,12 @@ class FakeChatCompletionsServer {
   void complete(const httplib::Request& request, httplib::Response& response);
 
   std::string api_key_;
-  HttpServer server_;
   mutable std::mutex mutex_;
   std::vector<RecordedRequest> requests_;
   std::deque<ScriptedReply> replies_;
   std::string answer_text_ = "Hello from the fake chat model.";
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

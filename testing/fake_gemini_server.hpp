@@ -110,7 +110,6 @@ class FakeGeminiServer {
   std::string check_generate_body(const std::string& body) const;
 
   std::string api_key_;
-  HttpServer server_;
   mutable std::mutex mutex_;
   std::vector<Recorded> requests_;
   std::vector<Recorded> generate_requests_;
@@ -146,6 +145,8 @@ class FakeGeminiServer {
   std::map<std::string, PendingUpload> pending_;
   std::map<std::string, StoredFile> files_;
   std::vector<std::string> removed_;
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

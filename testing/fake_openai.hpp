@@ -80,7 +80,6 @@ class FakeOpenAI {
                                         bool want_segments) const;
 
   Flavour flavour_;
-  HttpServer server_;
   mutable std::mutex mutex_;
   std::vector<Upload> uploads_;
   std::optional<std::string> language_ = "english";
@@ -90,6 +89,8 @@ class FakeOpenAI {
   bool echo_durations_ = false;
   int failing_status_ = 0;
   int failing_count_ = 0;
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

@@ -57,7 +57,6 @@ class FakeProsa {
   // Empty when the body is a valid job request, else the validation failure's message.
   static std::string check_submission(const std::string& body);
 
-  HttpServer server_;
   mutable std::mutex mutex_;
   std::vector<std::string> statuses_{"complete"};
   std::string result_data_ = "[]";
@@ -67,6 +66,8 @@ class FakeProsa {
   std::vector<Query> queries_;
   std::map<std::string, Job> jobs_;
   int next_job_ = 1;
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

@@ -60,13 +60,14 @@ class FakeSpeech {
 
   const FakeGoogle& google_;
   const FakeStorage& storage_;
-  HttpServer server_;
   mutable std::mutex mutex_;
   Operation next_;
   std::map<std::string, Operation> operations_;
   std::vector<Recognition> recognitions_;
   int polls_ = 0;
   long serial_ = 4561230000000000000;
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

@@ -47,7 +47,6 @@ class FakeStorage {
   bool authorized(const httplib::Request& request, httplib::Response& response) const;
 
   const FakeGoogle& google_;
-  HttpServer server_;
   mutable std::mutex mutex_;
   std::map<std::string, std::map<std::string, std::string>> buckets_;
   std::vector<Upload> uploads_;
@@ -55,6 +54,8 @@ class FakeStorage {
   int failing_delete_status_ = 0;
   std::chrono::milliseconds upload_answer_delay_{0};
   long generation_ = 1700000000000000;
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

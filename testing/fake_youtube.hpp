@@ -69,12 +69,13 @@ class FakeYouTube {
   void timed_text(const httplib::Request& request, httplib::Response& response);
   void record(const httplib::Request& request);
 
-  HttpServer server_;
   mutable std::mutex mutex_;
   std::map<std::string, Video> videos_;
   Consent consent_ = Consent::kNone;
   Block block_ = Block::kNone;
   std::vector<Request> requests_;
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing

@@ -79,7 +79,6 @@ class FakeGoogle {
   void serve_media(const httplib::Request& request, httplib::Response& response);
   bool authorized(const std::string& authorization, const std::string& scope) const;  // mutex held
 
-  HttpServer server_;
   std::optional<ServiceAccount> account_;  // its token_uri needs the server's port
   mutable std::mutex mutex_;
   std::map<std::string, File> files_;
@@ -89,6 +88,8 @@ class FakeGoogle {
   std::atomic<int> token_requests_{0};
   std::atomic<int> token_lifetime_{3600};
   std::atomic<bool> stopping_{false};
+  // Last, so it stops before the state its handlers use is destroyed.
+  HttpServer server_;
 };
 
 }  // namespace qorl_testing
