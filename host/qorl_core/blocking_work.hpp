@@ -12,6 +12,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -43,6 +44,33 @@ boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(
 template <typename Work>
 boost::asio::awaitable<std::invoke_result_t<Work&>> run_blocking(Work work) {
   return run_blocking(default_blocking_executor(), std::move(work));
+}
+
+// One thread of the default blocking pool, held idle while a child program does CPU work for the
+// process (ffmpeg decoding), so that such work counts against the same threads as work run on
+// the pool: a process given N threads (a Dask worker's) keeps to N cores. Released when
+// destroyed; holds nothing when there is no pool.
+class BlockingThreadHold {
+ public:
+  // Waits, without blocking the caller's loop, until a thread of the pool is free, and holds it.
+  [[nodiscard]] static boost::asio::awaitable<BlockingThreadHold> take();
+
+  BlockingThreadHold() = default;
+  BlockingThreadHold(BlockingThreadHold&&) noexcept = default;
+  BlockingThreadHold& operator=(BlockingThreadHold&&) = delete;
+  ~BlockingThreadHold();
+
+ private:
+  struct Held;
+  explicit BlockingThreadHold(std::shared_ptr<Held> held) : held_(std::move(held)) {}
+  std::shared_ptr<Held> held_;
+};
+
+// `operation` awaited while it holds a thread of the pool. It must not itself wait for the pool.
+template <typename T>
+boost::asio::awaitable<T> holding_a_blocking_thread(boost::asio::awaitable<T> operation) {
+  const BlockingThreadHold hold = co_await BlockingThreadHold::take();
+  co_return co_await std::move(operation);
 }
 
 class BlockingWork {

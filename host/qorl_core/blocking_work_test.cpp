@@ -6,11 +6,14 @@
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/thread_pool.hpp>
 
 #include <chrono>
 #include <exception>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -39,6 +42,46 @@ TEST(BlockingWorkTest, CancellingTheCallerLetsTheWorkFinish) {
   pool.join();
   EXPECT_FALSE(failure);
   EXPECT_EQ(result, 7);
+}
+
+
+// A held thread is the pool's: work waits for its release, and a hold whose taker was cancelled
+// before the pool reached it frees the thread at once instead of keeping it forever.
+TEST(BlockingWorkTest, AHeldThreadCountsAgainstThePool) {
+  asio::io_context loop;
+  asio::thread_pool pool(1);
+  qorl_core::set_default_blocking_executor(pool.get_executor());
+  std::vector<std::string> order;
+  auto holder = [&]() -> asio::awaitable<void> {
+    const qorl_core::BlockingThreadHold hold = co_await qorl_core::BlockingThreadHold::take();
+    order.push_back("held");
+    asio::steady_timer child(loop, std::chrono::milliseconds(50));
+    co_await child.async_wait(asio::use_awaitable);
+    order.push_back("released");
+  };
+  asio::cancellation_signal cancel;
+  bool late_taker_cancelled = false;
+  auto late_taker = [&]() -> asio::awaitable<void> {
+    const qorl_core::BlockingThreadHold hold = co_await qorl_core::BlockingThreadHold::take();
+    order.push_back("late taker held");
+  };
+  auto worker = [&]() -> asio::awaitable<void> {
+    co_await qorl_core::run_blocking([] {});
+    order.push_back("work");
+  };
+  asio::co_spawn(loop, holder(), asio::detached);
+  asio::co_spawn(loop, late_taker(),
+                 asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr e) {
+                   late_taker_cancelled = e != nullptr;
+                 }));
+  asio::co_spawn(loop, worker(), asio::detached);
+  asio::steady_timer soon(loop, std::chrono::milliseconds(20));
+  soon.async_wait([&](auto) { cancel.emit(asio::cancellation_type::terminal); });
+  loop.run();
+  qorl_core::set_default_blocking_executor(std::nullopt);
+  pool.join();
+  EXPECT_TRUE(late_taker_cancelled);
+  EXPECT_EQ(order, (std::vector<std::string>{"held", "released", "work"}));
 }
 
 }  // namespace

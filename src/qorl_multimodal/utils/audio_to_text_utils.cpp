@@ -95,7 +95,8 @@ class ReadableAudio {
     if (libsndfile_reads(file)) co_return ReadableAudio(file);
     std::string decoded;
     try {
-      decoded = co_await clients::ffmpeg::async_decode_audio(file);
+      auto decoding = clients::ffmpeg::async_decode_audio(file);
+      decoded = co_await qorl_core::holding_a_blocking_thread(std::move(decoding));
     } catch (const std::exception& error) {
       if (qorl_core::is_cancellation(error)) throw;
       sound_file::Reader raises(file);
@@ -385,7 +386,8 @@ boost::asio::awaitable<source_utils::Fetched> fetch_audio_from_youtube_url(
     // Handed over as FLAC, which every backend reads without ffmpeg.
     const fs::path flac = directory->path() / "flac" / "audio.flac";
     fs::create_directory(flac.parent_path());
-    co_await clients::ffmpeg::async_transcode_to_flac(downloaded, flac);
+    auto transcoding = clients::ffmpeg::async_transcode_to_flac(downloaded, flac);
+    co_await qorl_core::holding_a_blocking_thread(std::move(transcoding));
     co_return source_utils::Fetched{get_audio_from_file_path(flac.string())};
   } catch (const std::exception& e) {
     const auto* system_error = dynamic_cast<const boost::system::system_error*>(&e);
@@ -455,7 +457,8 @@ boost::asio::awaitable<fs::path> async_decode_to_flac_file(qorl_core::Bytes audi
     out.write(audio.str().data(), static_cast<std::streamsize>(audio.size()));
     if (!out.flush()) throw std::runtime_error("Cannot write " + input.string());
   }
-  co_await clients::ffmpeg::async_transcode_to_flac(input, output);
+  auto transcoding = clients::ffmpeg::async_transcode_to_flac(input, output);
+  co_await qorl_core::holding_a_blocking_thread(std::move(transcoding));
   fs::remove(input);
   co_return output;
 }
@@ -468,8 +471,11 @@ boost::asio::awaitable<std::optional<AudioFile>> async_get_decoded_audio_file(
   AudioFile decoded{directory->path() / "decoded.flac", directory};
   bool readable = false;
   try {
-    co_await clients::ffmpeg::async_transcode_to_flac(*file, decoded.path);
-    decode_all(*sound_file::Reader::from_disk(decoded.path));
+    auto transcoding = clients::ffmpeg::async_transcode_to_flac(*file, decoded.path);
+    co_await qorl_core::holding_a_blocking_thread(std::move(transcoding));
+    // The check decodes the whole recording: CPU work, kept off the loop.
+    const fs::path& flac = decoded.path;
+    co_await qorl_core::run_blocking([&flac] { decode_all(*sound_file::Reader::from_disk(flac)); });
     readable = true;
   } catch (const std::exception& e) {
     if (qorl_core::is_cancellation(e)) throw;

@@ -8,6 +8,7 @@
 
 #include "clients/common/files.hpp"
 #include "clients/ffmpeg/ffmpeg.hpp"
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/logger_manager.hpp"
 #include "qorl_inference/gemini_media_type.hpp"
@@ -94,7 +95,8 @@ boost::asio::awaitable<std::shared_ptr<Attachment>> sendable_video(
   try {
     std::ofstream(input, std::ios::binary)
         .write(video->data.str().data(), static_cast<std::streamsize>(video->data.size()));
-    co_await clients::ffmpeg::async_convert_to_mp4(input, output);
+    auto converting = clients::ffmpeg::async_convert_to_mp4(input, output);
+    co_await qorl_core::holding_a_blocking_thread(std::move(converting));
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
     failure = std::current_exception();
@@ -113,7 +115,8 @@ boost::asio::awaitable<std::shared_ptr<Attachment>> sendable_audio_file(
   const fs::path flac = directory.path() / "audio.flac";
   std::exception_ptr failure;
   try {
-    co_await clients::ffmpeg::async_transcode_to_flac(path, flac);
+    auto transcoding = clients::ffmpeg::async_transcode_to_flac(path, flac);
+    co_await qorl_core::holding_a_blocking_thread(std::move(transcoding));
   } catch (const std::exception& error) {
     if (qorl_core::is_cancellation(error)) throw;
     failure = std::current_exception();

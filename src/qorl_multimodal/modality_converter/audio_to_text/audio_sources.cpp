@@ -1,5 +1,6 @@
 #include "qorl_multimodal/modality_converter/audio_to_text/audio_sources.hpp"
 
+#include "qorl_core/blocking_work.hpp"
 #include "qorl_core/errors.hpp"
 #include "qorl_core/redaction.hpp"
 #include "qorl_multimodal/utils/audio_to_text_utils.hpp"
@@ -49,8 +50,10 @@ boost::asio::awaitable<LocatedAudio> locate_audio_source(qorl_core::Logger& logg
                                                          std::string audio_source,
                                                          std::optional<std::string> proxy) {
   std::optional<utils::audio_to_text_utils::AudioFile> file;
-  if (std::optional<std::filesystem::path> path =
-          utils::audio_to_text_utils::get_audio_file_path(audio_source)) {
+  // Checking a file decodes all of it: CPU work, kept off the loop.
+  std::optional<std::filesystem::path> path = co_await qorl_core::run_blocking(
+      [&audio_source] { return utils::audio_to_text_utils::get_audio_file_path(audio_source); });
+  if (path) {
     file = utils::audio_to_text_utils::AudioFile{std::move(*path)};
   } else {
     file = co_await utils::audio_to_text_utils::async_get_decoded_audio_file(audio_source);
