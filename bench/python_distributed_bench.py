@@ -7,8 +7,9 @@
   conversion decodes, resamples and FLAC-encodes the whole recording, in pieces with --chunk).
 
 The same sources are converted locally by qorl_multimodal.batch.run in this process, by a cluster
-of one worker process and by one of two, each worker with the same conversions in flight; the
-per-task overhead of the cluster is (one worker's time - the local time) / tasks.
+of one worker process and by one of two, each worker with one thread and the same conversions in
+flight. The local run gets one thread too, so the per-task overhead of the cluster is (one
+worker's time - the local time) / tasks, like for like.
 
 Usage (after `cmake --build --preset bench --target qorl_python qorl-fake-services`):
     PYTHONPATH=build/bench/python/package bench/python_distributed_bench.py \\
@@ -70,6 +71,9 @@ WORKLOADS = {
 def local_seconds(spec, sources, in_flight):
     """Without a store: copies of one recording share a key, which a store converts once."""
     from qorl_multimodal import batch
+    from qorl_multimodal._native import _use_blocking_threads
+
+    _use_blocking_threads(1)  # as a worker of one thread
 
     async def convert():
         records = batch.run(spec.build(), sources, jobs=in_flight)

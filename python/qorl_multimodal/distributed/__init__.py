@@ -72,7 +72,7 @@ class _Worker:
     def __init__(self) -> None:
         # A worker's CPU work gets the cores Dask gave it (its threads), not every core of the
         # machine: workers sharing a machine would otherwise each take all of it.
-        _use_blocking_threads(distributed.get_worker().nthreads)
+        _use_blocking_threads(distributed.get_worker().state.nthreads)
         self.loop = asyncio.new_event_loop()
         threading.Thread(target=self.loop.run_forever, name="qorl_multimodal worker loop", daemon=True).start()
         self.lock = threading.Lock()
