@@ -2,8 +2,11 @@
 
 import asyncio
 
+import distributed
+
 from qorl_multimodal import batch, errors
 from qorl_multimodal.batch import BatchRecord
+from qorl_multimodal.distributed import ConverterSpec, read_source_list, run
 from qorl_multimodal.modality_converter.audio_to_text import (
     OpenAIWhisperAudioToText, YouTubeTranscriptAudioToText)
 from qorl_multimodal.modality_converter.image_to_text.image_to_caption import LMBasedImageToCaption
@@ -39,6 +42,15 @@ async def routes_of(videos: list[str], *, api_key: str) -> dict[str, str | None]
 
 def captions_of(records: list[BatchRecord]) -> list[str]:
     return [record["result"]["result"] for record in records if record["result"] is not None]
+
+
+def caption_on_cluster(client: distributed.Client, manifest: str, store: str) -> dict[str, int]:
+    """How many sources of each status a cluster run ended with."""
+    spec = ConverterSpec("caption")  # the preset reads GEMINI_API_KEY on each worker
+    counts: dict[str, int] = {}
+    for record in run(spec, read_source_list(manifest), client=client, store=store, in_flight=4):
+        counts[record["status"]] = counts.get(record["status"], 0) + 1
+    return counts
 
 
 def main(image: str, audio: str, *, api_key: str, base_url: str, store: str) -> None:

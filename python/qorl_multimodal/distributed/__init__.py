@@ -1,3 +1,5 @@
+# Dask's distributed has no annotations: calls into it are untyped.
+# mypy: disallow-untyped-calls=False
 """Corpus runs spread over a Dask cluster, importable where Dask's ``distributed`` is installed.
 
 A run is described by a ``ConverterSpec`` (what to build, never a converter: converters hold
@@ -18,17 +20,21 @@ import json
 import os
 import threading
 from collections.abc import Iterable, Iterator, Mapping
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import distributed
 
 from qorl_multimodal import batch
 from qorl_multimodal._native import _KnownOutcomes, _ResultsStore, _read_manifest, _use_blocking_threads
 
+if TYPE_CHECKING:
+    from qorl_multimodal.modality_converter.audio_to_text.audio_to_text import BaseAudioToText
+    from qorl_multimodal.modality_converter.modality_converter import BaseModalityConverter
+
 __all__ = ["ConverterSpec", "SUBCOMMANDS", "read_source_list", "run"]
 
 # The command's subcommands that corpus runs take, and the converter each builds.
-SUBCOMMANDS = {
+SUBCOMMANDS: dict[str, str] = {
     "caption": "qorl_multimodal.modality_converter.image_to_text.image_to_caption.LMBasedImageToCaption",
     "mermaid": "qorl_multimodal.modality_converter.image_to_text.image_to_mermaid.LMBasedImageToMermaid",
     "video": "qorl_multimodal.modality_converter.video_to_text.video_to_caption.LMBasedVideoToCaption",
@@ -50,7 +56,7 @@ class ConverterSpec:
     options: Mapping[str, Any] = dataclasses.field(default_factory=dict)
     credentials: Mapping[str, str] = dataclasses.field(default_factory=dict)
 
-    def build(self) -> Any:
+    def build(self) -> "BaseModalityConverter | BaseAudioToText":
         path = SUBCOMMANDS.get(self.converter, self.converter)
         module_name, _, class_name = path.rpartition(".")
         kind = getattr(importlib.import_module(module_name), class_name)
@@ -59,7 +65,8 @@ class ConverterSpec:
             if variable not in os.environ:
                 raise KeyError(f"{variable} is not set on this worker")
             options[name] = os.environ[variable]
-        return getattr(kind, "from_preset", kind)(**options)
+        converter: "BaseModalityConverter | BaseAudioToText" = getattr(kind, "from_preset", kind)(**options)
+        return converter
 
     def identity(self) -> str:
         return json.dumps(dataclasses.asdict(self), sort_keys=True, default=repr)
