@@ -1,5 +1,7 @@
 #include "testing/http_server.hpp"
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <stdexcept>
 
@@ -10,6 +12,10 @@ HttpServer::HttpServer() {
   // and let idle connections go soon.
   server_.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server_.set_keep_alive_timeout(1);
+  server_.set_socket_options([this](socket_t socket) {
+    httplib::default_socket_options(socket);
+    socket_ = socket;
+  });
 }
 
 HttpServer::~HttpServer() { stop(); }
@@ -17,6 +23,9 @@ HttpServer::~HttpServer() { stop(); }
 void HttpServer::start() {
   port_ = server_.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
+  // httplib 0.11 listens with a backlog of 5: a burst of new connections beyond it would wait a
+  // second for the kernel's SYN retry. Listening again only lengthens the queue.
+  ::listen(socket_, SOMAXCONN);
   thread_ = std::thread([this] { server_.listen_after_bind(); });
   // httplib 0.11 has no wait_until_ready.
   for (int i = 0; i < 500 && !server_.is_running(); ++i) {

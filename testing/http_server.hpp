@@ -28,6 +28,7 @@ class HttpServer {
 
  private:
   httplib::Server server_;
+  socket_t socket_ = INVALID_SOCKET;  // the listening one
   std::thread thread_;
   int port_ = 0;
 };
