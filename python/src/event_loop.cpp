@@ -23,12 +23,6 @@ class LibraryLoop {
     return io_.get_executor();
   }
 
-  asio::any_io_executor blocking_executor(unsigned threads) {
-    std::lock_guard lock(pool_mutex_);
-    if (pools_.empty()) pools_.emplace_back(std::max(threads, 1u));
-    return pools_.back().get_executor();
-  }
-
   // From now on the shared pool has `threads` threads: a new pool takes the work to come; work
   // already handed to the old one ends there.
   asio::any_io_executor resize_blocking_pool(unsigned threads) {
@@ -74,8 +68,9 @@ LibraryLoop& library_loop() {
 
 asio::any_io_executor library_executor() { return library_loop().executor(); }
 int operations_in_flight() { return library_loop().in_flight.load(); }
-asio::any_io_executor blocking_pool_executor(unsigned threads) {
-  return library_loop().blocking_executor(threads);
+asio::any_io_executor blocking_pool_executor() {
+  // Set when the module is bound, and on every resize.
+  return *qorl_core::default_blocking_executor();
 }
 
 namespace detail {

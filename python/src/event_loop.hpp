@@ -30,8 +30,8 @@ namespace asio = boost::asio;
 asio::any_io_executor library_executor();
 // Operations started and not yet completed (for tests and shutdown).
 int operations_in_flight();
-// Executor of the library's pool for blocking work, with `threads` threads on its first use.
-asio::any_io_executor blocking_pool_executor(unsigned threads);
+// Executor of the library's shared pool for blocking work, as sized now.
+asio::any_io_executor blocking_pool_executor();
 void bind_event_loop(py::module_& module);
 
 namespace detail {

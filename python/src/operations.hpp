@@ -68,7 +68,7 @@ void def_set_blocking_threads(Class& cls) {
         if (threads == 0) {
           self.set_blocking_executor(std::nullopt);
         } else {
-          self.set_blocking_executor(blocking_pool_executor(threads));
+          self.set_blocking_executor(blocking_pool_executor());
         }
       },
       py::arg("threads"),
