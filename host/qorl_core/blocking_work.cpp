@@ -53,17 +53,18 @@ boost::asio::awaitable<BlockingThreadHold> BlockingThreadHold::take() {
   const boost::asio::any_io_executor loop = co_await boost::asio::this_coro::executor;
   // Held from here, so a caller cancelled before the pool takes it still frees the thread.
   BlockingThreadHold hold(std::make_shared<Held>());
-  // The pool's thread wakes the caller by cancelling this timer on the caller's loop; weakly, as
-  // the caller may be gone by then.
-  auto taken =
-      std::make_shared<boost::asio::steady_timer>(loop, boost::asio::steady_timer::time_point::max());
+  // The pool's thread wakes the caller by expiring this timer on the caller's loop (a wait begun
+  // after that ends at once); weakly, as the caller may be gone by then.
+  auto taken = std::make_shared<boost::asio::steady_timer>(
+      loop, boost::asio::steady_timer::time_point::max());
   boost::asio::post(*pool, [held = hold.held_, loop, taken = std::weak_ptr(taken)] {
     boost::asio::post(loop, [taken] {
-      if (const auto timer = taken.lock()) timer->cancel();
+      if (const auto timer = taken.lock())
+        timer->expires_at(boost::asio::steady_timer::time_point::min());
     });
     held->wait_for_release();
   });
-  boost::system::error_code woken;  // the pool's cancel of the timer, or the caller's
+  boost::system::error_code woken;  // aborted: by the pool's thread, or the caller's cancellation
   co_await taken->async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, woken));
   const boost::asio::cancellation_state state = co_await boost::asio::this_coro::cancellation_state;
   if (state.cancelled() != boost::asio::cancellation_type::none) {

@@ -4,9 +4,9 @@
 
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/detached.hpp>
 #include <boost/asio/thread_pool.hpp>
 
 #include <chrono>
@@ -43,7 +43,6 @@ TEST(BlockingWorkTest, CancellingTheCallerLetsTheWorkFinish) {
   EXPECT_FALSE(failure);
   EXPECT_EQ(result, 7);
 }
-
 
 // A held thread is the pool's: work waits for its release, and a hold whose taker was cancelled
 // before the pool reached it frees the thread at once instead of keeping it forever.

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <list>
+#include <mutex>
 #include <thread>
 
 namespace qorl_python {
