@@ -5,7 +5,6 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -74,42 +73,8 @@ struct FaultProxy::State {
     return std::nullopt;
   }
 
-  // Fake services have short listen backlogs: a burst of connections beyond it waits a second
-  // for the kernel's SYN retry. A few lanes keep a burst of forwarded requests in step.
-  static constexpr int kLanes = 4;
-  int lanes_in_use = 0;
-  std::deque<asio::steady_timer*> waiting_for_lane;
-
-  asio::awaitable<void> take_lane() {
-    if (lanes_in_use < kLanes) {
-      ++lanes_in_use;
-      co_return;
-    }
-    asio::steady_timer turn(io, asio::steady_timer::time_point::max());
-    waiting_for_lane.push_back(&turn);
-    boost::system::error_code ignored;
-    co_await turn.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
-  }
-
-  void release_lane() {
-    if (waiting_for_lane.empty()) {
-      --lanes_in_use;
-      return;
-    }
-    waiting_for_lane.front()->cancel();  // the lane passes to the next in line
-    waiting_for_lane.pop_front();
-  }
-
   asio::awaitable<void> forward(tcp::socket& client, http::request<http::string_body>& request) {
-    co_await take_lane();
-    http::response<http::string_body> response;
-    try {
-      response = co_await exchange_upstream(request);
-    } catch (...) {
-      release_lane();
-      throw;
-    }
-    release_lane();
+    http::response<http::string_body> response = co_await exchange_upstream(request);
     response.keep_alive(false);
     co_await http::async_write(client, response, asio::use_awaitable);
   }

@@ -68,10 +68,6 @@ LibraryLoop& library_loop() {
 
 asio::any_io_executor library_executor() { return library_loop().executor(); }
 int operations_in_flight() { return library_loop().in_flight.load(); }
-asio::any_io_executor blocking_pool_executor() {
-  // Set when the module is bound, and on every resize.
-  return *qorl_core::default_blocking_executor();
-}
 
 namespace detail {
 

@@ -30,8 +30,6 @@ namespace asio = boost::asio;
 asio::any_io_executor library_executor();
 // Operations started and not yet completed (for tests and shutdown).
 int operations_in_flight();
-// Executor of the library's shared pool for blocking work, as sized now.
-asio::any_io_executor blocking_pool_executor();
 void bind_event_loop(py::module_& module);
 
 namespace detail {

@@ -10,6 +10,7 @@
 
 #include "python/src/event_loop.hpp"
 #include "python/src/values.hpp"
+#include "qorl_core/blocking_work.hpp"
 
 namespace qorl_python {
 
@@ -65,11 +66,9 @@ void def_set_blocking_threads(Class& cls) {
   cls.def(
       "set_blocking_threads",
       [](Object& self, unsigned threads) {
-        if (threads == 0) {
-          self.set_blocking_executor(std::nullopt);
-        } else {
-          self.set_blocking_executor(blocking_pool_executor());
-        }
+        // The shared pool is the default executor, set when the module is bound.
+        self.set_blocking_executor(threads == 0 ? std::nullopt
+                                                : qorl_core::default_blocking_executor());
       },
       py::arg("threads"),
       "Runs CPU-heavy steps on the library's shared pool, sized to the cores (0: on its event "
